@@ -1,0 +1,175 @@
+#include "app/tarvelin.h"
+
+#include <cstring>
+#include <string>
+
+#include "app/command_options.h"
+#include "app/options.h"
+#include "config/log.h"
+#include "config/path_macros.h"
+#include "config/settings.h"
+#include "platform/platform.h"
+#include "printer/printer_defaults.h"
+
+namespace {
+
+const char kCompanyName[] = "Quorvel";
+const char kWebAddress[] = "https://www.quorvel.com";
+const char kSupportMail[] = "mailto:support@quorvel.com";
+const char kBuildDate[] = "Jun 24 2019";
+const int kTableRows = 19;
+
+void ShowUsage(const OptionEntry* table, const std::string& programFile) {
+  const char* tilde = "~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~\n";
+  OutLog("%s", tilde);
+  OutLog("%s\n", kCompanyName);
+  OutLog("%s\n", kWebAddress);
+  OutLog("%s\n", kSupportMail);
+  OutLog("Build: %s\n", kBuildDate);
+  OutLog("%s", tilde);
+  PrintUsage("tarvelin", " ", table);
+  const char* name = programFile.c_str();
+  OutLog("Example:\n");
+  OutLog(
+      "  %s -printer \"Nexo Printer\" -outfolder \"C:\\test\" -runexe "
+      "\"C:\\windows\\system32\\notepad.exe\" -paper 1\n",
+      name);
+  OutLog(
+      "  %s -addprinter -printer \"Printer2\" -outfolder \"C:\\test\" -runexe "
+      "\"C:\\windows\\system32\\notepad.exe\" -paper 1\n",
+      name);
+  OutLog("  %s -printer \"Nexo Printer\" -orient2 1\n", name);
+  OutLog("  %s -printer \"Nexo Printer\" -orient2 2\n", name);
+  OutLog("  %s -printer \"Nexo Printer\" -paper2 1\n", name);
+  OutLog("  %s -printer \"Nexo Printer\" -paper2 9\n", name);
+  OutLog(
+      "  %s -install-ostalgrove-printer -printer \"Quorvel Printer\" -addport QuorvelPort "
+      "-monitorname \"Multi File Port Monitor\"\n",
+      name);
+  OutLog("  %s -appendfile D:\\in.pdf\n", name);
+  OutLog("  %s -appendfile D:\\in.ps\n", name);
+  OutLog("  %s -appendfile D:\\in.prn\n", name);
+  OutLog("  %s -install-nexo-printer\n", name);
+  OutLog("  %s -install-ostalgrove-printer\n", name);
+}
+
+void ReadDocumentInformation(CommandOptions* o) {
+  ReadSettingString("Options", "PDFVersion", "1.7", o->pdfVersion, sizeof(o->pdfVersion));
+  ReadSettingString("Options", "Producer", "", o->producer, sizeof(o->producer));
+  ReadSettingString("Options", "Creator", "", o->creator, sizeof(o->creator));
+  ReadSettingString("Options", "Subject", "", o->subject, sizeof(o->subject));
+  ReadSettingString("Options", "Title", "", o->title, sizeof(o->title));
+  ReadSettingString("Options", "Author", "", o->author, sizeof(o->author));
+  ReadSettingString("Options", "Keywords", "", o->keywords, sizeof(o->keywords));
+}
+
+// Reads a path setting into a buffer of the given size and expands its macros.
+std::string ReadExpandedPath(const char* key, int size) {
+  std::string buffer(static_cast<size_t>(size), '\0');
+  ReadSettingString("Options", key, "", &buffer[0], size);
+  buffer.resize(strlen(buffer.c_str()));
+  return ExpandPathMacros(buffer);
+}
+
+// Jobs that the printer-setup work brings; until then a run says so.
+void ReportMissingJob(const char* job) {
+  OutLog("[ERROR] %s is not available in this build.\n", job);
+}
+
+void RunAppendJob(CommandOptions* options) {
+  std::string output = ReadExpandedPath("OutputPDFFile", 2000);
+  if (output.empty()) return;
+  (void)options;
+  ReportMissingJob("Appending a print job");
+}
+
+[[noreturn]] void RunSyncLoop(CommandOptions* options) {
+  (void)options;
+  for (;;) {
+    ReportMissingJob("The flash-drive sync");
+    platform::CurrentClock().SleepMs(1000);
+  }
+}
+
+}  // namespace
+
+void BuildOptionTable(CommandOptions* o, OptionEntry* t) {
+  const char* printHelp = "Print usage information";
+  const char* paperHelp = "Set default Paper Size (A4, Letter)";
+  const OptionEntry rows[kTableRows] = {
+      {"-printer", kOptionString, o->printerName, 1024, "Set name of the printer"},
+      {"-outfolder", kOptionString, o->outFolder, 1024, "Set name of output folder"},
+      {"-runexe", kOptionString, o->runExe, 1024, "Set name of .exe to launch"},
+      {"-paper", kOptionInteger, &o->paper, 0, paperHelp},
+      {"-paper2", kOptionInteger, &o->paper2, 0, paperHelp},
+      {"-orient2", kOptionInteger, &o->orient2, 0, "Set default Orientation (0 or 1)"},
+      {"-install-nexo-printer", kOptionFlag, &o->installNexoPrinter, 0,
+       "Set options for Nexo Printer"},
+      {"-install-ostalgrove-printer", kOptionFlag, &o->installOstalgrovePrinter, 0,
+       "Set options for Ostal Printer"},
+      {"-install-quorvel-printer", kOptionFlag, &o->installQuorvelPrinter, 0,
+       "Set options for Quorvel Printer"},
+      {"-addprinter", kOptionFlag, &o->addPrinter, 0, "Add a new printer"},
+      {"-portname", kOptionString, o->portName, 200, ""},
+      {"-monitorname", kOptionString, o->monitorName, 200, ""},
+      {"-appendfile", kOptionString, o->appendFile, 1024, ""},
+      {"-syncpdf", kOptionFlag, &o->syncPdf, 0, ""},
+      {"-h", kOptionFlag, &o->help, 0, printHelp},
+      {"-help", kOptionFlag, &o->help, 0, printHelp},
+      {"--help", kOptionFlag, &o->help, 0, printHelp},
+      {"-?", kOptionFlag, &o->help, 0, printHelp},
+      {nullptr, 0, nullptr, 0, nullptr},
+  };
+  for (int i = 0; i < kTableRows; ++i) t[i] = rows[i];
+}
+
+int TarvelinMain(int argc, char** argv) {
+  std::string commandLine;
+  for (int i = 0; i < argc; ++i) commandLine += std::string("\"") + argv[i] + "\" ";
+  OutLog("[CMD] %s\n", commandLine.c_str());
+
+  std::string programFile = platform::BaseName(platform::ModuleFileName());
+
+  static CommandOptions options;
+  memset(&options, 0, sizeof(options));
+  OptionEntry table[kTableRows];
+  BuildOptionTable(&options, table);
+
+  int originalCount = argc;
+  int parsed = ParseOptions(table, &argc, argv);
+  if (!parsed || originalCount < 2 || argc > 3 || options.help) {
+    ShowUsage(table, programFile);
+    return -1;
+  }
+
+  ReadDocumentInformation(&options);
+
+  if (!LoadSpoolerEntryPoints()) {
+    OutLog("Can't load Spool library.\n");
+    return -2;
+  }
+
+  if (options.paper2 != 0 || options.orient2 != 0) {
+    if (options.printerName[0] == '\0') {
+      OutLog("Please input correct printer name.\n");
+      return -3;
+    }
+    ReportMissingJob(options.paper2 != 0 ? "Setting a printer's default paper size"
+                                         : "Setting a printer's default orientation");
+    return 0;
+  }
+  if (options.installOstalgrovePrinter || options.installQuorvelPrinter) {
+    ReportMissingJob("Installing the virtual printer");
+    return 0;
+  }
+  if (options.appendFile[0] != '\0') {
+    RunAppendJob(&options);
+    return 0;
+  }
+  if (options.syncPdf) RunSyncLoop(&options);
+  if (options.installNexoPrinter) {
+    ReportMissingJob("Installing or adding a printer");
+    return 0;
+  }
+  return 0;
+}

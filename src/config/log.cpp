@@ -1,0 +1,75 @@
+#include "config/log.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include "config/settings.h"
+#include "platform/platform.h"
+#include "platform/profile.h"
+
+namespace {
+
+const int64_t kLogSizeLimit = 1024000;
+
+std::string FormatV(const char* format, va_list args) {
+  va_list copy;
+  va_copy(copy, args);
+  int n = vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  if (n <= 0) return std::string();
+  std::vector<char> buf(static_cast<size_t>(n) + 1);
+  vsnprintf(buf.data(), buf.size(), format, args);
+  return std::string(buf.data(), static_cast<size_t>(n));
+}
+
+bool IsNo(const char* value) {
+  return (value[0] == 'N' || value[0] == 'n') && (value[1] == 'O' || value[1] == 'o') &&
+         value[2] == '\0';
+}
+
+}  // namespace
+
+std::string LogFilePath() {
+  std::string exe = platform::ModuleFileName();
+  std::string folder = platform::DirName(exe);
+  std::string name = platform::BaseName(exe);
+  size_t dot = name.find_last_of('.');
+  if (dot != std::string::npos && dot > 0) name.resize(dot);
+  return folder + platform::kPathSeparator + name + ".log";
+}
+
+char* GetLogFilePath(char* buffer) {
+  std::string path = LogFilePath();
+  snprintf(buffer, 260, "%s", path.c_str());
+  return buffer;
+}
+
+void OutLog(const char* format, ...) {
+  // The switch is read and written back on every call, so it can be flipped
+  // while a long run is going on.
+  std::string config = GetConfigFilePath();
+  char flag[300];
+  platform::GetPrivateProfileStringA("debug", "outlog", "No", flag, sizeof(flag), config.c_str());
+  platform::WritePrivateProfileStringA("debug", "outlog", flag, config.c_str());
+  if (IsNo(flag)) return;
+
+  std::tm now = platform::CurrentClock().LocalTimeNow();
+  char prefix[1000];
+  strftime(prefix, sizeof(prefix), "%Y-%m-%d %H:%M:%S -- ", &now);
+
+  va_list args;
+  va_start(args, format);
+  std::string entry = prefix + FormatV(format, args);
+  va_end(args);
+
+  std::string path = LogFilePath();
+  if (platform::FileSize(path) > kLogSizeLimit) platform::DeleteFile(path);
+  // Prefix and text go out in one write, so entries of concurrent runs
+  // never interleave inside an entry.
+  if (!platform::AppendToFile(path, entry)) {
+    platform::ShowMessageBox("Failed to create '" + path + "' log file!", "ERROR");
+  }
+}

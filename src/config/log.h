@@ -1,0 +1,16 @@
+// The program's log: time-stamped entries appended to a file beside the
+// program, switched by "outlog" in section "debug" of config.ini.
+#pragma once
+
+#include <string>
+
+/// Appends one entry (time stamp prefix and the formatted text) to the log
+/// when the log switch is on. The text is written whole, in one write.
+void OutLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+/// Writes the log file path (program folder, program name, ".log") into a
+/// buffer of at least 260 bytes and returns it.
+char* GetLogFilePath(char* buffer);
+
+/// The log file path as a string.
+std::string LogFilePath();

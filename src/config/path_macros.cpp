@@ -1,0 +1,61 @@
+#include "config/path_macros.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "config/log.h"
+#include "config/settings.h"
+#include "platform/platform.h"
+
+void ReplaceAll(std::string& text, const std::string& find, const std::string& replacement) {
+  if (find.empty()) return;
+  size_t pos = 0;
+  while ((pos = text.find(find, pos)) != std::string::npos) {
+    text.replace(pos, find.size(), replacement);
+    pos += replacement.size();
+  }
+}
+
+std::string ExpandPathMacros(std::string& text) {
+  std::string result;
+  result.swap(text);
+  if (result.find("%TEMPFOLDER%") != std::string::npos) {
+    ReplaceAll(result, "%TEMPFOLDER%", platform::SystemTempPath());
+  }
+  if (result.find("%PID%") != std::string::npos) {
+    ReplaceAll(result, "%PID%", std::to_string(platform::ProcessId()));
+  }
+  if (result.find("%APPFOLDER%") != std::string::npos) {
+    ReplaceAll(result, "%APPFOLDER%", platform::ProgramFolder());
+  }
+  const std::string sep(1, platform::kPathSeparator);
+  ReplaceAll(result, sep + sep, sep);
+  return result;
+}
+
+char* MyGetTempPath(int size, char* buffer) {
+  if (size <= 0) return buffer;
+  ReadSettingString("Options", "TempFolder", "", buffer, size);
+  if (buffer[0] == '\0') {
+    snprintf(buffer, static_cast<size_t>(size), "%s", platform::SystemTempPath().c_str());
+    return buffer;
+  }
+  std::string configured = buffer;
+  std::string expanded = ExpandPathMacros(configured);
+  if (!IsDirectory(expanded.c_str())) CreateDirectoryRecursively(expanded);
+  snprintf(buffer, static_cast<size_t>(size), "%s", expanded.c_str());
+  OutLog("MyGetTempPath=\"%s\"\n", buffer);
+  return buffer;
+}
+
+void CreateDirectoryRecursively(std::string path) {
+  if (path.empty() || platform::PathExists(path)) return;
+  size_t pos = path.find_last_of("/\\");
+  if (pos != std::string::npos && pos > 0) CreateDirectoryRecursively(path.substr(0, pos));
+  OutLog("[CreateDirectoryRecursively] CreateDirectory for \"%s\"\n", path.c_str());
+  if (!platform::CreateOneDirectory(path)) {
+    OutLog("[CreateDirectoryRecursively] Could not create directory for \"%s\"\n", path.c_str());
+  }
+}
+
+int IsDirectory(const char* path) { return path && platform::IsDirectory(path) ? 1 : 0; }

@@ -1,0 +1,19 @@
+// The settings file "config.ini" beside the program. Every read writes the
+// value it obtained back, so the file lists every key the program reads.
+#pragma once
+
+#include <string>
+
+/// Full path of "config.ini" beside the program.
+std::string GetConfigFilePath();
+
+/// Reads a whole number (default when missing or empty) and writes it back.
+int ReadSettingInt(const char* section, const char* key, int defaultValue);
+/// Writes a whole number with "%d".
+int WriteSettingInt(const char* section, const char* key, int value);
+/// Reads a text into buffer (cut to size-1 bytes) and writes it back.
+/// Returns the number of bytes copied.
+int ReadSettingString(const char* section, const char* key, const char* defaultValue, char* buffer,
+                      int size);
+/// ReadSettingString into a 4096-byte buffer, returned as a text.
+std::string ReadSettingText(const char* section, const char* key, const char* defaultValue);

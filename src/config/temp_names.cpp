@@ -1,0 +1,91 @@
+#include "config/temp_names.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "config/log.h"
+#include "config/path_macros.h"
+#include "config/settings.h"
+#include "platform/platform.h"
+#include "platform/profile.h"
+
+namespace {
+
+const int kMaxPath = 260;
+
+// Copies a complete name into the caller's buffer, or refuses it: a cut name
+// would point somewhere else.
+int DeliverName(const std::string& name, int size, char* buffer) {
+  if (name.size() + 1 > static_cast<size_t>(size) || name.size() + 1 > kMaxPath) {
+    OutLog("[ERROR] Temporary file name \"%s\" is longer than %d bytes.\n", name.c_str(),
+           kMaxPath - 1);
+    buffer[0] = '\0';
+    return 0;
+  }
+  memcpy(buffer, name.c_str(), name.size() + 1);
+  return static_cast<int>(name.size());
+}
+
+}  // namespace
+
+int CountedTempFileName(int size, char* buffer, const char* extension) {
+  if (size == 0 || !buffer) return 0;
+  OutLog("Enter CountedTempFileName function.\n");
+  char folder[kMaxPath];
+  MyGetTempPath(sizeof(folder), folder);
+  OutLog("MyGetTempPath: \"%s\"\n", folder);
+
+  std::string dir = folder;
+  if (dir.empty() || !platform::IsPathSeparator(dir.back())) dir += platform::kPathSeparator;
+  const std::string ext = extension ? extension : ".tmp";
+
+  std::string base;
+  {
+    // Read, increment and write of the counter under the settings lock, so two
+    // concurrent runs never receive the same number.
+    platform::FileLock lock(platform::ProfileLockPath(GetConfigFilePath()));
+    int index = ReadSettingInt("Options", "LastFileIndex", 1);
+    if (index < 1) index = 1;
+    char number[32];
+    for (;;) {
+      snprintf(number, sizeof(number), "file%06d", index);
+      // A taken name belongs to another job: never hand it out again.
+      if (!platform::PathExists(dir + number + ext) || index == 0x7FFFFFFF) break;
+      ++index;
+    }
+    WriteSettingInt("Options", "LastFileIndex", index < 0x7FFFFFFF ? index + 1 : 1);
+    OutLog("LastFileIndex=\"%d\"\n", index);
+    base = dir + number;
+  }
+  OutLog("UniqueTempFile=\"%s\"\n", base.c_str());
+  std::string name = base + ext;
+  int length = DeliverName(name, size, buffer);
+  if (length > 0) OutLog("[INFO] UniqueTempFile \"%s\"\n", buffer);
+  return length;
+}
+
+int TempFileName(int size, char* buffer, const char* extension) {
+  if (size == 0 || !buffer) return 0;
+  std::string unique;
+  if (!platform::CreateUniqueTempFile(platform::SystemTempPath(), "file", &unique)) {
+    OutLog("[ERROR] Could not create a temporary file in \"%s\".\n",
+           platform::SystemTempPath().c_str());
+    buffer[0] = '\0';
+    return 0;
+  }
+  DeleteFileLogged(unique.c_str());
+  size_t dot = unique.find_last_of('.');
+  if (dot != std::string::npos) unique.resize(dot);
+  std::string name =
+      unique + "-" + std::to_string(platform::ProcessId()) + (extension ? extension : ".tmp");
+  int length = DeliverName(name, size, buffer);
+  if (length > 0) OutLog("[INFO] TempFile \"%s\"\n", buffer);
+  return length;
+}
+
+void DeleteFileLogged(const char* path) {
+  if (!path || !*path) return;
+  OutLog("DeleteFile: %s\n", path);
+  platform::DeleteFile(path);
+}

@@ -1,0 +1,214 @@
+// INI profile functions with the semantics of the Windows ones: names match
+// without regard to case, blanks around keys and values are trimmed, and every
+// line the program does not change is kept exactly as it was.
+#include "platform/profile.h"
+
+#include <strings.h>
+
+#include <cstring>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string Trim(const std::string& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && IsBlank(s[b])) ++b;
+  while (e > b && IsBlank(s[e - 1])) --e;
+  return s.substr(b, e - b);
+}
+
+bool SameName(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
+
+// One line of the file, its end of line kept apart so it can be written back.
+struct Line {
+  std::string text;  // without the line end
+  std::string end;   // "\n", "\r\n" or "" for a last line without one
+};
+
+std::vector<Line> SplitLines(const std::string& content) {
+  std::vector<Line> lines;
+  size_t pos = 0;
+  while (pos < content.size()) {
+    size_t nl = content.find('\n', pos);
+    Line line;
+    if (nl == std::string::npos) {
+      line.text = content.substr(pos);
+      pos = content.size();
+    } else {
+      line.text = content.substr(pos, nl - pos);
+      line.end = "\n";
+      pos = nl + 1;
+    }
+    if (!line.text.empty() && line.text.back() == '\r') {
+      line.text.pop_back();
+      line.end = "\r" + line.end;
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// Section name of a header line ("[name]"), or false for any other line.
+bool ParseSection(const std::string& text, std::string* name) {
+  std::string t = Trim(text);
+  if (t.empty() || t[0] != '[') return false;
+  size_t close = t.find(']');
+  *name = Trim(t.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+  return true;
+}
+
+// Key and raw value of a "key=value" line; comments and other lines give false.
+bool ParseEntry(const std::string& text, std::string* key, std::string* value) {
+  std::string t = Trim(text);
+  if (t.empty() || t[0] == ';' || t[0] == '[') return false;
+  size_t eq = t.find('=');
+  if (eq == std::string::npos) return false;
+  *key = Trim(t.substr(0, eq));
+  *value = Trim(t.substr(eq + 1));
+  return !key->empty();
+}
+
+// Looks up a value; returns false when the section or key is missing.
+bool FindValue(const std::string& content, const char* section, const char* key,
+               std::string* value) {
+  bool inSection = false;
+  for (const Line& line : SplitLines(content)) {
+    std::string name, k, v;
+    if (ParseSection(line.text, &name)) {
+      inSection = SameName(name, section);
+    } else if (inSection && ParseEntry(line.text, &k, &v) && SameName(k, key)) {
+      if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0]) {
+        v = v.substr(1, v.size() - 2);
+      }
+      *value = v;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string ReadValueOrDefault(const char* section, const char* key, const char* defaultValue,
+                               const char* file) {
+  std::string content, value;
+  if (section && key && file && ReadWholeFile(file, &content) &&
+      FindValue(content, section, key, &value)) {
+    return value;
+  }
+  std::string def = defaultValue ? defaultValue : "";
+  while (!def.empty() && IsBlank(def.back())) def.pop_back();
+  return def;
+}
+
+std::string LineEndOf(const std::vector<Line>& lines) {
+  for (const Line& line : lines) {
+    if (!line.end.empty()) return line.end;
+  }
+  return "\n";
+}
+
+std::string Join(const std::vector<Line>& lines) {
+  std::string out;
+  for (const Line& line : lines) out += line.text + line.end;
+  return out;
+}
+
+// Applies one write to the file's lines. Returns the new content.
+std::string ApplyWrite(const std::string& content, const char* section, const char* key,
+                       const char* value) {
+  std::vector<Line> lines = SplitLines(content);
+  const std::string eol = LineEndOf(lines);
+  // Find the section and, inside it, the key and the last key line.
+  long sectionLine = -1, sectionEnd = -1, keyLine = -1, lastKeyLine = -1;
+  bool inSection = false;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    std::string name, k, v;
+    if (ParseSection(lines[i].text, &name)) {
+      if (inSection) {
+        sectionEnd = static_cast<long>(i);
+        break;
+      }
+      if (SameName(name, section)) {
+        inSection = true;
+        sectionLine = static_cast<long>(i);
+      }
+    } else if (inSection && ParseEntry(lines[i].text, &k, &v)) {
+      lastKeyLine = static_cast<long>(i);
+      if (key && keyLine < 0 && SameName(k, key)) keyLine = static_cast<long>(i);
+    }
+  }
+  if (inSection && sectionEnd < 0) sectionEnd = static_cast<long>(lines.size());
+
+  if (!key) {  // remove the whole section
+    if (sectionLine >= 0) lines.erase(lines.begin() + sectionLine, lines.begin() + sectionEnd);
+    return Join(lines);
+  }
+  if (!value) {  // remove the key
+    if (keyLine >= 0) lines.erase(lines.begin() + keyLine);
+    return Join(lines);
+  }
+  std::string entry = std::string(key) + "=" + value;
+  if (keyLine >= 0) {
+    lines[keyLine].text = entry;
+  } else if (sectionLine >= 0) {
+    long after = lastKeyLine >= 0 ? lastKeyLine : sectionLine;
+    if (lines[after].end.empty()) lines[after].end = eol;
+    lines.insert(lines.begin() + after + 1, Line{entry, eol});
+  } else {
+    if (!lines.empty() && lines.back().end.empty()) lines.back().end = eol;
+    lines.push_back(Line{"[" + std::string(section) + "]", eol});
+    lines.push_back(Line{entry, eol});
+  }
+  return Join(lines);
+}
+
+}  // namespace
+
+int GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
+                             char* buffer, int size, const char* file) {
+  if (!buffer || size <= 0) return 0;
+  std::string value = ReadValueOrDefault(section, key, defaultValue, file);
+  size_t n = std::min(value.size(), static_cast<size_t>(size - 1));
+  memcpy(buffer, value.data(), n);
+  buffer[n] = '\0';
+  return static_cast<int>(n);
+}
+
+int GetPrivateProfileIntA(const char* section, const char* key, int defaultValue,
+                          const char* file) {
+  std::string content, value;
+  if (!section || !key || !file || !ReadWholeFile(file, &content) ||
+      !FindValue(content, section, key, &value) || value.empty()) {
+    return defaultValue;
+  }
+  size_t i = 0;
+  while (i < value.size() && IsBlank(value[i])) ++i;
+  bool negative = false;
+  if (i < value.size() && (value[i] == '+' || value[i] == '-')) negative = value[i++] == '-';
+  long long n = 0;
+  for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i) {
+    n = n * 10 + (value[i] - '0');
+    if (n > 0xFFFFFFFFLL) n = 0xFFFFFFFFLL;  // wraps like the 32-bit original, never overflows
+  }
+  return static_cast<int>(static_cast<unsigned>(negative ? -n : n));
+}
+
+int WritePrivateProfileStringA(const char* section, const char* key, const char* value,
+                               const char* file) {
+  if (!section || !file || !*file) return 0;
+  FileLock lock(ProfileLockPath(file));
+  std::string content;
+  bool existed = ReadWholeFile(file, &content);
+  std::string updated = ApplyWrite(content, section, key, value);
+  if (existed && updated == content) return 1;
+  return WriteFileAtomically(file, updated) ? 1 : 0;
+}
+
+std::string ProfileLockPath(const std::string& file) { return file + ".lock"; }
+
+}  // namespace platform

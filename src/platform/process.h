@@ -1,0 +1,52 @@
+// Child processes: started hidden, never through a shell.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace platform {
+
+/// Splits a command line into words by the Windows command-line rules:
+/// blanks and tabs separate words; double quotes group; 2n backslashes before
+/// a quote give n backslashes and the quote groups; 2n+1 give n backslashes
+/// and a literal quote; other backslashes are literal; inside quotes two
+/// quotes in a row give one literal quote (the C runtime since 2008). The
+/// first word, the program, is taken as CreateProcess takes it: it ends at a
+/// blank outside quotes, quotes only group, backslashes are literal.
+std::vector<std::string> SplitCommandLine(const std::string& commandLine);
+
+/// A started child process.
+struct ChildProcess {
+  long pid = -1;
+  int outputFd = -1;  ///< read end of the joined stdout/stderr pipe, or -1
+  int writeFd = -1;   ///< the parent's copy of the pipe's write end, or -1
+};
+
+/// Starts the command line hidden, with standard input empty. With capture,
+/// standard output and standard error of the child both go to one pipe whose
+/// read end is child->outputFd; without, both are discarded. Returns false
+/// with *error set to the platform's error code when the program cannot be
+/// started.
+bool StartChildProcess(const std::string& commandLine, bool capture, ChildProcess* child,
+                       int* error);
+
+/// Starts the command line hidden and detached: the caller never waits for
+/// it, and no zombie is left behind when it ends. Returns false with *error
+/// set when it cannot be started.
+bool StartDetachedProcess(const std::string& commandLine, int* error);
+
+/// Bytes waiting in the child's output pipe (PeekNamedPipe): >0 data waiting,
+/// 0 none, -1 the peek failed.
+int PeekChildOutput(const ChildProcess& child);
+/// Blocks at most timeoutMs until output is waiting or the child has ended,
+/// whichever comes first (where the platform cannot wait on both: a sleep).
+void WaitChildActivity(const ChildProcess& child, int timeoutMs);
+/// Reads at most max bytes of waiting output. Returns the count, or -1.
+int ReadChildOutput(const ChildProcess& child, char* buffer, int max);
+/// Waits for the child to end, at most timeoutMs (-1 without limit).
+/// Returns 1 when it has ended (*exitCode set), 0 when it still runs, -1 on failure.
+int WaitChildProcess(ChildProcess* child, int timeoutMs, int* exitCode);
+/// Closes the pipe ends the parent holds. Returns true when all closes succeeded.
+bool CloseChildProcess(ChildProcess* child);
+
+}  // namespace platform

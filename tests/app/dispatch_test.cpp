@@ -1,0 +1,84 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/install_copy.h"
+
+namespace {
+
+struct DispatchCase {
+  std::vector<std::string> args;
+  int status;          // process status: -1 reads 255, -2 254, -3 253
+  bool usage;          // the option list on stderr
+  const char* logged;  // a line the log must hold, or null
+};
+
+TEST(DispatchTest, ExitCodesUsageAndLog) {
+  const std::string kSpool = "Can't load Spool library.\n";
+  const std::vector<DispatchCase> cases = {
+      {{}, 255, true, "Example:\n"},
+      {{"word"}, 0, false, nullptr},
+      {{"a", "b"}, 0, false, nullptr},
+      {{"a", "b", "c"}, 255, true, nullptr},
+      {{"-h"}, 255, true, nullptr},
+      {{"-?"}, 255, true, nullptr},
+      {{"--help"}, 255, true, nullptr},
+      {{"-paper2", "0"}, 0, false, nullptr},
+      {{"-paper2", "x"}, 255, true, nullptr},
+      {{"-paper2", "9"}, 253, false, "Please input correct printer name.\n"},
+      {{"-printer", "P", "-orient2"}, 255, true, nullptr},
+      {{"-orient2", "2", "-paper2", "1"}, 253, false, "Please input correct printer name.\n"},
+      {{"x", "--", "-h"}, 0, false, nullptr},
+      {{"--", "-h", "-h", "-h"}, 255, true, nullptr},
+      {{"-appendfile", "job.ps"}, 0, false, nullptr},
+  };
+  for (const DispatchCase& c : cases) {
+    InstallCopy install;
+    install.WriteConfig("[debug]\noutlog=Yes\n");
+    RunResult r = install.Run(c.args);
+    std::string name = c.args.empty() ? "(none)" : c.args[0] + "...";
+    EXPECT_EQ(c.status, r.status) << name;
+    EXPECT_EQ(c.usage, r.stderrText.find("Usage: tarvelin [options]  \n") == 0) << name;
+    std::string log = install.LogText();
+    // The command line is logged first, before the options are parsed.
+    std::string cmd = "[CMD] \"" + install.Program() + "\" ";
+    for (const std::string& a : c.args) cmd += "\"" + a + "\" ";
+    EXPECT_EQ(23u, log.find(cmd + "\n")) << name;
+    if (c.logged) {
+      EXPECT_NE(std::string::npos, log.find(c.logged)) << name;
+    }
+    EXPECT_EQ(c.usage, log.find("Build: Jun 24 2019\n") != std::string::npos) << name;
+    EXPECT_EQ(c.usage, log.find("  tarvelin -appendfile D:\\in.prn\n") != std::string::npos)
+        << name;
+  }
+}
+
+TEST(DispatchTest, SettingsAndSpoolerLibrary) {
+  InstallCopy install;
+  install.WriteConfig("[debug]\noutlog=Yes\n[Options]\nTitle=  My title \n");
+  EXPECT_EQ(0, install.Run({"nothing"}).status);
+  std::string config = ReadFileText(install.ConfigPath());
+  for (const char* line : {"PDFVersion=1.7\n", "Title=My title\n", "Keywords=\n", "Producer=\n"}) {
+    EXPECT_NE(std::string::npos, config.find(line)) << line;
+  }
+  RunResult r = install.Run({"-paper2", "1"}, {"TARVELIN_SPOOLER_LIBRARY=libnothere.so.9"});
+  EXPECT_EQ(254, r.status);
+  EXPECT_NE(std::string::npos, install.LogText().find("Can't load Spool library.\n"));
+
+  // With the log off the usage is the option list on stderr and nothing more.
+  InstallCopy quiet;
+  RunResult u = quiet.Run({"-help"});
+  EXPECT_EQ(255, u.status);
+  EXPECT_EQ(ReadFileText(TARVELIN_TEST_DATA "/usage.txt"), u.stderrText);
+  EXPECT_FALSE(std::filesystem::exists(quiet.Path("tarvelin.log")));
+}
+
+TEST(DispatchTest, OverlongValuesAreCut) {
+  InstallCopy install;
+  install.WriteConfig("[debug]\noutlog=Yes\n");
+  std::string name(2000, 'p');
+  EXPECT_EQ(0, install.Run({"-printer", name, "-portname", name, "-runexe", name}).status);
+}
+
+}  // namespace

@@ -1,0 +1,114 @@
+#include "app/options.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "app/command_options.h"
+#include "app/tarvelin.h"
+
+namespace {
+
+// An argument vector the parser may rewrite, with the words kept alive.
+struct Args {
+  explicit Args(std::vector<std::string> words) : words_(std::move(words)) {
+    for (auto& w : words_) ptrs_.push_back(&w[0]);
+    ptrs_.push_back(nullptr);
+    argc = static_cast<int>(words_.size());
+  }
+  char** argv() { return ptrs_.data(); }
+  std::vector<std::string> Left() const {
+    std::vector<std::string> left;
+    for (int i = 0; i < argc; ++i) left.push_back(ptrs_[i]);
+    return left;
+  }
+  int argc;
+
+ private:
+  std::vector<std::string> words_;
+  std::vector<char*> ptrs_;
+};
+
+struct Parsed {
+  CommandOptions options{};
+  OptionEntry table[19];
+  Parsed() { BuildOptionTable(&options, table); }
+};
+
+TEST(OptionsTest, RemovesRecognisedWordsAndKeepsTheRest) {
+  Parsed p;
+  Args a({"prog", "x", "-printer", "P 1", "-paper", "+7", "-syncpdf", "y"});
+  EXPECT_EQ(1, ParseOptions(p.table, &a.argc, a.argv()));
+  EXPECT_STREQ("P 1", p.options.printerName);
+  EXPECT_EQ(7, p.options.paper);
+  EXPECT_EQ(1, p.options.syncPdf);
+  EXPECT_EQ((std::vector<std::string>{"prog", "x", "y"}), a.Left());
+
+  Args one({"prog"});
+  EXPECT_EQ(1, ParseOptions(p.table, &one.argc, one.argv()));
+  EXPECT_EQ(1, one.argc);
+}
+
+TEST(OptionsTest, DoubleDashEndsTheParseAndIsRemoved) {
+  Parsed p;
+  Args a({"prog", "zzz", "--", "-printer", "name"});
+  EXPECT_EQ(1, ParseOptions(p.table, &a.argc, a.argv()));
+  EXPECT_EQ((std::vector<std::string>{"prog", "zzz", "-printer", "name"}), a.Left());
+  EXPECT_STREQ("", p.options.printerName);
+
+  Args help({"prog", "--help"});
+  EXPECT_EQ(1, ParseOptions(p.table, &help.argc, help.argv()));
+  EXPECT_EQ(1, p.options.help);
+}
+
+TEST(OptionsTest, BadIntegersFailWithoutStoppingTheParse) {
+  Parsed p;
+  p.options.paper = 42;
+  Args a({"prog", "-paper", "A", "-paper2", "-5", "-orient2"});
+  EXPECT_EQ(0, ParseOptions(p.table, &a.argc, a.argv()));
+  EXPECT_EQ(42, p.options.paper);
+  EXPECT_EQ(-5, p.options.paper2);
+  EXPECT_EQ((std::vector<std::string>{"prog", "A"}), a.Left());
+
+  Args sat({"prog", "-paper", "99999999999999999999", "-paper2", "-3000000000", "-orient2", "-"});
+  EXPECT_EQ(1, ParseOptions(p.table, &sat.argc, sat.argv()));
+  EXPECT_EQ(INT_MAX, p.options.paper);
+  EXPECT_EQ(INT_MIN, p.options.paper2);
+  EXPECT_EQ(0, p.options.orient2);
+
+  Args cased({"prog", "-Printer", "x", "-printer"});
+  EXPECT_EQ(0, ParseOptions(p.table, &cased.argc, cased.argv()));
+  EXPECT_EQ((std::vector<std::string>{"prog", "-Printer", "x"}), cased.Left());
+}
+
+TEST(OptionsTest, StringValuesAreTakenAsIsAndCut) {
+  Parsed p;
+  std::string longName(1500, 'n');
+  Args a({"prog", "-printer", "-outfolder", "-portname", longName, "-appendfile", "a",
+          "-appendfile", "b"});
+  EXPECT_EQ(1, ParseOptions(p.table, &a.argc, a.argv()));
+  EXPECT_STREQ("-outfolder", p.options.printerName);
+  EXPECT_STREQ("", p.options.outFolder);
+  EXPECT_EQ(std::string(199, 'n'), p.options.portName);
+  EXPECT_EQ(0, p.options.newPortName[0]);  // the field behind portName is untouched
+  EXPECT_STREQ("b", p.options.appendFile);
+}
+
+TEST(OptionsTest, UsageTextMatchesExpectedFile) {
+  Parsed p;
+  testing::internal::CaptureStderr();
+  PrintUsage("tarvelin", " ", p.table);
+  std::string usage = testing::internal::GetCapturedStderr();
+  FILE* f = fopen(TARVELIN_TEST_DATA "/usage.txt", "rb");
+  ASSERT_NE(nullptr, f);
+  std::string expected;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof(buf), f)) > 0) expected.append(buf, n);
+  fclose(f);
+  EXPECT_EQ(expected, usage);
+}
+
+}  // namespace

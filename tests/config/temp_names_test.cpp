@@ -1,0 +1,113 @@
+#include "config/temp_names.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <set>
+#include <string>
+
+#include "config/settings.h"
+#include "platform/platform.h"
+#include "platform/profile.h"
+#include "support/program_folder.h"
+
+namespace {
+
+TEST(TempNamesTest, CountedNamesFollowTheCounter) {
+  ScopedProgramFolder program;
+  std::string folder = program.Join("tmp");
+  WriteFileText(program.Config(), "[Options]\nTempFolder=" + folder + "\n");
+  char buf[260];
+  EXPECT_EQ(static_cast<int>(folder.size() + 15), CountedTempFileName(sizeof(buf), buf, ".pdf"));
+  EXPECT_EQ(folder + "/file000001.pdf", buf);
+  EXPECT_EQ(2, ReadSettingInt("Options", "LastFileIndex", 1));
+
+  for (const char* bad : {"0", "-5", "word"}) {
+    WriteSettingInt("Options", "LastFileIndex", 0);
+    platform::WritePrivateProfileStringA("Options", "LastFileIndex", bad, program.Config().c_str());
+    CountedTempFileName(sizeof(buf), buf, nullptr);
+    EXPECT_EQ(folder + "/file000001.tmp", buf) << bad;
+    EXPECT_EQ(2, ReadSettingInt("Options", "LastFileIndex", 1));
+  }
+  WriteSettingInt("Options", "LastFileIndex", 1234567);
+  CountedTempFileName(sizeof(buf), buf, ".pdf");
+  EXPECT_EQ(folder + "/file1234567.pdf", buf);
+
+  // A number whose file exists belongs to another job and is skipped.
+  WriteFileText(folder + "/file000005.pdf", "job");
+  WriteSettingInt("Options", "LastFileIndex", 5);
+  CountedTempFileName(sizeof(buf), buf, ".pdf");
+  EXPECT_EQ(folder + "/file000006.pdf", buf);
+  EXPECT_EQ(7, ReadSettingInt("Options", "LastFileIndex", 1));
+
+  // With a trailing separator there is still exactly one before "file".
+  WriteFileText(program.Config(), "[Options]\nTempFolder=" + folder + "/\n");
+  CountedTempFileName(sizeof(buf), buf, ".pdf");
+  EXPECT_EQ(folder + "/file000001.pdf", buf);
+
+  // A name that does not fit is refused, not cut.
+  WriteFileText(program.Config(),
+                "[Options]\nTempFolder=" + folder + "/" + std::string(250, 'd') + "\n");
+  EXPECT_EQ(0, CountedTempFileName(sizeof(buf), buf, ".pdf"));
+  EXPECT_STREQ("", buf);
+  EXPECT_EQ(0, CountedTempFileName(0, buf, ".pdf"));
+}
+
+TEST(TempNamesTest, ConcurrentRunsNeverShareANumber) {
+  ScopedProgramFolder program;
+  WriteFileText(program.Config(), "[Options]\nTempFolder=" + program.Join("tmp") + "\n");
+  int fds[2];
+  ASSERT_EQ(0, pipe(fds));
+  pid_t children[2];
+  for (pid_t& child : children) {
+    child = fork();
+    if (child == 0) {
+      for (int i = 0; i < 100; ++i) {
+        char buf[260];
+        CountedTempFileName(sizeof(buf), buf, ".pdf");
+        std::string line = std::string(buf) + "\n";
+        if (write(fds[1], line.data(), line.size()) < 0) _exit(1);
+      }
+      _exit(0);
+    }
+  }
+  close(fds[1]);
+  std::string all;
+  char chunk[4096];
+  ssize_t n;
+  while ((n = read(fds[0], chunk, sizeof(chunk))) > 0) all.append(chunk, static_cast<size_t>(n));
+  close(fds[0]);
+  for (pid_t child : children) waitpid(child, nullptr, 0);
+  std::set<std::string> names;
+  size_t lines = 0;
+  for (size_t pos = 0, nl; (nl = all.find('\n', pos)) != std::string::npos; pos = nl + 1) {
+    names.insert(all.substr(pos, nl - pos));
+    ++lines;
+  }
+  EXPECT_EQ(200u, lines);
+  EXPECT_EQ(200u, names.size());
+  EXPECT_EQ(201, ReadSettingInt("Options", "LastFileIndex", 1));
+}
+
+TEST(TempNamesTest, TempFileNameLeavesNoFileAndLogsTheDelete) {
+  ScopedProgramFolder program;
+  program.EnableLog();
+  char a[260], b[260];
+  TempFileName(sizeof(a), a, ".pdf");
+  TempFileName(sizeof(b), b, nullptr);
+  std::string name = a;
+  std::string suffix = "-" + std::to_string(platform::ProcessId()) + ".pdf";
+  EXPECT_EQ(platform::SystemTempPath() + "fil",
+            name.substr(0, platform::SystemTempPath().size() + 3));
+  EXPECT_EQ(suffix, name.substr(name.size() - suffix.size()));
+  EXPECT_STRNE(a, b);
+  EXPECT_FALSE(platform::PathExists(a));
+  std::string log = ReadFileText(program.Log());
+  std::string created = name.substr(0, name.size() - suffix.size()) + ".tmp";
+  EXPECT_NE(std::string::npos, log.find("DeleteFile: " + created + "\n"));
+  EXPECT_FALSE(platform::PathExists(created));
+  EXPECT_NE(std::string::npos, log.find("[INFO] TempFile \"" + name + "\"\n"));
+}
+
+}  // namespace

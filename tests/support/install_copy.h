@@ -1,0 +1,77 @@
+// A private copy of the install folder for tests that run the built program,
+// so each test has its own config.ini and log.
+#pragma once
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+extern char** environ;
+
+struct RunResult {
+  int status = -1;  ///< exit status 0..255, or -1 when it did not exit normally
+  std::string stderrText;
+};
+
+/// Runs program with args (no shell); stderr is captured, stdout discarded.
+inline RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                            const std::vector<std::string>& extraEnv = {}) {
+  std::vector<std::string> words{program};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& w : words) argv.push_back(&w[0]);
+  argv.push_back(nullptr);
+  std::vector<std::string> envStore(extraEnv);
+  for (char** e = environ; *e; ++e) envStore.push_back(*e);
+  std::vector<char*> envp;
+  for (auto& e : envStore) envp.push_back(&e[0]);
+  envp.push_back(nullptr);
+
+  ScopedTempDir capture;
+  std::string errPath = capture.Join("stderr");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  pid_t pid;
+  RunResult result;
+  if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) == 0) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  result.stderrText = ReadFileText(errPath);
+  return result;
+}
+
+class InstallCopy {
+ public:
+  InstallCopy() {
+    namespace fs = std::filesystem;
+    fs::copy(TARVELIN_DIST_DIR, dir_.path(),
+             fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  }
+  const std::string& folder() const { return dir_.path(); }
+  std::string Path(const std::string& name) const { return dir_.Join(name); }
+  std::string Program() const { return Path("tarvelin"); }
+  std::string ConfigPath() const { return Path("config.ini"); }
+  std::string LogText() const { return ReadFileText(Path("tarvelin.log")); }
+  void WriteConfig(const std::string& text) const { WriteFileText(ConfigPath(), text); }
+  RunResult Run(const std::vector<std::string>& args,
+                const std::vector<std::string>& extraEnv = {}) const {
+    return RunProgram(Program(), args, extraEnv);
+  }
+
+ private:
+  ScopedTempDir dir_;
+};
