@@ -1,0 +1,321 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/registry.h"
+#include "support/program_folder.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+/// Sets an environment variable (nullptr: removes it) until the end of the scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    const char* old = getenv(name);
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    if (value) {
+      setenv(name, value, 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+  ~ScopedEnv() {
+    if (had_) {
+      setenv(name_.c_str(), old_.c_str(), 1);
+    } else {
+      unsetenv(name_.c_str());
+    }
+  }
+
+ private:
+  std::string name_;
+  std::string old_;
+  bool had_;
+};
+
+class RegistryStoreTest : public testing::Test {
+ protected:
+  std::string Hive() const { return dir_.Join("HKEY_LOCAL_MACHINE.reg"); }
+  /// The value as raw bytes, or "<error N>".
+  std::string Query(HKEY key, const char* name, uint32_t* type = nullptr) {
+    unsigned char data[4096];
+    uint32_t size = sizeof(data);
+    long status = RegQueryValueExA(key, name, nullptr, type, data, &size);
+    if (status != ERROR_SUCCESS) return "<error " + std::to_string(status) + ">";
+    return std::string(reinterpret_cast<char*>(data), size);
+  }
+  long Set(HKEY key, const char* name, uint32_t type, const std::string& data) {
+    return RegSetValueExA(key, name, 0, type, reinterpret_cast<const unsigned char*>(data.data()),
+                          static_cast<uint32_t>(data.size()));
+  }
+  HKEY Create(const char* path, uint32_t access = KEY_ALL_ACCESS) {
+    HKEY key = nullptr;
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, REG_OPTION_NON_VOLATILE, access,
+                              nullptr, &key, nullptr));
+    return key;
+  }
+
+  ScopedTempDir dir_;
+  ScopedEnv env_{"TARVELIN_REGISTRY_DIR", dir_.path().c_str()};
+};
+
+const char kHandWritten[] =
+    "REGEDIT4\r\n\r\n"
+    "[HKEY_LOCAL_MACHINE\\Software\\Quorvel]\r\n"
+    "@=\"default\"\r\n"
+    "\"Path\"=\"C:\\\\Program Files\\\\\\\"q\\\"\"\r\n"
+    "\"Count\"=dword:0000012C\r\n"
+    "\"Blob\"=hex:01,02,ff\r\n"
+    "\"List\"=hex(7):61,00,62,00,00\r\n"
+    "\"Expand\"=hex(2):25,00\r\n"
+    "\"Long\"=hex:00,01,02,\\\r\n"
+    "  03,04\r\n"
+    "\r\n"
+    "[hkey_local_machine\\SOFTWARE\\quorvel\\Sub]\r\n";
+
+TEST_F(RegistryStoreTest, ReadsHandWrittenHive) {
+  WriteFileText(Hive(), kHandWritten);
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\QUORVEL", 0, KEY_READ, &key));
+  uint32_t values = 0, subKeys = 0, maxName = 0, maxData = 0;
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,
+                             &maxName, &maxData, nullptr, nullptr));
+  EXPECT_EQ(7u, values);
+  EXPECT_EQ(1u, subKeys);
+  EXPECT_EQ(6u, maxName);
+  EXPECT_EQ(21u, maxData);
+
+  uint32_t type = 0;
+  EXPECT_EQ(std::string("default\0", 8), Query(key, nullptr, &type));
+  EXPECT_EQ(REG_SZ, type);
+  EXPECT_EQ(std::string("C:\\Program Files\\\"q\"\0", 21), Query(key, "path"));
+  EXPECT_EQ(std::string("\x2c\x01\0\0", 4), Query(key, "COUNT", &type));
+  EXPECT_EQ(REG_DWORD, type);
+  EXPECT_EQ("\x01\x02\xff", Query(key, "Blob", &type));
+  EXPECT_EQ(REG_BINARY, type);
+  EXPECT_EQ(std::string("a\0b\0\0", 5), Query(key, "List", &type));
+  EXPECT_EQ(REG_MULTI_SZ, type);
+  EXPECT_EQ(std::string("%\0", 2), Query(key, "Expand", &type));
+  EXPECT_EQ(REG_EXPAND_SZ, type);
+  EXPECT_EQ(std::string("\0\x01\x02\x03\x04", 5), Query(key, "Long"));
+
+  char name[8];
+  uint32_t nameLength = sizeof(name);
+  unsigned char data[4];
+  uint32_t size = sizeof(data);
+  EXPECT_EQ(ERROR_SUCCESS, RegEnumValueA(key, 2, name, &nameLength, nullptr, &type, data, &size));
+  EXPECT_EQ("Count", std::string(name));  // stored order, stored case
+  size = 2;
+  EXPECT_EQ(ERROR_MORE_DATA, RegEnumValueA(key, 1, name, &nameLength, nullptr, &type, data, &size));
+  EXPECT_EQ(21u, size);
+  nameLength = 4;
+  EXPECT_EQ(ERROR_MORE_DATA, RegEnumValueA(key, 2, name, &nameLength, nullptr, &type, data, &size));
+  nameLength = sizeof(name);
+  EXPECT_EQ(ERROR_NO_MORE_ITEMS,
+            RegEnumValueA(key, 7, name, &nameLength, nullptr, &type, data, &size));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, Set(key, "x", REG_SZ, std::string("y", 2)));
+  EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
+  EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(key));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Quorvel\\Missing", 0, KEY_READ, &key));
+}
+
+TEST_F(RegistryStoreTest, WritesWhatRegeditWrites) {
+  HKEY key = Create("Vendor\\Q");
+  HKEY sub = Create("VENDOR\\q\\Sub");
+  EXPECT_EQ(ERROR_SUCCESS, Set(key, "", REG_SZ, std::string("d\0", 2)));
+  EXPECT_EQ(ERROR_SUCCESS, Set(key, "Na\"me\\", REG_SZ, std::string("a\"b\\c\0", 6)));
+  EXPECT_EQ(ERROR_SUCCESS, Set(key, "NA\"ME\\", REG_SZ, std::string("new\0", 4)));
+  EXPECT_EQ(ERROR_SUCCESS, Set(key, "N", REG_DWORD, std::string("\x2c\x01\0\0", 4)));
+  EXPECT_EQ(ERROR_SUCCESS, Set(key, "B", REG_BINARY, std::string(30, '\xab')));
+  EXPECT_EQ(ERROR_SUCCESS, Set(key, "M", REG_MULTI_SZ, std::string("a\0\0", 3)));
+  EXPECT_EQ(ERROR_SUCCESS, Set(key, "Raw", REG_SZ, std::string("two\nlines", 9)));
+  EXPECT_EQ(ERROR_SUCCESS, Set(sub, "E", REG_EXPAND_SZ, std::string("%\0", 2)));
+  RegCloseKey(key);
+  RegCloseKey(sub);
+  std::string hex30 = "ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,";
+  EXPECT_EQ(
+      "REGEDIT4\n\n"
+      "[HKEY_LOCAL_MACHINE\\Vendor]\n\n"
+      "[HKEY_LOCAL_MACHINE\\Vendor\\Q]\n"
+      "@=\"d\"\n"
+      "\"Na\\\"me\\\\\"=\"new\"\n"
+      "\"N\"=dword:0000012c\n"
+      "\"B\"=hex:" +
+          hex30 +
+          "\\\n  ab,ab,ab,ab,ab,ab,ab\n"
+          "\"M\"=hex(7):61,00,00\n"
+          "\"Raw\"=hex(1):74,77,6f,0a,6c,69,6e,65,73\n\n"
+          "[HKEY_LOCAL_MACHINE\\Vendor\\Q\\Sub]\n"
+          "\"E\"=hex(2):25,00\n\n",
+      ReadFileText(Hive()));
+
+  // What was written reads back byte for byte.
+  key = Create("vendor\\q", KEY_READ);
+  EXPECT_EQ(std::string(30, '\xab'), Query(key, "b"));
+  EXPECT_EQ("two\nlines", Query(key, "RAW"));
+  RegCloseKey(key);
+}
+
+TEST_F(RegistryStoreTest, SystemKeysExistInANewStore) {
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, "software\\microsoft\\windows\\currentversion\\run",
+                          0, KEY_WRITE, &key));
+  EXPECT_EQ(ERROR_SUCCESS, Set(key, "QuorvelPrinterAutoSyncFile", REG_SZ,
+                               std::string("\"/opt/t\" -syncpdf\0", 18)));
+  RegCloseKey(key);
+  EXPECT_NE(std::string::npos,
+            ReadFileText(Hive()).find(
+                "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run]\n"
+                "\"QuorvelPrinterAutoSyncFile\"=\"\\\"/opt/t\\\" -syncpdf\"\n"));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quorvel", 0, KEY_READ, &key));
+}
+
+TEST_F(RegistryStoreTest, DamagedHiveKeepsReadablePartsAndACopy) {
+  ScopedProgramFolder program;
+  program.EnableLog();
+  std::string damaged =
+      "REGEDIT4\n\n"
+      "[HKEY_LOCAL_MACHINE\\Good]\n"
+      "\"A\"=\"1\"\n"
+      "garbage here\n"
+      "\"B\"=dword:xyz\n"
+      "[HKEY_CURRENT_USER\\Foreign]\n"
+      "\"C\"=\"lost?\"\n"
+      "[HKEY_LOCAL_MACHINE\\Good\\Child]\n"
+      "\"D\"=hex:0g\n"
+      "\"E\"=hex:01\n";
+  WriteFileText(Hive(), damaged);
+  HKEY key = Create("Good");
+  EXPECT_EQ(std::string("1\0", 2), Query(key, "A"));
+  EXPECT_EQ("<error 2>", Query(key, "B"));
+  std::string log = ReadFileText(program.Log());
+  EXPECT_NE(std::string::npos, log.find("[ERROR] Registry file \"" + Hive() + "\" line 5"));
+  for (const char* line : {"line 6", "line 7", "line 8", "line 10"}) {
+    EXPECT_NE(std::string::npos, log.find(line)) << line;
+  }
+  EXPECT_EQ(ReadFileText(Hive()), damaged);  // reading never rewrites
+
+  EXPECT_EQ(ERROR_SUCCESS, Set(key, "New", REG_SZ, std::string("n\0", 2)));
+  EXPECT_EQ(damaged, ReadFileText(Hive() + ".damaged"));
+  EXPECT_EQ(
+      "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Good]\n\"A\"=\"1\"\n\"New\"=\"n\"\n\n"
+      "[HKEY_LOCAL_MACHINE\\Good\\Child]\n\"E\"=hex:01\n\n",
+      ReadFileText(Hive()));
+  // Damaged again later: the first copy stays, a second one is kept.
+  WriteFileText(Hive(), ReadFileText(Hive()) + "oops\n");
+  EXPECT_EQ(ERROR_SUCCESS, Set(key, "New", REG_SZ, std::string("m\0", 2)));
+  EXPECT_EQ(damaged, ReadFileText(Hive() + ".damaged"));
+  EXPECT_TRUE(platform::PathExists(Hive() + ".damaged.2"));
+  RegCloseKey(key);
+}
+
+TEST_F(RegistryStoreTest, StoreThatCannotBeWrittenDeniesWritesButReads) {
+  WriteFileText(Hive(), "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Run]\n\"X\"=\"1\"\n\n");
+  // A lock that cannot be taken stops every write, for root too.
+  ASSERT_TRUE(platform::CreateOneDirectory(Hive() + ".lock"));
+  HKEY key = nullptr;
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Run", 0, KEY_WRITE, &key));
+  EXPECT_EQ(nullptr, key);
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Run", 0, nullptr, 0,
+                                                 KEY_SET_VALUE, nullptr, &key, nullptr));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "New", 0, nullptr, 0, KEY_READ,
+                                                 nullptr, &key, nullptr));
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "run", 0, KEY_READ, &key));
+  EXPECT_EQ(std::string("1\0", 2), Query(key, "x"));
+  RegCloseKey(key);
+
+  // A folder that cannot exist: its path runs through a regular file.
+  ScopedEnv below("TARVELIN_REGISTRY_DIR", (Hive() + "/sub").c_str());
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Run", 0, nullptr, 0,
+                                                 KEY_WRITE, nullptr, &key, nullptr));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Run", 0, KEY_READ, &key));
+}
+
+TEST_F(RegistryStoreTest, ReadOnlyFolderDeniesWritesButReads) {
+  WriteFileText(Hive(), "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Run]\n\"X\"=\"1\"\n");
+  chmod(Hive().c_str(), 0644);
+  chmod(dir_.path().c_str(), 0555);
+  auto failures = [this]() {
+    HKEY key = nullptr;
+    int failed =
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Run", 0, KEY_WRITE, &key) != ERROR_ACCESS_DENIED;
+    failed += RegCreateKeyExA(HKEY_LOCAL_MACHINE, "New", 0, nullptr, 0, KEY_READ, nullptr, &key,
+                              nullptr) != ERROR_ACCESS_DENIED;
+    failed += RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Run", 0, KEY_READ, &key) != ERROR_SUCCESS;
+    failed += Query(key, "X") != std::string("1\0", 2);
+    RegCloseKey(key);
+    return failed;
+  };
+  if (geteuid() != 0) {
+    EXPECT_EQ(0, failures());
+    return;
+  }
+  // File modes do not stop root: check as an ordinary user in a child.
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) _exit(setgid(65534) != 0 || setuid(65534) != 0 ? 100 : failures());
+  int status = -1;
+  ASSERT_EQ(pid, waitpid(pid, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(0, WEXITSTATUS(status));
+}
+
+TEST_F(RegistryStoreTest, UserHiveFollowsTheEnvironmentAtEachOpen) {
+  ScopedTempDir config;
+  ScopedEnv unset("TARVELIN_REGISTRY_DIR", nullptr);
+  ScopedEnv xdg("XDG_CONFIG_HOME", config.path().c_str());
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\quorvel\\lumaset", 0,
+                                           nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+  EXPECT_EQ(ERROR_SUCCESS, Set(key, "K", REG_DWORD, std::string(4, '\0')));
+  RegCloseKey(key);
+  EXPECT_NE(std::string::npos,
+            ReadFileText(config.Join("tarvelin/HKEY_CURRENT_USER.reg"))
+                .find("[HKEY_CURRENT_USER\\Software\\quorvel\\lumaset]\n\"K\"=dword:00000000\n"));
+  EXPECT_FALSE(platform::PathExists(dir_.Join("HKEY_CURRENT_USER.reg")));
+}
+
+TEST_F(RegistryStoreTest, ConcurrentWritersLoseNothing) {
+  RegCloseKey(Create("Shared"));
+  pid_t children[2];
+  for (int child = 0; child < 2; ++child) {
+    children[child] = fork();
+    ASSERT_GE(children[child], 0);
+    if (children[child] == 0) {
+      HKEY key = nullptr;
+      int failures = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Shared", 0, KEY_SET_VALUE, &key) != 0;
+      for (int i = 0; i < 100; ++i) {
+        std::string name = "v" + std::to_string(child) + "_" + std::to_string(i);
+        failures += Set(key, name.c_str(), REG_SZ, name + '\0') != ERROR_SUCCESS;
+      }
+      _exit(failures == 0 ? 0 : 1);
+    }
+  }
+  for (pid_t pid : children) {
+    int status = -1;
+    ASSERT_EQ(pid, waitpid(pid, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  HKEY key = Create("Shared", KEY_READ);
+  uint32_t values = 0;
+  ASSERT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                            nullptr, &values, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(200u, values);
+  EXPECT_EQ(std::string("v1_99\0", 6), Query(key, "V1_99"));
+  RegCloseKey(key);
+}
+
+}  // namespace
