@@ -50,6 +50,8 @@ int64_t FileSize(const std::string& path);
 bool CreateOneDirectory(const std::string& path);
 /// Deletes a file. Returns false on failure.
 bool DeleteFile(const std::string& path);
+/// Forces a written file's data to the disk. Returns false on failure.
+bool SyncFileToDisk(const std::string& path);
 /// Renames over an existing target atomically (same file system).
 bool ReplaceFile(const std::string& from, const std::string& to);
 /// Copies a file, overwriting the target. The copy is written to a temporary

@@ -95,6 +95,13 @@ bool CreateOneDirectory(const std::string& path) { return mkdir(path.c_str(), 07
 
 bool DeleteFile(const std::string& path) { return unlink(path.c_str()) == 0; }
 
+bool SyncFileToDisk(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = fsync(fd) == 0;
+  return (close(fd) == 0) && ok;
+}
+
 bool ReplaceFile(const std::string& from, const std::string& to) {
   return rename(from.c_str(), to.c_str()) == 0;
 }

@@ -1,0 +1,174 @@
+#include "pdf/page_copy.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <qpdf/QPDFAcroFormDocumentHelper.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFWriter.hh>
+
+#include "platform/platform.h"
+
+int CopyAllPages(QPDF& from, QPDF& to, int before, std::vector<QPDFObjectHandle>* added) {
+  QPDFPageDocumentHelper toPages(to);
+  std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(from).getAllPages();
+  const std::vector<QPDFObjectHandle>& target = to.getAllPages();
+  bool insert = before >= 0 && static_cast<size_t>(before) < target.size();
+  QPDFObjectHandle ref = insert ? target[before] : QPDFObjectHandle();
+
+  // qpdf copies a reference to a page that has not been copied yet as null,
+  // so a link to a later page would lose its target. The annotations are
+  // therefore taken off the source pages and copied once all pages are in.
+  std::vector<QPDFObjectHandle> annots(pages.size());
+  for (size_t i = 0; i < pages.size(); ++i) {
+    QPDFObjectHandle page = pages[i].getObjectHandle();
+    if (page.hasKey("/Annots")) {
+      annots[i] = page.getKey("/Annots");
+      page.removeKey("/Annots");
+    }
+  }
+  auto restoreAnnots = [&]() {
+    for (size_t i = 0; i < pages.size(); ++i) {
+      if (annots[i].isInitialized()) pages[i].getObjectHandle().replaceKey("/Annots", annots[i]);
+    }
+  };
+
+  std::vector<QPDFObjectHandle> copies;
+  copies.reserve(pages.size());
+  try {
+    for (size_t i = 0; i < pages.size(); ++i) {
+      if (insert) {
+        toPages.addPageAt(pages[i], true, QPDFPageObjectHelper(ref));
+        copies.push_back(to.getAllPages()[before + i]);
+      } else {
+        toPages.addPage(pages[i], false);
+        copies.push_back(to.getAllPages().back());
+      }
+      if (added) added->push_back(copies.back());
+    }
+  } catch (...) {
+    restoreAnnots();
+    throw;
+  }
+  restoreAnnots();
+
+  QPDFAcroFormDocumentHelper fromForms(from);
+  std::unique_ptr<QPDFAcroFormDocumentHelper> toForms;
+  for (size_t i = 0; i < pages.size(); ++i) {
+    if (!annots[i].isInitialized() || !annots[i].isArray()) continue;
+    if (fromForms.hasAcroForm()) {
+      if (!toForms) toForms = std::make_unique<QPDFAcroFormDocumentHelper>(to);
+      toForms->fixCopiedAnnotations(copies[i], pages[i].getObjectHandle(), fromForms);
+    } else {
+      QPDFObjectHandle list = annots[i];
+      if (!list.isIndirect()) list = from.makeIndirectObject(list);
+      copies[i].replaceKey("/Annots", to.copyForeignObject(list));
+    }
+  }
+  return static_cast<int>(copies.size());
+}
+
+PDFVersion ParsePdfVersion(const std::string& text, int extensionLevel) {
+  size_t dot = text.find('.');
+  if (dot == 0 || dot == std::string::npos || dot + 1 >= text.size()) return PDFVersion(1, 3);
+  int major = 0, minor = 0;
+  for (size_t i = 0; i < dot; ++i) {
+    if (text[i] < '0' || text[i] > '9' || major > 100) return PDFVersion(1, 3);
+    major = major * 10 + (text[i] - '0');
+  }
+  for (size_t i = dot + 1; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    if (minor > 100) return PDFVersion(1, 3);
+    minor = minor * 10 + (text[i] - '0');
+  }
+  if (text[dot + 1] < '0' || text[dot + 1] > '9') return PDFVersion(1, 3);
+  return PDFVersion(major, minor, extensionLevel);
+}
+
+bool StaticPdfIdRequested() {
+  const char* value = std::getenv("TARVELIN_STATIC_PDF_ID");
+  return value && *value && std::string(value) != "0";
+}
+
+void WritePdfAtomically(QPDF& pdf, const std::string& path, const PdfWriteOptions& options) {
+  std::string temp = platform::SiblingTempName(path);
+  std::FILE* file = std::fopen(temp.c_str(), "wb");
+  if (!file) throw PdfFileError("cannot create \"" + temp + "\"");
+  try {
+    QPDFWriter writer(pdf);
+    writer.setOutputFile(temp.c_str(), file, false);
+    writer.setPreserveEncryption(false);
+    writer.setCompressStreams(true);
+    // Generalized decoding recompresses LZW and the like but never touches
+    // JPEG data, which a full decode would blow up.
+    writer.setDecodeLevel(qpdf_dl_generalized);
+    writer.setObjectStreamMode(qpdf_o_preserve);
+    std::string version;
+    int extension = 0;
+    options.version.getVersion(version, extension);
+    if (options.forceVersion) {
+      writer.forcePDFVersion(version, extension);
+    } else if (options.version.getMajor() > 0) {
+      writer.setMinimumPDFVersion(options.version);
+    }
+    writer.setStaticID(options.staticId);
+    writer.write();
+  } catch (...) {
+    std::fclose(file);
+    platform::DeleteFile(temp);
+    throw;
+  }
+  bool flushed = std::fflush(file) == 0 && !std::ferror(file);
+  bool closed = std::fclose(file) == 0;
+  // On the disk before the rename, so a power cut cannot leave an empty output.
+  if (!flushed || !closed || !platform::SyncFileToDisk(temp)) {
+    platform::DeleteFile(temp);
+    throw PdfFileError("cannot write \"" + temp + "\"");
+  }
+  if (!platform::ReplaceFile(temp, path)) {
+    platform::DeleteFile(temp);
+    throw PdfFileError("cannot rename \"" + temp + "\" to \"" + path + "\"");
+  }
+}
+
+bool ConcatenatePdfFiles(const std::vector<std::string>& inputs, const std::string& output,
+                         std::vector<std::string>* messages) {
+  if (inputs.empty()) {
+    messages->push_back("no input file");
+    return false;
+  }
+  std::vector<std::shared_ptr<QPDF>> docs;
+  bool ok = true;
+  for (const std::string& path : inputs) {
+    auto doc = QPDF::create();
+    doc->setSuppressWarnings(true);
+    docs.push_back(doc);
+    try {
+      doc->processFile(path.c_str());
+    } catch (const std::exception& e) {
+      messages->push_back("cannot read \"" + path + "\": " + e.what());
+      ok = false;
+      break;
+    }
+  }
+  if (ok) {
+    try {
+      PdfWriteOptions options;
+      options.version = ParsePdfVersion(docs[0]->getPDFVersion(), docs[0]->getExtensionLevel());
+      for (size_t i = 1; i < docs.size(); ++i) {
+        CopyAllPages(*docs[i], *docs[0], -1, nullptr);
+        options.version.updateIfGreater(
+            ParsePdfVersion(docs[i]->getPDFVersion(), docs[i]->getExtensionLevel()));
+      }
+      options.staticId = StaticPdfIdRequested();
+      WritePdfAtomically(*docs[0], output, options);
+    } catch (const std::exception& e) {
+      messages->push_back("cannot write \"" + output + "\": " + e.what());
+      ok = false;
+    }
+  }
+  for (auto& doc : docs) {
+    for (const QPDFExc& warning : doc->getWarnings())
+      messages->push_back(std::string("warning: ") + warning.what());
+  }
+  return ok;
+}
