@@ -18,9 +18,10 @@ extern char** environ;
 struct RunResult {
   int status = -1;  ///< exit status 0..255, or -1 when it did not exit normally
   std::string stderrText;
+  std::string stdoutText;
 };
 
-/// Runs program with args (no shell); stderr is captured, stdout discarded.
+/// Runs program with args (no shell); stdout and stderr are captured.
 inline RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                             const std::vector<std::string>& extraEnv = {}) {
   std::vector<std::string> words{program};
@@ -39,7 +40,9 @@ inline RunResult RunProgram(const std::string& program, const std::vector<std::s
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  std::string outPath = capture.Join("stdout");
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
   posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0644);
   pid_t pid;
@@ -51,6 +54,7 @@ inline RunResult RunProgram(const std::string& program, const std::vector<std::s
   }
   posix_spawn_file_actions_destroy(&actions);
   result.stderrText = ReadFileText(errPath);
+  result.stdoutText = ReadFileText(outPath);
   return result;
 }
 
@@ -75,3 +79,14 @@ class InstallCopy {
  private:
   ScopedTempDir dir_;
 };
+
+/// The text of each page of a PDF, by pdftotext (pages end with a form feed).
+inline std::vector<std::string> PdfPageTexts(const std::string& pdf) {
+  RunResult r = RunProgram("/usr/bin/pdftotext", {"-q", pdf, "-"});
+  std::vector<std::string> pages;
+  size_t pos = 0;
+  for (size_t ff; (ff = r.stdoutText.find('\f', pos)) != std::string::npos; pos = ff + 1) {
+    pages.push_back(r.stdoutText.substr(pos, ff - pos));
+  }
+  return pages;
+}

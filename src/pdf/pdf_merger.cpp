@@ -1,0 +1,145 @@
+#include "pdf/pdf_merger.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+#include "app/command_options.h"
+#include "config/log.h"
+#include "pdf/page_geometry.h"
+#include "pdf/pdf_library.h"
+
+namespace {
+
+const char kDefaultProducer[] = "Quorvel Virtual PDFPrinter (https://www.quorvel.com)";
+const char kDefaultCreator[] = "Quorvel Virtual PDFPrinter, Build: Jun 24 2019";
+
+std::string LowerExtension(const std::string& path) {
+  size_t slash = path.find_last_of("/\\");
+  size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+  std::string ext = path.substr(dot);
+  for (char& c : ext) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  return ext;
+}
+
+void SetDocumentInformation(PDF* pdf, const CommandOptions* o) {
+  pdfSetDocInfoA(pdf, 3, o->producer[0] ? o->producer : kDefaultProducer);
+  pdfSetDocInfoA(pdf, 1, o->creator[0] ? o->creator : kDefaultCreator);
+  const struct {
+    int kind;
+    const char* text;
+  } optional[] = {{0, o->author}, {2, o->keywords}, {4, o->subject}, {5, o->title}};
+  for (const auto& entry : optional) {
+    if (entry.text[0]) pdfSetDocInfoA(pdf, entry.kind, entry.text);
+  }
+}
+
+// Opens a new page sized to rect (media box, top-down coordinates).
+void OpenPage(PDF* pdf, const PageRect& rect) {
+  pdfAppend(pdf);
+  pdfSetPageCoords(pdf, 1);
+  pdfSetBBox(pdf, 4, rect.left, rect.top, rect.right, rect.bottom);
+}
+
+// Imports every page of a PDF input. Returns false when it cannot be opened
+// or imported.
+bool ImportPDF(PDF* pdf, const std::string& path) {
+  if (pdfOpenImportFileA(pdf, path.c_str(), 0, nullptr) < 0 &&
+      pdfOpenImportFileA(pdf, path.c_str(), 0, "") < 0) {
+    OutLog("[ImportPDF] Failed to open \"%s\" file.\n", path.c_str());
+    return false;
+  }
+  int pages = pdfGetPageCount(pdf);
+  OutLog("[ImportPDF] GetPDFPageCount=%d (NextPage=%d) before import '%s' file.\n", pages,
+         pages + 1, path.c_str());
+  int next = pdfImportPDFFile(pdf, pages + 1, 1.0, 1.0);
+  OutLog("[ImportPDF] NextPage=%d after import '%s' file.\n", next, path.c_str());
+  return next > 0;
+}
+
+void AddImagePages(PDF* pdf, const std::string& path) {
+  int count = pdfGetImageCountA(pdf, path.c_str());
+  for (int i = 1; i <= count; ++i) {
+    PageRect rect;
+    if (!GetRectFromImageFile(pdf, path.c_str(), i, &rect)) continue;
+    int width = rect.right - rect.left;
+    int height = rect.bottom - rect.top;
+    if (width <= 0 || height <= 0) continue;
+    OpenPage(pdf, rect);
+    pdfInsertImageExA(pdf, rect.left, rect.top, width, height, path.c_str(), i);
+    pdfEndPage(pdf);
+  }
+}
+
+}  // namespace
+
+int PDFVersionCode(const char* version) {
+  char* end = nullptr;
+  double number = strtod(version, &end);
+  if (end == version) return 7;
+  for (int minor = 1; minor <= 6; ++minor) {
+    if (std::fabs(number - (1.0 + minor / 10.0)) < 1e-9) return minor;
+  }
+  return 7;
+}
+
+int PDFMerger(std::vector<std::string>& inputs, const char* output, const CommandOptions* options) {
+  std::vector<std::string> list;
+  list.swap(inputs);
+  if (list.empty()) return 0;
+
+  OutLog("Loading PDFMerger functions...\n");
+  PDF* pdf = pdfNewPDF();
+  if (!pdf) return 0;
+  OutLog("PDFMerger 1111\n");
+  pdfSetOnErrorProc(pdf, nullptr, OnPDFError);
+  if (!pdfCreateNewPDFA(pdf, output)) {
+    pdfDeletePDF(pdf);
+    return 0;
+  }
+  OutLog("PDFMerger 1112\n");
+  pdfSetImportFlags(pdf, 0x8FFFFFFE);
+  pdfSetPageCoords(pdf, 1);
+  SetDocumentInformation(pdf, options);
+  pdfSetMetaConvFlags(pdf, 0);
+  OutLog("PDFMerger 1113\n");
+  if (options->pdfVersion[0]) pdfSetPDFVersion(pdf, PDFVersionCode(options->pdfVersion));
+  pdfSetCompressionFilter(pdf, 0);
+  OutLog("Combining PDF files into PDF file...\n");
+
+  bool complete = true;
+  int n = 0;
+  for (const std::string& path : list) {
+    OutLog("PDFMerger, Page #%d, %s\n", ++n, path.c_str());
+    std::string ext = LowerExtension(path);
+    if (ext == ".pdf") {
+      // A PDF that cannot be imported would be missing from the output; the
+      // first one is the earlier output itself, so writing without it would
+      // lose every page printed before.
+      if (!ImportPDF(pdf, path)) {
+        complete = false;
+        break;
+      }
+    } else if (IsImageFileExt(ext.c_str())) {
+      AddImagePages(pdf, path);
+    } else if (ext == ".emf" || ext == ".wmf") {
+      OutLog("[ERROR] metafile pages are not supported yet: %s\n", path.c_str());
+    }
+  }
+
+  OutLog("We will insert bookmarks to PDF file...\n");
+  int written = 0;
+  if (complete) {
+    OutLog("We will close PDF file...\n");
+    written = pdfCloseFile(pdf);
+    if (!written) OutLog("[ERROR] PDFMerger could not write \"%s\".\n", output);
+  } else {
+    OutLog("[ERROR] PDFMerger left \"%s\" unchanged: an input could not be imported.\n", output);
+  }
+  OutLog("We will delete PDF instance...\n");
+  pdfDeletePDF(pdf);
+  OutLog("Exit PDFMerger function.\n");
+  return written ? 1 : 0;
+}

@@ -1,0 +1,19 @@
+// Builds one PDF from an ordered list of PDF, image and metafile inputs.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct CommandOptions;
+
+/// Writes the pages of every input, in list order, to output (replacing it
+/// only after a complete write). The list is taken over and left empty.
+/// Returns 1 when the document was written; 0 for an empty list, when the
+/// library instance or the output cannot be made, when a PDF input cannot be
+/// opened or imported (the output then stays exactly as it was), or when the
+/// write fails. Image pages that cannot be made are skipped.
+int PDFMerger(std::vector<std::string>& inputs, const char* output, const CommandOptions* options);
+
+/// The PDF version code (1..7) for a version text: 1.1 gives 1 ... 1.6 gives
+/// 6; anything else, 1.7 among them, gives 7.
+int PDFVersionCode(const char* version);
