@@ -8,6 +8,8 @@
 #include "config/log.h"
 #include "config/path_macros.h"
 #include "config/settings.h"
+#include "pdf/append_driver.h"
+#include "pdf/flash_sync.h"
 #include "platform/platform.h"
 #include "printer/printer_defaults.h"
 
@@ -79,14 +81,18 @@ void ReportMissingJob(const char* job) {
 void RunAppendJob(CommandOptions* options) {
   std::string output = ReadExpandedPath("OutputPDFFile", 2000);
   if (output.empty()) return;
-  (void)options;
-  ReportMissingJob("Appending a print job");
+  AppendFileToPDFFile(options->appendFile, output.c_str(), options);
 }
 
+// The sync instance: both settings are read anew every second, so a change
+// takes effect without a restart.
 [[noreturn]] void RunSyncLoop(CommandOptions* options) {
-  (void)options;
   for (;;) {
-    ReportMissingJob("The flash-drive sync");
+    std::string target = ReadExpandedPath("SyncPDFFileToFlashDrive", 500);
+    if (!target.empty()) {
+      std::string source = ReadExpandedPath("OutputPDFFile", 500);
+      SyncPDFFileToFlashDrive(source.c_str(), target.c_str(), options);
+    }
     platform::CurrentClock().SleepMs(1000);
   }
 }

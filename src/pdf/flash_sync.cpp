@@ -1,0 +1,152 @@
+#include "pdf/flash_sync.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "config/log.h"
+#include "config/temp_names.h"
+#include "pdf/append_driver.h"
+#include "pdf/process_runner.h"
+#include "platform/platform.h"
+#include "platform/registry.h"
+
+namespace {
+
+const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char kAutoRunValue[] = "QuorvelPrinterAutoSyncFile";
+
+// True when both paths name the same file (also when neither exists yet).
+bool SameFile(const char* a, const char* b) {
+  std::error_code ec1, ec2;
+  auto ca = std::filesystem::weakly_canonical(a, ec1);
+  auto cb = std::filesystem::weakly_canonical(b, ec2);
+  if (ec1 || ec2) return strcmp(a, b) == 0;
+  return ca == cb;
+}
+
+// The watcher calls the sync every second; a lasting problem is logged once
+// until it changes, not once a second.
+void LogOnce(const std::string& message) {
+  static std::string last;
+  if (message == last) return;
+  last = message;
+  OutLog("%s", message.c_str());
+}
+
+bool SameContent(const char* a, const char* b) {
+  std::string x, y;
+  return platform::ReadWholeFile(a, &x) && platform::ReadWholeFile(b, &y) && x == y;
+}
+
+}  // namespace
+
+int GetFileSizeBytes(const char* path) {
+  int64_t size = platform::FileSize(path ? path : "");
+  if (size < 0 || size > 0x7FFFFFFF) return -1;
+  return static_cast<int>(size);
+}
+
+int WaitUntilFileStable(const char* path) {
+  int64_t size = platform::FileSize(path);
+  if (size < 0) return 1;
+  bool hasPrevious = false;
+  int64_t previous = 0;
+  int repeats = 0;
+  for (;;) {
+    if (size < 1) break;
+    if (hasPrevious && size == previous) {
+      if (++repeats >= 5) break;
+    } else {
+      previous = size;
+      hasPrevious = true;
+      repeats = 0;
+    }
+    platform::CurrentClock().SleepMs(1000);
+    size = platform::FileSize(path);
+    if (size < 0) break;
+  }
+  return 1;
+}
+
+int SyncPDFFileToFlashDrive(const char* source, const char* target, CommandOptions* options) {
+  if (!source || !target || !*source || !*target || !platform::PathExists(source)) return 0;
+  if (SameFile(source, target)) {
+    LogOnce("[ERROR] SyncPDFFileToFlashDrive: the target \"" + std::string(target) +
+            "\" is the output PDF itself; nothing is synchronised.\n");
+    return 0;
+  }
+  std::string folder = platform::DirName(target);
+  if (!folder.empty() && !platform::IsDirectory(folder)) {
+    LogOnce("[ERROR] SyncPDFFileToFlashDrive: the target folder \"" + folder +
+            "\" does not exist (no drive?); \"" + source + "\" stays.\n");
+    return 0;
+  }
+  WaitUntilFileStable(source);
+
+  // From here until the source is deleted no append run may change it.
+  platform::FileLock lock(OutputLockPath(source));
+  if (!platform::PathExists(source)) return 0;
+  int size = GetFileSizeBytes(source);
+  OutLog("SyncPDFFileToFlashDrive: \"%s\" is \"%d\" bytes.\n", source, size);
+  if (size < 1) return 0;
+
+  if (!platform::PathExists(target)) {
+    if (!platform::CopyFileAtomically(source, target)) {
+      OutLog("[ERROR] SyncPDFFileToFlashDrive: could not copy \"%s\" to \"%s\"; it stays.\n",
+             source, target);
+      return 0;
+    }
+  } else {
+    int targetSize = GetFileSizeBytes(target);
+    OutLog("SyncPDFFileToFlashDrive: \"%s\" is \"%d\" bytes.\n", target, targetSize);
+    // Only a byte-identical source is already there; one of the same size
+    // but other content is a new job.
+    if (targetSize == size && SameContent(source, target)) {
+      OutLog(
+          "SyncPDFFileToFlashDrive: \"%s\" has same file size to \"%s\", skip file "
+          "synchronization.\n",
+          source, target);
+    } else {
+      OutLog("SyncPDFFileToFlashDrive: \"%s\" to \"%s\"\n", source, target);
+      if (!AppendPDFByMerger(source, target, options)) {
+        OutLog("[ERROR] SyncPDFFileToFlashDrive: could not append \"%s\" to \"%s\"; it stays.\n",
+               source, target);
+        return 0;
+      }
+    }
+  }
+  DeleteFileLogged(source);
+  return 1;
+}
+
+void RunSyncMonitorApp() {
+  OutLog("Enter RunSyncMonitorApp\n");
+  char command[2000];
+  snprintf(command, sizeof(command), "\"%s\" -syncpdf", platform::ModuleFileName().c_str());
+  OutLog("RunSyncMonitorApp: \"%s\"\n", command);
+  NTSystemCommand(command, 0);
+  SetAutoRunIntoRegistry(command);
+  OutLog("Exit RunSyncMonitorApp\n");
+}
+
+int SetAutoRunIntoRegistry(const char* command) {
+  if (!command || !*command) return 0;
+  OutLog("Enter SetAutoRunIntoRegistry\n");
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_WRITE, &key) != ERROR_SUCCESS) {
+    OutLog("SetAutoRunIntoRegistry failed on RegOpenKeyEx\n");
+    return 0;
+  }
+  long set =
+      RegSetValueExA(key, kAutoRunValue, 0, REG_SZ, reinterpret_cast<const unsigned char*>(command),
+                     static_cast<uint32_t>(strlen(command) + 1));
+  RegCloseKey(key);
+  if (set != ERROR_SUCCESS) {
+    OutLog("SetAutoRunIntoRegistry failed on RegSetValueEx\n");
+    return 0;
+  }
+  OutLog("Exit SetAutoRunIntoRegistry successful\n");
+  return 1;
+}

@@ -1,0 +1,27 @@
+// Moving the output PDF onto a removable drive, and the auto-run entry of the
+// instance that does it.
+#pragma once
+
+struct CommandOptions;
+
+/// One cycle of the sync: once the source has stopped growing, copies it to
+/// the target or appends its pages to the target's, then deletes the source.
+/// The source is deleted only when its pages are safely in the target.
+/// Returns 1 when the source was handled (and deleted), 0 otherwise.
+int SyncPDFFileToFlashDrive(const char* source, const char* target, CommandOptions* options);
+
+/// Blocks until the file's size has been the same over five one-second
+/// polls, or the file is gone or empty. Always returns 1.
+int WaitUntilFileStable(const char* path);
+
+/// The file's size as a signed 32-bit number; -1 when it cannot be read or
+/// is 2 GiB or more.
+int GetFileSizeBytes(const char* path);
+
+/// Starts the sync instance ("<program>" -syncpdf) without waiting and
+/// enters it in the auto-run list.
+void RunSyncMonitorApp();
+
+/// Stores the command as the auto-run value "QuorvelPrinterAutoSyncFile".
+/// Returns 1 on success, 0 on failure.
+int SetAutoRunIntoRegistry(const char* command);
