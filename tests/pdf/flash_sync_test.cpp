@@ -108,8 +108,24 @@ TEST(FlashSyncTest, AutoRunEntryIsStoredUnderRun) {
   EXPECT_STREQ("\"/opt/q/tarvelin\" -syncpdf", data);
   EXPECT_EQ(strlen(data) + 1, size);
 
-  // A store that cannot be written: the open fails and says so.
+  // The sync instance is started and entered for auto-run with the program's path.
   program.EnableLog();
+  RunSyncMonitorApp();
+  std::string command = "\"" + program.Join("tarvelin") + "\" -syncpdf";
+  size = sizeof(data);
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+                          0, KEY_QUERY_VALUE, &key));
+  RegQueryValueExA(key, "QuorvelPrinterAutoSyncFile", nullptr, &type,
+                   reinterpret_cast<unsigned char*>(data), &size);
+  RegCloseKey(key);
+  EXPECT_EQ(command, data);
+  std::string log = ReadFileText(program.Log());
+  EXPECT_NE(std::string::npos, log.find("RunSyncMonitorApp: \"" + command + "\"\n"));
+  EXPECT_NE(std::string::npos, log.find("[NTSystemCommand]: " + command + "\n"));
+  EXPECT_NE(std::string::npos, log.find("Exit SetAutoRunIntoRegistry successful\n"));
+
+  // A store that cannot be written: the open fails and says so.
   WriteFileText(store.Join("blocker"), "");
   setenv("TARVELIN_REGISTRY_DIR", store.Join("blocker/sub").c_str(), 1);
   EXPECT_EQ(0, SetAutoRunIntoRegistry("x"));
