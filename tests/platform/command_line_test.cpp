@@ -7,73 +7,47 @@
 
 namespace {
 
-struct SplitCase {
-  const char* line;
-  std::vector<std::string> words;
-};
-
-void ExpectSplits(const std::vector<SplitCase>& cases) {
-  for (const SplitCase& c : cases) {
-    SCOPED_TRACE(c.line);
-    EXPECT_EQ(c.words, platform::SplitCommandLine(c.line));
-  }
-}
-
-TEST(SplitCommandLineTest, BlanksAndTabsSeparateWords) {
-  ExpectSplits({
+TEST(SplitCommandLineTest, FollowsTheWindowsRules) {
+  struct {
+    const char* line;
+    std::vector<std::string> words;
+  } cases[] = {
+      // Blanks and tabs separate words.
       {"", {}},
       {" \t ", {}},
       {"prog", {"prog"}},
-      {"prog a b", {"prog", "a", "b"}},
       {"prog\ta \t b", {"prog", "a", "b"}},
       {"   prog   a   ", {"prog", "a"}},
       {"prog a\t", {"prog", "a"}},
-  });
-}
-
-TEST(SplitCommandLineTest, QuotesGroup) {
-  ExpectSplits({
+      // Quotes group; "" inside quotes is a quote.
       {R"(prog "a b" c)", {"prog", "a b", "c"}},
       {R"(prog a"b c"d)", {"prog", "ab cd"}},
-      {R"(prog "")", {"prog", ""}},
       {R"(prog "" x "")", {"prog", "", "x", ""}},
       {R"(prog "	tab")", {"prog", "\ttab"}},
       {R"(prog "open a b)", {"prog", "open a b"}},
       {R"(prog "a ""b"" c")", {"prog", "a \"b\" c"}},
       {R"(prog """")", {"prog", "\""}},
-  });
-}
-
-TEST(SplitCommandLineTest, BackslashesBeforeQuote) {
-  ExpectSplits({
+      // Backslashes before a quote: pairs make one, an odd one escapes the quote.
       {R"(prog a\"b c)", {"prog", "a\"b", "c"}},
       {R"(prog a\\"b c")", {"prog", "a\\b c"}},
       {R"(prog a\\\"b c)", {"prog", "a\\\"b", "c"}},
       {R"(prog a\\\\"b c")", {"prog", "a\\\\b c"}},
       {R"(prog "a\\" b)", {"prog", "a\\", "b"}},
       {R"(prog "a\" b")", {"prog", "a\" b"}},
-  });
-}
-
-TEST(SplitCommandLineTest, OtherBackslashesAreLiteral) {
-  ExpectSplits({
+      // Other backslashes are literal.
       {R"(prog a\b c\\d)", {"prog", "a\\b", "c\\\\d"}},
       {R"(prog a\\\\ b)", {"prog", "a\\\\\\\\", "b"}},
       {R"(prog "c:\dir\file x")", {"prog", "c:\\dir\\file x"}},
-  });
-}
-
-TEST(SplitCommandLineTest, ProgramWordOnlyGroupsQuotes) {
-  ExpectSplits({
+      // The program word only groups quotes: backslashes never escape there.
       {R"("/opt/my tools/prog" -q)", {"/opt/my tools/prog", "-q"}},
       {R"("c:\dir\" x)", {"c:\\dir\\", "x"}},
       {R"(pr"o g" x)", {"pro g", "x"}},
       {R"("" x)", {"", "x"}},
-  });
-}
-
-TEST(SplitCommandLineTest, EndsAtZeroByte) {
-  EXPECT_EQ((std::vector<std::string>{"prog", "a"}),
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.words, platform::SplitCommandLine(c.line)) << c.line;
+  }
+  EXPECT_EQ((std::vector<std::string>{"prog", "a"}),  // the line ends at a zero byte
             platform::SplitCommandLine(std::string("prog a\0b", 8)));
 }
 
