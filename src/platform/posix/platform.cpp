@@ -293,7 +293,7 @@ Clock& CurrentClock() { return *g_clock; }
 
 void SetClockForTesting(Clock* clock) { g_clock = clock ? clock : &g_realClock; }
 
-void* LoadSharedLibrary(const std::string& name) { return dlopen(name.c_str(), RTLD_NOW); }
+void* LoadSharedLibrary(const std::string& name) { return dlopen(name.c_str(), RTLD_LAZY); }
 
 void* FindLibrarySymbol(void* library, const std::string& name) {
   return library ? dlsym(library, name.c_str()) : nullptr;
