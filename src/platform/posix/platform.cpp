@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <map>
 
+#include "platform/posix/fd_io.h"
+
 namespace platform {
 
 const char kPathSeparator = '/';
@@ -107,19 +109,6 @@ bool ReplaceFile(const std::string& from, const std::string& to) {
 }
 
 namespace {
-
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t n = write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
 
 // Writes whatever `produce` writes to fd into a sibling temporary file, then
 // renames it over path. The temporary file is removed on any failure.

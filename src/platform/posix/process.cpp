@@ -16,6 +16,9 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <string>
+
+#include "platform/posix/fd_io.h"
 
 extern char** environ;
 
@@ -167,30 +170,6 @@ class SpawnPlan {
   posix_spawn_file_actions_t actions_;
   posix_spawnattr_t attr_;
 };
-
-bool ReadAll(int fd, void* data, size_t size) {
-  char* p = static_cast<char*>(data);
-  while (size > 0) {
-    ssize_t n = read(fd, p, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-bool WriteAll(int fd, const void* data, size_t size) {
-  const char* p = static_cast<const char*>(data);
-  while (size > 0) {
-    ssize_t n = write(fd, p, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
 
 // A signal death reads like a shell's status for it: 128 + the signal.
 int ExitCodeOf(int status) {
