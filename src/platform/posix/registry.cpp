@@ -676,6 +676,16 @@ long ReadOpenKey(const RegKey& key, uint32_t access, HiveData* data, Key** found
   return ERROR_SUCCESS;
 }
 
+/// The common first steps of opening a key: the root or parent handle, the
+/// sub key's path, the wanted access and the hive as it is now.
+long LocateKey(HKEY key, const char* subKey, uint32_t desired, RegKey* opened, HiveData* data) {
+  if (!ResolveKey(key, opened)) return ERROR_INVALID_HANDLE;
+  if (!SubKeyPath(opened->path, subKey, &opened->path)) return ERROR_BAD_PATHNAME;
+  opened->access = desired;
+  if (!ReadHive(opened->file, opened->hive, data)) return ERROR_ACCESS_DENIED;
+  return ERROR_SUCCESS;
+}
+
 long CopyValueData(const Value& value, uint32_t* type, unsigned char* data, uint32_t* dataSize) {
   if (data && !dataSize) return ERROR_INVALID_PARAMETER;
   if (type) *type = value.type;
@@ -697,11 +707,9 @@ long RegCreateKeyExA(HKEY key, const char* subKey, uint32_t, char*, uint32_t, ui
   if (!result || !subKey) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
   RegKey opened;
-  if (!ResolveKey(key, &opened)) return ERROR_INVALID_HANDLE;
-  if (!SubKeyPath(opened.path, subKey, &opened.path)) return ERROR_BAD_PATHNAME;
-  opened.access = desired;
   HiveData data;
-  if (!ReadHive(opened.file, opened.hive, &data)) return ERROR_ACCESS_DENIED;
+  long located = LocateKey(key, subKey, desired, &opened, &data);
+  if (located != ERROR_SUCCESS) return located;
   bool created = false;
   if (!KeyExists(data, opened.path)) {
     long status = ModifyHive(opened.file, opened.hive, [&](HiveData* hive, bool* changed) {
@@ -724,11 +732,9 @@ long RegOpenKeyExA(HKEY key, const char* subKey, uint32_t, uint32_t desired, HKE
   if (!result) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
   RegKey opened;
-  if (!ResolveKey(key, &opened)) return ERROR_INVALID_HANDLE;
-  if (!SubKeyPath(opened.path, subKey, &opened.path)) return ERROR_BAD_PATHNAME;
-  opened.access = desired;
   HiveData data;
-  if (!ReadHive(opened.file, opened.hive, &data)) return ERROR_ACCESS_DENIED;
+  long located = LocateKey(key, subKey, desired, &opened, &data);
+  if (located != ERROR_SUCCESS) return located;
   if (!KeyExists(data, opened.path)) return ERROR_FILE_NOT_FOUND;
   if ((desired & kWriteAccess) != 0 && !CanWriteStore(opened.file)) return ERROR_ACCESS_DENIED;
   *result = NewKey(opened);
