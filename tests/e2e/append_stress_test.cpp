@@ -2,9 +2,7 @@
 // never be left broken.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <time.h>
 
 #include <filesystem>
 #include <string>
@@ -26,61 +24,49 @@ std::string MakeJob(const std::string& path, int pages, const std::string& title
   return path;
 }
 
-pid_t Start(const InstallCopy& install, const std::string& job) {
-  std::string program = install.Program();
-  std::vector<char*> argv = {&program[0], const_cast<char*>("-appendfile"),
-                             const_cast<char*>(job.c_str()), nullptr};
-  pid_t pid = -1;
-  posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ);
-  return pid;
-}
+class AppendStressTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    install_.WriteConfig("[Options]\nOutputPDFFile=" + output_ +
+                         "\nTempFolder=" + work_.Join("tmp") + "\n");
+  }
+  pid_t Start(const std::string& job) { return install_.Start({"-appendfile", job}); }
 
-void SleepMs(int ms) {
-  struct timespec ts = {ms / 1000, (ms % 1000) * 1000000L};
-  nanosleep(&ts, nullptr);
-}
+  ScopedTempDir work_;
+  InstallCopy install_;
+  std::string output_ = work_.Join("all.pdf");
+};
 
-TEST(AppendStressTest, ConcurrentRunsNeverLoseAJob) {
-  ScopedTempDir work;
-  InstallCopy install;
-  std::string output = work.Join("all.pdf");
-  install.WriteConfig("[Options]\nOutputPDFFile=" + output + "\nTempFolder=" + work.Join("tmp") +
-                      "\n");
+TEST_F(AppendStressTest, ConcurrentRunsNeverLoseAJob) {
   const int kRounds = 4;
-  std::vector<std::string> jobs;
   for (int round = 0; round < kRounds; ++round) {
-    pid_t a = Start(install, MakeJob(work.Join("a" + std::to_string(round) + ".ps"), 2, "A"));
-    pid_t b = Start(install, MakeJob(work.Join("b" + std::to_string(round) + ".ps"), 1, "B"));
+    pid_t a = Start(MakeJob(work_.Join("a" + std::to_string(round) + ".ps"), 2, "A"));
+    pid_t b = Start(MakeJob(work_.Join("b" + std::to_string(round) + ".ps"), 1, "B"));
     for (pid_t pid : {a, b}) {
       int status = -1;
       waitpid(pid, &status, 0);
       EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
   }
-  EXPECT_EQ(kRounds * 3, GetPDFFilePageCount(output.c_str()));
-  for (const auto& entry : fs::directory_iterator(work.path())) {
+  EXPECT_EQ(kRounds * 3, GetPDFFilePageCount(output_.c_str()));
+  for (const auto& entry : fs::directory_iterator(work_.path())) {
     EXPECT_NE(".ps", entry.path().extension()) << entry.path();
   }
 }
 
-TEST(AppendStressTest, KillingARunMidMergeLeavesTheOutputWhole) {
-  ScopedTempDir work;
-  InstallCopy install;
-  std::string output = work.Join("all.pdf");
-  install.WriteConfig("[Options]\nOutputPDFFile=" + output + "\nTempFolder=" + work.Join("tmp") +
-                      "\n");
-  ASSERT_EQ(0, install.Run({"-appendfile", MakeJob(work.Join("big.ps"), 1500, "Big")}).status);
-  int pages = GetPDFFilePageCount(output.c_str());
+TEST_F(AppendStressTest, KillingARunMidMergeLeavesTheOutputWhole) {
+  ASSERT_EQ(0, install_.Run({"-appendfile", MakeJob(work_.Join("big.ps"), 1500, "Big")}).status);
+  int pages = GetPDFFilePageCount(output_.c_str());
   ASSERT_EQ(1500, pages);
 
   int delivered = 0;
   for (int delay = 150; delay <= 1350; delay += 150) {
-    std::string job = MakeJob(work.Join("job" + std::to_string(delay) + ".ps"), 1, "Small");
-    pid_t pid = Start(install, job);
+    std::string job = MakeJob(work_.Join("job" + std::to_string(delay) + ".ps"), 1, "Small");
+    pid_t pid = Start(job);
     SleepMs(delay);
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
-    int now = GetPDFFilePageCount(output.c_str());
+    int now = GetPDFFilePageCount(output_.c_str());
     ASSERT_TRUE(now == pages || now == pages + 1) << "delay " << delay << ": " << now;
     // A job is gone only when its page is in the output.
     if (now == pages) {

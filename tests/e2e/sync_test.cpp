@@ -1,9 +1,7 @@
 // The sync instance in the background while print jobs keep arriving.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <time.h>
 
 #include <filesystem>
 #include <string>
@@ -15,19 +13,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void SleepMs(int ms) {
-  struct timespec ts = {ms / 1000, (ms % 1000) * 1000000L};
-  nanosleep(&ts, nullptr);
-}
-
 // The background "-syncpdf" instance, stopped by its own process id.
 class SyncInstance {
  public:
-  explicit SyncInstance(const InstallCopy& install) {
-    std::string program = install.Program();
-    std::vector<char*> argv = {&program[0], const_cast<char*>("-syncpdf"), nullptr};
-    posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv.data(), environ);
-  }
+  explicit SyncInstance(const InstallCopy& install) { pid_ = install.Start({"-syncpdf"}); }
   ~SyncInstance() {
     kill(pid_, SIGTERM);
     waitpid(pid_, nullptr, 0);

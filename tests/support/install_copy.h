@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -58,6 +59,11 @@ inline RunResult RunProgram(const std::string& program, const std::vector<std::s
   return result;
 }
 
+inline void SleepMs(int ms) {
+  struct timespec ts = {ms / 1000, (ms % 1000) * 1000000L};
+  nanosleep(&ts, nullptr);
+}
+
 class InstallCopy {
  public:
   InstallCopy() {
@@ -74,6 +80,17 @@ class InstallCopy {
   RunResult Run(const std::vector<std::string>& args,
                 const std::vector<std::string>& extraEnv = {}) const {
     return RunProgram(Program(), args, extraEnv);
+  }
+  /// Starts the program in the background; the caller waits for or stops it.
+  pid_t Start(const std::vector<std::string>& args) const {
+    std::vector<std::string> words{Program()};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& w : words) argv.push_back(&w[0]);
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    posix_spawn(&pid, words[0].c_str(), nullptr, nullptr, argv.data(), environ);
+    return pid;
   }
 
  private:
