@@ -667,8 +667,11 @@ bool SubKeyPath(const std::string& parent, const char* subKey, std::string* path
   return true;
 }
 
-/// Reads the hive of an open key for a query that needs the given access.
-long ReadOpenKey(const RegKey& key, uint32_t access, HiveData* data, Key** found) {
+/// Resolves an open key and reads its hive for a query that needs the given
+/// access.
+long ReadOpenKey(HKEY handle, uint32_t access, RegKey* opened, HiveData* data, Key** found) {
+  if (!ResolveKey(handle, opened)) return ERROR_INVALID_HANDLE;
+  const RegKey& key = *opened;
   if ((key.access & access) != access) return ERROR_ACCESS_DENIED;
   if (!ReadHive(key.file, key.hive, data)) return ERROR_ACCESS_DENIED;
   if (!KeyExists(*data, key.path)) return ERROR_KEY_DELETED;
@@ -746,10 +749,9 @@ long RegQueryInfoKeyA(HKEY key, char* keyClass, uint32_t* classLength, uint32_t*
                       uint32_t* maxValueNameLength, uint32_t* maxValueLength,
                       uint32_t* securityDescriptorSize, FILETIME* lastWriteTime) {
   RegKey opened;
-  if (!ResolveKey(key, &opened)) return ERROR_INVALID_HANDLE;
   HiveData data;
   Key* found = nullptr;
-  long status = ReadOpenKey(opened, KEY_QUERY_VALUE, &data, &found);
+  long status = ReadOpenKey(key, KEY_QUERY_VALUE, &opened, &data, &found);
   if (status != ERROR_SUCCESS) return status;
 
   if (keyClass && classLength && *classLength > 0) keyClass[0] = '\0';
@@ -801,10 +803,9 @@ long RegEnumValueA(HKEY key, uint32_t index, char* name, uint32_t* nameLength, u
                    uint32_t* type, unsigned char* data, uint32_t* dataSize) {
   if (!name || !nameLength) return ERROR_INVALID_PARAMETER;
   RegKey opened;
-  if (!ResolveKey(key, &opened)) return ERROR_INVALID_HANDLE;
   HiveData hive;
   Key* found = nullptr;
-  long status = ReadOpenKey(opened, KEY_QUERY_VALUE, &hive, &found);
+  long status = ReadOpenKey(key, KEY_QUERY_VALUE, &opened, &hive, &found);
   if (status != ERROR_SUCCESS) return status;
   if (!found || index >= found->values.size()) return ERROR_NO_MORE_ITEMS;
   const Value& value = found->values[index];
@@ -817,10 +818,9 @@ long RegEnumValueA(HKEY key, uint32_t index, char* name, uint32_t* nameLength, u
 long RegQueryValueExA(HKEY key, const char* name, uint32_t*, uint32_t* type, unsigned char* data,
                       uint32_t* dataSize) {
   RegKey opened;
-  if (!ResolveKey(key, &opened)) return ERROR_INVALID_HANDLE;
   HiveData hive;
   Key* found = nullptr;
-  long status = ReadOpenKey(opened, KEY_QUERY_VALUE, &hive, &found);
+  long status = ReadOpenKey(key, KEY_QUERY_VALUE, &opened, &hive, &found);
   if (status != ERROR_SUCCESS) return status;
   Value* value = FindValue(found, name ? name : "");
   if (!value) return ERROR_FILE_NOT_FOUND;
