@@ -1,6 +1,7 @@
 #include "pdf/process_runner.h"
 
 #include <cstring>
+#include <string>
 
 #include "config/log.h"
 #include "platform/platform.h"
@@ -12,19 +13,29 @@ const size_t kCommandBufferSize = 2048;
 const int kReadBufferSize = 8192;
 const int kPollIntervalMs = 100;
 
-// Reads one chunk of at most kReadBufferSize - 1 bytes, so the terminating
-// zero always fits, and keeps it up to its first zero byte.
-bool ReadChunk(const platform::ChildProcess& child, char* buffer, std::string& output, int* count) {
-  int n = platform::ReadChildOutput(child, buffer, kReadBufferSize - 1);
-  // The parent holds the write end, so a read of nothing means a broken pipe.
-  if (n <= 0) return false;
-  buffer[n] = '\0';
-  platform::DebugOutput(buffer);
-  platform::DebugOutput("\n");
-  output.append(buffer, strlen(buffer));
-  *count = n;
-  return true;
-}
+// What one NTSystemCommand2 call collects, within its cap.
+struct Collector {
+  std::string& output;
+  size_t limit;
+  size_t dropped = 0;
+
+  // Reads one chunk of at most kReadBufferSize - 1 bytes, so the terminating
+  // zero always fits, and keeps it up to its first zero byte.
+  bool ReadChunk(const platform::ChildProcess& child, char* buffer, int* count) {
+    int n = platform::ReadChildOutput(child, buffer, kReadBufferSize - 1);
+    // The parent holds the write end, so a read of nothing means a broken pipe.
+    if (n <= 0) return false;
+    buffer[n] = '\0';
+    platform::DebugOutput(buffer);
+    platform::DebugOutput("\n");
+    size_t length = strlen(buffer);
+    size_t room = output.size() < limit ? limit - output.size() : 0;
+    output.append(buffer, length < room ? length : room);
+    if (length > room) dropped += length - room;
+    *count = n;
+    return true;
+  }
+};
 
 }  // namespace
 
@@ -49,7 +60,10 @@ int NTSystemCommand(const char* command, int wait) {
   return state == 1 ? exitCode : -1;
 }
 
-int NTSystemCommand2(const char* command, std::string& output, int* exitCode) {
+int NTSystemCommand2(const char* command, std::string& output, int* exitCode,
+                     const ChildLimits* limits) {
+  const ChildLimits defaults;
+  if (!limits) limits = &defaults;
   int localExitCode = -1;
   if (!exitCode) exitCode = &localExitCode;
   *exitCode = -1;
@@ -61,19 +75,27 @@ int NTSystemCommand2(const char* command, std::string& output, int* exitCode) {
 
   platform::ChildProcess child;
   int error = 0;
-  if (!platform::StartChildProcess(command, true, &child, &error)) {
+  if (!platform::StartChildProcess(command, true, &child, &error, limits->inheritHandle)) {
     OutLog("[ERROR] NTSystemCommand2() failed, return %d.\n", error);
     return 0;
   }
 
   // Waiting data is always read before the child's end is tested.
+  Collector collector{output, limits->outputLimit};
+  const int64_t deadline =
+      limits->timeoutSeconds < 0 ? -1 : platform::MonotonicMs() + limits->timeoutSeconds * 1000LL;
   bool ended = false;
+  bool timedOut = false;
   int count = 0;
   for (;;) {
+    if (deadline >= 0 && platform::MonotonicMs() >= deadline) {
+      timedOut = true;
+      break;
+    }
     int waiting = platform::PeekChildOutput(child);
     if (waiting < 0) break;
     if (waiting > 0) {
-      if (!ReadChunk(child, buffer, output, &count)) break;
+      if (!collector.ReadChunk(child, buffer, &count)) break;
       continue;
     }
     int state = platform::WaitChildProcess(&child, 0, exitCode);
@@ -86,16 +108,26 @@ int NTSystemCommand2(const char* command, std::string& output, int* exitCode) {
     platform::WaitChildActivity(child, kPollIntervalMs);
   }
 
-  if (ended) {
+  if (timedOut) {
+    OutLog("[ERROR] NTSystemCommand2() ended the command after %d seconds: %s\n",
+           limits->timeoutSeconds, command);
+    platform::KillChildProcess(child);
+    int ignored = 0;
+    platform::WaitChildProcess(&child, -1, &ignored);
+    *exitCode = -1;
+  } else if (ended) {
     // The child may have written its last bytes between the empty peek and
     // its end. Only what is waiting now is taken, so a grandchild that keeps
     // the pipe open and writes on cannot hold the runner here.
     int left = platform::PeekChildOutput(child);
-    while (left > 0 && ReadChunk(child, buffer, output, &count)) left -= count;
+    while (left > 0 && collector.ReadChunk(child, buffer, &count)) left -= count;
   } else {
     // Collection stopped early: reap the child if it has already ended.
     int ignored = 0;
     platform::WaitChildProcess(&child, 0, &ignored);
+  }
+  if (collector.dropped > 0) {
+    output += "\n[" + std::to_string(collector.dropped) + " more bytes of output dropped]";
   }
   return platform::CloseChildProcess(&child) ? 1 : 0;
 }

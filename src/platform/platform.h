@@ -77,21 +77,30 @@ std::string DirName(const std::string& path);
 std::string BaseName(const std::string& path);
 
 /// An exclusive advisory lock held on a lock file for the object's lifetime.
-/// Taking a lock on a path this process already holds succeeds at once
-/// (the lock is counted), so nested users of one lock cannot deadlock.
+/// The lock file is created readable by its owner only and never opened
+/// through a symbolic link. Taking a lock on a path this process already
+/// holds succeeds at once (the lock is counted), so nested users of one lock
+/// cannot deadlock.
 class FileLock {
  public:
-  /// Blocks until the lock on lockPath is held or it cannot be taken.
-  explicit FileLock(const std::string& lockPath);
+  /// Waits at most timeoutMs (through the current clock) until the lock on
+  /// lockPath is held; a negative timeout waits without limit.
+  explicit FileLock(const std::string& lockPath, int timeoutMs = -1);
   ~FileLock();
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
-  /// False when the lock file could not be opened or locked.
+  /// False when the lock file could not be opened or locked in time.
   bool Held() const { return held_; }
+  /// Why the lock is not held (the system's error text, or a time-out).
+  const std::string& Error() const { return error_; }
+  /// The open lock file's handle, for a child process that must keep the
+  /// lock held as long as it runs (-1 when not held).
+  intptr_t NativeHandle() const;
 
  private:
   std::string path_;
   bool held_ = false;
+  std::string error_;
 };
 
 /// Shows a modal notice (MessageBoxA with an OK button; POSIX: stderr).
@@ -117,5 +126,25 @@ void* LoadSharedLibrary(const std::string& name);
 void* FindLibrarySymbol(void* library, const std::string& name);
 /// Frees a library from LoadSharedLibrary.
 void FreeSharedLibrary(void* library);
+
+/// True when both paths name the same existing file (hard links and
+/// symbolic links included).
+bool IsSameFile(const std::string& a, const std::string& b);
+/// True when anything is at the path, a dangling symbolic link included.
+bool PathEntryExists(const std::string& path);
+/// True when the path itself (not a link's target) is a regular file.
+bool IsPlainRegularFile(const std::string& path);
+/// True when the folder is, or lies under, a mount point that the system's
+/// table of file systems lists (a drive that is expected there) but that is
+/// not mounted now. TARVELIN_FSTAB names another table (tests).
+bool IsUnmountedMountPoint(const std::string& folder);
+/// Creates `to` exclusively as a hard link to `from`, or as a copy where a
+/// link cannot be made. Returns false with *error set on failure.
+bool LinkOrCopyFile(const std::string& from, const std::string& to, std::string* error);
+/// The current working folder, without a trailing separator.
+std::string CurrentFolder();
+/// The system's text for an error number (errno on POSIX, GetLastError on
+/// Windows).
+std::string ErrorText(int error);
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 // Child processes: started hidden, never through a shell.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -24,11 +25,13 @@ struct ChildProcess {
 
 /// Starts the command line hidden, with standard input empty. With capture,
 /// standard output and standard error of the child both go to one pipe whose
-/// read end is child->outputFd; without, both are discarded. Returns false
-/// with *error set to the platform's error code when the program cannot be
-/// started.
+/// read end is child->outputFd; without, both are discarded. A handle given
+/// as inheritHandle (a held lock file) stays open in the child, so what it
+/// holds outlives a parent that dies first; no other handle is inherited.
+/// Returns false with *error set to the platform's error code when the
+/// program cannot be started.
 bool StartChildProcess(const std::string& commandLine, bool capture, ChildProcess* child,
-                       int* error);
+                       int* error, intptr_t inheritHandle = -1);
 
 /// Starts the command line hidden and detached: the caller never waits for
 /// it, and no zombie is left behind when it ends. Returns false with *error
@@ -46,6 +49,14 @@ int ReadChildOutput(const ChildProcess& child, char* buffer, int max);
 /// Waits for the child to end, at most timeoutMs (-1 without limit).
 /// Returns 1 when it has ended (*exitCode set), 0 when it still runs, -1 on failure.
 int WaitChildProcess(ChildProcess* child, int timeoutMs, int* exitCode);
+/// Ends the child at once (SIGKILL / TerminateProcess); it must still be
+/// waited for. Returns false when it could not be signalled.
+bool KillChildProcess(const ChildProcess& child);
+/// True while a process of that id exists (a zombie counts as ended where
+/// the platform tells).
+bool IsProcessRunning(long pid);
+/// Milliseconds of a steady clock, for bounding waits on children.
+int64_t MonotonicMs();
 /// Closes the pipe ends the parent holds. Returns true when all closes succeeded.
 bool CloseChildProcess(ChildProcess* child);
 

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 
 #include "platform/posix/fd_io.h"
@@ -216,7 +217,7 @@ std::map<std::string, HeldLock>& HeldLocks() {
 
 }  // namespace
 
-FileLock::FileLock(const std::string& lockPath) : path_(lockPath) {
+FileLock::FileLock(const std::string& lockPath, int timeoutMs) : path_(lockPath) {
   auto& locks = HeldLocks();
   auto it = locks.find(path_);
   if (it != locks.end()) {
@@ -224,13 +225,36 @@ FileLock::FileLock(const std::string& lockPath) : path_(lockPath) {
     held_ = true;
     return;
   }
-  int fd = open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) return;
-  while (flock(fd, LOCK_EX) != 0) {
-    if (errno != EINTR) {
+  // Read access is all flock needs; a lock file that others cannot open
+  // cannot be held by them to freeze every run.
+  int fd = open(path_.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    error_ = strerror(errno);
+    return;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    error_ = "not a regular file";
+    close(fd);
+    return;
+  }
+  const int kPollMs = 50;
+  int waited = 0;
+  for (;;) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) break;
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) {
+      error_ = strerror(errno);
       close(fd);
       return;
     }
+    if (timeoutMs >= 0 && waited >= timeoutMs) {
+      error_ = "held by another process for " + std::to_string(waited / 1000) + " s";
+      close(fd);
+      return;
+    }
+    CurrentClock().SleepMs(kPollMs);
+    waited += kPollMs;
   }
   locks[path_] = HeldLock{fd, 1};
   held_ = true;
@@ -242,10 +266,17 @@ FileLock::~FileLock() {
   auto it = locks.find(path_);
   if (it == locks.end()) return;
   if (--it->second.count == 0) {
-    flock(it->second.fd, LOCK_UN);
+    // Only a close: a child that inherited the descriptor keeps the lock
+    // for as long as it still runs.
     close(it->second.fd);
     locks.erase(it);
   }
+}
+
+intptr_t FileLock::NativeHandle() const {
+  if (!held_) return -1;
+  auto it = HeldLocks().find(path_);
+  return it == HeldLocks().end() ? -1 : it->second.fd;
 }
 
 void ShowMessageBox(const std::string& text, const std::string& caption) {

@@ -15,7 +15,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "platform/posix/fd_io.h"
@@ -108,12 +110,15 @@ class SpawnPlan {
   ~SpawnPlan() {
     posix_spawn_file_actions_destroy(&actions_);
     posix_spawnattr_destroy(&attr_);
+    if (inherited_ >= 0) close(inherited_);
   }
   SpawnPlan(const SpawnPlan&) = delete;
   SpawnPlan& operator=(const SpawnPlan&) = delete;
 
-  // outputFd -1 sends standard output and error to /dev/null.
-  bool Prepare(const std::string& commandLine, int outputFd, bool newSession, int* error) {
+  // outputFd -1 sends standard output and error to /dev/null; inheritFd, when
+  // not -1, is handed to the child as descriptor 3.
+  bool Prepare(const std::string& commandLine, int outputFd, bool newSession, int* error,
+               int inheritFd = -1) {
     words_ = SplitCommandLine(commandLine);
     if (words_.empty()) {
       *error = ENOENT;
@@ -131,10 +136,21 @@ class SpawnPlan {
       rc = posix_spawn_file_actions_addopen(&actions_, 1, "/dev/null", O_WRONLY, 0);
       if (rc == 0) rc = posix_spawn_file_actions_adddup2(&actions_, 1, 2);
     }
+    int firstClosed = 3;
+    if (rc == 0 && inheritFd >= 0) {
+      // A private duplicate above the standard descriptors, so the dup2 onto
+      // 3 never meets a descriptor of the same number (which would keep its
+      // close-on-exec flag).
+      inherited_ = fcntl(inheritFd, F_DUPFD_CLOEXEC, 10);
+      rc = inherited_ < 0 ? errno : posix_spawn_file_actions_adddup2(&actions_, inherited_, 3);
+      firstClosed = 4;
+    }
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
     // Descriptors that other parts of the program opened without
-    // close-on-exec (a lock file above all) must not live on in the child.
-    if (rc == 0) rc = posix_spawn_file_actions_addclosefrom_np(&actions_, 3);
+    // close-on-exec must not live on in the child.
+    if (rc == 0) rc = posix_spawn_file_actions_addclosefrom_np(&actions_, firstClosed);
+#else
+    (void)firstClosed;
 #endif
 
     // A new Windows process inherits no signal state; neither does ours, so
@@ -169,6 +185,7 @@ class SpawnPlan {
   std::string program_;
   posix_spawn_file_actions_t actions_;
   posix_spawnattr_t attr_;
+  int inherited_ = -1;
 };
 
 // A signal death reads like a shell's status for it: 128 + the signal.
@@ -241,7 +258,7 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
 }
 
 bool StartChildProcess(const std::string& commandLine, bool capture, ChildProcess* child,
-                       int* error) {
+                       int* error, intptr_t inheritHandle) {
   int localError = 0;
   if (!error) error = &localError;
   int fds[2] = {-1, -1};
@@ -252,7 +269,8 @@ bool StartChildProcess(const std::string& commandLine, bool capture, ChildProces
   SpawnPlan plan;
   pid_t pid = -1;
   int rc = 0;
-  if (!plan.Prepare(commandLine, fds[1], false, &rc) || (rc = plan.Spawn(&pid)) != 0) {
+  if (!plan.Prepare(commandLine, fds[1], false, &rc, static_cast<int>(inheritHandle)) ||
+      (rc = plan.Spawn(&pid)) != 0) {
     if (fds[0] >= 0) close(fds[0]);
     if (fds[1] >= 0) close(fds[1]);
     *error = rc;
@@ -361,6 +379,33 @@ int WaitChildProcess(ChildProcess* child, int timeoutMs, int* exitCode) {
     if (left <= 0) return 0;
     SleepMilliseconds(left < 5 ? static_cast<int>(left) : 5);
   }
+}
+
+bool KillChildProcess(const ChildProcess& child) {
+  return child.pid > 0 && kill(static_cast<pid_t>(child.pid), SIGKILL) == 0;
+}
+
+bool IsProcessRunning(long pid) {
+  if (pid <= 0) return false;
+  if (kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM) return false;
+  // A killed child of a parent that has not reaped it yet is a zombie: ended.
+  char path[64];
+  snprintf(path, sizeof(path), "/proc/%ld/stat", pid);
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return true;
+  char buf[512];
+  ssize_t n = read(fd, buf, sizeof(buf) - 1);
+  close(fd);
+  if (n <= 0) return true;
+  buf[n] = '\0';
+  const char* paren = strrchr(buf, ')');
+  return !(paren && paren[1] == ' ' && paren[2] == 'Z');
+}
+
+int64_t MonotonicMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 bool CloseChildProcess(ChildProcess* child) {

@@ -1,0 +1,148 @@
+// POSIX implementation of the checks on job and target files: identity,
+// kind, mount state, and exclusive links.
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/posix/fd_io.h"
+
+namespace platform {
+
+namespace {
+
+// Undoes the octal escapes (\040 for a blank) of fstab and mountinfo fields.
+std::string Unescape(const std::string& field) {
+  auto octal = [&](size_t i) { return i < field.size() && field[i] >= '0' && field[i] <= '7'; };
+  std::string out;
+  for (size_t i = 0; i < field.size(); ++i) {
+    if (field[i] == '\\' && octal(i + 1) && octal(i + 2) && octal(i + 3)) {
+      out += static_cast<char>(strtol(field.substr(i + 1, 3).c_str(), nullptr, 8));
+      i += 3;
+    } else {
+      out += field[i];
+    }
+  }
+  return out;
+}
+
+std::string StripTrailingSeparators(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+bool IsUnder(const std::string& path, const std::string& folder) {
+  if (folder == "/") return true;
+  return path == folder ||
+         (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+          path[folder.size()] == '/');
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> fields;
+  std::string field;
+  while (in >> field) fields.push_back(field);
+  return fields;
+}
+
+}  // namespace
+
+bool IsSameFile(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+bool PathEntryExists(const std::string& path) {
+  struct stat st;
+  return !path.empty() && lstat(path.c_str(), &st) == 0;
+}
+
+bool IsPlainRegularFile(const std::string& path) {
+  struct stat st;
+  return !path.empty() && lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool IsUnmountedMountPoint(const std::string& folder) {
+  const char* table = getenv("TARVELIN_FSTAB");
+  std::ifstream fstab(table && *table ? table : "/etc/fstab");
+  if (!fstab) return false;
+  char resolved[PATH_MAX];
+  std::string path =
+      StripTrailingSeparators(realpath(folder.c_str(), resolved) ? resolved : folder);
+
+  // The longest listed mount point that holds the folder is the one the
+  // folder's files belong on.
+  std::string expected;
+  std::string line;
+  while (std::getline(fstab, line)) {
+    std::vector<std::string> f = Fields(line);
+    if (f.size() < 2 || f[0][0] == '#' || f[1][0] != '/') continue;
+    std::string point = StripTrailingSeparators(Unescape(f[1]));
+    if (point != "/" && IsUnder(path, point) && point.size() > expected.size()) expected = point;
+  }
+  if (expected.empty()) return false;
+
+  std::ifstream mountinfo("/proc/self/mountinfo");
+  while (std::getline(mountinfo, line)) {
+    std::vector<std::string> f = Fields(line);
+    if (f.size() >= 5 && StripTrailingSeparators(Unescape(f[4])) == expected) return false;
+  }
+  return true;
+}
+
+bool LinkOrCopyFile(const std::string& from, const std::string& to, std::string* error) {
+  if (link(from.c_str(), to.c_str()) == 0) return true;
+  if (errno == EEXIST) {
+    *error = strerror(errno);
+    return false;
+  }
+  int in = open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (in < 0) {
+    *error = strerror(errno);
+    return false;
+  }
+  int out = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (out < 0) {
+    *error = strerror(errno);
+    close(in);
+    return false;
+  }
+  bool ok = true;
+  char buf[65536];
+  for (;;) {
+    ssize_t n = read(in, buf, sizeof(buf));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || (n > 0 && !WriteAll(out, buf, static_cast<size_t>(n)))) {
+      *error = strerror(errno);
+      ok = false;
+    }
+    if (n <= 0 || !ok) break;
+  }
+  if (close(out) != 0 && ok) {
+    *error = strerror(errno);
+    ok = false;
+  }
+  close(in);
+  if (!ok) unlink(to.c_str());
+  return ok;
+}
+
+std::string CurrentFolder() {
+  char buf[PATH_MAX];
+  return getcwd(buf, sizeof(buf)) ? StripTrailingSeparators(buf) : std::string();
+}
+
+std::string ErrorText(int error) { return strerror(error); }
+
+}  // namespace platform
