@@ -8,6 +8,7 @@
 
 #include "config/log.h"
 #include "config/settings.h"
+#include "config/temp_names.h"
 #include "pdf/pdf_file_info.h"
 #include "pdf/process_runner.h"
 #include "platform/platform.h"
@@ -32,13 +33,21 @@ bool RefuseQuotedPaths(std::initializer_list<const char*> paths) {
 
 // Runs a tool's command line, logs its output and tells whether it ended
 // with exit code 0.
-bool RunTool(const std::string& command) {
+bool RunTool(const std::string& command, const ChildLimits& limits = ChildLimits()) {
   std::string output;
   int exitCode = -1;
-  int ran = NTSystemCommand2(command.c_str(), output, &exitCode);
+  int ran = NTSystemCommand2(command.c_str(), output, &exitCode, &limits);
   if (!output.empty()) OutLog("[PipeData]\n%s\n", output.c_str());
   if (ran && exitCode != 0) OutLog("[ERROR] The command ended with exit code %d.\n", exitCode);
   return ran && exitCode == 0;
+}
+
+// A page tool keeps the output's lock for as long as it runs, so a tool that
+// outlives a killed run cannot rename a stale result over a newer output.
+ChildLimits ToolLimits(intptr_t lockHandle) {
+  ChildLimits limits;
+  limits.inheritHandle = lockHandle;
+  return limits;
 }
 
 // Reads at most size bytes of a file from offset (negative: from the end).
@@ -55,25 +64,60 @@ std::string ReadPart(const char* path, long long offset, size_t size) {
   return part;
 }
 
-// The interpreter renders the pages of a cut-off job that came before the
-// cut and reports success, so a conforming PostScript job is also checked
-// against its own structure comments: it must reach "%%EOF", and it must
-// give at least the pages its "%%Pages:" comment announces.
-bool PostScriptJobIsComplete(const char* path, int pagesConverted) {
-  const size_t kPart = 65536;
-  std::string head = ReadPart(path, 0, kPart);
-  size_t start = head.find("%!PS-Adobe-");
-  if (start == std::string::npos || start > 1024) return true;  // not a conforming job
-  std::string tail = ReadPart(path, -static_cast<long long>(kPart), kPart);
-  if (tail.find("%%EOF") == std::string::npos) return false;
-  for (const std::string* part : {&head, &tail}) {
-    for (size_t pos = part->find("%%Pages:"); pos != std::string::npos;
-         pos = part->find("%%Pages:", pos + 1)) {
-      const char* digits = part->c_str() + pos + 8;
-      while (*digits == ' ' || *digits == '\t') ++digits;
-      if (*digits >= '0' && *digits <= '9' && atoi(digits) > pagesConverted) return false;
-    }
+// The value of the first "%%Pages:" comment at a line start in text from
+// `from` on: its number, -2 for "(atend)", -1 when there is none.
+int PagesComment(const std::string& text, size_t from) {
+  for (size_t pos = text.find("%%Pages:", from); pos != std::string::npos;
+       pos = text.find("%%Pages:", pos + 1)) {
+    if (pos > 0 && text[pos - 1] != '\n' && text[pos - 1] != '\r') continue;
+    const char* value = text.c_str() + pos + 8;
+    while (*value == ' ' || *value == '\t') ++value;
+    if (strncmp(value, "(atend)", 7) == 0) return -2;
+    if (*value >= '0' && *value <= '9') return atoi(value);
   }
+  return -1;
+}
+
+// True when every byte sequence is valid UTF-8 and there is no control
+// character: a name that the interpreter reads byte for byte.
+bool IsPlainName(const std::string& name) {
+  for (size_t i = 0; i < name.size();) {
+    unsigned char c = static_cast<unsigned char>(name[i]);
+    int extra = c < 0x80             ? 0
+                : (c & 0xE0) == 0xC0 ? 1
+                : (c & 0xF0) == 0xE0 ? 2
+                : (c & 0xF8) == 0xF0 ? 3
+                                     : -1;
+    if (c < 0x20 || c == 0x7F || extra < 0 || (extra == 1 && c < 0xC2)) return false;
+    for (int k = 1; k <= extra; ++k) {
+      if (i + k >= name.size() || (static_cast<unsigned char>(name[i + k]) & 0xC0) != 0x80)
+        return false;
+    }
+    i += static_cast<size_t>(extra) + 1;
+  }
+  return true;
+}
+
+// The job as the interpreter must see it: an absolute path, so that a name
+// beginning with "-" can never be read as a switch, and a plain one: a name
+// that is not valid UTF-8 is handed over as a link (or copy) with a plain
+// name, which *alias receives for removal afterwards.
+bool JobPathForInterpreter(const char* input, std::string* path, std::string* alias) {
+  *path = input;
+  if (!path->empty() && !platform::IsPathSeparator((*path)[0]) &&
+      !(path->size() > 1 && (*path)[1] == ':')) {
+    *path = platform::CurrentFolder() + platform::kPathSeparator + *path;
+  }
+  if (IsPlainName(*path)) return true;
+  char name[kMaxPathLength];
+  if (!TempFileName(sizeof(name), name, ".ps")) return false;
+  std::string error;
+  if (!platform::LinkOrCopyFile(*path, name, &error)) {
+    OutLog("[ERROR] Could not link \"%s\" to \"%s\": %s\n", input, name, error.c_str());
+    return false;
+  }
+  OutLog("[INFO] \"%s\" is converted through \"%s\".\n", input, name);
+  *path = *alias = name;
   return true;
 }
 
@@ -90,9 +134,32 @@ bool IsPaperSizeWord(const char* value) {
   return true;
 }
 
+int AnnouncedPageCount(const char* path) {
+  const size_t kPart = 65536;
+  std::string head = ReadPart(path, 0, kPart);
+  size_t start = head.find("%!PS-Adobe-");
+  if (start == std::string::npos || start > 1024) return 0;  // not a structured job
+  std::string tail = ReadPart(path, -static_cast<long long>(kPart), kPart);
+  if (tail.find("%%EOF") == std::string::npos) return -1;
+  // The header's count, before "%%EndComments"; an embedded document's own
+  // comments further on do not count.
+  size_t end = head.find("%%EndComments");
+  int pages = PagesComment(end == std::string::npos ? head : head.substr(0, end), 0);
+  if (pages != -2) return pages < 0 ? 0 : pages;
+  size_t trailer = tail.rfind("%%Trailer");
+  int atEnd = trailer == std::string::npos ? -1 : PagesComment(tail, trailer);
+  return atEnd < 0 ? -1 : atEnd;
+}
+
 int ConvertPSToPDFFile(const char* input, const char* output) {
   OutLog("Enter ConvertPSToPDFFile function.\n");
   if (!input || !output || !platform::PathExists(input)) return 0;
+  // A link or a device as job could hand the interpreter (and through its
+  // messages, the log) any file the program can read.
+  if (!platform::IsPlainRegularFile(input)) {
+    OutLog("[ERROR] \"%s\" is not a regular file; it is not converted.\n", input);
+    return 0;
+  }
   std::string gs = ToolPath(std::string("gs") + platform::kPathSeparator + "gswin32.exe");
   if (!platform::PathExists(gs)) {
     OutLog("\"%s\" is not exist.\n", gs.c_str());
@@ -105,16 +172,22 @@ int ConvertPSToPDFFile(const char* input, const char* output) {
     paper.clear();
   }
   if (RefuseQuotedPaths({gs.c_str(), input, output})) return 0;
+  std::string job, alias;
+  if (!JobPathForInterpreter(input, &job, &alias)) return 0;
 
   std::string command = "\"" + gs + "\" -q -dBATCH -dSAFER -dNOPAUSE";
   if (!paper.empty()) command += " -sPAPERSIZE=" + paper + " -dFIXEDMEDIA -dPDFFitPage";
   command += " -sDEVICE=pdfwrite -dAutoRotatePages=/PageByPage -sOutputFile=\"";
   command += output;
   command += "\" -f \"";
-  command += input;
+  command += job;
   command += "\" -c quit";
   OutLog("[CMD] %s\n", command.c_str());
-  bool succeeded = RunTool(command);
+  ChildLimits limits;
+  limits.timeoutSeconds = ReadSettingInt("Options", "GhostscriptTimeLimit", 600);
+  if (limits.timeoutSeconds <= 0) limits.timeoutSeconds = 600;
+  bool succeeded = RunTool(command, limits);
+  if (!alias.empty()) DeleteFileLogged(alias.c_str());
 
   if (!platform::PathExists(output)) {
     OutLog("\"%s\" is not exist.\n", output);
@@ -122,8 +195,15 @@ int ConvertPSToPDFFile(const char* input, const char* output) {
   }
   // The interpreter leaves a partial PDF behind when the job is damaged; such
   // a file must never be taken for the job.
+  // The interpreter renders the pages before a cut and reports success, so
+  // a structured job must also give exactly the pages it announces.
   int pages = GetPDFFilePageCount(output);
-  if (!succeeded || pages < 1 || !PostScriptJobIsComplete(input, pages)) {
+  int announced = AnnouncedPageCount(input);
+  if (!succeeded || pages < 1 || announced < 0 || (announced > 0 && pages != announced)) {
+    if (announced != 0) {
+      OutLog("[ERROR] \"%s\" announces %s pages; %d were converted.\n", input,
+             announced < 0 ? "more" : std::to_string(announced).c_str(), pages < 0 ? 0 : pages);
+    }
     OutLog("[ERROR] Ghostscript could not convert \"%s\" (%d pages readable); \"%s\" removed.\n",
            input, pages < 0 ? 0 : pages, output);
     platform::DeleteFile(output);
@@ -133,7 +213,8 @@ int ConvertPSToPDFFile(const char* input, const char* output) {
   return 1;
 }
 
-int PDFSDK_CombineTwoPDFs(const char* first, const char* second, const char* output) {
+int PDFSDK_CombineTwoPDFs(const char* first, const char* second, const char* output,
+                          intptr_t lockHandle) {
   if (!first || !second || !output || !platform::PathExists(first) ||
       !platform::PathExists(second)) {
     return 0;
@@ -152,7 +233,7 @@ int PDFSDK_CombineTwoPDFs(const char* first, const char* second, const char* out
     return 0;
   }
   OutLog("[CMD] %s\n", command.c_str());
-  bool succeeded = RunTool(command);
+  bool succeeded = RunTool(command, ToolLimits(lockHandle));
   if (!platform::PathExists(output)) {
     OutLog("\"%s\" is not exist.\n", output);
     return 0;
@@ -162,7 +243,7 @@ int PDFSDK_CombineTwoPDFs(const char* first, const char* second, const char* out
   return 1;
 }
 
-int AppendPDFPagesByTool(const char* added, const char* receiving) {
+int AppendPDFPagesByTool(const char* added, const char* receiving, intptr_t lockHandle) {
   if (!added || !receiving || !*added || !*receiving) return 0;
   if (!platform::PathExists(receiving)) {
     OutLog("[ERROR] Sorry, I can't locate existing \"%s\" file, I will copy \"%s\" to \"%s\"\n",
@@ -178,6 +259,6 @@ int AppendPDFPagesByTool(const char* added, const char* receiving) {
   }
   OutLog("[Append After Last Page Option], Output PDF filename is: \"%s\"\n", receiving);
   OutLog("[CMD] \"%s\"\n", command.c_str());
-  bool succeeded = RunTool(command);
+  bool succeeded = RunTool(command, ToolLimits(lockHandle));
   return succeeded && platform::PathExists(receiving) ? 1 : 0;
 }

@@ -2,20 +2,33 @@
 // two PDF tools in the program's folder.
 #pragma once
 
-/// Converts a print job (PostScript, a printer file or a PDF) into a PDF with
-/// the interpreter gs/gswin32.exe. Returns 1 when the interpreter succeeded
-/// and the output is a readable PDF with at least one page, else 0 (and a
-/// partial output is removed).
+#include <cstdint>
+
+/// Converts a print job (PostScript, a printer file or a PDF; a regular file,
+/// not a link) into a PDF with the interpreter gs/gswin32.exe, which gets at
+/// most GhostscriptTimeLimit seconds. Returns 1 when the interpreter
+/// succeeded and the output is a readable PDF with the pages a structured
+/// PostScript job announces (at least one), else 0 (and a partial output is
+/// removed).
 int ConvertPSToPDFFile(const char* input, const char* output);
 
 /// Writes the pages of first then second to output with pdfsdk.dll. Returns
-/// 1 when the tool succeeded and the output exists, else 0.
-int PDFSDK_CombineTwoPDFs(const char* first, const char* second, const char* output);
+/// 1 when the tool succeeded and the output exists, else 0. lockHandle, when
+/// not -1, is the output's held lock, which the tool keeps while it runs.
+int PDFSDK_CombineTwoPDFs(const char* first, const char* second, const char* output,
+                          intptr_t lockHandle = -1);
 
 /// Adds the pages of added after the last page of receiving (in place) with
 /// pdfutil.dll; when receiving does not exist, copies added there. Returns 1
 /// when the tool succeeded (or the copy was made) and receiving exists.
-int AppendPDFPagesByTool(const char* added, const char* receiving);
+/// lockHandle as for PDFSDK_CombineTwoPDFs.
+int AppendPDFPagesByTool(const char* added, const char* receiving, intptr_t lockHandle = -1);
+
+/// The page count that a structured PostScript job announces in its
+/// "%%Pages:" comment (the trailer's when the header says "(atend)"); 0 for a
+/// job without structure comments; -1 for a structured job that is cut off
+/// (no "%%EOF", or "(atend)" without a count in the trailer).
+int AnnouncedPageCount(const char* path);
 
 /// True when value is one word of letters, digits, "-" or "_" (what a paper
 /// size name may be on the interpreter's command line).
