@@ -52,7 +52,8 @@ bool IsIntegerText(const char* text) {
   return *text == '\0';
 }
 
-int ConsumeOption(const OptionEntry* entry, int index, int* argc, char** argv) {
+int ConsumeOption(const OptionEntry* entry, int index, int* argc, char** argv, bool* wasCut) {
+  if (wasCut) *wasCut = false;
   int used = 1;
   int ok = 1;
   bool hasValue = index + 1 < *argc;
@@ -73,6 +74,7 @@ int ConsumeOption(const OptionEntry* entry, int index, int* argc, char** argv) {
         char* target = static_cast<char*>(entry->target);
         strncpy(target, argv[index + 1], static_cast<size_t>(entry->size - 1));
         target[entry->size - 1] = '\0';
+        if (wasCut) *wasCut = strlen(argv[index + 1]) > static_cast<size_t>(entry->size - 1);
         used = 2;
       } else {
         ok = 0;
@@ -86,7 +88,8 @@ int ConsumeOption(const OptionEntry* entry, int index, int* argc, char** argv) {
   return ok;
 }
 
-int ParseOptions(const OptionEntry* table, int* argc, char** argv) {
+int ParseOptions(const OptionEntry* table, int* argc, char** argv,
+                 std::vector<const OptionEntry*>* cut) {
   if (*argc < 2) return 1;
   int result = 1;
   int index = 1;
@@ -100,7 +103,9 @@ int ParseOptions(const OptionEntry* table, int* argc, char** argv) {
       ++index;
       continue;
     }
-    if (!ConsumeOption(entry, index, argc, argv)) result = 0;
+    bool wasCut = false;
+    if (!ConsumeOption(entry, index, argc, argv, &wasCut)) result = 0;
+    if (wasCut && cut) cut->push_back(entry);
   }
   return result;
 }

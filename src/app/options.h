@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 /// How an option's value is read.
 enum OptionType : int32_t {
@@ -21,8 +22,10 @@ struct OptionEntry {
 
 /// Stores the recognised options of argv into their targets and removes
 /// them; unrecognised words stay. A lone "--" is removed and ends the parse.
+/// The rows whose text value was cut to its buffer are added to *cut.
 /// Returns 1 when every recognised option got a valid value, else 0.
-int ParseOptions(const OptionEntry* table, int* argc, char** argv);
+int ParseOptions(const OptionEntry* table, int* argc, char** argv,
+                 std::vector<const OptionEntry*>* cut = nullptr);
 
 /// Writes the usage text of the table to the standard error stream.
 void PrintUsage(const char* programName, const char* extraText, const OptionEntry* table);
@@ -33,6 +36,8 @@ const OptionEntry* FindOption(const OptionEntry* table, const char* word);
 /// True for an optional sign followed by decimal digits only (also "" and "+").
 bool IsIntegerText(const char* text);
 
-/// Stores one option's value and removes its words from argv. Returns 1 on
-/// success; on failure only the option word is removed.
-int ConsumeOption(const OptionEntry* entry, int index, int* argc, char** argv);
+/// Stores one option's value and removes its words from argv; *wasCut tells
+/// whether a text value was cut to its buffer. Returns 1 on success; on
+/// failure only the option word is removed.
+int ConsumeOption(const OptionEntry* entry, int index, int* argc, char** argv,
+                  bool* wasCut = nullptr);

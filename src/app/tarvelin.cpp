@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/command_options.h"
 #include "app/options.h"
@@ -65,12 +66,20 @@ void ReadDocumentInformation(CommandOptions* o) {
   ReadSettingString("Options", "Keywords", "", o->keywords, sizeof(o->keywords));
 }
 
-// Reads a path setting into a buffer of the given size and expands its macros.
+// Reads a path setting that must fit a buffer of the given size and expands
+// its macros; a longer value gives "" (a cut path would name another file).
 std::string ReadExpandedPath(const char* key, int size) {
-  std::string buffer(static_cast<size_t>(size), '\0');
-  ReadSettingString("Options", key, "", &buffer[0], size);
-  buffer.resize(strlen(buffer.c_str()));
-  return ExpandPathMacros(buffer);
+  std::string value;
+  if (!ReadSettingWhole(key, size, &value)) return std::string();
+  return ExpandPathMacros(value);
+}
+
+// True when the option whose buffer is `field` had its value cut.
+bool WasCut(const std::vector<const OptionEntry*>& cut, const void* field) {
+  for (const OptionEntry* entry : cut) {
+    if (entry->target == field) return true;
+  }
+  return false;
 }
 
 // Jobs that the printer-setup work brings; until then a run says so.
@@ -84,20 +93,20 @@ void RunAppendJob(CommandOptions* options) {
   AppendFileToPDFFile(options->appendFile, output.c_str(), options);
 }
 
+}  // namespace
+
 // The sync instance: both settings are read anew every second, so a change
 // takes effect without a restart.
-[[noreturn]] void RunSyncLoop(CommandOptions* options) {
-  for (;;) {
+void RunSyncLoop(CommandOptions* options, int cycles) {
+  for (int cycle = 0; cycles < 0 || cycle < cycles; ++cycle) {
     std::string target = ReadExpandedPath("SyncPDFFileToFlashDrive", 500);
     if (!target.empty()) {
       std::string source = ReadExpandedPath("OutputPDFFile", 500);
-      SyncPDFFileToFlashDrive(source.c_str(), target.c_str(), options);
+      if (!source.empty()) SyncPDFFileToFlashDrive(source.c_str(), target.c_str(), options);
     }
     platform::CurrentClock().SleepMs(1000);
   }
 }
-
-}  // namespace
 
 void BuildOptionTable(CommandOptions* o, OptionEntry* t) {
   const char* printHelp = "Print usage information";
@@ -142,7 +151,8 @@ int TarvelinMain(int argc, char** argv) {
   BuildOptionTable(&options, table);
 
   int originalCount = argc;
-  int parsed = ParseOptions(table, &argc, argv);
+  std::vector<const OptionEntry*> cut;
+  int parsed = ParseOptions(table, &argc, argv, &cut);
   if (!parsed || originalCount < 2 || argc > 3 || options.help) {
     ShowUsage(table, programFile);
     return -1;
@@ -169,10 +179,15 @@ int TarvelinMain(int argc, char** argv) {
     return 0;
   }
   if (options.appendFile[0] != '\0') {
+    if (WasCut(cut, options.appendFile)) {
+      OutLog("[ERROR] The -appendfile value is longer than %d bytes; the job is not touched.\n",
+             static_cast<int>(sizeof(options.appendFile)) - 1);
+      return 0;
+    }
     RunAppendJob(&options);
     return 0;
   }
-  if (options.syncPdf) RunSyncLoop(&options);
+  if (options.syncPdf) RunSyncLoop(&options, -1);
   if (options.installNexoPrinter) {
     ReportMissingJob("Installing or adding a printer");
     return 0;

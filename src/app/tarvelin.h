@@ -12,3 +12,8 @@ int TarvelinMain(int argc, char** argv);
 
 /// Fills table (19 rows, the last the terminator) over the fields of options.
 void BuildOptionTable(CommandOptions* options, OptionEntry* table);
+
+/// The loop of the sync instance: once a second, reads the target and source
+/// settings and runs one sync cycle. Runs for the given number of cycles, or
+/// for ever when it is negative.
+void RunSyncLoop(CommandOptions* options, int cycles);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "config/log.h"
 #include "platform/platform.h"
 #include "platform/profile.h"
 
@@ -37,4 +38,22 @@ std::string ReadSettingText(const char* section, const char* key, const char* de
   std::vector<char> buffer(4096, '\0');
   ReadSettingString(section, key, defaultValue, buffer.data(), static_cast<int>(buffer.size()));
   return std::string(buffer.data());
+}
+
+bool ReadSettingWhole(const char* key, int size, std::string* value) {
+  // Large enough for any line a person writes; only a longer one is cut here,
+  // and it is longer than size anyway.
+  std::vector<char> buffer(65536, '\0');
+  std::string file = GetConfigFilePath();
+  int length = platform::GetPrivateProfileStringA("Options", key, "", buffer.data(),
+                                                  static_cast<int>(buffer.size()), file.c_str());
+  value->assign(buffer.data(), static_cast<size_t>(length));
+  if (length >= size) {
+    OutLog("[ERROR] The setting %s is %d bytes long, more than %d; it is not used.\n", key, length,
+           size - 1);
+    value->clear();
+    return false;
+  }
+  platform::WritePrivateProfileStringA("Options", key, value->c_str(), file.c_str());
+  return true;
 }

@@ -15,5 +15,11 @@ int WriteSettingInt(const char* section, const char* key, int value);
 /// Returns the number of bytes copied.
 int ReadSettingString(const char* section, const char* key, const char* defaultValue, char* buffer,
                       int size);
+/// Reads a text setting of section "Options" that must fit a buffer of size
+/// bytes (a path). A longer value is never cut, used or written back: it is
+/// logged as an error and false returned. Otherwise the value is written
+/// back like every read, and true returned.
+bool ReadSettingWhole(const char* key, int size, std::string* value);
+
 /// ReadSettingString into a 4096-byte buffer, returned as a text.
 std::string ReadSettingText(const char* section, const char* key, const char* defaultValue);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "config/log.h"
 #include "config/path_macros.h"
@@ -67,18 +68,30 @@ int CountedTempFileName(int size, char* buffer, const char* extension) {
 
 int TempFileName(int size, char* buffer, const char* extension) {
   if (size == 0 || !buffer) return 0;
-  std::string unique;
-  if (!platform::CreateUniqueTempFile(platform::SystemTempPath(), "file", &unique)) {
+  // The platform's unique name is free again once deleted, so a name taken
+  // before (still in use under its longer form) would come back: each
+  // unique file is kept until a derived name is free, then all are removed.
+  std::vector<std::string> reserved;
+  std::string name;
+  for (int attempt = 0; attempt < 100 && name.empty(); ++attempt) {
+    std::string unique;
+    if (!platform::CreateUniqueTempFile(platform::SystemTempPath(), "file", &unique)) break;
+    reserved.push_back(unique);
+    size_t dot = unique.find_last_of('.');
+    if (dot != std::string::npos) unique.resize(dot);
+    std::string candidate =
+        unique + "-" + std::to_string(platform::ProcessId()) + (extension ? extension : ".tmp");
+    if (!platform::PathEntryExists(candidate)) {
+      name = candidate;
+    }
+  }
+  for (const std::string& file : reserved) DeleteFileLogged(file.c_str());
+  if (name.empty()) {
     OutLog("[ERROR] Could not create a temporary file in \"%s\".\n",
            platform::SystemTempPath().c_str());
     buffer[0] = '\0';
     return 0;
   }
-  DeleteFileLogged(unique.c_str());
-  size_t dot = unique.find_last_of('.');
-  if (dot != std::string::npos) unique.resize(dot);
-  std::string name =
-      unique + "-" + std::to_string(platform::ProcessId()) + (extension ? extension : ".tmp");
   int length = DeliverName(name, size, buffer);
   if (length > 0) OutLog("[INFO] TempFile \"%s\"\n", buffer);
   return length;

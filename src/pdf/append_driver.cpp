@@ -1,5 +1,6 @@
 #include "pdf/append_driver.h"
 
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -8,13 +9,19 @@
 #include "config/settings.h"
 #include "config/temp_names.h"
 #include "pdf/converters.h"
+#include "pdf/job_journal.h"
 #include "pdf/pdf_file_info.h"
 #include "pdf/pdf_merger.h"
 #include "platform/platform.h"
+#include "platform/process.h"
 
 namespace {
 
-const int kMaxPath = 260;
+// A kept job that failed this often moves to the failed folder.
+const int kMaxAttempts = 3;
+// The sync instance retries a kept job at most this often (append runs
+// retry whenever they run: a new job is worth a new try).
+const long long kSyncRetrySeconds = 60;
 
 void CleanUp(int deleteTempFiles, const char* converted, const char* input) {
   if (!deleteTempFiles) return;
@@ -22,14 +29,21 @@ void CleanUp(int deleteTempFiles, const char* converted, const char* input) {
   DeleteFileLogged(input);
 }
 
+bool HasPdfExtension(const std::string& path) {
+  if (path.size() < 4) return false;
+  std::string ext = path.substr(path.size() - 4);
+  for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  return ext == ".pdf";
+}
+
 // Copies the output to a temporary name for the concatenation tool, which
 // must not write over a file it reads.
-int CombineByTool(const char* converted, const char* output) {
-  char copy[kMaxPath];
+int CombineByTool(const char* converted, const char* output, intptr_t lockHandle) {
+  char copy[kMaxPathLength];
   if (!TempFileName(sizeof(copy), copy, ".pdf")) return 0;
   int result = 0;
   if (platform::CopyFileAtomically(output, copy)) {
-    result = PDFSDK_CombineTwoPDFs(copy, converted, output);
+    result = PDFSDK_CombineTwoPDFs(copy, converted, output, lockHandle);
   } else {
     OutLog("[ERROR] Could not copy \"%s\" to \"%s\".\n", output, copy);
   }
@@ -37,64 +51,417 @@ int CombineByTool(const char* converted, const char* output) {
   return result;
 }
 
+// The run's own print job.
+struct Job {
+  std::string input;      // the spool file
+  std::string converted;  // its PDF
+  std::string digest;     // of the spool file
+  bool convertedOk = false;
+};
+
+// What a delivery attempt came to.
+enum class Delivery {
+  kArrived,      // the pages are in the output; the job leaves the journal
+  kGone,         // dropped or moved to the failed folder; leaves the journal
+  kKept,         // stays in the journal; the output cannot take pages now
+  kBadContent,   // stays in the journal; the job itself could not be converted
+  kNotByConfig,  // the configured method adds nothing
+};
+
+// The jobs after one that the output could not take wait behind it, so that
+// print order is kept; a job whose own content fails holds nobody up.
+bool Blocks(Delivery result) {
+  return result == Delivery::kKept || result == Delivery::kNotByConfig;
+}
+
+// The journal of one output and everything done with its lock held: every
+// job is entered before its conversion and leaves only once its pages are in
+// the output (or it has failed for good), so a run that dies at any moment
+// leaves its job to the next run, and jobs arrive in the order they came.
+class OutputSession {
+ public:
+  OutputSession(const std::string& output, CommandOptions* options, intptr_t lockHandle)
+      : output_(output), options_(options), lockHandle_(lockHandle) {}
+
+  // Reads the journal and finishes (or rolls back) a commit that a run which
+  // died left behind. False when the journal cannot be written.
+  bool Open() {
+    if (!ReadJobJournal(output_, &journal_)) {
+      std::string aside = JournalPath(output_) + ".damaged";
+      platform::ReplaceFile(JournalPath(output_), aside);
+      OutLog("[ERROR] The journal \"%s\" is damaged; it was moved to \"%s\".\n",
+             JournalPath(output_).c_str(), aside.c_str());
+      journal_ = JobJournal();
+    }
+    if (journal_.hasCommit) RecoverCommit();
+    return Save();
+  }
+
+  // True when the job was committed by a run that died before its clean-up.
+  bool AlreadyCommitted(const Job& job) const {
+    return !recoveredJob_.empty() && recoveredJob_ == job.input && recoveredDigest_ == job.digest;
+  }
+
+  // Enters the run's job before its conversion. False when the same job is
+  // being delivered by another live run, or the journal cannot be written.
+  bool Register(const Job& job) {
+    for (KeptJob& kept : journal_.kept) {
+      if (kept.job != job.input || kept.digest != job.digest) continue;
+      if (kept.owner != 0 && kept.owner != platform::ProcessId() &&
+          platform::IsProcessRunning(kept.owner)) {
+        OutLog("[INFO] The job \"%s\" is being delivered by process %d.\n", job.input.c_str(),
+               kept.owner);
+        return false;
+      }
+      // Delivered again (by the port monitor or by hand) while kept: this
+      // run takes it over.
+      if (!kept.converted.empty() && kept.converted != job.converted) {
+        DeleteFileLogged(kept.converted.c_str());
+      }
+      kept.owner = platform::ProcessId();
+      kept.converted = job.converted;
+      return Save();
+    }
+    KeptJob kept;
+    kept.lastTry = time(nullptr);
+    kept.job = job.input;
+    kept.converted = job.converted;
+    kept.digest = job.digest;
+    kept.cause = "not delivered yet";
+    kept.owner = platform::ProcessId();
+    journal_.kept.push_back(kept);
+    return Save();
+  }
+
+  // Delivers the journal's jobs, oldest first, the run's own (when given)
+  // among them from its fresh conversion. With onlyDue, a job tried less
+  // than a minute ago waits. A job that cannot be delivered for a reason on
+  // the output's side stops the round: the jobs after it wait behind it.
+  void Deliver(const Job* own, bool onlyDue) {
+    const std::vector<KeptJob> pending = journal_.kept;
+    std::vector<KeptJob> stay;
+    bool blocked = false;
+    for (size_t i = 0; i < pending.size(); ++i) {
+      KeptJob kept = pending[i];
+      bool isOwn = own && kept.owner == platform::ProcessId() && kept.job == own->input;
+      bool ownedElsewhere = !isOwn && kept.owner != 0 && platform::IsProcessRunning(kept.owner);
+      // The run that converts it now delivers it, and the jobs after it.
+      if (ownedElsewhere) blocked = true;
+      bool due = isOwn || !onlyDue || time(nullptr) - kept.lastTry >= kSyncRetrySeconds;
+      Delivery result = Delivery::kKept;
+      if (isOwn) {
+        ownFound_ = true;
+        kept.owner = 0;
+        if (!own->convertedOk) {
+          result = ConversionFailed(&kept);
+        } else if (!blocked) {
+          result = Commit(&kept, true);
+          blocked = Blocks(result);
+        } else {
+          kept.cause = "An earlier job is not delivered yet";
+        }
+        ownResult_ = result;
+      } else if (!blocked && due) {
+        result = DeliverKeptJob(&kept);
+        blocked = Blocks(result);
+      }
+      bool stays = result == Delivery::kKept || result == Delivery::kBadContent;
+      if (isOwn && stays) {
+        OutLog("[ERROR] %s; the job stays in \"%s\" and \"%s\" and is delivered by a later run.\n",
+               kept.cause.c_str(), kept.job.c_str(), kept.converted.c_str());
+      }
+      if (stays || (result == Delivery::kNotByConfig && !isOwn)) stay.push_back(kept);
+      journal_.kept = stay;
+      journal_.kept.insert(journal_.kept.end(), pending.begin() + static_cast<long>(i) + 1,
+                           pending.end());
+      Save();
+    }
+  }
+
+  // Whether the run's own job was still in the journal, and what became of it.
+  bool OwnFound() const { return ownFound_; }
+  Delivery OwnResult() const { return ownResult_; }
+  // True when the own job made the output by a copy (there was none).
+  bool OwnCopied() const { return ownCopied_; }
+
+ private:
+  bool Save() {
+    std::string error;
+    if (WriteJobJournal(output_, journal_, &error)) return true;
+    OutLog("[ERROR] %s.\n", error.c_str());
+    return false;
+  }
+
+  // Pages counted equal to the commit's promise mean the commit landed
+  // before its run died: only its clean-up is left. Otherwise the target
+  // still holds its old pages, and the job is still in the journal.
+  void RecoverCommit() {
+    const PendingCommit c = journal_.commit;
+    journal_.hasCommit = false;
+    int pages = platform::PathExists(c.target) ? GetPDFFilePageCount(c.target.c_str()) : 0;
+    if (pages != c.pagesAfter || pages <= c.pagesBefore) return;
+    std::string what = !c.job.empty() ? c.job : c.files.empty() ? std::string() : c.files[0];
+    OutLog(
+        "[INFO] The pages of \"%s\" reached \"%s\" before the run that wrote them ended; "
+        "cleaning up.\n",
+        what.c_str(), c.target.c_str());
+    for (const std::string& file : c.files) DeleteFileLogged(file.c_str());
+    for (size_t i = 0; i < journal_.kept.size(); ++i) {
+      const KeptJob& kept = journal_.kept[i];
+      if (kept.job == c.job && kept.digest == c.digest) {
+        journal_.kept.erase(journal_.kept.begin() + static_cast<long>(i));
+        break;
+      }
+    }
+    recoveredJob_ = c.job;
+    recoveredDigest_ = c.digest;
+  }
+
+  // Tries a job that an earlier run kept, or whose run died.
+  Delivery DeliverKeptJob(KeptJob* kept) {
+    // The converted PDF of a run that died may be cut short.
+    bool hasConverted = kept->owner == 0 && platform::IsPlainRegularFile(kept->converted) &&
+                        GetPDFFilePageCount(kept->converted.c_str()) > 0;
+    if (kept->owner != 0) {
+      if (!kept->converted.empty()) DeleteFileLogged(kept->converted.c_str());
+      kept->converted.clear();
+      kept->owner = 0;
+    }
+    if (!hasConverted && !platform::IsPlainRegularFile(kept->job)) {
+      OutLog("[ERROR] The kept job \"%s\" is gone; it is dropped from \"%s\".\n", kept->job.c_str(),
+             JournalPath(output_).c_str());
+      return Delivery::kGone;
+    }
+    OutLog("[INFO] Delivering the kept job \"%s\" (tried %d times: %s).\n", kept->job.c_str(),
+           kept->attempts, kept->cause.c_str());
+    if (!hasConverted) {
+      char converted[kMaxPathLength];
+      CountedTempFileName(sizeof(converted), converted, ".pdf");
+      if (!converted[0] || !ConvertPSToPDFFile(kept->job.c_str(), converted)) {
+        return ConversionFailed(kept);
+      }
+      kept->converted = converted;
+    }
+    return Commit(kept, false);
+  }
+
+  Delivery ConversionFailed(KeptJob* kept) {
+    kept->converted.clear();
+    kept->cause = "Ghostscript could not convert \"" + kept->job + "\"";
+    Delivery result = Failed(kept);
+    return result == Delivery::kKept ? Delivery::kBadContent : result;
+  }
+
+  // Puts the job's pages into the output by the configured method, with the
+  // commit recorded first.
+  Delivery Commit(KeptJob* kept, bool isOwn) {
+    bool exists = platform::PathExists(output_);
+    int method = exists ? ReadSettingInt("Options", "AppendPDFMethod", 1) : 0;
+    if (exists && (method < 1 || method > 3)) return Delivery::kNotByConfig;
+    int deleteTempFiles = ReadSettingInt("Options", "DeleteTempFiles", 1);
+    kept->lastTry = time(nullptr);
+    std::string failed = "The pages of \"" + kept->job + "\" did not reach \"" + output_ + "\"";
+    int before = exists ? GetPDFFilePageCount(output_.c_str()) : 0;
+    int extra = GetPDFFilePageCount(kept->converted.c_str());
+    if (before < 0 || extra < 1) {
+      kept->cause = failed + (before < 0 ? " (it cannot be read as a PDF)" : " (no pages)");
+      return Failed(kept);
+    }
+    PendingCommit& c = journal_.commit;
+    c = PendingCommit();
+    c.target = output_;
+    c.pagesBefore = before;
+    c.pagesAfter = before + extra;
+    c.job = kept->job;
+    c.digest = kept->digest;
+    if (deleteTempFiles) c.files = {kept->converted, kept->job};
+    journal_.hasCommit = true;
+    if (!Save()) {
+      journal_.hasCommit = false;
+      kept->cause = failed + " (the journal cannot be written)";
+      return Failed(kept);
+    }
+
+    const char* converted = kept->converted.c_str();
+    const char* output = output_.c_str();
+    bool ran = false;
+    if (!exists) {
+      ran = platform::CopyFileAtomically(converted, output);
+      OutLog("Copy from \"%s\" to \"%s\"\n", converted, output);
+    } else if (method == 1) {
+      ran = AppendPDFByMerger(converted, output, options_) != 0;
+    } else if (method == 2) {
+      ran = AppendPDFPagesByTool(converted, output, lockHandle_) != 0;
+    } else {
+      ran = CombineByTool(converted, output, lockHandle_) != 0;
+    }
+    // A method's own word is not enough: the output must hold exactly the
+    // old pages and the new ones.
+    bool landed = ran && GetPDFFilePageCount(output) == before + extra;
+    if (landed) {
+      CleanUp(deleteTempFiles, converted, kept->job.c_str());
+      if (isOwn) ownCopied_ = !exists;
+    }
+    journal_.hasCommit = false;
+    Save();
+    if (landed) return Delivery::kArrived;
+    kept->cause = exists ? failed : "Could not create \"" + output_ + "\"";
+    return Failed(kept);
+  }
+
+  // Counts a failed try; the last allowed one moves the job's files to the
+  // failed folder beside the output.
+  Delivery Failed(KeptJob* kept) {
+    kept->lastTry = time(nullptr);
+    if (++kept->attempts < kMaxAttempts) return Delivery::kKept;
+    std::string folder = platform::DirName(output_);
+    folder = (folder.empty() ? std::string(".") : folder) + platform::kPathSeparator + "failed";
+    if (!platform::IsDirectory(folder)) platform::CreateOneDirectory(folder);
+    std::string moved;
+    for (const std::string& file : {kept->job, kept->converted}) {
+      if (!platform::IsPlainRegularFile(file)) continue;
+      std::string target = folder + platform::kPathSeparator + platform::BaseName(file);
+      for (int n = 1; platform::PathEntryExists(target); ++n) {
+        target =
+            folder + platform::kPathSeparator + platform::BaseName(file) + "." + std::to_string(n);
+      }
+      std::string error;
+      if (!platform::LinkOrCopyFile(file, target, &error)) {
+        OutLog("[ERROR] Could not move \"%s\" to \"%s\": %s; it stays in the journal.\n",
+               file.c_str(), target.c_str(), error.c_str());
+        return Delivery::kKept;
+      }
+      platform::DeleteFile(file);
+      moved += (moved.empty() ? "\"" : ", \"") + target + "\"";
+    }
+    OutLog("[ERROR] The job \"%s\" failed %d times (%s); it was moved to %s.\n", kept->job.c_str(),
+           kept->attempts, kept->cause.c_str(),
+           moved.empty() ? "nowhere (its files are gone)" : moved.c_str());
+    return Delivery::kGone;
+  }
+
+  std::string output_;
+  CommandOptions* options_;
+  intptr_t lockHandle_;
+  JobJournal journal_;
+  bool ownFound_ = false;
+  bool ownCopied_ = false;
+  Delivery ownResult_ = Delivery::kKept;
+  std::string recoveredJob_, recoveredDigest_;
+};
+
+// A job that is the output itself (or a link to it) would be deleted as
+// spool file once its pages were appended to itself.
+bool IsUsableJob(const char* input, const char* output) {
+  if (!platform::PathExists(input)) {
+    OutLog("[ERROR] The job \"%s\" does not exist.\n", input);
+    return false;
+  }
+  if (platform::IsSameFile(input, output)) {
+    OutLog("[ERROR] The job \"%s\" is the output PDF \"%s\" itself; it is not appended.\n", input,
+           output);
+    return false;
+  }
+  if (!platform::IsPlainRegularFile(input)) {
+    OutLog("[ERROR] The job \"%s\" is not a regular file; it is not appended.\n", input);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string OutputLockPath(const std::string& outputPdf) { return outputPdf + ".lock"; }
 
+int OutputLockWaitMs() {
+  int seconds = ReadSettingInt("Options", "LockWaitLimit", 120);
+  return (seconds > 0 ? seconds : 120) * 1000;
+}
+
 int AppendFileToPDFFile(const char* input, const char* output, CommandOptions* options) {
   if (!input || !output || !*input || !*output) return 0;
   OutLog("Enter AppendFileToPDFFile \"%s\" to \"%s\"\n", input, output);
-  char converted[kMaxPath];
-  CountedTempFileName(sizeof(converted), converted, ".pdf");
-  OutLog("CountedTempFileName: \"%s\"\n", converted);
-  if (!converted[0] || !ConvertPSToPDFFile(input, converted)) {
-    OutLog("Failed to convert from \"%s\" to \"%s\"\n", input, converted);
+  if (!IsUsableJob(input, output)) return 0;
+  int deleteTempFiles = ReadSettingInt("Options", "DeleteTempFiles", 1);
+  if (platform::FileSize(input) == 0) {
+    OutLog("[INFO] The job \"%s\" is empty; there is nothing to append.\n", input);
+    if (deleteTempFiles) DeleteFileLogged(input);
     return 0;
   }
-  if (ReadSettingInt("Options", "AppendPDFDuringPrinting", 1) == 0) return 0;
-  int deleteTempFiles = ReadSettingInt("Options", "DeleteTempFiles", 1);
+  Job job;
+  job.input = input;
+  job.digest = GetFileDigest(input);
+  char converted[kMaxPathLength];
+  CountedTempFileName(sizeof(converted), converted, ".pdf");
+  OutLog("CountedTempFileName: \"%s\"\n", converted);
+  job.converted = converted;
+
+  // Only converting: the output and its journal are left alone.
+  if (ReadSettingInt("Options", "AppendPDFDuringPrinting", 1) == 0) {
+    if (!converted[0] || !ConvertPSToPDFFile(input, converted)) {
+      OutLog("Failed to convert from \"%s\" to \"%s\"\n", input, converted);
+    }
+    return 0;
+  }
+
+  // The job enters the output's journal before anything else happens to
+  // it, so that a run that dies leaves it to the next one.
+  {
+    platform::FileLock lock(OutputLockPath(output), OutputLockWaitMs());
+    OutputSession session(output, options, lock.NativeHandle());
+    int registered = 0;
+    if (!lock.Held()) {
+      OutLog("[ERROR] Could not lock \"%s\": %s; the job stays in \"%s\".\n",
+             OutputLockPath(output).c_str(), lock.Error().c_str(), input);
+    } else if (session.Open() && session.AlreadyCommitted(job)) {
+      OutLog("[INFO] The pages of \"%s\" are already in \"%s\".\n", input, output);
+      registered = 1;
+    } else if (session.Register(job)) {
+      registered = 2;
+    }
+    if (registered != 2) {
+      DeleteFileLogged(converted);
+      return registered;
+    }
+  }
+
+  job.convertedOk = converted[0] && ConvertPSToPDFFile(input, converted);
+  if (!job.convertedOk) OutLog("Failed to convert from \"%s\" to \"%s\"\n", input, converted);
 
   // From the look at the output until its write is done no other run may
-  // change or move it.
-  platform::FileLock lock(OutputLockPath(output));
-  if (!lock.Held()) OutLog("[ERROR] Could not lock \"%s\".\n", OutputLockPath(output).c_str());
-
-  if (!platform::PathExists(output)) {
-    bool copied = platform::CopyFileAtomically(converted, output);
-    OutLog("Copy from \"%s\" to \"%s\"\n", converted, output);
-    if (!copied || !platform::PathExists(output)) {
-      OutLog("[ERROR] Could not create \"%s\"; the job stays in \"%s\" and \"%s\".\n", output,
-             converted, input);
-      return 0;
-    }
-    CleanUp(deleteTempFiles, converted, input);
+  // change or move it; without the lock nothing is touched.
+  platform::FileLock lock(OutputLockPath(output), OutputLockWaitMs());
+  if (!lock.Held()) {
+    OutLog("[ERROR] Could not lock \"%s\": %s; the job stays in \"%s\" and \"%s\".\n",
+           OutputLockPath(output).c_str(), lock.Error().c_str(), input, converted);
+    return 0;
+  }
+  OutputSession session(output, options, lock.NativeHandle());
+  session.Open();
+  session.Deliver(&job, false);
+  if (!session.OwnFound()) {
+    // Another run took the job over and delivered it.
+    OutLog("[INFO] The job \"%s\" was delivered by another run.\n", input);
+    if (deleteTempFiles) DeleteFileLogged(converted);
     return 1;
   }
-
-  int method = ReadSettingInt("Options", "AppendPDFMethod", 1);
-  if (method >= 1 && method <= 3) {
-    int added = 0;
-    if (method == 1) {
-      added = AppendPDFByMerger(converted, output, options);
-    } else {
-      // The tools' own word is not enough: the output must hold exactly the
-      // old pages and the new ones.
-      int before = GetPDFFilePageCount(output);
-      int extra = GetPDFFilePageCount(converted);
-      added =
-          method == 2 ? AppendPDFPagesByTool(converted, output) : CombineByTool(converted, output);
-      if (added && (before < 0 || GetPDFFilePageCount(output) != before + extra)) added = 0;
-    }
-    if (added) {
-      CleanUp(deleteTempFiles, converted, input);
-    } else {
-      OutLog(
-          "[ERROR] The pages of \"%s\" did not reach \"%s\"; the job stays in \"%s\" and "
-          "\"%s\".\n",
-          input, output, converted, input);
-    }
+  switch (session.OwnResult()) {
+    case Delivery::kArrived:
+      if (session.OwnCopied()) return 1;
+      break;
+    case Delivery::kNotByConfig:
+      break;
+    default:
+      return 0;
   }
   OutLog("Exit AppendFileToPDFFile \"%s\" to \"%s\"\n", input, output);
+  return 1;
+}
+
+int DeliverKeptJobs(const char* output, CommandOptions* options, intptr_t lockHandle) {
+  OutputSession session(output, options, lockHandle);
+  if (!session.Open()) return 0;
+  session.Deliver(nullptr, true);
   return 1;
 }
 
@@ -105,16 +472,31 @@ int AppendPDFByMerger(const char* newPdf, const char* outputPdf, CommandOptions*
 }
 
 int MergeIntoOutputPDF(const char* newPdf, const char* outputPdf, CommandOptions* options) {
-  char copy[kMaxPath];
+  char copy[kMaxPathLength];
   if (!TempFileName(sizeof(copy), copy, ".pdf")) return 0;
   if (!platform::CopyFileAtomically(outputPdf, copy)) {
     OutLog("[ERROR] Could not copy \"%s\" to \"%s\".\n", outputPdf, copy);
     DeleteFileLogged(copy);
     return 0;
   }
-  std::vector<std::string> inputs{copy, newPdf};
+  // The merger takes an input's kind from its name: a PDF under another name
+  // (an output called "jobs") gets a ".pdf" name for the merge.
+  std::string added = newPdf;
+  char alias[kMaxPathLength] = "";
+  if (!HasPdfExtension(added)) {
+    std::string error;
+    if (!TempFileName(sizeof(alias), alias, ".pdf") ||
+        !platform::LinkOrCopyFile(newPdf, alias, &error)) {
+      OutLog("[ERROR] Could not give \"%s\" a PDF name: %s\n", newPdf, error.c_str());
+      DeleteFileLogged(copy);
+      return 0;
+    }
+    added = alias;
+  }
+  std::vector<std::string> inputs{copy, added};
   OutLog("PDFMerger to \"%s\"\n", outputPdf);
   int result = PDFMerger(inputs, outputPdf, options);
   DeleteFileLogged(copy);
+  if (alias[0]) DeleteFileLogged(alias);
   return result;
 }

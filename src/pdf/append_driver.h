@@ -2,6 +2,7 @@
 // output PDF.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 struct CommandOptions;
@@ -9,7 +10,9 @@ struct CommandOptions;
 /// Converts input to PDF and makes it the output or adds its pages after the
 /// output's pages by the configured method. The converted PDF and the input
 /// are deleted (DeleteTempFiles) only once the pages are safely in the
-/// output. Returns 1 when the output was handled, 0 when nothing was added.
+/// output. Jobs kept by earlier runs are delivered first, oldest first; a job
+/// that cannot be delivered now is kept in the output's journal for a later
+/// run. Returns 1 when the output was handled, 0 when nothing was added.
 int AppendFileToPDFFile(const char* input, const char* output, CommandOptions* options);
 
 /// Adds the pages of newPdf after those of outputPdf with the PDF merger, or
@@ -24,3 +27,13 @@ int MergeIntoOutputPDF(const char* newPdf, const char* outputPdf, CommandOptions
 
 /// The lock file that every run changing or moving the output PDF holds.
 std::string OutputLockPath(const std::string& outputPdf);
+
+/// How long a run waits for the output's lock (setting LockWaitLimit, in
+/// seconds; 120 by default), in milliseconds.
+int OutputLockWaitMs();
+
+/// With the output's lock held (lockHandle): finishes a commit that a dead
+/// run left behind, then delivers the jobs kept in the output's journal that
+/// were not tried within the last minute, oldest first. Returns 0 when the
+/// journal cannot be written.
+int DeliverKeptJobs(const char* output, CommandOptions* options, intptr_t lockHandle);

@@ -8,6 +8,8 @@
 #include "config/log.h"
 #include "config/temp_names.h"
 #include "pdf/append_driver.h"
+#include "pdf/job_journal.h"
+#include "pdf/pdf_file_info.h"
 #include "pdf/process_runner.h"
 #include "platform/platform.h"
 #include "platform/registry.h"
@@ -70,6 +72,60 @@ int WaitUntilFileStable(const char* path) {
   return 1;
 }
 
+namespace {
+
+// Records in the source's journal that the source's pages are on their way
+// into the target, so that a sync that dies after the target's write but
+// before the source's deletion is finished by the next run instead of
+// copying the pages twice. An empty target clears the record.
+bool RecordSyncCommit(const char* source, const std::string& target, int before, int after) {
+  JobJournal journal;
+  if (!ReadJobJournal(source, &journal)) return false;
+  journal.hasCommit = !target.empty();
+  journal.commit = PendingCommit();
+  if (journal.hasCommit) {
+    journal.commit.target = target;
+    journal.commit.pagesBefore = before;
+    journal.commit.pagesAfter = after;
+    journal.commit.files = {source};
+  }
+  std::string error;
+  if (WriteJobJournal(source, journal, &error)) return true;
+  OutLog("[ERROR] SyncPDFFileToFlashDrive: %s.\n", error.c_str());
+  return false;
+}
+
+// Copies the source or appends its pages to the target's; true when the
+// target then holds the target's old pages followed by the source's.
+bool MovePagesToTarget(const char* source, const char* target, int sourcePages,
+                       CommandOptions* options) {
+  bool exists = platform::PathExists(target);
+  int before = exists ? GetPDFFilePageCount(target) : 0;
+  if (before < 0) {
+    LogOnce("[ERROR] SyncPDFFileToFlashDrive: the target \"" + std::string(target) +
+            "\" cannot be read as a PDF; \"" + source + "\" stays.\n");
+    return false;
+  }
+  if (!RecordSyncCommit(source, target, before, before + sourcePages)) return false;
+  bool ran;
+  if (!exists) {
+    ran = platform::CopyFileAtomically(source, target);
+  } else {
+    OutLog("SyncPDFFileToFlashDrive: \"%s\" to \"%s\"\n", source, target);
+    ran = AppendPDFByMerger(source, target, options) != 0;
+  }
+  int after = GetPDFFilePageCount(target);
+  if (ran && after == before + sourcePages) return true;
+  RecordSyncCommit(source, "", 0, 0);
+  OutLog(
+      "[ERROR] SyncPDFFileToFlashDrive: could not %s \"%s\" to \"%s\" (%d pages there, %d "
+      "expected); it stays.\n",
+      exists ? "append" : "copy", source, target, after < 0 ? 0 : after, before + sourcePages);
+  return false;
+}
+
+}  // namespace
+
 int SyncPDFFileToFlashDrive(const char* source, const char* target, CommandOptions* options) {
   if (!source || !target || !*source || !*target || !platform::PathExists(source)) return 0;
   if (SameFile(source, target)) {
@@ -77,28 +133,40 @@ int SyncPDFFileToFlashDrive(const char* source, const char* target, CommandOptio
             "\" is the output PDF itself; nothing is synchronised.\n");
     return 0;
   }
+  // A missing folder, or a mount point whose drive is not mounted (writing
+  // there would put the pages under the mount point, hidden once the drive
+  // is back), both mean: no drive.
   std::string folder = platform::DirName(target);
-  if (!folder.empty() && !platform::IsDirectory(folder)) {
+  if (!folder.empty() &&
+      (!platform::IsDirectory(folder) || platform::IsUnmountedMountPoint(folder))) {
     LogOnce("[ERROR] SyncPDFFileToFlashDrive: the target folder \"" + folder +
-            "\" does not exist (no drive?); \"" + source + "\" stays.\n");
+            "\" does not exist or its drive is not mounted (no drive?); \"" + source +
+            "\" stays.\n");
     return 0;
   }
   WaitUntilFileStable(source);
 
-  // From here until the source is deleted no append run may change it.
-  platform::FileLock lock(OutputLockPath(source));
+  // From here until the source is deleted no append run may change it;
+  // without the lock nothing is touched.
+  platform::FileLock lock(OutputLockPath(source), OutputLockWaitMs());
+  if (!lock.Held()) {
+    LogOnce("[ERROR] SyncPDFFileToFlashDrive: could not lock \"" + OutputLockPath(source) +
+            "\": " + lock.Error() + "; \"" + source + "\" stays.\n");
+    return 0;
+  }
+  if (!DeliverKeptJobs(source, options, lock.NativeHandle())) return 0;
   if (!platform::PathExists(source)) return 0;
   int size = GetFileSizeBytes(source);
   OutLog("SyncPDFFileToFlashDrive: \"%s\" is \"%d\" bytes.\n", source, size);
   if (size < 1) return 0;
+  int sourcePages = GetPDFFilePageCount(source);
+  if (sourcePages < 1) {
+    LogOnce("[ERROR] SyncPDFFileToFlashDrive: \"" + std::string(source) +
+            "\" cannot be read as a PDF; it stays.\n");
+    return 0;
+  }
 
-  if (!platform::PathExists(target)) {
-    if (!platform::CopyFileAtomically(source, target)) {
-      OutLog("[ERROR] SyncPDFFileToFlashDrive: could not copy \"%s\" to \"%s\"; it stays.\n",
-             source, target);
-      return 0;
-    }
-  } else {
+  if (platform::PathExists(target)) {
     int targetSize = GetFileSizeBytes(target);
     OutLog("SyncPDFFileToFlashDrive: \"%s\" is \"%d\" bytes.\n", target, targetSize);
     // Only a byte-identical source is already there; one of the same size
@@ -108,16 +176,13 @@ int SyncPDFFileToFlashDrive(const char* source, const char* target, CommandOptio
           "SyncPDFFileToFlashDrive: \"%s\" has same file size to \"%s\", skip file "
           "synchronization.\n",
           source, target);
-    } else {
-      OutLog("SyncPDFFileToFlashDrive: \"%s\" to \"%s\"\n", source, target);
-      if (!AppendPDFByMerger(source, target, options)) {
-        OutLog("[ERROR] SyncPDFFileToFlashDrive: could not append \"%s\" to \"%s\"; it stays.\n",
-               source, target);
-        return 0;
-      }
+      DeleteFileLogged(source);
+      return 1;
     }
   }
+  if (!MovePagesToTarget(source, target, sourcePages, options)) return 0;
   DeleteFileLogged(source);
+  RecordSyncCommit(source, "", 0, 0);
   return 1;
 }
 

@@ -1,8 +1,11 @@
 #include "pdf/pdf_file_info.h"
 
 #include <exception>
+#include <fstream>
 #include <qpdf/QPDF.hh>
+#include <qpdf/QPDFCryptoProvider.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
+#include <vector>
 
 int GetPDFFilePageCount(const char* path) {
   if (!path || !*path) return -1;
@@ -14,4 +17,28 @@ int GetPDFFilePageCount(const char* path) {
   } catch (const std::exception&) {
     return -1;
   }
+}
+
+std::string GetFileDigest(const char* path) {
+  std::ifstream in(path ? path : "", std::ios::binary);
+  if (!in) return std::string();
+  auto sha = QPDFCryptoProvider::getImpl();
+  sha->SHA2_init(256);
+  std::vector<char> buffer(65536);
+  while (in) {
+    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    std::streamsize n = in.gcount();
+    if (n > 0)
+      sha->SHA2_update(reinterpret_cast<unsigned char*>(buffer.data()), static_cast<size_t>(n));
+  }
+  if (in.bad()) return std::string();
+  sha->SHA2_finalize();
+  std::string raw = sha->SHA2_digest();
+  static const char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned char c : raw) {
+    hex += kHex[c >> 4];
+    hex += kHex[c & 15];
+  }
+  return hex;
 }

@@ -29,6 +29,7 @@ TEST(DispatchTest, ExitCodesUsageAndLog) {
       {{"-paper2", "9"}, 253, false, "Please input correct printer name.\n"},
       {{"-printer", "P", "-orient2"}, 255, true, nullptr},
       {{"-orient2", "2", "-paper2", "1"}, 253, false, "Please input correct printer name.\n"},
+      {{"-orient2", "1"}, 253, false, "Please input correct printer name.\n"},
       {{"x", "--", "-h"}, 0, false, nullptr},
       {{"--", "-h", "-h", "-h"}, 255, true, nullptr},
       {{"-appendfile", "job.ps"}, 0, false, nullptr},
@@ -74,11 +75,26 @@ TEST(DispatchTest, SettingsAndSpoolerLibrary) {
   EXPECT_FALSE(std::filesystem::exists(quiet.Path("tarvelin.log")));
 }
 
-TEST(DispatchTest, OverlongValuesAreCut) {
+// A job path longer than its field is refused: cut, it would name another
+// file (here an existing job, which must stay untouched).
+TEST(DispatchTest, OverlongJobPathIsRefused) {
+  ScopedTempDir work;
+  std::string prefix = work.path();
+  while (prefix.size() < 1023 - 201) {
+    prefix += "/" + std::string(200, 'd');
+    std::filesystem::create_directory(prefix);
+  }
+  prefix += "/" + std::string(1023 - prefix.size() - 1, 'j');
+  ASSERT_EQ(1023u, prefix.size());
+  WriteFileText(prefix, "%!PS\nshowpage\n");
   InstallCopy install;
-  install.WriteConfig("[debug]\noutlog=Yes\n");
-  std::string name(2000, 'p');
-  EXPECT_EQ(0, install.Run({"-printer", name, "-portname", name, "-runexe", name}).status);
+  install.WriteConfig("[debug]\noutlog=Yes\n[Options]\nOutputPDFFile=" + work.Join("out.pdf") +
+                      "\n");
+  EXPECT_EQ(0, install.Run({"-appendfile", prefix + std::string(211, 'x')}).status);
+  EXPECT_EQ("%!PS\nshowpage\n", ReadFileText(prefix));
+  EXPECT_FALSE(std::filesystem::exists(work.Join("out.pdf")));
+  EXPECT_NE(std::string::npos,
+            install.LogText().find("[ERROR] The -appendfile value is longer than 1023 bytes"));
 }
 
 }  // namespace

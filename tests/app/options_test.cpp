@@ -88,12 +88,15 @@ TEST(OptionsTest, StringValuesAreTakenAsIsAndCut) {
   std::string longName(1500, 'n');
   Args a({"prog", "-printer", "-outfolder", "-portname", longName, "-appendfile", "a",
           "-appendfile", "b"});
-  EXPECT_EQ(1, ParseOptions(p.table, &a.argc, a.argv()));
+  std::vector<const OptionEntry*> cut;
+  EXPECT_EQ(1, ParseOptions(p.table, &a.argc, a.argv(), &cut));
   EXPECT_STREQ("-outfolder", p.options.printerName);
   EXPECT_STREQ("", p.options.outFolder);
   EXPECT_EQ(std::string(199, 'n'), p.options.portName);
-  EXPECT_EQ(0, p.options.newPortName[0]);  // the field behind portName is untouched
+  EXPECT_EQ(0, p.options.monitorName[0]);  // the field behind portName is untouched
   EXPECT_STREQ("b", p.options.appendFile);
+  ASSERT_EQ(1u, cut.size());
+  EXPECT_STREQ("-portname", cut[0]->name);
 }
 
 TEST(OptionsTest, UsageTextMatchesExpectedFile) {

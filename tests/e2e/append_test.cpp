@@ -1,13 +1,17 @@
 // The printing road end to end: the built program, real Ghostscript, real PDFs.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "pdf/job_journal.h"
 #include "pdf/pdf_file_info.h"
 #include "support/install_copy.h"
+#include "support/make_pdf.h"
 
 namespace fs = std::filesystem;
 
@@ -53,6 +57,24 @@ class AppendTest : public testing::Test {
 const std::vector<std::string> kFivePages = {"Invoice page 1 of 3", "Invoice page 2 of 3",
                                              "Invoice page 3 of 3", "Letter page 1 of 2",
                                              "Letter page 2 of 2"};
+
+// True when a process of that program name runs with `argument` on its
+// command line (read from /proc).
+bool ProcessRunning(const std::string& name, const std::string& argument) {
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    std::string comm = ReadFileText(entry.path().string() + "/cmdline");
+    std::string program = comm.substr(0, comm.find('\0'));
+    if (comm.find(argument) != std::string::npos && program.size() >= name.size() &&
+        program.compare(program.size() - name.size(), name.size(), name) == 0) {
+      std::string stat = ReadFileText(entry.path().string() + "/stat");
+      size_t paren = stat.rfind(')');
+      if (paren != std::string::npos && stat.size() > paren + 2 && stat[paren + 2] != 'Z') {
+        return true;
+      }
+    }
+  }
+  return false;
+}
 
 void ExpectPages(const std::string& pdf, const std::vector<std::string>& expected) {
   std::vector<std::string> pages = PdfPageTexts(pdf);
@@ -162,20 +184,34 @@ TEST_F(AppendTest, DamagedJobsLeaveTheOutputAlone) {
   EXPECT_NE(std::string::npos, install_.LogText().find("Failed to convert from \"" + notPs));
 }
 
-TEST_F(AppendTest, DamagedOrEncryptedOutput) {
-  // Damaged: the merge fails, the output stays as it was and the job is kept.
+TEST_F(AppendTest, KeptJobsArriveLaterInPrintOrder) {
+  // Damaged: every method fails, the output stays as it was and the jobs are
+  // kept; the job that fails a third time moves to the failed folder.
   WriteFileText(Output(), "%PDF-1.4\nthis is not really a PDF\n");
+  std::vector<std::string> jobs;
   for (int method : {1, 2, 3}) {
     Configure("AppendPDFMethod=" + std::to_string(method) + "\n");
-    std::string job = Spool("letter.ps", "job" + std::to_string(method) + ".ps");
-    EXPECT_EQ(0, Append(job));
+    jobs.push_back(Spool("letter.ps", "job" + std::to_string(method) + ".ps"));
+    EXPECT_EQ(0, Append(jobs.back()));
     EXPECT_EQ("%PDF-1.4\nthis is not really a PDF\n", ReadFileText(Output()));
-    EXPECT_TRUE(fs::exists(job));
-    EXPECT_NE(std::string::npos, install_.LogText().find("[ERROR] The pages of \"" + job));
+    EXPECT_NE(std::string::npos, install_.LogText().find("[ERROR] The pages of \"" + jobs[0]));
   }
-  // Encrypted with an empty user password: opens, and the result is not encrypted.
-  Configure("");
+  EXPECT_FALSE(fs::exists(jobs[0]));
+  EXPECT_TRUE(fs::exists(work_.Join("out/failed/job1.ps")));
+  EXPECT_NE(std::string::npos,
+            install_.LogText().find("[ERROR] The job \"" + jobs[0] + "\" failed 3 times"));
+  // Once the output is usable again, the next run delivers the kept jobs
+  // first, oldest first, then its own.
   fs::remove(Output());
+  EXPECT_EQ(0, Append(Spool("invoice.ps", "later.ps")));
+  ExpectPages(Output(), {kFivePages[3], kFivePages[4], kFivePages[3], kFivePages[4], kFivePages[0],
+                         kFivePages[1], kFivePages[2]});
+  EXPECT_FALSE(fs::exists(jobs[1]));
+  EXPECT_FALSE(fs::exists(jobs[2]));
+  EXPECT_FALSE(fs::exists(Output() + ".journal"));
+}
+
+TEST_F(AppendTest, EncryptedOutputIsReadAndWrittenPlain) {
   ASSERT_EQ(0, Append(Spool("invoice.ps", "first.ps")));
   std::string plain = work_.Join("plain.pdf");
   fs::rename(Output(), plain);
@@ -186,6 +222,203 @@ TEST_F(AppendTest, DamagedOrEncryptedOutput) {
   ExpectPages(Output(), kFivePages);
   RunResult check = RunProgram("/usr/bin/qpdf", {"--is-encrypted", Output()});
   EXPECT_NE(0, check.status);
+}
+
+TEST_F(AppendTest, JobThatIsTheOutputIsRefused) {
+  ASSERT_EQ(0, Append(Spool("invoice.ps", "first.ps")));
+  std::string before = ReadFileText(Output());
+  fs::create_symlink(Output(), work_.Join("spool/link.pdf"));
+  fs::create_hard_link(Output(), work_.Join("spool/hard.pdf"));
+  for (int method : {1, 2, 3}) {
+    Configure("AppendPDFMethod=" + std::to_string(method) + "\n");
+    for (const std::string& job :
+         {Output(), work_.Join("spool/link.pdf"), work_.Join("spool/hard.pdf")}) {
+      SCOPED_TRACE(job + " method " + std::to_string(method));
+      EXPECT_EQ(0, Append(job));
+      EXPECT_EQ(before, ReadFileText(Output()));
+      EXPECT_TRUE(fs::exists(job));
+    }
+  }
+  EXPECT_NE(std::string::npos, install_.LogText().find("is the output PDF \"" + Output()));
+}
+
+TEST_F(AppendTest, JobNamesAreNeverReadAsSwitches) {
+  ASSERT_EQ(0, Append(Spool("invoice.ps", "first.ps")));
+  Spool("letter.ps", "-dNOSAFER");
+  // Relative names, from the spool folder, as a user might type them.
+  std::string cwd = fs::current_path();
+  fs::current_path(work_.Join("spool"));
+  int status = Append("-dNOSAFER");
+  fs::current_path(cwd);
+  EXPECT_EQ(0, status);
+  ExpectPages(Output(), kFivePages);
+  EXPECT_FALSE(fs::exists(work_.Join("spool/-dNOSAFER")));
+  EXPECT_NE(std::string::npos,
+            install_.LogText().find("-f \"" + work_.Join("spool/-dNOSAFER") + "\" -c quit"));
+}
+
+TEST_F(AppendTest, JobsMustGiveThePagesTheyAnnounce) {
+  const std::string body =
+      "/Helvetica findfont 20 scalefont setfont\n"
+      "72 720 moveto (One) show showpage\n72 720 moveto (Two) show showpage\n";
+  struct Case {
+    const char* name;
+    std::string text;
+    bool delivered;
+  };
+  const std::vector<Case> cases = {
+      {"fewer.ps", "%!PS-Adobe-3.0\n%%Pages: 3\n%%EndComments\n" + body + "%%EOF\n", false},
+      {"more.ps", "%!PS-Adobe-3.0\n%%Pages: 1\n%%EndComments\n" + body + "%%EOF\n", false},
+      {"atend-cut.ps", "%!PS-Adobe-3.0\n%%Pages: (atend)\n%%EndComments\n" + body, false},
+      {"atend.ps",
+       "%!PS-Adobe-3.0\n%%Pages: (atend)\n%%EndComments\n" + body +
+           "%%Trailer\n%%Pages: 2\n%%EOF\n",
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(Output());
+    fs::remove(Output() + ".journal");
+    std::string job = work_.Join(std::string("spool/") + c.name);
+    WriteFileText(job, c.text);
+    EXPECT_EQ(0, Append(job));
+    EXPECT_EQ(c.delivered, fs::exists(Output()));
+    EXPECT_EQ(!c.delivered, fs::exists(job));
+  }
+}
+
+TEST_F(AppendTest, NameThatIsNotUtf8ConvertsThatVeryFile) {
+  std::string bad = Spool("letter.ps", "bad\xffname.ps");
+  std::string similar = Spool("invoice.ps", "badname.ps");
+  EXPECT_EQ(0, Append(bad));
+  ExpectPages(Output(), {kFivePages[3], kFivePages[4]});
+  EXPECT_FALSE(fs::exists(bad));
+  EXPECT_TRUE(fs::exists(similar));
+}
+
+TEST_F(AppendTest, OnlyRegularNonEmptyFilesArePrinted) {
+  std::string target = Spool("letter.ps", "secret.ps");
+  fs::create_symlink(target, work_.Join("spool/link.ps"));
+  ASSERT_EQ(0, mkfifo(work_.Join("spool/fifo.ps").c_str(), 0600));
+  WriteFileText(work_.Join("spool/empty.ps"), "");
+  for (const char* name : {"link.ps", "fifo.ps"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(0, Append(work_.Join(std::string("spool/") + name)));
+    EXPECT_TRUE(fs::exists(fs::symlink_status(work_.Join(std::string("spool/") + name))));
+  }
+  EXPECT_EQ(0, Append(work_.Join("spool/empty.ps")));
+  EXPECT_FALSE(fs::exists(work_.Join("spool/empty.ps")));
+  EXPECT_FALSE(fs::exists(Output()));
+  EXPECT_TRUE(fs::exists(target));
+  std::string log = install_.LogText();
+  EXPECT_NE(std::string::npos, log.find("link.ps\" is not a regular file"));
+  EXPECT_NE(std::string::npos, log.find("fifo.ps\" is not a regular file"));
+  EXPECT_NE(std::string::npos, log.find("empty.ps\" is empty"));
+}
+
+// A job that never ends and prints for ever: the interpreter is ended after
+// its time, what it printed is capped, and the job is kept.
+TEST_F(AppendTest, GhostscriptIsBoundedInTimeAndOutput) {
+  Configure("GhostscriptTimeLimit=2\n");
+  std::string job = work_.Join("spool/loop.ps");
+  WriteFileText(job, "%!PS\n/s 1000 string def 0 1 999 { s exch 65 put } for { s print } loop\n");
+  EXPECT_EQ(0, Append(job));
+  EXPECT_TRUE(fs::exists(job));
+  EXPECT_FALSE(fs::exists(Output()));
+  std::string log = install_.LogText();
+  EXPECT_NE(std::string::npos, log.find("ended the command after 2 seconds"));
+  EXPECT_NE(std::string::npos, log.find("more bytes of output dropped]"));
+  EXPECT_LT(log.size(), 1024u * 1024u);
+}
+
+TEST_F(AppendTest, LockThatCannotBeTakenKeepsTheJob) {
+  ASSERT_EQ(0, Append(Spool("invoice.ps", "first.ps")));
+  std::string before = ReadFileText(Output());
+  std::string victim = work_.Join("victim");
+  for (bool link : {false, true}) {
+    SCOPED_TRACE(link ? "link" : "folder");
+    fs::remove_all(Output() + ".lock");
+    if (link) {
+      fs::create_symlink(victim, Output() + ".lock");
+    } else {
+      fs::create_directory(Output() + ".lock");
+    }
+    std::string job = Spool("letter.ps", link ? "b.ps" : "a.ps");
+    EXPECT_EQ(0, Append(job));
+    EXPECT_TRUE(fs::exists(job));
+    EXPECT_EQ(before, ReadFileText(Output()));
+    EXPECT_FALSE(fs::exists(victim));
+  }
+  EXPECT_NE(std::string::npos, install_.LogText().find("[ERROR] Could not lock \"" + Output()));
+}
+
+// A page tool that ends with success but adds nothing: the job is kept.
+TEST_F(AppendTest, ToolThatAddsNothingKeepsTheJob) {
+  ASSERT_EQ(0, Append(Spool("invoice.ps", "first.ps")));
+  std::string before = ReadFileText(Output());
+  for (const char* tool : {"pdfutil.dll", "pdfsdk.dll"}) {
+    fs::remove(install_.Path(tool));
+    WriteFileText(install_.Path(tool), "#!/bin/sh\nexit 0\n");
+    fs::permissions(install_.Path(tool), fs::perms::owner_all);
+  }
+  for (int method : {2, 3}) {
+    SCOPED_TRACE(method);
+    Configure("AppendPDFMethod=" + std::to_string(method) + "\n");
+    std::string job = Spool("letter.ps", "job" + std::to_string(method) + ".ps");
+    EXPECT_EQ(0, Append(job));
+    EXPECT_TRUE(fs::exists(job));
+    EXPECT_EQ(before, ReadFileText(Output()));
+  }
+}
+
+// A run that died between the output's rename and its clean-up: the same
+// job delivered again is found committed, and only cleaned up.
+TEST_F(AppendTest, JobCommittedByADeadRunIsNotPrintedTwice) {
+  ASSERT_EQ(0, Append(Spool("invoice.ps", "first.ps")));
+  Configure("DeleteTempFiles=0\n");
+  std::string job = Spool("letter.ps", "second.ps");
+  ASSERT_EQ(0, Append(job));
+  ExpectPages(Output(), kFivePages);
+  JobJournal journal;
+  journal.hasCommit = true;
+  journal.commit =
+      PendingCommit{Output(), 3, 5, job, GetFileDigest(job.c_str()), {Converted(2), job}};
+  std::string error;
+  ASSERT_TRUE(WriteJobJournal(Output(), journal, &error));
+
+  Configure("");
+  EXPECT_EQ(0, Append(job));
+  ExpectPages(Output(), kFivePages);
+  EXPECT_FALSE(fs::exists(job));
+  EXPECT_FALSE(fs::exists(Converted(2)));
+  EXPECT_FALSE(fs::exists(Output() + ".journal"));
+}
+
+// The page tool still runs when its run is killed: the next run waits for
+// it, finishes the killed run's job and then adds its own.
+TEST_F(AppendTest, ToolThatOutlivesAKilledRunCannotOverwriteANewerOutput) {
+  std::vector<std::string> many(6000, "Filler page");
+  MakeTextPdf(Output(), many);
+  Configure("AppendPDFMethod=2\n");
+  std::string a = Spool("invoice.ps", "a.ps");
+  pid_t run = install_.Start({"-appendfile", a});
+  bool seen = false;
+  for (int i = 0; i < 3000 && !seen; ++i) {
+    seen = ProcessRunning("pdfutil.dll", Output());
+    if (!seen) SleepMs(5);
+  }
+  ASSERT_TRUE(seen) << "the page tool never started";
+  kill(run, SIGKILL);
+  waitpid(run, nullptr, 0);
+  EXPECT_EQ(0, Append(Spool("letter.ps", "b.ps")));
+  EXPECT_FALSE(ProcessRunning("pdfutil.dll", Output()));
+  std::vector<std::string> pages = PdfPageTexts(Output());
+  ASSERT_EQ(6005u, pages.size());
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_NE(std::string::npos, pages[6000 + i].find(kFivePages[i])) << i;
+  }
+  EXPECT_FALSE(fs::exists(a));
+  EXPECT_FALSE(fs::exists(work_.Join("spool/b.ps")));
 }
 
 }  // namespace

@@ -64,34 +64,17 @@ class SyncTest : public testing::Test {
   InstallCopy install_;
 };
 
-TEST_F(SyncTest, EveryJobArrivesOnceAndInOrder) {
+// The real instance in the background; the watcher's timing and its
+// failure cases are tested on a fake clock beside the sync itself.
+TEST_F(SyncTest, PrintedJobsReachTheDrive) {
   fs::create_directories(work_.Join("usb"));
-  SyncInstance sync(install_);
-  const int gaps[] = {0, 300, 6500, 0, 2000, 7000, 100, 0};
-  int n = 0;
-  for (int gap : gaps) {
-    SleepMs(gap);
-    Print(++n);
-  }
-  WaitForSync(30);
-  EXPECT_TRUE(sync.Running());
-  ExpectJobsInOrder(n);
-  EXPECT_TRUE(fs::is_empty(work_.Join("spool")));
-  EXPECT_NE(std::string::npos, install_.LogText().find("SyncPDFFileToFlashDrive: \"" + Source() +
-                                                       "\" to \"" + Target() + "\"\n"));
-}
-
-TEST_F(SyncTest, MissingDriveLosesNothing) {
   SyncInstance sync(install_);
   Print(1);
   Print(2);
-  SleepMs(7000);  // the sync would have run by now, had the drive been there
-  EXPECT_TRUE(fs::exists(Source()));
-  EXPECT_NE(std::string::npos, install_.LogText().find("[ERROR] SyncPDFFileToFlashDrive"));
-  fs::create_directories(work_.Join("usb"));
-  Print(3);
   WaitForSync(30);
-  ExpectJobsInOrder(3);
+  EXPECT_TRUE(sync.Running());
+  ExpectJobsInOrder(2);
+  EXPECT_TRUE(fs::is_empty(work_.Join("spool")));
 }
 
 }  // namespace

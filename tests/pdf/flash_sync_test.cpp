@@ -1,18 +1,29 @@
 #include "pdf/flash_sync.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <map>
 #include <string>
+#include <vector>
 
 #include "app/command_options.h"
+#include "app/tarvelin.h"
+#include "pdf/append_driver.h"
+#include "pdf/job_journal.h"
 #include "platform/platform.h"
 #include "platform/registry.h"
 #include "support/fake_clock.h"
+#include "support/make_pdf.h"
 #include "support/program_folder.h"
+#include "support/scoped_env.h"
 
 namespace {
 
-TEST(FlashSyncTest, WaitUntilFileStablePollsOncePerSecond) {
+TEST(FileStabilityTest, WaitUntilFileStablePollsOncePerSecond) {
   ScopedTempDir dir;
   std::string file = dir.Join("out.pdf");
   {
@@ -49,50 +60,226 @@ TEST(FlashSyncTest, WaitUntilFileStablePollsOncePerSecond) {
   EXPECT_EQ(-1, GetFileSizeBytes(dir.Join("none").c_str()));
 }
 
-TEST(FlashSyncTest, SourceStaysUnlessItsPagesReachTheTarget) {
-  ScopedProgramFolder program;
-  FakeClock clock;
-  static CommandOptions options;
-  ScopedTempDir drive;
-  std::string source = program.Join("out.pdf");
-  std::string target = drive.Join("usb/all.pdf");
-  WriteFileText(source, "%PDF-1.4 not a real one");
+class FlashSyncTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    program_.EnableLog();
+    platform::CreateOneDirectory(drive_.Join("usb"));
+  }
+  std::string Source() const { return program_.Join("out.pdf"); }
+  std::string Target() const { return drive_.Join("usb/all.pdf"); }
+  int Sync(const std::string& source) {
+    return SyncPDFFileToFlashDrive(source.c_str(), Target().c_str(), &options_);
+  }
+  int Sync() { return Sync(Source()); }
+  std::string Log() const { return ReadFileText(program_.Log()); }
+  void Configure(const std::string& options) const {
+    WriteFileText(program_.Config(), "[debug]\noutlog=Yes\n[Options]\n" + options);
+  }
 
-  // No drive folder: nothing happens, no wait.
-  EXPECT_EQ(0, SyncPDFFileToFlashDrive(source.c_str(), target.c_str(), &options));
-  EXPECT_TRUE(platform::PathExists(source));
-  EXPECT_EQ(0, clock.sleeps);
-  // The target names the source itself.
-  std::string same = program.path() + "/./out.pdf";
-  EXPECT_EQ(0, SyncPDFFileToFlashDrive(source.c_str(), same.c_str(), &options));
-  EXPECT_TRUE(platform::PathExists(source));
+  ScopedProgramFolder program_;
+  FakeClock clock_;
+  ScopedTempDir drive_;
+  CommandOptions options_{};
+};
 
-  // No target yet: byte copy, source deleted.
-  platform::CreateOneDirectory(drive.Join("usb"));
-  EXPECT_EQ(1, SyncPDFFileToFlashDrive(source.c_str(), target.c_str(), &options));
-  EXPECT_EQ("%PDF-1.4 not a real one", ReadFileText(target));
-  EXPECT_FALSE(platform::PathExists(source));
+TEST_F(FlashSyncTest, NoDriveLeavesTheSourceAlone) {
+  MakeTextPdf(Source(), {"S1"});
+  // The folder is missing.
+  EXPECT_EQ(
+      0, SyncPDFFileToFlashDrive(Source().c_str(), drive_.Join("gone/all.pdf").c_str(), &options_));
+  // The folder is a mount point of the system's table whose drive is not in.
+  WriteFileText(drive_.Join("fstab"),
+                "# <fs> <mount point>\nproc /proc proc defaults 0 0\nLABEL=USB " +
+                    drive_.Join("usb") + " vfat noauto,user 0 0\n");
+  ScopedEnv fstab("TARVELIN_FSTAB", drive_.Join("fstab").c_str());
+  EXPECT_TRUE(platform::IsUnmountedMountPoint(drive_.Join("usb")));
+  EXPECT_FALSE(platform::IsUnmountedMountPoint("/proc"));
+  EXPECT_FALSE(platform::IsUnmountedMountPoint(drive_.path()));
+  EXPECT_EQ(0, Sync());
 
-  // Byte-identical: skipped and deleted. Same size, other content: a new job,
-  // which here cannot be merged (not a PDF), so it stays.
-  WriteFileText(source, "%PDF-1.4 not a real one");
-  EXPECT_EQ(1, SyncPDFFileToFlashDrive(source.c_str(), target.c_str(), &options));
-  EXPECT_FALSE(platform::PathExists(source));
-  WriteFileText(source, "%PDF-1.4 not a real two");
-  EXPECT_EQ(0, SyncPDFFileToFlashDrive(source.c_str(), target.c_str(), &options));
-  EXPECT_TRUE(platform::PathExists(source));
-  EXPECT_EQ("%PDF-1.4 not a real one", ReadFileText(target));
-
-  // An empty source is left alone.
-  WriteFileText(source, "");
-  EXPECT_EQ(0, SyncPDFFileToFlashDrive(source.c_str(), target.c_str(), &options));
-  EXPECT_TRUE(platform::PathExists(source));
+  EXPECT_TRUE(platform::PathExists(Source()));
+  EXPECT_FALSE(platform::PathExists(Target()));
+  EXPECT_EQ(0, clock_.sleeps);
+  EXPECT_NE(std::string::npos, Log().find("is not mounted (no drive?)"));
 }
 
-TEST(FlashSyncTest, AutoRunEntryIsStoredUnderRun) {
+TEST_F(FlashSyncTest, TargetThatIsTheSourceIsRefused) {
+  MakeTextPdf(Source(), {"S1"});
+  std::string same = program_.path() + "/./out.pdf";
+  EXPECT_EQ(0, SyncPDFFileToFlashDrive(Source().c_str(), same.c_str(), &options_));
+  EXPECT_EQ(std::vector<std::string>{"S1"}, PageTexts(Source()));
+}
+
+TEST_F(FlashSyncTest, FirstSyncCopiesTheSourceAndDeletesIt) {
+  MakeTextPdf(Source(), {"S1", "S2"});
+  std::string bytes = ReadFileText(Source());
+  EXPECT_EQ(1, Sync());
+  EXPECT_EQ(bytes, ReadFileText(Target()));
+  EXPECT_FALSE(platform::PathExists(Source()));
+  EXPECT_FALSE(platform::PathExists(Source() + ".journal"));
+}
+
+TEST_F(FlashSyncTest, IdenticalSourceIsSkippedAndDeleted) {
+  MakeTextPdf(Source(), {"S1"});
+  MakeTextPdf(Target(), {"S1"});
+  EXPECT_EQ(1, Sync());
+  EXPECT_EQ(std::vector<std::string>{"S1"}, PageTexts(Target()));
+  EXPECT_FALSE(platform::PathExists(Source()));
+  EXPECT_NE(std::string::npos, Log().find("skip file synchronization"));
+}
+
+TEST_F(FlashSyncTest, PagesAreAppendedWhateverTheSourceIsCalled) {
+  for (const char* name : {"out.pdf", "jobs", "output.dat"}) {
+    SCOPED_TRACE(name);
+    std::string source = program_.Join(name);
+    MakeTextPdf(Target(), {"T1"});
+    MakeTextPdf(source, {"S1", "S2"});
+    EXPECT_EQ(1, Sync(source)) << Log();
+    EXPECT_EQ((std::vector<std::string>{"T1", "S1", "S2"}), PageTexts(Target()));
+    EXPECT_FALSE(platform::PathExists(source));
+  }
+}
+
+TEST_F(FlashSyncTest, UnreadableSourceOrTargetStays) {
+  WriteFileText(Source(), "%PDF-1.4 not a real one");
+  EXPECT_EQ(0, Sync());
+  EXPECT_TRUE(platform::PathExists(Source()));
+  EXPECT_FALSE(platform::PathExists(Target()));
+
+  MakeTextPdf(Source(), {"S1"});
+  WriteFileText(Target(), "%PDF-1.4 damaged");
+  EXPECT_EQ(0, Sync());
+  EXPECT_EQ(std::vector<std::string>{"S1"}, PageTexts(Source()));
+  EXPECT_EQ("%PDF-1.4 damaged", ReadFileText(Target()));
+}
+
+// The write to the drive fails half-way (the file size limit stands in for a
+// full drive): the source stays and the target keeps its old pages.
+TEST_F(FlashSyncTest, FailedWriteToTheDriveKeepsTheSource) {
+  std::vector<std::string> many(300, "A long line of text on a page of the source document");
+  for (bool targetExists : {false, true}) {
+    SCOPED_TRACE(targetExists ? "append" : "copy");
+    if (targetExists) MakeTextPdf(Target(), {"T1"});
+    MakeTextPdf(Source(), many);
+    std::string before = ReadFileText(Target());
+    pid_t child = fork();
+    if (child == 0) {
+      signal(SIGXFSZ, SIG_IGN);
+      rlimit limit{4096, 4096};
+      setrlimit(RLIMIT_FSIZE, &limit);
+      _exit(Sync());
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(0, WEXITSTATUS(status));
+    EXPECT_EQ(300u, PageTexts(Source()).size());
+    EXPECT_EQ(before, ReadFileText(Target()));
+  }
+}
+
+// Another process holds the output's lock: the sync neither copies nor
+// deletes until it is released, and gives up waiting after LockWaitLimit.
+TEST_F(FlashSyncTest, LockHeldElsewhereTouchesNothing) {
+  Configure("LockWaitLimit=2\n");
+  MakeTextPdf(Source(), {"S1"});
+  int ready[2];
+  ASSERT_EQ(0, pipe(ready));
+  pid_t holder = fork();
+  if (holder == 0) {
+    platform::FileLock lock(Source() + ".lock");
+    char c = lock.Held() ? 'y' : 'n';
+    if (write(ready[1], &c, 1) != 1) _exit(1);
+    pause();
+    _exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(1, read(ready[0], &c, 1));
+  ASSERT_EQ('y', c);
+  EXPECT_EQ(0, Sync());
+  EXPECT_TRUE(platform::PathExists(Source()));
+  EXPECT_FALSE(platform::PathExists(Target()));
+  EXPECT_NE(std::string::npos, Log().find("could not lock \"" + Source() + ".lock\": held by"));
+  EXPECT_GE(clock_.sleptMs, 2000);
+
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+  close(ready[0]);
+  close(ready[1]);
+  EXPECT_EQ(1, Sync());
+  EXPECT_EQ(std::vector<std::string>{"S1"}, PageTexts(Target()));
+}
+
+// A sync that died between the write of the target and the deletion of the
+// source left its commit behind: the next cycle finishes it without copying
+// the pages a second time; an unfinished one is redone.
+TEST_F(FlashSyncTest, CommitOfADeadSyncIsFinishedOnce) {
+  for (bool landed : {true, false}) {
+    SCOPED_TRACE(landed ? "landed" : "not landed");
+    MakeTextPdf(Source(), {"S1"});
+    MakeTextPdf(Target(),
+                landed ? std::vector<std::string>{"T1", "S1"} : std::vector<std::string>{"T1"});
+    JobJournal journal;
+    journal.hasCommit = true;
+    journal.commit.target = Target();
+    journal.commit.pagesBefore = 1;
+    journal.commit.pagesAfter = 2;
+    journal.commit.files = {Source()};
+    std::string error;
+    ASSERT_TRUE(WriteJobJournal(Source(), journal, &error));
+    Sync();
+    EXPECT_EQ((std::vector<std::string>{"T1", "S1"}), PageTexts(Target()));
+    EXPECT_FALSE(platform::PathExists(Source()));
+    EXPECT_FALSE(platform::PathExists(JournalPath(Source())));
+  }
+}
+
+TEST_F(FlashSyncTest, KeptJobsAreDeliveredBeforeTheSync) {
+  MakeTextPdf(Source(), {"S1"});
+  std::string spool = program_.Join("QuorvelFile7.ps");
+  std::string converted = program_.Join("file000007.pdf");
+  WriteFileText(spool, "%!PS kept job");
+  MakeTextPdf(converted, {"K1"});
+  JobJournal journal;
+  journal.kept.push_back(KeptJob{1, 0, spool, converted, "digest", "disk full"});
+  std::string error;
+  ASSERT_TRUE(WriteJobJournal(Source(), journal, &error));
+
+  EXPECT_EQ(1, Sync());
+  EXPECT_EQ((std::vector<std::string>{"S1", "K1"}), PageTexts(Target()));
+  EXPECT_FALSE(platform::PathExists(spool));
+  EXPECT_FALSE(platform::PathExists(converted));
+  EXPECT_FALSE(platform::PathExists(JournalPath(Source())));
+}
+
+// The watcher on the fake clock: jobs arrive between and during its cycles,
+// and the drive is plugged in late; every page arrives once, in order.
+TEST_F(FlashSyncTest, WatcherDeliversEveryJobOnceAndInOrder) {
+  platform::DeleteFile(drive_.Join("usb"));
+  rmdir(drive_.Join("usb").c_str());
+  Configure("OutputPDFFile=%APPFOLDER%/out.pdf\nSyncPDFFileToFlashDrive=" + Target() + "\n");
+  const std::map<int, int> printAt = {{1, 1}, {2, 2}, {9, 3}, {25, 4}, {26, 5}, {40, 6}};
+  clock_.onSleep = [&](int sleeps) {
+    auto it = printAt.find(sleeps);
+    if (it != printAt.end()) {
+      std::string job = program_.Join("job" + std::to_string(it->second) + ".pdf");
+      MakeTextPdf(job, {"Job " + std::to_string(it->second)});
+      platform::FileLock lock(Source() + ".lock");
+      ASSERT_EQ(1, AppendPDFByMerger(job.c_str(), Source().c_str(), &options_));
+    }
+    if (sleeps == 20) platform::CreateOneDirectory(drive_.Join("usb"));
+  };
+  RunSyncLoop(&options_, 60);
+  EXPECT_FALSE(platform::PathExists(Source()));
+  EXPECT_EQ((std::vector<std::string>{"Job 1", "Job 2", "Job 3", "Job 4", "Job 5", "Job 6"}),
+            PageTexts(Target()));
+}
+
+TEST(AutoRunTest, AutoRunEntryIsStoredUnderRun) {
   ScopedProgramFolder program;
   ScopedTempDir store;
-  setenv("TARVELIN_REGISTRY_DIR", store.path().c_str(), 1);
+  ScopedEnv registry("TARVELIN_REGISTRY_DIR", store.path().c_str());
   EXPECT_EQ(0, SetAutoRunIntoRegistry(""));
   EXPECT_EQ(1, SetAutoRunIntoRegistry("\"/opt/q/tarvelin\" -syncpdf"));
   HKEY key = nullptr;
@@ -127,11 +314,10 @@ TEST(FlashSyncTest, AutoRunEntryIsStoredUnderRun) {
 
   // A store that cannot be written: the open fails and says so.
   WriteFileText(store.Join("blocker"), "");
-  setenv("TARVELIN_REGISTRY_DIR", store.Join("blocker/sub").c_str(), 1);
+  ScopedEnv blocked("TARVELIN_REGISTRY_DIR", store.Join("blocker/sub").c_str());
   EXPECT_EQ(0, SetAutoRunIntoRegistry("x"));
   EXPECT_NE(std::string::npos,
             ReadFileText(program.Log()).find("SetAutoRunIntoRegistry failed on RegOpenKeyEx\n"));
-  unsetenv("TARVELIN_REGISTRY_DIR");
 }
 
 }  // namespace
