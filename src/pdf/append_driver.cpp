@@ -94,6 +94,9 @@ class OutputSession {
       journal_ = JobJournal();
     }
     if (journal_.hasCommit) RecoverCommit();
+    // Half-written outputs of killed runs would pile up beside the output.
+    platform::RemoveStaleSiblingTemps(output_);
+    platform::RemoveStaleSiblingTemps(JournalPath(output_));
     return Save();
   }
 

@@ -141,6 +141,9 @@ bool IsUnmountedMountPoint(const std::string& folder);
 /// Creates `to` exclusively as a hard link to `from`, or as a copy where a
 /// link cannot be made. Returns false with *error set on failure.
 bool LinkOrCopyFile(const std::string& from, const std::string& to, std::string* error);
+/// Deletes the temporary files that SiblingTempName made beside path for
+/// processes that no longer run (left behind by a kill). Returns how many.
+int RemoveStaleSiblingTemps(const std::string& path);
 /// The current working folder, without a trailing separator.
 std::string CurrentFolder();
 /// The system's text for an error number (errno on POSIX, GetLastError on

@@ -87,6 +87,7 @@ TEST_F(AppendStressTest, KillingARunMidMergeLosesNoJob) {
   EXPECT_EQ(pages + kTrials + 1, GetPDFFilePageCount(output_.c_str()));
   for (const auto& entry : fs::directory_iterator(work_.path())) {
     EXPECT_NE(".ps", entry.path().extension()) << entry.path();
+    EXPECT_NE(".tmp", entry.path().extension()) << entry.path();
   }
 }
 

@@ -276,6 +276,18 @@ TEST_F(FlashSyncTest, WatcherDeliversEveryJobOnceAndInOrder) {
             PageTexts(Target()));
 }
 
+// A source setting longer than the watcher's buffer is neither used nor
+// written back cut, which would send later jobs to another path.
+TEST_F(FlashSyncTest, WatcherNeverWritesBackACutSetting) {
+  std::string longSource = program_.path() + "/" + std::string(600, 'o') + ".pdf";
+  std::string config = "[debug]\noutlog=Yes\n[Options]\nOutputPDFFile=" + longSource +
+                       "\nSyncPDFFileToFlashDrive=" + Target() + "\n";
+  WriteFileText(program_.Config(), config);
+  RunSyncLoop(&options_, 2);
+  EXPECT_NE(std::string::npos, ReadFileText(program_.Config()).find("OutputPDFFile=" + longSource));
+  EXPECT_NE(std::string::npos, Log().find("[ERROR] The setting OutputPDFFile is"));
+}
+
 TEST(AutoRunTest, AutoRunEntryIsStoredUnderRun) {
   ScopedProgramFolder program;
   ScopedTempDir store;

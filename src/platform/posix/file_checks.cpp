@@ -1,7 +1,9 @@
 // POSIX implementation of the checks on job and target files: identity,
 // kind, mount state, and exclusive links.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -136,6 +138,35 @@ bool LinkOrCopyFile(const std::string& from, const std::string& to, std::string*
   close(in);
   if (!ok) unlink(to.c_str());
   return ok;
+}
+
+int RemoveStaleSiblingTemps(const std::string& path) {
+  std::string dir = DirName(path);
+  std::string prefix = "." + BaseName(path) + ".";
+  DIR* folder = opendir(dir.empty() ? "." : dir.c_str());
+  if (!folder) return 0;
+  int removed = 0;
+  while (dirent* entry = readdir(folder)) {
+    std::string name = entry->d_name;
+    // ".<base>.<pid>.<n>.tmp"
+    if (name.compare(0, prefix.size(), prefix) != 0 || name.size() < prefix.size() + 4 ||
+        name.compare(name.size() - 4, 4, ".tmp") != 0) {
+      continue;
+    }
+    std::string middle = name.substr(prefix.size(), name.size() - prefix.size() - 4);
+    size_t dot = middle.find('.');
+    if (dot == 0 || dot == std::string::npos ||
+        middle.find_first_not_of("0123456789.") != std::string::npos ||
+        middle.find('.', dot + 1) != std::string::npos) {
+      continue;
+    }
+    pid_t pid = static_cast<pid_t>(atol(middle.substr(0, dot).c_str()));
+    if (pid <= 0 || kill(pid, 0) == 0 || errno == EPERM) continue;
+    std::string full = (dir.empty() ? std::string() : dir + "/") + name;
+    if (IsPlainRegularFile(full) && unlink(full.c_str()) == 0) ++removed;
+  }
+  closedir(folder);
+  return removed;
 }
 
 std::string CurrentFolder() {
