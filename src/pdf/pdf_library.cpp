@@ -15,7 +15,6 @@
 #include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFSystemError.hh>
-#include <qpdf/QUtil.hh>
 #include <string>
 #include <vector>
 
@@ -1074,7 +1073,7 @@ int pdfSetDocInfoA(PDF* pdf, int kind, const char* value) {
     pdf->Report(kPdfValueError, 0, "unknown document information kind " + std::to_string(kind));
     return 0;
   }
-  pdf->docInfo[kind] = QUtil::win_ansi_to_utf8(value ? value : "");
+  pdf->docInfo[kind] = platform::AnsiToUtf8(value ? value : "");
   return 1;
 }
 

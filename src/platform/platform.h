@@ -71,6 +71,12 @@ bool AppendToFile(const std::string& path, const std::string& data);
 /// path is atomic); unique within this process and across processes.
 std::string SiblingTempName(const std::string& path);
 
+/// Text in the system's code page for narrow ("A") texts (settings values,
+/// document information) as UTF-8. Windows: the ANSI code page. POSIX, whose
+/// code page is UTF-8: the text itself when it is valid UTF-8, else its bytes
+/// read as Windows-1252, so a settings file written on Windows stays legible.
+std::string AnsiToUtf8(const std::string& text);
+
 /// The folder part of a path (before its last separator), or "" for none.
 std::string DirName(const std::string& path);
 /// The part after the last separator.
