@@ -1009,14 +1009,14 @@ int pdfCreateNewPDFA(PDF* pdf, const char* outPDF) {
   }
   // The document is written beside the output and renamed over it, so that
   // is where a file must be creatable.
-  std::string probe = platform::SiblingTempName(path);
-  std::FILE* file = std::fopen(probe.c_str(), "wb");
-  if (!file) {
-    pdf->Report(kPdfFileError, 0, "cannot create a file in the folder of \"" + path + "\"");
+  platform::NewFile probe;
+  std::string error;
+  if (!probe.CreateBeside(path, 0600, &error)) {
+    pdf->Report(kPdfFileError, 0,
+                "cannot create a file in the folder of \"" + path + "\": " + error);
     return 0;
   }
-  std::fclose(file);
-  platform::DeleteFile(probe);
+  probe.Discard();
   pdf->outputPath = path;
   return 1;
 }

@@ -1,6 +1,7 @@
 #include "pdf/pdf_library.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <iterator>
@@ -10,6 +11,7 @@
 #include "support/make_image.h"
 #include "support/make_pdf.h"
 #include "support/program_folder.h"
+#include "support/sibling_links.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -199,6 +201,26 @@ TEST_F(PdfLibraryTest, OldOutputStaysWithoutASuccessfulClose) {
   EXPECT_TRUE(Reported(kPdfFileError));
   EXPECT_EQ(before, ReadFileText(dir_.Join("moved/out.pdf")));
   EXPECT_EQ(1u, EntryCount(dir_.Join("moved")));
+}
+
+// Anyone who can write in the output's folder can plant links at the
+// predictable temporary names: the output is written through none of them
+// and keeps its permissions.
+TEST_F(PdfLibraryTest, PlantedLinksBesideTheOutputAreNeverFollowed) {
+  MakeTextPdf(out_, {"old"});
+  ASSERT_EQ(0, chmod(out_.c_str(), 0600));
+  WriteFileText(dir_.Join("victim"), "precious");
+  std::vector<std::string> links(3, dir_.Join("victim"));
+  PlantSiblingLinks(out_, links);
+  Restart();  // pdfCreateNewPDFA tries a file beside the output too
+  EXPECT_EQ(2, Import(MakePdf("in.pdf", {"new"})));
+  PlantSiblingLinks(out_, links);
+  ASSERT_TRUE(pdfCloseFile(pdf_));
+  EXPECT_EQ("precious", ReadFileText(dir_.Join("victim")));
+  EXPECT_EQ(std::vector<std::string>{"new"}, PageTexts(out_));
+  struct stat st;
+  ASSERT_EQ(0, stat(out_.c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 0777);
 }
 
 // Page 1: an opaque PNG filling the page; 2: a PNG with alpha placed from
