@@ -68,10 +68,13 @@ bool ReadWholeFile(const std::string& path, std::string* content);
 /// The file keeps its permissions (0644 for a new one). Returns false (and
 /// leaves path alone) on failure.
 bool WriteFileAtomically(const std::string& path, const std::string& content);
-/// Appends data to a file (created if missing) with a single write on a
-/// descriptor opened for appending, so concurrent appenders never interleave
-/// inside one call. Returns false on failure.
-bool AppendToFile(const std::string& path, const std::string& data);
+/// Appends data to a file with a single write on a descriptor opened for
+/// appending, so concurrent appenders never interleave inside one call. A
+/// missing file is created with permission bits mode (narrowed by the umask);
+/// an existing one wider than mode is narrowed to it where this process may.
+/// Never writes through a symbolic link or into anything but a regular file.
+/// Returns false on failure.
+bool AppendToFile(const std::string& path, const std::string& data, unsigned mode = 0644);
 /// A name for a temporary file beside path (same folder, so a rename over
 /// path is atomic): "." + base name + ".PID.N.tmp", N counting up in this
 /// process. Predictable, so create it only with NewFile.

@@ -202,9 +202,22 @@ bool WriteFileAtomically(const std::string& path, const std::string& content) {
       ModeOf(path, 0644));
 }
 
-bool AppendToFile(const std::string& path, const std::string& data) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+bool AppendToFile(const std::string& path, const std::string& data, unsigned mode) {
+  // O_NONBLOCK keeps a planted FIFO from blocking the open; it means nothing
+  // for the regular file that is the only thing written to.
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                static_cast<mode_t>(mode));
   if (fd < 0) return false;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return false;
+  }
+  // A file left wider by an older version is narrowed; fails harmlessly
+  // when another user owns it.
+  if ((st.st_mode & 0777 & ~static_cast<mode_t>(mode)) != 0) {
+    (void)fchmod(fd, st.st_mode & 0777 & static_cast<mode_t>(mode));
+  }
   // One write call: O_APPEND makes it land whole at the end of the file.
   ssize_t n = write(fd, data.data(), data.size());
   bool ok = n == static_cast<ssize_t>(data.size());
