@@ -269,6 +269,56 @@ TEST_F(PdfLibraryTest, UnreadableImageGivesNoImageAndNoPage) {
   }
 }
 
+// A little-endian TIFF of the given size and samples in one strip of one
+// byte (libtiff reads the header but not the data).
+std::string TiffWithHeader(uint32_t width, uint32_t height, uint32_t bits, uint32_t samples) {
+  std::string tiff("II*\0\x08\0\0\0", 8);
+  auto put = [&tiff](uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) tiff.push_back(static_cast<char>(value >> (8 * i)));
+  };
+  const uint32_t entries[][3] = {
+      {256, 4, width},   {257, 4, height},     {258, 3, bits},
+      {259, 3, 1},       {262, 3, 1},          {273, 4, 8 + 2 + 9 * 12 + 4},
+      {277, 3, samples}, {278, 4, 0xFFFFFFFF}, {279, 4, 1}};
+  put(9, 2);
+  for (const auto& entry : entries) {
+    put(entry[0], 2);
+    put(entry[1], 2);
+    put(1, 4);
+    put(entry[2], 4);
+  }
+  put(0, 4);
+  tiff.push_back('\0');
+  return tiff;
+}
+
+// Sizes no print job's image has are refused before anything is multiplied
+// or decoded (this runs under the sanitizers too).
+TEST_F(PdfLibraryTest, HostileImageHeadersAreRefused) {
+  ScopedProgramFolder program;
+  const struct {
+    const char* name;
+    std::string data;
+  } cases[] = {
+      {"PGM width past 32 bits", std::string("P5\n9999999999 1\n255\n\0", 21)},
+      {"PPM width past an int", "P6\n3000000000 1\n255\n"},
+      {"PGM largest value past an int", "P5\n1 1\n99999999999\n"},
+      {"plain PGM of 2^32-1 squared", "P2\n4294967295 4294967295\n255\n0\n"},
+      {"PBM side past 2^20", "P4\n2000000 1\n" + std::string(250000, '\0')},
+      {"TIFF of about 2^64 pixels", TiffWithHeader(0xFFFFFFFF, 0xFFFFFFFE, 1, 1)},
+      {"TIFF of 65535 samples of 65535 bits", TiffWithHeader(1, 1, 65535, 65535)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string path = dir_.Join("hostile");
+    WriteFileText(path, c.data);
+    int width = 0, height = 0, bits = 0, hint = 0;
+    EXPECT_EQ(0, pdfReadImageFormat2A(pdf_, path.c_str(), 1, &width, &height, &bits, &hint));
+    EXPECT_EQ(0, AddImagePage(path));
+  }
+  EXPECT_EQ(0, pdfGetPageCount(pdf_));
+}
+
 TEST(OnPDFErrorTest, WritesTheLineOfTheFirstTypeFlag) {
   ScopedProgramFolder folder;
   folder.EnableLog();
