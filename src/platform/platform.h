@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -125,6 +126,13 @@ class NewFile {
 /// code page is UTF-8: the text itself when it is valid UTF-8, else its bytes
 /// read as Windows-1252, so a settings file written on Windows stays legible.
 std::string AnsiToUtf8(const std::string& text);
+
+/// For tests: from now on the steps of the atomic writes (NewFile,
+/// WriteFileAtomically, CopyFileAtomically, ReplaceFile, SyncFileToDisk) are
+/// appended to *events as "open PATH", "write PATH", "fsync PATH" and
+/// "rename FROM TO", in the order they succeed; nullptr stops it. A write
+/// through a NewFile's stream is recorded when it is flushed.
+void SetFileEventRecorderForTesting(std::vector<std::string>* events);
 
 /// The folder part of a path (before its last separator), or "" for none.
 std::string DirName(const std::string& path);

@@ -5,7 +5,11 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
+#include "pdf/page_copy.h"
+#include "platform/profile.h"
+#include "support/make_pdf.h"
 #include "support/sibling_links.h"
 #include "support/temp_dir.h"
 
@@ -70,6 +74,54 @@ TEST(AtomicWriteTest, ReplacementHasTheOldTargetsPermissions) {
     EXPECT_EQ(c.expected, ModeOf(target));
   }
   umask(old);
+}
+
+// A rename may only publish data that is on the disk: every rename of a file
+// comes after an fsync of it that no write followed.
+std::string RenamesWithoutFsync(const std::vector<std::string>& events) {
+  std::string problems;
+  for (size_t i = 0; i < events.size(); ++i) {
+    if (events[i].compare(0, 7, "rename ") != 0) continue;
+    std::string file = events[i].substr(7, events[i].find(' ', 7) - 7);
+    bool synced = false;
+    for (size_t j = 0; j < i; ++j) {
+      if (events[j] == "fsync " + file) synced = true;
+      if (events[j] == "write " + file) synced = false;
+    }
+    if (!synced) problems += events[i] + "\n";
+  }
+  return problems;
+}
+
+TEST(AtomicWriteTest, EveryRenameFollowsAnFsyncOfTheSameFile) {
+  ScopedTempDir dir;
+  std::string ini = dir.Join("config.ini"), a = dir.Join("a.pdf"), b = dir.Join("b.pdf");
+  MakeTextPdf(a, {"a"});
+  MakeTextPdf(b, {"b"});
+  const struct {
+    const char* name;
+    std::function<bool()> write;
+  } cases[] = {
+      {"settings",
+       [&] { return platform::WritePrivateProfileStringA("S", "k", "v", ini.c_str()); }},
+      {"copy", [&] { return platform::CopyFileAtomically(a, dir.Join("copy.pdf")); }},
+      {"PDF",
+       [&] {
+         std::vector<std::string> messages;
+         return ConcatenatePdfFiles({a, b}, dir.Join("out.pdf"), &messages);
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> events;
+    platform::SetFileEventRecorderForTesting(&events);
+    bool written = c.write();
+    platform::SetFileEventRecorderForTesting(nullptr);
+    EXPECT_TRUE(written);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(0u, events.back().compare(0, 7, "rename "));
+    EXPECT_EQ("", RenamesWithoutFsync(events));
+  }
 }
 
 }  // namespace

@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <string>
+#include <vector>
 
 #include "platform/posix/fd_io.h"
 
@@ -98,15 +100,30 @@ bool CreateOneDirectory(const std::string& path) { return mkdir(path.c_str(), 07
 
 bool DeleteFile(const std::string& path) { return unlink(path.c_str()) == 0; }
 
+namespace {
+
+std::vector<std::string>* g_fileEvents = nullptr;
+
+void Record(const char* step, const std::string& path, const std::string& to = std::string()) {
+  if (g_fileEvents) g_fileEvents->push_back(step + (" " + path) + (to.empty() ? "" : " " + to));
+}
+
+}  // namespace
+
+void SetFileEventRecorderForTesting(std::vector<std::string>* events) { g_fileEvents = events; }
+
 bool SyncFileToDisk(const std::string& path) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   bool ok = fsync(fd) == 0;
+  if (ok) Record("fsync", path);
   return (close(fd) == 0) && ok;
 }
 
 bool ReplaceFile(const std::string& from, const std::string& to) {
-  return rename(from.c_str(), to.c_str()) == 0;
+  if (rename(from.c_str(), to.c_str()) != 0) return false;
+  Record("rename", from, to);
+  return true;
 }
 
 namespace {
@@ -121,7 +138,9 @@ std::string Reason(const std::string& what, const std::string& path) {
 // O_EXCL refuses every name that exists, a dangling symbolic link included;
 // O_NOFOLLOW states the same for the last part of the path.
 int OpenNew(const std::string& path, mode_t mode) {
-  return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+  if (fd >= 0) Record("open", path);
+  return fd;
 }
 
 // Sibling names are predictable, so others may have planted something at
@@ -150,9 +169,12 @@ bool WriteViaSibling(const std::string& path, Produce produce, mode_t mode) {
   std::string tmp;
   int fd = OpenNewSibling(path, mode, &tmp);
   if (fd < 0) return false;
-  bool ok = produce(fd) && fsync(fd) == 0;
+  bool ok = produce(fd);
+  if (ok) Record("write", tmp);
+  ok = ok && fsync(fd) == 0;
+  if (ok) Record("fsync", tmp);
   ok = (close(fd) == 0) && ok;
-  if (ok) ok = rename(tmp.c_str(), path.c_str()) == 0;
+  if (ok) ok = ReplaceFile(tmp, path);
   if (!ok) unlink(tmp.c_str());
   return ok;
 }
@@ -282,13 +304,17 @@ bool NewFile::SyncAndClose(std::string* error) {
     *error = "no file is open";
     return false;
   }
-  bool ok = true;
-  if (fflush(stream_) != 0 || ferror(stream_)) {
+  bool ok = fflush(stream_) == 0 && !ferror(stream_);
+  if (!ok) {
     *error = Reason("cannot write", path_);
-    ok = false;
-  } else if (fsync(fileno(stream_)) != 0) {
-    *error = Reason("cannot force to the disk", path_);
-    ok = false;
+  } else {
+    Record("write", path_);
+    ok = fsync(fileno(stream_)) == 0;
+    if (ok) {
+      Record("fsync", path_);
+    } else {
+      *error = Reason("cannot force to the disk", path_);
+    }
   }
   if (fclose(stream_) != 0 && ok) {
     *error = Reason("cannot close", path_);
