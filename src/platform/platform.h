@@ -97,9 +97,9 @@ class NewFile {
   /// *error receives the reason unless 1 is returned.
   int Create(const std::string& path, unsigned mode, std::string* error);
   /// Creates a temporary file beside target for a write that is renamed over
-  /// it: a SiblingTempName, taking the next name while one is taken. Its
-  /// permissions are those of target when target is a file, else
-  /// modeForNewTarget. False with *error set on failure.
+  /// it: a SiblingTempName, taking the next one while a name is taken (up
+  /// to 100 names). Its permissions are those of target when target is a
+  /// file, else modeForNewTarget. False with *error set on failure.
   bool CreateBeside(const std::string& target, unsigned modeForNewTarget, std::string* error);
 
   /// The created file's path ("" before a Create).
