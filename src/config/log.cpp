@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string>
 #include <vector>
 
 #include "config/settings.h"
@@ -13,6 +14,11 @@
 namespace {
 
 const int64_t kLogSizeLimit = 1024000;
+// One entry longer than this is cut, so that a single huge entry (a tool's
+// whole output) can never make the size rule throw the log away.
+const size_t kMaxEntrySize = 65536;
+// The log holds job names and tools' output: not for other users.
+const unsigned kLogMode = 0640;
 
 std::string FormatV(const char* format, va_list args) {
   va_list copy;
@@ -64,12 +70,17 @@ void OutLog(const char* format, ...) {
   va_start(args, format);
   std::string entry = prefix + FormatV(format, args);
   va_end(args);
+  if (entry.size() > kMaxEntrySize) {
+    size_t cut = entry.size() - kMaxEntrySize;
+    entry.resize(kMaxEntrySize);
+    entry += "... [cut " + std::to_string(cut) + " bytes]\n";
+  }
 
   std::string path = LogFilePath();
   if (platform::FileSize(path) > kLogSizeLimit) platform::DeleteFile(path);
   // Prefix and text go out in one write, so entries of concurrent runs
   // never interleave inside an entry.
-  if (!platform::AppendToFile(path, entry)) {
+  if (!platform::AppendToFile(path, entry, kLogMode)) {
     platform::ShowMessageBox("Failed to create '" + path + "' log file!", "ERROR");
   }
 }

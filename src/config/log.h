@@ -5,7 +5,9 @@
 #include <string>
 
 /// Appends one entry (time stamp prefix and the formatted text) to the log
-/// when the log switch is on. The text is written whole, in one write.
+/// when the log switch is on, in one write. An entry longer than 64 KiB is
+/// cut there and ends in "... [cut N bytes]\n". The log is created readable
+/// by its owner and group only and never written through a symbolic link.
 void OutLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 /// Writes the log file path (program folder, program name, ".log") into a

@@ -15,10 +15,14 @@ namespace {
 
 const int kMaxPath = 260;
 
+bool Fits(const std::string& name, int size) {
+  return name.size() + 1 <= static_cast<size_t>(size) && name.size() + 1 <= kMaxPath;
+}
+
 // Copies a complete name into the caller's buffer, or refuses it: a cut name
 // would point somewhere else.
 int DeliverName(const std::string& name, int size, char* buffer) {
-  if (name.size() + 1 > static_cast<size_t>(size) || name.size() + 1 > kMaxPath) {
+  if (!Fits(name, size)) {
     OutLog("[ERROR] Temporary file name \"%s\" is longer than %d bytes.\n", name.c_str(),
            kMaxPath - 1);
     buffer[0] = '\0';
@@ -41,26 +45,39 @@ int CountedTempFileName(int size, char* buffer, const char* extension) {
   if (dir.empty() || !platform::IsPathSeparator(dir.back())) dir += platform::kPathSeparator;
   const std::string ext = extension ? extension : ".tmp";
 
-  std::string base;
+  std::string name;
   {
     // Read, increment and write of the counter under the settings lock, so two
     // concurrent runs never receive the same number.
     platform::FileLock lock(platform::ProfileLockPath(GetConfigFilePath()));
     int index = ReadSettingInt("Options", "LastFileIndex", 1);
     if (index < 1) index = 1;
-    char number[32];
-    for (;;) {
+    for (;; ++index) {
+      char number[32];
       snprintf(number, sizeof(number), "file%06d", index);
-      // A taken name belongs to another job: never hand it out again.
-      if (!platform::PathExists(dir + number + ext) || index == 0x7FFFFFFF) break;
-      ++index;
+      name = dir + number + ext;
+      if (!Fits(name, size)) break;  // refused below, before anything is created
+      // The name is created here, under the lock: a taken name (another job's
+      // file, or a link planted in a shared folder) is skipped, and nothing
+      // can take this one before the converter writes it.
+      platform::NewFile file;
+      std::string error;
+      int made = file.Create(name, 0600, &error);
+      if (made == 1) break;
+      if (made < 0 || index == 0x7FFFFFFF) {
+        OutLog("[ERROR] Could not create a temporary file: %s\n", error.c_str());
+        name.clear();
+        break;
+      }
     }
     WriteSettingInt("Options", "LastFileIndex", index < 0x7FFFFFFF ? index + 1 : 1);
     OutLog("LastFileIndex=\"%d\"\n", index);
-    base = dir + number;
   }
-  OutLog("UniqueTempFile=\"%s\"\n", base.c_str());
-  std::string name = base + ext;
+  if (name.empty()) {
+    buffer[0] = '\0';
+    return 0;
+  }
+  OutLog("UniqueTempFile=\"%s\"\n", name.substr(0, name.size() - ext.size()).c_str());
   int length = DeliverName(name, size, buffer);
   if (length > 0) OutLog("[INFO] UniqueTempFile \"%s\"\n", buffer);
   return length;

@@ -1,6 +1,5 @@
 #include "pdf/page_copy.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <qpdf/QPDFAcroFormDocumentHelper.hh>
@@ -90,12 +89,14 @@ bool StaticPdfIdRequested() {
 }
 
 void WritePdfAtomically(QPDF& pdf, const std::string& path, const PdfWriteOptions& options) {
-  std::string temp = platform::SiblingTempName(path);
-  std::FILE* file = std::fopen(temp.c_str(), "wb");
-  if (!file) throw PdfFileError("cannot create \"" + temp + "\"");
+  // Others may write in the output's folder: the temporary file is one this
+  // run creates, never a planted file or link.
+  platform::NewFile file;
+  std::string error;
+  if (!file.CreateBeside(path, 0644, &error)) throw PdfFileError(error);
   try {
     QPDFWriter writer(pdf);
-    writer.setOutputFile(temp.c_str(), file, false);
+    writer.setOutputFile(file.path().c_str(), file.stream(), false);
     writer.setPreserveEncryption(false);
     writer.setCompressStreams(true);
     // Generalized decoding recompresses LZW and the like but never touches
@@ -113,19 +114,17 @@ void WritePdfAtomically(QPDF& pdf, const std::string& path, const PdfWriteOption
     writer.setStaticID(options.staticId);
     writer.write();
   } catch (...) {
-    std::fclose(file);
-    platform::DeleteFile(temp);
+    file.Discard();
     throw;
   }
-  bool flushed = std::fflush(file) == 0 && !std::ferror(file);
-  bool closed = std::fclose(file) == 0;
   // On the disk before the rename, so a power cut cannot leave an empty output.
-  if (!flushed || !closed || !platform::SyncFileToDisk(temp)) {
-    platform::DeleteFile(temp);
-    throw PdfFileError("cannot write \"" + temp + "\"");
+  if (!file.SyncAndClose(&error)) {
+    file.Discard();
+    throw PdfFileError(error);
   }
-  if (!platform::ReplaceFile(temp, path)) {
-    platform::DeleteFile(temp);
+  if (!platform::ReplaceFile(file.path(), path)) {
+    std::string temp = file.path();
+    file.Discard();
     throw PdfFileError("cannot rename \"" + temp + "\" to \"" + path + "\"");
   }
 }

@@ -40,9 +40,11 @@ PDFVersion ParsePdfVersion(const std::string& text, int extensionLevel);
 bool StaticPdfIdRequested();
 
 /// Writes `pdf` unencrypted, streams compressed (Flate; JPEG data is never
-/// decoded), without new object streams, to a temporary file beside `path`,
-/// then renames it over `path`. On failure the temporary file is removed,
-/// `path` is untouched, and the qpdf exception or a PdfFileError is thrown.
+/// decoded), without new object streams, to a new temporary file beside
+/// `path` (platform::NewFile::CreateBeside: the old output's permissions,
+/// 0644 for a new one), forces it to the disk and renames it over `path`. On
+/// failure the temporary file is removed, `path` is untouched, and the qpdf
+/// exception or a PdfFileError is thrown.
 void WritePdfAtomically(QPDF& pdf, const std::string& path, const PdfWriteOptions& options);
 
 /// Writes the pages of `inputs`, in order, to `output`, which may be one of

@@ -15,7 +15,6 @@
 #include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFSystemError.hh>
-#include <qpdf/QUtil.hh>
 #include <string>
 #include <vector>
 
@@ -33,6 +32,7 @@
 #define STBI_ONLY_GIF
 #define STBI_ONLY_PNM
 #define STBI_ONLY_PSD
+#define STBI_MAX_DIMENSIONS (1 << 20)  // kMaxImageSide below
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wunused-function"
 #pragma GCC diagnostic ignored "-Wunused-parameter"
@@ -55,6 +55,13 @@ namespace {
 // Beyond this a decoded image (4 bytes a pixel while reading a TIFF) would
 // take more memory than a print job should.
 const int64_t kMaxImagePixels = int64_t(1) << 27;
+// No side is longer, so that no product of sides, channels and sample bytes
+// can overflow while an image is checked or decoded.
+const int64_t kMaxImageSide = int64_t(1) << 20;
+// More than 16 samples of 64 bits is no picture a page shows.
+const int64_t kMaxBitsPerPixel = 1024;
+// Image files are read whole; a longer one is no print job's image.
+const int64_t kMaxImageFileSize = int64_t(1) << 30;
 
 enum class ImageFormat { kUnknown, kJpeg, kJp2, kJ2k, kTiff, kPng, kPlainNetpbm, kStb };
 
@@ -124,12 +131,32 @@ bool ReadFileHead(const std::string& path, std::string* head, std::string* error
   return true;
 }
 
+/// True when an image of that size may be decoded. Each side is checked
+/// before they are multiplied.
+bool SizeIsSane(int64_t width, int64_t height) {
+  return width > 0 && height > 0 && width <= kMaxImageSide && height <= kMaxImageSide &&
+         width * height <= kMaxImagePixels;
+}
+
+bool ReadImageFile(const std::string& path, std::string* data, std::string* error) {
+  int64_t size = platform::FileSize(path);
+  if (size > kMaxImageFileSize) {
+    *error = "the file is too large (" + std::to_string(size) + " bytes)";
+    return false;
+  }
+  if (!platform::ReadWholeFile(path, data)) {
+    *error = "cannot read the file";
+    return false;
+  }
+  return true;
+}
+
 bool CheckPixelCount(int64_t width, int64_t height, std::string* error) {
   if (width <= 0 || height <= 0) {
     *error = "the image has no pixels";
     return false;
   }
-  if (width * height > kMaxImagePixels) {
+  if (!SizeIsSane(width, height)) {
     *error = "the image is too large (" + std::to_string(width) + " x " + std::to_string(height) +
              " pixels)";
     return false;
@@ -206,6 +233,8 @@ bool ReadJpeg(const std::string& data, bool decode, JpegHeader* header, char* me
   header->height = static_cast<int>(cinfo.image_height);
   header->components = cinfo.num_components;
   header->adobe = cinfo.saw_Adobe_marker;
+  // A size the caller refuses is not worth decoding.
+  if (!SizeIsSane(header->width, header->height)) decode = false;
   if (cinfo.data_precision != 8) {
     jpeg_destroy_decompress(&cinfo);
     std::snprintf(message, JMSG_LENGTH_MAX, "only 8-bit JPEG images are supported");
@@ -227,10 +256,7 @@ bool ReadJpeg(const std::string& data, bool decode, JpegHeader* header, char* me
 
 bool LoadJpeg(const std::string& path, ImageSize* size, PdfImage* image, std::string* error) {
   std::string data;
-  if (!platform::ReadWholeFile(path, &data)) {
-    *error = "cannot read the file";
-    return false;
-  }
+  if (!ReadImageFile(path, &data, error)) return false;
   JpegHeader header;
   char message[JMSG_LENGTH_MAX];
   if (!ReadJpeg(data, image != nullptr, &header, message)) {
@@ -365,10 +391,7 @@ bool LoadJpeg2000(const std::string& path, bool codestream, ImageSize* size, Pdf
     size->passThrough = true;
   }
   if (image) {
-    if (!platform::ReadWholeFile(path, &image->data)) {
-      *error = "cannot read the file";
-      return false;
-    }
+    if (!ReadImageFile(path, &image->data, error)) return false;
     if (codestream && uniform && precision >= 1 && precision <= 38) {
       image->data = WrapCodestream(image->data, static_cast<uint32_t>(width),
                                    static_cast<uint32_t>(height), components, precision, isSigned);
@@ -443,9 +466,16 @@ class TiffReader {
     uint16_t bits = 1, samples = 1;
     TIFFGetFieldDefaulted(tiff_, TIFFTAG_BITSPERSAMPLE, &bits);
     TIFFGetFieldDefaulted(tiff_, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    // Two 16-bit values, whose product may not fit an int.
+    int64_t bitsPerPixel = int64_t(bits) * samples;
+    if (bitsPerPixel > kMaxBitsPerPixel) {
+      error_ = "unsupported TIFF samples (" + std::to_string(samples) + " of " +
+               std::to_string(bits) + " bits)";
+      return false;
+    }
     size->width = static_cast<int>(width);
     size->height = static_cast<int>(height);
-    size->bitsPerPixel = bits * samples;
+    size->bitsPerPixel = static_cast<int>(bitsPerPixel);
     return true;
   }
 
@@ -529,14 +559,15 @@ bool LoadPng(const std::string& path, ImageSize* size, Pixels* pixels, std::stri
   }
   png.format = color ? (alpha ? PNG_FORMAT_RGBA : PNG_FORMAT_RGB)
                      : (alpha ? PNG_FORMAT_GA : PNG_FORMAT_GRAY);
-  std::vector<unsigned char> buffer(PNG_IMAGE_SIZE(png));
+  int channels = color ? 3 : 1;
+  int step = channels + (alpha ? 1 : 0);
+  size_t count = static_cast<size_t>(png.width) * png.height;
+  // Sized here rather than by PNG_IMAGE_SIZE, which counts in 32 bits.
+  std::vector<unsigned char> buffer(count * step);
   if (!png_image_finish_read(&png, nullptr, buffer.data(), 0, nullptr)) {
     *error = png.message;
     return false;
   }
-  int channels = color ? 3 : 1;
-  int step = channels + (alpha ? 1 : 0);
-  size_t count = static_cast<size_t>(png.width) * png.height;
   pixels->width = static_cast<int>(png.width);
   pixels->height = static_cast<int>(png.height);
   pixels->channels = channels;
@@ -552,14 +583,19 @@ bool LoadPng(const std::string& path, ImageSize* size, Pixels* pixels, std::stri
 
 // --- BMP, GIF (first frame), PSD (composite) and binary PGM/PPM through stb_image.
 
+bool NetpbmHeaderIsSane(const std::string& data, std::string* error);
+
 bool LoadWithStb(const std::string& path, ImageSize* size, Pixels* pixels, std::string* error) {
   std::string data;
-  if (!platform::ReadWholeFile(path, &data)) {
-    *error = "cannot read the file";
-    return false;
-  }
+  if (!ReadImageFile(path, &data, error)) return false;
   if (data.size() > static_cast<size_t>(INT32_MAX)) {
     *error = "the file is too large";
+    return false;
+  }
+  // stb_image reads the numbers of a PGM/PPM header into an int without a
+  // bound, so they are checked first.
+  if (data.size() >= 2 && data[0] == 'P' && (data[1] == '5' || data[1] == '6') &&
+      !NetpbmHeaderIsSane(data, error)) {
     return false;
   }
   const auto* bytes = reinterpret_cast<const stbi_uc*>(data.data());
@@ -604,18 +640,27 @@ class NetpbmParser {
  public:
   explicit NetpbmParser(const std::string& data) : data_(data) {}
 
-  bool Read(ImageSize* size, Pixels* pixels, std::string* error) {
-    char kind = data_[1];
+  /// Reads the header ("P" and a kind digit, width, height and, but for
+  /// bitmaps, the largest sample value) and checks the size.
+  bool ReadHeader(uint32_t* width, uint32_t* height, uint32_t* maxValue, std::string* error) {
+    char kind = data_.size() >= 2 ? data_[1] : '\0';
     pos_ = 2;
     bool bitmap = kind == '1' || kind == '4';
-    int channels = kind == '3' ? 3 : 1;
-    uint32_t width = 0, height = 0, maxValue = 1;
-    if (!Number(&width) || !Number(&height) || (!bitmap && !Number(&maxValue)) || maxValue == 0 ||
-        maxValue > 65535) {
+    *maxValue = 1;
+    if (!Number(width) || !Number(height) || (!bitmap && !Number(maxValue)) || *maxValue == 0 ||
+        *maxValue > 65535) {
       *error = "bad netpbm header";
       return false;
     }
-    if (!CheckPixelCount(width, height, error)) return false;
+    return CheckPixelCount(*width, *height, error);
+  }
+
+  bool Read(ImageSize* size, Pixels* pixels, std::string* error) {
+    uint32_t width = 0, height = 0, maxValue = 1;
+    if (!ReadHeader(&width, &height, &maxValue, error)) return false;
+    char kind = data_[1];
+    bool bitmap = kind == '1' || kind == '4';
+    int channels = kind == '3' ? 3 : 1;
     if (size) {
       size->width = static_cast<int>(width);
       size->height = static_cast<int>(height);
@@ -692,12 +737,14 @@ class NetpbmParser {
   size_t pos_ = 0;
 };
 
+bool NetpbmHeaderIsSane(const std::string& data, std::string* error) {
+  uint32_t width = 0, height = 0, maxValue = 0;
+  return NetpbmParser(data).ReadHeader(&width, &height, &maxValue, error);
+}
+
 bool LoadPlainNetpbm(const std::string& path, ImageSize* size, Pixels* pixels, std::string* error) {
   std::string data;
-  if (!platform::ReadWholeFile(path, &data)) {
-    *error = "cannot read the file";
-    return false;
-  }
+  if (!ReadImageFile(path, &data, error)) return false;
   return NetpbmParser(data).Read(size, pixels, error);
 }
 
@@ -1010,14 +1057,14 @@ int pdfCreateNewPDFA(PDF* pdf, const char* outPDF) {
   }
   // The document is written beside the output and renamed over it, so that
   // is where a file must be creatable.
-  std::string probe = platform::SiblingTempName(path);
-  std::FILE* file = std::fopen(probe.c_str(), "wb");
-  if (!file) {
-    pdf->Report(kPdfFileError, 0, "cannot create a file in the folder of \"" + path + "\"");
+  platform::NewFile probe;
+  std::string error;
+  if (!probe.CreateBeside(path, 0600, &error)) {
+    pdf->Report(kPdfFileError, 0,
+                "cannot create a file in the folder of \"" + path + "\": " + error);
     return 0;
   }
-  std::fclose(file);
-  platform::DeleteFile(probe);
+  probe.Discard();
   pdf->outputPath = path;
   return 1;
 }
@@ -1074,7 +1121,7 @@ int pdfSetDocInfoA(PDF* pdf, int kind, const char* value) {
     pdf->Report(kPdfValueError, 0, "unknown document information kind " + std::to_string(kind));
     return 0;
   }
-  pdf->docInfo[kind] = QUtil::win_ansi_to_utf8(value ? value : "");
+  pdf->docInfo[kind] = platform::AnsiToUtf8(value ? value : "");
   return 1;
 }
 

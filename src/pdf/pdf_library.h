@@ -56,8 +56,9 @@ int pdfSetImportFlags(PDF* pdf, uint32_t flags);
 /// top of the page's media box. Applies to pdfSetBBox and pdfInsertImageExA.
 int pdfSetPageCoords(PDF* pdf, int coords);
 /// Sets a document information entry: 0 Author, 1 Creator, 2 Keywords,
-/// 3 Producer, 4 Subject, 5 Title. The text is Windows-1252. Returns 0 for
-/// an unknown kind.
+/// 3 Producer, 4 Subject, 5 Title. The text is in the system's code page
+/// (platform::AnsiToUtf8: UTF-8 on POSIX, where text that is not valid UTF-8
+/// is read as Windows-1252). Returns 0 for an unknown kind.
 int pdfSetDocInfoA(PDF* pdf, int kind, const char* value);
 /// Stored only: metafile conversion is not offered by this layer yet.
 int pdfSetMetaConvFlags(PDF* pdf, uint32_t flags);

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -54,22 +56,83 @@ bool DeleteFile(const std::string& path);
 bool SyncFileToDisk(const std::string& path);
 /// Renames over an existing target atomically (same file system).
 bool ReplaceFile(const std::string& from, const std::string& to);
-/// Copies a file, overwriting the target. The copy is written to a temporary
-/// file in the target's folder and renamed into place, so the target is
-/// either the old file or the complete copy. Returns false on failure.
+/// Copies a file, overwriting the target. The copy is written to a new
+/// temporary file in the target's folder (see NewFile::CreateBeside) and
+/// renamed into place, so the target is either the old file or the complete
+/// copy. It has the old target's permissions (0644 when there is none).
+/// Returns false on failure.
 bool CopyFileAtomically(const std::string& from, const std::string& to);
 /// Reads a whole file. Returns false when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::string* content);
-/// Writes content to a temporary file in the same folder, flushes it and
-/// renames it over path. Returns false (and leaves path alone) on failure.
+/// Writes content to a new temporary file in the same folder (see
+/// NewFile::CreateBeside), forces it to the disk and renames it over path.
+/// The file keeps its permissions (0644 for a new one). Returns false (and
+/// leaves path alone) on failure.
 bool WriteFileAtomically(const std::string& path, const std::string& content);
-/// Appends data to a file (created if missing) with a single write on a
-/// descriptor opened for appending, so concurrent appenders never interleave
-/// inside one call. Returns false on failure.
-bool AppendToFile(const std::string& path, const std::string& data);
+/// Appends data to a file with a single write on a descriptor opened for
+/// appending, so concurrent appenders never interleave inside one call. A
+/// missing file is created with permission bits mode (narrowed by the umask);
+/// an existing one wider than mode is narrowed to it where this process may.
+/// Never writes through a symbolic link or into anything but a regular file.
+/// Returns false on failure.
+bool AppendToFile(const std::string& path, const std::string& data, unsigned mode = 0644);
 /// A name for a temporary file beside path (same folder, so a rename over
-/// path is atomic); unique within this process and across processes.
+/// path is atomic): "." + base name + ".PID.N.tmp", N counting up in this
+/// process. Predictable, so create it only with NewFile.
 std::string SiblingTempName(const std::string& path);
+
+/// A file this process has just created for writing: never a file that was
+/// there before and never reached through a symbolic link. The object owns
+/// the open file and closes it (without deleting it) when destroyed.
+class NewFile {
+ public:
+  NewFile() = default;
+  ~NewFile();
+  NewFile(const NewFile&) = delete;
+  NewFile& operator=(const NewFile&) = delete;
+
+  /// Creates path with permission bits mode (narrowed by the umask). Returns
+  /// 1 when created; 0 when something exists at path in any form (a file, a
+  /// folder, a symbolic link even when dangling); -1 on another failure.
+  /// *error receives the reason unless 1 is returned.
+  int Create(const std::string& path, unsigned mode, std::string* error);
+  /// Creates a temporary file beside target for a write that is renamed over
+  /// it: a SiblingTempName, taking the next one while a name is taken (up
+  /// to 100 names). Its permissions are those of target when target is a
+  /// file, else modeForNewTarget. False with *error set on failure.
+  bool CreateBeside(const std::string& target, unsigned modeForNewTarget, std::string* error);
+
+  /// The created file's path ("" before a Create).
+  const std::string& path() const { return path_; }
+  /// The open file as a stdio stream, nullptr when none is open.
+  std::FILE* stream() const { return stream_; }
+  /// Writes out the stream's buffer, forces the data to the disk and closes
+  /// the file. False with *error set on any failure; the file is closed then
+  /// all the same.
+  bool SyncAndClose(std::string* error);
+  /// Closes the file when it is open and deletes it.
+  void Discard();
+
+ private:
+  void Close();
+  bool Adopt(int fd, const std::string& path, std::string* error);
+
+  std::string path_;
+  std::FILE* stream_ = nullptr;
+};
+
+/// Text in the system's code page for narrow ("A") texts (settings values,
+/// document information) as UTF-8. Windows: the ANSI code page. POSIX, whose
+/// code page is UTF-8: the text itself when it is valid UTF-8, else its bytes
+/// read as Windows-1252, so a settings file written on Windows stays legible.
+std::string AnsiToUtf8(const std::string& text);
+
+/// For tests: from now on the steps of the atomic writes (NewFile,
+/// WriteFileAtomically, CopyFileAtomically, ReplaceFile, SyncFileToDisk) are
+/// appended to *events as "open PATH", "write PATH", "fsync PATH" and
+/// "rename FROM TO", in the order they succeed; nullptr stops it. A write
+/// through a NewFile's stream is recorded when it is flushed.
+void SetFileEventRecorderForTesting(std::vector<std::string>* events);
 
 /// The folder part of a path (before its last separator), or "" for none.
 std::string DirName(const std::string& path);

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -45,7 +47,7 @@ TEST(LogTest, SwitchIsReadAndWrittenBackOnEveryCall) {
   EXPECT_EQ(static_cast<size_t>(entries) * (23 + 17), log.size());
   EXPECT_EQ(" -- ", log.substr(19, 4));
 
-  std::string big(100000, 'b');
+  std::string big(60000, 'b');
   OutLog("%s\n", big.c_str());
   EXPECT_NE(std::string::npos, ReadFileText(program.Log()).find(big + "\n"));
 }
@@ -61,6 +63,41 @@ TEST(LogTest, RollsOverAboveTheSizeLimit) {
   std::string log = ReadFileText(program.Log());
   EXPECT_EQ(23u + 6u, log.size());
   EXPECT_NE(std::string::npos, log.find("fresh\n"));
+}
+
+// A tool's huge output is cut to one 64 KiB entry, so the next entry does
+// not find the log past its size limit and throw everything away.
+TEST(LogTest, HugeEntryIsCutAndTheLogKept) {
+  ScopedProgramFolder program;
+  program.EnableLog();
+  OutLog("earlier\n");
+  OutLog("[PipeData]\n%s\n", std::string(5000000, 'p').c_str());
+  OutLog("next\n");
+  std::string log = ReadFileText(program.Log());
+  EXPECT_NE(std::string::npos, log.find("earlier\n"));
+  EXPECT_NE(std::string::npos, log.find(std::string(60000, 'p') + "... [cut 4934499 bytes]\n"));
+  EXPECT_NE(std::string::npos, log.find("next\n"));
+  EXPECT_LT(log.size(), 70000u);
+}
+
+// The log holds job names and tools' output.
+TEST(LogTest, LogIsNotForOtherUsersAndFollowsNoLink) {
+  ScopedProgramFolder program;
+  program.EnableLog();
+  mode_t old = umask(022);
+  OutLog("private\n");
+  umask(old);
+  struct stat st;
+  ASSERT_EQ(0, stat(program.Log().c_str(), &st));
+  EXPECT_EQ(0640u, st.st_mode & 0777);
+
+  platform::DeleteFile(program.Log());
+  WriteFileText(program.Join("victim"), "precious");
+  ASSERT_EQ(0, symlink(program.Join("victim").c_str(), program.Log().c_str()));
+  testing::internal::CaptureStderr();
+  OutLog("lost\n");
+  EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find("log file!"));
+  EXPECT_EQ("precious", ReadFileText(program.Join("victim")));
 }
 
 TEST(LogTest, UnwritableLogShowsAMessageAndGoesOn) {

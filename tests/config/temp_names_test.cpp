@@ -1,6 +1,7 @@
 #include "config/temp_names.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,13 +24,18 @@ TEST(TempNamesTest, CountedNamesFollowTheCounter) {
   EXPECT_EQ(folder + "/file000001.pdf", buf);
   EXPECT_EQ(2, ReadSettingInt("Options", "LastFileIndex", 1));
 
+  // The name is created; the caller deletes the file once it is done with it.
+  EXPECT_TRUE(platform::IsRegularFile(buf));
   for (const char* bad : {"0", "-5", "word"}) {
+    platform::DeleteFile(buf);
     WriteSettingInt("Options", "LastFileIndex", 0);
     platform::WritePrivateProfileStringA("Options", "LastFileIndex", bad, program.Config().c_str());
-    CountedTempFileName(sizeof(buf), buf, nullptr);
-    EXPECT_EQ(folder + "/file000001.tmp", buf) << bad;
+    CountedTempFileName(sizeof(buf), buf, ".pdf");
+    EXPECT_EQ(folder + "/file000001.pdf", buf) << bad;
     EXPECT_EQ(2, ReadSettingInt("Options", "LastFileIndex", 1));
   }
+  CountedTempFileName(sizeof(buf), buf, nullptr);
+  EXPECT_EQ(folder + "/file000002.tmp", buf);
   WriteSettingInt("Options", "LastFileIndex", 1234567);
   CountedTempFileName(sizeof(buf), buf, ".pdf");
   EXPECT_EQ(folder + "/file1234567.pdf", buf);
@@ -43,8 +49,8 @@ TEST(TempNamesTest, CountedNamesFollowTheCounter) {
 
   // With a trailing separator there is still exactly one before "file".
   WriteFileText(program.Config(), "[Options]\nTempFolder=" + folder + "/\n");
-  CountedTempFileName(sizeof(buf), buf, ".pdf");
-  EXPECT_EQ(folder + "/file000001.pdf", buf);
+  CountedTempFileName(sizeof(buf), buf, nullptr);
+  EXPECT_EQ(folder + "/file000001.tmp", buf);
 
   // A name that does not fit is refused, not cut.
   WriteFileText(program.Config(),
@@ -52,6 +58,24 @@ TEST(TempNamesTest, CountedNamesFollowTheCounter) {
   EXPECT_EQ(0, CountedTempFileName(sizeof(buf), buf, ".pdf"));
   EXPECT_STREQ("", buf);
   EXPECT_EQ(0, CountedTempFileName(0, buf, ".pdf"));
+}
+
+// In a temporary folder others can write, a link planted at the next name
+// must not become the job's PDF.
+TEST(TempNamesTest, PlantedLinkAtTheNextNameIsSkipped) {
+  ScopedProgramFolder program;
+  std::string folder = program.Join("tmp"), victim = program.Join("victim.pdf");
+  WriteFileText(program.Config(), "[Options]\nTempFolder=" + folder + "\nLastFileIndex=5\n");
+  ASSERT_TRUE(platform::CreateOneDirectory(folder));
+  ASSERT_EQ(0, symlink(victim.c_str(), (folder + "/file000005.pdf").c_str()));
+  char buf[260];
+  ASSERT_LT(0, CountedTempFileName(sizeof(buf), buf, ".pdf"));
+  EXPECT_EQ(folder + "/file000006.pdf", buf);
+  struct stat st;
+  ASSERT_EQ(0, lstat(buf, &st));
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(0600u, st.st_mode & 0777);
+  EXPECT_FALSE(platform::PathExists(victim));
 }
 
 TEST(TempNamesTest, ConcurrentRunsNeverShareANumber) {

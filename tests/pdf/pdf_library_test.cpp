@@ -1,6 +1,7 @@
 #include "pdf/pdf_library.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <iterator>
@@ -10,6 +11,7 @@
 #include "support/make_image.h"
 #include "support/make_pdf.h"
 #include "support/program_folder.h"
+#include "support/sibling_links.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -100,16 +102,21 @@ TEST_F(PdfLibraryTest, VersionIsTheCodeButNeverBelowAnImportedFile) {
   EXPECT_EQ(0, pdfSetPDFVersion(pdf_, 8));
 }
 
+// Settings text is UTF-8 on POSIX; text that is not valid UTF-8 comes from
+// Windows and is read as Windows-1252.
 TEST_F(PdfLibraryTest, DocInfoGoesIntoTheTrailerAsUnicode) {
+  const std::string report = "M\xC3\xBCller \xE2\x80\x93 Bericht \xE2\x82\xAC";
   Import(MakePdf("in.pdf", {"a"}));
-  const char* texts[] = {"M\xFCller", "Creator", "Keys", "Our Producer", "Subject", "Title \x80"};
+  const char* texts[] = {report.c_str(), "Creator",   "Keys",
+                         "Our Producer", "M\xFCller", report.c_str()};
   for (int kind = 0; kind < 6; ++kind) ASSERT_TRUE(pdfSetDocInfoA(pdf_, kind, texts[kind]));
   EXPECT_EQ(0, pdfSetDocInfoA(pdf_, 6, "x"));
   CloseAndRead();
   QPDFObjectHandle info = doc_.getTrailer().getKey("/Info");
-  EXPECT_EQ("M\xC3\xBCller", info.getKey("/Author").getUTF8Value());
+  EXPECT_EQ(report, info.getKey("/Author").getUTF8Value());
+  EXPECT_EQ(report, info.getKey("/Title").getUTF8Value());
+  EXPECT_EQ("M\xC3\xBCller", info.getKey("/Subject").getUTF8Value());
   EXPECT_EQ("Our Producer", info.getKey("/Producer").getUTF8Value());
-  EXPECT_EQ("Title \xE2\x82\xAC", info.getKey("/Title").getUTF8Value());
   EXPECT_EQ("Keys", info.getKey("/Keywords").getUTF8Value());
 }
 
@@ -196,6 +203,26 @@ TEST_F(PdfLibraryTest, OldOutputStaysWithoutASuccessfulClose) {
   EXPECT_EQ(1u, EntryCount(dir_.Join("moved")));
 }
 
+// Anyone who can write in the output's folder can plant links at the
+// predictable temporary names: the output is written through none of them
+// and keeps its permissions.
+TEST_F(PdfLibraryTest, PlantedLinksBesideTheOutputAreNeverFollowed) {
+  MakeTextPdf(out_, {"old"});
+  ASSERT_EQ(0, chmod(out_.c_str(), 0600));
+  WriteFileText(dir_.Join("victim"), "precious");
+  std::vector<std::string> links(3, dir_.Join("victim"));
+  PlantSiblingLinks(out_, links);
+  Restart();  // pdfCreateNewPDFA tries a file beside the output too
+  EXPECT_EQ(2, Import(MakePdf("in.pdf", {"new"})));
+  PlantSiblingLinks(out_, links);
+  ASSERT_TRUE(pdfCloseFile(pdf_));
+  EXPECT_EQ("precious", ReadFileText(dir_.Join("victim")));
+  EXPECT_EQ(std::vector<std::string>{"new"}, PageTexts(out_));
+  struct stat st;
+  ASSERT_EQ(0, stat(out_.c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 0777);
+}
+
 // Page 1: an opaque PNG filling the page; 2: a PNG with alpha placed from
 // the top; 3: a JPEG.
 TEST_F(PdfLibraryTest, ImagePagesShowTheirImages) {
@@ -240,6 +267,56 @@ TEST_F(PdfLibraryTest, UnreadableImageGivesNoImageAndNoPage) {
     EXPECT_EQ(0, AddImagePage(dir_.Join("cut"))) << name;
     EXPECT_EQ(0, pdfGetPageCount(pdf_)) << name;
   }
+}
+
+// A little-endian TIFF of the given size and samples in one strip of one
+// byte (libtiff reads the header but not the data).
+std::string TiffWithHeader(uint32_t width, uint32_t height, uint32_t bits, uint32_t samples) {
+  std::string tiff("II*\0\x08\0\0\0", 8);
+  auto put = [&tiff](uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) tiff.push_back(static_cast<char>(value >> (8 * i)));
+  };
+  const uint32_t entries[][3] = {
+      {256, 4, width},   {257, 4, height},     {258, 3, bits},
+      {259, 3, 1},       {262, 3, 1},          {273, 4, 8 + 2 + 9 * 12 + 4},
+      {277, 3, samples}, {278, 4, 0xFFFFFFFF}, {279, 4, 1}};
+  put(9, 2);
+  for (const auto& entry : entries) {
+    put(entry[0], 2);
+    put(entry[1], 2);
+    put(1, 4);
+    put(entry[2], 4);
+  }
+  put(0, 4);
+  tiff.push_back('\0');
+  return tiff;
+}
+
+// Sizes no print job's image has are refused before anything is multiplied
+// or decoded (this runs under the sanitizers too).
+TEST_F(PdfLibraryTest, HostileImageHeadersAreRefused) {
+  ScopedProgramFolder program;
+  const struct {
+    const char* name;
+    std::string data;
+  } cases[] = {
+      {"PGM width past 32 bits", std::string("P5\n9999999999 1\n255\n\0", 21)},
+      {"PPM width past an int", "P6\n3000000000 1\n255\n"},
+      {"PGM largest value past an int", "P5\n1 1\n99999999999\n"},
+      {"plain PGM of 2^32-1 squared", "P2\n4294967295 4294967295\n255\n0\n"},
+      {"PBM side past 2^20", "P4\n2000000 1\n" + std::string(250000, '\0')},
+      {"TIFF of about 2^64 pixels", TiffWithHeader(0xFFFFFFFF, 0xFFFFFFFE, 1, 1)},
+      {"TIFF of 65535 samples of 65535 bits", TiffWithHeader(1, 1, 65535, 65535)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string path = dir_.Join("hostile");
+    WriteFileText(path, c.data);
+    int width = 0, height = 0, bits = 0, hint = 0;
+    EXPECT_EQ(0, pdfReadImageFormat2A(pdf_, path.c_str(), 1, &width, &height, &bits, &hint));
+    EXPECT_EQ(0, AddImagePage(path));
+  }
+  EXPECT_EQ(0, pdfGetPageCount(pdf_));
 }
 
 TEST(OnPDFErrorTest, WritesTheLineOfTheFirstTypeFlag) {

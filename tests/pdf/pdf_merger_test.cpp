@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <string>
@@ -75,17 +76,20 @@ TEST_F(MergerTest, PdfsOfThreeAndTwoPagesInListOrder) {
 
 TEST_F(MergerTest, ImagePagesAreSizedToTheirImages) {
   std::string tiff = program.Join("scan.TIF"), png = program.Join("logo.png");
+  std::string bigEndian = program.Join("mac.tif");
   ASSERT_TRUE(WriteTestTiff(tiff, {{100, 200}, {300, 150}, {50, 50}}));
   ASSERT_TRUE(WriteTestPng(png, 80, 60, 128));
-  std::vector<std::string> list{tiff, png, program.Join("broken.jpg")};
+  ASSERT_TRUE(WriteTestTiff(bigEndian, {{70, 40}, {20, 90}}, true));
+  ASSERT_EQ(std::string("MM\0*", 4), ReadFileText(bigEndian).substr(0, 4));
+  std::vector<std::string> list{tiff, png, program.Join("broken.jpg"), bigEndian};
   WriteFileText(program.Join("broken.jpg"), "\xff\xd8\xff garbage");
   EXPECT_EQ(1, PDFMerger(list, output.c_str(), &options));
   QPDF pdf;
   pdf.processFile(output.c_str());
   std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();
-  ASSERT_EQ(4u, pages.size());
-  const int sizes[4][2] = {{100, 200}, {300, 150}, {50, 50}, {80, 60}};
-  for (int i = 0; i < 4; ++i) {
+  const int sizes[][2] = {{100, 200}, {300, 150}, {50, 50}, {80, 60}, {70, 40}, {20, 90}};
+  ASSERT_EQ(std::size(sizes), pages.size());
+  for (size_t i = 0; i < pages.size(); ++i) {
     QPDFObjectHandle::Rectangle box = pages[i].getMediaBox().getArrayAsRectangle();
     EXPECT_EQ(sizes[i][0], box.urx - box.llx) << i;
     EXPECT_EQ(sizes[i][1], box.ury - box.lly) << i;

@@ -87,6 +87,18 @@ TEST(ProfileTest, WritesKeepEveryOtherLine) {
       WritePrivateProfileStringA("debug", "outlog", "No", dir.Join("missing/dir.ini").c_str()));
 }
 
+TEST(ProfileTest, ByteOrderMarkHidesNoSectionAndStays) {
+  ScopedTempDir dir;
+  std::string ini = dir.Join("config.ini");
+  const std::string bom = "\xEF\xBB\xBF";
+  WriteFileText(ini, bom + "[Options]\r\nLastFileIndex=4\r\n");
+  EXPECT_EQ("4", Get(ini, "Options", "LastFileIndex"));
+  EXPECT_EQ(4, GetPrivateProfileIntA("Options", "LastFileIndex", 1, ini.c_str()));
+  ASSERT_TRUE(WritePrivateProfileStringA("Options", "LastFileIndex", "5", ini.c_str()));
+  ASSERT_TRUE(WritePrivateProfileStringA("Options", "Title", "T", ini.c_str()));
+  EXPECT_EQ(bom + "[Options]\r\nLastFileIndex=5\r\nTitle=T\r\n", ReadFileText(ini));
+}
+
 TEST(ProfileTest, ConcurrentWritersLoseNothing) {
   ScopedTempDir dir;
   std::string ini = dir.Join("config.ini");

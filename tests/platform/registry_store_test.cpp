@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -113,6 +114,48 @@ TEST_F(RegistryStoreTest, ReadsHandWrittenHive) {
   EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
   EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(key));
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, Open("Software\\Quorvel\\Missing", KEY_READ, &key));
+}
+
+// Keys are found through an index by folded path: a hive of many keys, with
+// a header repeated in other letter case, reads and writes back in order.
+TEST_F(RegistryStoreTest, HiveWithManyKeysRoundTrips) {
+  const int kKeys = 2000;
+  auto header = [](const std::string& path) { return "[HKEY_LOCAL_MACHINE\\" + path + "]\n"; };
+  auto dword = [](int n) {
+    char line[32];
+    snprintf(line, sizeof(line), "\"V\"=dword:%08x\n", n);
+    return std::string(line);
+  };
+  std::string text = "REGEDIT4\n\n", expected = text;
+  for (int i = 0; i < kKeys; ++i) {
+    std::string key = header("Software\\Many\\Key" + std::to_string(i));
+    text += key + dword(i) + "\n";
+    expected += key + dword(i == kKeys - 1 ? 7 : i) + (i == 7 ? "\"W\"=\"w\"\n\n" : "\n");
+  }
+  text += header("SOFTWARE\\MANY\\KEY7") + "\"W\"=\"w\"\n";
+  // New keys come with headers for their parents that had none.
+  for (const char* added :
+       {"Software", "Software\\Many", "Software\\Many\\NEW", "Software\\Many\\NEW\\Sub"}) {
+    expected += header(added) + "\n";
+  }
+  WriteFileText(Hive(), text);
+
+  HKEY key = Create("software\\many\\key1999");
+  EXPECT_EQ(ERROR_SUCCESS, Set(key, "v", REG_DWORD, std::string("\x07\0\0\0", 4)));
+  RegCloseKey(key);
+  key = Create("SOFTWARE\\MANY\\NEW\\Sub");
+  RegCloseKey(key);
+  key = Create("Software\\Many", KEY_READ);
+  uint32_t subKeys = 0;
+  EXPECT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, nullptr,
+                                            nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(static_cast<uint32_t>(kKeys + 1), subKeys);
+  RegCloseKey(key);
+  std::string written = ReadFileText(Hive());
+  size_t differs =
+      std::mismatch(expected.begin(), expected.end(), written.begin(), written.end()).first -
+      expected.begin();
+  EXPECT_EQ(expected.substr(differs, 100), written.substr(differs, 100)) << "at " << differs;
 }
 
 TEST_F(RegistryStoreTest, InfoAndEnumerationReportSizes) {

@@ -11,9 +11,11 @@
 #include <utility>
 #include <vector>
 
-/// Writes an RGB TIFF with one directory (image) per size, each a flat colour.
-inline bool WriteTestTiff(const std::string& path, const std::vector<std::pair<int, int>>& sizes) {
-  TIFF* tiff = TIFFOpen(path.c_str(), "w");
+/// Writes an RGB TIFF with one directory (image) per size, each a flat colour,
+/// in little-endian ("II") or big-endian ("MM") byte order.
+inline bool WriteTestTiff(const std::string& path, const std::vector<std::pair<int, int>>& sizes,
+                          bool bigEndian = false) {
+  TIFF* tiff = TIFFOpen(path.c_str(), bigEndian ? "wb" : "wl");
   if (!tiff) return false;
   for (const auto& size : sizes) {
     TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, size.first);

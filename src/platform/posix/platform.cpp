@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <string>
+#include <vector>
 
 #include "platform/posix/fd_io.h"
 
@@ -98,29 +100,81 @@ bool CreateOneDirectory(const std::string& path) { return mkdir(path.c_str(), 07
 
 bool DeleteFile(const std::string& path) { return unlink(path.c_str()) == 0; }
 
+namespace {
+
+std::vector<std::string>* g_fileEvents = nullptr;
+
+void Record(const char* step, const std::string& path, const std::string& to = std::string()) {
+  if (g_fileEvents) g_fileEvents->push_back(step + (" " + path) + (to.empty() ? "" : " " + to));
+}
+
+}  // namespace
+
+void SetFileEventRecorderForTesting(std::vector<std::string>* events) { g_fileEvents = events; }
+
 bool SyncFileToDisk(const std::string& path) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   bool ok = fsync(fd) == 0;
+  if (ok) Record("fsync", path);
   return (close(fd) == 0) && ok;
 }
 
 bool ReplaceFile(const std::string& from, const std::string& to) {
-  return rename(from.c_str(), to.c_str()) == 0;
+  if (rename(from.c_str(), to.c_str()) != 0) return false;
+  Record("rename", from, to);
+  return true;
 }
 
 namespace {
 
-// Writes whatever `produce` writes to fd into a sibling temporary file, then
-// renames it over path. The temporary file is removed on any failure.
+// How many predictable names beside a file are tried before giving up.
+const int kSiblingAttempts = 100;
+
+std::string Reason(const std::string& what, const std::string& path) {
+  return what + " \"" + path + "\": " + strerror(errno);
+}
+
+// O_EXCL refuses every name that exists, a dangling symbolic link included;
+// O_NOFOLLOW states the same for the last part of the path.
+int OpenNew(const std::string& path, mode_t mode) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+  if (fd >= 0) Record("open", path);
+  return fd;
+}
+
+// Sibling names are predictable, so others may have planted something at
+// one: the next name is tried then. On failure errno tells why.
+int OpenNewSibling(const std::string& target, mode_t mode, std::string* temp) {
+  for (int attempt = 0; attempt < kSiblingAttempts; ++attempt) {
+    *temp = SiblingTempName(target);
+    int fd = OpenNew(*temp, mode);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+// Permission bits of the regular file at path, or fallback when there is none.
+mode_t ModeOf(const std::string& path, mode_t fallback) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return st.st_mode & 0777;
+  return fallback;
+}
+
+// Writes whatever `produce` writes to fd into a new sibling temporary file,
+// forces it to the disk, then renames it over path. The temporary file is
+// removed on any failure.
 template <typename Produce>
 bool WriteViaSibling(const std::string& path, Produce produce, mode_t mode) {
-  std::string tmp = SiblingTempName(path);
-  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  std::string tmp;
+  int fd = OpenNewSibling(path, mode, &tmp);
   if (fd < 0) return false;
-  bool ok = produce(fd) && fsync(fd) == 0;
+  bool ok = produce(fd);
+  if (ok) Record("write", tmp);
+  ok = ok && fsync(fd) == 0;
+  if (ok) Record("fsync", tmp);
   ok = (close(fd) == 0) && ok;
-  if (ok) ok = rename(tmp.c_str(), path.c_str()) == 0;
+  if (ok) ok = ReplaceFile(tmp, path);
   if (!ok) unlink(tmp.c_str());
   return ok;
 }
@@ -130,8 +184,6 @@ bool WriteViaSibling(const std::string& path, Produce produce, mode_t mode) {
 bool CopyFileAtomically(const std::string& from, const std::string& to) {
   int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return false;
-  struct stat st;
-  mode_t mode = (fstat(in, &st) == 0) ? (st.st_mode & 0777) : 0644;
   bool ok = WriteViaSibling(
       to,
       [in](int out) {
@@ -144,7 +196,7 @@ bool CopyFileAtomically(const std::string& from, const std::string& to) {
           if (!WriteAll(out, buf, static_cast<size_t>(n))) return false;
         }
       },
-      mode);
+      ModeOf(to, 0644));
   close(in);
   return ok;
 }
@@ -167,15 +219,27 @@ bool ReadWholeFile(const std::string& path, std::string* content) {
 }
 
 bool WriteFileAtomically(const std::string& path, const std::string& content) {
-  struct stat st;
-  mode_t mode = (stat(path.c_str(), &st) == 0) ? (st.st_mode & 0777) : 0644;
   return WriteViaSibling(
-      path, [&content](int fd) { return WriteAll(fd, content.data(), content.size()); }, mode);
+      path, [&content](int fd) { return WriteAll(fd, content.data(), content.size()); },
+      ModeOf(path, 0644));
 }
 
-bool AppendToFile(const std::string& path, const std::string& data) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+bool AppendToFile(const std::string& path, const std::string& data, unsigned mode) {
+  // O_NONBLOCK keeps a planted FIFO from blocking the open; it means nothing
+  // for the regular file that is the only thing written to.
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                static_cast<mode_t>(mode));
   if (fd < 0) return false;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return false;
+  }
+  // A file left wider by an older version is narrowed; fails harmlessly
+  // when another user owns it.
+  if ((st.st_mode & 0777 & ~static_cast<mode_t>(mode)) != 0) {
+    (void)fchmod(fd, st.st_mode & 0777 & static_cast<mode_t>(mode));
+  }
   // One write call: O_APPEND makes it land whole at the end of the file.
   ssize_t n = write(fd, data.data(), data.size());
   bool ok = n == static_cast<ssize_t>(data.size());
@@ -189,6 +253,81 @@ std::string SiblingTempName(const std::string& path) {
   char tail[64];
   snprintf(tail, sizeof(tail), ".%d.%u.tmp", static_cast<int>(getpid()), counter++);
   return prefix + "." + BaseName(path) + tail;
+}
+
+NewFile::~NewFile() { Close(); }
+
+void NewFile::Close() {
+  if (stream_) fclose(stream_);
+  stream_ = nullptr;
+}
+
+int NewFile::Create(const std::string& path, unsigned mode, std::string* error) {
+  Close();
+  path_.clear();
+  int fd = OpenNew(path, static_cast<mode_t>(mode));
+  if (fd < 0) {
+    bool exists = errno == EEXIST || errno == ELOOP;
+    *error = Reason(exists ? "something already exists at" : "cannot create", path);
+    return exists ? 0 : -1;
+  }
+  return Adopt(fd, path, error) ? 1 : -1;
+}
+
+bool NewFile::CreateBeside(const std::string& target, unsigned modeForNewTarget,
+                           std::string* error) {
+  Close();
+  path_.clear();
+  std::string temp;
+  int fd = OpenNewSibling(target, ModeOf(target, static_cast<mode_t>(modeForNewTarget)), &temp);
+  if (fd < 0) {
+    *error = Reason("cannot create", temp);
+    return false;
+  }
+  return Adopt(fd, temp, error);
+}
+
+bool NewFile::Adopt(int fd, const std::string& path, std::string* error) {
+  stream_ = fdopen(fd, "wb");
+  if (!stream_) {
+    *error = Reason("cannot open a stream on", path);
+    close(fd);
+    unlink(path.c_str());
+    return false;
+  }
+  path_ = path;
+  return true;
+}
+
+bool NewFile::SyncAndClose(std::string* error) {
+  if (!stream_) {
+    *error = "no file is open";
+    return false;
+  }
+  bool ok = fflush(stream_) == 0 && !ferror(stream_);
+  if (!ok) {
+    *error = Reason("cannot write", path_);
+  } else {
+    Record("write", path_);
+    ok = fsync(fileno(stream_)) == 0;
+    if (ok) {
+      Record("fsync", path_);
+    } else {
+      *error = Reason("cannot force to the disk", path_);
+    }
+  }
+  if (fclose(stream_) != 0 && ok) {
+    *error = Reason("cannot close", path_);
+    ok = false;
+  }
+  stream_ = nullptr;
+  return ok;
+}
+
+void NewFile::Discard() {
+  Close();
+  if (!path_.empty()) unlink(path_.c_str());
+  path_.clear();
 }
 
 std::string DirName(const std::string& path) {

@@ -31,9 +31,15 @@ struct Line {
   std::string end;   // "\n", "\r\n" or "" for a last line without one
 };
 
+// Some editors start the file with a UTF-8 byte-order mark. It is not part of
+// the first line (which would hide the first section); a write keeps it.
+const char kUtf8Bom[] = "\xEF\xBB\xBF";
+
+size_t BomLength(const std::string& content) { return content.rfind(kUtf8Bom, 0) == 0 ? 3 : 0; }
+
 std::vector<Line> SplitLines(const std::string& content) {
   std::vector<Line> lines;
-  size_t pos = 0;
+  size_t pos = BomLength(content);
   while (pos < content.size()) {
     size_t nl = content.find('\n', pos);
     Line line;
@@ -122,6 +128,7 @@ std::string Join(const std::vector<Line>& lines) {
 std::string ApplyWrite(const std::string& content, const char* section, const char* key,
                        const char* value) {
   std::vector<Line> lines = SplitLines(content);
+  const std::string bom = content.substr(0, BomLength(content));
   const std::string eol = LineEndOf(lines);
   // Find the section and, inside it, the key and the last key line.
   long sectionLine = -1, sectionEnd = -1, keyLine = -1, lastKeyLine = -1;
@@ -146,11 +153,11 @@ std::string ApplyWrite(const std::string& content, const char* section, const ch
 
   if (!key) {  // remove the whole section
     if (sectionLine >= 0) lines.erase(lines.begin() + sectionLine, lines.begin() + sectionEnd);
-    return Join(lines);
+    return bom + Join(lines);
   }
   if (!value) {  // remove the key
     if (keyLine >= 0) lines.erase(lines.begin() + keyLine);
-    return Join(lines);
+    return bom + Join(lines);
   }
   std::string entry = std::string(key) + "=" + value;
   if (keyLine >= 0) {
@@ -164,7 +171,7 @@ std::string ApplyWrite(const std::string& content, const char* section, const ch
     lines.push_back(Line{"[" + std::string(section) + "]", eol});
     lines.push_back(Line{entry, eol});
   }
-  return Join(lines);
+  return bom + Join(lines);
 }
 
 }  // namespace

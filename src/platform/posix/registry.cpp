@@ -20,6 +20,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "config/log.h"
@@ -63,6 +64,7 @@ struct Value {
 struct Key {
   std::string path;
   std::vector<Value> values;
+  std::unordered_map<std::string, size_t> valueIndex;  ///< folded name -> place in values
 };
 
 struct Problem {
@@ -71,9 +73,14 @@ struct Problem {
   std::string text;
 };
 
+/// A hive in memory. Keys are found through an index by folded path rather
+/// than by a search, so reading and changing a hive stays n log n in its keys.
 struct HiveData {
   int hive = kLocalMachine;
   std::vector<Key> keys;
+  /// Folded path -> place in keys. Ordered, so the keys below a path are one
+  /// range, right after the path and its separator.
+  std::map<std::string, size_t> index;
   std::vector<Problem> problems;
 };
 
@@ -89,6 +96,13 @@ bool SameName(const std::string& a, const std::string& b) {
     if (Lower(a[i]) != Lower(b[i])) return false;
   }
   return true;
+}
+
+/// The name in lower case (ASCII, as SameName compares), for the indexes.
+std::string Folded(const std::string& s) {
+  std::string folded = s;
+  for (char& c : folded) c = Lower(c);
+  return folded;
 }
 
 bool StartsWithNoCase(const std::string& s, const std::string& prefix) {
@@ -286,18 +300,45 @@ bool ParseKeyHeader(const std::string& line, int hive, std::string* path, std::s
 }
 
 Key* FindKey(HiveData* data, const std::string& path) {
-  for (Key& key : data->keys) {
-    if (SameName(key.path, path)) return &key;
-  }
-  return nullptr;
+  auto it = data->index.find(Folded(path));
+  return it == data->index.end() ? nullptr : &data->keys[it->second];
+}
+
+/// Adds a header after the last key; path must not be a key yet.
+Key* AppendKey(HiveData* data, const std::string& path) {
+  data->index.emplace(Folded(path), data->keys.size());
+  data->keys.push_back(Key{path, {}, {}});
+  return &data->keys.back();
 }
 
 Value* FindValue(Key* key, const std::string& name) {
   if (!key) return nullptr;
-  for (Value& value : key->values) {
-    if (SameName(value.name, name)) return &value;
+  auto it = key->valueIndex.find(Folded(name));
+  return it == key->valueIndex.end() ? nullptr : &key->values[it->second];
+}
+
+/// Replaces the type and data of the value of that name, or adds the value
+/// after the last one.
+void SetValue(Key* key, const Value& value) {
+  if (Value* same = FindValue(key, value.name)) {
+    same->type = value.type;
+    same->data = value.data;
+    return;
   }
-  return nullptr;
+  key->valueIndex.emplace(Folded(value.name), key->values.size());
+  key->values.push_back(value);
+}
+
+/// Removes the value of that name; false when there is none.
+bool RemoveValue(Key* key, const std::string& name) {
+  Value* value = FindValue(key, name);
+  if (!value) return false;
+  key->values.erase(key->values.begin() + (value - key->values.data()));
+  key->valueIndex.clear();
+  for (size_t i = 0; i < key->values.size(); ++i) {
+    key->valueIndex.emplace(Folded(key->values[i].name), i);
+  }
+  return true;
 }
 
 /// Keys that every Windows system has, so they exist in a new store too
@@ -308,31 +349,54 @@ const char* const kSystemKeys[][3] = {
     {"Software\\Microsoft\\Windows\\CurrentVersion\\Run", nullptr, nullptr},
 };
 
-/// The key paths the hive knows of: its headers and the system keys.
-std::vector<std::string> KnownPaths(const HiveData& data) {
-  std::vector<std::string> paths;
-  for (const Key& key : data.keys) paths.push_back(key.path);
-  for (const char* const* system = kSystemKeys[data.hive]; *system; ++system) {
-    paths.push_back(*system);
+/// Calls visit with the path of every key of the hive below path (every key
+/// but the root for path ""), and then with every system key below it.
+template <typename Visit>
+void ForEachKeyBelow(const HiveData& data, const std::string& path, Visit visit) {
+  std::string first = path.empty() ? std::string() : Folded(path) + "\\";
+  for (auto it = data.index.lower_bound(first);
+       it != data.index.end() && it->first.compare(0, first.size(), first) == 0; ++it) {
+    const std::string& below = data.keys[it->second].path;
+    if (!below.empty()) visit(below);
   }
-  return paths;
+  for (const char* const* system = kSystemKeys[data.hive]; *system; ++system) {
+    if (IsBelow(*system, path)) visit(*system);
+  }
+}
+
+/// How a known key (one of the hive's headers or a system key) at or below
+/// path spells path; "" when no known key is there.
+std::string KnownSpelling(const HiveData& data, const std::string& path) {
+  std::string folded = Folded(path);
+  auto it = data.index.find(folded);
+  if (it == data.index.end()) {
+    // The first key below path, if any, follows path and its separator.
+    std::string below = folded + "\\";
+    it = data.index.lower_bound(below);
+    if (it != data.index.end() && it->first.compare(0, below.size(), below) != 0) {
+      it = data.index.end();
+    }
+  }
+  if (it != data.index.end()) return data.keys[it->second].path.substr(0, path.size());
+  for (const char* const* system = kSystemKeys[data.hive]; *system; ++system) {
+    if (SameName(*system, path) || IsBelow(*system, path)) {
+      return std::string(*system).substr(0, path.size());
+    }
+  }
+  return std::string();
 }
 
 /// A key exists when it is known or a key below it is.
 bool KeyExists(const HiveData& data, const std::string& path) {
-  if (path.empty()) return true;
-  for (const std::string& known : KnownPaths(data)) {
-    if (SameName(known, path) || IsBelow(known, path)) return true;
-  }
-  return false;
+  return path.empty() || !KnownSpelling(data, path).empty();
 }
 
 /// Adds the key's header, and those of its missing parents, after the last
 /// key. Parts that already exist keep the case they were created with.
 Key* AddKey(HiveData* data, const std::string& path) {
   if (path.empty()) {
-    if (!FindKey(data, path)) data->keys.push_back(Key{path, {}});
-    return FindKey(data, path);
+    Key* root = FindKey(data, path);
+    return root ? root : AppendKey(data, path);
   }
   std::string stored;
   size_t start = 0;
@@ -343,13 +407,9 @@ Key* AddKey(HiveData* data, const std::string& path) {
     if (Key* existing = FindKey(data, prefix)) {
       prefix = existing->path;
     } else {
-      for (const std::string& known : KnownPaths(*data)) {
-        if (SameName(known, prefix) || IsBelow(known, prefix)) {
-          prefix = known.substr(0, prefix.size());
-          break;
-        }
-      }
-      data->keys.push_back(Key{prefix, {}});
+      std::string known = KnownSpelling(*data, prefix);
+      if (!known.empty()) prefix = known;
+      AppendKey(data, prefix);
     }
     stored = prefix;
     if (end == std::string::npos) break;
@@ -390,10 +450,7 @@ void ParseHive(const std::string& content, int hive, HiveData* data) {
         continue;
       }
       Key* key = FindKey(data, path);
-      if (!key) {
-        data->keys.push_back(Key{path, {}});
-        key = &data->keys.back();
-      }
+      if (!key) key = AppendKey(data, path);
       current = static_cast<int>(key - data->keys.data());
       continue;
     }
@@ -413,13 +470,7 @@ void ParseHive(const std::string& content, int hive, HiveData* data) {
       AddProblem(data, lineNumber, why, line);
       continue;
     }
-    Key& key = data->keys[static_cast<size_t>(current)];
-    if (Value* same = FindValue(&key, value.name)) {
-      same->type = value.type;
-      same->data = value.data;
-    } else {
-      key.values.push_back(value);
-    }
+    SetValue(&data->keys[static_cast<size_t>(current)], value);
   }
 }
 
@@ -759,17 +810,14 @@ long RegQueryInfoKeyA(HKEY key, char* keyClass, uint32_t* classLength, uint32_t*
   if (maxClassLength) *maxClassLength = 0;
   if (securityDescriptorSize) *securityDescriptorSize = 0;
 
-  std::vector<std::string> children;
+  std::set<std::string> children;  // folded names
   size_t longestChild = 0;
-  for (const std::string& below : KnownPaths(data)) {
-    if (!IsBelow(below, opened.path)) continue;
+  ForEachKeyBelow(data, opened.path, [&](const std::string& below) {
     size_t start = opened.path.empty() ? 0 : opened.path.size() + 1;
     std::string child = below.substr(start, below.find('\\', start) - start);
-    bool seen = false;
-    for (const std::string& other : children) seen = seen || SameName(other, child);
-    if (!seen) children.push_back(child);
+    children.insert(Folded(child));
     if (child.size() > longestChild) longestChild = child.size();
-  }
+  });
   if (subKeys) *subKeys = static_cast<uint32_t>(children.size());
   if (maxSubKeyLength) *maxSubKeyLength = static_cast<uint32_t>(longestChild);
 
@@ -839,13 +887,7 @@ long RegSetValueExA(HKEY key, const char* name, uint32_t, uint32_t type, const u
   std::string bytes(reinterpret_cast<const char*>(data), data ? size : 0);
   return ModifyHive(opened.file, opened.hive, [&](HiveData* hive, bool* changed) {
     if (!KeyExists(*hive, opened.path)) return ERROR_KEY_DELETED;
-    Key* target = AddKey(hive, opened.path);
-    if (Value* value = FindValue(target, valueName)) {
-      value->type = type;
-      value->data = bytes;
-    } else {
-      target->values.push_back(Value{valueName, type, bytes});
-    }
+    SetValue(AddKey(hive, opened.path), Value{valueName, type, bytes});
     *changed = true;
     return ERROR_SUCCESS;
   });
@@ -858,10 +900,7 @@ long RegDeleteValueA(HKEY key, const char* name) {
   std::string valueName = name ? name : "";
   return ModifyHive(opened.file, opened.hive, [&](HiveData* hive, bool* changed) {
     if (!KeyExists(*hive, opened.path)) return ERROR_KEY_DELETED;
-    Key* target = FindKey(hive, opened.path);
-    Value* value = FindValue(target, valueName);
-    if (!value) return ERROR_FILE_NOT_FOUND;
-    target->values.erase(target->values.begin() + (value - target->values.data()));
+    if (!RemoveValue(FindKey(hive, opened.path), valueName)) return ERROR_FILE_NOT_FOUND;
     *changed = true;
     return ERROR_SUCCESS;
   });

@@ -1,0 +1,127 @@
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "pdf/page_copy.h"
+#include "platform/profile.h"
+#include "support/make_pdf.h"
+#include "support/sibling_links.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+unsigned ModeOf(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 0;
+}
+
+// The writers that replace a file through a temporary file beside it.
+struct Writer {
+  const char* name;
+  std::function<bool(const std::string& source, const std::string& target)> write;
+};
+const Writer kWriters[] = {
+    {"WriteFileAtomically",
+     [](const std::string&, const std::string& to) {
+       return platform::WriteFileAtomically(to, "new");
+     }},
+    {"CopyFileAtomically", platform::CopyFileAtomically},
+};
+
+TEST(AtomicWriteTest, PlantedLinksAtTemporaryNamesAreNeverFollowed) {
+  for (const Writer& writer : kWriters) {
+    SCOPED_TRACE(writer.name);
+    ScopedTempDir dir;
+    std::string source = dir.Join("source"), target = dir.Join("target");
+    WriteFileText(source, "new");
+    WriteFileText(dir.Join("victim"), "precious");
+    std::string victim = dir.Join("victim"), missing = dir.Join("missing");
+    PlantSiblingLinks(target, {victim, missing, victim, missing});
+    EXPECT_TRUE(writer.write(source, target));
+    EXPECT_EQ("new", ReadFileText(target));
+    EXPECT_EQ("precious", ReadFileText(victim));
+    EXPECT_FALSE(platform::PathExists(missing));
+  }
+}
+
+// The converted job (the source of the first copy) is private to its owner;
+// an output is readable like any document unless its owner narrowed it.
+TEST(AtomicWriteTest, ReplacementHasTheOldTargetsPermissions) {
+  struct {
+    int writer;
+    unsigned source, target, expected;  // target 0: none yet
+  } cases[] = {{0, 0644, 0600, 0600}, {0, 0644, 0, 0644}, {1, 0644, 0600, 0600},
+               {1, 0600, 0, 0644},    {1, 0666, 0, 0644}, {1, 0600, 0640, 0640}};
+  mode_t old = umask(0);
+  for (const auto& c : cases) {
+    char trace[64];
+    snprintf(trace, sizeof(trace), "%s %o %o", kWriters[c.writer].name, c.source, c.target);
+    SCOPED_TRACE(trace);
+    ScopedTempDir dir;
+    std::string source = dir.Join("source"), target = dir.Join("target");
+    WriteFileText(source, "new");
+    chmod(source.c_str(), c.source);
+    if (c.target) {
+      WriteFileText(target, "old");
+      chmod(target.c_str(), c.target);
+    }
+    EXPECT_TRUE(kWriters[c.writer].write(source, target));
+    EXPECT_EQ(c.expected, ModeOf(target));
+  }
+  umask(old);
+}
+
+// A rename may only publish data that is on the disk: every rename of a file
+// comes after an fsync of it that no write followed.
+std::string RenamesWithoutFsync(const std::vector<std::string>& events) {
+  std::string problems;
+  for (size_t i = 0; i < events.size(); ++i) {
+    if (events[i].compare(0, 7, "rename ") != 0) continue;
+    std::string file = events[i].substr(7, events[i].find(' ', 7) - 7);
+    bool synced = false;
+    for (size_t j = 0; j < i; ++j) {
+      if (events[j] == "fsync " + file) synced = true;
+      if (events[j] == "write " + file) synced = false;
+    }
+    if (!synced) problems += events[i] + "\n";
+  }
+  return problems;
+}
+
+TEST(AtomicWriteTest, EveryRenameFollowsAnFsyncOfTheSameFile) {
+  ScopedTempDir dir;
+  std::string ini = dir.Join("config.ini"), a = dir.Join("a.pdf"), b = dir.Join("b.pdf");
+  MakeTextPdf(a, {"a"});
+  MakeTextPdf(b, {"b"});
+  const struct {
+    const char* name;
+    std::function<bool()> write;
+  } cases[] = {
+      {"settings",
+       [&] { return platform::WritePrivateProfileStringA("S", "k", "v", ini.c_str()); }},
+      {"copy", [&] { return platform::CopyFileAtomically(a, dir.Join("copy.pdf")); }},
+      {"PDF",
+       [&] {
+         std::vector<std::string> messages;
+         return ConcatenatePdfFiles({a, b}, dir.Join("out.pdf"), &messages);
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> events;
+    platform::SetFileEventRecorderForTesting(&events);
+    bool written = c.write();
+    platform::SetFileEventRecorderForTesting(nullptr);
+    EXPECT_TRUE(written);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(0u, events.back().compare(0, 7, "rename "));
+    EXPECT_EQ("", RenamesWithoutFsync(events));
+  }
+}
+
+}  // namespace
