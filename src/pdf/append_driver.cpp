@@ -42,7 +42,8 @@ int CombineByTool(const char* converted, const char* output, intptr_t lockHandle
   char copy[kMaxPathLength];
   if (!TempFileName(sizeof(copy), copy, ".pdf")) return 0;
   int result = 0;
-  if (platform::CopyFileAtomically(output, copy)) {
+  // The copy in the shared temporary folder is for this program only.
+  if (platform::CopyFileAtomically(output, copy, 0600)) {
     result = PDFSDK_CombineTwoPDFs(copy, converted, output, lockHandle);
   } else {
     OutLog("[ERROR] Could not copy \"%s\" to \"%s\".\n", output, copy);
@@ -248,7 +249,10 @@ class OutputSession {
     return Commit(kept, false);
   }
 
+  // The counted name was made before the conversion: an empty or partial
+  // file may be left there.
   Delivery ConversionFailed(KeptJob* kept) {
+    if (platform::IsPlainRegularFile(kept->converted)) platform::DeleteFile(kept->converted);
     kept->converted.clear();
     kept->cause = "Ghostscript could not convert \"" + kept->job + "\"";
     Delivery result = Failed(kept);
@@ -403,6 +407,7 @@ int AppendFileToPDFFile(const char* input, const char* output, CommandOptions* o
   if (ReadSettingInt("Options", "AppendPDFDuringPrinting", 1) == 0) {
     if (!converted[0] || !ConvertPSToPDFFile(input, converted)) {
       OutLog("Failed to convert from \"%s\" to \"%s\"\n", input, converted);
+      if (converted[0]) platform::DeleteFile(converted);
     }
     return 0;
   }
@@ -477,7 +482,8 @@ int AppendPDFByMerger(const char* newPdf, const char* outputPdf, CommandOptions*
 int MergeIntoOutputPDF(const char* newPdf, const char* outputPdf, CommandOptions* options) {
   char copy[kMaxPathLength];
   if (!TempFileName(sizeof(copy), copy, ".pdf")) return 0;
-  if (!platform::CopyFileAtomically(outputPdf, copy)) {
+  // The copy in the shared temporary folder is for this program only.
+  if (!platform::CopyFileAtomically(outputPdf, copy, 0600)) {
     OutLog("[ERROR] Could not copy \"%s\" to \"%s\".\n", outputPdf, copy);
     DeleteFileLogged(copy);
     return 0;

@@ -59,9 +59,9 @@ bool ReplaceFile(const std::string& from, const std::string& to);
 /// Copies a file, overwriting the target. The copy is written to a new
 /// temporary file in the target's folder (see NewFile::CreateBeside) and
 /// renamed into place, so the target is either the old file or the complete
-/// copy. It has the old target's permissions (0644 when there is none).
-/// Returns false on failure.
-bool CopyFileAtomically(const std::string& from, const std::string& to);
+/// copy. It has the old target's permissions (modeForNew when there is
+/// none). Returns false on failure.
+bool CopyFileAtomically(const std::string& from, const std::string& to, unsigned modeForNew = 0644);
 /// Reads a whole file. Returns false when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::string* content);
 /// Writes content to a new temporary file in the same folder (see

@@ -327,7 +327,7 @@ TEST_F(AppendTest, GhostscriptIsBoundedInTimeAndOutput) {
   EXPECT_FALSE(fs::exists(Output()));
   std::string log = install_.LogText();
   EXPECT_NE(std::string::npos, log.find("ended the command after 2 seconds"));
-  EXPECT_NE(std::string::npos, log.find("more bytes of output dropped]"));
+  EXPECT_NE(std::string::npos, log.find("[cut "));
   EXPECT_LT(log.size(), 1024u * 1024u);
 }
 

@@ -1,6 +1,8 @@
 #include "pdf/process_runner.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -81,6 +83,50 @@ TEST(NTSystemCommand2Test, CollectsOutputLargerThanThePipe) {
 
 // The child's end can be seen between an empty peek and its last write
 // reaching the runner; that window is narrow, so the test repeats.
+// A child that prints for ever is ended after its time, and only the first
+// part of what it printed is kept.
+TEST(NTSystemCommand2Test, LimitsEndAChildAndCapItsOutput) {
+  ChildLimits limits;
+  limits.timeoutSeconds = 1;
+  limits.outputLimit = 1000;
+  std::string output;
+  int exitCode = 0;
+  EXPECT_NE(0, NTSystemCommand2("/usr/bin/yes", output, &exitCode, &limits));
+  EXPECT_EQ(-1, exitCode);
+  EXPECT_EQ("y\ny\ny\n", output.substr(0, 6));
+  EXPECT_LT(output.size(), 1100u);
+  EXPECT_NE(std::string::npos, output.find(" more bytes of output dropped]"));
+  EXPECT_EQ(0, CountOwnChildren());
+}
+
+// A held lock handed to a child stays held while the child runs, even when
+// the parent has let go of it.
+TEST(NTSystemCommand2Test, InheritedLockOutlivesTheParentsHold) {
+  ScopedTempDir dir;
+  std::string lockPath = dir.Join("out.pdf.lock");
+  platform::ChildProcess child;
+  {
+    platform::FileLock lock(lockPath);
+    ASSERT_TRUE(lock.Held());
+    int error = 0;
+    ASSERT_TRUE(
+        platform::StartChildProcess("/bin/sleep 2", false, &child, &error, lock.NativeHandle()));
+  }
+  pid_t other = fork();
+  if (other == 0) {
+    platform::FileLock attempt(lockPath, 0);
+    _exit(attempt.Held() ? 1 : 0);
+  }
+  int status = -1;
+  waitpid(other, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the lock was free";
+  int exitCode = -1;
+  EXPECT_EQ(1, platform::WaitChildProcess(&child, -1, &exitCode));
+  platform::CloseChildProcess(&child);
+  platform::FileLock after(lockPath, 0);
+  EXPECT_TRUE(after.Held());
+}
+
 TEST(NTSystemCommand2Test, LastOutputBeforeExitIsKept) {
   for (int i = 0; i < 10; ++i) {
     EXPECT_EQ(

@@ -30,7 +30,10 @@ const Writer kWriters[] = {
      [](const std::string&, const std::string& to) {
        return platform::WriteFileAtomically(to, "new");
      }},
-    {"CopyFileAtomically", platform::CopyFileAtomically},
+    {"CopyFileAtomically",
+     [](const std::string& from, const std::string& to) {
+       return platform::CopyFileAtomically(from, to);
+     }},
 };
 
 TEST(AtomicWriteTest, PlantedLinksAtTemporaryNamesAreNeverFollowed) {

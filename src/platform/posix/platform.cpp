@@ -181,7 +181,7 @@ bool WriteViaSibling(const std::string& path, Produce produce, mode_t mode) {
 
 }  // namespace
 
-bool CopyFileAtomically(const std::string& from, const std::string& to) {
+bool CopyFileAtomically(const std::string& from, const std::string& to, unsigned modeForNew) {
   int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return false;
   bool ok = WriteViaSibling(
@@ -196,7 +196,7 @@ bool CopyFileAtomically(const std::string& from, const std::string& to) {
           if (!WriteAll(out, buf, static_cast<size_t>(n))) return false;
         }
       },
-      ModeOf(to, 0644));
+      ModeOf(to, static_cast<mode_t>(modeForNew & 0777)));
   close(in);
   return ok;
 }
