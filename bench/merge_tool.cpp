@@ -2,7 +2,7 @@
 // does, for timing: merge_tool NEW.pdf OUTPUT.pdf
 #include <cstdio>
 
-#include "app/command_options.h"
+#include "config/command_options.h"
 #include "pdf/append_driver.h"
 
 int main(int argc, char** argv) {

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "app/command_options.h"
 #include "app/options.h"
+#include "config/command_options.h"
 #include "config/log.h"
 #include "config/path_macros.h"
 #include "config/settings.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/command_options.h"
+#include "config/command_options.h"
 #include "config/log.h"
 #include "config/settings.h"
 #include "config/temp_names.h"

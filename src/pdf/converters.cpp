@@ -10,8 +10,8 @@
 #include "config/settings.h"
 #include "config/temp_names.h"
 #include "pdf/pdf_file_info.h"
-#include "pdf/process_runner.h"
 #include "platform/platform.h"
+#include "process/process_runner.h"
 
 namespace {
 

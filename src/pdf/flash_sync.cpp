@@ -10,9 +10,9 @@
 #include "pdf/append_driver.h"
 #include "pdf/job_journal.h"
 #include "pdf/pdf_file_info.h"
-#include "pdf/process_runner.h"
 #include "platform/platform.h"
 #include "platform/registry.h"
+#include "process/process_runner.h"
 
 namespace {
 

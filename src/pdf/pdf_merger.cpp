@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/command_options.h"
+#include "config/command_options.h"
 #include "config/log.h"
 #include "pdf/page_geometry.h"
 #include "pdf/pdf_library.h"

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/command_options.h"
 #include "app/tarvelin.h"
+#include "config/command_options.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/command_options.h"
 #include "app/tarvelin.h"
+#include "config/command_options.h"
 #include "pdf/append_driver.h"
 #include "pdf/job_journal.h"
 #include "platform/platform.h"

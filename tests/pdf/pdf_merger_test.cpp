@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/command_options.h"
+#include "config/command_options.h"
 #include "platform/platform.h"
 #include "support/make_image.h"
 #include "support/make_pdf.h"

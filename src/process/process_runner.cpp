@@ -1,4 +1,4 @@
-#include "pdf/process_runner.h"
+#include "process/process_runner.h"
 
 #include <cstring>
 #include <string>
