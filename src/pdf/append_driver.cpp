@@ -52,6 +52,46 @@ int CombineByTool(const char* converted, const char* output, intptr_t lockHandle
   return result;
 }
 
+// One way of putting a converted job's pages into the output.
+using WritePages = bool (*)(const char* converted, const char* output, CommandOptions* options,
+                            intptr_t lockHandle);
+
+bool WriteByCopy(const char* converted, const char* output, CommandOptions*, intptr_t) {
+  bool copied = platform::CopyFileAtomically(converted, output);
+  OutLog("Copy from \"%s\" to \"%s\"\n", converted, output);
+  return copied;
+}
+
+bool WriteByMerger(const char* converted, const char* output, CommandOptions* options, intptr_t) {
+  return AppendPDFByMerger(converted, output, options) != 0;
+}
+
+bool WriteByPageTool(const char* converted, const char* output, CommandOptions*,
+                     intptr_t lockHandle) {
+  return AppendPDFPagesByTool(converted, output, lockHandle) != 0;
+}
+
+bool WriteByConcatenationTool(const char* converted, const char* output, CommandOptions*,
+                              intptr_t lockHandle) {
+  return CombineByTool(converted, output, lockHandle) != 0;
+}
+
+// A copy when there is no output yet, else the method AppendPDFMethod names;
+// nullptr for a method that adds nothing.
+WritePages ChooseWriter(bool outputExists) {
+  if (!outputExists) return WriteByCopy;
+  switch (ReadSettingInt("Options", "AppendPDFMethod", 1)) {
+    case 1:
+      return WriteByMerger;
+    case 2:
+      return WriteByPageTool;
+    case 3:
+      return WriteByConcatenationTool;
+    default:
+      return nullptr;
+  }
+}
+
 // The run's own print job.
 struct Job {
   std::string input;      // the spool file
@@ -263,8 +303,8 @@ class OutputSession {
   // commit recorded first.
   Delivery Commit(KeptJob* kept, bool isOwn) {
     bool exists = platform::PathExists(output_);
-    int method = exists ? ReadSettingInt("Options", "AppendPDFMethod", 1) : 0;
-    if (exists && (method < 1 || method > 3)) return Delivery::kNotByConfig;
+    WritePages write = ChooseWriter(exists);
+    if (!write) return Delivery::kNotByConfig;
     int deleteTempFiles = ReadSettingInt("Options", "DeleteTempFiles", 1);
     kept->lastTry = time(nullptr);
     std::string failed = "The pages of \"" + kept->job + "\" did not reach \"" + output_ + "\"";
@@ -274,37 +314,15 @@ class OutputSession {
       kept->cause = failed + (before < 0 ? " (it cannot be read as a PDF)" : " (no pages)");
       return Failed(kept);
     }
-    PendingCommit& c = journal_.commit;
-    c = PendingCommit();
-    c.target = output_;
-    c.pagesBefore = before;
-    c.pagesAfter = before + extra;
-    c.job = kept->job;
-    c.digest = kept->digest;
-    if (deleteTempFiles) c.files = {kept->converted, kept->job};
-    journal_.hasCommit = true;
-    if (!Save()) {
-      journal_.hasCommit = false;
+    if (!RecordCommit(*kept, before, before + extra, deleteTempFiles)) {
       kept->cause = failed + " (the journal cannot be written)";
       return Failed(kept);
     }
-
     const char* converted = kept->converted.c_str();
-    const char* output = output_.c_str();
-    bool ran = false;
-    if (!exists) {
-      ran = platform::CopyFileAtomically(converted, output);
-      OutLog("Copy from \"%s\" to \"%s\"\n", converted, output);
-    } else if (method == 1) {
-      ran = AppendPDFByMerger(converted, output, options_) != 0;
-    } else if (method == 2) {
-      ran = AppendPDFPagesByTool(converted, output, lockHandle_) != 0;
-    } else {
-      ran = CombineByTool(converted, output, lockHandle_) != 0;
-    }
     // A method's own word is not enough: the output must hold exactly the
     // old pages and the new ones.
-    bool landed = ran && GetPDFFilePageCount(output) == before + extra;
+    bool landed = write(converted, output_.c_str(), options_, lockHandle_) &&
+                  GetPDFFilePageCount(output_.c_str()) == before + extra;
     if (landed) {
       CleanUp(deleteTempFiles, converted, kept->job.c_str());
       if (isOwn) ownCopied_ = !exists;
@@ -314,6 +332,23 @@ class OutputSession {
     if (landed) return Delivery::kArrived;
     kept->cause = exists ? failed : "Could not create \"" + output_ + "\"";
     return Failed(kept);
+  }
+
+  // Records, before the output is replaced, which job is committed and how
+  // many pages the output has once it has landed.
+  bool RecordCommit(const KeptJob& kept, int before, int after, int deleteTempFiles) {
+    PendingCommit& c = journal_.commit;
+    c = PendingCommit();
+    c.target = output_;
+    c.pagesBefore = before;
+    c.pagesAfter = after;
+    c.job = kept.job;
+    c.digest = kept.digest;
+    if (deleteTempFiles) c.files = {kept.converted, kept.job};
+    journal_.hasCommit = true;
+    if (Save()) return true;
+    journal_.hasCommit = false;
+    return false;
   }
 
   // Counts a failed try; the last allowed one moves the job's files to the
@@ -385,57 +420,33 @@ int OutputLockWaitMs() {
   return (seconds > 0 ? seconds : 120) * 1000;
 }
 
-int AppendFileToPDFFile(const char* input, const char* output, CommandOptions* options) {
-  if (!input || !output || !*input || !*output) return 0;
-  OutLog("Enter AppendFileToPDFFile \"%s\" to \"%s\"\n", input, output);
-  if (!IsUsableJob(input, output)) return 0;
-  int deleteTempFiles = ReadSettingInt("Options", "DeleteTempFiles", 1);
-  if (platform::FileSize(input) == 0) {
-    OutLog("[INFO] The job \"%s\" is empty; there is nothing to append.\n", input);
-    if (deleteTempFiles) DeleteFileLogged(input);
-    return 0;
+namespace {
+
+// What entering a job in the output's journal came to.
+enum class Entry { kEntered, kAlreadyDelivered, kRefused };
+
+// Enters the job in the output's journal before anything else happens to
+// it, so that a run that dies leaves it to the next one.
+Entry EnterJob(const Job& job, const char* output, CommandOptions* options) {
+  platform::FileLock lock(OutputLockPath(output), OutputLockWaitMs());
+  if (!lock.Held()) {
+    OutLog("[ERROR] Could not lock \"%s\": %s; the job stays in \"%s\".\n",
+           OutputLockPath(output).c_str(), lock.Error().c_str(), job.input.c_str());
+    return Entry::kRefused;
   }
-  Job job;
-  job.input = input;
-  job.digest = GetFileDigest(input);
-  char converted[kMaxPathLength];
-  CountedTempFileName(sizeof(converted), converted, ".pdf");
-  OutLog("CountedTempFileName: \"%s\"\n", converted);
-  job.converted = converted;
-
-  // Only converting: the output and its journal are left alone.
-  if (ReadSettingInt("Options", "AppendPDFDuringPrinting", 1) == 0) {
-    if (!converted[0] || !ConvertPSToPDFFile(input, converted)) {
-      OutLog("Failed to convert from \"%s\" to \"%s\"\n", input, converted);
-      if (converted[0]) platform::DeleteFile(converted);
-    }
-    return 0;
+  OutputSession session(output, options, lock.NativeHandle());
+  if (session.Open() && session.AlreadyCommitted(job)) {
+    OutLog("[INFO] The pages of \"%s\" are already in \"%s\".\n", job.input.c_str(), output);
+    return Entry::kAlreadyDelivered;
   }
+  return session.Register(job) ? Entry::kEntered : Entry::kRefused;
+}
 
-  // The job enters the output's journal before anything else happens to
-  // it, so that a run that dies leaves it to the next one.
-  {
-    platform::FileLock lock(OutputLockPath(output), OutputLockWaitMs());
-    OutputSession session(output, options, lock.NativeHandle());
-    int registered = 0;
-    if (!lock.Held()) {
-      OutLog("[ERROR] Could not lock \"%s\": %s; the job stays in \"%s\".\n",
-             OutputLockPath(output).c_str(), lock.Error().c_str(), input);
-    } else if (session.Open() && session.AlreadyCommitted(job)) {
-      OutLog("[INFO] The pages of \"%s\" are already in \"%s\".\n", input, output);
-      registered = 1;
-    } else if (session.Register(job)) {
-      registered = 2;
-    }
-    if (registered != 2) {
-      DeleteFileLogged(converted);
-      return registered;
-    }
-  }
-
-  job.convertedOk = converted[0] && ConvertPSToPDFFile(input, converted);
-  if (!job.convertedOk) OutLog("Failed to convert from \"%s\" to \"%s\"\n", input, converted);
-
+// With the output locked, delivers the kept jobs and then the run's own.
+// Returns the run's result.
+int DeliverWithOwnJob(const Job& job, const char* output, CommandOptions* options) {
+  const char* input = job.input.c_str();
+  const char* converted = job.converted.c_str();
   // From the look at the output until its write is done no other run may
   // change or move it; without the lock nothing is touched.
   platform::FileLock lock(OutputLockPath(output), OutputLockWaitMs());
@@ -448,22 +459,53 @@ int AppendFileToPDFFile(const char* input, const char* output, CommandOptions* o
   session.Open();
   session.Deliver(&job, false);
   if (!session.OwnFound()) {
-    // Another run took the job over and delivered it.
     OutLog("[INFO] The job \"%s\" was delivered by another run.\n", input);
-    if (deleteTempFiles) DeleteFileLogged(converted);
+    if (ReadSettingInt("Options", "DeleteTempFiles", 1)) DeleteFileLogged(converted);
     return 1;
   }
-  switch (session.OwnResult()) {
-    case Delivery::kArrived:
-      if (session.OwnCopied()) return 1;
-      break;
-    case Delivery::kNotByConfig:
-      break;
-    default:
-      return 0;
-  }
+  Delivery result = session.OwnResult();
+  if (result != Delivery::kArrived && result != Delivery::kNotByConfig) return 0;
+  // The first job, copied to become the output, has no exit line.
+  if (session.OwnCopied()) return 1;
   OutLog("Exit AppendFileToPDFFile \"%s\" to \"%s\"\n", input, output);
   return 1;
+}
+
+}  // namespace
+
+int AppendFileToPDFFile(const char* input, const char* output, CommandOptions* options) {
+  if (!input || !output || !*input || !*output) return 0;
+  OutLog("Enter AppendFileToPDFFile \"%s\" to \"%s\"\n", input, output);
+  if (!IsUsableJob(input, output)) return 0;
+  if (platform::FileSize(input) == 0) {
+    OutLog("[INFO] The job \"%s\" is empty; there is nothing to append.\n", input);
+    if (ReadSettingInt("Options", "DeleteTempFiles", 1)) DeleteFileLogged(input);
+    return 0;
+  }
+  Job job;
+  job.input = input;
+  job.digest = GetFileDigest(input);
+  char converted[kMaxPathLength];
+  CountedTempFileName(sizeof(converted), converted, ".pdf");
+  OutLog("CountedTempFileName: \"%s\"\n", converted);
+  job.converted = converted;
+
+  // Only converting: the output and its journal are left alone.
+  bool onlyConvert = ReadSettingInt("Options", "AppendPDFDuringPrinting", 1) == 0;
+  if (!onlyConvert) {
+    Entry entry = EnterJob(job, output, options);
+    if (entry != Entry::kEntered) {
+      DeleteFileLogged(converted);
+      return entry == Entry::kAlreadyDelivered ? 1 : 0;
+    }
+  }
+  job.convertedOk = converted[0] && ConvertPSToPDFFile(input, converted);
+  if (!job.convertedOk) OutLog("Failed to convert from \"%s\" to \"%s\"\n", input, converted);
+  if (onlyConvert) {
+    if (!job.convertedOk && converted[0]) platform::DeleteFile(converted);
+    return 0;
+  }
+  return DeliverWithOwnJob(job, output, options);
 }
 
 int DeliverKeptJobs(const char* output, CommandOptions* options, intptr_t lockHandle) {
