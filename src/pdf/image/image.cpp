@@ -110,6 +110,22 @@ bool CheckPixelCount(int64_t width, int64_t height, std::string* error) {
   return true;
 }
 
+void StoreInterleaved(const unsigned char* samples, int width, int height, int channels, bool alpha,
+                      Pixels* pixels) {
+  int step = channels + (alpha ? 1 : 0);
+  size_t count = static_cast<size_t>(width) * height;
+  pixels->width = width;
+  pixels->height = height;
+  pixels->channels = channels;
+  pixels->color.resize(count * channels);
+  if (alpha) pixels->alpha.resize(count);
+  for (size_t i = 0; i < count; ++i) {
+    const unsigned char* in = samples + i * step;
+    std::memcpy(&pixels->color[i * channels], in, channels);
+    if (alpha) pixels->alpha[i] = static_cast<char>(in[channels]);
+  }
+}
+
 PdfImage ImageFromPixels(const Pixels& pixels) {
   PdfImage image;
   image.width = pixels.width;

@@ -69,6 +69,12 @@ bool CheckPixelCount(int64_t width, int64_t height, std::string* error);
 /// kMaxImageFileSize or one that cannot be read.
 bool ReadImageFile(const std::string& path, std::string* data, std::string* error);
 
+/// Fills *pixels from interleaved 8-bit samples, rows top to bottom:
+/// `channels` colour samples a pixel (1 gray, 3 RGB), then one alpha sample
+/// when alpha is set.
+void StoreInterleaved(const unsigned char* samples, int width, int height, int channels, bool alpha,
+                      Pixels* pixels);
+
 /// The PDF form of decoded pixels: Flate-compressed colour, and a soft mask
 /// only when some pixel is not opaque.
 PdfImage ImageFromPixels(const Pixels& pixels);

@@ -52,10 +52,39 @@ std::string WrapCodestream(const std::string& codestream, uint32_t width, uint32
   return file;
 }
 
-}  // namespace
+/// What a JPEG 2000 header tells.
+struct Jpeg2000Header {
+  int64_t width = 0;
+  int64_t height = 0;
+  int components = 0;
+  int bits = 0;       // summed over the components
+  int precision = 0;  // of the first component
+  bool isSigned = false;
+  bool uniform = true;  // all components have the first one's precision and sign
+  bool alpha = false;
+};
 
-bool LoadJpeg2000(const std::string& path, bool codestream, ImageSize* size, PdfImage* image,
-                  std::string* error) {
+void DescribeComponents(const opj_image_t& image, Jpeg2000Header* header) {
+  header->width = static_cast<int64_t>(image.x1) - image.x0;
+  header->height = static_cast<int64_t>(image.y1) - image.y0;
+  header->components = static_cast<int>(image.numcomps);
+  for (int i = 0; i < header->components; ++i) {
+    const opj_image_comp_t& component = image.comps[i];
+    header->bits += static_cast<int>(component.prec);
+    if (component.alpha) header->alpha = true;
+    if (i == 0) {
+      header->precision = static_cast<int>(component.prec);
+      header->isSigned = component.sgnd != 0;
+    } else if (static_cast<int>(component.prec) != header->precision ||
+               (component.sgnd != 0) != header->isSigned) {
+      header->uniform = false;
+    }
+  }
+}
+
+// The error text is openjpeg's first error message, when it sent one.
+bool ReadJpeg2000Header(const std::string& path, bool codestream, Jpeg2000Header* header,
+                        std::string* error) {
   opj_stream_t* stream = opj_stream_create_default_file_stream(path.c_str(), OPJ_TRUE);
   if (!stream) {
     *error = "cannot open the file";
@@ -68,51 +97,45 @@ bool LoadJpeg2000(const std::string& path, bool codestream, ImageSize* size, Pdf
   opj_set_info_handler(codec, OpjQuiet, nullptr);
   opj_dparameters_t parameters;
   opj_set_default_decoder_parameters(&parameters);
-  opj_image_t* header = nullptr;
-  bool read = opj_setup_decoder(codec, &parameters) && opj_read_header(stream, codec, &header);
-  int64_t width = 0, height = 0;
-  int components = 0, bits = 0, precision = 0;
-  bool alpha = false, isSigned = false, uniform = true;
-  if (read && header) {
-    width = static_cast<int64_t>(header->x1) - header->x0;
-    height = static_cast<int64_t>(header->y1) - header->y0;
-    components = static_cast<int>(header->numcomps);
-    for (int i = 0; i < components; ++i) {
-      bits += static_cast<int>(header->comps[i].prec);
-      if (header->comps[i].alpha) alpha = true;
-      if (i == 0) {
-        precision = static_cast<int>(header->comps[0].prec);
-        isSigned = header->comps[0].sgnd != 0;
-      } else if (static_cast<int>(header->comps[i].prec) != precision ||
-                 (header->comps[i].sgnd != 0) != isSigned) {
-        uniform = false;
-      }
-    }
-  }
-  if (header) opj_image_destroy(header);
+  opj_image_t* image = nullptr;
+  bool read = opj_setup_decoder(codec, &parameters) && opj_read_header(stream, codec, &image);
+  if (read && image) DescribeComponents(*image, header);
+  if (image) opj_image_destroy(image);
   opj_destroy_codec(codec);
   opj_stream_destroy(stream);
-  if (!read || components == 0) {
+  if (!read || header->components == 0) {
     *error = message.empty() ? "cannot read the JPEG 2000 header" : message;
     return false;
   }
-  if (!CheckPixelCount(width, height, error)) return false;
+  return true;
+}
+
+}  // namespace
+
+bool LoadJpeg2000(const std::string& path, bool codestream, ImageSize* size, PdfImage* image,
+                  std::string* error) {
+  Jpeg2000Header header;
+  if (!ReadJpeg2000Header(path, codestream, &header, error)) return false;
+  if (!CheckPixelCount(header.width, header.height, error)) return false;
+  int width = static_cast<int>(header.width);
+  int height = static_cast<int>(header.height);
   if (size) {
-    size->width = static_cast<int>(width);
-    size->height = static_cast<int>(height);
-    size->bitsPerPixel = bits;
+    size->width = width;
+    size->height = height;
+    size->bitsPerPixel = header.bits;
     size->passThrough = true;
   }
   if (image) {
     if (!ReadImageFile(path, &image->data, error)) return false;
-    if (codestream && uniform && precision >= 1 && precision <= 38) {
-      image->data = WrapCodestream(image->data, static_cast<uint32_t>(width),
-                                   static_cast<uint32_t>(height), components, precision, isSigned);
+    if (codestream && header.uniform && header.precision >= 1 && header.precision <= 38) {
+      image->data =
+          WrapCodestream(image->data, static_cast<uint32_t>(width), static_cast<uint32_t>(height),
+                         header.components, header.precision, header.isSigned);
     }
-    image->width = static_cast<int>(width);
-    image->height = static_cast<int>(height);
+    image->width = width;
+    image->height = height;
     image->filter = "/JPXDecode";
-    image->alphaInData = alpha;
+    image->alphaInData = header.alpha;
   }
   return true;
 }

@@ -25,6 +25,8 @@ class NetpbmParser {
     return CheckPixelCount(*width, *height, error);
   }
 
+  /// Reads the header, then (pixels not null) the samples the kind digit
+  /// names: plain bitmap, plain gray or RGB, or binary bitmap.
   bool Read(ImageSize* size, Pixels* pixels, std::string* error) {
     uint32_t width = 0, height = 0, maxValue = 1;
     if (!ReadHeader(&width, &height, &maxValue, error)) return false;
@@ -40,34 +42,52 @@ class NetpbmParser {
     pixels->width = static_cast<int>(width);
     pixels->height = static_cast<int>(height);
     pixels->channels = channels;
-    std::string& out = pixels->color;
-    out.resize(static_cast<size_t>(width) * height * channels);
-    if (kind == '4') {
-      size_t rowBytes = (width + 7) / 8;
-      ++pos_;  // the single blank after the height
-      if (data_.size() < pos_ || data_.size() - pos_ < rowBytes * height) {
+    pixels->color.resize(static_cast<size_t>(width) * height * channels);
+    switch (kind) {
+      case '4':
+        return ReadBinaryBitmap(width, height, &pixels->color, error);
+      case '1':
+        return ReadPlainBitmap(&pixels->color, error);
+      default:
+        return ReadPlainSamples(maxValue, &pixels->color, error);
+    }
+  }
+
+ private:
+  // Rows of one bit a pixel (1 black), each padded to a whole byte.
+  bool ReadBinaryBitmap(uint32_t width, uint32_t height, std::string* out, std::string* error) {
+    size_t rowBytes = (width + 7) / 8;
+    ++pos_;  // the single blank after the height
+    if (data_.size() < pos_ || data_.size() - pos_ < rowBytes * height) {
+      *error = "the bitmap data is truncated";
+      return false;
+    }
+    for (uint32_t y = 0; y < height; ++y) {
+      for (uint32_t x = 0; x < width; ++x) {
+        unsigned char byte = static_cast<unsigned char>(data_[pos_ + y * rowBytes + x / 8]);
+        (*out)[static_cast<size_t>(y) * width + x] = (byte & (0x80 >> (x % 8))) ? 0 : '\xFF';
+      }
+    }
+    return true;
+  }
+
+  // The digits 0 and 1 (1 black), blanks between them optional.
+  bool ReadPlainBitmap(std::string* out, std::string* error) {
+    for (char& sample : *out) {
+      SkipBlanks();
+      if (pos_ >= data_.size() || (data_[pos_] != '0' && data_[pos_] != '1')) {
         *error = "the bitmap data is truncated";
         return false;
       }
-      for (uint32_t y = 0; y < height; ++y) {
-        for (uint32_t x = 0; x < width; ++x) {
-          unsigned char byte = static_cast<unsigned char>(data_[pos_ + y * rowBytes + x / 8]);
-          out[static_cast<size_t>(y) * width + x] = (byte & (0x80 >> (x % 8))) ? 0 : '\xFF';
-        }
-      }
-      return true;
+      sample = data_[pos_++] == '1' ? 0 : '\xFF';
     }
-    for (char& sample : out) {
+    return true;
+  }
+
+  // Decimal samples up to maxValue, scaled to 0..255.
+  bool ReadPlainSamples(uint32_t maxValue, std::string* out, std::string* error) {
+    for (char& sample : *out) {
       uint32_t value = 0;
-      if (kind == '1') {
-        SkipBlanks();
-        if (pos_ >= data_.size() || (data_[pos_] != '0' && data_[pos_] != '1')) {
-          *error = "the bitmap data is truncated";
-          return false;
-        }
-        sample = data_[pos_++] == '1' ? 0 : '\xFF';
-        continue;
-      }
       if (!Number(&value) || value > maxValue) {
         *error = "the image data is truncated or bad";
         return false;
@@ -77,7 +97,6 @@ class NetpbmParser {
     return true;
   }
 
- private:
   void SkipBlanks() {
     while (pos_ < data_.size()) {
       char c = data_[pos_];

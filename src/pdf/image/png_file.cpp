@@ -43,16 +43,8 @@ bool LoadPng(const std::string& path, ImageSize* size, Pixels* pixels, std::stri
     *error = png.message;
     return false;
   }
-  pixels->width = static_cast<int>(png.width);
-  pixels->height = static_cast<int>(png.height);
-  pixels->channels = channels;
-  pixels->color.resize(count * channels);
-  if (alpha) pixels->alpha.resize(count);
-  for (size_t i = 0; i < count; ++i) {
-    const unsigned char* in = &buffer[i * step];
-    std::memcpy(&pixels->color[i * channels], in, channels);
-    if (alpha) pixels->alpha[i] = static_cast<char>(in[channels]);
-  }
+  StoreInterleaved(buffer.data(), static_cast<int>(png.width), static_cast<int>(png.height),
+                   channels, alpha, pixels);
   return true;
 }
 

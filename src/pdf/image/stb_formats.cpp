@@ -1,7 +1,6 @@
 #include "pdf/image/stb_formats.h"
 
 #include <cstdint>
-#include <cstring>
 #include <string>
 
 #include "pdf/image/netpbm_file.h"
@@ -60,19 +59,9 @@ bool LoadWithStb(const std::string& path, ImageSize* size, Pixels* pixels, std::
     *error = stbi_failure_reason() ? stbi_failure_reason() : "cannot decode the image";
     return false;
   }
+  // stb_image gives gray, gray and alpha, RGB or RGBA.
   bool alpha = components == 2 || components == 4;
-  int channels = components >= 3 ? 3 : 1;
-  size_t count = static_cast<size_t>(width) * height;
-  pixels->width = width;
-  pixels->height = height;
-  pixels->channels = channels;
-  pixels->color.resize(count * channels);
-  if (alpha) pixels->alpha.resize(count);
-  for (size_t i = 0; i < count; ++i) {
-    const stbi_uc* in = decoded + i * components;
-    std::memcpy(&pixels->color[i * channels], in, channels);
-    if (alpha) pixels->alpha[i] = static_cast<char>(in[channels]);
-  }
+  StoreInterleaved(decoded, width, height, components >= 3 ? 3 : 1, alpha, pixels);
   stbi_image_free(decoded);
   return true;
 }

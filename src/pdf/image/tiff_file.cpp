@@ -23,6 +23,29 @@ int TiffError(TIFF*, void* client, const char*, const char* format, va_list args
 
 int TiffQuiet(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 
+// Splits ABGR words into colour (gray: the red sample) and, with alpha, a
+// soft mask. libtiff hands out premultiplied colour; a soft mask wants it
+// plain.
+void StoreRaster(const std::vector<uint32_t>& raster, bool gray, bool alpha, Pixels* pixels) {
+  pixels->color.resize(raster.size() * pixels->channels);
+  if (alpha) pixels->alpha.resize(raster.size());
+  char* out = &pixels->color[0];
+  for (size_t i = 0; i < raster.size(); ++i) {
+    uint32_t abgr = raster[i];
+    unsigned a = TIFFGetA(abgr);
+    unsigned rgb[3] = {TIFFGetR(abgr), TIFFGetG(abgr), TIFFGetB(abgr)};
+    if (alpha && a > 0 && a < 255) {
+      for (unsigned& c : rgb) c = std::min(255u, (c * 255 + a / 2) / a);
+    }
+    if (alpha) pixels->alpha[i] = static_cast<char>(a);
+    if (gray) {
+      *out++ = static_cast<char>(rgb[0]);
+    } else {
+      for (unsigned c : rgb) *out++ = static_cast<char>(c);
+    }
+  }
+}
+
 class TiffReader {
  public:
   explicit TiffReader(const std::string& path) {
@@ -87,51 +110,48 @@ class TiffReader {
   bool Read(int index, Pixels* pixels) {
     uint32_t width = 0, height = 0;
     if (!Select(index, &width, &height)) return false;
+    std::vector<uint32_t> raster;
+    if (!ReadRaster(width, height, &raster)) return false;
+    bool gray = false, alpha = false;
+    Layout(&gray, &alpha);
+    pixels->width = static_cast<int>(width);
+    pixels->height = static_cast<int>(height);
+    pixels->channels = gray ? 1 : 3;
+    StoreRaster(raster, gray, alpha, pixels);
+    return true;
+  }
+
+ private:
+  // libtiff's RGBA interface decodes every photometric and compression it
+  // knows into ABGR words, rows top to bottom.
+  bool ReadRaster(uint32_t width, uint32_t height, std::vector<uint32_t>* raster) {
     char message[1024] = "";
     if (!TIFFRGBAImageOK(tiff_, message)) {
       if (error_.empty()) error_ = message;
       return false;
     }
-    std::vector<uint32_t> raster(static_cast<size_t>(width) * height);
-    if (!TIFFReadRGBAImageOriented(tiff_, width, height, raster.data(), ORIENTATION_TOPLEFT, 1)) {
+    raster->resize(static_cast<size_t>(width) * height);
+    if (!TIFFReadRGBAImageOriented(tiff_, width, height, raster->data(), ORIENTATION_TOPLEFT, 1)) {
       if (error_.empty()) error_ = "cannot decode the TIFF image";
       return false;
     }
+    return true;
+  }
+
+  // Gray when the samples but the extra ones are one gray sample; alpha when
+  // the first extra sample is alpha.
+  void Layout(bool* gray, bool* alpha) {
     uint16_t photometric = PHOTOMETRIC_RGB, samples = 1, extraCount = 0;
     uint16_t* extraTypes = nullptr;
     TIFFGetFieldDefaulted(tiff_, TIFFTAG_PHOTOMETRIC, &photometric);
     TIFFGetFieldDefaulted(tiff_, TIFFTAG_SAMPLESPERPIXEL, &samples);
     TIFFGetFieldDefaulted(tiff_, TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes);
-    bool gray = (photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE) &&
-                samples - extraCount <= 1;
-    bool alpha =
-        extraCount > 0 && extraTypes &&
-        (extraTypes[0] == EXTRASAMPLE_ASSOCALPHA || extraTypes[0] == EXTRASAMPLE_UNASSALPHA);
-    pixels->width = static_cast<int>(width);
-    pixels->height = static_cast<int>(height);
-    pixels->channels = gray ? 1 : 3;
-    pixels->color.resize(raster.size() * pixels->channels);
-    if (alpha) pixels->alpha.resize(raster.size());
-    char* out = &pixels->color[0];
-    for (size_t i = 0; i < raster.size(); ++i) {
-      uint32_t abgr = raster[i];
-      unsigned a = TIFFGetA(abgr);
-      unsigned rgb[3] = {TIFFGetR(abgr), TIFFGetG(abgr), TIFFGetB(abgr)};
-      // libtiff hands out premultiplied colour; a soft mask wants it plain.
-      if (alpha && a > 0 && a < 255) {
-        for (unsigned& c : rgb) c = std::min(255u, (c * 255 + a / 2) / a);
-      }
-      if (alpha) pixels->alpha[i] = static_cast<char>(a);
-      if (gray) {
-        *out++ = static_cast<char>(rgb[0]);
-      } else {
-        for (unsigned c : rgb) *out++ = static_cast<char>(c);
-      }
-    }
-    return true;
+    *gray = (photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE) &&
+            samples - extraCount <= 1;
+    *alpha = extraCount > 0 && extraTypes &&
+             (extraTypes[0] == EXTRASAMPLE_ASSOCALPHA || extraTypes[0] == EXTRASAMPLE_UNASSALPHA);
   }
 
- private:
   TIFF* tiff_ = nullptr;
   std::string error_;
 };
