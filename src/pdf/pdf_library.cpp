@@ -15,7 +15,7 @@
 
 #include "config/log.h"
 #include "pdf/image/image.h"
-#include "pdf/page_copy.h"
+#include "pdf/qpdf_document.h"
 #include "platform/platform.h"
 
 namespace {

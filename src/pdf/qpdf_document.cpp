@@ -1,4 +1,4 @@
-#include "pdf/page_copy.h"
+#include "pdf/qpdf_document.h"
 
 #include <cstdlib>
 #include <memory>
