@@ -8,16 +8,12 @@
 
 #include "platform/platform.h"
 
-int CopyAllPages(QPDF& from, QPDF& to, int before, std::vector<QPDFObjectHandle>* added) {
-  QPDFPageDocumentHelper toPages(to);
-  std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(from).getAllPages();
-  const std::vector<QPDFObjectHandle>& target = to.getAllPages();
-  bool insert = before >= 0 && static_cast<size_t>(before) < target.size();
-  QPDFObjectHandle ref = insert ? target[before] : QPDFObjectHandle();
+namespace {
 
-  // qpdf copies a reference to a page that has not been copied yet as null,
-  // so a link to a later page would lose its target. The annotations are
-  // therefore taken off the source pages and copied once all pages are in.
+// qpdf copies a reference to a page that has not been copied yet as null,
+// so a link to a later page would lose its target. The annotations are
+// therefore taken off the source pages and copied once all pages are in.
+std::vector<QPDFObjectHandle> DetachAnnotations(std::vector<QPDFPageObjectHelper>& pages) {
   std::vector<QPDFObjectHandle> annots(pages.size());
   for (size_t i = 0; i < pages.size(); ++i) {
     QPDFObjectHandle page = pages[i].getObjectHandle();
@@ -26,31 +22,42 @@ int CopyAllPages(QPDF& from, QPDF& to, int before, std::vector<QPDFObjectHandle>
       page.removeKey("/Annots");
     }
   }
-  auto restoreAnnots = [&]() {
-    for (size_t i = 0; i < pages.size(); ++i) {
-      if (annots[i].isInitialized()) pages[i].getObjectHandle().replaceKey("/Annots", annots[i]);
-    }
-  };
+  return annots;
+}
 
+void RestoreAnnotations(std::vector<QPDFPageObjectHelper>& pages,
+                        const std::vector<QPDFObjectHandle>& annots) {
+  for (size_t i = 0; i < pages.size(); ++i) {
+    if (annots[i].isInitialized()) pages[i].getObjectHandle().replaceKey("/Annots", annots[i]);
+  }
+}
+
+// Returns the copies, in the order of `pages`.
+std::vector<QPDFObjectHandle> AddPages(std::vector<QPDFPageObjectHelper>& pages, QPDF& to,
+                                       int before, std::vector<QPDFObjectHandle>* added) {
+  QPDFPageDocumentHelper toPages(to);
+  const std::vector<QPDFObjectHandle>& target = to.getAllPages();
+  bool insert = before >= 0 && static_cast<size_t>(before) < target.size();
+  QPDFObjectHandle ref = insert ? target[before] : QPDFObjectHandle();
   std::vector<QPDFObjectHandle> copies;
   copies.reserve(pages.size());
-  try {
-    for (size_t i = 0; i < pages.size(); ++i) {
-      if (insert) {
-        toPages.addPageAt(pages[i], true, QPDFPageObjectHelper(ref));
-        copies.push_back(to.getAllPages()[before + i]);
-      } else {
-        toPages.addPage(pages[i], false);
-        copies.push_back(to.getAllPages().back());
-      }
-      if (added) added->push_back(copies.back());
+  for (size_t i = 0; i < pages.size(); ++i) {
+    if (insert) {
+      toPages.addPageAt(pages[i], true, QPDFPageObjectHelper(ref));
+      copies.push_back(to.getAllPages()[before + i]);
+    } else {
+      toPages.addPage(pages[i], false);
+      copies.push_back(to.getAllPages().back());
     }
-  } catch (...) {
-    restoreAnnots();
-    throw;
+    if (added) added->push_back(copies.back());
   }
-  restoreAnnots();
+  return copies;
+}
 
+// Form fields join the AcroForm of `to`; other annotations are copied as
+// they are.
+void CopyAnnotations(QPDF& from, QPDF& to, std::vector<QPDFPageObjectHelper>& pages,
+                     std::vector<QPDFObjectHandle>& annots, std::vector<QPDFObjectHandle>& copies) {
   QPDFAcroFormDocumentHelper fromForms(from);
   std::unique_ptr<QPDFAcroFormDocumentHelper> toForms;
   for (size_t i = 0; i < pages.size(); ++i) {
@@ -64,6 +71,22 @@ int CopyAllPages(QPDF& from, QPDF& to, int before, std::vector<QPDFObjectHandle>
       copies[i].replaceKey("/Annots", to.copyForeignObject(list));
     }
   }
+}
+
+}  // namespace
+
+int CopyAllPages(QPDF& from, QPDF& to, int before, std::vector<QPDFObjectHandle>* added) {
+  std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(from).getAllPages();
+  std::vector<QPDFObjectHandle> annots = DetachAnnotations(pages);
+  std::vector<QPDFObjectHandle> copies;
+  try {
+    copies = AddPages(pages, to, before, added);
+  } catch (...) {
+    RestoreAnnotations(pages, annots);
+    throw;
+  }
+  RestoreAnnotations(pages, annots);
+  CopyAnnotations(from, to, pages, annots, copies);
   return static_cast<int>(copies.size());
 }
 
