@@ -1,14 +1,13 @@
 #include "pdf/pdf_merger.h"
 
 #include <cctype>
-#include <cmath>
-#include <cstdlib>
 #include <string>
 
 #include "config/command_options.h"
 #include "config/log.h"
 #include "pdf/page_geometry.h"
 #include "pdf/pdf_library.h"
+#include "pdf/version_text.h"
 
 namespace {
 
@@ -76,13 +75,9 @@ void AddImagePages(PDF* pdf, const std::string& path) {
 }  // namespace
 
 int PDFVersionCode(const char* version) {
-  char* end = nullptr;
-  double number = strtod(version, &end);
-  if (end == version) return 7;
-  for (int minor = 1; minor <= 6; ++minor) {
-    if (std::fabs(number - (1.0 + minor / 10.0)) < 1e-9) return minor;
-  }
-  return 7;
+  int major = 0, minor = 0;
+  bool read = ParseVersionText(version ? version : "", &major, &minor);
+  return read && major == 1 && minor >= 1 && minor <= 6 ? minor : 7;
 }
 
 int PDFMerger(std::vector<std::string>& inputs, const char* output, const CommandOptions* options) {

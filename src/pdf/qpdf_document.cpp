@@ -6,6 +6,7 @@
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include "pdf/version_text.h"
 #include "platform/platform.h"
 
 namespace {
@@ -91,18 +92,8 @@ int CopyAllPages(QPDF& from, QPDF& to, int before, std::vector<QPDFObjectHandle>
 }
 
 PDFVersion ParsePdfVersion(const std::string& text, int extensionLevel) {
-  size_t dot = text.find('.');
-  if (dot == 0 || dot == std::string::npos || dot + 1 >= text.size()) return PDFVersion(1, 3);
   int major = 0, minor = 0;
-  for (size_t i = 0; i < dot; ++i) {
-    if (text[i] < '0' || text[i] > '9' || major > 100) return PDFVersion(1, 3);
-    major = major * 10 + (text[i] - '0');
-  }
-  for (size_t i = dot + 1; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    if (minor > 100) return PDFVersion(1, 3);
-    minor = minor * 10 + (text[i] - '0');
-  }
-  if (text[dot + 1] < '0' || text[dot + 1] > '9') return PDFVersion(1, 3);
+  if (!ParseVersionText(text, &major, &minor)) return PDFVersion(1, 3);
   return PDFVersion(major, minor, extensionLevel);
 }
 

@@ -33,8 +33,8 @@ struct PdfWriteOptions {
   bool staticId = false;      ///< fixed /ID for byte-stable output
 };
 
-/// Parses a header version such as "1.7" (what QPDF::getPDFVersion gives).
-/// Unreadable text gives 1.3.
+/// Parses a header version such as "1.7" (what QPDF::getPDFVersion gives) by
+/// ParseVersionText. Unreadable text gives 1.3.
 PDFVersion ParsePdfVersion(const std::string& text, int extensionLevel);
 
 /// True when the environment asks for a fixed /ID (TARVELIN_STATIC_PDF_ID set,

@@ -66,7 +66,10 @@ TEST(PDFVersionCodeTest, MapsVersionTexts) {
   EXPECT_EQ(1, PDFVersionCode("1.1"));
   EXPECT_EQ(4, PDFVersionCode("1.4"));
   EXPECT_EQ(6, PDFVersionCode("1.6"));
-  for (const char* other : {"1.7", "2.0", "abc", "1.45"}) EXPECT_EQ(7, PDFVersionCode(other));
+  for (const char* other : {"1.7", "2.0", "abc", "1.45", "", "1.", ".4"}) {
+    EXPECT_EQ(7, PDFVersionCode(other)) << other;
+  }
+  EXPECT_EQ(7, PDFVersionCode(nullptr));
 }
 
 TEST_F(MergerTest, PdfsOfThreeAndTwoPagesInListOrder) {
