@@ -1,10 +1,10 @@
 #include "pdf/pdf_merger.h"
 
-#include <cctype>
 #include <string>
 
 #include "config/command_options.h"
 #include "config/log.h"
+#include "pdf/file_kind.h"
 #include "pdf/page_geometry.h"
 #include "pdf/pdf_library.h"
 #include "pdf/version_text.h"
@@ -13,15 +13,6 @@ namespace {
 
 const char kDefaultProducer[] = "Quorvel Virtual PDFPrinter (https://www.quorvel.com)";
 const char kDefaultCreator[] = "Quorvel Virtual PDFPrinter, Build: Jun 24 2019";
-
-std::string LowerExtension(const std::string& path) {
-  size_t slash = path.find_last_of("/\\");
-  size_t dot = path.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-  std::string ext = path.substr(dot);
-  for (char& c : ext) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-  return ext;
-}
 
 void SetDocumentInformation(PDF* pdf, const CommandOptions* o) {
   pdfSetDocInfoA(pdf, 3, o->producer[0] ? o->producer : kDefaultProducer);
@@ -108,8 +99,8 @@ int PDFMerger(std::vector<std::string>& inputs, const char* output, const Comman
   int n = 0;
   for (const std::string& path : list) {
     OutLog("PDFMerger, Page #%d, %s\n", ++n, path.c_str());
-    std::string ext = LowerExtension(path);
-    if (ext == ".pdf") {
+    std::string ext = FileExtension(path);
+    if (ExtensionIs(ext.c_str(), ".pdf")) {
       // A PDF that cannot be imported would be missing from the output; the
       // first one is the earlier output itself, so writing without it would
       // lose every page printed before.
@@ -119,7 +110,7 @@ int PDFMerger(std::vector<std::string>& inputs, const char* output, const Comman
       }
     } else if (IsImageFileExt(ext.c_str())) {
       AddImagePages(pdf, path);
-    } else if (ext == ".emf" || ext == ".wmf") {
+    } else if (ExtensionIs(ext.c_str(), ".emf") || ExtensionIs(ext.c_str(), ".wmf")) {
       OutLog("[ERROR] metafile pages are not supported yet: %s\n", path.c_str());
     }
   }
