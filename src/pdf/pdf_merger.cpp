@@ -77,14 +77,12 @@ int PDFMerger(std::vector<std::string>& inputs, const char* output, const Comman
   if (list.empty()) return 0;
 
   OutLog("Loading PDFMerger functions...\n");
-  PDF* pdf = pdfNewPDF();
-  if (!pdf) return 0;
+  PDFInstance instance(pdfNewPDF());
+  if (!instance) return 0;
+  PDF* pdf = instance.get();
   OutLog("PDFMerger 1111\n");
   pdfSetOnErrorProc(pdf, nullptr, OnPDFError);
-  if (!pdfCreateNewPDFA(pdf, output)) {
-    pdfDeletePDF(pdf);
-    return 0;
-  }
+  if (!pdfCreateNewPDFA(pdf, output)) return 0;
   OutLog("PDFMerger 1112\n");
   pdfSetImportFlags(pdf, 0x8FFFFFFE);
   pdfSetPageCoords(pdf, 1);
@@ -125,7 +123,7 @@ int PDFMerger(std::vector<std::string>& inputs, const char* output, const Comman
     OutLog("[ERROR] PDFMerger left \"%s\" unchanged: an input could not be imported.\n", output);
   }
   OutLog("We will delete PDF instance...\n");
-  pdfDeletePDF(pdf);
+  instance.reset();
   OutLog("Exit PDFMerger function.\n");
   return written ? 1 : 0;
 }

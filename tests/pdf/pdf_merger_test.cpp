@@ -86,6 +86,13 @@ TEST_F(MergerTest, PdfsOfThreeAndTwoPagesInListOrder) {
   EXPECT_NE(std::string::npos,
             log.find("[ImportPDF] GetPDFPageCount=3 (NextPage=4) before import '" + b));
   EXPECT_NE(std::string::npos, log.find("PDFMerger, Page #2, " + program.Join("notes.txt")));
+  size_t at = 0;
+  for (const char* line :
+       {"We will insert bookmarks to PDF file...\n", "We will close PDF file...\n",
+        "We will delete PDF instance...\n", "Exit PDFMerger function.\n"}) {
+    at = log.find(line, at);
+    EXPECT_NE(std::string::npos, at) << line;
+  }
   EXPECT_EQ("1.4", Version());
   EXPECT_EQ("T\xc3\xbctel", Info("/Title"));
   EXPECT_EQ("Quorvel Virtual PDFPrinter (https://www.quorvel.com)", Info("/Producer"));
