@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "pdf/page_copy.h"
+#include "pdf/qpdf_document.h"
 
 namespace {
 

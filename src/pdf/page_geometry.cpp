@@ -1,8 +1,6 @@
 #include "pdf/page_geometry.h"
 
-#include <cctype>
-#include <cstring>
-
+#include "pdf/file_kind.h"
 #include "pdf/pdf_library.h"
 #include "platform/platform.h"
 
@@ -10,15 +8,8 @@ bool IsImageFileExt(const char* ext) {
   static const char* const kImageExts[] = {".bmp", ".gif", ".jpg", ".jpeg", ".jp2", ".j2k",
                                            ".jpc", ".jpx", ".pbm", ".pgm",  ".pnm", ".ppm",
                                            ".png", ".psd", ".tif", ".tiff"};
-  if (!ext || !*ext) return false;
   for (const char* known : kImageExts) {
-    size_t i = 0;
-    while (known[i] && ext[i] &&
-           std::tolower(static_cast<unsigned char>(ext[i])) ==
-               static_cast<unsigned char>(known[i])) {
-      ++i;
-    }
-    if (!known[i] && !ext[i]) return true;
+    if (ExtensionIs(ext, known)) return true;
   }
   return false;
 }

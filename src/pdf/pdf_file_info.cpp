@@ -7,14 +7,18 @@
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <vector>
 
-int GetPDFFilePageCount(const char* path) {
-  if (!path || !*path) return -1;
+int GetPDFFilePageCount(const char* path, std::string* error) {
+  if (!path || !*path) {
+    if (error) *error = "no file name";
+    return -1;
+  }
   try {
     QPDF pdf;
     pdf.setSuppressWarnings(true);
     pdf.processFile(path);
     return static_cast<int>(pdf.getAllPages().size());
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    if (error) *error = e.what();
     return -1;
   }
 }

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 /// A document under construction (opaque).
 struct PDF;
@@ -35,6 +36,13 @@ PDF* pdfNewPDF();
 /// Frees the instance. Without a successful pdfCloseFile nothing is written:
 /// the output file stays as it was and no temporary file is left.
 void pdfDeletePDF(PDF* pdf);
+/// Calls pdfDeletePDF, for owners of an instance.
+struct PDFDeleter {
+  void operator()(PDF* pdf) const { pdfDeletePDF(pdf); }
+};
+/// An instance that is freed when its owner goes out of scope.
+using PDFInstance = std::unique_ptr<PDF, PDFDeleter>;
+
 /// Installs the error callback (nullptr: problems are not reported).
 int pdfSetOnErrorProc(PDF* pdf, const void* data, TErrorProc proc);
 

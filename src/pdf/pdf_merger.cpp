@@ -1,28 +1,18 @@
 #include "pdf/pdf_merger.h"
 
-#include <cctype>
-#include <cmath>
-#include <cstdlib>
 #include <string>
 
 #include "config/command_options.h"
 #include "config/log.h"
+#include "pdf/file_kind.h"
 #include "pdf/page_geometry.h"
 #include "pdf/pdf_library.h"
+#include "pdf/version_text.h"
 
 namespace {
 
 const char kDefaultProducer[] = "Quorvel Virtual PDFPrinter (https://www.quorvel.com)";
 const char kDefaultCreator[] = "Quorvel Virtual PDFPrinter, Build: Jun 24 2019";
-
-std::string LowerExtension(const std::string& path) {
-  size_t slash = path.find_last_of("/\\");
-  size_t dot = path.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-  std::string ext = path.substr(dot);
-  for (char& c : ext) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-  return ext;
-}
 
 void SetDocumentInformation(PDF* pdf, const CommandOptions* o) {
   pdfSetDocInfoA(pdf, 3, o->producer[0] ? o->producer : kDefaultProducer);
@@ -76,13 +66,9 @@ void AddImagePages(PDF* pdf, const std::string& path) {
 }  // namespace
 
 int PDFVersionCode(const char* version) {
-  char* end = nullptr;
-  double number = strtod(version, &end);
-  if (end == version) return 7;
-  for (int minor = 1; minor <= 6; ++minor) {
-    if (std::fabs(number - (1.0 + minor / 10.0)) < 1e-9) return minor;
-  }
-  return 7;
+  int major = 0, minor = 0;
+  bool read = ParseVersionText(version ? version : "", &major, &minor);
+  return read && major == 1 && minor >= 1 && minor <= 6 ? minor : 7;
 }
 
 int PDFMerger(std::vector<std::string>& inputs, const char* output, const CommandOptions* options) {
@@ -91,14 +77,12 @@ int PDFMerger(std::vector<std::string>& inputs, const char* output, const Comman
   if (list.empty()) return 0;
 
   OutLog("Loading PDFMerger functions...\n");
-  PDF* pdf = pdfNewPDF();
-  if (!pdf) return 0;
+  PDFInstance instance(pdfNewPDF());
+  if (!instance) return 0;
+  PDF* pdf = instance.get();
   OutLog("PDFMerger 1111\n");
   pdfSetOnErrorProc(pdf, nullptr, OnPDFError);
-  if (!pdfCreateNewPDFA(pdf, output)) {
-    pdfDeletePDF(pdf);
-    return 0;
-  }
+  if (!pdfCreateNewPDFA(pdf, output)) return 0;
   OutLog("PDFMerger 1112\n");
   pdfSetImportFlags(pdf, 0x8FFFFFFE);
   pdfSetPageCoords(pdf, 1);
@@ -113,8 +97,8 @@ int PDFMerger(std::vector<std::string>& inputs, const char* output, const Comman
   int n = 0;
   for (const std::string& path : list) {
     OutLog("PDFMerger, Page #%d, %s\n", ++n, path.c_str());
-    std::string ext = LowerExtension(path);
-    if (ext == ".pdf") {
+    std::string ext = FileExtension(path);
+    if (ExtensionIs(ext.c_str(), ".pdf")) {
       // A PDF that cannot be imported would be missing from the output; the
       // first one is the earlier output itself, so writing without it would
       // lose every page printed before.
@@ -124,7 +108,7 @@ int PDFMerger(std::vector<std::string>& inputs, const char* output, const Comman
       }
     } else if (IsImageFileExt(ext.c_str())) {
       AddImagePages(pdf, path);
-    } else if (ext == ".emf" || ext == ".wmf") {
+    } else if (ExtensionIs(ext.c_str(), ".emf") || ExtensionIs(ext.c_str(), ".wmf")) {
       OutLog("[ERROR] metafile pages are not supported yet: %s\n", path.c_str());
     }
   }
@@ -139,7 +123,7 @@ int PDFMerger(std::vector<std::string>& inputs, const char* output, const Comman
     OutLog("[ERROR] PDFMerger left \"%s\" unchanged: an input could not be imported.\n", output);
   }
   OutLog("We will delete PDF instance...\n");
-  pdfDeletePDF(pdf);
+  instance.reset();
   OutLog("Exit PDFMerger function.\n");
   return written ? 1 : 0;
 }

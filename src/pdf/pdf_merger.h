@@ -14,6 +14,7 @@ struct CommandOptions;
 /// write fails. Image pages that cannot be made are skipped.
 int PDFMerger(std::vector<std::string>& inputs, const char* output, const CommandOptions* options);
 
-/// The PDF version code (1..7) for a version text: 1.1 gives 1 ... 1.6 gives
-/// 6; anything else, 1.7 among them, gives 7.
+/// The PDF version code (1..7) for a version text read by ParseVersionText:
+/// 1.1 gives 1 ... 1.6 gives 6; anything else (1.7, 2.0, 1.45, text that is
+/// no version, nullptr) gives 7.
 int PDFVersionCode(const char* version);

@@ -157,6 +157,34 @@ TEST_F(PdfLibraryTest, ImportKeepsRotationCropBoxAndLinks) {
   EXPECT_EQ("https://x.test/", annots.getArrayItem(1).getKey("/A").getKey("/URI").getUTF8Value());
 }
 
+TEST_F(PdfLibraryTest, ImportBeforeAPageInsertsThere) {
+  Import(MakePdf("a.pdf", {"A1", "A2"}));
+  ASSERT_EQ(0, pdfOpenImportFileA(pdf_, MakePdf("b.pdf", {"B1", "B2"}).c_str(), 0, nullptr));
+  EXPECT_EQ(4, pdfImportPDFFile(pdf_, 2, 1.0, 1.0));
+  CloseAndRead();
+  EXPECT_EQ((std::vector<std::string>{"A1", "B1", "B2", "A2"}), PageTexts(out_));
+}
+
+TEST_F(PdfLibraryTest, ImportedFormFieldsJoinTheForm) {
+  TestPdfOptions options;
+  options.edit = [](QPDF& doc) {
+    QPDFObjectHandle field = doc.makeIndirectObject(QPDFObjectHandle::parse(
+        "<< /Type /Annot /Subtype /Widget /FT /Tx /T (name) /Rect [10 10 100 30] >>"));
+    QPDFObjectHandle page = doc.getAllPages()[0];
+    page.replaceKey("/Annots", QPDFObjectHandle::newArray({field}));
+    doc.getRoot().replaceKey("/AcroForm", QPDFObjectHandle::parse("<< /Fields [] >>"));
+    doc.getRoot().getKey("/AcroForm").getKey("/Fields").appendItem(field);
+  };
+  Import(MakePdf("a.pdf", {"A1"}));
+  Import(MakePdf("b.pdf", {"B1"}, options));
+  CloseAndRead();
+  QPDFObjectHandle fields = doc_.getRoot().getKey("/AcroForm").getKey("/Fields");
+  ASSERT_TRUE(fields.isArray());
+  ASSERT_EQ(1, fields.getArrayNItems());
+  QPDFObjectHandle page = doc_.getAllPages()[1];
+  EXPECT_EQ(page.getKey("/Annots").getArrayItem(0).getObjGen(), fields.getArrayItem(0).getObjGen());
+}
+
 TEST_F(PdfLibraryTest, BadInputAndOutputAreReported) {
   EXPECT_EQ(0, pdfCreateNewPDFA(pdf_, dir_.Join("missing/out.pdf").c_str()));
   EXPECT_EQ(0, pdfCreateNewPDFA(pdf_, dir_.path().c_str()));

@@ -5,16 +5,39 @@
 #include <iterator>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "config/command_options.h"
 #include "platform/platform.h"
+#include "support/install_copy.h"
 #include "support/make_image.h"
 #include "support/make_pdf.h"
 #include "support/program_folder.h"
 
 namespace {
+
+/// The colour pdftoppm gives page `page` (from 1) of a PDF, rendered to fit
+/// 64 x 64 pixels, at a quarter of its width and height: inside the
+/// upper-left pixel of a 2 x 2 image that fills the page.
+TestRgb PagePixel(const std::string& pdf, int page) {
+  std::string number = std::to_string(page);
+  RunResult r =
+      RunProgram("/usr/bin/pdftoppm", {"-f", number, "-l", number, "-scale-to", "64", pdf});
+  std::istringstream in(r.stdoutText);
+  std::string magic;
+  size_t width = 0, height = 0, maxValue = 0;
+  in >> magic >> width >> height >> maxValue;
+  size_t at = static_cast<size_t>(in.tellg()) + 1 + ((height / 4) * width + width / 4) * 3;
+  if (magic != "P6" || maxValue != 255 || r.stdoutText.size() < at + 3) {
+    ADD_FAILURE() << "pdftoppm gave no picture of page " << page << ": " << r.stderrText;
+    return TestRgb{1, 2, 3};
+  }
+  const char* pixel = &r.stdoutText[at];
+  return TestRgb{static_cast<unsigned char>(pixel[0]), static_cast<unsigned char>(pixel[1]),
+                 static_cast<unsigned char>(pixel[2])};
+}
 
 struct MergerTest : testing::Test {
   void SetUp() override {
@@ -43,7 +66,10 @@ TEST(PDFVersionCodeTest, MapsVersionTexts) {
   EXPECT_EQ(1, PDFVersionCode("1.1"));
   EXPECT_EQ(4, PDFVersionCode("1.4"));
   EXPECT_EQ(6, PDFVersionCode("1.6"));
-  for (const char* other : {"1.7", "2.0", "abc", "1.45"}) EXPECT_EQ(7, PDFVersionCode(other));
+  for (const char* other : {"1.7", "2.0", "abc", "1.45", "", "1.", ".4"}) {
+    EXPECT_EQ(7, PDFVersionCode(other)) << other;
+  }
+  EXPECT_EQ(7, PDFVersionCode(nullptr));
 }
 
 TEST_F(MergerTest, PdfsOfThreeAndTwoPagesInListOrder) {
@@ -60,6 +86,13 @@ TEST_F(MergerTest, PdfsOfThreeAndTwoPagesInListOrder) {
   EXPECT_NE(std::string::npos,
             log.find("[ImportPDF] GetPDFPageCount=3 (NextPage=4) before import '" + b));
   EXPECT_NE(std::string::npos, log.find("PDFMerger, Page #2, " + program.Join("notes.txt")));
+  size_t at = 0;
+  for (const char* line :
+       {"We will insert bookmarks to PDF file...\n", "We will close PDF file...\n",
+        "We will delete PDF instance...\n", "Exit PDFMerger function.\n"}) {
+    at = log.find(line, at);
+    EXPECT_NE(std::string::npos, at) << line;
+  }
   EXPECT_EQ("1.4", Version());
   EXPECT_EQ("T\xc3\xbctel", Info("/Title"));
   EXPECT_EQ("Quorvel Virtual PDFPrinter (https://www.quorvel.com)", Info("/Producer"));
@@ -74,32 +107,76 @@ TEST_F(MergerTest, PdfsOfThreeAndTwoPagesInListOrder) {
   EXPECT_EQ("A", Info("/Author"));
 }
 
-TEST_F(MergerTest, ImagePagesAreSizedToTheirImages) {
-  std::string tiff = program.Join("scan.TIF"), png = program.Join("logo.png");
-  std::string bigEndian = program.Join("mac.tif");
-  ASSERT_TRUE(WriteTestTiff(tiff, {{100, 200}, {300, 150}, {50, 50}}));
-  ASSERT_TRUE(WriteTestPng(png, 80, 60, 128));
-  ASSERT_TRUE(WriteTestTiff(bigEndian, {{70, 40}, {20, 90}}, true));
-  ASSERT_EQ(std::string("MM\0*", 4), ReadFileText(bigEndian).substr(0, 4));
-  std::vector<std::string> list{tiff, png, program.Join("broken.jpg"), bigEndian};
+// Every image format makes pages of its images' sizes that show their
+// colours the right way up: each hand-written 2 x 2 image has an upper row
+// unlike its lower row, and the pixel read lies in its upper-left pixel.
+TEST_F(MergerTest, ImagePagesShowTheirImagesAtTheirSizes) {
+  const TestRgb red{200, 30, 30}, blue{30, 30, 200}, green{30, 160, 60}, gray{128, 128, 128};
+  ASSERT_TRUE(WriteTestTiff(program.Join("scan.TIF"), {{100, 200}, {300, 150}, {50, 50}}));
+  ASSERT_TRUE(WriteTestPng(program.Join("logo.png"), 80, 60, 128));
   WriteFileText(program.Join("broken.jpg"), "\xff\xd8\xff garbage");
+  ASSERT_TRUE(WriteTestTiff(program.Join("mac.tif"), {{70, 40}, {20, 90}}, true));
+  ASSERT_EQ(std::string("MM\0*", 4), ReadFileText(program.Join("mac.tif")).substr(0, 4));
+  ASSERT_TRUE(WriteTestAdobeCmykJpeg(program.Join("adobe.jpg"), 16, 8, {0, 255, 255, 0}));
+  ASSERT_TRUE(WriteTestJpeg2000(program.Join("a.jp2"), 2, 2, red, blue, false));
+  ASSERT_TRUE(WriteTestJpeg2000(program.Join("a.j2k"), 2, 2, green, red, true));
+  WriteFileText(program.Join("a.bmp"), TestBmp(blue, red));
+  WriteFileText(program.Join("a.gif"), TestGif(green, blue));
+  WriteFileText(program.Join("a.psd"), TestPsd(red, green));
+  WriteFileText(program.Join("a.ppm"),
+                "P6\n2 2\n255\n\x1E\x1E\xC8\x1E\x1E\xC8\xC8\x1E\x1E\xC8\x1E\x1E");
+  WriteFileText(program.Join("a.pgm"), "P5 2 2 255\n\x40\x40\xC0\xC0");
+  WriteFileText(program.Join("a.pbm"), std::string("P4\n2 2\n\xC0\x00", 9));
+  const struct {
+    const char* file;
+    int width, height;
+    TestRgb color;  // of the upper-left pixel
+  } pages[] = {
+      {"scan.TIF", 100, 200, gray},
+      {"scan.TIF", 300, 150, gray},
+      {"scan.TIF", 50, 50, gray},
+      {"logo.png", 80, 60, {160, 160, 160}},  // 0x40 at half opacity on white
+      {"mac.tif", 70, 40, gray},
+      {"mac.tif", 20, 90, gray},
+      {"adobe.jpg", 16, 8, {237, 28, 36}},  // cyan 0, magenta and yellow 255, black 0
+      {"a.jp2", 2, 2, red},
+      {"a.j2k", 2, 2, green},
+      {"a.bmp", 2, 2, blue},
+      {"a.gif", 2, 2, green},
+      {"a.psd", 2, 2, red},
+      {"a.ppm", 2, 2, blue},
+      {"a.pgm", 2, 2, {64, 64, 64}},
+      {"a.pbm", 2, 2, {0, 0, 0}},
+  };
+  std::vector<std::string> list;
+  for (const char* name : {"scan.TIF", "logo.png", "broken.jpg", "mac.tif", "adobe.jpg", "a.jp2",
+                           "a.j2k", "a.bmp", "a.gif", "a.psd", "a.ppm", "a.pgm", "a.pbm"}) {
+    list.push_back(program.Join(name));
+  }
   EXPECT_EQ(1, PDFMerger(list, output.c_str(), &options));
   QPDF pdf;
   pdf.processFile(output.c_str());
-  std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();
-  const int sizes[][2] = {{100, 200}, {300, 150}, {50, 50}, {80, 60}, {70, 40}, {20, 90}};
-  ASSERT_EQ(std::size(sizes), pages.size());
-  for (size_t i = 0; i < pages.size(); ++i) {
-    QPDFObjectHandle::Rectangle box = pages[i].getMediaBox().getArrayAsRectangle();
-    EXPECT_EQ(sizes[i][0], box.urx - box.llx) << i;
-    EXPECT_EQ(sizes[i][1], box.ury - box.lly) << i;
+  std::vector<QPDFPageObjectHelper> made = QPDFPageDocumentHelper(pdf).getAllPages();
+  ASSERT_EQ(std::size(pages), made.size());
+  for (size_t i = 0; i < made.size(); ++i) {
+    SCOPED_TRACE(std::string(pages[i].file) + ", page " + std::to_string(i + 1));
+    QPDFObjectHandle::Rectangle box = made[i].getMediaBox().getArrayAsRectangle();
+    EXPECT_EQ(pages[i].width, box.urx - box.llx);
+    EXPECT_EQ(pages[i].height, box.ury - box.lly);
+    TestRgb shown = PagePixel(output, static_cast<int>(i + 1));
+    EXPECT_NEAR(pages[i].color.r, shown.r, 12);
+    EXPECT_NEAR(pages[i].color.g, shown.g, 12);
+    EXPECT_NEAR(pages[i].color.b, shown.b, 12);
   }
-  QPDFObjectHandle images = pages[3].getObjectHandle().getKey("/Resources").getKey("/XObject");
-  bool hasMask = false;
-  for (const std::string& key : images.getKeys()) {
-    hasMask = hasMask || images.getKey(key).getDict().hasKey("/SMask");
-  }
-  EXPECT_TRUE(hasMask);
+  auto images = [&made](size_t page) {
+    return made[page].getObjectHandle().getKey("/Resources").getKey("/XObject");
+  };
+  EXPECT_TRUE(images(3).getKey("/Im0").getDict().hasKey("/SMask"));
+  // A bare JPEG 2000 codestream goes in wrapped in a JP2 file.
+  std::shared_ptr<Buffer> j2k = images(8).getKey("/Im0").getRawStreamData();
+  EXPECT_EQ(
+      std::string("\0\0\0\x0CjP  \r\n\x87\n", 12),
+      std::string(reinterpret_cast<const char*>(j2k->getBuffer()), j2k->getSize()).substr(0, 12));
 }
 
 TEST_F(MergerTest, FailuresLeaveTheOutputAsItWas) {

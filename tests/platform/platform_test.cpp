@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "pdf/page_copy.h"
+#include "pdf/qpdf_document.h"
 #include "platform/profile.h"
 #include "support/make_pdf.h"
 #include "support/sibling_links.h"

@@ -1,10 +1,13 @@
-// Small image files for tests, written with the image libraries themselves.
+// Small image files for tests: written with the image libraries themselves
+// where they write the format, by hand where the format is a few fixed fields.
 #pragma once
 
 #include <jpeglib.h>
+#include <openjpeg.h>
 #include <png.h>
 #include <tiffio.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -46,8 +49,10 @@ inline bool WriteTestPng(const std::string& path, int width, int height, unsigne
   return png_image_write_to_file(&image, path.c_str(), 0, pixels.data(), 0, nullptr) != 0;
 }
 
-/// Writes a gray baseline JPEG.
-inline bool WriteTestJpeg(const std::string& path, int width, int height) {
+/// Writes a baseline JPEG whose every pixel has the given samples (one per
+/// component of the colour space).
+inline bool WriteFlatJpeg(const std::string& path, int width, int height, J_COLOR_SPACE space,
+                          const std::vector<unsigned char>& pixel) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (!file) return false;
   jpeg_compress_struct cinfo;
@@ -57,11 +62,12 @@ inline bool WriteTestJpeg(const std::string& path, int width, int height) {
   jpeg_stdio_dest(&cinfo, file);
   cinfo.image_width = width;
   cinfo.image_height = height;
-  cinfo.input_components = 1;
-  cinfo.in_color_space = JCS_GRAYSCALE;
+  cinfo.input_components = static_cast<int>(pixel.size());
+  cinfo.in_color_space = space;
   jpeg_set_defaults(&cinfo);
   jpeg_start_compress(&cinfo, TRUE);
-  std::vector<unsigned char> row(width, 0x99);
+  std::vector<unsigned char> row;
+  for (int x = 0; x < width; ++x) row.insert(row.end(), pixel.begin(), pixel.end());
   while (cinfo.next_scanline < cinfo.image_height) {
     JSAMPROW rows[1] = {row.data()};
     jpeg_write_scanlines(&cinfo, rows, 1);
@@ -70,4 +76,134 @@ inline bool WriteTestJpeg(const std::string& path, int width, int height) {
   jpeg_destroy_compress(&cinfo);
   std::fclose(file);
   return true;
+}
+
+/// Writes a gray baseline JPEG.
+inline bool WriteTestJpeg(const std::string& path, int width, int height) {
+  return WriteFlatJpeg(path, width, height, JCS_GRAYSCALE, {0x99});
+}
+
+/// Writes a CMYK JPEG the way Adobe applications do: with an Adobe marker
+/// (libjpeg writes one for CMYK) and every sample inverted (255 - value).
+inline bool WriteTestAdobeCmykJpeg(const std::string& path, int width, int height,
+                                   const std::vector<unsigned char>& cmyk) {
+  std::vector<unsigned char> inverted;
+  for (unsigned char value : cmyk) inverted.push_back(static_cast<unsigned char>(255 - value));
+  return WriteFlatJpeg(path, width, height, JCS_CMYK, inverted);
+}
+
+/// An 8-bit RGB colour.
+struct TestRgb {
+  unsigned char r, g, b;
+};
+
+/// Writes a losslessly compressed RGB JPEG 2000 image, the upper half of its
+/// rows `top`, the rest `bottom`: a JP2 file, or a bare codestream.
+inline bool WriteTestJpeg2000(const std::string& path, int width, int height, TestRgb top,
+                              TestRgb bottom, bool codestream) {
+  opj_image_cmptparm_t parts[3];
+  std::memset(parts, 0, sizeof(parts));
+  for (opj_image_cmptparm_t& part : parts) {
+    part.dx = part.dy = 1;
+    part.w = static_cast<OPJ_UINT32>(width);
+    part.h = static_cast<OPJ_UINT32>(height);
+    part.prec = 8;
+  }
+  opj_image_t* image = opj_image_create(3, parts, OPJ_CLRSPC_SRGB);
+  if (!image) return false;
+  image->x1 = static_cast<OPJ_UINT32>(width);
+  image->y1 = static_cast<OPJ_UINT32>(height);
+  for (int i = 0; i < width * height; ++i) {
+    const TestRgb& c = i / width < height / 2 ? top : bottom;
+    image->comps[0].data[i] = c.r;
+    image->comps[1].data[i] = c.g;
+    image->comps[2].data[i] = c.b;
+  }
+  opj_cparameters_t parameters;
+  opj_set_default_encoder_parameters(&parameters);
+  parameters.numresolution = 1;  // more levels need a larger image
+  opj_codec_t* codec = opj_create_compress(codestream ? OPJ_CODEC_J2K : OPJ_CODEC_JP2);
+  opj_stream_t* stream = opj_stream_create_default_file_stream(path.c_str(), OPJ_FALSE);
+  bool ok = stream && opj_setup_encoder(codec, &parameters, image) &&
+            opj_start_compress(codec, image, stream) && opj_encode(codec, stream) &&
+            opj_end_compress(codec, stream);
+  if (stream) opj_stream_destroy(stream);
+  opj_destroy_codec(codec);
+  opj_image_destroy(image);
+  return ok;
+}
+
+/// `value` as `bytes` bytes, little-endian (TestLE) or big-endian (TestBE).
+inline std::string TestLE(uint64_t value, int bytes) {
+  std::string out;
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+  return out;
+}
+inline std::string TestBE(uint64_t value, int bytes) {
+  std::string out = TestLE(value, bytes);
+  return std::string(out.rbegin(), out.rend());
+}
+
+// The hand-written images below are 2 x 2 pixels: the upper row `top`, the
+// lower row `bottom`.
+
+/// A 24-bit BMP: rows bottom-up, each padded to 4 bytes.
+inline std::string TestBmp(TestRgb top, TestRgb bottom) {
+  std::string bmp = "BM";
+  // File size, reserved, offset of the pixels; the info header's size,
+  // width, height, planes, bits per pixel, compression (none), size of the
+  // pixels, pixels per metre across and down, colours used and important.
+  bmp += TestLE(70, 4) + TestLE(0, 4) + TestLE(54, 4) + TestLE(40, 4) + TestLE(2, 4) +
+         TestLE(2, 4) + TestLE(1, 2) + TestLE(24, 2) + TestLE(0, 4) + TestLE(16, 4) +
+         TestLE(2835, 4) + TestLE(2835, 4) + TestLE(0, 4) + TestLE(0, 4);
+  for (const TestRgb& c : {bottom, top}) {
+    for (int x = 0; x < 2; ++x) {
+      bmp += {static_cast<char>(c.b), static_cast<char>(c.g), static_cast<char>(c.r)};
+    }
+    bmp.append(2, '\0');
+  }
+  return bmp;
+}
+
+/// A GIF with a four-colour table (0 top, 1 bottom). Its LZW codes are all
+/// literals, with a clear code before each row so that the code width stays
+/// at three bits.
+inline std::string TestGif(TestRgb top, TestRgb bottom) {
+  std::string gif = "GIF89a";
+  // Width, height; a global table of 4 colours, background 0, square pixels.
+  gif += TestLE(2, 2) + TestLE(2, 2) + TestLE(0x81, 1) + TestLE(0, 1) + TestLE(0, 1);
+  for (const TestRgb& c : {top, bottom, TestRgb{0, 0, 0}, TestRgb{0, 0, 0}}) {
+    gif += {static_cast<char>(c.r), static_cast<char>(c.g), static_cast<char>(c.b)};
+  }
+  // The image: left, top, width, height, no local colour table.
+  gif += TestLE(0x2C, 1) + TestLE(0, 2) + TestLE(0, 2) + TestLE(2, 2) + TestLE(2, 2) + TestLE(0, 1);
+  const unsigned codes[] = {4, 0, 0, 4, 1, 1, 5};  // clear, top row, clear, bottom row, end
+  std::string data;
+  unsigned bits = 0, count = 0;
+  for (unsigned code : codes) {
+    bits |= code << count;
+    for (count += 3; count >= 8; count -= 8, bits >>= 8) data.push_back(static_cast<char>(bits));
+  }
+  if (count > 0) data.push_back(static_cast<char>(bits));
+  gif += '\x02';  // smallest code size
+  gif += static_cast<char>(data.size());
+  gif += data;
+  gif += {'\0', '\x3B'};  // end of the image data, end of the file
+  return gif;
+}
+
+/// An RGB PSD with no layers: only the composite image, planar and raw.
+inline std::string TestPsd(TestRgb top, TestRgb bottom) {
+  std::string psd = "8BPS";
+  // Version, 6 reserved bytes, channels, height, width, bits per channel,
+  // colour mode (RGB), three empty sections, compression (none).
+  psd += TestBE(1, 2) + TestBE(0, 6) + TestBE(3, 2) + TestBE(2, 4) + TestBE(2, 4) + TestBE(8, 2) +
+         TestBE(3, 2) + TestBE(0, 4) + TestBE(0, 4) + TestBE(0, 4) + TestBE(0, 2);
+  for (int channel = 0; channel < 3; ++channel) {
+    for (const TestRgb& c : {top, bottom}) {
+      unsigned char value = channel == 0 ? c.r : channel == 1 ? c.g : c.b;
+      psd.append(2, static_cast<char>(value));
+    }
+  }
+  return psd;
 }

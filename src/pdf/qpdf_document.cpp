@@ -1,4 +1,4 @@
-#include "pdf/page_copy.h"
+#include "pdf/qpdf_document.h"
 
 #include <cstdlib>
 #include <memory>
@@ -6,18 +6,15 @@
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include "pdf/version_text.h"
 #include "platform/platform.h"
 
-int CopyAllPages(QPDF& from, QPDF& to, int before, std::vector<QPDFObjectHandle>* added) {
-  QPDFPageDocumentHelper toPages(to);
-  std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(from).getAllPages();
-  const std::vector<QPDFObjectHandle>& target = to.getAllPages();
-  bool insert = before >= 0 && static_cast<size_t>(before) < target.size();
-  QPDFObjectHandle ref = insert ? target[before] : QPDFObjectHandle();
+namespace {
 
-  // qpdf copies a reference to a page that has not been copied yet as null,
-  // so a link to a later page would lose its target. The annotations are
-  // therefore taken off the source pages and copied once all pages are in.
+// qpdf copies a reference to a page that has not been copied yet as null,
+// so a link to a later page would lose its target. The annotations are
+// therefore taken off the source pages and copied once all pages are in.
+std::vector<QPDFObjectHandle> DetachAnnotations(std::vector<QPDFPageObjectHelper>& pages) {
   std::vector<QPDFObjectHandle> annots(pages.size());
   for (size_t i = 0; i < pages.size(); ++i) {
     QPDFObjectHandle page = pages[i].getObjectHandle();
@@ -26,31 +23,42 @@ int CopyAllPages(QPDF& from, QPDF& to, int before, std::vector<QPDFObjectHandle>
       page.removeKey("/Annots");
     }
   }
-  auto restoreAnnots = [&]() {
-    for (size_t i = 0; i < pages.size(); ++i) {
-      if (annots[i].isInitialized()) pages[i].getObjectHandle().replaceKey("/Annots", annots[i]);
-    }
-  };
+  return annots;
+}
 
+void RestoreAnnotations(std::vector<QPDFPageObjectHelper>& pages,
+                        const std::vector<QPDFObjectHandle>& annots) {
+  for (size_t i = 0; i < pages.size(); ++i) {
+    if (annots[i].isInitialized()) pages[i].getObjectHandle().replaceKey("/Annots", annots[i]);
+  }
+}
+
+// Returns the copies, in the order of `pages`.
+std::vector<QPDFObjectHandle> AddPages(std::vector<QPDFPageObjectHelper>& pages, QPDF& to,
+                                       int before, std::vector<QPDFObjectHandle>* added) {
+  QPDFPageDocumentHelper toPages(to);
+  const std::vector<QPDFObjectHandle>& target = to.getAllPages();
+  bool insert = before >= 0 && static_cast<size_t>(before) < target.size();
+  QPDFObjectHandle ref = insert ? target[before] : QPDFObjectHandle();
   std::vector<QPDFObjectHandle> copies;
   copies.reserve(pages.size());
-  try {
-    for (size_t i = 0; i < pages.size(); ++i) {
-      if (insert) {
-        toPages.addPageAt(pages[i], true, QPDFPageObjectHelper(ref));
-        copies.push_back(to.getAllPages()[before + i]);
-      } else {
-        toPages.addPage(pages[i], false);
-        copies.push_back(to.getAllPages().back());
-      }
-      if (added) added->push_back(copies.back());
+  for (size_t i = 0; i < pages.size(); ++i) {
+    if (insert) {
+      toPages.addPageAt(pages[i], true, QPDFPageObjectHelper(ref));
+      copies.push_back(to.getAllPages()[before + i]);
+    } else {
+      toPages.addPage(pages[i], false);
+      copies.push_back(to.getAllPages().back());
     }
-  } catch (...) {
-    restoreAnnots();
-    throw;
+    if (added) added->push_back(copies.back());
   }
-  restoreAnnots();
+  return copies;
+}
 
+// Form fields join the AcroForm of `to`; other annotations are copied as
+// they are.
+void CopyAnnotations(QPDF& from, QPDF& to, std::vector<QPDFPageObjectHelper>& pages,
+                     std::vector<QPDFObjectHandle>& annots, std::vector<QPDFObjectHandle>& copies) {
   QPDFAcroFormDocumentHelper fromForms(from);
   std::unique_ptr<QPDFAcroFormDocumentHelper> toForms;
   for (size_t i = 0; i < pages.size(); ++i) {
@@ -64,22 +72,28 @@ int CopyAllPages(QPDF& from, QPDF& to, int before, std::vector<QPDFObjectHandle>
       copies[i].replaceKey("/Annots", to.copyForeignObject(list));
     }
   }
+}
+
+}  // namespace
+
+int CopyAllPages(QPDF& from, QPDF& to, int before, std::vector<QPDFObjectHandle>* added) {
+  std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(from).getAllPages();
+  std::vector<QPDFObjectHandle> annots = DetachAnnotations(pages);
+  std::vector<QPDFObjectHandle> copies;
+  try {
+    copies = AddPages(pages, to, before, added);
+  } catch (...) {
+    RestoreAnnotations(pages, annots);
+    throw;
+  }
+  RestoreAnnotations(pages, annots);
+  CopyAnnotations(from, to, pages, annots, copies);
   return static_cast<int>(copies.size());
 }
 
 PDFVersion ParsePdfVersion(const std::string& text, int extensionLevel) {
-  size_t dot = text.find('.');
-  if (dot == 0 || dot == std::string::npos || dot + 1 >= text.size()) return PDFVersion(1, 3);
   int major = 0, minor = 0;
-  for (size_t i = 0; i < dot; ++i) {
-    if (text[i] < '0' || text[i] > '9' || major > 100) return PDFVersion(1, 3);
-    major = major * 10 + (text[i] - '0');
-  }
-  for (size_t i = dot + 1; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    if (minor > 100) return PDFVersion(1, 3);
-    minor = minor * 10 + (text[i] - '0');
-  }
-  if (text[dot + 1] < '0' || text[dot + 1] > '9') return PDFVersion(1, 3);
+  if (!ParseVersionText(text, &major, &minor)) return PDFVersion(1, 3);
   return PDFVersion(major, minor, extensionLevel);
 }
 

@@ -1,6 +1,8 @@
-// Page copying and atomic writing on qpdf, shared by the PDF library layer
-// and the PDF tools. Only code of the PDF layer and the tools includes this
-// header; the functions that throw are never called from above that layer.
+// Helpers for qpdf documents, shared by the PDF library layer and the PDF
+// tools: copying pages between documents, writing a document atomically,
+// concatenating files, reading a version text and the fixed-/ID switch. Only
+// code of the PDF layer and the tools includes this header; the functions
+// that throw are never called from above that layer.
 #pragma once
 
 #include <qpdf/PDFVersion.hh>
@@ -31,8 +33,8 @@ struct PdfWriteOptions {
   bool staticId = false;      ///< fixed /ID for byte-stable output
 };
 
-/// Parses a header version such as "1.7" (what QPDF::getPDFVersion gives).
-/// Unreadable text gives 1.3.
+/// Parses a header version such as "1.7" (what QPDF::getPDFVersion gives) by
+/// ParseVersionText. Unreadable text gives 1.3.
 PDFVersion ParsePdfVersion(const std::string& text, int extensionLevel);
 
 /// True when the environment asks for a fixed /ID (TARVELIN_STATIC_PDF_ID set,
