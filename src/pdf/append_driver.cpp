@@ -308,10 +308,12 @@ class OutputSession {
     int deleteTempFiles = ReadSettingInt("Options", "DeleteTempFiles", 1);
     kept->lastTry = time(nullptr);
     std::string failed = "The pages of \"" + kept->job + "\" did not reach \"" + output_ + "\"";
-    int before = exists ? GetPDFFilePageCount(output_.c_str()) : 0;
-    int extra = GetPDFFilePageCount(kept->converted.c_str());
+    std::string why = "no pages";
+    int before = exists ? GetPDFFilePageCount(output_.c_str(), &why) : 0;
+    int extra = before < 0 ? 0 : GetPDFFilePageCount(kept->converted.c_str(), &why);
     if (before < 0 || extra < 1) {
-      kept->cause = failed + (before < 0 ? " (it cannot be read as a PDF)" : " (no pages)");
+      kept->cause = failed + (before < 0 ? " (it cannot be read as a PDF: " + why + ")"
+                                         : " (its converted PDF: " + why + ")");
       return Failed(kept);
     }
     if (!RecordCommit(*kept, before, before + extra, deleteTempFiles)) {

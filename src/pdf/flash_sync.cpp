@@ -100,10 +100,11 @@ bool RecordSyncCommit(const char* source, const std::string& target, int before,
 bool MovePagesToTarget(const char* source, const char* target, int sourcePages,
                        CommandOptions* options) {
   bool exists = platform::PathExists(target);
-  int before = exists ? GetPDFFilePageCount(target) : 0;
+  std::string why;
+  int before = exists ? GetPDFFilePageCount(target, &why) : 0;
   if (before < 0) {
     LogOnce("[ERROR] SyncPDFFileToFlashDrive: the target \"" + std::string(target) +
-            "\" cannot be read as a PDF; \"" + source + "\" stays.\n");
+            "\" cannot be read as a PDF (" + why + "); \"" + source + "\" stays.\n");
     return false;
   }
   if (!RecordSyncCommit(source, target, before, before + sourcePages)) return false;
@@ -159,10 +160,11 @@ int SyncPDFFileToFlashDrive(const char* source, const char* target, CommandOptio
   int size = GetFileSizeBytes(source);
   OutLog("SyncPDFFileToFlashDrive: \"%s\" is \"%d\" bytes.\n", source, size);
   if (size < 1) return 0;
-  int sourcePages = GetPDFFilePageCount(source);
+  std::string why = "no pages";
+  int sourcePages = GetPDFFilePageCount(source, &why);
   if (sourcePages < 1) {
     LogOnce("[ERROR] SyncPDFFileToFlashDrive: \"" + std::string(source) +
-            "\" cannot be read as a PDF; it stays.\n");
+            "\" cannot be read as a PDF (" + why + "); it stays.\n");
     return 0;
   }
 
