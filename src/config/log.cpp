@@ -36,6 +36,14 @@ bool IsNo(const char* value) {
          value[2] == '\0';
 }
 
+// The platform layer's messages (a damaged registry file, ...) are entries of
+// this log. The sink is installed before main, so the first of them is kept.
+void LogDiagnostic(const std::string& line) { OutLog("%s", line.c_str()); }
+
+struct LogSinkInstaller {
+  LogSinkInstaller() { platform::SetDiagnosticSink(&LogDiagnostic); }
+} g_logSinkInstaller;
+
 }  // namespace
 
 std::string LogFilePath() {

@@ -166,6 +166,17 @@ class FileLock {
   std::string error_;
 };
 
+/// Receives the platform layer's diagnostics: one complete log entry, ending
+/// in a line break, per call.
+using DiagnosticSink = void (*)(const std::string& line);
+/// Installs where the platform layer's diagnostics go and returns the sink
+/// in force before; nullptr restores the default. The program's log
+/// installs itself when the program starts. Safe to call from any thread.
+DiagnosticSink SetDiagnosticSink(DiagnosticSink sink);
+/// Hands one diagnostic line to the sink in force; without a sink it goes
+/// to the debugger channel (DebugOutput).
+void ReportDiagnostic(const std::string& line);
+
 /// Shows a modal notice (MessageBoxA with an OK button; POSIX: stderr).
 void ShowMessageBox(const std::string& text, const std::string& caption);
 /// Sends text to the debugger channel (OutputDebugStringA; POSIX: nothing).

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/registry.h"
@@ -260,6 +261,31 @@ TEST_F(RegistryStoreTest, DamagedHiveKeepsReadablePartsAndACopy) {
   EXPECT_EQ(damaged, ReadFileText(Hive() + ".damaged"));
   EXPECT_TRUE(platform::PathExists(Hive() + ".damaged.2"));
   RegCloseKey(key);
+}
+
+std::vector<std::string>* g_diagnostics = nullptr;
+void RecordDiagnostic(const std::string& line) { g_diagnostics->push_back(line); }
+
+// The store reports through the platform's sink, one whole entry a line; a
+// zero byte ends the quoted text as it would end a C string.
+TEST_F(RegistryStoreTest, DamageIsReportedThroughTheDiagnosticSink) {
+  std::vector<std::string> lines;
+  g_diagnostics = &lines;
+  platform::DiagnosticSink previous = platform::SetDiagnosticSink(&RecordDiagnostic);
+  const char damaged[] = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\nbad\0tail\n";
+  WriteFileText(Hive(), std::string(damaged, sizeof(damaged) - 1));
+  HKEY key = Create("K");
+  EXPECT_EQ(ERROR_SUCCESS, Set(key, "V", REG_SZ, std::string("v\0", 2)));
+  RegCloseKey(key);
+  platform::SetDiagnosticSink(previous);
+  const std::string file = "Registry file \"" + Hive() + "\"";
+  EXPECT_EQ(
+      (std::vector<std::string>{"[ERROR] " + file +
+                                    " line 3 is not readable (neither a key nor a value) and is "
+                                    "skipped: bad\n",
+                                "[INFO] " + file + " is damaged; a copy is kept as \"" + Hive() +
+                                    ".damaged\" before it is rewritten.\n"}),
+      lines);
 }
 
 TEST_F(RegistryStoreTest, UnwritableStoreDeniesWritesButReads) {

@@ -11,7 +11,6 @@
 #include <mutex>
 #include <string>
 
-#include "config/log.h"
 #include "platform/platform.h"
 #include "platform/registry.h"
 
@@ -59,8 +58,10 @@ void ReportDamage(const std::string& file, const std::string& content, const reg
     g_reportedDamage[file] = hash;
   }
   for (const regedit4::Problem& problem : data.problems) {
-    OutLog("[ERROR] Registry file \"%s\" line %zu is not readable (%s) and is skipped: %s\n",
-           file.c_str(), problem.line, problem.why.c_str(), problem.text.c_str());
+    // The line's text ends at a zero byte, as a C string passed to the log would.
+    platform::ReportDiagnostic("[ERROR] Registry file \"" + file + "\" line " +
+                               std::to_string(problem.line) + " is not readable (" + problem.why +
+                               ") and is skipped: " + problem.text.c_str() + "\n");
   }
 }
 
@@ -85,9 +86,9 @@ bool KeepDamagedCopy(const std::string& file) {
     copy = file + ".damaged." + std::to_string(n);
   }
   if (!platform::CopyFileAtomically(file, copy)) return false;
-  OutLog(
-      "[INFO] Registry file \"%s\" is damaged; a copy is kept as \"%s\" before it is rewritten.\n",
-      file.c_str(), copy.c_str());
+  platform::ReportDiagnostic("[INFO] Registry file \"" + file +
+                             "\" is damaged; a copy is kept as \"" + copy +
+                             "\" before it is rewritten.\n");
   return true;
 }
 
@@ -142,14 +143,13 @@ long ModifyHive(const std::string& file, int hive, const HiveChange& change) {
   long result = change(&data, &changed);
   if (result != ERROR_SUCCESS || !changed) return result;
   if (!data.problems.empty() && !KeepDamagedCopy(file)) {
-    OutLog(
-        "[ERROR] Registry file \"%s\" is damaged and no copy of it could be kept; it is not "
-        "changed.\n",
-        file.c_str());
+    platform::ReportDiagnostic(
+        "[ERROR] Registry file \"" + file +
+        "\" is damaged and no copy of it could be kept; it is not changed.\n");
     return ERROR_ACCESS_DENIED;
   }
   if (!platform::WriteFileAtomically(file, regedit4::SerializeHive(data))) {
-    OutLog("[ERROR] Registry file \"%s\" could not be written.\n", file.c_str());
+    platform::ReportDiagnostic("[ERROR] Registry file \"" + file + "\" could not be written.\n");
     return ERROR_ACCESS_DENIED;
   }
   return ERROR_SUCCESS;
