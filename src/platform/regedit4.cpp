@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/names.h"
 #include "platform/registry.h"
 
 namespace platform {
@@ -10,25 +11,8 @@ namespace regedit4 {
 
 namespace {
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
-
-/// The name in lower case (ASCII, as SameName compares), for the indexes.
-std::string Folded(const std::string& s) {
-  std::string folded = s;
-  for (char& c : folded) c = Lower(c);
-  return folded;
-}
-
 bool StartsWithNoCase(const std::string& s, const std::string& prefix) {
-  return s.size() >= prefix.size() && SameName(s.substr(0, prefix.size()), prefix);
+  return s.size() >= prefix.size() && SameNameIgnoringCase(s.substr(0, prefix.size()), prefix);
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
@@ -48,8 +32,8 @@ size_t SkipBlanks(const std::string& s, size_t pos) {
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
-  c = Lower(c);
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
 }
 
@@ -202,7 +186,7 @@ bool ParseKeyHeader(const std::string& line, const std::string& root, std::strin
     return false;
   }
   size_t slash = inner.find('\\');
-  if (!SameName(inner.substr(0, slash), root)) {
+  if (!SameNameIgnoringCase(inner.substr(0, slash), root)) {
     *why = "key outside " + root;
     return false;
   }
@@ -372,18 +356,18 @@ bool IsValidKeyPath(const std::string& path) {
 }
 
 Key* FindKey(Hive* hive, const std::string& path) {
-  auto it = hive->index.find(Folded(path));
+  auto it = hive->index.find(FoldNameCase(path));
   return it == hive->index.end() ? nullptr : &hive->keys[it->second];
 }
 
 Key* AppendKey(Hive* hive, const std::string& path) {
-  hive->index.emplace(Folded(path), hive->keys.size());
+  hive->index.emplace(FoldNameCase(path), hive->keys.size());
   hive->keys.push_back(Key{path, {}, {}});
   return &hive->keys.back();
 }
 
 const Key* FirstKeyAtOrBelow(const Hive& hive, const std::string& path) {
-  std::string folded = Folded(path);
+  std::string folded = FoldNameCase(path);
   auto it = hive.index.find(folded);
   if (it == hive.index.end()) {
     // The first key below path, if any, follows path and its separator.
@@ -398,7 +382,7 @@ const Key* FirstKeyAtOrBelow(const Hive& hive, const std::string& path) {
 
 void ForEachKeyBelow(const Hive& hive, const std::string& path,
                      const std::function<void(const std::string& below)>& visit) {
-  std::string first = path.empty() ? std::string() : Folded(path) + "\\";
+  std::string first = path.empty() ? std::string() : FoldNameCase(path) + "\\";
   for (auto it = hive.index.lower_bound(first);
        it != hive.index.end() && it->first.compare(0, first.size(), first) == 0; ++it) {
     const std::string& below = hive.keys[it->second].path;
@@ -408,7 +392,7 @@ void ForEachKeyBelow(const Hive& hive, const std::string& path,
 
 Value* FindValue(Key* key, const std::string& name) {
   if (!key) return nullptr;
-  auto it = key->valueIndex.find(Folded(name));
+  auto it = key->valueIndex.find(FoldNameCase(name));
   return it == key->valueIndex.end() ? nullptr : &key->values[it->second];
 }
 
@@ -418,7 +402,7 @@ void SetValue(Key* key, const Value& value) {
     same->data = value.data;
     return;
   }
-  key->valueIndex.emplace(Folded(value.name), key->values.size());
+  key->valueIndex.emplace(FoldNameCase(value.name), key->values.size());
   key->values.push_back(value);
 }
 
@@ -428,7 +412,7 @@ bool RemoveValue(Key* key, const std::string& name) {
   key->values.erase(key->values.begin() + (value - key->values.data()));
   key->valueIndex.clear();
   for (size_t i = 0; i < key->values.size(); ++i) {
-    key->valueIndex.emplace(Folded(key->values[i].name), i);
+    key->valueIndex.emplace(FoldNameCase(key->values[i].name), i);
   }
   return true;
 }

@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 
+#include "platform/names.h"
 #include "platform/posix/registry_store.h"
 #include "platform/regedit4.h"
 
@@ -59,21 +60,11 @@ const char* const* SystemKeys(const Hive& data) {
   return kSystemKeys[data.root == store::RootName(store::kCurrentUser) ? 1 : 0];
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
-
 /// True when path lies below parent (parent "" is the root, above everything).
 bool IsBelow(const std::string& path, const std::string& parent) {
   if (parent.empty()) return !path.empty();
   return path.size() > parent.size() && path[parent.size()] == '\\' &&
-         SameName(path.substr(0, parent.size()), parent);
+         platform::SameNameIgnoringCase(path.substr(0, parent.size()), parent);
 }
 
 /// Calls visit with the path of every key of the hive below path (every key
@@ -93,7 +84,7 @@ std::string KnownSpelling(const Hive& data, const std::string& path) {
     return stored->path.substr(0, path.size());
   }
   for (const char* const* system = SystemKeys(data); *system; ++system) {
-    if (SameName(*system, path) || IsBelow(*system, path)) {
+    if (platform::SameNameIgnoringCase(*system, path) || IsBelow(*system, path)) {
       return std::string(*system).substr(0, path.size());
     }
   }
@@ -214,9 +205,7 @@ void CountSubKeys(const Hive& data, const std::string& path, uint32_t* count, ui
   size_t start = path.empty() ? 0 : path.size() + 1;
   ForEachKeyBelow(data, path, [&](const std::string& below) {
     std::string child = below.substr(start, below.find('\\', start) - start);
-    std::string folded = child;
-    for (char& c : folded) c = Lower(c);
-    children.insert(folded);
+    children.insert(platform::FoldNameCase(child));
     if (child.size() > longestChild) longestChild = child.size();
   });
   if (count) *count = static_cast<uint32_t>(children.size());
