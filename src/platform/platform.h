@@ -182,6 +182,12 @@ void ShowMessageBox(const std::string& text, const std::string& caption);
 /// Sends text to the debugger channel (OutputDebugStringA; POSIX: nothing).
 void DebugOutput(const std::string& text);
 
+/// Blocks the calling thread for at least milliseconds (Sleep / nanosleep,
+/// resumed after signals); 0 or less returns at once. The real sleep, which
+/// waits on children and the real Clock use: code whose waits tests must
+/// control sleeps through CurrentClock() instead.
+void SleepMilliseconds(int milliseconds);
+
 /// The clock and sleep, behind an interface so tests can replace them.
 class Clock {
  public:

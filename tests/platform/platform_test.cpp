@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -125,6 +126,23 @@ TEST(AtomicWriteTest, EveryRenameFollowsAnFsyncOfTheSameFile) {
     EXPECT_EQ(0u, events.back().compare(0, 7, "rename "));
     EXPECT_EQ("", RenamesWithoutFsync(events));
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SleepTest, SleepsAtLeastTheTimeGivenAndNotForNothing) {
+  auto elapsedMs = [](int ms) {
+    auto start = std::chrono::steady_clock::now();
+    platform::SleepMilliseconds(ms);
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+  };
+  EXPECT_GE(elapsedMs(30), 30);
+  EXPECT_LT(elapsedMs(0), 5);
+  EXPECT_LT(elapsedMs(-1000), 5);
 }
 
 }  // namespace

@@ -418,6 +418,16 @@ intptr_t FileLock::NativeHandle() const {
   return it == HeldLocks().end() ? -1 : it->second.fd;
 }
 
+void SleepMilliseconds(int milliseconds) {
+  if (milliseconds <= 0) return;
+  struct timespec ts;
+  ts.tv_sec = milliseconds / 1000;
+  ts.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
+  // nanosleep leaves the time still to sleep in ts when a signal cuts it short.
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
 void ShowMessageBox(const std::string& text, const std::string& caption) {
   fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
 }
@@ -428,13 +438,7 @@ namespace {
 
 class RealClock : public Clock {
  public:
-  void SleepMs(int milliseconds) override {
-    struct timespec ts;
-    ts.tv_sec = milliseconds / 1000;
-    ts.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
-    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-    }
-  }
+  void SleepMs(int milliseconds) override { SleepMilliseconds(milliseconds); }
   std::tm LocalTimeNow() override {
     time_t now = time(nullptr);
     std::tm tm{};

@@ -11,7 +11,6 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -20,6 +19,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/platform.h"
 #include "platform/posix/fd_io.h"
 
 extern char** environ;
@@ -29,15 +29,6 @@ namespace platform {
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-void SleepMilliseconds(int ms) {
-  if (ms <= 0) return;
-  timespec ts;
-  ts.tv_sec = ms / 1000;
-  ts.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
-  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-  }
-}
 
 bool IsExecutableFile(const std::string& path, bool* exists) {
   struct stat st;
