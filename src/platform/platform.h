@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,18 @@ bool IsRegularFile(const std::string& path);
 int64_t FileSize(const std::string& path);
 /// Creates one folder level. Returns false on failure (also when it exists).
 bool CreateOneDirectory(const std::string& path);
+/// Told of each folder CreateFolders tried to create, in order: error is
+/// nullptr when it was made, else the system's reason.
+using FolderStep = std::function<void(const std::string& folder, const std::string* error)>;
+/// Creates the folder and its missing parents. The levels are the path up
+/// to each separator after its first character, then the whole path; the
+/// levels below the deepest one that exists (in any form) are created in
+/// order, each tried even when one above it failed, and each reported to
+/// step when one is given. True when path is a folder at the end; false
+/// with *error (if given) set to the last failure's reason, or to "Not a
+/// directory" when something else is in the way.
+bool CreateFolders(const std::string& path, std::string* error = nullptr,
+                   const FolderStep& step = nullptr);
 /// Deletes a file. Returns false on failure.
 bool DeleteFile(const std::string& path);
 /// Forces a written file's data to the disk. Returns false on failure.

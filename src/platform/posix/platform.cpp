@@ -98,6 +98,28 @@ int64_t FileSize(const std::string& path) {
 
 bool CreateOneDirectory(const std::string& path) { return mkdir(path.c_str(), 0755) == 0; }
 
+bool CreateFolders(const std::string& path, std::string* error, const FolderStep& step) {
+  std::vector<std::string> levels;
+  for (size_t pos = 1; pos < path.size(); ++pos) {
+    if (IsPathSeparator(path[pos])) levels.push_back(path.substr(0, pos));
+  }
+  levels.push_back(path);
+  size_t first = levels.size();
+  while (first > 0 && !PathExists(levels[first - 1])) --first;
+  int lastError = ENOTDIR;
+  for (size_t i = first; i < levels.size(); ++i) {
+    bool made = mkdir(levels[i].c_str(), 0755) == 0;
+    if (!made) lastError = errno;
+    if (step) {
+      std::string reason = made ? std::string() : strerror(lastError);
+      step(levels[i], made ? nullptr : &reason);
+    }
+  }
+  if (IsDirectory(path)) return true;
+  if (error) *error = path.empty() ? strerror(ENOENT) : strerror(lastError);
+  return false;
+}
+
 bool DeleteFile(const std::string& path) { return unlink(path.c_str()) == 0; }
 
 namespace {

@@ -38,16 +38,6 @@ std::string UserConfigFolder() {
   return std::string(home) + "/.config";
 }
 
-/// Creates the folder and its missing parents.
-bool MakeFolders(const std::string& dir) {
-  for (size_t pos = 1; pos <= dir.size(); ++pos) {
-    if (pos < dir.size() && dir[pos] != '/') continue;
-    std::string part = dir.substr(0, pos);
-    if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
-  }
-  return platform::IsDirectory(dir);
-}
-
 /// Logs the unreadable lines of a damaged hive, once for each content seen.
 void ReportDamage(const std::string& file, const std::string& content, const regedit4::Hive& data) {
   size_t hash = std::hash<std::string>()(content);
@@ -112,7 +102,7 @@ std::string HiveFile(int hive) {
 
 bool CanWriteStore(const std::string& file) {
   std::string dir = platform::DirName(file);
-  if (!platform::IsDirectory(dir) && !MakeFolders(dir)) return false;
+  if (!platform::IsDirectory(dir) && !platform::CreateFolders(dir)) return false;
   if (access(dir.c_str(), W_OK | X_OK) != 0) return false;
   struct stat st;
   if (stat(file.c_str(), &st) == 0 && (!S_ISREG(st.st_mode) || access(file.c_str(), W_OK) != 0)) {
