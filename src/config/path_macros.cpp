@@ -42,7 +42,7 @@ char* MyGetTempPath(int size, char* buffer) {
   }
   std::string configured = buffer;
   std::string expanded = ExpandPathMacros(configured);
-  if (!IsDirectory(expanded.c_str())) CreateDirectoryRecursively(expanded);
+  if (!platform::IsDirectory(expanded)) CreateDirectoryRecursively(expanded);
   snprintf(buffer, static_cast<size_t>(size), "%s", expanded.c_str());
   OutLog("MyGetTempPath=\"%s\"\n", buffer);
   return buffer;
@@ -58,5 +58,3 @@ void CreateDirectoryRecursively(std::string path) {
     }
   });
 }
-
-int IsDirectory(const char* path) { return path && platform::IsDirectory(path) ? 1 : 0; }

@@ -43,7 +43,7 @@ bool CreateUniqueTempFile(const std::string& dir, const std::string& prefix, std
 
 /// True when something (file or folder) exists at the path.
 bool PathExists(const std::string& path);
-/// True when the path exists and is a folder.
+/// True when the path exists and is a folder (a symbolic link to one counts).
 bool IsDirectory(const std::string& path);
 /// True when the path exists and is a regular file.
 bool IsRegularFile(const std::string& path);
