@@ -88,7 +88,8 @@ void OutLog(const char* format, ...) {
   if (platform::FileSize(path) > kLogSizeLimit) platform::DeleteFile(path);
   // Prefix and text go out in one write, so entries of concurrent runs
   // never interleave inside an entry.
-  if (!platform::AppendToFile(path, entry, kLogMode)) {
-    platform::ShowMessageBox("Failed to create '" + path + "' log file!", "ERROR");
+  std::string error;
+  if (!platform::AppendToFile(path, entry, kLogMode, &error)) {
+    platform::ShowMessageBox("Failed to create '" + path + "' log file! (" + error + ")", "ERROR");
   }
 }

@@ -53,8 +53,8 @@ void CreateDirectoryRecursively(std::string path) {
   platform::CreateFolders(path, nullptr, [](const std::string& folder, const std::string* error) {
     OutLog("[CreateDirectoryRecursively] CreateDirectory for \"%s\"\n", folder.c_str());
     if (error) {
-      OutLog("[CreateDirectoryRecursively] Could not create directory for \"%s\"\n",
-             folder.c_str());
+      OutLog("[CreateDirectoryRecursively] Could not create directory for \"%s\": %s\n",
+             folder.c_str(), error->c_str());
     }
   });
 }

@@ -11,6 +11,7 @@
 
 #include "platform/platform.h"
 #include "platform/registry.h"
+#include "support/file_size_limit.h"
 #include "support/program_folder.h"
 #include "support/temp_dir.h"
 
@@ -286,6 +287,25 @@ TEST_F(RegistryStoreTest, DamageIsReportedThroughTheDiagnosticSink) {
                                 "[INFO] " + file + " is damaged; a copy is kept as \"" + Hive() +
                                     ".damaged\" before it is rewritten.\n"}),
       lines);
+}
+
+// A hive that cannot be written whole (here past the file size limit, as on
+// a full disk) stays as it was, and the log line says why.
+TEST_F(RegistryStoreTest, FailedWriteSaysWhyAndKeepsTheHive) {
+  RegCloseKey(Create("Big"));
+  const std::string before = ReadFileText(Hive());
+  std::string seen = RunWithFileSizeLimit(4096, [&] {
+    std::vector<std::string> lines;
+    g_diagnostics = &lines;
+    platform::SetDiagnosticSink(&RecordDiagnostic);
+    HKEY key = Create("Big");
+    long status = Set(key, "V", REG_BINARY, std::string(8192, 'b'));
+    RegCloseKey(key);
+    return std::to_string(status) + (lines.empty() ? std::string() : " " + lines[0]);
+  });
+  EXPECT_EQ("5 [ERROR] Registry file \"" + Hive() + "\" could not be written: File too large\n",
+            seen);
+  EXPECT_EQ(before, ReadFileText(Hive()));
 }
 
 TEST_F(RegistryStoreTest, UnwritableStoreDeniesWritesButReads) {

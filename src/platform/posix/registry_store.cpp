@@ -68,14 +68,18 @@ bool LoadHive(const std::string& file, int hive, regedit4::Hive* data) {
   return true;
 }
 
-/// Keeps a copy of a damaged hive under a name not yet taken.
-bool KeepDamagedCopy(const std::string& file) {
+/// Keeps a copy of a damaged hive under a name not yet taken. False with
+/// *error set when none could be made.
+bool KeepDamagedCopy(const std::string& file, std::string* error) {
   std::string copy = file + ".damaged";
   for (int n = 2; platform::PathExists(copy); ++n) {
-    if (n > 1000) return false;
+    if (n > 1000) {
+      *error = "1000 copies are kept already";
+      return false;
+    }
     copy = file + ".damaged." + std::to_string(n);
   }
-  if (!platform::CopyFileAtomically(file, copy)) return false;
+  if (!platform::CopyFileAtomically(file, copy, 0644, error)) return false;
   platform::ReportDiagnostic("[INFO] Registry file \"" + file +
                              "\" is damaged; a copy is kept as \"" + copy +
                              "\" before it is rewritten.\n");
@@ -132,14 +136,16 @@ long ModifyHive(const std::string& file, int hive, const HiveChange& change) {
   bool changed = false;
   long result = change(&data, &changed);
   if (result != ERROR_SUCCESS || !changed) return result;
-  if (!data.problems.empty() && !KeepDamagedCopy(file)) {
-    platform::ReportDiagnostic(
-        "[ERROR] Registry file \"" + file +
-        "\" is damaged and no copy of it could be kept; it is not changed.\n");
+  std::string error;
+  if (!data.problems.empty() && !KeepDamagedCopy(file, &error)) {
+    platform::ReportDiagnostic("[ERROR] Registry file \"" + file +
+                               "\" is damaged and no copy of it could be kept (" + error +
+                               "); it is not changed.\n");
     return ERROR_ACCESS_DENIED;
   }
-  if (!platform::WriteFileAtomically(file, regedit4::SerializeHive(data))) {
-    platform::ReportDiagnostic("[ERROR] Registry file \"" + file + "\" could not be written.\n");
+  if (!platform::WriteFileAtomically(file, regedit4::SerializeHive(data), &error)) {
+    platform::ReportDiagnostic("[ERROR] Registry file \"" + file +
+                               "\" could not be written: " + error + "\n");
     return ERROR_ACCESS_DENIED;
   }
   return ERROR_SUCCESS;
