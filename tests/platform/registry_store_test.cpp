@@ -13,24 +13,10 @@
 #include "platform/registry.h"
 #include "support/file_size_limit.h"
 #include "support/program_folder.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace {
-
-/// Sets an environment variable (nullptr: removes it) until the end of the scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name), had_(getenv(name) != nullptr) {
-    if (had_) old_ = getenv(name);
-    value ? setenv(name, value, 1) : unsetenv(name);
-  }
-  ~ScopedEnv() { had_ ? setenv(name_.c_str(), old_.c_str(), 1) : unsetenv(name_.c_str()); }
-
- private:
-  std::string name_;
-  bool had_;
-  std::string old_;
-};
 
 bool EndedWithZero(pid_t pid) {
   int status = -1;
