@@ -36,6 +36,14 @@ bool IsNo(const char* value) {
          value[2] == '\0';
 }
 
+// The platform layer's messages (a damaged registry file, ...) are entries of
+// this log. The sink is installed before main, so the first of them is kept.
+void LogDiagnostic(const std::string& line) { OutLog("%s", line.c_str()); }
+
+struct LogSinkInstaller {
+  LogSinkInstaller() { platform::SetDiagnosticSink(&LogDiagnostic); }
+} g_logSinkInstaller;
+
 }  // namespace
 
 std::string LogFilePath() {
@@ -80,7 +88,8 @@ void OutLog(const char* format, ...) {
   if (platform::FileSize(path) > kLogSizeLimit) platform::DeleteFile(path);
   // Prefix and text go out in one write, so entries of concurrent runs
   // never interleave inside an entry.
-  if (!platform::AppendToFile(path, entry, kLogMode)) {
-    platform::ShowMessageBox("Failed to create '" + path + "' log file!", "ERROR");
+  std::string error;
+  if (!platform::AppendToFile(path, entry, kLogMode, &error)) {
+    platform::ShowMessageBox("Failed to create '" + path + "' log file! (" + error + ")", "ERROR");
   }
 }

@@ -42,20 +42,19 @@ char* MyGetTempPath(int size, char* buffer) {
   }
   std::string configured = buffer;
   std::string expanded = ExpandPathMacros(configured);
-  if (!IsDirectory(expanded.c_str())) CreateDirectoryRecursively(expanded);
+  if (!platform::IsDirectory(expanded)) CreateDirectoryRecursively(expanded);
   snprintf(buffer, static_cast<size_t>(size), "%s", expanded.c_str());
   OutLog("MyGetTempPath=\"%s\"\n", buffer);
   return buffer;
 }
 
 void CreateDirectoryRecursively(std::string path) {
-  if (path.empty() || platform::PathExists(path)) return;
-  size_t pos = path.find_last_of("/\\");
-  if (pos != std::string::npos && pos > 0) CreateDirectoryRecursively(path.substr(0, pos));
-  OutLog("[CreateDirectoryRecursively] CreateDirectory for \"%s\"\n", path.c_str());
-  if (!platform::CreateOneDirectory(path)) {
-    OutLog("[CreateDirectoryRecursively] Could not create directory for \"%s\"\n", path.c_str());
-  }
+  if (path.empty()) return;
+  platform::CreateFolders(path, nullptr, [](const std::string& folder, const std::string* error) {
+    OutLog("[CreateDirectoryRecursively] CreateDirectory for \"%s\"\n", folder.c_str());
+    if (error) {
+      OutLog("[CreateDirectoryRecursively] Could not create directory for \"%s\": %s\n",
+             folder.c_str(), error->c_str());
+    }
+  });
 }
-
-int IsDirectory(const char* path) { return path && platform::IsDirectory(path) ? 1 : 0; }

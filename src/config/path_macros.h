@@ -19,6 +19,3 @@ char* MyGetTempPath(int size, char* buffer);
 
 /// Creates the folder and every missing parent, logging each level.
 void CreateDirectoryRecursively(std::string path);
-
-/// Non-zero when the path exists and is a folder.
-int IsDirectory(const char* path);

@@ -2,41 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
-#include <cwchar>
-#include <cwctype>
+
+#include "platform/names.h"
 
 namespace {
 
 const size_t kNameBufferSize = 260;
 const size_t kDataBufferSize = 2048;
-
-/// Decodes one character of the current locale at s[pos]; a byte that is no
-/// valid character stands for itself.
-wint_t NextChar(const std::string& s, size_t* pos, std::mbstate_t* state) {
-  wchar_t wide = 0;
-  size_t used = std::mbrtowc(&wide, s.data() + *pos, s.size() - *pos, state);
-  if (used == static_cast<size_t>(-1) || used == static_cast<size_t>(-2) || used == 0) {
-    *state = std::mbstate_t();
-    return static_cast<wint_t>(static_cast<unsigned char>(s[(*pos)++]));
-  }
-  *pos += used;
-  return static_cast<wint_t>(wide);
-}
-
-/// Compares two names without regard to letter case, character by character
-/// in the current locale, so multi-byte text compares whole characters.
-bool SameNameNoCase(const std::string& a, const std::string& b) {
-  std::mbstate_t stateA = std::mbstate_t();
-  std::mbstate_t stateB = std::mbstate_t();
-  size_t i = 0;
-  size_t j = 0;
-  while (i < a.size() && j < b.size()) {
-    if (std::towlower(NextChar(a, &i, &stateA)) != std::towlower(NextChar(b, &j, &stateB))) {
-      return false;
-    }
-  }
-  return i == a.size() && j == b.size();
-}
 
 }  // namespace
 
@@ -177,7 +149,8 @@ CRegEntry& CRegistry::operator[](const char* name) {
   std::string wanted = name ? std::string(name, strnlen(name, CRegEntry::kMaxLength)) : "";
   for (auto it = entries_.rbegin(); it != entries_.rend(); ++it) {
     CRegEntry& entry = **it;
-    if (entry.named_ == (name != nullptr) && SameNameNoCase(entry.name_, wanted)) return entry;
+    if (entry.named_ == (name != nullptr) && platform::SameNameIgnoringCase(entry.name_, wanted))
+      return entry;
   }
   entries_.emplace_back(new CRegEntry(this, name));
   return *entries_.back();

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,44 +39,65 @@ std::string SystemTempPath();
 /// GetTempFileNameA with unique number 0: creates a new empty file named
 /// dir + first three characters of prefix + hex digits + ".tmp" and returns
 /// its path in *path. Returns false when no file could be created.
-bool CreateUniqueTempFile(const std::string& dir, const std::string& prefix, std::string* path);
+///
+/// This and the other file operations below that return a bool take an
+/// optional last argument error: on failure it receives the system's text
+/// for the cause ("No space left on device"), for a message like "Could not
+/// copy A to B: REASON"; it is left alone on success.
+bool CreateUniqueTempFile(const std::string& dir, const std::string& prefix, std::string* path,
+                          std::string* error = nullptr);
 
 /// True when something (file or folder) exists at the path.
 bool PathExists(const std::string& path);
-/// True when the path exists and is a folder.
+/// True when the path exists and is a folder (a symbolic link to one counts).
 bool IsDirectory(const std::string& path);
 /// True when the path exists and is a regular file.
 bool IsRegularFile(const std::string& path);
 /// Size in bytes, or -1 when the path cannot be examined.
 int64_t FileSize(const std::string& path);
 /// Creates one folder level. Returns false on failure (also when it exists).
-bool CreateOneDirectory(const std::string& path);
+bool CreateOneDirectory(const std::string& path, std::string* error = nullptr);
+/// Told of each folder CreateFolders tried to create, in order: error is
+/// nullptr when it was made, else the system's reason.
+using FolderStep = std::function<void(const std::string& folder, const std::string* error)>;
+/// Creates the folder and its missing parents. The levels are the path up
+/// to each separator after its first character, then the whole path; the
+/// levels below the deepest one that exists (in any form) are created in
+/// order, each tried even when one above it failed, and each reported to
+/// step when one is given. True when path is a folder at the end; false
+/// with *error (if given) set to the last failure's reason, or to "Not a
+/// directory" when something else is in the way.
+bool CreateFolders(const std::string& path, std::string* error = nullptr,
+                   const FolderStep& step = nullptr);
 /// Deletes a file. Returns false on failure.
-bool DeleteFile(const std::string& path);
+bool DeleteFile(const std::string& path, std::string* error = nullptr);
 /// Forces a written file's data to the disk. Returns false on failure.
-bool SyncFileToDisk(const std::string& path);
+bool SyncFileToDisk(const std::string& path, std::string* error = nullptr);
 /// Renames over an existing target atomically (same file system).
-bool ReplaceFile(const std::string& from, const std::string& to);
+bool ReplaceFile(const std::string& from, const std::string& to, std::string* error = nullptr);
 /// Copies a file, overwriting the target. The copy is written to a new
 /// temporary file in the target's folder (see NewFile::CreateBeside) and
 /// renamed into place, so the target is either the old file or the complete
 /// copy. It has the old target's permissions (modeForNew when there is
 /// none). Returns false on failure.
-bool CopyFileAtomically(const std::string& from, const std::string& to, unsigned modeForNew = 0644);
+bool CopyFileAtomically(const std::string& from, const std::string& to, unsigned modeForNew = 0644,
+                        std::string* error = nullptr);
 /// Reads a whole file. Returns false when it cannot be read.
-bool ReadWholeFile(const std::string& path, std::string* content);
+bool ReadWholeFile(const std::string& path, std::string* content, std::string* error = nullptr);
 /// Writes content to a new temporary file in the same folder (see
 /// NewFile::CreateBeside), forces it to the disk and renames it over path.
 /// The file keeps its permissions (0644 for a new one). Returns false (and
 /// leaves path alone) on failure.
-bool WriteFileAtomically(const std::string& path, const std::string& content);
+bool WriteFileAtomically(const std::string& path, const std::string& content,
+                         std::string* error = nullptr);
 /// Appends data to a file with a single write on a descriptor opened for
 /// appending, so concurrent appenders never interleave inside one call. A
 /// missing file is created with permission bits mode (narrowed by the umask);
 /// an existing one wider than mode is narrowed to it where this process may.
 /// Never writes through a symbolic link or into anything but a regular file.
 /// Returns false on failure.
-bool AppendToFile(const std::string& path, const std::string& data, unsigned mode = 0644);
+bool AppendToFile(const std::string& path, const std::string& data, unsigned mode = 0644,
+                  std::string* error = nullptr);
 /// A name for a temporary file beside path (same folder, so a rename over
 /// path is atomic): "." + base name + ".PID.N.tmp", N counting up in this
 /// process. Predictable, so create it only with NewFile.
@@ -166,10 +188,27 @@ class FileLock {
   std::string error_;
 };
 
+/// Receives the platform layer's diagnostics: one complete log entry, ending
+/// in a line break, per call.
+using DiagnosticSink = void (*)(const std::string& line);
+/// Installs where the platform layer's diagnostics go and returns the sink
+/// in force before; nullptr restores the default. The program's log
+/// installs itself when the program starts. Safe to call from any thread.
+DiagnosticSink SetDiagnosticSink(DiagnosticSink sink);
+/// Hands one diagnostic line to the sink in force; without a sink it goes
+/// to the debugger channel (DebugOutput).
+void ReportDiagnostic(const std::string& line);
+
 /// Shows a modal notice (MessageBoxA with an OK button; POSIX: stderr).
 void ShowMessageBox(const std::string& text, const std::string& caption);
 /// Sends text to the debugger channel (OutputDebugStringA; POSIX: nothing).
 void DebugOutput(const std::string& text);
+
+/// Blocks the calling thread for at least milliseconds (Sleep / nanosleep,
+/// resumed after signals); 0 or less returns at once. The real sleep, which
+/// waits on children and the real Clock use: code whose waits tests must
+/// control sleeps through CurrentClock() instead.
+void SleepMilliseconds(int milliseconds);
 
 /// The clock and sleep, behind an interface so tests can replace them.
 class Clock {

@@ -16,9 +16,23 @@ namespace platform {
 /// blank outside quotes, quotes only group, backslashes are literal.
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 
-/// A started child process.
+/// A started child process, owning its pipe ends and the child itself: when
+/// destroyed, it closes the pipe ends it still holds and reaps a child that
+/// was not waited for, first ending it (SIGKILL / TerminateProcess) if it
+/// still runs, so no descriptor, zombie or stray child is left behind. A
+/// program that must outlive its starter is started by StartDetachedProcess.
+/// Movable (the moved-from object then holds nothing), not copyable.
 struct ChildProcess {
-  long pid = -1;
+  ChildProcess() = default;
+  ~ChildProcess();
+  ChildProcess(ChildProcess&& other) noexcept;
+  /// Releases what this object holds, as the destructor does, then takes
+  /// over other's child.
+  ChildProcess& operator=(ChildProcess&& other) noexcept;
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  long pid = -1;      ///< the running child, or -1 (none started, or reaped)
   int outputFd = -1;  ///< read end of the joined stdout/stderr pipe, or -1
   int writeFd = -1;   ///< the parent's copy of the pipe's write end, or -1
 };
@@ -28,6 +42,7 @@ struct ChildProcess {
 /// read end is child->outputFd; without, both are discarded. A handle given
 /// as inheritHandle (a held lock file) stays open in the child, so what it
 /// holds outlives a parent that dies first; no other handle is inherited.
+/// A child that *child held before is released first, as by its destructor.
 /// Returns false with *error set to the platform's error code when the
 /// program cannot be started.
 bool StartChildProcess(const std::string& commandLine, bool capture, ChildProcess* child,

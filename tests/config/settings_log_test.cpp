@@ -109,6 +109,7 @@ TEST(LogTest, UnwritableLogShowsAMessageAndGoesOn) {
   OutLog("lost\n");
   std::string shown = testing::internal::GetCapturedStderr();
   EXPECT_NE(std::string::npos, shown.find("Failed to create '" + program.Log() + "' log file!"));
+  EXPECT_NE(std::string::npos, shown.find("log file! (Is a directory)"));
 }
 
 }  // namespace

@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
+#include <filesystem>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "pdf/qpdf_document.h"
 #include "platform/profile.h"
+#include "support/file_size_limit.h"
 #include "support/make_pdf.h"
 #include "support/sibling_links.h"
 #include "support/temp_dir.h"
@@ -125,6 +129,115 @@ TEST(AtomicWriteTest, EveryRenameFollowsAnFsyncOfTheSameFile) {
     EXPECT_EQ(0u, events.back().compare(0, 7, "rename "));
     EXPECT_EQ("", RenamesWithoutFsync(events));
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SleepTest, SleepsAtLeastTheTimeGivenAndNotForNothing) {
+  auto elapsedMs = [](int ms) {
+    auto start = std::chrono::steady_clock::now();
+    platform::SleepMilliseconds(ms);
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+  };
+  EXPECT_GE(elapsedMs(30), 30);
+  EXPECT_LT(elapsedMs(0), 5);
+  EXPECT_LT(elapsedMs(-1000), 5);
+}
+
+}  // namespace
+
+namespace {
+
+// Each missing level is made in order and reported; one that fails says why,
+// and the levels below it are still tried.
+TEST(CreateFoldersTest, CreatesMissingLevelsInOrderAndSaysWhyNot) {
+  ScopedTempDir dir;
+  std::vector<std::string> steps;
+  auto record = [&](const std::string& folder, const std::string* error) {
+    steps.push_back(folder.substr(dir.path().size()) + (error ? ": " + *error : ""));
+  };
+  std::string error;
+  EXPECT_TRUE(platform::CreateFolders(dir.Join("a/b//c"), &error, record));
+  EXPECT_TRUE(platform::IsDirectory(dir.Join("a/b/c")));
+  EXPECT_EQ((std::vector<std::string>{"/a", "/a/b", "/a/b/: File exists", "/a/b//c"}), steps);
+
+  steps.clear();
+  WriteFileText(dir.Join("a/file"), "x");
+  EXPECT_FALSE(platform::CreateFolders(dir.Join("a/file/x/y"), &error, record));
+  EXPECT_EQ(
+      (std::vector<std::string>{"/a/file/x: Not a directory", "/a/file/x/y: Not a directory"}),
+      steps);
+  EXPECT_EQ("Not a directory", error);
+  error.clear();
+  EXPECT_FALSE(platform::CreateFolders(dir.Join("a/file"), &error));
+  EXPECT_EQ("Not a directory", error);
+  EXPECT_TRUE(platform::CreateFolders(dir.Join("a/b")));
+}
+
+}  // namespace
+
+namespace {
+
+// Every file operation that returns a bool says why it failed.
+TEST(FileErrorTest, FailuresInAMissingFolderSayNoSuchFile) {
+  ScopedTempDir dir;
+  std::string source = dir.Join("source"), missing = dir.Join("missing/x");
+  WriteFileText(source, "data");
+  std::string content, path;
+  const struct {
+    const char* name;
+    std::function<bool(std::string* error)> call;
+  } cases[] = {
+      {"CopyFileAtomically to",
+       [&](std::string* e) { return platform::CopyFileAtomically(source, missing, 0644, e); }},
+      {"CopyFileAtomically from",
+       [&](std::string* e) { return platform::CopyFileAtomically(missing, source, 0644, e); }},
+      {"WriteFileAtomically",
+       [&](std::string* e) { return platform::WriteFileAtomically(missing, "x", e); }},
+      {"AppendToFile",
+       [&](std::string* e) { return platform::AppendToFile(missing, "x", 0644, e); }},
+      {"ReadWholeFile",
+       [&](std::string* e) { return platform::ReadWholeFile(missing, &content, e); }},
+      {"DeleteFile", [&](std::string* e) { return platform::DeleteFile(missing, e); }},
+      {"CreateOneDirectory",
+       [&](std::string* e) { return platform::CreateOneDirectory(missing, e); }},
+      {"ReplaceFile", [&](std::string* e) { return platform::ReplaceFile(missing, source, e); }},
+      {"SyncFileToDisk", [&](std::string* e) { return platform::SyncFileToDisk(missing, e); }},
+      {"CreateUniqueTempFile",
+       [&](std::string* e) {
+         return platform::CreateUniqueTempFile(dir.Join("missing"), "fil", &path, e);
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string error;
+    EXPECT_FALSE(c.call(&error));
+    EXPECT_EQ("No such file or directory", error);
+  }
+  EXPECT_EQ("data", ReadFileText(source));
+}
+
+// A write cut short (here by the file size limit, as a full disk would)
+// gives the system's reason and leaves the old target and no temporary file.
+TEST(FileErrorTest, WriteCutShortSaysFileTooLargeAndKeepsTheTarget) {
+  ScopedTempDir dir;
+  std::string source = dir.Join("source"), target = dir.Join("target");
+  WriteFileText(source, std::string(100000, 's'));
+  WriteFileText(target, "old");
+  std::string seen = RunWithFileSizeLimit(4096, [&] {
+    std::string copyError, writeError;
+    bool copied = platform::CopyFileAtomically(source, target, 0644, &copyError);
+    bool written = platform::WriteFileAtomically(target, std::string(100000, 'w'), &writeError);
+    return (copied ? "copied" : copyError) + " / " + (written ? "written" : writeError);
+  });
+  EXPECT_EQ("File too large / File too large", seen);
+  EXPECT_EQ("old", ReadFileText(target));
+  EXPECT_EQ(2, std::distance(std::filesystem::directory_iterator(dir.path()),
+                             std::filesystem::directory_iterator()));
 }
 
 }  // namespace

@@ -7,28 +7,16 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/registry.h"
+#include "support/file_size_limit.h"
 #include "support/program_folder.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace {
-
-/// Sets an environment variable (nullptr: removes it) until the end of the scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name), had_(getenv(name) != nullptr) {
-    if (had_) old_ = getenv(name);
-    value ? setenv(name, value, 1) : unsetenv(name);
-  }
-  ~ScopedEnv() { had_ ? setenv(name_.c_str(), old_.c_str(), 1) : unsetenv(name_.c_str()); }
-
- private:
-  std::string name_;
-  bool had_;
-  std::string old_;
-};
 
 bool EndedWithZero(pid_t pid) {
   int status = -1;
@@ -260,6 +248,50 @@ TEST_F(RegistryStoreTest, DamagedHiveKeepsReadablePartsAndACopy) {
   EXPECT_EQ(damaged, ReadFileText(Hive() + ".damaged"));
   EXPECT_TRUE(platform::PathExists(Hive() + ".damaged.2"));
   RegCloseKey(key);
+}
+
+std::vector<std::string>* g_diagnostics = nullptr;
+void RecordDiagnostic(const std::string& line) { g_diagnostics->push_back(line); }
+
+// The store reports through the platform's sink, one whole entry a line; a
+// zero byte ends the quoted text as it would end a C string.
+TEST_F(RegistryStoreTest, DamageIsReportedThroughTheDiagnosticSink) {
+  std::vector<std::string> lines;
+  g_diagnostics = &lines;
+  platform::DiagnosticSink previous = platform::SetDiagnosticSink(&RecordDiagnostic);
+  const char damaged[] = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\nbad\0tail\n";
+  WriteFileText(Hive(), std::string(damaged, sizeof(damaged) - 1));
+  HKEY key = Create("K");
+  EXPECT_EQ(ERROR_SUCCESS, Set(key, "V", REG_SZ, std::string("v\0", 2)));
+  RegCloseKey(key);
+  platform::SetDiagnosticSink(previous);
+  const std::string file = "Registry file \"" + Hive() + "\"";
+  EXPECT_EQ(
+      (std::vector<std::string>{"[ERROR] " + file +
+                                    " line 3 is not readable (neither a key nor a value) and is "
+                                    "skipped: bad\n",
+                                "[INFO] " + file + " is damaged; a copy is kept as \"" + Hive() +
+                                    ".damaged\" before it is rewritten.\n"}),
+      lines);
+}
+
+// A hive that cannot be written whole (here past the file size limit, as on
+// a full disk) stays as it was, and the log line says why.
+TEST_F(RegistryStoreTest, FailedWriteSaysWhyAndKeepsTheHive) {
+  RegCloseKey(Create("Big"));
+  const std::string before = ReadFileText(Hive());
+  std::string seen = RunWithFileSizeLimit(4096, [&] {
+    std::vector<std::string> lines;
+    g_diagnostics = &lines;
+    platform::SetDiagnosticSink(&RecordDiagnostic);
+    HKEY key = Create("Big");
+    long status = Set(key, "V", REG_BINARY, std::string(8192, 'b'));
+    RegCloseKey(key);
+    return std::to_string(status) + (lines.empty() ? std::string() : " " + lines[0]);
+  });
+  EXPECT_EQ("5 [ERROR] Registry file \"" + Hive() + "\" could not be written: File too large\n",
+            seen);
+  EXPECT_EQ(before, ReadFileText(Hive()));
 }
 
 TEST_F(RegistryStoreTest, UnwritableStoreDeniesWritesButReads) {

@@ -50,7 +50,19 @@ std::string SystemTempPath() {
   return dir;
 }
 
-bool CreateUniqueTempFile(const std::string& dir, const std::string& prefix, std::string* path) {
+namespace {
+
+// Puts the system's text for the error number into *error (when given) and
+// returns false, so that a failure reads `return Fail(error);`.
+bool Fail(std::string* error, int code = errno) {
+  if (error) *error = strerror(code);
+  return false;
+}
+
+}  // namespace
+
+bool CreateUniqueTempFile(const std::string& dir, const std::string& prefix, std::string* path,
+                          std::string* error) {
   std::string base = dir;
   if (!base.empty() && !IsPathSeparator(base.back())) base += '/';
   base += prefix.substr(0, 3);
@@ -70,9 +82,9 @@ bool CreateUniqueTempFile(const std::string& dir, const std::string& prefix, std
       *path = candidate;
       return true;
     }
-    if (errno != EEXIST) return false;
+    if (errno != EEXIST) return Fail(error);
   }
-  return false;
+  return Fail(error, EEXIST);
 }
 
 bool PathExists(const std::string& path) {
@@ -96,9 +108,34 @@ int64_t FileSize(const std::string& path) {
   return static_cast<int64_t>(st.st_size);
 }
 
-bool CreateOneDirectory(const std::string& path) { return mkdir(path.c_str(), 0755) == 0; }
+bool CreateOneDirectory(const std::string& path, std::string* error) {
+  return mkdir(path.c_str(), 0755) == 0 || Fail(error);
+}
 
-bool DeleteFile(const std::string& path) { return unlink(path.c_str()) == 0; }
+bool CreateFolders(const std::string& path, std::string* error, const FolderStep& step) {
+  if (path.empty()) return Fail(error, ENOENT);
+  std::vector<std::string> levels;
+  for (size_t pos = 1; pos < path.size(); ++pos) {
+    if (IsPathSeparator(path[pos])) levels.push_back(path.substr(0, pos));
+  }
+  levels.push_back(path);
+  size_t first = levels.size();
+  while (first > 0 && !PathExists(levels[first - 1])) --first;
+  int lastError = ENOTDIR;
+  for (size_t i = first; i < levels.size(); ++i) {
+    bool made = mkdir(levels[i].c_str(), 0755) == 0;
+    if (!made) lastError = errno;
+    if (step) {
+      std::string reason = made ? std::string() : strerror(lastError);
+      step(levels[i], made ? nullptr : &reason);
+    }
+  }
+  return IsDirectory(path) || Fail(error, lastError);
+}
+
+bool DeleteFile(const std::string& path, std::string* error) {
+  return unlink(path.c_str()) == 0 || Fail(error);
+}
 
 namespace {
 
@@ -112,16 +149,17 @@ void Record(const char* step, const std::string& path, const std::string& to = s
 
 void SetFileEventRecorderForTesting(std::vector<std::string>* events) { g_fileEvents = events; }
 
-bool SyncFileToDisk(const std::string& path) {
+bool SyncFileToDisk(const std::string& path, std::string* error) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  bool ok = fsync(fd) == 0;
-  if (ok) Record("fsync", path);
-  return (close(fd) == 0) && ok;
+  if (fd < 0) return Fail(error);
+  int failure = fsync(fd) == 0 ? 0 : errno;
+  if (failure == 0) Record("fsync", path);
+  if (close(fd) != 0 && failure == 0) failure = errno;
+  return failure == 0 || Fail(error, failure);
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to) {
-  if (rename(from.c_str(), to.c_str()) != 0) return false;
+bool ReplaceFile(const std::string& from, const std::string& to, std::string* error) {
+  if (rename(from.c_str(), to.c_str()) != 0) return Fail(error);
   Record("rename", from, to);
   return true;
 }
@@ -163,27 +201,31 @@ mode_t ModeOf(const std::string& path, mode_t fallback) {
 
 // Writes whatever `produce` writes to fd into a new sibling temporary file,
 // forces it to the disk, then renames it over path. The temporary file is
-// removed on any failure.
+// removed on any failure. `produce` leaves errno set when it fails.
 template <typename Produce>
-bool WriteViaSibling(const std::string& path, Produce produce, mode_t mode) {
+bool WriteViaSibling(const std::string& path, Produce produce, mode_t mode, std::string* error) {
   std::string tmp;
   int fd = OpenNewSibling(path, mode, &tmp);
-  if (fd < 0) return false;
-  bool ok = produce(fd);
-  if (ok) Record("write", tmp);
-  ok = ok && fsync(fd) == 0;
-  if (ok) Record("fsync", tmp);
-  ok = (close(fd) == 0) && ok;
-  if (ok) ok = ReplaceFile(tmp, path);
-  if (!ok) unlink(tmp.c_str());
-  return ok;
+  if (fd < 0) return Fail(error);
+  int failure = produce(fd) ? 0 : errno;
+  if (failure == 0) {
+    Record("write", tmp);
+    failure = fsync(fd) == 0 ? 0 : errno;
+  }
+  if (failure == 0) Record("fsync", tmp);
+  if (close(fd) != 0 && failure == 0) failure = errno;
+  if (failure == 0 && ReplaceFile(tmp, path, error)) return true;
+  if (failure != 0) Fail(error, failure);
+  unlink(tmp.c_str());
+  return false;
 }
 
 }  // namespace
 
-bool CopyFileAtomically(const std::string& from, const std::string& to, unsigned modeForNew) {
+bool CopyFileAtomically(const std::string& from, const std::string& to, unsigned modeForNew,
+                        std::string* error) {
   int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return false;
+  if (in < 0) return Fail(error);
   bool ok = WriteViaSibling(
       to,
       [in](int out) {
@@ -196,43 +238,50 @@ bool CopyFileAtomically(const std::string& from, const std::string& to, unsigned
           if (!WriteAll(out, buf, static_cast<size_t>(n))) return false;
         }
       },
-      ModeOf(to, static_cast<mode_t>(modeForNew & 0777)));
+      ModeOf(to, static_cast<mode_t>(modeForNew & 0777)), error);
   close(in);
   return ok;
 }
 
-bool ReadWholeFile(const std::string& path, std::string* content) {
+bool ReadWholeFile(const std::string& path, std::string* content, std::string* error) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) return Fail(error);
   content->clear();
   char buf[65536];
-  bool ok = true;
+  int failure = 0;
   for (;;) {
     ssize_t n = read(fd, buf, sizeof(buf));
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ok = false;
+    if (n < 0) failure = errno;
     if (n <= 0) break;
     content->append(buf, static_cast<size_t>(n));
   }
   close(fd);
-  return ok;
+  return failure == 0 || Fail(error, failure);
 }
 
-bool WriteFileAtomically(const std::string& path, const std::string& content) {
+bool WriteFileAtomically(const std::string& path, const std::string& content, std::string* error) {
   return WriteViaSibling(
       path, [&content](int fd) { return WriteAll(fd, content.data(), content.size()); },
-      ModeOf(path, 0644));
+      ModeOf(path, 0644), error);
 }
 
-bool AppendToFile(const std::string& path, const std::string& data, unsigned mode) {
+bool AppendToFile(const std::string& path, const std::string& data, unsigned mode,
+                  std::string* error) {
   // O_NONBLOCK keeps a planted FIFO from blocking the open; it means nothing
   // for the regular file that is the only thing written to.
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
                 static_cast<mode_t>(mode));
-  if (fd < 0) return false;
+  if (fd < 0) return Fail(error);
   struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (fstat(fd, &st) != 0) {
+    int failure = errno;
     close(fd);
+    return Fail(error, failure);
+  }
+  if (!S_ISREG(st.st_mode)) {
+    close(fd);
+    if (error) *error = "Not a regular file";
     return false;
   }
   // A file left wider by an older version is narrowed; fails harmlessly
@@ -242,8 +291,17 @@ bool AppendToFile(const std::string& path, const std::string& data, unsigned mod
   }
   // One write call: O_APPEND makes it land whole at the end of the file.
   ssize_t n = write(fd, data.data(), data.size());
-  bool ok = n == static_cast<ssize_t>(data.size());
-  return (close(fd) == 0) && ok;
+  std::string failure;
+  if (n < 0) {
+    failure = strerror(errno);
+  } else if (static_cast<size_t>(n) != data.size()) {
+    failure =
+        "only " + std::to_string(n) + " of " + std::to_string(data.size()) + " bytes were written";
+  }
+  if (close(fd) != 0 && failure.empty()) failure = strerror(errno);
+  if (failure.empty()) return true;
+  if (error) *error = failure;
+  return false;
 }
 
 std::string SiblingTempName(const std::string& path) {
@@ -418,6 +476,16 @@ intptr_t FileLock::NativeHandle() const {
   return it == HeldLocks().end() ? -1 : it->second.fd;
 }
 
+void SleepMilliseconds(int milliseconds) {
+  if (milliseconds <= 0) return;
+  struct timespec ts;
+  ts.tv_sec = milliseconds / 1000;
+  ts.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
+  // nanosleep leaves the time still to sleep in ts when a signal cuts it short.
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
 void ShowMessageBox(const std::string& text, const std::string& caption) {
   fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
 }
@@ -428,13 +496,7 @@ namespace {
 
 class RealClock : public Clock {
  public:
-  void SleepMs(int milliseconds) override {
-    struct timespec ts;
-    ts.tv_sec = milliseconds / 1000;
-    ts.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
-    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-    }
-  }
+  void SleepMs(int milliseconds) override { SleepMilliseconds(milliseconds); }
   std::tm LocalTimeNow() override {
     time_t now = time(nullptr);
     std::tm tm{};

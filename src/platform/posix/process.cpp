@@ -11,7 +11,6 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -20,6 +19,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/platform.h"
 #include "platform/posix/fd_io.h"
 
 extern char** environ;
@@ -29,15 +29,6 @@ namespace platform {
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-void SleepMilliseconds(int ms) {
-  if (ms <= 0) return;
-  timespec ts;
-  ts.tv_sec = ms / 1000;
-  ts.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
-  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-  }
-}
 
 bool IsExecutableFile(const std::string& path, bool* exists) {
   struct stat st;
@@ -257,8 +248,45 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
   return words;
 }
 
+namespace {
+
+// Only a child that waitpid still reports as running is killed: once it is
+// reaped its pid may belong to another process.
+void ReleaseChild(ChildProcess* child) {
+  CloseChildProcess(child);
+  if (child->pid <= 0) return;
+  pid_t pid = static_cast<pid_t>(child->pid);
+  int status = 0;
+  if (WaitPid(pid, &status, WNOHANG) == 0 && kill(pid, SIGKILL) == 0) WaitPid(pid, &status, 0);
+  child->pid = -1;
+}
+
+}  // namespace
+
+ChildProcess::~ChildProcess() { ReleaseChild(this); }
+
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept
+    : pid(other.pid), outputFd(other.outputFd), writeFd(other.writeFd) {
+  other.pid = -1;
+  other.outputFd = -1;
+  other.writeFd = -1;
+}
+
+ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
+  if (this == &other) return *this;
+  ReleaseChild(this);
+  pid = other.pid;
+  outputFd = other.outputFd;
+  writeFd = other.writeFd;
+  other.pid = -1;
+  other.outputFd = -1;
+  other.writeFd = -1;
+  return *this;
+}
+
 bool StartChildProcess(const std::string& commandLine, bool capture, ChildProcess* child,
                        int* error, intptr_t inheritHandle) {
+  ReleaseChild(child);
   int localError = 0;
   if (!error) error = &localError;
   int fds[2] = {-1, -1};

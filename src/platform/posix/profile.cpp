@@ -3,11 +3,10 @@
 // line the program does not change is kept exactly as it was.
 #include "platform/profile.h"
 
-#include <strings.h>
-
 #include <cstring>
 #include <vector>
 
+#include "platform/names.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -23,7 +22,8 @@ std::string Trim(const std::string& s) {
   return s.substr(b, e - b);
 }
 
-bool SameName(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
+// A name ends at a zero byte, as the C strings of the Windows functions do.
+bool SameName(const std::string& a, const char* b) { return SameNameIgnoringCase(a.c_str(), b); }
 
 // One line of the file, its end of line kept apart so it can be written back.
 struct Line {

@@ -1,0 +1,27 @@
+#include "platform/names.h"
+
+namespace platform {
+
+namespace {
+
+// Not tolower: that follows the C locale's table, which may fold bytes of
+// 0x80 and above.
+char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+  }
+  return true;
+}
+
+std::string FoldNameCase(const std::string& name) {
+  std::string folded = name;
+  for (char& c : folded) c = FoldAscii(c);
+  return folded;
+}
+
+}  // namespace platform

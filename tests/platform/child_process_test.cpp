@@ -1,0 +1,87 @@
+#include <errno.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <string>
+#include <utility>
+
+#include "platform/platform.h"
+#include "platform/process.h"
+
+namespace {
+
+/// True when pid is no child of this process any more (reaped, not a zombie).
+bool Reaped(long pid) {
+  int status = 0;
+  return waitpid(static_cast<pid_t>(pid), &status, WNOHANG) == -1 && errno == ECHILD;
+}
+
+bool IsOpen(int fd) { return fcntl(fd, F_GETFD) != -1; }
+
+platform::ChildProcess Start(const char* commandLine) {
+  platform::ChildProcess child;
+  int error = 0;
+  EXPECT_TRUE(platform::StartChildProcess(commandLine, true, &child, &error)) << error;
+  return child;
+}
+
+TEST(ChildProcessOwnershipTest, DestroyingEndsAndReapsARunningChild) {
+  auto start = std::chrono::steady_clock::now();
+  long pid;
+  int outputFd, writeFd;
+  {
+    platform::ChildProcess child = Start("/bin/sleep 30");
+    pid = child.pid;
+    outputFd = child.outputFd;
+    writeFd = child.writeFd;
+    ASSERT_GT(pid, 0);
+    EXPECT_TRUE(IsOpen(outputFd));
+  }
+  EXPECT_TRUE(Reaped(pid));
+  EXPECT_FALSE(IsOpen(outputFd));
+  EXPECT_FALSE(IsOpen(writeFd));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+}
+
+TEST(ChildProcessOwnershipTest, AnEndedChildIsReapedAndAWaitedOneLeftAlone) {
+  long pid;
+  {
+    platform::ChildProcess child = Start("/bin/true");
+    pid = child.pid;
+    for (int i = 0; i < 1000 && platform::IsProcessRunning(pid); ++i) {
+      platform::SleepMilliseconds(5);
+    }
+  }
+  EXPECT_TRUE(Reaped(pid));
+
+  platform::ChildProcess waited = Start("/bin/true");
+  int exitCode = -1;
+  ASSERT_EQ(1, platform::WaitChildProcess(&waited, -1, &exitCode));
+  EXPECT_EQ(-1, waited.pid);
+  EXPECT_TRUE(platform::CloseChildProcess(&waited));  // the old call keeps working
+}
+
+TEST(ChildProcessOwnershipTest, MovingHandsTheChildOver) {
+  platform::ChildProcess first = Start("/bin/sleep 30");
+  long firstPid = first.pid;
+  platform::ChildProcess moved(std::move(first));
+  EXPECT_EQ(-1, first.pid);
+  EXPECT_EQ(-1, first.outputFd);
+  EXPECT_EQ(-1, first.writeFd);
+  EXPECT_EQ(firstPid, moved.pid);
+
+  platform::ChildProcess second = Start("/bin/sleep 30");
+  long secondPid = second.pid;
+  moved = std::move(second);  // the first child is released here
+  EXPECT_TRUE(Reaped(firstPid));
+  EXPECT_EQ(secondPid, moved.pid);
+  EXPECT_EQ(-1, second.pid);
+  EXPECT_TRUE(platform::KillChildProcess(moved));
+  int exitCode = 0;
+  EXPECT_EQ(1, platform::WaitChildProcess(&moved, -1, &exitCode));
+  EXPECT_EQ(128 + 9, exitCode);
+}
+
+}  // namespace
