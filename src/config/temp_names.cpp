@@ -115,5 +115,8 @@ int TempFileName(int size, char* buffer, const char* extension) {
 void DeleteFileLogged(const char* path) {
   if (!path || !*path) return;
   OutLog("DeleteFile: %s\n", path);
-  platform::DeleteFile(path);
+  std::string error;
+  if (!platform::DeleteFile(path, &error) && platform::PathEntryExists(path)) {
+    OutLog("[ERROR] Could not delete \"%s\": %s\n", path, error.c_str());
+  }
 }

@@ -43,10 +43,11 @@ int CombineByTool(const char* converted, const char* output, intptr_t lockHandle
   if (!TempFileName(sizeof(copy), copy, ".pdf")) return 0;
   int result = 0;
   // The copy in the shared temporary folder is for this program only.
-  if (platform::CopyFileAtomically(output, copy, 0600)) {
+  std::string error;
+  if (platform::CopyFileAtomically(output, copy, 0600, &error)) {
     result = PDFSDK_CombineTwoPDFs(copy, converted, output, lockHandle);
   } else {
-    OutLog("[ERROR] Could not copy \"%s\" to \"%s\".\n", output, copy);
+    OutLog("[ERROR] Could not copy \"%s\" to \"%s\": %s\n", output, copy, error.c_str());
   }
   DeleteFileLogged(copy);
   return result;
@@ -57,8 +58,11 @@ using WritePages = bool (*)(const char* converted, const char* output, CommandOp
                             intptr_t lockHandle);
 
 bool WriteByCopy(const char* converted, const char* output, CommandOptions*, intptr_t) {
-  bool copied = platform::CopyFileAtomically(converted, output);
+  std::string error;
+  bool copied = platform::CopyFileAtomically(converted, output, 0644, &error);
   OutLog("Copy from \"%s\" to \"%s\"\n", converted, output);
+  if (!copied)
+    OutLog("[ERROR] Could not copy \"%s\" to \"%s\": %s\n", converted, output, error.c_str());
   return copied;
 }
 
@@ -520,15 +524,19 @@ int DeliverKeptJobs(const char* output, CommandOptions* options, intptr_t lockHa
 int AppendPDFByMerger(const char* newPdf, const char* outputPdf, CommandOptions* options) {
   if (!platform::PathExists(newPdf)) return 0;
   if (platform::PathExists(outputPdf)) return MergeIntoOutputPDF(newPdf, outputPdf, options);
-  return platform::CopyFileAtomically(newPdf, outputPdf) ? 1 : 0;
+  std::string error;
+  if (platform::CopyFileAtomically(newPdf, outputPdf, 0644, &error)) return 1;
+  OutLog("[ERROR] Could not copy \"%s\" to \"%s\": %s\n", newPdf, outputPdf, error.c_str());
+  return 0;
 }
 
 int MergeIntoOutputPDF(const char* newPdf, const char* outputPdf, CommandOptions* options) {
   char copy[kMaxPathLength];
   if (!TempFileName(sizeof(copy), copy, ".pdf")) return 0;
   // The copy in the shared temporary folder is for this program only.
-  if (!platform::CopyFileAtomically(outputPdf, copy, 0600)) {
-    OutLog("[ERROR] Could not copy \"%s\" to \"%s\".\n", outputPdf, copy);
+  std::string error;
+  if (!platform::CopyFileAtomically(outputPdf, copy, 0600, &error)) {
+    OutLog("[ERROR] Could not copy \"%s\" to \"%s\": %s\n", outputPdf, copy, error.c_str());
     DeleteFileLogged(copy);
     return 0;
   }
@@ -537,7 +545,6 @@ int MergeIntoOutputPDF(const char* newPdf, const char* outputPdf, CommandOptions
   std::string added = newPdf;
   char alias[kMaxPathLength] = "";
   if (!HasPdfExtension(added)) {
-    std::string error;
     if (!TempFileName(sizeof(alias), alias, ".pdf") ||
         !platform::LinkOrCopyFile(newPdf, alias, &error)) {
       OutLog("[ERROR] Could not give \"%s\" a PDF name: %s\n", newPdf, error.c_str());

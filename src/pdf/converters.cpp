@@ -248,7 +248,10 @@ int AppendPDFPagesByTool(const char* added, const char* receiving, intptr_t lock
   if (!platform::PathExists(receiving)) {
     OutLog("[ERROR] Sorry, I can't locate existing \"%s\" file, I will copy \"%s\" to \"%s\"\n",
            receiving, added, receiving);
-    return platform::CopyFileAtomically(added, receiving) ? 1 : 0;
+    std::string error;
+    if (platform::CopyFileAtomically(added, receiving, 0644, &error)) return 1;
+    OutLog("[ERROR] Could not copy \"%s\" to \"%s\": %s\n", added, receiving, error.c_str());
+    return 0;
   }
   std::string tool = ToolPath("pdfutil.dll");
   if (RefuseQuotedPaths({tool.c_str(), receiving, added})) return 0;

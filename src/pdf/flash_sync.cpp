@@ -110,7 +110,9 @@ bool MovePagesToTarget(const char* source, const char* target, int sourcePages,
   if (!RecordSyncCommit(source, target, before, before + sourcePages)) return false;
   bool ran;
   if (!exists) {
-    ran = platform::CopyFileAtomically(source, target);
+    std::string error;
+    ran = platform::CopyFileAtomically(source, target, 0644, &error);
+    if (!ran) OutLog("[ERROR] SyncPDFFileToFlashDrive: %s\n", error.c_str());
   } else {
     OutLog("SyncPDFFileToFlashDrive: \"%s\" to \"%s\"\n", source, target);
     ran = AppendPDFByMerger(source, target, options) != 0;

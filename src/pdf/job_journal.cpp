@@ -163,11 +163,13 @@ bool ReadJobJournal(const std::string& outputPdf, JobJournal* journal) {
 bool WriteJobJournal(const std::string& outputPdf, const JobJournal& journal, std::string* error) {
   std::string path = JournalPath(outputPdf);
   if (journal.kept.empty() && !journal.hasCommit) {
-    if (!platform::PathExists(path) || platform::DeleteFile(path)) return true;
-    *error = "could not delete \"" + path + "\"";
+    std::string why;
+    if (!platform::PathExists(path) || platform::DeleteFile(path, &why)) return true;
+    *error = "could not delete \"" + path + "\": " + why;
     return false;
   }
-  if (platform::WriteFileAtomically(path, FormatJobJournal(journal))) return true;
-  *error = "could not write \"" + path + "\"";
+  std::string why;
+  if (platform::WriteFileAtomically(path, FormatJobJournal(journal), &why)) return true;
+  *error = "could not write \"" + path + "\": " + why;
   return false;
 }
