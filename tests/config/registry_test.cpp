@@ -7,19 +7,13 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace {
 
 class CRegistryTest : public testing::Test {
  protected:
-  CRegistryTest() : had_(getenv("TARVELIN_REGISTRY_DIR") != nullptr) {
-    if (had_) old_ = getenv("TARVELIN_REGISTRY_DIR");
-    setenv("TARVELIN_REGISTRY_DIR", dir_.path().c_str(), 1);
-  }
-  ~CRegistryTest() override {
-    had_ ? setenv("TARVELIN_REGISTRY_DIR", old_.c_str(), 1) : unsetenv("TARVELIN_REGISTRY_DIR");
-  }
   std::string Hive() const { return dir_.Join("HKEY_LOCAL_MACHINE.reg"); }
   bool Open() { return reg_.Open("Software\\Port", HKEY_LOCAL_MACHINE, 3); }
   /// The stored value as Typed(type, data), or "<error N>".
@@ -41,8 +35,7 @@ class CRegistryTest : public testing::Test {
   }
 
   ScopedTempDir dir_;
-  bool had_;
-  std::string old_;
+  ScopedEnv store_{"TARVELIN_REGISTRY_DIR", dir_.path().c_str()};
   CRegistry reg_{CRegistry::kCreateKey};  // last: closed before the environment is restored
 };
 
@@ -114,7 +107,7 @@ TEST_F(CRegistryTest, WithoutAnOpenKeyAssignmentsChangeOnlyTheEntry) {
   EXPECT_EQ(before, ReadFileText(Hive()));
 
   WriteFileText(dir_.Join("file"), "");  // a store folder that cannot be made
-  setenv("TARVELIN_REGISTRY_DIR", dir_.Join("file/sub").c_str(), 1);
+  ScopedEnv unusable("TARVELIN_REGISTRY_DIR", dir_.Join("file/sub").c_str());
   EXPECT_FALSE(Open());
 }
 
