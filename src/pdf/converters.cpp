@@ -78,24 +78,14 @@ int PagesComment(const std::string& text, size_t from) {
   return -1;
 }
 
-// True when every byte sequence is valid UTF-8 and there is no control
-// character: a name that the interpreter reads byte for byte.
+// A name that the interpreter reads byte for byte: valid UTF-8 without
+// control characters.
 bool IsPlainName(const std::string& name) {
-  for (size_t i = 0; i < name.size();) {
-    unsigned char c = static_cast<unsigned char>(name[i]);
-    int extra = c < 0x80             ? 0
-                : (c & 0xE0) == 0xC0 ? 1
-                : (c & 0xF0) == 0xE0 ? 2
-                : (c & 0xF8) == 0xF0 ? 3
-                                     : -1;
-    if (c < 0x20 || c == 0x7F || extra < 0 || (extra == 1 && c < 0xC2)) return false;
-    for (int k = 1; k <= extra; ++k) {
-      if (i + k >= name.size() || (static_cast<unsigned char>(name[i + k]) & 0xC0) != 0x80)
-        return false;
-    }
-    i += static_cast<size_t>(extra) + 1;
+  for (char c : name) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) return false;
   }
-  return true;
+  return platform::IsValidUtf8(name);
 }
 
 // The job as the interpreter must see it: an absolute path, so that a name

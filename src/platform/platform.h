@@ -147,6 +147,9 @@ class NewFile {
 /// document information) as UTF-8. Windows: the ANSI code page. POSIX, whose
 /// code page is UTF-8: the text itself when it is valid UTF-8, else its bytes
 /// read as Windows-1252, so a settings file written on Windows stays legible.
+/// True for well-formed UTF-8 (no overlong forms, no surrogates, nothing
+/// past U+10FFFF).
+bool IsValidUtf8(const std::string& text);
 std::string AnsiToUtf8(const std::string& text);
 
 /// For tests: from now on the steps of the atomic writes (NewFile,

@@ -37,6 +37,33 @@ struct Collector {
   }
 };
 
+// Why the collection of a child's output stopped.
+enum class CollectionEnd { kChildEnded, kTimedOut, kBroken };
+
+// Collects the child's output until it ends, its time is up, or the pipe or
+// the wait fails. Waiting data is always read before the child's end is
+// tested.
+CollectionEnd Collect(platform::ChildProcess* child, Collector* collector, char* buffer,
+                      int timeoutSeconds, int* exitCode) {
+  const int64_t deadline =
+      timeoutSeconds < 0 ? -1 : platform::MonotonicMs() + timeoutSeconds * 1000LL;
+  int count = 0;
+  for (;;) {
+    if (deadline >= 0 && platform::MonotonicMs() >= deadline) return CollectionEnd::kTimedOut;
+    int waiting = platform::PeekChildOutput(*child);
+    if (waiting < 0) return CollectionEnd::kBroken;
+    if (waiting > 0) {
+      if (!collector->ReadChunk(*child, buffer, &count)) return CollectionEnd::kBroken;
+      continue;
+    }
+    // A failed wait ends the collection too, or a lost child would be
+    // polled for ever.
+    int state = platform::WaitChildProcess(child, 0, exitCode);
+    if (state != 0) return state == 1 ? CollectionEnd::kChildEnded : CollectionEnd::kBroken;
+    platform::WaitChildActivity(*child, kPollIntervalMs);
+  }
+}
+
 }  // namespace
 
 int NTSystemCommand(const char* command, int wait) {
@@ -80,33 +107,11 @@ int NTSystemCommand2(const char* command, std::string& output, int* exitCode,
     return 0;
   }
 
-  // Waiting data is always read before the child's end is tested.
   Collector collector{output, limits->outputLimit};
-  const int64_t deadline =
-      limits->timeoutSeconds < 0 ? -1 : platform::MonotonicMs() + limits->timeoutSeconds * 1000LL;
-  bool ended = false;
-  bool timedOut = false;
+  CollectionEnd end = Collect(&child, &collector, buffer, limits->timeoutSeconds, exitCode);
+  bool timedOut = end == CollectionEnd::kTimedOut;
+  bool ended = end == CollectionEnd::kChildEnded;
   int count = 0;
-  for (;;) {
-    if (deadline >= 0 && platform::MonotonicMs() >= deadline) {
-      timedOut = true;
-      break;
-    }
-    int waiting = platform::PeekChildOutput(child);
-    if (waiting < 0) break;
-    if (waiting > 0) {
-      if (!collector.ReadChunk(child, buffer, &count)) break;
-      continue;
-    }
-    int state = platform::WaitChildProcess(&child, 0, exitCode);
-    // A failed wait ends the collection too, or a lost child would be
-    // polled for ever.
-    if (state != 0) {
-      ended = state == 1;
-      break;
-    }
-    platform::WaitChildActivity(child, kPollIntervalMs);
-  }
 
   if (timedOut) {
     OutLog("[ERROR] NTSystemCommand2() ended the command after %d seconds: %s\n",

@@ -124,52 +124,67 @@ std::string Join(const std::vector<Line>& lines) {
   return out;
 }
 
-// Applies one write to the file's lines. Returns the new content.
+// Where a section and one of its keys lie among the lines (-1: absent).
+struct SectionPlace {
+  long sectionLine = -1;  // the "[section]" line
+  long sectionEnd = -1;   // the line after the section's last
+  long keyLine = -1;      // the key's first line in the section
+  long lastKeyLine = -1;  // the section's last key line
+};
+
+SectionPlace FindSectionAndKey(const std::vector<Line>& lines, const char* section,
+                               const char* key) {
+  SectionPlace place;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    std::string name, k, v;
+    long at = static_cast<long>(i);
+    if (ParseSection(lines[i].text, &name)) {
+      if (place.sectionLine >= 0) {
+        place.sectionEnd = at;
+        return place;
+      }
+      if (SameName(name, section)) place.sectionLine = at;
+    } else if (place.sectionLine >= 0 && ParseEntry(lines[i].text, &k, &v)) {
+      place.lastKeyLine = at;
+      if (key && place.keyLine < 0 && SameName(k, key)) place.keyLine = at;
+    }
+  }
+  if (place.sectionLine >= 0) place.sectionEnd = static_cast<long>(lines.size());
+  return place;
+}
+
+// Sets key=value: in place, after the section's last key, or in a new
+// section at the end.
+void SetEntry(std::vector<Line>* lines, const SectionPlace& place, const char* section,
+              const std::string& entry, const std::string& eol) {
+  if (place.keyLine >= 0) {
+    (*lines)[place.keyLine].text = entry;
+  } else if (place.sectionLine >= 0) {
+    long after = place.lastKeyLine >= 0 ? place.lastKeyLine : place.sectionLine;
+    if ((*lines)[after].end.empty()) (*lines)[after].end = eol;
+    lines->insert(lines->begin() + after + 1, Line{entry, eol});
+  } else {
+    if (!lines->empty() && lines->back().end.empty()) lines->back().end = eol;
+    lines->push_back(Line{"[" + std::string(section) + "]", eol});
+    lines->push_back(Line{entry, eol});
+  }
+}
+
+// Applies one write to the file's lines: a null key removes the section, a
+// null value the key. Returns the new content.
 std::string ApplyWrite(const std::string& content, const char* section, const char* key,
                        const char* value) {
   std::vector<Line> lines = SplitLines(content);
   const std::string bom = content.substr(0, BomLength(content));
-  const std::string eol = LineEndOf(lines);
-  // Find the section and, inside it, the key and the last key line.
-  long sectionLine = -1, sectionEnd = -1, keyLine = -1, lastKeyLine = -1;
-  bool inSection = false;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    std::string name, k, v;
-    if (ParseSection(lines[i].text, &name)) {
-      if (inSection) {
-        sectionEnd = static_cast<long>(i);
-        break;
-      }
-      if (SameName(name, section)) {
-        inSection = true;
-        sectionLine = static_cast<long>(i);
-      }
-    } else if (inSection && ParseEntry(lines[i].text, &k, &v)) {
-      lastKeyLine = static_cast<long>(i);
-      if (key && keyLine < 0 && SameName(k, key)) keyLine = static_cast<long>(i);
+  SectionPlace place = FindSectionAndKey(lines, section, key);
+  if (!key) {
+    if (place.sectionLine >= 0) {
+      lines.erase(lines.begin() + place.sectionLine, lines.begin() + place.sectionEnd);
     }
-  }
-  if (inSection && sectionEnd < 0) sectionEnd = static_cast<long>(lines.size());
-
-  if (!key) {  // remove the whole section
-    if (sectionLine >= 0) lines.erase(lines.begin() + sectionLine, lines.begin() + sectionEnd);
-    return bom + Join(lines);
-  }
-  if (!value) {  // remove the key
-    if (keyLine >= 0) lines.erase(lines.begin() + keyLine);
-    return bom + Join(lines);
-  }
-  std::string entry = std::string(key) + "=" + value;
-  if (keyLine >= 0) {
-    lines[keyLine].text = entry;
-  } else if (sectionLine >= 0) {
-    long after = lastKeyLine >= 0 ? lastKeyLine : sectionLine;
-    if (lines[after].end.empty()) lines[after].end = eol;
-    lines.insert(lines.begin() + after + 1, Line{entry, eol});
+  } else if (!value) {
+    if (place.keyLine >= 0) lines.erase(lines.begin() + place.keyLine);
   } else {
-    if (!lines.empty() && lines.back().end.empty()) lines.back().end = eol;
-    lines.push_back(Line{"[" + std::string(section) + "]", eol});
-    lines.push_back(Line{entry, eol});
+    SetEntry(&lines, place, section, std::string(key) + "=" + value, LineEndOf(lines));
   }
   return bom + Join(lines);
 }

@@ -189,7 +189,9 @@ long CopyValueData(const Value& value, uint32_t* type, unsigned char* data, uint
     *dataSize = size;
     return ERROR_MORE_DATA;
   }
-  if (data && size > 0) memcpy(data, value.data.data(), size);
+  // Registry data is raw bytes: a text value carries its own terminator.
+  if (data && size > 0)
+    memcpy(data, value.data.data(), size);  // NOLINT(bugprone-not-null-terminated-result)
   *dataSize = size;
   return ERROR_SUCCESS;
 }
