@@ -10,11 +10,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -754,6 +756,30 @@ long CopyValueData(const Value& value, uint32_t* type, unsigned char* data, uint
   return ERROR_SUCCESS;
 }
 
+/// The names of the sub keys directly below path, by their folded names (so
+/// in the order Windows lists them), each as the hive spells it.
+std::map<std::string, std::string> SubKeyNames(const HiveData& data, const std::string& path) {
+  std::map<std::string, std::string> children;
+  size_t start = path.empty() ? 0 : path.size() + 1;
+  ForEachKeyBelow(data, path, [&](const std::string& below) {
+    std::string child = below.substr(start, below.find('\\', start) - start);
+    children.emplace(Folded(child), child);
+  });
+  return children;
+}
+
+/// The hive file's last change as a FILETIME (zero when it cannot be read).
+FILETIME HiveWriteTime(const std::string& file) {
+  struct stat st;
+  uint64_t ticks = 0;
+  if (stat(file.c_str(), &st) == 0) {
+    // 100 ns units since 1601-01-01, as Windows counts.
+    ticks = static_cast<uint64_t>(st.st_mtim.tv_sec) * 10000000u +
+            static_cast<uint64_t>(st.st_mtim.tv_nsec) / 100u + 116444736000000000ull;
+  }
+  return FILETIME{static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)};
+}
+
 }  // namespace
 
 long RegCreateKeyExA(HKEY key, const char* subKey, uint32_t, char*, uint32_t, uint32_t desired,
@@ -810,14 +836,9 @@ long RegQueryInfoKeyA(HKEY key, char* keyClass, uint32_t* classLength, uint32_t*
   if (maxClassLength) *maxClassLength = 0;
   if (securityDescriptorSize) *securityDescriptorSize = 0;
 
-  std::set<std::string> children;  // folded names
+  std::map<std::string, std::string> children = SubKeyNames(data, opened.path);
   size_t longestChild = 0;
-  ForEachKeyBelow(data, opened.path, [&](const std::string& below) {
-    size_t start = opened.path.empty() ? 0 : opened.path.size() + 1;
-    std::string child = below.substr(start, below.find('\\', start) - start);
-    children.insert(Folded(child));
-    if (child.size() > longestChild) longestChild = child.size();
-  });
+  for (const auto& child : children) longestChild = std::max(longestChild, child.second.size());
   if (subKeys) *subKeys = static_cast<uint32_t>(children.size());
   if (maxSubKeyLength) *maxSubKeyLength = static_cast<uint32_t>(longestChild);
 
@@ -833,17 +854,27 @@ long RegQueryInfoKeyA(HKEY key, char* keyClass, uint32_t* classLength, uint32_t*
   if (maxValueNameLength) *maxValueNameLength = static_cast<uint32_t>(longestName);
   if (maxValueLength) *maxValueLength = static_cast<uint32_t>(longestData);
 
-  if (lastWriteTime) {
-    struct stat st;
-    uint64_t ticks = 0;
-    if (stat(opened.file.c_str(), &st) == 0) {
-      // 100 ns units since 1601-01-01, as Windows counts.
-      ticks = static_cast<uint64_t>(st.st_mtim.tv_sec) * 10000000u +
-              static_cast<uint64_t>(st.st_mtim.tv_nsec) / 100u + 116444736000000000ull;
-    }
-    lastWriteTime->dwLowDateTime = static_cast<uint32_t>(ticks);
-    lastWriteTime->dwHighDateTime = static_cast<uint32_t>(ticks >> 32);
-  }
+  if (lastWriteTime) *lastWriteTime = HiveWriteTime(opened.file);
+  return ERROR_SUCCESS;
+}
+
+long RegEnumKeyExA(HKEY key, uint32_t index, char* name, uint32_t* nameLength, uint32_t*,
+                   char* keyClass, uint32_t* classLength, FILETIME* lastWriteTime) {
+  if (!name || !nameLength) return ERROR_INVALID_PARAMETER;
+  RegKey opened;
+  HiveData data;
+  Key* found = nullptr;
+  long status = ReadOpenKey(key, KEY_ENUMERATE_SUB_KEYS, &opened, &data, &found);
+  if (status != ERROR_SUCCESS) return status;
+  std::map<std::string, std::string> children = SubKeyNames(data, opened.path);
+  if (index >= children.size()) return ERROR_NO_MORE_ITEMS;
+  const std::string& child = std::next(children.begin(), index)->second;
+  if (child.size() + 1 > *nameLength) return ERROR_MORE_DATA;
+  memcpy(name, child.c_str(), child.size() + 1);
+  *nameLength = static_cast<uint32_t>(child.size());
+  if (keyClass && classLength && *classLength > 0) keyClass[0] = '\0';
+  if (classLength) *classLength = 0;
+  if (lastWriteTime) *lastWriteTime = HiveWriteTime(opened.file);
   return ERROR_SUCCESS;
 }
 
