@@ -265,11 +265,14 @@ TEST_F(MfilemonTest, PlantedLinkAtTheNextNameIsSkipped) {
   EXPECT_EQ(kJob, ReadFileText(OutFile(3)));
 }
 
-// A path the command line would split is refused before the job is written.
+// A job path the command line would split is refused: the name it took is
+// given up again before any of the job is written.
 TEST_F(MfilemonTest, PathTheCommandWouldSplitIsRefused) {
   std::string spaced = work_.Join("out put");
   fs::create_directories(spaced);
-  if (IsRoot()) ASSERT_EQ(0, chown(spaced.c_str(), UserId("lp"), static_cast<gid_t>(-1)));
+  if (IsRoot()) {
+    ASSERT_EQ(0, chown(spaced.c_str(), UserId("lp"), static_cast<gid_t>(-1)));
+  }
   SetText("OutputPath", spaced);
   SetText("UserCommand", "/bin/cp %f \"" + Dest() + "/copy.ps\"");
   RunResult run = Deliver();
