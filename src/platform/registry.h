@@ -91,6 +91,15 @@ long RegQueryInfoKeyA(HKEY key, char* keyClass, uint32_t* classLength, uint32_t*
 long RegEnumValueA(HKEY key, uint32_t index, char* name, uint32_t* nameLength, uint32_t* reserved,
                    uint32_t* type, unsigned char* data, uint32_t* dataSize);
 
+/// The name of the sub key at index, sub keys ordered by name with letter
+/// case ignored. *nameLength holds the name buffer's size in characters
+/// (terminator included) and receives the name's length; the key has no
+/// class (keyClass receives "" and *classLength 0 when given) and
+/// lastWriteTime, when given, is the hive file's. ERROR_MORE_DATA when the
+/// name does not fit, ERROR_NO_MORE_ITEMS past the last sub key.
+long RegEnumKeyExA(HKEY key, uint32_t index, char* name, uint32_t* nameLength, uint32_t* reserved,
+                   char* keyClass, uint32_t* classLength, FILETIME* lastWriteTime);
+
 /// Reads the value of that name (nullptr or "" for the default value), like
 /// RegEnumValueA for one value; ERROR_FILE_NOT_FOUND when it is missing.
 long RegQueryValueExA(HKEY key, const char* name, uint32_t* reserved, uint32_t* type,

@@ -3,7 +3,9 @@
 // change the hive through the store.
 #include "platform/registry.h"
 
+#include <algorithm>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -199,19 +201,32 @@ long CopyValueData(const Value& value, uint32_t* type, unsigned char* data, uint
 // ---------------------------------------------------------------------------
 // The steps of RegQueryInfoKeyA.
 
-/// The number of direct sub keys of path (letter case ignored) and the
-/// length of the longest one's name.
-void CountSubKeys(const Hive& data, const std::string& path, uint32_t* count, uint32_t* longest) {
-  std::set<std::string> children;  // folded names
-  size_t longestChild = 0;
+/// The direct sub keys of path, one per folded name, in the folded names'
+/// order (the order RegEnumKeyExA reports them in), as first spelt.
+std::map<std::string, std::string> SubKeyNames(const Hive& data, const std::string& path) {
+  std::map<std::string, std::string> children;
   size_t start = path.empty() ? 0 : path.size() + 1;
   ForEachKeyBelow(data, path, [&](const std::string& below) {
     std::string child = below.substr(start, below.find('\\', start) - start);
-    children.insert(platform::FoldNameCase(child));
-    if (child.size() > longestChild) longestChild = child.size();
+    children.emplace(platform::FoldNameCase(child), child);
   });
+  return children;
+}
+
+/// The number of direct sub keys of path (letter case ignored) and the
+/// length of the longest one's name.
+void CountSubKeys(const Hive& data, const std::string& path, uint32_t* count, uint32_t* longest) {
+  std::map<std::string, std::string> children = SubKeyNames(data, path);
+  size_t longestChild = 0;
+  for (const auto& child : children) longestChild = std::max(longestChild, child.second.size());
   if (count) *count = static_cast<uint32_t>(children.size());
   if (longest) *longest = static_cast<uint32_t>(longestChild);
+}
+
+/// The hive file's last change as a FILETIME.
+FILETIME HiveWriteTime(const std::string& file) {
+  uint64_t ticks = store::HiveFileTime(file);
+  return FILETIME{static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)};
 }
 
 /// The number of values of key (nullptr: none) and their longest name and data.
@@ -293,11 +308,26 @@ long RegQueryInfoKeyA(HKEY key, char* keyClass, uint32_t* classLength, uint32_t*
   ReportNoClassNorSecurity(keyClass, classLength, maxClassLength, securityDescriptorSize);
   CountSubKeys(data, opened.path, subKeys, maxSubKeyLength);
   MeasureValues(found, values, maxValueNameLength, maxValueLength);
-  if (lastWriteTime) {
-    uint64_t ticks = store::HiveFileTime(opened.file);
-    lastWriteTime->dwLowDateTime = static_cast<uint32_t>(ticks);
-    lastWriteTime->dwHighDateTime = static_cast<uint32_t>(ticks >> 32);
-  }
+  if (lastWriteTime) *lastWriteTime = HiveWriteTime(opened.file);
+  return ERROR_SUCCESS;
+}
+
+long RegEnumKeyExA(HKEY key, uint32_t index, char* name, uint32_t* nameLength, uint32_t*,
+                   char* keyClass, uint32_t* classLength, FILETIME* lastWriteTime) {
+  if (!name || !nameLength) return ERROR_INVALID_PARAMETER;
+  RegKey opened;
+  Hive data;
+  Key* found = nullptr;
+  long status = ReadOpenKey(key, KEY_ENUMERATE_SUB_KEYS, &opened, &data, &found);
+  if (status != ERROR_SUCCESS) return status;
+  std::map<std::string, std::string> children = SubKeyNames(data, opened.path);
+  if (index >= children.size()) return ERROR_NO_MORE_ITEMS;
+  const std::string& child = std::next(children.begin(), index)->second;
+  if (child.size() + 1 > *nameLength) return ERROR_MORE_DATA;
+  memcpy(name, child.c_str(), child.size() + 1);
+  *nameLength = static_cast<uint32_t>(child.size());
+  ReportNoClassNorSecurity(keyClass, classLength, nullptr, nullptr);
+  if (lastWriteTime) *lastWriteTime = HiveWriteTime(opened.file);
   return ERROR_SUCCESS;
 }
 

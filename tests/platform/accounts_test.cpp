@@ -1,0 +1,181 @@
+// Accounts: looking them up, becoming one for good, installing a root-only file.
+#include "platform/accounts.h"
+
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "support/temp_dir.h"
+
+namespace {
+
+// Runs body in a forked child and returns its exit code (-1 on a signal).
+template <typename Body>
+int InChild(Body body) {
+  std::fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) _exit(body());
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(AccountsTest, LooksUpAnAccountByName) {
+  platform::Account account;
+  std::string error;
+  ASSERT_TRUE(platform::LookUpAccount("nobody", &account, &error)) << error;
+  const passwd* entry = getpwnam("nobody");
+  ASSERT_NE(nullptr, entry);
+  EXPECT_EQ("nobody", account.name);
+  EXPECT_EQ(entry->pw_uid, account.userId);
+  EXPECT_EQ(entry->pw_gid, account.groupId);
+
+  EXPECT_FALSE(platform::LookUpAccount("no-such-account-here", &account, &error));
+  EXPECT_NE(std::string::npos, error.find("no-such-account-here")) << error;
+}
+
+TEST(AccountsTest, CurrentAccountIsTheRealUser) {
+  platform::Account account = platform::CurrentAccount();
+  EXPECT_EQ(getuid(), account.userId);
+  EXPECT_EQ(getpwuid(getuid())->pw_name, account.name);
+  EXPECT_EQ(geteuid() == 0 || getuid() == 0, platform::IsSuperUser());
+}
+
+// Exit codes of the child: 0 all held, 1 the drop failed, 2 an id is wrong,
+// 3 root came back, 4 still counted as the super-user.
+TEST(AccountsTest, DropIsForGood) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  const passwd* nobody = getpwnam("nobody");
+  ASSERT_NE(nullptr, nobody);
+  uid_t uid = nobody->pw_uid;
+  gid_t gid = nobody->pw_gid;
+  EXPECT_EQ(0, InChild([uid, gid] {
+              std::string error;
+              if (!platform::DropToAccount("nobody", &error)) return 1;
+              uid_t r, e, s;
+              gid_t rg, eg, sg;
+              getresuid(&r, &e, &s);
+              getresgid(&rg, &eg, &sg);
+              if (r != uid || e != uid || s != uid || rg != gid || eg != gid || sg != gid) return 2;
+              if (setuid(0) == 0 || setgid(0) == 0) return 3;
+              return platform::IsSuperUser() ? 4 : 0;
+            }));
+}
+
+TEST(AccountsTest, DropRefusesRootAndUnknownAccounts) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  std::string error;
+  EXPECT_FALSE(platform::DropToAccount("root", &error));
+  EXPECT_NE(std::string::npos, error.find("super-user")) << error;
+  EXPECT_EQ(0u, geteuid());
+  EXPECT_FALSE(platform::DropToAccount("no-such-account-here", &error));
+  EXPECT_EQ(0u, geteuid());
+}
+
+// Without root the ids cannot be changed, and the drop says so.
+TEST(AccountsTest, DropFailsWithoutRoot) {
+  if (geteuid() == 0) {
+    const passwd* nobody = getpwnam("nobody");
+    ASSERT_NE(nullptr, nobody);
+    uid_t uid = nobody->pw_uid;
+    EXPECT_EQ(0, InChild([uid] {
+                std::string error;
+                if (setuid(uid) != 0) return 1;
+                return platform::DropToAccount("lp", &error) ? 2 : 0;
+              }));
+  } else {
+    std::string error;
+    EXPECT_FALSE(platform::DropToAccount("nobody", &error));
+    EXPECT_FALSE(error.empty());
+  }
+}
+
+class InstallFileCopyTest : public testing::Test {
+ protected:
+  void SetUp() override { WriteFileText(Source(), "backend program"); }
+  std::string Source() const { return dir_.Join("source"); }
+  std::string Target() const { return dir_.Join("target"); }
+  bool Install(bool* changed) {
+    std::string error;
+    bool ok = platform::InstallFileCopy(Source(), Target(), 0700, changed, &error);
+    EXPECT_TRUE(ok) << error;
+    return ok;
+  }
+  struct stat Stat(const std::string& path) const {
+    struct stat st {};
+    lstat(path.c_str(), &st);
+    return st;
+  }
+
+  ScopedTempDir dir_;
+};
+
+TEST_F(InstallFileCopyTest, InstallsOnceWithTheModeAndOwner) {
+  // A narrow umask does not narrow the installed mode; nor would a wide one widen it.
+  mode_t oldMask = umask(0077);
+  bool changed = false;
+  bool installed = Install(&changed);
+  umask(oldMask);
+  ASSERT_TRUE(installed);
+  EXPECT_TRUE(changed);
+  struct stat first = Stat(Target());
+  EXPECT_EQ(0700u, first.st_mode & 07777);
+  EXPECT_EQ(geteuid(), first.st_uid);
+  EXPECT_EQ("backend program", ReadFileText(Target()));
+
+  ASSERT_TRUE(Install(&changed));
+  EXPECT_FALSE(changed);
+  struct stat second = Stat(Target());
+  EXPECT_EQ(first.st_ino, second.st_ino);
+  EXPECT_EQ(first.st_mtim.tv_nsec, second.st_mtim.tv_nsec);
+  // Nothing left beside it: only the source and the target are there.
+  EXPECT_EQ(2, std::distance(std::filesystem::directory_iterator(dir_.path()),
+                             std::filesystem::directory_iterator()));
+}
+
+TEST_F(InstallFileCopyTest, WrongModeOrContentIsReplaced) {
+  WriteFileText(Target(), "backend program");
+  chmod(Target().c_str(), 0755);
+  bool changed = false;
+  ASSERT_TRUE(Install(&changed));
+  EXPECT_TRUE(changed);
+  EXPECT_EQ(0700u, Stat(Target()).st_mode & 07777);
+
+  WriteFileText(Target(), "an older backend");
+  ASSERT_TRUE(Install(&changed));
+  EXPECT_TRUE(changed);
+  EXPECT_EQ("backend program", ReadFileText(Target()));
+}
+
+// A link at the target is replaced by the file; what it pointed to is untouched.
+TEST_F(InstallFileCopyTest, PlantedLinkIsReplacedNeverFollowed) {
+  std::string victim = dir_.Join("victim");
+  WriteFileText(victim, "keep me");
+  chmod(victim.c_str(), 0644);
+  ASSERT_EQ(0, symlink(victim.c_str(), Target().c_str()));
+  bool changed = false;
+  ASSERT_TRUE(Install(&changed));
+  EXPECT_TRUE(changed);
+  EXPECT_TRUE(S_ISREG(Stat(Target()).st_mode));
+  EXPECT_EQ("keep me", ReadFileText(victim));
+  EXPECT_EQ(0644u, Stat(victim).st_mode & 07777);
+}
+
+TEST_F(InstallFileCopyTest, MissingSourceOrFolderFailsWithAReason) {
+  bool changed = true;
+  std::string error;
+  EXPECT_FALSE(platform::InstallFileCopy(dir_.Join("missing"), Target(), 0700, &changed, &error));
+  EXPECT_NE(std::string::npos, error.find("missing")) << error;
+  EXPECT_FALSE(changed);
+  EXPECT_FALSE(
+      platform::InstallFileCopy(Source(), dir_.Join("no/such/target"), 0700, &changed, &error));
+  EXPECT_FALSE(error.empty());
+}
+
+}  // namespace

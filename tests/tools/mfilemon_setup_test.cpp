@@ -1,0 +1,158 @@
+// The installer of the port monitor, run from a copy of the install folder
+// with CUPS's server-bin folder and the registry store in a temporary folder.
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/registry.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
+#include "tools/tool_run.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kMonitorKey[] =
+    "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Multi File Port Monitor";
+
+class MfilemonSetupTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    // Reachable by another account, for the run that is not root's.
+    chmod(work_.path().c_str(), 0755);
+    fs::create_directories(work_.Join("dist"));
+    fs::create_directories(Backends());
+    for (const char* name : {"mfilemon", "mfilemon-setup.exe"}) {
+      fs::copy_file(std::string(TARVELIN_DIST_DIR) + "/" + name, work_.Join("dist/") + name);
+    }
+  }
+  std::string Backends() const { return work_.Join("serverbin/backend"); }
+  std::string Installed() const { return Backends() + "/mfilemon"; }
+  std::string Hive() const { return work_.Join("reg/HKEY_LOCAL_MACHINE.reg"); }
+  RunResult Setup(ToolLaunch launch = {}) {
+    if (launch.args.empty()) launch.args = {"/VERYSILENT"};
+    launch.env.push_back("CUPS_SERVERBIN=" + work_.Join("serverbin"));
+    return RunTool(work_.Join("dist/mfilemon-setup.exe"), launch);
+  }
+  /// The monitor's Driver value, or "<error N>".
+  std::string Driver() {
+    HKEY key = nullptr;
+    long status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMonitorKey, 0, KEY_READ, &key);
+    if (status != ERROR_SUCCESS) return "<error " + std::to_string(status) + ">";
+    char data[64] = {};
+    uint32_t size = sizeof(data);
+    uint32_t type = 0;
+    status = RegQueryValueExA(key, "Driver", nullptr, &type, reinterpret_cast<unsigned char*>(data),
+                              &size);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS) return "<error " + std::to_string(status) + ">";
+    return (type == REG_SZ ? "" : "<type " + std::to_string(type) + ">") + std::string(data, size);
+  }
+  struct stat Stat(const std::string& path) const {
+    struct stat st {};
+    lstat(path.c_str(), &st);
+    return st;
+  }
+
+  ScopedTempDir work_;
+  ScopedEnv registry_{"TARVELIN_REGISTRY_DIR", work_.Join("reg").c_str()};
+};
+
+TEST_F(MfilemonSetupTest, InstallsTheBackendForRootAndTheMonitorKey) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  RunResult run = Setup();
+  EXPECT_EQ(0, run.status) << run.stdoutText;
+  struct stat st = Stat(Installed());
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(0700u, st.st_mode & 07777);
+  EXPECT_EQ(0u, st.st_uid);
+  EXPECT_EQ(ReadFileText(work_.Join("dist/mfilemon")), ReadFileText(Installed()));
+  EXPECT_EQ(std::string("mfilemon.dll\0", 13), Driver());
+  // No temporary file is left beside it.
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(Backends())) {
+    names.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(std::vector<std::string>{"mfilemon"}, names);
+}
+
+TEST_F(MfilemonSetupTest, SecondRunChangesNothing) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  ASSERT_EQ(0, Setup().status);
+  struct stat backend = Stat(Installed());
+  struct stat hive = Stat(Hive());
+  SleepMs(20);
+  RunResult run = Setup();
+  EXPECT_EQ(0, run.status) << run.stdoutText;
+  EXPECT_EQ(backend.st_ino, Stat(Installed()).st_ino);
+  EXPECT_EQ(backend.st_mtim.tv_nsec, Stat(Installed()).st_mtim.tv_nsec);
+  EXPECT_EQ(hive.st_ino, Stat(Hive()).st_ino);
+  EXPECT_EQ(hive.st_mtim.tv_nsec, Stat(Hive()).st_mtim.tv_nsec);
+}
+
+// A backend left over with other content or mode is replaced by the right one.
+TEST_F(MfilemonSetupTest, StaleBackendIsReplaced) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  WriteFileText(Installed(), "an older backend");
+  chmod(Installed().c_str(), 0755);
+  RunResult run = Setup();
+  EXPECT_EQ(0, run.status) << run.stdoutText;
+  EXPECT_EQ(0700u, Stat(Installed()).st_mode & 07777);
+  EXPECT_EQ(ReadFileText(work_.Join("dist/mfilemon")), ReadFileText(Installed()));
+}
+
+TEST_F(MfilemonSetupTest, NotRootSaysSoAndChangesNothing) {
+  ToolLaunch launch;
+  if (geteuid() == 0) {
+    const passwd* nobody = getpwnam("nobody");
+    ASSERT_NE(nullptr, nobody);
+    uid_t uid = nobody->pw_uid;
+    gid_t gid = nobody->pw_gid;
+    launch.inChild = [uid, gid] {
+      return setgroups(0, nullptr) == 0 && setgid(gid) == 0 && setuid(uid) == 0;
+    };
+  }
+  RunResult run = Setup(launch);
+  EXPECT_NE(0, run.status);
+  EXPECT_NE(126, run.status);
+  EXPECT_NE(std::string::npos, run.stdoutText.find("only root")) << run.stdoutText;
+  EXPECT_TRUE(fs::is_empty(Backends()));
+  EXPECT_FALSE(fs::exists(Hive()));
+}
+
+TEST_F(MfilemonSetupTest, MissingBackendFolderFails) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  fs::remove(Backends());
+  RunResult run = Setup();
+  EXPECT_EQ(1, run.status);
+  EXPECT_NE(std::string::npos, run.stdoutText.find(Backends())) << run.stdoutText;
+  EXPECT_FALSE(fs::exists(Backends()));
+}
+
+TEST_F(MfilemonSetupTest, UnknownArgumentShowsUsage) {
+  ToolLaunch launch;
+  launch.args = {"/VERYSILENT", "/DIR=elsewhere"};
+  RunResult run = Setup(launch);
+  EXPECT_EQ(2, run.status);
+  EXPECT_NE(std::string::npos, run.stdoutText.find("usage:")) << run.stdoutText;
+  EXPECT_TRUE(fs::is_empty(Backends()));
+  EXPECT_FALSE(fs::exists(Hive()));
+}
+
+// The Windows installer's switches are taken in any letter case.
+TEST_F(MfilemonSetupTest, SwitchesOfTheWindowsInstallerAreAccepted) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  ToolLaunch launch;
+  launch.args = {"/verysilent", "/SuppressMsgBoxes", "/NORESTART"};
+  EXPECT_EQ(0, Setup(launch).status);
+  EXPECT_TRUE(fs::exists(Installed()));
+}
+
+}  // namespace

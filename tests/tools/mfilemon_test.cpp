@@ -1,0 +1,372 @@
+// The CUPS backend mfilemon, run as CUPS runs it: the built program, a
+// registry store in a temporary folder, the job on standard input or named
+// as the last argument, real files and real commands.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/registry.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
+#include "tools/tool_run.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kBackend = TARVELIN_DIST_DIR "/mfilemon";
+const std::string kMonitorKey =
+    "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Multi File Port Monitor";
+const int kDelivered = 0;  // CUPS_BACKEND_OK
+const int kKeepJob = 4;    // CUPS_BACKEND_STOP
+const char kJob[] = "%!PS-Adobe-3.0\n%%Pages: 1\nshowpage\n%%EOF\n";
+
+bool IsRoot() { return geteuid() == 0; }
+
+uid_t UserId(const char* account) {
+  const passwd* entry = getpwnam(account);
+  return entry ? entry->pw_uid : static_cast<uid_t>(-1);
+}
+
+// The names in a folder, sorted.
+std::vector<std::string> Names(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// True while a process whose command line holds word runs.
+bool ProcessWithWordRuns(const std::string& word) {
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::string cmdline = ReadFileText(entry.path().string() + "/cmdline");
+    std::replace(cmdline.begin(), cmdline.end(), '\0', ' ');
+    if (cmdline.find(word) != std::string::npos && name != std::to_string(getpid())) return true;
+  }
+  return false;
+}
+
+class MfilemonTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    // As root the backend becomes another account, which must reach the
+    // folders it writes into.
+    chmod(work_.path().c_str(), 0755);
+    fs::create_directories(Out());
+    fs::create_directories(Dest());
+    fs::create_directories(work_.Join("reg"));
+    ShareWith(IsRoot() ? "lp" : nullptr);
+    WriteFileText(JobFile(), kJob);
+    SetText("OutputPath", Out());
+    SetText("FilePattern", "QuorvelFile%i.ps");
+    SetText("UserCommand", "");
+    SetNumber("WaitTermination", 1);
+    SetNumber("WaitTimeout", 300);
+    SetText("User", "");
+  }
+  std::string Out() const { return work_.Join("out"); }
+  std::string Dest() const { return work_.Join("dest"); }
+  std::string JobFile() const { return work_.Join("job.ps"); }
+  std::string OutFile(int n) const { return Out() + "/QuorvelFile" + std::to_string(n) + ".ps"; }
+
+  /// Gives the output folders to the account (nullptr: keeps them).
+  void ShareWith(const char* account) {
+    if (!account) return;
+    uid_t uid = UserId(account);
+    ASSERT_NE(static_cast<uid_t>(-1), uid);
+    ASSERT_EQ(0, chown(Out().c_str(), uid, static_cast<gid_t>(-1)));
+    ASSERT_EQ(0, chown(Dest().c_str(), uid, static_cast<gid_t>(-1)));
+  }
+  HKEY PortKey(const std::string& port) {
+    HKEY key = nullptr;
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExA(HKEY_LOCAL_MACHINE, (kMonitorKey + "\\" + port).c_str(), 0, nullptr,
+                              REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    return key;
+  }
+  void SetText(const char* name, const std::string& value,
+               const std::string& port = "QuorvelPort") {
+    HKEY key = PortKey(port);
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, REG_SZ,
+                                            reinterpret_cast<const unsigned char*>(value.c_str()),
+                                            static_cast<uint32_t>(value.size() + 1)));
+    RegCloseKey(key);
+  }
+  void SetNumber(const char* name, uint32_t value) {
+    HKEY key = PortKey("QuorvelPort");
+    unsigned char data[4] = {
+        static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+        static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, REG_DWORD, data, 4));
+    RegCloseKey(key);
+  }
+  /// Runs the backend for one job, as CUPS would, the job on standard input.
+  RunResult Deliver(ToolLaunch launch = {}) {
+    if (launch.args.empty()) launch.args = {"42", "alice", "Invoice", "1", ""};
+    if (launch.stdinPath == "/dev/null") launch.stdinPath = JobFile();
+    launch.env.push_back("DEVICE_URI=mfilemon:/QuorvelPort");
+    return RunTool(kBackend, launch);
+  }
+
+  ScopedTempDir work_;
+  ScopedEnv registry_{"TARVELIN_REGISTRY_DIR", work_.Join("reg").c_str()};
+};
+
+TEST_F(MfilemonTest, JobFromStandardInputTakesTheFirstFreeNumber) {
+  WriteFileText(OutFile(1), "older job 1");
+  WriteFileText(OutFile(2), "older job 2");
+  RunResult run = Deliver();
+  EXPECT_EQ(kDelivered, run.status) << run.stderrText;
+  EXPECT_EQ(kJob, ReadFileText(OutFile(3)));
+  struct stat st {};
+  ASSERT_EQ(0, lstat(OutFile(3).c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 07777);
+  EXPECT_EQ("older job 1", ReadFileText(OutFile(1)));
+  EXPECT_EQ("older job 2", ReadFileText(OutFile(2)));
+  EXPECT_NE(std::string::npos, run.stderrText.find("INFO: ")) << run.stderrText;
+}
+
+TEST_F(MfilemonTest, JobNamedAsLastArgumentIsRead) {
+  ToolLaunch launch;
+  launch.args = {"42", "alice", "Invoice", "1", "", JobFile()};
+  RunResult run = Deliver(launch);
+  EXPECT_EQ(kDelivered, run.status) << run.stderrText;
+  EXPECT_EQ(kJob, ReadFileText(OutFile(1)));
+}
+
+TEST_F(MfilemonTest, UserCommandGetsTheJobPathAndTheFileStays) {
+  SetText("UserCommand", "/bin/cp \"%f\" \"" + Dest() + "/copy.ps\"");
+  RunResult run = Deliver();
+  EXPECT_EQ(kDelivered, run.status) << run.stderrText;
+  EXPECT_EQ(kJob, ReadFileText(Dest() + "/copy.ps"));
+  EXPECT_EQ(kJob, ReadFileText(OutFile(1)));
+}
+
+// No shell sees the command: separators, substitutions and pipes are words
+// handed to the program as they are.
+TEST_F(MfilemonTest, ShellSyntaxInTheCommandStaysPlainWords) {
+  std::string mark = work_.Join("mark");
+  SetText("UserCommand", "/bin/echo ; touch " + mark + "1 $(touch " + mark + "2) | touch " + mark +
+                             "3 `touch " + mark + "4` \"%f\"");
+  RunResult run = Deliver();
+  EXPECT_EQ(kDelivered, run.status) << run.stderrText;
+  EXPECT_NE(std::string::npos,
+            run.stderrText.find("; touch " + mark + "1 $(touch " + mark + "2) | touch " + mark +
+                                "3 `touch " + mark + "4` " + OutFile(1)))
+      << run.stderrText;
+  for (int i = 1; i <= 4; ++i) {
+    EXPECT_FALSE(fs::exists(mark + std::to_string(i))) << i;
+  }
+}
+
+TEST_F(MfilemonTest, FilePatternLeavingTheFolderIsRefused) {
+  fs::create_directories(Out() + "/sub");
+  ShareWith(IsRoot() ? "lp" : nullptr);
+  for (const char* pattern : {"../escape%i.ps", "sub/QuorvelFile%i.ps", "/tmp/escape%i.ps",
+                              "..\\escape%i.ps", "..", ".", ""}) {
+    SCOPED_TRACE(pattern);
+    SetText("FilePattern", pattern);
+    std::vector<std::string> before = Names(work_.path());
+    RunResult run = Deliver();
+    EXPECT_EQ(kKeepJob, run.status);
+    EXPECT_NE(std::string::npos, run.stderrText.find("ERROR: ")) << run.stderrText;
+    EXPECT_EQ(before, Names(work_.path()));
+    EXPECT_EQ(std::vector<std::string>{"sub"}, Names(Out()));
+    EXPECT_TRUE(Names(Out() + "/sub").empty());
+    EXPECT_FALSE(fs::exists("/tmp/escape1.ps"));
+  }
+}
+
+TEST_F(MfilemonTest, MissingOutputPathKeepsTheJob) {
+  SetText("OutputPath", work_.Join("missing"));
+  RunResult run = Deliver();
+  EXPECT_EQ(kKeepJob, run.status);
+  EXPECT_NE(std::string::npos, run.stderrText.find("ERROR: ")) << run.stderrText;
+  EXPECT_NE(std::string::npos, run.stderrText.find("No such file")) << run.stderrText;
+  EXPECT_FALSE(fs::exists(work_.Join("missing")));
+}
+
+TEST_F(MfilemonTest, PortWithoutSettingsKeepsTheJob) {
+  ToolLaunch launch;
+  launch.env = {"DEVICE_URI=mfilemon:/NoSuchPort"};
+  launch.args = {"42", "alice", "Invoice", "1", ""};
+  launch.stdinPath = JobFile();
+  RunResult run = RunTool(kBackend, launch);
+  EXPECT_EQ(kKeepJob, run.status);
+  EXPECT_NE(std::string::npos, run.stderrText.find("ERROR: ")) << run.stderrText;
+  EXPECT_NE(std::string::npos, run.stderrText.find("NoSuchPort")) << run.stderrText;
+}
+
+// The job file is the job once it is written: a command that cannot start
+// leaves it for whoever mends the port.
+TEST_F(MfilemonTest, CommandThatCannotStartKeepsTheJobAndItsFile) {
+  SetText("UserCommand", "\"" + work_.Join("no-such-program") + "\" \"%f\"");
+  RunResult run = Deliver();
+  EXPECT_EQ(kKeepJob, run.status);
+  EXPECT_NE(std::string::npos, run.stderrText.find("ERROR: ")) << run.stderrText;
+  EXPECT_EQ(kJob, ReadFileText(OutFile(1)));
+}
+
+TEST_F(MfilemonTest, FailingCommandStillCountsAsDelivered) {
+  SetText("UserCommand", "/bin/false \"%f\"");
+  RunResult run = Deliver();
+  EXPECT_EQ(kDelivered, run.status);
+  EXPECT_NE(std::string::npos, run.stderrText.find("ERROR: The UserCommand ended with exit code 1"))
+      << run.stderrText;
+  EXPECT_EQ(kJob, ReadFileText(OutFile(1)));
+}
+
+TEST_F(MfilemonTest, CommandRunningPastWaitTimeoutIsEnded) {
+  // A duration no other process has, so the child can be looked for.
+  std::string seconds = "30." + std::to_string(getpid());
+  SetText("UserCommand", "/bin/sleep " + seconds);
+  SetNumber("WaitTimeout", 1);
+  RunResult run = Deliver();
+  EXPECT_EQ(kDelivered, run.status);
+  EXPECT_NE(std::string::npos, run.stderrText.find("did not end within 1 s")) << run.stderrText;
+  EXPECT_FALSE(ProcessWithWordRuns("sleep " + seconds));
+  EXPECT_EQ(kJob, ReadFileText(OutFile(1)));
+}
+
+TEST_F(MfilemonTest, WithoutWaitTerminationTheCommandRunsOnItsOwn) {
+  SetNumber("WaitTermination", 0);
+  SetText("UserCommand", "/bin/cp \"%f\" \"" + Dest() + "/copy.ps\"");
+  RunResult run = Deliver();
+  EXPECT_EQ(kDelivered, run.status) << run.stderrText;
+  for (int i = 0; i < 500 && ReadFileText(Dest() + "/copy.ps") != kJob; ++i) SleepMs(10);
+  EXPECT_EQ(kJob, ReadFileText(Dest() + "/copy.ps"));
+}
+
+// A link planted at the next name is a taken name: skipped, never written through.
+TEST_F(MfilemonTest, PlantedLinkAtTheNextNameIsSkipped) {
+  std::string victim = work_.Join("victim");
+  WriteFileText(victim, "keep me");
+  chmod(victim.c_str(), 0666);
+  ASSERT_EQ(0, symlink(victim.c_str(), OutFile(1).c_str()));
+  ASSERT_EQ(0, symlink(work_.Join("dangling").c_str(), OutFile(2).c_str()));
+  RunResult run = Deliver();
+  EXPECT_EQ(kDelivered, run.status) << run.stderrText;
+  EXPECT_EQ("keep me", ReadFileText(victim));
+  EXPECT_FALSE(fs::exists(work_.Join("dangling")));
+  EXPECT_EQ(kJob, ReadFileText(OutFile(3)));
+}
+
+// A job path the command line would split is refused: the name it took is
+// given up again before any of the job is written.
+TEST_F(MfilemonTest, PathTheCommandWouldSplitIsRefused) {
+  std::string spaced = work_.Join("out put");
+  fs::create_directories(spaced);
+  if (IsRoot()) {
+    ASSERT_EQ(0, chown(spaced.c_str(), UserId("lp"), static_cast<gid_t>(-1)));
+  }
+  SetText("OutputPath", spaced);
+  SetText("UserCommand", "/bin/cp %f \"" + Dest() + "/copy.ps\"");
+  RunResult run = Deliver();
+  EXPECT_EQ(kKeepJob, run.status);
+  EXPECT_NE(std::string::npos, run.stderrText.find("ERROR: ")) << run.stderrText;
+  EXPECT_TRUE(Names(spaced).empty());
+  EXPECT_FALSE(fs::exists(Dest() + "/copy.ps"));
+}
+
+// A job larger than the room left: the partial file goes, the job is kept.
+TEST_F(MfilemonTest, DiskFullRemovesThePartialFileAndKeepsTheJob) {
+  WriteFileText(JobFile(), std::string(256 * 1024, 'x'));
+  ToolLaunch launch;
+  launch.inChild = [] {
+    struct rlimit limit = {64 * 1024, 64 * 1024};
+    signal(SIGXFSZ, SIG_IGN);
+    return setrlimit(RLIMIT_FSIZE, &limit) == 0;
+  };
+  RunResult run = Deliver(launch);
+  EXPECT_EQ(kKeepJob, run.status);
+  EXPECT_NE(std::string::npos, run.stderrText.find("ERROR: ")) << run.stderrText;
+  EXPECT_NE(std::string::npos, run.stderrText.find("partial file is removed")) << run.stderrText;
+  EXPECT_TRUE(Names(Out()).empty());
+}
+
+TEST_F(MfilemonTest, WithoutArgumentsListsOnePortPerLine) {
+  SetText("OutputPath", Out(), "Other Port");
+  RunResult run = RunTool(kBackend, {});
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ(
+      "file mfilemon:/Other%20Port \"Unknown\" \"Multi File Port Monitor Other Port\"\n"
+      "file mfilemon:/QuorvelPort \"Unknown\" \"Multi File Port Monitor QuorvelPort\"\n",
+      run.stdoutText);
+}
+
+TEST_F(MfilemonTest, EscapedPortNameOfTheUriIsFound) {
+  SetText("OutputPath", Out(), "Other Port");
+  SetText("FilePattern", "other%i.ps", "Other Port");
+  ToolLaunch launch;
+  launch.args = {"42", "alice", "Invoice", "1", ""};
+  launch.stdinPath = JobFile();
+  launch.env = {"DEVICE_URI=mfilemon:/Other%20Port"};
+  RunResult run = RunTool(kBackend, launch);
+  EXPECT_EQ(kDelivered, run.status) << run.stderrText;
+  EXPECT_EQ(kJob, ReadFileText(Out() + "/other1.ps"));
+}
+
+TEST_F(MfilemonTest, WrongArgumentCountShowsUsage) {
+  ToolLaunch launch;
+  launch.args = {"42", "alice"};
+  RunResult run = RunTool(kBackend, launch);
+  EXPECT_EQ(1, run.status);
+  EXPECT_NE(std::string::npos, run.stderrText.find("Usage:")) << run.stderrText;
+}
+
+// As root the job and the command belong to the port's account.
+TEST_F(MfilemonTest, RootBecomesThePortsAccount) {
+  if (!IsRoot()) GTEST_SKIP() << "needs root";
+  SetText("User", "nobody");
+  ShareWith("nobody");
+  SetText("UserCommand", "/usr/bin/touch \"%f.ran\"");
+  RunResult run = Deliver();
+  EXPECT_EQ(kDelivered, run.status) << run.stderrText;
+  struct stat job {
+  }, ran{};
+  ASSERT_EQ(0, lstat(OutFile(1).c_str(), &job));
+  ASSERT_EQ(0, lstat((OutFile(1) + ".ran").c_str(), &ran));
+  EXPECT_EQ(UserId("nobody"), job.st_uid);
+  EXPECT_EQ(0600u, job.st_mode & 07777);
+  EXPECT_EQ(UserId("nobody"), ran.st_uid);
+}
+
+TEST_F(MfilemonTest, RootWithoutAPortAccountBecomesLp) {
+  if (!IsRoot()) GTEST_SKIP() << "needs root";
+  SetText("UserCommand", "/usr/bin/touch \"%f.ran\"");
+  RunResult run = Deliver();
+  EXPECT_EQ(kDelivered, run.status) << run.stderrText;
+  struct stat ran {};
+  ASSERT_EQ(0, lstat((OutFile(1) + ".ran").c_str(), &ran));
+  EXPECT_EQ(UserId("lp"), ran.st_uid);
+}
+
+// An account that cannot be taken is never replaced by root: nothing is written.
+TEST_F(MfilemonTest, AccountThatCannotBeTakenKeepsTheJob) {
+  if (!IsRoot()) GTEST_SKIP() << "needs root";
+  for (const char* account : {"no-such-account-here", "root"}) {
+    SCOPED_TRACE(account);
+    SetText("User", account);
+    SetText("UserCommand", "/usr/bin/touch \"%f.ran\"");
+    RunResult run = Deliver();
+    EXPECT_EQ(kKeepJob, run.status);
+    EXPECT_NE(std::string::npos, run.stderrText.find("ERROR: ")) << run.stderrText;
+    EXPECT_TRUE(Names(Out()).empty());
+  }
+}
+
+}  // namespace
