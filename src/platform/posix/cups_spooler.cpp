@@ -280,7 +280,12 @@ uint32_t RequestFailure(const std::string& what) {
 
 bool Succeeded() { return cupsLastError() <= IPP_STATUS_OK_EVENTS_COMPLETE; }
 
+// Asked for a password, the program has nobody to ask: it must never wait
+// for an answer on a terminal.
+const char* NoPassword(const char*, http_t*, const char*, const char*, void*) { return nullptr; }
+
 uint32_t Connect(Connection* http) {
+  cupsSetPasswordCB2(NoPassword, nullptr);
   // libcups keeps the server it first read (CUPS_SERVER, client.conf) for
   // the rest of the thread; forgetting it follows the environment as it is
   // now, which is how tests point the program at their own scheduler.
