@@ -2,9 +2,11 @@
 // the winspool-shaped calls: monitors and ports from the registry store,
 // printers as CUPS queues.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -156,7 +158,7 @@ class CupsSpoolerTest : public CupsRegistryTest {
   ScopedEnv home_{"HOME", registry_.path().c_str()};
   ScopedEnv lpdest_{"LPDEST", nullptr};
   ScopedEnv printer_{"PRINTER", nullptr};
-  CupsScheduler scheduler_;
+  CupsScheduler scheduler_{CupsScheduler::Options{{{"TARVELIN_REGISTRY_DIR", registry_.path()}}}};
 };
 
 TEST_F(CupsSpoolerTest, InstallMakesAnEnabledQueueOnThePortsBackend) {
@@ -325,6 +327,43 @@ TEST_F(CupsSpoolerTest, TheDefaultPrinterIsFoundOnceThereIsOne) {
   size = sizeof(name);
   ASSERT_TRUE(GetDefaultPrinterA(name, &size)) << GetLastError();
   EXPECT_STREQ("Quorvel PDF", name);
+}
+
+TEST_F(CupsSpoolerTest, AJobPrintsWithTheQueuesDefaultsAndTheSchedulersVariables) {
+  const std::string captured = scheduler_.Path("captured");
+  ASSERT_EQ(0, mkdir(captured.c_str(), 0777));
+  ASSERT_EQ(0, chmod(captured.c_str(), 0777));
+  // Writes its options (argv[5]) and a variable of the scheduler's, then
+  // swallows the job; called without arguments it lists no devices.
+  std::string script = R"(#!/bin/sh
+[ $# -eq 0 ] && exit 0
+printf '%s\n%s\n' "$5" "$TARVELIN_REGISTRY_DIR" > @OUT@/job.tmp
+cat > /dev/null
+mv @OUT@/job.tmp @OUT@/job
+)";
+  for (size_t at; (at = script.find("@OUT@")) != std::string::npos;)
+    script.replace(at, 5, captured);
+  ASSERT_TRUE(scheduler_.AddBackendScript("mfilemon", script, 0755));
+  Install("Quorvel PDF");
+  HANDLE handle = nullptr;
+  ASSERT_TRUE(OpenPrinterA("Quorvel PDF", &handle, nullptr));
+  SetDefaults(handle, DMPAPER_A4, DMORIENT_LANDSCAPE);
+  EXPECT_TRUE(ClosePrinter(handle));
+  const std::string job = registry_.Join("job.ps");
+  WriteFileText(job, "%!PS-Adobe-3.0\n%%Pages: 1\n%%EndComments\n%%Page: 1 1\nshowpage\n%%EOF\n");
+  RunResult printed = scheduler_.Tool("/usr/bin/lp", {"-d", "Quorvel_PDF", job});
+  ASSERT_EQ(0, printed.status) << printed.stderrText;
+  for (int waited = 0; waited < 20000 && !std::ifstream(captured + "/job"); waited += 100) {
+    SleepMs(100);
+  }
+  const std::string seen = ReadFileText(captured + "/job");
+  ASSERT_NE("", seen) << scheduler_.ErrorLog();
+  // The backend's options (argv[5]) and the variable set for the scheduler.
+  const std::string options = " " + seen.substr(0, seen.find('\n')) + " ";
+  EXPECT_NE(std::string::npos, options.find(" media=iso_a4_210x297mm ")) << options;
+  EXPECT_NE(std::string::npos, options.find(" orientation-requested=4 ")) << options;
+  EXPECT_NE(std::string::npos, options.find(" PageSize=A4 ")) << options;
+  EXPECT_EQ(registry_.path(), seen.substr(seen.find('\n') + 1, registry_.path().size()));
 }
 
 class CupsRefusingSchedulerTest : public CupsRegistryTest {
