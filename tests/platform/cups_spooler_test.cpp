@@ -150,6 +150,16 @@ class CupsSpoolerTest : public CupsRegistryTest {
         << scheduler_.ErrorLog();
   }
 
+  // The default paper of the PPD the scheduler keeps for Quorvel_PDF.
+  std::string PpdDefaultPageSize() {
+    const std::string ppd = ReadFileText(scheduler_.Path("ppd/Quorvel_PDF.ppd"));
+    const std::string key = "*DefaultPageSize: ";
+    size_t start = ppd.find(key);
+    if (start == std::string::npos) return "";
+    start += key.size();
+    return ppd.substr(start, ppd.find_first_of("\r\n", start) - start);
+  }
+
   std::string Lpstat(const std::vector<std::string>& args) {
     return scheduler_.Tool(kLpstat, args).stdoutText;
   }
@@ -285,6 +295,7 @@ TEST_F(CupsSpoolerTest, DefaultsRoundTripIntoTheQueueAndItsPpd) {
   // Whatever the queue started with (its PPD's default depends on the
   // scheduler's locale), both values change.
   SetDefaults(handle, DMPAPER_LETTER, DMORIENT_PORTRAIT);
+  EXPECT_EQ("Letter", PpdDefaultPageSize());
   SetDefaults(handle, DMPAPER_A4, DMORIENT_LANDSCAPE);
 
   DEVMODEA mode{};
@@ -296,11 +307,10 @@ TEST_F(CupsSpoolerTest, DefaultsRoundTripIntoTheQueueAndItsPpd) {
   const std::string options = scheduler_.Tool(kLpoptions, {"-p", "Quorvel_PDF"}).stdoutText;
   EXPECT_NE(std::string::npos, options.find("media=iso_a4_210x297mm")) << options;
   EXPECT_NE(std::string::npos, options.find("orientation-requested=4")) << options;
+  EXPECT_EQ("A4", PpdDefaultPageSize());
   const std::string ppdOptions =
       scheduler_.Tool(kLpoptions, {"-p", "Quorvel_PDF", "-l"}).stdoutText;
   EXPECT_NE(std::string::npos, ppdOptions.find(" *A4 ")) << ppdOptions;
-  EXPECT_NE(std::string::npos,
-            ReadFileText(scheduler_.Path("ppd/Quorvel_PDF.ppd")).find("*DefaultPageSize: A4"));
 }
 
 TEST_F(CupsSpoolerTest, ChangingOneDefaultKeepsTheOther) {
