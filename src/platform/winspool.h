@@ -26,16 +26,27 @@ constexpr uint32_t ERROR_SPOOLER_ACCESS_DENIED = 5;
 constexpr uint32_t ERROR_SPOOLER_INVALID_PARAMETER = 87;
 constexpr uint32_t ERROR_INVALID_HANDLE_VALUE = 6;
 constexpr uint32_t ERROR_NOT_SUPPORTED = 50;
+/// ERROR_FILE_NOT_FOUND and ERROR_INVALID_LEVEL, named apart from the
+/// registry's constants so both headers can be included together.
+constexpr uint32_t ERROR_SPOOLER_FILE_NOT_FOUND = 2;
+constexpr uint32_t ERROR_SPOOLER_INVALID_LEVEL = 124;
+/// The spooler cannot be reached (POSIX: the CUPS scheduler does not answer).
+constexpr uint32_t RPC_S_SERVER_UNAVAILABLE = 1722;
 
 /// EnumPrintersA flags.
 constexpr uint32_t PRINTER_ENUM_LOCAL = 0x2;
 /// OpenPrinterA access masks.
 constexpr uint32_t PRINTER_ACCESS_USE = 0x8;
 constexpr uint32_t PRINTER_ALL_ACCESS = 0x000F000C;
+/// PRINTER_INFO_2A::Attributes of every printer here, and the type of every port.
+constexpr uint32_t PRINTER_ATTRIBUTE_LOCAL = 0x40;
+constexpr uint32_t PORT_TYPE_WRITE = 0x1;
 
 /// DocumentPropertiesA modes.
 constexpr uint32_t DM_OUT_BUFFER = 2;
 constexpr uint32_t DM_IN_BUFFER = 8;
+/// The DEVMODEA version the calls fill in (dmSpecVersion).
+constexpr uint16_t DM_SPECVERSION = 0x0401;
 /// DEVMODEA field bits.
 constexpr uint32_t DM_ORIENTATION = 0x1;
 constexpr uint32_t DM_PAPERSIZE = 0x2;
@@ -140,43 +151,92 @@ struct PRINTER_DEFAULTSA {
   uint32_t DesiredAccess;
 };
 
-/// The calling thread's last error code, as the calls below leave it.
+/// The calling thread's last error code, as the calls below leave it. A call
+/// that succeeds leaves it alone, as on Windows.
 uint32_t GetLastError();
 void SetLastError(uint32_t error);
 
-/// Level 2 only. With a buffer too small (or none), FALSE, *needed set and
-/// ERROR_INSUFFICIENT_BUFFER; with room, the records followed by their texts,
-/// *returned the count. name must be null (the local machine).
+// The buffers of EnumPortsA, EnumMonitorsA, EnumPrintersA and GetPrinterA
+// are laid out as on Windows: the records first, one after the other, then
+// the texts they point to (each ending in a zero byte) and, for printers,
+// their device modes, all inside the caller's buffer and each record and
+// device mode at a multiple of 8 bytes from the buffer's start. The two-call
+// size protocol: with no buffer, or one smaller than *needed, the call fails
+// with ERROR_INSUFFICIENT_BUFFER, sets *needed to the size that fits and
+// *returned to 0; the caller then calls again with a buffer of that size. A
+// buffer must be aligned for a pointer (any buffer from new or malloc is);
+// one that is not fails with ERROR_SPOOLER_INVALID_PARAMETER. Other failures:
+// a level other than 2 fails with ERROR_SPOOLER_INVALID_LEVEL, a null needed
+// or returned with ERROR_SPOOLER_INVALID_PARAMETER, a server name other than
+// null or "" (the local machine) with ERROR_NOT_SUPPORTED, and whatever the
+// spooler answers (RPC_S_SERVER_UNAVAILABLE, ERROR_SPOOLER_ACCESS_DENIED).
+
+/// Level 2: every port of every monitor; fPortType is PORT_TYPE_WRITE.
 BOOL EnumPortsA(const char* name, uint32_t level, unsigned char* buffer, uint32_t size,
                 uint32_t* needed, uint32_t* returned);
+/// Level 2: every port monitor.
 BOOL EnumMonitorsA(const char* name, uint32_t level, unsigned char* buffer, uint32_t size,
                    uint32_t* needed, uint32_t* returned);
-/// PRINTER_ENUM_LOCAL, level 2, in the order the spooler lists the printers.
+/// Level 2, in the order the spooler lists the printers, each record with its
+/// device mode (the printer's current defaults, see GetPrinterA). Only the
+/// PRINTER_ENUM_LOCAL bit of flags lists printers (every printer here is
+/// local); without it the call succeeds with none.
 BOOL EnumPrintersA(uint32_t flags, const char* name, uint32_t level, unsigned char* buffer,
                    uint32_t size, uint32_t* needed, uint32_t* returned);
-/// Opens a printer by its name (or, on POSIX, its queue name).
-/// ERROR_INVALID_PRINTER_NAME when there is none.
+/// Opens a printer by its name (or, on POSIX, its queue name), letter case
+/// ignored for ASCII letters. The handle holds its own copy of the printer's
+/// name and finds the printer anew by it on each call, so it sees changes
+/// made meanwhile. ERROR_INVALID_PRINTER_NAME when there is no such printer
+/// (or printerName is null), ERROR_SPOOLER_INVALID_PARAMETER when printer is
+/// null. defaults is not needed and may be null.
 BOOL OpenPrinterA(const char* printerName, HANDLE* printer, PRINTER_DEFAULTSA* defaults);
+/// Frees a handle of OpenPrinterA; ERROR_INVALID_HANDLE_VALUE for anything
+/// else (a handle closed before included).
 BOOL ClosePrinter(HANDLE printer);
-/// Level 2, with the size protocol of EnumPortsA; pDevMode points into the
-/// buffer at the printer's current defaults.
+/// Level 2, with the size protocol above (no *returned). pServerName and
+/// pSecurityDescriptor are null, texts the spooler does not keep are "",
+/// Attributes is PRINTER_ATTRIBUTE_LOCAL, Priority and DefaultPriority 1.
+/// pDevMode points into the buffer at the printer's current defaults: dmSize
+/// 156, dmDriverExtra 0, dmSpecVersion DM_SPECVERSION, dmDeviceName the
+/// printer's name cut to 31 bytes (never inside a UTF-8 character), dmFields
+/// what the printer offers (DM_PAPERSIZE, DM_ORIENTATION) and those fields
+/// set; every other field is 0. ERROR_INVALID_HANDLE_VALUE for a handle
+/// OpenPrinterA did not give, ERROR_INVALID_PRINTER_NAME when the printer is
+/// gone.
 BOOL GetPrinterA(HANDLE printer, uint32_t level, unsigned char* buffer, uint32_t size,
                  uint32_t* needed);
 /// Level 2, command 0: writes the fields of pDevMode that its dmFields names
-/// as the printer's defaults (paper size, orientation).
+/// and the printer offers (paper size, orientation) as the printer's
+/// defaults; nothing else of the record is written. A null pDevMode, or one
+/// that names none of them, changes nothing and succeeds. A paper size the
+/// printer does not offer (see SpoolerPrinter::paperSizes), an orientation
+/// other than DMORIENT_PORTRAIT or DMORIENT_LANDSCAPE, a dmSize too small to
+/// hold those fields or a null info fail with ERROR_SPOOLER_INVALID_PARAMETER
+/// and change nothing. Another level: ERROR_SPOOLER_INVALID_LEVEL; another
+/// command (pause, resume, purge): ERROR_NOT_SUPPORTED.
 BOOL SetPrinterA(HANDLE printer, uint32_t level, unsigned char* info, uint32_t command);
-/// Mode 0: the size of the full device mode (public part + driver extra).
-/// DM_OUT_BUFFER: the printer's current defaults into output; with
-/// DM_IN_BUFFER too: input merged over them (the fields input->dmFields
-/// names), validated, into output. Returns 1 (IDOK) on success, a negative
-/// value on failure.
+/// The printer is the handle's, or, when printer is null, the one named
+/// deviceName. Mode 0: the size of the full device mode (public part + driver
+/// extra, 156 here). DM_OUT_BUFFER: the printer's current defaults into
+/// output (as GetPrinterA gives them). DM_IN_BUFFER too: the fields
+/// input->dmFields names and the printer offers, merged over them and
+/// validated as by SetPrinterA (input and output may be the same buffer).
+/// DM_IN_BUFFER alone only validates input. The printer's defaults are never
+/// changed here; other mode bits (prompts) are ignored, as no dialog is
+/// shown. Returns 1 (IDOK), or the size for mode 0, on success; -1 on
+/// failure, with GetLastError: ERROR_INVALID_HANDLE_VALUE,
+/// ERROR_INVALID_PRINTER_NAME, or ERROR_SPOOLER_INVALID_PARAMETER (no output
+/// for DM_OUT_BUFFER, no input for DM_IN_BUFFER, a field value refused).
 long DocumentPropertiesA(HANDLE window, HANDLE printer, const char* deviceName, DEVMODEA* output,
                          const DEVMODEA* input, uint32_t mode);
 /// The default printer's name; *size in characters (terminator included).
-/// FALSE with ERROR_INSUFFICIENT_BUFFER and *size set when it does not fit;
-/// FALSE with ERROR_FILE_NOT_FOUND (2) when there is no default printer.
+/// FALSE with ERROR_INSUFFICIENT_BUFFER and *size set when it does not fit
+/// (or buffer is null); FALSE with ERROR_SPOOLER_FILE_NOT_FOUND when there
+/// is no default printer; ERROR_SPOOLER_INVALID_PARAMETER when size is null.
+/// On success *size is the name's length plus one.
 BOOL GetDefaultPrinterA(char* buffer, uint32_t* size);
-/// Broadcasts to every top-level window; nothing to do on POSIX (returns 1).
+/// Broadcasts to every top-level window; nothing to do on POSIX (returns 1,
+/// *result 0).
 uintptr_t SendMessageTimeoutA(uintptr_t window, uint32_t message, uintptr_t wParam, intptr_t lParam,
                               uint32_t flags, uint32_t timeoutMs, uintptr_t* result);
 
@@ -186,7 +246,9 @@ namespace platform {
 /// Windows ("net stop/start spooler", "rundll32 printui.dll ..."), as
 /// operations. Windows runs exactly those command lines; POSIX does the CUPS
 /// equivalent without a shell. Their outcome is judged by the caller through
-/// OpenPrinterA afterwards; the results only carry the reason for the log.
+/// OpenPrinterA afterwards; the results only carry the reason for the log:
+/// on false, *error (if given) holds SpoolerErrorText of the code and the
+/// spooler's own words.
 
 /// Restarts the print spooler (POSIX: nothing to do).
 bool RestartSpoolerService(std::string* error);
@@ -197,6 +259,10 @@ bool DeletePrinterByName(const std::string& printerName, std::string* error);
 /// make-and-model, enabled and accepting jobs).
 bool InstallPrinterWithDriver(const std::string& printerName, const std::string& portName,
                               const std::string& driverName, std::string* error);
+
+/// A Windows error code as a short text for the log, the code included,
+/// e.g. "the printer driver is unknown (1797)".
+std::string SpoolerErrorText(uint32_t code);
 
 /// What the spooler knows, in plain records: the service behind the calls
 /// above. Each call returns 0 or a Windows error code.
@@ -210,9 +276,10 @@ struct SpoolerPrinter {
   std::string name;   ///< as given when installed (POSIX: the queue's description)
   std::string queue;  ///< POSIX: the CUPS queue name; Windows: the name
   std::string port, driver, comment, location;
-  int16_t paperSize = 0;                            ///< DMPAPER_* default
+  int16_t paperSize = 0;                            ///< DMPAPER_* default, 0 when it has no code
   int16_t orientation = 0;                          ///< DMORIENT_* default
   uint32_t fields = DM_PAPERSIZE | DM_ORIENTATION;  ///< what the driver offers
+  std::vector<int16_t> paperSizes;                  ///< the DMPAPER_* sizes it offers
 };
 
 class Spooler {
@@ -223,20 +290,30 @@ class Spooler {
   virtual uint32_t Printers(std::vector<SpoolerPrinter>* printers) = 0;
   /// By name or queue name; ERROR_INVALID_PRINTER_NAME when there is none.
   virtual uint32_t FindPrinter(const std::string& name, SpoolerPrinter* printer) = 0;
-  /// Writes the defaults that `fields` names (DM_PAPERSIZE, DM_ORIENTATION).
+  /// Writes the defaults that `fields` names (DM_PAPERSIZE, DM_ORIENTATION);
+  /// ERROR_SPOOLER_INVALID_PARAMETER for a value the printer does not take.
   virtual uint32_t SetPrinterDefaults(const std::string& name, uint32_t fields, int16_t paperSize,
                                       int16_t orientation) = 0;
-  /// ERROR_FILE_NOT_FOUND when there is no default printer.
+  /// ERROR_SPOOLER_FILE_NOT_FOUND when there is no default printer.
   virtual uint32_t DefaultPrinter(std::string* name) = 0;
   virtual uint32_t RestartService() = 0;
+  /// ERROR_INVALID_PRINTER_NAME when there is no such printer.
   virtual uint32_t DeletePrinter(const std::string& name) = 0;
+  /// ERROR_INVALID_PRINTER_NAME for a name the spooler cannot take,
+  /// ERROR_UNKNOWN_PORT, ERROR_UNKNOWN_PRINTER_DRIVER,
+  /// ERROR_PRINTER_ALREADY_EXISTS (nothing is changed then).
   virtual uint32_t InstallPrinter(const std::string& name, const std::string& port,
                                   const std::string& driver) = 0;
+  /// The spooler's own words about this thread's last failed call, for the
+  /// log ("" when it said nothing).
+  virtual std::string LastErrorText() { return std::string(); }
 };
 
 /// The service in force: the system's, unless a test installed another.
 Spooler& CurrentSpooler();
 /// Installs a service for tests; nullptr restores the system's.
 void SetSpoolerForTesting(Spooler* spooler);
+/// The system's service (POSIX: CUPS, in platform/posix/cups_spooler.cpp).
+Spooler& SystemSpooler();
 
 }  // namespace platform

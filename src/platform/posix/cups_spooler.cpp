@@ -1,0 +1,738 @@
+// The system's spooler on POSIX: printers are CUPS queues, reached through
+// libcups with IPP requests; monitors and ports are keys of the registry
+// store.
+#include "platform/posix/cups_spooler.h"
+
+#include <cups/cups.h>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "platform/names.h"
+#include "platform/platform.h"
+#include "platform/posix/registry_store.h"
+#include "platform/registry.h"
+#include "platform/winspool.h"
+
+namespace platform {
+
+namespace cups_rules {
+
+namespace {
+
+struct MonitorBackend {
+  const char* monitor;
+  const char* scheme;
+};
+
+// The backends in tools/ that stand for the two monitors the printer uses.
+const MonitorBackend kMonitorBackends[] = {
+    {"Multi File Port Monitor", "mfilemon"},
+    {"Quorvel", "quorvel"},
+};
+
+struct Paper {
+  int16_t code;
+  const char* media;
+  const char* ppd;
+};
+
+const Paper kPapers[] = {
+    {DMPAPER_LETTER, "na_letter_8.5x11in", "Letter"},
+    {DMPAPER_LEGAL, "na_legal_8.5x14in", "Legal"},
+    {DMPAPER_EXECUTIVE, "na_executive_7.25x10.5in", "Executive"},
+    {DMPAPER_A3, "iso_a3_297x420mm", "A3"},
+    {DMPAPER_A4, "iso_a4_210x297mm", "A4"},
+    {DMPAPER_A5, "iso_a5_148x210mm", "A5"},
+};
+
+const Paper* FindPaper(int16_t code) {
+  for (const Paper& paper : kPapers) {
+    if (paper.code == code) return &paper;
+  }
+  return nullptr;
+}
+
+bool IsRefusedInQueueName(unsigned char c) {
+  return c <= ' ' || c == 0x7F || std::strchr("/\\#?'\"@", c) != nullptr;
+}
+
+bool IsUnreserved(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '.' || c == '_' || c == '~';
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string PercentDecoded(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    int high = -1, low = -1;
+    if (text[i] == '%' && i + 2 < text.size() && (high = HexValue(text[i + 1])) >= 0 &&
+        (low = HexValue(text[i + 2])) >= 0) {
+      out += static_cast<char>(high * 16 + low);
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+// The keyword of a "*Key: value" or "*Key option/text: ..." line's option,
+// i.e. what follows "*Key " up to '/' or ':'.
+bool LineOffersOption(const std::string& line, const std::string& key, const std::string& keyword) {
+  const std::string head = "*" + key + " ";
+  if (line.compare(0, head.size(), head) != 0) return false;
+  size_t end = line.find_first_of("/:", head.size());
+  return end != std::string::npos && line.compare(head.size(), end - head.size(), keyword) == 0 &&
+         end - head.size() == keyword.size();
+}
+
+}  // namespace
+
+bool QueueName(const std::string& printerName, std::string* queue) {
+  if (printerName.empty() || printerName.size() > 127) return false;
+  if (AnsiToUtf8(printerName) != printerName) return false;
+  std::string mapped = printerName;
+  for (char& c : mapped) {
+    if (IsRefusedInQueueName(static_cast<unsigned char>(c))) c = '_';
+  }
+  *queue = mapped;
+  return true;
+}
+
+const char* BackendOfMonitor(const std::string& monitor) {
+  for (const MonitorBackend& backend : kMonitorBackends) {
+    if (SameNameIgnoringCase(monitor, backend.monitor)) return backend.scheme;
+  }
+  return nullptr;
+}
+
+std::string DeviceUriOfPort(const std::string& scheme, const std::string& port) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string uri = scheme + ":/";
+  for (unsigned char c : port) {
+    if (IsUnreserved(c)) {
+      uri += static_cast<char>(c);
+    } else {
+      uri += '%';
+      uri += kHex[c >> 4];
+      uri += kHex[c & 0xF];
+    }
+  }
+  return uri;
+}
+
+std::string PortOfDeviceUri(const std::string& deviceUri) {
+  size_t colon = deviceUri.find(':');
+  if (colon == std::string::npos) return deviceUri;
+  const std::string scheme = deviceUri.substr(0, colon);
+  bool ours = false;
+  for (const MonitorBackend& backend : kMonitorBackends) ours = ours || scheme == backend.scheme;
+  const std::string rest = deviceUri.substr(colon + 1);
+  if (!ours || rest.size() < 2 || rest[0] != '/' || rest[1] == '/') return deviceUri;
+  return PercentDecoded(rest.substr(1));
+}
+
+int16_t PaperOfMedia(const std::string& media) {
+  for (const Paper& paper : kPapers) {
+    if (media == paper.media) return paper.code;
+  }
+  return 0;
+}
+
+const char* MediaOfPaper(int16_t code) {
+  const Paper* paper = FindPaper(code);
+  return paper ? paper->media : nullptr;
+}
+
+const char* PpdPageSizeOfPaper(int16_t code) {
+  const Paper* paper = FindPaper(code);
+  return paper ? paper->ppd : nullptr;
+}
+
+int16_t OrientationOfRequested(int requested) {
+  return requested == 4 || requested == 5 ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT;
+}
+
+bool SetPpdDefaultPageSize(std::string* ppd, const std::string& keyword) {
+  static const char* const kDefaults[] = {"*DefaultPageSize:", "*DefaultPageRegion:",
+                                          "*DefaultImageableArea:", "*DefaultPaperDimension:"};
+  std::string out;
+  bool offered = false;
+  size_t pos = 0;
+  while (pos < ppd->size()) {
+    size_t end = ppd->find('\n', pos);
+    end = end == std::string::npos ? ppd->size() : end + 1;
+    std::string line = ppd->substr(pos, end - pos);
+    pos = end;
+    offered = offered || LineOffersOption(line, "PageSize", keyword);
+    for (const char* key : kDefaults) {
+      if (line.compare(0, std::strlen(key), key) != 0) continue;
+      size_t body = line.find_last_not_of("\r\n");
+      std::string ending = body == std::string::npos ? line : line.substr(body + 1);
+      line = std::string(key) + " " + keyword + ending;
+    }
+    out += line;
+  }
+  if (!offered) return false;
+  *ppd = out;
+  return true;
+}
+
+}  // namespace cups_rules
+
+namespace {
+
+using cups_rules::QueueName;
+
+constexpr char kMonitorsKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors";
+constexpr char kPortDescription[] = "Local port";
+constexpr int kConnectTimeoutMs = 30000;
+constexpr double kRequestTimeoutSeconds = 30.0;
+
+// The scheduler's words about the last failure, for Spooler::LastErrorText.
+thread_local std::string t_lastWords;
+
+uint32_t Failed(uint32_t code, const std::string& words) {
+  t_lastWords = words;
+  return code;
+}
+
+struct HttpClose {
+  void operator()(http_t* http) const { httpClose(http); }
+};
+using Connection = std::unique_ptr<http_t, HttpClose>;
+
+struct IppDelete {
+  void operator()(ipp_t* ipp) const { ippDelete(ipp); }
+};
+using Message = std::unique_ptr<ipp_t, IppDelete>;
+
+// A file in the temporary folder for a PPD on its way to and from the
+// scheduler; removed with the object.
+class ScratchFile {
+ public:
+  ScratchFile() {
+    std::string pattern = SystemTempPath() + "tarvelin-ppd-XXXXXX";
+    fd_ = mkstemp(&pattern[0]);
+    if (fd_ >= 0) path_ = pattern;
+  }
+  ~ScratchFile() {
+    if (fd_ >= 0) close(fd_);
+    if (!path_.empty()) unlink(path_.c_str());
+  }
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+
+  int fd() const { return fd_; }
+  const std::string& path() const { return path_; }
+
+  bool Replace(const std::string& content) {
+    if (ftruncate(fd_, 0) != 0 || lseek(fd_, 0, SEEK_SET) != 0) return false;
+    size_t done = 0;
+    while (done < content.size()) {
+      ssize_t n = write(fd_, content.data() + done, content.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      done += static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+};
+
+// A failed IPP request as a Windows code: refusals for want of rights are
+// access denied, the scheduler's own failures (or none reached) mean the
+// spooler is not available, any other refusal is a bad parameter.
+uint32_t RequestFailure(const std::string& what) {
+  const ipp_status_t status = cupsLastError();
+  const std::string words = what + ": " + cupsLastErrorString();
+  switch (status) {
+    case IPP_STATUS_ERROR_FORBIDDEN:
+    case IPP_STATUS_ERROR_NOT_AUTHENTICATED:
+    case IPP_STATUS_ERROR_NOT_AUTHORIZED:
+    case IPP_STATUS_ERROR_CUPS_AUTHENTICATION_CANCELED:
+      return Failed(ERROR_SPOOLER_ACCESS_DENIED, words);
+    default:
+      break;
+  }
+  if (status >= IPP_STATUS_ERROR_INTERNAL) return Failed(RPC_S_SERVER_UNAVAILABLE, words);
+  return Failed(ERROR_SPOOLER_INVALID_PARAMETER, words);
+}
+
+bool Succeeded() { return cupsLastError() <= IPP_STATUS_OK_EVENTS_COMPLETE; }
+
+// Asked for a password, the program has nobody to ask: it must never wait
+// for an answer on a terminal.
+const char* NoPassword(const char*, http_t*, const char*, const char*, void*) { return nullptr; }
+
+uint32_t Connect(Connection* http) {
+  cupsSetPasswordCB2(NoPassword, nullptr);
+  // libcups keeps the server it first read (CUPS_SERVER, client.conf) for
+  // the rest of the thread; forgetting it follows the environment as it is
+  // now, which is how tests point the program at their own scheduler.
+  cupsSetServer(nullptr);
+  const std::string server = cupsServer();
+  http->reset(httpConnect2(server.c_str(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
+                           kConnectTimeoutMs, nullptr));
+  if (!*http) {
+    return Failed(RPC_S_SERVER_UNAVAILABLE,
+                  "cannot reach the CUPS scheduler at " + server + ": " + cupsLastErrorString());
+  }
+  httpSetTimeout(http->get(), kRequestTimeoutSeconds, nullptr, nullptr);
+  return 0;
+}
+
+std::string PrinterUri(const std::string& queue) {
+  char uri[HTTP_MAX_URI];
+  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof(uri), "ipp", nullptr, "localhost", 0,
+                   "/printers/%s", queue.c_str());
+  return uri;
+}
+
+// The resource part of PrinterUri, for plain HTTP requests.
+std::string PrinterResource(const std::string& queue, const char* suffix) {
+  const std::string uri = PrinterUri(queue);
+  size_t path = uri.find("/printers/");
+  return uri.substr(path) + suffix;
+}
+
+const char* Text(ipp_attribute_t* attribute) {
+  const char* text = attribute ? ippGetString(attribute, 0, nullptr) : nullptr;
+  return text ? text : "";
+}
+
+// What CUPS tells of a queue, as read from one printer group.
+struct QueueFacts {
+  std::string queue, info, location, deviceUri, makeAndModel, mediaDefault;
+  std::vector<std::string> mediaSupported;
+  int orientationDefault = 0;
+  bool offersOrientation = false;
+};
+
+const char* const kQueueAttributes[] = {"printer-name",
+                                        "printer-info",
+                                        "printer-location",
+                                        "device-uri",
+                                        "printer-make-and-model",
+                                        "media-default",
+                                        "media-supported",
+                                        "orientation-requested-default",
+                                        "orientation-requested-supported"};
+
+void ReadFact(ipp_attribute_t* attribute, QueueFacts* facts, std::set<std::string>* seen) {
+  const std::string name = ippGetName(attribute);
+  // A queue with a PPD lists some defaults twice (its own, then the PPD's):
+  // the first is the one in force.
+  if (!seen->insert(name).second) return;
+  if (name == "printer-name") {
+    facts->queue = Text(attribute);
+  } else if (name == "printer-info") {
+    facts->info = Text(attribute);
+  } else if (name == "printer-location") {
+    facts->location = Text(attribute);
+  } else if (name == "device-uri") {
+    facts->deviceUri = Text(attribute);
+  } else if (name == "printer-make-and-model") {
+    facts->makeAndModel = Text(attribute);
+  } else if (name == "media-default") {
+    facts->mediaDefault = Text(attribute);
+  } else if (name == "media-supported") {
+    for (int i = 0; i < ippGetCount(attribute); ++i) {
+      const char* media = ippGetString(attribute, i, nullptr);
+      if (media) facts->mediaSupported.push_back(media);
+    }
+  } else if (name == "orientation-requested-default") {
+    if (ippGetValueTag(attribute) == IPP_TAG_ENUM)
+      facts->orientationDefault = ippGetInteger(attribute, 0);
+  } else if (name == "orientation-requested-supported") {
+    facts->offersOrientation = ippGetCount(attribute) > 0;
+  }
+}
+
+std::vector<QueueFacts> ReadQueues(ipp_t* response) {
+  std::vector<QueueFacts> queues;
+  ipp_attribute_t* attribute = ippFirstAttribute(response);
+  while (attribute) {
+    while (attribute && ippGetGroupTag(attribute) != IPP_TAG_PRINTER) {
+      attribute = ippNextAttribute(response);
+    }
+    if (!attribute) break;
+    QueueFacts facts;
+    std::set<std::string> seen;
+    for (; attribute && ippGetGroupTag(attribute) == IPP_TAG_PRINTER && ippGetName(attribute);
+         attribute = ippNextAttribute(response)) {
+      ReadFact(attribute, &facts, &seen);
+    }
+    if (!facts.queue.empty()) queues.push_back(facts);
+  }
+  return queues;
+}
+
+// The printer's name is the queue's description when the description maps
+// to this queue (the printer was installed under that name), else the
+// queue's own name, with the description as its comment.
+SpoolerPrinter PrinterOf(const QueueFacts& facts) {
+  SpoolerPrinter printer;
+  printer.queue = facts.queue;
+  std::string mapped;
+  if (QueueName(facts.info, &mapped) && SameNameIgnoringCase(mapped, facts.queue)) {
+    printer.name = facts.info;
+  } else {
+    printer.name = facts.queue;
+    printer.comment = facts.info;
+  }
+  printer.location = facts.location;
+  printer.port = cups_rules::PortOfDeviceUri(facts.deviceUri);
+  printer.driver = facts.makeAndModel;
+  printer.paperSize = cups_rules::PaperOfMedia(facts.mediaDefault);
+  printer.orientation = cups_rules::OrientationOfRequested(facts.orientationDefault);
+  for (const std::string& media : facts.mediaSupported) {
+    int16_t code = cups_rules::PaperOfMedia(media);
+    if (code != 0 && std::find(printer.paperSizes.begin(), printer.paperSizes.end(), code) ==
+                         printer.paperSizes.end()) {
+      printer.paperSizes.push_back(code);
+    }
+  }
+  printer.fields = 0;
+  if (!printer.paperSizes.empty()) printer.fields |= DM_PAPERSIZE;
+  if (facts.offersOrientation) printer.fields |= DM_ORIENTATION;
+  return printer;
+}
+
+// The make-and-model is matched exactly (ASCII case ignored), as Windows
+// matches driver names; the scheduler's own filter on it only ranks.
+uint32_t FindPpd(http_t* http, const std::string& driver, std::string* ppdName) {
+  static const char* const kWanted[] = {"ppd-name", "ppd-make-and-model"};
+  ipp_t* request = ippNewRequest(IPP_OP_CUPS_GET_PPDS);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_TEXT, "ppd-make-and-model", nullptr,
+               driver.c_str());
+  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr,
+                kWanted);
+  Message response(cupsDoRequest(http, request, "/"));
+  if (!Succeeded() && cupsLastError() != IPP_STATUS_ERROR_NOT_FOUND) {
+    return RequestFailure("listing the drivers");
+  }
+  // One group per PPD, ended by a separator (an attribute without a name).
+  std::string name;
+  bool matches = false;
+  for (ipp_attribute_t* attribute = ippFirstAttribute(response.get());;
+       attribute = ippNextAttribute(response.get())) {
+    const char* attributeName = attribute ? ippGetName(attribute) : nullptr;
+    if (!attributeName) {
+      if (matches && !name.empty()) {
+        *ppdName = name;
+        return 0;
+      }
+      if (!attribute) break;
+      name.clear();
+      matches = false;
+    } else if (!std::strcmp(attributeName, "ppd-name")) {
+      name = Text(attribute);
+    } else if (!std::strcmp(attributeName, "ppd-make-and-model")) {
+      matches = SameNameIgnoringCase(Text(attribute), driver);
+    }
+  }
+  return Failed(ERROR_UNKNOWN_PRINTER_DRIVER,
+                "no driver (PPD) has the make and model \"" + driver + "\"");
+}
+
+// Fetches the queue's PPD into file; false when the queue has none.
+bool FetchPpd(http_t* http, const std::string& queue, ScratchFile* file, std::string* ppd) {
+  if (file->fd() < 0) return false;
+  if (cupsGetFd(http, PrinterResource(queue, ".ppd").c_str(), file->fd()) != HTTP_STATUS_OK) {
+    return false;
+  }
+  return ReadWholeFile(file->path(), ppd);
+}
+
+std::string OperatingEnvironment() {
+  struct utsname names;
+  if (uname(&names) != 0) return "POSIX";
+  return std::string(names.sysname) + " " + names.machine;
+}
+
+std::string RegistryText(const regedit4::Value* value) {
+  if (!value || (value->type != REG_SZ && value->type != REG_EXPAND_SZ)) return std::string();
+  return value->data.substr(0, value->data.find('\0'));
+}
+
+// The names of the keys right below path, in the store's order, each once.
+std::vector<std::string> SubkeyNames(const regedit4::Hive& hive, const std::string& path) {
+  std::vector<std::string> names;
+  std::set<std::string> folded;
+  regedit4::ForEachKeyBelow(hive, path, [&](const std::string& below) {
+    std::string name = below.substr(path.size() + 1);
+    name = name.substr(0, name.find('\\'));
+    if (folded.insert(FoldNameCase(name)).second) names.push_back(name);
+  });
+  return names;
+}
+
+class CupsSpooler : public Spooler {
+ public:
+  uint32_t Ports(std::vector<SpoolerPort>* ports) override {
+    regedit4::Hive hive;
+    std::vector<SpoolerMonitor> monitors;
+    if (uint32_t code = ReadMonitors(&hive, &monitors)) return code;
+    ports->clear();
+    for (const SpoolerMonitor& monitor : monitors) {
+      for (const std::string& port : SubkeyNames(hive, MonitorKey(monitor.name))) {
+        ports->push_back(SpoolerPort{port, monitor.name, kPortDescription});
+      }
+    }
+    return 0;
+  }
+
+  uint32_t Monitors(std::vector<SpoolerMonitor>* monitors) override {
+    regedit4::Hive hive;
+    return ReadMonitors(&hive, monitors);
+  }
+
+  uint32_t Printers(std::vector<SpoolerPrinter>* printers) override {
+    Connection http;
+    if (uint32_t code = Connect(&http)) return code;
+    std::vector<QueueFacts> queues;
+    if (uint32_t code = ListQueues(http.get(), &queues)) return code;
+    printers->clear();
+    for (const QueueFacts& facts : queues) printers->push_back(PrinterOf(facts));
+    return 0;
+  }
+
+  uint32_t FindPrinter(const std::string& name, SpoolerPrinter* printer) override {
+    std::vector<SpoolerPrinter> printers;
+    if (uint32_t code = Printers(&printers)) return code;
+    for (const SpoolerPrinter& candidate : printers) {
+      if (SameNameIgnoringCase(candidate.name, name) ||
+          SameNameIgnoringCase(candidate.queue, name)) {
+        *printer = candidate;
+        return 0;
+      }
+    }
+    return Failed(ERROR_INVALID_PRINTER_NAME, "no CUPS queue is named \"" + name + "\"");
+  }
+
+  uint32_t SetPrinterDefaults(const std::string& name, uint32_t fields, int16_t paperSize,
+                              int16_t orientation) override {
+    SpoolerPrinter printer;
+    if (uint32_t code = FindPrinter(name, &printer)) return code;
+    const char* media = (fields & DM_PAPERSIZE) ? cups_rules::MediaOfPaper(paperSize) : nullptr;
+    if ((fields & DM_PAPERSIZE) &&
+        (!media || std::find(printer.paperSizes.begin(), printer.paperSizes.end(), paperSize) ==
+                       printer.paperSizes.end())) {
+      return Failed(
+          ERROR_SPOOLER_INVALID_PARAMETER,
+          "the queue " + printer.queue + " offers no paper size " + std::to_string(paperSize));
+    }
+    if ((fields & DM_ORIENTATION) && orientation != DMORIENT_PORTRAIT &&
+        orientation != DMORIENT_LANDSCAPE) {
+      return Failed(ERROR_SPOOLER_INVALID_PARAMETER,
+                    "no orientation " + std::to_string(orientation));
+    }
+    if (!(fields & (DM_PAPERSIZE | DM_ORIENTATION))) return 0;
+    Connection http;
+    if (uint32_t code = Connect(&http)) return code;
+    return WriteDefaults(http.get(), printer.queue, media,
+                         (fields & DM_ORIENTATION) ? orientation : 0);
+  }
+
+  uint32_t DefaultPrinter(std::string* name) override {
+    Connection http;
+    if (uint32_t code = Connect(&http)) return code;
+    // The user's default (lpoptions, LPDEST, PRINTER) before the
+    // scheduler's, as Windows keeps a default per user.
+    cups_dest_t* dest = cupsGetNamedDest(http.get(), nullptr, nullptr);
+    if (!dest) {
+      const ipp_status_t status = cupsLastError();
+      if (status == IPP_STATUS_ERROR_NOT_FOUND || Succeeded()) {
+        return Failed(ERROR_SPOOLER_FILE_NOT_FOUND, "there is no default printer");
+      }
+      return RequestFailure("asking for the default printer");
+    }
+    const std::string queue = dest->name;
+    cupsFreeDests(1, dest);
+    SpoolerPrinter printer;
+    if (FindPrinter(queue, &printer) != 0) {
+      return Failed(ERROR_SPOOLER_FILE_NOT_FOUND, "the default printer " + queue + " is gone");
+    }
+    *name = printer.name;
+    return 0;
+  }
+
+  // CUPS reads changed queues at once; there is no service to restart.
+  uint32_t RestartService() override { return 0; }
+
+  uint32_t DeletePrinter(const std::string& name) override {
+    SpoolerPrinter printer;
+    if (uint32_t code = FindPrinter(name, &printer)) return code;
+    Connection http;
+    if (uint32_t code = Connect(&http)) return code;
+    ipp_t* request = ippNewRequest(IPP_OP_CUPS_DELETE_PRINTER);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                 PrinterUri(printer.queue).c_str());
+    Message response(cupsDoRequest(http.get(), request, "/admin/"));
+    if (cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND) {
+      return Failed(ERROR_INVALID_PRINTER_NAME, "the queue " + printer.queue + " is gone");
+    }
+    if (!Succeeded()) return RequestFailure("deleting the queue " + printer.queue);
+    return 0;
+  }
+
+  uint32_t InstallPrinter(const std::string& name, const std::string& port,
+                          const std::string& driver) override {
+    std::string queue;
+    if (!QueueName(name, &queue)) {
+      return Failed(ERROR_INVALID_PRINTER_NAME,
+                    "\"" + name +
+                        "\" cannot name a CUPS queue (empty, over 127 bytes or not "
+                        "UTF-8)");
+    }
+    std::string deviceUri;
+    if (uint32_t code = DeviceOfPort(port, &deviceUri)) return code;
+    Connection http;
+    if (uint32_t code = Connect(&http)) return code;
+    std::vector<QueueFacts> queues;
+    if (uint32_t code = ListQueues(http.get(), &queues)) return code;
+    for (const QueueFacts& facts : queues) {
+      const SpoolerPrinter existing = PrinterOf(facts);
+      if (SameNameIgnoringCase(existing.queue, queue) ||
+          SameNameIgnoringCase(existing.name, name)) {
+        return Failed(ERROR_PRINTER_ALREADY_EXISTS,
+                      "the CUPS queue " + existing.queue + " is there already");
+      }
+    }
+    std::string ppdName;
+    if (uint32_t code = FindPpd(http.get(), driver, &ppdName)) return code;
+    return AddQueue(http.get(), queue, name, deviceUri, ppdName);
+  }
+
+  std::string LastErrorText() override { return t_lastWords; }
+
+ private:
+  static std::string MonitorKey(const std::string& monitor) {
+    return std::string(kMonitorsKey) + "\\" + monitor;
+  }
+
+  // A monitor is a key below the monitors' key that names its module in a
+  // "Driver" value; its ports are its subkeys.
+  static uint32_t ReadMonitors(regedit4::Hive* hive, std::vector<SpoolerMonitor>* monitors) {
+    const std::string file = registry_store::HiveFile(registry_store::kLocalMachine);
+    if (!registry_store::ReadHive(file, registry_store::kLocalMachine, hive)) {
+      return Failed(ERROR_SPOOLER_ACCESS_DENIED, "the registry store " + file + " cannot be read");
+    }
+    monitors->clear();
+    const std::string environment = OperatingEnvironment();
+    for (const std::string& monitor : SubkeyNames(*hive, kMonitorsKey)) {
+      regedit4::Key* key = regedit4::FindKey(hive, MonitorKey(monitor));
+      std::string dll = RegistryText(regedit4::FindValue(key, "Driver"));
+      if (!dll.empty()) monitors->push_back(SpoolerMonitor{monitor, environment, dll});
+    }
+    return 0;
+  }
+
+  uint32_t DeviceOfPort(const std::string& port, std::string* deviceUri) {
+    std::vector<SpoolerPort> ports;
+    if (uint32_t code = Ports(&ports)) return code;
+    for (const SpoolerPort& candidate : ports) {
+      if (!SameNameIgnoringCase(candidate.name, port)) continue;
+      const char* scheme = cups_rules::BackendOfMonitor(candidate.monitor);
+      if (!scheme) {
+        return Failed(ERROR_UNKNOWN_PORT, "the port " + port + "'s monitor \"" + candidate.monitor +
+                                              "\" has no CUPS backend");
+      }
+      *deviceUri = cups_rules::DeviceUriOfPort(scheme, candidate.name);
+      return 0;
+    }
+    return Failed(ERROR_UNKNOWN_PORT, "no port monitor has a port named \"" + port + "\"");
+  }
+
+  static uint32_t ListQueues(http_t* http, std::vector<QueueFacts>* queues) {
+    ipp_t* request = ippNewRequest(IPP_OP_CUPS_GET_PRINTERS);
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                  sizeof(kQueueAttributes) / sizeof(kQueueAttributes[0]), nullptr,
+                  kQueueAttributes);
+    Message response(cupsDoRequest(http, request, "/"));
+    queues->clear();
+    if (cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND) return 0;
+    if (!Succeeded()) return RequestFailure("listing the CUPS queues");
+    *queues = ReadQueues(response.get());
+    return 0;
+  }
+
+  // The queue starts stopped and refusing jobs in CUPS unless told
+  // otherwise, so both are asked for with the queue itself.
+  static uint32_t AddQueue(http_t* http, const std::string& queue, const std::string& name,
+                           const std::string& deviceUri, const std::string& ppdName) {
+    ipp_t* request = ippNewRequest(IPP_OP_CUPS_ADD_MODIFY_PRINTER);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                 PrinterUri(queue).c_str());
+    ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_URI, "device-uri", nullptr, deviceUri.c_str());
+    ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_NAME, "ppd-name", nullptr, ppdName.c_str());
+    ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_TEXT, "printer-info", nullptr, name.c_str());
+    ippAddBoolean(request, IPP_TAG_PRINTER, "printer-is-accepting-jobs", 1);
+    ippAddInteger(request, IPP_TAG_PRINTER, IPP_TAG_ENUM, "printer-state", IPP_PSTATE_IDLE);
+    Message response(cupsDoRequest(http, request, "/admin/"));
+    // cupsd answers "not possible" when it has no backend for the device's
+    // scheme (or cannot use the device otherwise): the port cannot be used.
+    if (cupsLastError() == IPP_STATUS_ERROR_NOT_POSSIBLE) {
+      return Failed(ERROR_UNKNOWN_PORT,
+                    "CUPS refused the device " + deviceUri + ": " + cupsLastErrorString());
+    }
+    if (!Succeeded()) return RequestFailure("creating the CUPS queue " + queue);
+    return 0;
+  }
+
+  // media-default is what CUPS applies to jobs that name no size; the PPD's
+  // default is what its filters and `lpoptions -l` show, so both are set.
+  // orientation is 0 to leave it alone.
+  static uint32_t WriteDefaults(http_t* http, const std::string& queue, const char* media,
+                                int16_t orientation) {
+    ipp_t* request = ippNewRequest(IPP_OP_CUPS_ADD_MODIFY_PRINTER);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                 PrinterUri(queue).c_str());
+    if (media)
+      ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "media-default", nullptr, media);
+    if (orientation) {
+      ippAddInteger(request, IPP_TAG_PRINTER, IPP_TAG_ENUM, "orientation-requested-default",
+                    orientation == DMORIENT_LANDSCAPE ? IPP_ORIENT_LANDSCAPE : IPP_ORIENT_PORTRAIT);
+    }
+    ScratchFile file;
+    std::string ppd;
+    bool withPpd = false;
+    if (media && FetchPpd(http, queue, &file, &ppd)) {
+      const char* keyword = cups_rules::PpdPageSizeOfPaper(cups_rules::PaperOfMedia(media));
+      withPpd = keyword && cups_rules::SetPpdDefaultPageSize(&ppd, keyword) && file.Replace(ppd);
+    }
+    Message response(withPpd ? cupsDoFileRequest(http, request, "/admin/", file.path().c_str())
+                             : cupsDoRequest(http, request, "/admin/"));
+    if (!Succeeded()) return RequestFailure("setting the defaults of the CUPS queue " + queue);
+    return 0;
+  }
+};
+
+}  // namespace
+
+Spooler& SystemSpooler() {
+  static CupsSpooler spooler;
+  return spooler;
+}
+
+}  // namespace platform

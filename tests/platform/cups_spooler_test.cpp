@@ -1,0 +1,398 @@
+// The system's spooler on POSIX against a private CUPS scheduler, through
+// the winspool-shaped calls: monitors and ports from the registry store,
+// printers as CUPS queues.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/utsname.h>
+
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/registry.h"
+#include "platform/winspool.h"
+#include "support/cups_scheduler.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+const char kMonitors[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\";
+const char kDriver[] = "Generic PostScript Printer";
+const char kLpadmin[] = "/usr/sbin/lpadmin";
+const char kLpoptions[] = "/usr/bin/lpoptions";
+const char kLpstat[] = "/usr/bin/lpstat";
+
+void SetRegistryText(const std::string& path, const char* name, const std::string& value) {
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
+                                           KEY_ALL_ACCESS, nullptr, &key, nullptr));
+  if (name) {
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, REG_SZ,
+                                            reinterpret_cast<const unsigned char*>(value.c_str()),
+                                            static_cast<uint32_t>(value.size() + 1)));
+  }
+  RegCloseKey(key);
+}
+
+// Two monitors with a port each, as the installation leaves them, a monitor
+// without a backend here, and two keys that are no monitors (no Driver).
+void WriteMonitors() {
+  const std::string root = kMonitors;
+  SetRegistryText(root + "Multi File Port Monitor", "Driver", "mfilemon.dll");
+  SetRegistryText(root + "Multi File Port Monitor\\QuorvelPort", "OutputPath", "/tmp");
+  SetRegistryText(root + "Quorvel", "Driver", "quorvelmon.dll");
+  SetRegistryText(root + "Quorvel\\QuorvelUser", "Command", "pdfcp.exe");
+  SetRegistryText(root + "Other Monitor", "Driver", "other.dll");
+  SetRegistryText(root + "Other Monitor\\OtherPort", nullptr, "");
+  SetRegistryText(root + "Leftover\\Port", nullptr, "");
+}
+
+std::vector<std::string> PrinterNames() {
+  uint32_t needed = 0, returned = 0;
+  EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &returned);
+  std::vector<unsigned char> buffer(needed);
+  EXPECT_TRUE(
+      EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, buffer.data(), needed, &needed, &returned))
+      << GetLastError();
+  std::vector<std::string> names;
+  auto* printers = reinterpret_cast<PRINTER_INFO_2A*>(buffer.data());
+  for (uint32_t i = 0; i < returned; ++i) names.push_back(printers[i].pPrinterName);
+  return names;
+}
+
+// GetPrinterA's record of the handle's printer, in a buffer the caller keeps.
+PRINTER_INFO_2A* GetInfo(HANDLE handle, std::vector<unsigned char>* buffer) {
+  uint32_t needed = 0;
+  EXPECT_FALSE(GetPrinterA(handle, 2, nullptr, 0, &needed));
+  buffer->assign(needed, 0);
+  EXPECT_TRUE(GetPrinterA(handle, 2, buffer->data(), needed, &needed)) << GetLastError();
+  return reinterpret_cast<PRINTER_INFO_2A*>(buffer->data());
+}
+
+class CupsRegistryTest : public ::testing::Test {
+ protected:
+  ScopedTempDir registry_;
+  ScopedEnv registryDir_{"TARVELIN_REGISTRY_DIR", registry_.path().c_str()};
+};
+
+TEST_F(CupsRegistryTest, MonitorsAreTheKeysWithADriverValue) {
+  WriteMonitors();
+  uint32_t needed = 0, returned = 0;
+  EXPECT_FALSE(EnumMonitorsA(nullptr, 2, nullptr, 0, &needed, &returned));
+  std::vector<unsigned char> buffer(needed);
+  ASSERT_TRUE(EnumMonitorsA(nullptr, 2, buffer.data(), needed, &needed, &returned));
+  ASSERT_EQ(3u, returned);
+  auto* monitors = reinterpret_cast<MONITOR_INFO_2A*>(buffer.data());
+  struct utsname names;
+  ASSERT_EQ(0, uname(&names));
+  const std::string environment = std::string(names.sysname) + " " + names.machine;
+  const char* const expected[][2] = {{"Multi File Port Monitor", "mfilemon.dll"},
+                                     {"Other Monitor", "other.dll"},
+                                     {"Quorvel", "quorvelmon.dll"}};
+  for (uint32_t i = 0; i < returned; ++i) {
+    EXPECT_STREQ(expected[i][0], monitors[i].pName);
+    EXPECT_STREQ(expected[i][1], monitors[i].pDLLName);
+    EXPECT_EQ(environment, monitors[i].pEnvironment);
+  }
+}
+
+TEST_F(CupsRegistryTest, PortsAreTheSubkeysOfTheMonitors) {
+  WriteMonitors();
+  uint32_t needed = 0, returned = 0;
+  EXPECT_FALSE(EnumPortsA(nullptr, 2, nullptr, 0, &needed, &returned));
+  std::vector<unsigned char> buffer(needed);
+  ASSERT_TRUE(EnumPortsA(nullptr, 2, buffer.data(), needed, &needed, &returned));
+  ASSERT_EQ(3u, returned);
+  auto* ports = reinterpret_cast<PORT_INFO_2A*>(buffer.data());
+  const char* const expected[][2] = {{"QuorvelPort", "Multi File Port Monitor"},
+                                     {"OtherPort", "Other Monitor"},
+                                     {"QuorvelUser", "Quorvel"}};
+  for (uint32_t i = 0; i < returned; ++i) {
+    EXPECT_STREQ(expected[i][0], ports[i].pPortName);
+    EXPECT_STREQ(expected[i][1], ports[i].pMonitorName);
+    EXPECT_STREQ("Local port", ports[i].pDescription);
+  }
+}
+
+TEST_F(CupsRegistryTest, AnEmptyStoreHasNoMonitors) {
+  uint32_t needed = 9, returned = 9;
+  EXPECT_TRUE(EnumMonitorsA(nullptr, 2, nullptr, 0, &needed, &returned));
+  EXPECT_EQ(0u, returned);
+}
+
+TEST_F(CupsRegistryTest, NoSchedulerMeansTheSpoolerIsUnavailable) {
+  ScopedEnv server("CUPS_SERVER", registry_.Join("no-such.sock").c_str());
+  uint32_t needed = 0, returned = 0;
+  EXPECT_FALSE(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &returned));
+  EXPECT_EQ(RPC_S_SERVER_UNAVAILABLE, GetLastError());
+}
+
+class CupsSpoolerTest : public CupsRegistryTest {
+ protected:
+  void SetUp() override {
+    if (!CupsScheduler::Installed()) {
+      GTEST_SKIP() << "cupsd is not installed (scripts/setup installs the CUPS packages)";
+    }
+    WriteMonitors();
+    std::string error;
+    ASSERT_TRUE(scheduler_.Start(&error)) << error;
+    // cupsd takes a device only when it has a backend for its scheme.
+    ASSERT_TRUE(scheduler_.AddBackendScript("mfilemon", "#!/bin/sh\nexit 0\n", 0755));
+  }
+
+  // Installs on QuorvelPort with the generic PostScript driver.
+  void Install(const std::string& name) {
+    std::string error;
+    ASSERT_TRUE(platform::InstallPrinterWithDriver(name, "QuorvelPort", kDriver, &error))
+        << error << "\n"
+        << scheduler_.ErrorLog();
+  }
+
+  // The default paper of the PPD the scheduler keeps for Quorvel_PDF.
+  std::string PpdDefaultPageSize() {
+    const std::string ppd = ReadFileText(scheduler_.Path("ppd/Quorvel_PDF.ppd"));
+    const std::string key = "*DefaultPageSize: ";
+    size_t start = ppd.find(key);
+    if (start == std::string::npos) return "";
+    start += key.size();
+    return ppd.substr(start, ppd.find_first_of("\r\n", start) - start);
+  }
+
+  std::string Lpstat(const std::vector<std::string>& args) {
+    return scheduler_.Tool(kLpstat, args).stdoutText;
+  }
+
+  // The user's own default printer and lpoptions stay out of the tests.
+  ScopedEnv home_{"HOME", registry_.path().c_str()};
+  ScopedEnv lpdest_{"LPDEST", nullptr};
+  ScopedEnv printer_{"PRINTER", nullptr};
+  CupsScheduler scheduler_{CupsScheduler::Options{{{"TARVELIN_REGISTRY_DIR", registry_.path()}}}};
+};
+
+TEST_F(CupsSpoolerTest, InstallMakesAnEnabledQueueOnThePortsBackend) {
+  Install("Quorvel PDF");
+  EXPECT_EQ("device for Quorvel_PDF: mfilemon:/QuorvelPort\n", Lpstat({"-v"}));
+  EXPECT_NE(std::string::npos, Lpstat({"-p", "Quorvel_PDF"}).find("is idle.  enabled"));
+  EXPECT_NE(std::string::npos, Lpstat({"-a", "Quorvel_PDF"}).find("accepting requests"));
+  HANDLE handle = nullptr;
+  ASSERT_TRUE(OpenPrinterA("Quorvel PDF", &handle, nullptr)) << GetLastError();
+  std::vector<unsigned char> buffer;
+  PRINTER_INFO_2A* info = GetInfo(handle, &buffer);
+  EXPECT_STREQ("Quorvel PDF", info->pPrinterName);
+  EXPECT_STREQ("QuorvelPort", info->pPortName);
+  EXPECT_STREQ(kDriver, info->pDriverName);
+  EXPECT_STREQ("", info->pComment);
+  EXPECT_TRUE(ClosePrinter(handle));
+}
+
+TEST_F(CupsSpoolerTest, APrinterIsFoundByItsNameAndByItsQueueName) {
+  const std::string name = "Quorvel PDF Drucker \xC3\x9C";
+  Install(name);
+  EXPECT_EQ(std::vector<std::string>{name}, PrinterNames());
+  for (const std::string& asked : {name, std::string("Quorvel_PDF_Drucker_\xC3\x9C")}) {
+    SCOPED_TRACE(asked);
+    HANDLE handle = nullptr;
+    ASSERT_TRUE(OpenPrinterA(asked.c_str(), &handle, nullptr)) << GetLastError();
+    std::vector<unsigned char> buffer;
+    EXPECT_EQ(name, GetInfo(handle, &buffer)->pPrinterName);
+    EXPECT_TRUE(ClosePrinter(handle));
+  }
+  HANDLE handle = nullptr;
+  EXPECT_FALSE(OpenPrinterA("Quorvel PDF Drucker", &handle, nullptr));
+  EXPECT_EQ(ERROR_INVALID_PRINTER_NAME, GetLastError());
+}
+
+TEST_F(CupsSpoolerTest, AQueueMadeElsewhereIsNamedAfterTheQueue) {
+  RunResult made =
+      scheduler_.Tool(kLpadmin, {"-p", "Lab", "-D", "Printer in the lab", "-v",
+                                 "mfilemon:/QuorvelPort", "-m", "drv:///sample.drv/generic.ppd"});
+  ASSERT_EQ(0, made.status) << made.stderrText;
+  HANDLE handle = nullptr;
+  ASSERT_TRUE(OpenPrinterA("Lab", &handle, nullptr)) << GetLastError();
+  std::vector<unsigned char> buffer;
+  PRINTER_INFO_2A* info = GetInfo(handle, &buffer);
+  EXPECT_STREQ("Lab", info->pPrinterName);
+  EXPECT_STREQ("Printer in the lab", info->pComment);
+  EXPECT_TRUE(ClosePrinter(handle));
+}
+
+TEST_F(CupsSpoolerTest, AnUnknownDriverMakesNoQueue) {
+  std::string error;
+  EXPECT_FALSE(platform::InstallPrinterWithDriver("Quorvel PDF", "QuorvelPort",
+                                                  "Generic PostScript", &error));
+  EXPECT_NE(std::string::npos, error.find("(1797)")) << error;
+  EXPECT_TRUE(PrinterNames().empty());
+}
+
+TEST_F(CupsSpoolerTest, APortNoMonitorHasOrWithoutABackendIsUnknown) {
+  for (const char* port : {"NoSuchPort", "OtherPort"}) {
+    SCOPED_TRACE(port);
+    std::string error;
+    EXPECT_FALSE(platform::InstallPrinterWithDriver("Quorvel PDF", port, kDriver, &error));
+    EXPECT_NE(std::string::npos, error.find("(1796)")) << error;
+  }
+  EXPECT_TRUE(PrinterNames().empty());
+}
+
+TEST_F(CupsSpoolerTest, APortWhoseBackendCupsLacksIsUnknown) {
+  std::string error;
+  EXPECT_FALSE(platform::InstallPrinterWithDriver("Quorvel PDF", "QuorvelUser", kDriver, &error));
+  EXPECT_NE(std::string::npos, error.find("(1796)")) << error;
+  EXPECT_NE(std::string::npos, error.find("quorvel:/QuorvelUser")) << error;
+  EXPECT_TRUE(PrinterNames().empty());
+}
+
+TEST_F(CupsSpoolerTest, AnExistingPrinterOrQueueIsNotReplaced) {
+  Install("Quorvel PDF");
+  for (const char* name : {"Quorvel PDF", "quorvel_pdf", "Quorvel/PDF"}) {
+    SCOPED_TRACE(name);
+    std::string error;
+    EXPECT_FALSE(platform::InstallPrinterWithDriver(name, "QuorvelPort", kDriver, &error));
+    EXPECT_NE(std::string::npos, error.find("(1802)")) << error;
+  }
+  EXPECT_EQ(std::vector<std::string>{"Quorvel PDF"}, PrinterNames());
+}
+
+TEST_F(CupsSpoolerTest, ANameThatCannotBeAQueueIsRefused) {
+  for (const std::string& name : {std::string(), std::string(128, 'Q')}) {
+    std::string error;
+    EXPECT_FALSE(platform::InstallPrinterWithDriver(name, "QuorvelPort", kDriver, &error));
+    EXPECT_NE(std::string::npos, error.find("(1801)")) << error;
+  }
+  EXPECT_TRUE(PrinterNames().empty());
+}
+
+TEST_F(CupsSpoolerTest, DeleteRemovesTheQueue) {
+  Install("Quorvel PDF");
+  std::string error;
+  EXPECT_TRUE(platform::DeletePrinterByName("Quorvel PDF", &error)) << error;
+  EXPECT_TRUE(PrinterNames().empty());
+  EXPECT_EQ("", Lpstat({"-v"}));
+  EXPECT_FALSE(platform::DeletePrinterByName("Quorvel PDF", &error));
+  EXPECT_NE(std::string::npos, error.find("(1801)")) << error;
+}
+
+// Sets the printer's defaults through SetPrinterA on the device mode
+// GetPrinterA gave, and checks that GetPrinterA then reports them.
+void SetDefaults(HANDLE handle, int16_t paper, int16_t orientation) {
+  std::vector<unsigned char> buffer;
+  PRINTER_INFO_2A* info = GetInfo(handle, &buffer);
+  ASSERT_EQ(DM_PAPERSIZE | DM_ORIENTATION, info->pDevMode->dmFields);
+  info->pDevMode->dmPaperSize = paper;
+  info->pDevMode->dmOrientation = orientation;
+  ASSERT_TRUE(SetPrinterA(handle, 2, buffer.data(), 0)) << GetLastError();
+  info = GetInfo(handle, &buffer);
+  EXPECT_EQ(paper, info->pDevMode->dmPaperSize);
+  EXPECT_EQ(orientation, info->pDevMode->dmOrientation);
+}
+
+TEST_F(CupsSpoolerTest, DefaultsRoundTripIntoTheQueueAndItsPpd) {
+  Install("Quorvel PDF");
+  HANDLE handle = nullptr;
+  ASSERT_TRUE(OpenPrinterA("Quorvel PDF", &handle, nullptr));
+  // Whatever the queue started with (its PPD's default depends on the
+  // scheduler's locale), both values change.
+  SetDefaults(handle, DMPAPER_LETTER, DMORIENT_PORTRAIT);
+  EXPECT_EQ("Letter", PpdDefaultPageSize());
+  SetDefaults(handle, DMPAPER_A4, DMORIENT_LANDSCAPE);
+
+  DEVMODEA mode{};
+  EXPECT_EQ(1, DocumentPropertiesA(nullptr, handle, nullptr, &mode, nullptr, DM_OUT_BUFFER));
+  EXPECT_EQ(DMPAPER_A4, mode.dmPaperSize);
+  EXPECT_EQ(DMORIENT_LANDSCAPE, mode.dmOrientation);
+  EXPECT_TRUE(ClosePrinter(handle));
+
+  const std::string options = scheduler_.Tool(kLpoptions, {"-p", "Quorvel_PDF"}).stdoutText;
+  EXPECT_NE(std::string::npos, options.find("media=iso_a4_210x297mm")) << options;
+  EXPECT_NE(std::string::npos, options.find("orientation-requested=4")) << options;
+  EXPECT_EQ("A4", PpdDefaultPageSize());
+  const std::string ppdOptions =
+      scheduler_.Tool(kLpoptions, {"-p", "Quorvel_PDF", "-l"}).stdoutText;
+  EXPECT_NE(std::string::npos, ppdOptions.find(" *A4 ")) << ppdOptions;
+}
+
+TEST_F(CupsSpoolerTest, ChangingOneDefaultKeepsTheOther) {
+  Install("Quorvel PDF");
+  platform::Spooler& spooler = platform::SystemSpooler();
+  ASSERT_EQ(0u, spooler.SetPrinterDefaults("Quorvel PDF", DM_ORIENTATION, 0, DMORIENT_LANDSCAPE));
+  ASSERT_EQ(0u, spooler.SetPrinterDefaults("Quorvel PDF", DM_PAPERSIZE, DMPAPER_A5, 0));
+  platform::SpoolerPrinter printer;
+  ASSERT_EQ(0u, spooler.FindPrinter("Quorvel PDF", &printer));
+  EXPECT_EQ(DMPAPER_A5, printer.paperSize);
+  EXPECT_EQ(DMORIENT_LANDSCAPE, printer.orientation);
+  EXPECT_EQ(ERROR_SPOOLER_INVALID_PARAMETER,
+            spooler.SetPrinterDefaults("Quorvel PDF", DM_PAPERSIZE, 256, 0));
+}
+
+TEST_F(CupsSpoolerTest, TheDefaultPrinterIsFoundOnceThereIsOne) {
+  Install("Quorvel PDF");
+  char name[64];
+  uint32_t size = sizeof(name);
+  EXPECT_FALSE(GetDefaultPrinterA(name, &size));
+  EXPECT_EQ(ERROR_SPOOLER_FILE_NOT_FOUND, GetLastError());
+  RunResult set = scheduler_.Tool(kLpadmin, {"-d", "Quorvel_PDF"});
+  ASSERT_EQ(0, set.status) << set.stderrText;
+  size = sizeof(name);
+  ASSERT_TRUE(GetDefaultPrinterA(name, &size)) << GetLastError();
+  EXPECT_STREQ("Quorvel PDF", name);
+}
+
+TEST_F(CupsSpoolerTest, AJobPrintsWithTheQueuesDefaultsAndTheSchedulersVariables) {
+  const std::string captured = scheduler_.Path("captured");
+  ASSERT_EQ(0, mkdir(captured.c_str(), 0777));
+  ASSERT_EQ(0, chmod(captured.c_str(), 0777));
+  // Writes its options (argv[5]) and a variable of the scheduler's, then
+  // swallows the job; called without arguments it lists no devices.
+  std::string script = R"(#!/bin/sh
+[ $# -eq 0 ] && exit 0
+printf '%s\n%s\n' "$5" "$TARVELIN_REGISTRY_DIR" > @OUT@/job.tmp
+cat > /dev/null
+mv @OUT@/job.tmp @OUT@/job
+)";
+  for (size_t at; (at = script.find("@OUT@")) != std::string::npos;)
+    script.replace(at, 5, captured);
+  ASSERT_TRUE(scheduler_.AddBackendScript("mfilemon", script, 0755));
+  Install("Quorvel PDF");
+  HANDLE handle = nullptr;
+  ASSERT_TRUE(OpenPrinterA("Quorvel PDF", &handle, nullptr));
+  SetDefaults(handle, DMPAPER_A4, DMORIENT_LANDSCAPE);
+  EXPECT_TRUE(ClosePrinter(handle));
+  const std::string job = registry_.Join("job.ps");
+  WriteFileText(job, "%!PS-Adobe-3.0\n%%Pages: 1\n%%EndComments\n%%Page: 1 1\nshowpage\n%%EOF\n");
+  RunResult printed = scheduler_.Tool("/usr/bin/lp", {"-d", "Quorvel_PDF", job});
+  ASSERT_EQ(0, printed.status) << printed.stderrText;
+  for (int waited = 0; waited < 20000 && !std::ifstream(captured + "/job"); waited += 100) {
+    SleepMs(100);
+  }
+  const std::string seen = ReadFileText(captured + "/job");
+  ASSERT_NE("", seen) << scheduler_.ErrorLog();
+  // The backend's options (argv[5]) and the variable set for the scheduler.
+  const std::string options = " " + seen.substr(0, seen.find('\n')) + " ";
+  EXPECT_NE(std::string::npos, options.find(" media=iso_a4_210x297mm ")) << options;
+  EXPECT_NE(std::string::npos, options.find(" orientation-requested=4 ")) << options;
+  EXPECT_NE(std::string::npos, options.find(" PageSize=A4 ")) << options;
+  EXPECT_EQ(registry_.path(), seen.substr(seen.find('\n') + 1, registry_.path().size()));
+}
+
+class CupsRefusingSchedulerTest : public CupsRegistryTest {
+ protected:
+  void SetUp() override {
+    if (!CupsScheduler::Installed()) GTEST_SKIP() << "cupsd is not installed";
+    WriteMonitors();
+    std::string error;
+    ASSERT_TRUE(scheduler_.Start(&error)) << error;
+    ASSERT_TRUE(scheduler_.AddBackendScript("mfilemon", "#!/bin/sh\nexit 0\n", 0755));
+  }
+
+  CupsScheduler scheduler_{CupsScheduler::Options{{}, true}};
+};
+
+TEST_F(CupsRefusingSchedulerTest, AnInstallTheSchedulerRefusesIsAccessDenied) {
+  std::string error;
+  EXPECT_FALSE(platform::InstallPrinterWithDriver("Quorvel PDF", "QuorvelPort", kDriver, &error));
+  EXPECT_NE(std::string::npos, error.find("(5)")) << error;
+}
+
+}  // namespace

@@ -1,0 +1,255 @@
+// A private CUPS scheduler for tests: its own configuration, spool, state and
+// server-bin folders in a temporary folder, listening only on a unix socket
+// there, letting anyone do anything (no authentication). While it runs, the
+// test process (and the CUPS tools it starts) reach it through CUPS_SERVER;
+// CUPS_SERVERROOT points at its folder (so no client.conf or lpoptions of
+// the machine interferes, and `lpoptions -l` reads its queues' PPDs) and
+// CUPS_SERVERBIN at its server-bin folder. It is stopped by its process id.
+#pragma once
+
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/install_copy.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
+
+struct CupsSchedulerOptions {
+  /// Variables for the backends and filters (SetEnv lines), e.g.
+  /// {"TARVELIN_REGISTRY_DIR", dir}.
+  std::vector<std::pair<std::string, std::string>> env;
+  /// Refuses every administrative request (adding, changing and deleting
+  /// queues, the default printer), as a scheduler refuses a user without
+  /// the rights.
+  bool refuseAdministration = false;
+};
+
+class CupsScheduler {
+ public:
+  using Options = CupsSchedulerOptions;
+
+  static constexpr const char* kCupsd = "/usr/sbin/cupsd";
+  static constexpr const char* kSystemServerBin = "/usr/lib/cups";
+  static constexpr int kStartLimitMs = 20000;
+  static constexpr int kStopLimitMs = 10000;
+
+  /// True when cupsd is installed (scripts/setup installs it).
+  static bool Installed() { return access(kCupsd, X_OK) == 0; }
+
+  explicit CupsScheduler(Options options = Options()) : options_(std::move(options)) {}
+  ~CupsScheduler() { Stop(); }
+  CupsScheduler(const CupsScheduler&) = delete;
+  CupsScheduler& operator=(const CupsScheduler&) = delete;
+
+  /// Writes the configuration, starts cupsd and waits (at most 20 s) until
+  /// its socket takes connections. False with *error set (and the
+  /// scheduler's own log appended) when it does not come up.
+  bool Start(std::string* error) {
+    if (!WriteFolders(error)) return false;
+    const std::string out = Path("log/cupsd.out");
+    std::vector<std::string> words{
+        kCupsd, "-f", "-c", Path("cupsd.conf"), "-s", Path("cups-files.conf")};
+    std::vector<char*> argv;
+    for (auto& word : words) argv.push_back(&word[0]);
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t pid = -1;
+    int failed = posix_spawn(&pid, kCupsd, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (failed) {
+      *error = std::string("cannot start cupsd: ") + std::strerror(failed);
+      return false;
+    }
+    pid_ = pid;
+    if (!WaitUntilListening(error)) {
+      *error += "\n" + ReadFileText(out) + ReadFileText(Path("log/error_log"));
+      Stop();
+      return false;
+    }
+    env_.emplace_back(new ScopedEnv("CUPS_SERVER", Socket().c_str()));
+    env_.emplace_back(new ScopedEnv("CUPS_SERVERROOT", dir_.path().c_str()));
+    env_.emplace_back(new ScopedEnv("CUPS_SERVERBIN", Path("serverbin").c_str()));
+    return true;
+  }
+
+  /// Ends cupsd (SIGTERM, then SIGKILL after 10 s) and restores the
+  /// variables. Nothing to do when it is not running.
+  void Stop() {
+    env_.clear();
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    if (!Reaped(kStopLimitMs)) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    pid_ = -1;
+  }
+
+  /// Installs a backend: a copy of program as serverbin/backend/<scheme>
+  /// with that mode (0700 runs it as root, 0755 as the scheduler's user).
+  bool AddBackend(const std::string& scheme, const std::string& program, mode_t mode) const {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path target = Path("serverbin/backend/" + scheme);
+    fs::copy_file(program, target, fs::copy_options::overwrite_existing, ec);
+    return !ec && chmod(target.c_str(), mode) == 0;
+  }
+
+  /// Installs a backend written as a script text.
+  bool AddBackendScript(const std::string& scheme, const std::string& text, mode_t mode) const {
+    const std::string target = Path("serverbin/backend/" + scheme);
+    WriteFileText(target, text);
+    return chmod(target.c_str(), mode) == 0;
+  }
+
+  /// Runs a CUPS tool (lpadmin, lpoptions, lpstat, ...) against this scheduler.
+  RunResult Tool(const std::string& program, const std::vector<std::string>& args) const {
+    return RunProgram(program, args);
+  }
+
+  std::string Socket() const { return Path("cups.sock"); }
+  std::string Path(const std::string& name) const { return dir_.Join(name); }
+  std::string ErrorLog() const { return ReadFileText(Path("log/error_log")); }
+  bool Running() const { return pid_ > 0; }
+
+ private:
+  static std::string UserLines() {
+    if (geteuid() == 0) return "User lp\nGroup lp\n";
+    // A scheduler of an ordinary user runs its children as that user.
+    const passwd* user = getpwuid(geteuid());
+    const group* grp = getgrgid(getegid());
+    return std::string("User ") + (user ? user->pw_name : "nobody") + "\nGroup " +
+           (grp ? grp->gr_name : "nogroup") + "\n";
+  }
+
+  std::string Limits() const {
+    std::string text;
+    if (options_.refuseAdministration) {
+      text +=
+          "  <Limit CUPS-Add-Modify-Printer CUPS-Delete-Printer CUPS-Add-Modify-Class "
+          "CUPS-Delete-Class CUPS-Set-Default Pause-Printer Resume-Printer CUPS-Accept-Jobs "
+          "CUPS-Reject-Jobs>\n"
+          "    AuthType Basic\n"
+          "    Require user tarvelin-nobody\n"
+          "  </Limit>\n";
+    }
+    return text +
+           "  <Limit All>\n"
+           "    Order allow,deny\n"
+           "    Allow all\n"
+           "  </Limit>\n";
+  }
+
+  bool WriteFolders(std::string* error) const {
+    namespace fs = std::filesystem;
+    // The scheduler's children run as lp and must reach their programs and
+    // the spool below this folder.
+    chmod(dir_.path().c_str(), 0755);
+    std::error_code ec;
+    for (const char* folder :
+         {"spool", "spool/tmp", "cache", "state", "log", "serverbin/backend"}) {
+      fs::create_directories(Path(folder), ec);
+    }
+    for (const char* folder : {"filter", "cgi-bin", "daemon", "monitor", "notifier", "driver"}) {
+      fs::create_symlink(std::string(kSystemServerBin) + "/" + folder, Path("serverbin/") + folder,
+                         ec);
+    }
+    for (const auto& entry :
+         fs::directory_iterator(std::string(kSystemServerBin) + "/backend", ec)) {
+      std::error_code linkError;
+      fs::create_symlink(entry.path(),
+                         Path("serverbin/backend/") + entry.path().filename().string(), linkError);
+    }
+    WriteFileText(Path("cupsd.conf"), "Listen " + Socket() +
+                                          "\n"
+                                          "Browsing No\n"
+                                          "DefaultShared No\n"
+                                          "WebInterface No\n"
+                                          "LogLevel debug\n"
+                                          "DefaultAuthType None\n"
+                                          "<Location />\n"
+                                          "  Order allow,deny\n"
+                                          "  Allow all\n"
+                                          "</Location>\n"
+                                          "<Policy default>\n" +
+                                          Limits() + "</Policy>\n");
+    std::string files = "ServerRoot " + dir_.path() + "\nRequestRoot " + Path("spool") +
+                        "\nTempDir " + Path("spool/tmp") + "\nCacheDir " + Path("cache") +
+                        "\nStateDir " + Path("state") + "\nServerBin " + Path("serverbin") +
+                        "\nDataDir /usr/share/cups\nErrorLog " + Path("log/error_log") +
+                        "\nAccessLog " + Path("log/access_log") + "\nPageLog " +
+                        Path("log/page_log") + "\nFileDevice No\n" + UserLines();
+    for (const auto& variable : options_.env) {
+      files += "SetEnv " + variable.first + " " + variable.second + "\n";
+    }
+    WriteFileText(Path("cups-files.conf"), files);
+    if (!fs::exists(Path("cups-files.conf"))) {
+      *error = "cannot write the scheduler's configuration in " + dir_.path();
+      return false;
+    }
+    return true;
+  }
+
+  bool Connects() const {
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0) return false;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, Socket().c_str(), sizeof(address.sun_path) - 1);
+    bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    close(fd);
+    return connected;
+  }
+
+  // True once cupsd has ended and was reaped, waiting at most limitMs.
+  bool Reaped(int limitMs) {
+    for (int waited = 0; waited <= limitMs; waited += 50) {
+      if (waitpid(pid_, nullptr, WNOHANG) == pid_) return true;
+      SleepMs(50);
+    }
+    return false;
+  }
+
+  bool WaitUntilListening(std::string* error) {
+    if (Socket().size() >= sizeof(sockaddr_un::sun_path)) {
+      *error = "the socket path " + Socket() + " is too long for a unix socket";
+      return false;
+    }
+    for (int waited = 0; waited <= kStartLimitMs; waited += 50) {
+      if (Connects()) return true;
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        *error = "cupsd ended before it listened (status " + std::to_string(status) + ")";
+        return false;
+      }
+      SleepMs(50);
+    }
+    *error = "cupsd did not listen on " + Socket() + " within 20 s";
+    return false;
+  }
+
+  Options options_;
+  ScopedTempDir dir_;
+  pid_t pid_ = -1;
+  std::vector<std::unique_ptr<ScopedEnv>> env_;
+};
