@@ -12,6 +12,7 @@
 #include "pdf/append_driver.h"
 #include "pdf/flash_sync.h"
 #include "platform/platform.h"
+#include "printer/installation.h"
 #include "printer/printer_defaults.h"
 
 namespace {
@@ -170,12 +171,15 @@ int TarvelinMain(int argc, char** argv) {
       OutLog("Please input correct printer name.\n");
       return -3;
     }
-    ReportMissingJob(options.paper2 != 0 ? "Setting a printer's default paper size"
-                                         : "Setting a printer's default orientation");
+    if (options.paper2 != 0) {
+      SetDefaultPaperSize(options.printerName, static_cast<int16_t>(options.paper2 & 0xFFFF));
+    } else {
+      SetDefaultOrientation(options.printerName, static_cast<int16_t>(options.orient2 & 0xFFFF));
+    }
     return 0;
   }
   if (options.installOstalgrovePrinter || options.installQuorvelPrinter) {
-    ReportMissingJob("Installing the virtual printer");
+    InstallVirtualPrinter(&options);
     return 0;
   }
   if (options.appendFile[0] != '\0') {

@@ -15,4 +15,9 @@ struct SpoolerLibraryNames {
 /// The names for this platform (WINSPOOL.DRV on Windows, libcups elsewhere).
 SpoolerLibraryNames SpoolerLibrary();
 
+/// The printer drivers the installation tries when the settings name none,
+/// separated by "||". On POSIX the generic PostScript driver that every CUPS
+/// has comes second, so the installation works on a plain machine.
+const char* DefaultPrinterDrivers();
+
 }  // namespace platform

@@ -12,4 +12,8 @@ SpoolerLibraryNames SpoolerLibrary() {
                              "cupsSetDefaultDest", "cupsGetDefault", "cupsAddDest"};
 }
 
+const char* DefaultPrinterDrivers() {
+  return "HP Color LaserJet 2800 Series PS||Generic PostScript Printer";
+}
+
 }  // namespace platform

@@ -1,0 +1,125 @@
+#include "printer/installation.h"
+
+#include <string>
+#include <vector>
+
+#include "config/command_options.h"
+#include "config/log.h"
+#include "config/settings.h"
+#include "pdf/flash_sync.h"
+#include "platform/platform.h"
+#include "platform/spooler.h"
+#include "platform/winspool.h"
+#include "printer/port_monitor.h"
+#include "printer/printer_defaults.h"
+
+namespace {
+
+const char kInstallFailed[] =
+    "Failed to install the Virtual Printer Driver, please contact to Quorvel to get more support "
+    "information.";
+
+// Fills an empty field from its setting; a name given on the command line
+// is used as it is and nothing is read for it.
+void FillFromSettings(char* field, int size, const char* key, const char* defaultValue) {
+  if (field[0] == '\0') ReadSettingString("Options", key, defaultValue, field, size);
+}
+
+// Runs the commands that restart the spooler; their outcome is only logged.
+void RestartSpooler() {
+  OutLog("We will restart spooler.\n");
+  std::string error;
+  if (!platform::RestartSpoolerService(&error)) {
+    OutLog("[ERROR] The spooler could not be restarted: %s\n", error.c_str());
+  }
+}
+
+void DeleteOldPrinter(const char* printer) {
+  if (!PrinterExists(printer)) return;
+  OutLog("Deleting the old printer of \"%s\"\n", printer);
+  std::string error;
+  if (!platform::DeletePrinterByName(printer, &error)) {
+    OutLog("[ERROR] \"%s\" could not be deleted: %s\n", printer, error.c_str());
+  }
+}
+
+std::vector<std::string> DriverList() {
+  std::string drivers =
+      ReadSettingText("Options", "PrinterDrivers", platform::DefaultPrinterDrivers());
+  std::vector<std::string> list;
+  SplitString(drivers, "||", list);
+  for (size_t i = 0; i < list.size(); ++i) {
+    OutLog("Printer Driver[%d]: \"%s\"\n", static_cast<int>(i + 1), list[i].c_str());
+  }
+  return list;
+}
+
+// Tries the drivers in order; true with the first that yields the printer.
+bool InstallWithFirstWorkingDriver(const char* printer, const char* port) {
+  for (const std::string& driver : DriverList()) {
+    OutLog("Installing the printer with printer driver: \"%s\"\n", driver.c_str());
+    std::string error;
+    if (!platform::InstallPrinterWithDriver(printer, port, driver, &error)) {
+      OutLog("[ERROR] The printer could not be installed with \"%s\": %s\n", driver.c_str(),
+             error.c_str());
+    }
+    if (PrinterExists(printer)) {
+      OutLog(
+          "Install the printer \"%s\" with printer driver \"%s\" on \"%s\" Printer Port "
+          "successful.\n",
+          printer, driver.c_str(), port);
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+void SplitString(const std::string& text, const std::string& delimiter,
+                 std::vector<std::string>& list) {
+  size_t position = 0;
+  for (;;) {
+    size_t match = position < text.size() && !delimiter.empty() ? text.find(delimiter, position)
+                                                                : std::string::npos;
+    if (match == std::string::npos) {
+      list.push_back(position < text.size() ? text.substr(position) : std::string());
+      return;
+    }
+    list.push_back(text.substr(position, match - position));
+    position = match + delimiter.size();
+    if (position >= text.size()) return;
+  }
+}
+
+int InstallVirtualPrinter(CommandOptions* options) {
+  FillFromSettings(options->printerName, sizeof(options->printerName), "PrinterName",
+                   "Quorvel PDFPrinter");
+  FillFromSettings(options->portName, sizeof(options->portName), "PortName", "QuorvelPort");
+  FillFromSettings(options->monitorName, sizeof(options->monitorName), "MonitorName",
+                   "Multi File Port Monitor");
+  const char* printer = options->printerName;
+  const char* port = options->portName;
+  const char* monitor = options->monitorName;
+  OutLog("MonitorName: \"%s\"\n", monitor);
+  OutLog("PortName: \"%s\"\n", port);
+
+  if (!InstallMonitor(monitor)) {
+    OutLog("[ERROR] Failed to install MonitorName: \"%s\"\n", monitor);
+    return 0;
+  }
+  OutLog("Monitor \"%s\" has been installed successful, we will update Printer Port Settings.\n",
+         monitor);
+  if (!ConfigureMonitorPort(monitor, port)) return 0;
+  RestartSpooler();
+  DeleteOldPrinter(printer);
+  OutLog("Installing the \"%s\" printer.\n", printer);
+  if (!InstallWithFirstWorkingDriver(printer, port)) {
+    OutLog("%s\n", kInstallFailed);
+    platform::ShowMessageBox(kInstallFailed, "Error");
+    return 0;
+  }
+  OutLog("We will execute RunSyncMonitorApp\n");
+  if (ReadSettingInt("Options", "IsRunSyncMonitorApp", 0) != 0) RunSyncMonitorApp();
+  return 1;
+}
