@@ -47,4 +47,20 @@ bool DropToAccount(const std::string& name, std::string* error);
 bool InstallFileCopy(const std::string& source, const std::string& target, unsigned mode,
                      bool* changed, std::string* error);
 
+/// The account the port monitor runs a port's command as: the port's User
+/// value when it is not empty, else the spooler's own unprivileged account
+/// ("lp" on CUPS).
+std::string PortCommandAccount(const std::string& portUser);
+
+/// Lets the account write the file (created empty, mode 0640, when missing):
+/// makes it the account's, never following a link. False with *error set
+/// on failure (also when the path is not a regular file).
+bool GiveFileToAccount(const std::string& path, const std::string& account, std::string* error);
+
+/// Lets the account create files in the folder without letting it remove or
+/// replace files it does not own: the folder gets the account's group,
+/// group write and the sticky bit. False with *error set on failure.
+bool ShareFolderWithAccount(const std::string& folder, const std::string& account,
+                            std::string* error);
+
 }  // namespace platform

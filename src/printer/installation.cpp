@@ -5,8 +5,10 @@
 
 #include "config/command_options.h"
 #include "config/log.h"
+#include "config/path_macros.h"
 #include "config/settings.h"
 #include "pdf/flash_sync.h"
+#include "platform/accounts.h"
 #include "platform/platform.h"
 #include "platform/spooler.h"
 #include "platform/winspool.h"
@@ -23,6 +25,37 @@ const char kInstallFailed[] =
 // is used as it is and nothing is read for it.
 void FillFromSettings(char* field, int size, const char* key, const char* defaultValue) {
   if (field[0] == '\0') ReadSettingString("Options", key, defaultValue, field, size);
+}
+
+// The port monitor runs the command of every job as an unprivileged
+// account, never as the super-user: that account must be able to write the
+// settings and the log beside the program, and the port's own folder.
+void LetPortAccountWrite() {
+  if (!platform::IsSuperUser()) return;
+  std::string account = platform::PortCommandAccount("");
+  std::string error;
+  std::string folder = platform::ProgramFolder();
+  if (!platform::ShareFolderWithAccount(folder, account, &error)) {
+    OutLog("[ERROR] \"%s\" cannot be shared with %s: %s\n", folder.c_str(), account.c_str(),
+           error.c_str());
+  }
+  std::vector<std::string> files{GetConfigFilePath()};
+  if (platform::PathExists(LogFilePath())) files.push_back(LogFilePath());
+  for (const std::string& file : files) {
+    if (!platform::GiveFileToAccount(file, account, &error)) {
+      OutLog("[ERROR] \"%s\" cannot be given to %s: %s\n", file.c_str(), account.c_str(),
+             error.c_str());
+    }
+  }
+  // The system's temporary folder is everybody's already.
+  std::string spool = ReadSettingText("Options", "TempFolder", "");
+  if (!spool.empty()) {
+    spool = ExpandPathMacros(spool);
+    if (platform::IsDirectory(spool) && !platform::ShareFolderWithAccount(spool, account, &error)) {
+      OutLog("[ERROR] \"%s\" cannot be shared with %s: %s\n", spool.c_str(), account.c_str(),
+             error.c_str());
+    }
+  }
 }
 
 // Runs the commands that restart the spooler; their outcome is only logged.
@@ -111,6 +144,7 @@ int InstallVirtualPrinter(CommandOptions* options) {
   OutLog("Monitor \"%s\" has been installed successful, we will update Printer Port Settings.\n",
          monitor);
   if (!ConfigureMonitorPort(monitor, port)) return 0;
+  LetPortAccountWrite();
   RestartSpooler();
   DeleteOldPrinter(printer);
   OutLog("Installing the \"%s\" printer.\n", printer);

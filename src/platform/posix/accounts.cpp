@@ -189,4 +189,45 @@ bool InstallFileCopy(const std::string& source, const std::string& target, unsig
   return true;
 }
 
+std::string PortCommandAccount(const std::string& portUser) {
+  return portUser.empty() ? "lp" : portUser;
+}
+
+bool GiveFileToAccount(const std::string& path, const std::string& account, std::string* error) {
+  Account owner;
+  if (!LookUpAccount(account, &owner, error)) return false;
+  int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0640);
+  if (fd < 0) {
+    *error = strerror(errno);
+    return false;
+  }
+  struct stat st;
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (!ok) {
+    *error = "not a regular file";
+  } else if (fchown(fd, owner.userId, owner.groupId) != 0) {
+    *error = strerror(errno);
+    ok = false;
+  }
+  close(fd);
+  return ok;
+}
+
+bool ShareFolderWithAccount(const std::string& folder, const std::string& account,
+                            std::string* error) {
+  Account user;
+  if (!LookUpAccount(account, &user, error)) return false;
+  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    *error = strerror(errno);
+    return false;
+  }
+  struct stat st;
+  bool ok = fstat(fd, &st) == 0 && fchown(fd, static_cast<uid_t>(-1), user.groupId) == 0 &&
+            fchmod(fd, (st.st_mode & 07777) | S_ISVTX | S_IRWXG | S_IXOTH) == 0;
+  if (!ok) *error = strerror(errno);
+  close(fd);
+  return ok;
+}
+
 }  // namespace platform

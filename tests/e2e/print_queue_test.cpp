@@ -1,0 +1,135 @@
+// The real print path: a private CUPS scheduler, the printer installed with
+// -install-quorvel-printer from a copy of the install folder, jobs printed
+// with lp, and the output PDF checked by its pages.
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/cups_scheduler.h"
+#include "support/install_copy.h"
+#include "support/make_pdf.h"
+#include "support/scoped_env.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kSamples = TARVELIN_TEST_DATA "/../../samples/";
+const char kQueue[] = "Quorvel_PDFPrinter";
+
+class PrintQueueTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!CupsScheduler::Installed()) GTEST_SKIP() << "cupsd is not installed";
+    // The port's account must reach the install folder and the output.
+    for (const std::string& folder : {work_.path(), install_.folder()}) {
+      chmod(folder.c_str(), 0755);
+    }
+    fs::create_directories(work_.Join("out"));
+    fs::create_directories(work_.Join("spool"));
+    chmod(work_.Join("out").c_str(), 0777);
+    install_.WriteConfig("[debug]\noutlog=Yes\n[Options]\nOutputPDFFile=" + Output() +
+                         "\nTempFolder=" + work_.Join("spool") + "\n");
+    std::string error;
+    ASSERT_TRUE(scheduler_.Start(&error)) << error;
+  }
+  std::string Output() const { return work_.Join("out/all.pdf"); }
+  RunResult Install() const { return install_.Run({"-install-quorvel-printer"}); }
+  void Print(const std::string& file) const {
+    RunResult r = scheduler_.Tool("/usr/bin/lp", {"-d", kQueue, file});
+    ASSERT_EQ(0, r.status) << r.stderrText;
+  }
+  // Waits (bounded) until the queue has no job left.
+  bool QueueEmpty() const {
+    for (int i = 0; i < 240; ++i) {
+      RunResult r = scheduler_.Tool("/usr/bin/lpstat", {"-o", kQueue});
+      if (r.status == 0 && r.stdoutText.empty()) return true;
+      SleepMs(250);
+    }
+    return false;
+  }
+  std::vector<std::string> Pages() const { return PdfPageTexts(Output()); }
+
+  ScopedTempDir work_;
+  ScopedTempDir store_;
+  InstallCopy install_;
+  ScopedEnv registry_{"TARVELIN_REGISTRY_DIR", store_.path().c_str()};
+  CupsScheduler scheduler_{CupsSchedulerOptions{{{"TARVELIN_REGISTRY_DIR", store_.path()}}, false}};
+};
+
+TEST_F(PrintQueueTest, JobsPrintedWithLpArriveInOrder) {
+  RunResult installed = Install();
+  ASSERT_EQ(0, installed.status) << installed.stderrText << install_.LogText();
+  ASSERT_NE(std::string::npos,
+            install_.LogText().find("Install the printer \"Quorvel PDFPrinter\""))
+      << install_.LogText() << scheduler_.ErrorLog();
+
+  // A second installation replaces the queue without duplicating anything.
+  ASSERT_EQ(0, Install().status);
+  RunResult queues = scheduler_.Tool("/usr/bin/lpstat", {"-v"});
+  size_t first = queues.stdoutText.find(kQueue);
+  ASSERT_NE(std::string::npos, first) << queues.stdoutText;
+  EXPECT_EQ(std::string::npos, queues.stdoutText.find(kQueue, first + 1)) << queues.stdoutText;
+
+  Print(kSamples + "invoice.ps");
+  ASSERT_TRUE(QueueEmpty()) << scheduler_.ErrorLog();
+  std::string pdf = work_.Join("letter.pdf");
+  MakeTextPdf(pdf, {"Second job page one", "Second job page two"});
+  Print(pdf);
+  ASSERT_TRUE(QueueEmpty()) << scheduler_.ErrorLog();
+
+  std::vector<std::string> pages = Pages();
+  ASSERT_EQ(5u, pages.size()) << install_.LogText() << scheduler_.ErrorLog();
+  EXPECT_NE(std::string::npos, pages[0].find("Invoice page 1 of 3"));
+  EXPECT_NE(std::string::npos, pages[2].find("Invoice page 3 of 3"));
+  EXPECT_NE(std::string::npos, pages[3].find("Second job page one"));
+  EXPECT_NE(std::string::npos, pages[4].find("Second job page two"));
+  EXPECT_TRUE(fs::is_empty(work_.Join("spool")));
+  // The job ran as the spooler's unprivileged account, never as root.
+  struct stat st;
+  ASSERT_EQ(0, stat(Output().c_str(), &st));
+  const passwd* lp = getpwnam("lp");
+  ASSERT_NE(nullptr, lp);
+  EXPECT_EQ(lp->pw_uid, st.st_uid);
+}
+
+// The port's folder is gone: CUPS keeps the job (and stops the queue, so no
+// later job overtakes it); once the folder is back and the queue enabled,
+// the job arrives.
+TEST_F(PrintQueueTest, JobWaitsInTheQueueWhileThePortFolderIsMissing) {
+  ASSERT_EQ(0, Install().status);
+  fs::remove_all(work_.Join("spool"));
+  Print(kSamples + "letter.ps");
+  bool stopped = false;
+  for (int i = 0; i < 120 && !stopped; ++i) {
+    stopped = scheduler_.Tool("/usr/bin/lpstat", {"-p", kQueue}).stdoutText.find("disabled") !=
+              std::string::npos;
+    if (!stopped) SleepMs(250);
+  }
+  ASSERT_TRUE(stopped) << scheduler_.ErrorLog();
+  EXPECT_FALSE(scheduler_.Tool("/usr/bin/lpstat", {"-o", kQueue}).stdoutText.empty());
+  EXPECT_FALSE(fs::exists(Output()));
+
+  fs::create_directories(work_.Join("spool"));
+  chmod(work_.Join("spool").c_str(), 01777);
+  ASSERT_EQ(0, scheduler_.Tool("/usr/sbin/cupsenable", {kQueue}).status);
+  ASSERT_TRUE(QueueEmpty()) << scheduler_.ErrorLog();
+  EXPECT_EQ(2u, Pages().size());
+}
+
+TEST_F(PrintQueueTest, OnlyUnknownDriversInstallNothing) {
+  std::string config = ReadFileText(install_.ConfigPath());
+  install_.WriteConfig(config + "PrinterDrivers=No Such Driver||Neither This One\n");
+  RunResult r = Install();
+  EXPECT_NE(std::string::npos, r.stderrText.find("Failed to install the Virtual Printer Driver"));
+  std::string log = install_.LogText();
+  EXPECT_NE(std::string::npos, log.find("Printer Driver[2]: \"Neither This One\"\n"));
+  RunResult queues = scheduler_.Tool("/usr/bin/lpstat", {"-v"});
+  EXPECT_EQ(std::string::npos, queues.stdoutText.find(kQueue));
+}
+
+}  // namespace
