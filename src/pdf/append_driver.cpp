@@ -215,8 +215,10 @@ class OutputSession {
       }
       bool stays = result == Delivery::kKept || result == Delivery::kBadContent;
       if (isOwn && stays) {
-        OutLog("[ERROR] %s; the job stays in \"%s\" and \"%s\" and is delivered by a later run.\n",
-               kept.cause.c_str(), kept.job.c_str(), kept.converted.c_str());
+        std::string where = "\"" + kept.job + "\"";
+        if (!kept.converted.empty()) where += " and \"" + kept.converted + "\"";
+        OutLog("[ERROR] %s; the job stays in %s and is delivered by a later run.\n",
+               kept.cause.c_str(), where.c_str());
       }
       if (stays || (result == Delivery::kNotByConfig && !isOwn)) stay.push_back(kept);
       journal_.kept = stay;

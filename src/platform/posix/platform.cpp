@@ -181,12 +181,21 @@ int OpenNew(const std::string& path, mode_t mode) {
   return fd;
 }
 
+// A file the super-user replaces keeps its owner: the settings that the
+// printer installation gave to the port's account stay that account's.
+void KeepOwnerOf(const std::string& target, int fd) {
+  struct stat st;
+  if (geteuid() != 0 || lstat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+  if (st.st_uid != 0 || st.st_gid != 0) (void)fchown(fd, st.st_uid, st.st_gid);
+}
+
 // Sibling names are predictable, so others may have planted something at
 // one: the next name is tried then. On failure errno tells why.
 int OpenNewSibling(const std::string& target, mode_t mode, std::string* temp) {
   for (int attempt = 0; attempt < kSiblingAttempts; ++attempt) {
     *temp = SiblingTempName(target);
     int fd = OpenNew(*temp, mode);
+    if (fd >= 0) KeepOwnerOf(target, fd);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   return -1;
