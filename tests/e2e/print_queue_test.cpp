@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -13,6 +14,7 @@
 #include "support/install_copy.h"
 #include "support/make_pdf.h"
 #include "support/scoped_env.h"
+#include "tools/tool_run.h"
 
 namespace fs = std::filesystem;
 
@@ -119,6 +121,37 @@ TEST_F(PrintQueueTest, JobWaitsInTheQueueWhileThePortFolderIsMissing) {
   ASSERT_EQ(0, scheduler_.Tool("/usr/sbin/cupsenable", {kQueue}).status);
   ASSERT_TRUE(QueueEmpty()) << scheduler_.ErrorLog();
   EXPECT_EQ(2u, Pages().size());
+}
+
+// -paper2 and -orient2 change what the queue prints with; a printer that
+// does not exist changes nothing and says so.
+TEST_F(PrintQueueTest, DefaultsOfTheQueueAreSetByName) {
+  ASSERT_EQ(0, Install().status);
+  ASSERT_EQ(0, install_.Run({"-printer", "Quorvel PDFPrinter", "-paper2", "1"}).status);
+  std::string before = scheduler_.Tool("/usr/bin/lpoptions", {"-p", kQueue}).stdoutText;
+  ASSERT_EQ(0, install_.Run({"-printer", "Quorvel PDFPrinter", "-paper2", "9"}).status);
+  ASSERT_EQ(0, install_.Run({"-printer", "Quorvel_PDFPrinter", "-orient2", "2"}).status);
+  std::string after = scheduler_.Tool("/usr/bin/lpoptions", {"-p", kQueue}).stdoutText;
+  EXPECT_EQ(std::string::npos, before.find("media=iso_a4")) << before;
+  EXPECT_NE(std::string::npos, after.find("media=iso_a4")) << after;
+  EXPECT_NE(std::string::npos, after.find("orientation-requested=4")) << after;
+
+  ASSERT_EQ(0, install_.Run({"-printer", "No Such Printer", "-paper2", "1"}).status);
+  EXPECT_EQ(after, scheduler_.Tool("/usr/bin/lpoptions", {"-p", kQueue}).stdoutText);
+  EXPECT_NE(std::string::npos,
+            install_.LogText().find("[ERROR] Could not set the default paper size of \"No Such "
+                                    "Printer\" to 1: no such printer."));
+}
+
+// Without root rights nothing is half-installed on the spooler's side.
+TEST_F(PrintQueueTest, WithoutRightsNothingIsInstalled) {
+  ToolLaunch launch;
+  launch.args = {"-install-quorvel-printer"};
+  launch.inChild = [] { return setgid(65534) == 0 && setuid(65534) == 0; };
+  RunResult r = RunTool(install_.Program(), launch);
+  EXPECT_EQ(0, r.status) << r.stderrText;
+  RunResult queues = scheduler_.Tool("/usr/bin/lpstat", {"-v"});
+  EXPECT_EQ(std::string::npos, queues.stdoutText.find(kQueue)) << queues.stdoutText;
 }
 
 TEST_F(PrintQueueTest, OnlyUnknownDriversInstallNothing) {
