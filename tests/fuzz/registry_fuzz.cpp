@@ -113,9 +113,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                          size);
 
   // The keys that open, with what they hold, by their path in lower case
-  // (names differing in case only, or by a final backslash, are one key).
+  // (names differing in case only, by a final backslash or after a zero
+  // byte are one key).
   std::map<std::string, std::pair<std::string, KeyValues>> keys;
   for (std::string path : HeaderPaths(text, rootName)) {
+    path.resize(std::strlen(path.c_str()));  // as the calls see it
     while (!path.empty() && path.back() == '\\') path.pop_back();
     HKEY key = nullptr;
     if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) continue;
