@@ -1,0 +1,76 @@
+// What every fuzz target shares: a scratch folder for the files the target
+// writes, which is also the program's own folder (settings, log), and a check
+// that stops the run with a message naming the broken promise.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "platform/platform.h"
+
+#define FUZZ_CHECK(condition)                                            \
+  do {                                                                   \
+    if (!(condition)) fuzz::CheckFailed(#condition, __FILE__, __LINE__); \
+  } while (0)
+
+namespace fuzz {
+
+[[noreturn]] inline void CheckFailed(const char* what, const char* file, int line) {
+  // The run scripts tell known failures from new ones by this line.
+  std::fprintf(stderr, "FUZZ CHECK FAILED: %s (%s:%d)\n", what, file, line);
+  std::fflush(stderr);
+  std::abort();
+}
+
+/// The process's scratch folder, made on first use under $TMPDIR (or /tmp)
+/// and removed at a normal exit. The program folder is moved into it, so the
+/// config.ini and log that the code under test touches stay there too.
+inline const std::string& ScratchDir() {
+  static const std::string dir = [] {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/tarvelin-fuzz-XXXXXX";
+    if (!mkdtemp(&pattern[0])) {
+      std::perror("mkdtemp");
+      std::abort();
+    }
+    platform::SetModuleFileNameForTesting(pattern + "/tarvelin");
+    static std::string removeAtExit;
+    removeAtExit = pattern;
+    std::atexit([] {
+      std::error_code ec;
+      std::filesystem::remove_all(removeAtExit, ec);
+    });
+    return pattern;
+  }();
+  return dir;
+}
+
+/// Path of a name inside the scratch folder.
+inline std::string ScratchPath(const std::string& name) { return ScratchDir() + "/" + name; }
+
+/// Writes bytes to a file in the scratch folder and returns its path.
+inline std::string WriteScratchFile(const std::string& name, const uint8_t* data, size_t size) {
+  std::string path = ScratchPath(name);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  out.close();
+  FUZZ_CHECK(out.good());
+  return path;
+}
+
+/// Removes every file in the scratch folder except the program's settings,
+/// so one input never sees what an earlier one left.
+inline void ClearScratch() {
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(ScratchDir(), ec)) {
+    std::string name = entry.path().filename().string();
+    if (name == "config.ini" || name == "config.ini.lock") continue;
+    std::filesystem::remove_all(entry.path(), ec);
+  }
+}
+
+}  // namespace fuzz
