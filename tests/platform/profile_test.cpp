@@ -99,6 +99,21 @@ TEST(ProfileTest, ByteOrderMarkHidesNoSectionAndStays) {
   EXPECT_EQ(bom + "[Options]\r\nLastFileIndex=5\r\nTitle=T\r\n", ReadFileText(ini));
 }
 
+// A file whose last line ends in a lone carriage return: what is written
+// after it must be readable, in a new section and in the same one.
+TEST(ProfileTest, LoneCarriageReturnAtTheEndHidesNothing) {
+  ScopedTempDir dir;
+  for (const char* content : {"`1\r", "[Options]\nA=1\r"}) {
+    SCOPED_TRACE(content);
+    std::string ini = dir.Join("config.ini");
+    WriteFileText(ini, content);
+    ASSERT_TRUE(WritePrivateProfileStringA("Options", "B", "2", ini.c_str()));
+    ASSERT_TRUE(WritePrivateProfileStringA("Other", "C", "3", ini.c_str()));
+    EXPECT_EQ("2", Get(ini, "Options", "B"));
+    EXPECT_EQ("3", Get(ini, "Other", "C"));
+  }
+}
+
 TEST(ProfileTest, ConcurrentWritersLoseNothing) {
   ScopedTempDir dir;
   std::string ini = dir.Join("config.ini");

@@ -111,9 +111,13 @@ std::string ReadValueOrDefault(const char* section, const char* key, const char*
   return def;
 }
 
+// A line that a new line cannot follow yet: the reader splits at line feeds
+// only, so a lone carriage return at the end of the file ends nothing.
+bool NeedsLineEnd(const Line& line) { return line.end.empty() || line.end == "\r"; }
+
 std::string LineEndOf(const std::vector<Line>& lines) {
   for (const Line& line : lines) {
-    if (!line.end.empty()) return line.end;
+    if (!NeedsLineEnd(line)) return line.end;
   }
   return "\n";
 }
@@ -161,10 +165,10 @@ void SetEntry(std::vector<Line>* lines, const SectionPlace& place, const char* s
     (*lines)[place.keyLine].text = entry;
   } else if (place.sectionLine >= 0) {
     long after = place.lastKeyLine >= 0 ? place.lastKeyLine : place.sectionLine;
-    if ((*lines)[after].end.empty()) (*lines)[after].end = eol;
+    if (NeedsLineEnd((*lines)[after])) (*lines)[after].end = eol;
     lines->insert(lines->begin() + after + 1, Line{entry, eol});
   } else {
-    if (!lines->empty() && lines->back().end.empty()) lines->back().end = eol;
+    if (!lines->empty() && NeedsLineEnd(lines->back())) lines->back().end = eol;
     lines->push_back(Line{"[" + std::string(section) + "]", eol});
     lines->push_back(Line{entry, eol});
   }
