@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "platform/accounts.h"
+#include "platform/names.h"
 #include "platform/platform.h"
 #include "platform/process.h"
 #include "platform/registry.h"
@@ -97,13 +98,6 @@ bool IsValidPortName(const std::string& port) {
   return true;
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // mfilemon:/PORT (or mfilemon://PORT) gives PORT, with CUPS's %XX escapes
 // undone.
 bool PortFromUri(const std::string& uri, std::string* port) {
@@ -120,8 +114,8 @@ bool PortFromUri(const std::string& uri, std::string* port) {
       *port += uri[pos];
       continue;
     }
-    int high = pos + 2 < uri.size() ? HexValue(uri[pos + 1]) : -1;
-    int low = high >= 0 ? HexValue(uri[pos + 2]) : -1;
+    int high = pos + 2 < uri.size() ? platform::HexDigitValue(uri[pos + 1]) : -1;
+    int low = high >= 0 ? platform::HexDigitValue(uri[pos + 2]) : -1;
     if (low < 0) return false;
     *port += static_cast<char>(high * 16 + low);
     pos += 2;

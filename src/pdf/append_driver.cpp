@@ -192,34 +192,18 @@ class OutputSession {
     for (size_t i = 0; i < pending.size(); ++i) {
       KeptJob kept = pending[i];
       bool isOwn = own && kept.owner == platform::ProcessId() && kept.job == own->input;
-      bool ownedElsewhere = !isOwn && kept.owner != 0 && platform::IsProcessRunning(kept.owner);
-      // The run that converts it now delivers it, and the jobs after it.
-      if (ownedElsewhere) blocked = true;
+      // The run that converts a job now delivers it, and the jobs after it.
+      if (!isOwn && kept.owner != 0 && platform::IsProcessRunning(kept.owner)) blocked = true;
       bool due = isOwn || !onlyDue || time(nullptr) - kept.lastTry >= kSyncRetrySeconds;
       Delivery result = Delivery::kKept;
+      bool tried = isOwn || (!blocked && due);
       if (isOwn) {
-        ownFound_ = true;
-        kept.owner = 0;
-        if (!own->convertedOk) {
-          result = ConversionFailed(&kept);
-        } else if (!blocked) {
-          result = Commit(&kept, true);
-          blocked = Blocks(result);
-        } else {
-          kept.cause = "An earlier job is not delivered yet";
-        }
-        ownResult_ = result;
-      } else if (!blocked && due) {
+        result = DeliverOwnJob(&kept, *own, blocked);
+      } else if (tried) {
         result = DeliverKeptJob(&kept);
-        blocked = Blocks(result);
       }
+      if (tried) blocked = blocked || Blocks(result);
       bool stays = result == Delivery::kKept || result == Delivery::kBadContent;
-      if (isOwn && stays) {
-        std::string where = "\"" + kept.job + "\"";
-        if (!kept.converted.empty()) where += " and \"" + kept.converted + "\"";
-        OutLog("[ERROR] %s; the job stays in %s and is delivered by a later run.\n",
-               kept.cause.c_str(), where.c_str());
-      }
       if (stays || (result == Delivery::kNotByConfig && !isOwn)) stay.push_back(kept);
       journal_.kept = stay;
       journal_.kept.insert(journal_.kept.end(), pending.begin() + static_cast<long>(i) + 1,
@@ -265,6 +249,28 @@ class OutputSession {
     }
     recoveredJob_ = c.job;
     recoveredDigest_ = c.digest;
+  }
+
+  // The run's own job, at its place among the kept ones.
+  Delivery DeliverOwnJob(KeptJob* kept, const Job& own, bool blocked) {
+    ownFound_ = true;
+    kept->owner = 0;
+    Delivery result = Delivery::kKept;
+    if (!own.convertedOk) {
+      result = ConversionFailed(kept);
+    } else if (!blocked) {
+      result = Commit(kept, true);
+    } else {
+      kept->cause = "An earlier job is not delivered yet";
+    }
+    ownResult_ = result;
+    if (result == Delivery::kKept || result == Delivery::kBadContent) {
+      std::string where = "\"" + kept->job + "\"";
+      if (!kept->converted.empty()) where += " and \"" + kept->converted + "\"";
+      OutLog("[ERROR] %s; the job stays in %s and is delivered by a later run.\n",
+             kept->cause.c_str(), where.c_str());
+    }
+    return result;
   }
 
   // Tries a job that an earlier run kept, or whose run died.

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "platform/names.h"
 #include "platform/platform.h"
 
 namespace {
@@ -26,13 +27,6 @@ std::string Escape(const std::string& text) {
   return out;
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 bool Unescape(const std::string& text, std::string* out) {
   out->clear();
   for (size_t i = 0; i < text.size(); ++i) {
@@ -40,10 +34,12 @@ bool Unescape(const std::string& text, std::string* out) {
       *out += text[i];
       continue;
     }
-    if (i + 2 >= text.size() || HexValue(text[i + 1]) < 0 || HexValue(text[i + 2]) < 0) {
+    if (i + 2 >= text.size() || platform::HexDigitValue(text[i + 1]) < 0 ||
+        platform::HexDigitValue(text[i + 2]) < 0) {
       return false;
     }
-    *out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+    *out += static_cast<char>(platform::HexDigitValue(text[i + 1]) * 16 +
+                              platform::HexDigitValue(text[i + 2]));
     i += 2;
   }
   return true;

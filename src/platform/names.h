@@ -1,6 +1,6 @@
 // Names compared without regard to letter case, the way the Windows narrow
 // ("A") functions compare the names of registry keys and values and of
-// profile sections and keys.
+// profile sections and keys; and the one reader of hexadecimal digits.
 #pragma once
 
 #include <string>
@@ -17,5 +17,9 @@ bool SameNameIgnoringCase(const std::string& a, const std::string& b);
 /// kept: two names are SameNameIgnoringCase exactly when their folded forms
 /// are equal, so the folded form can key an index of names.
 std::string FoldNameCase(const std::string& name);
+
+/// The value of a hexadecimal digit in either letter case, -1 for any other
+/// character (escapes in registry files, URIs and the job journal).
+int HexDigitValue(char c);
 
 }  // namespace platform

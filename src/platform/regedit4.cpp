@@ -30,19 +30,12 @@ size_t SkipBlanks(const std::string& s, size_t pos) {
   return pos;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 /// Parses 1 to 8 hex digits, the whole of s.
 bool ParseHexNumber(const std::string& s, uint32_t* number) {
   if (s.empty() || s.size() > 8) return false;
   *number = 0;
   for (char c : s) {
-    int digit = HexDigit(c);
+    int digit = platform::HexDigitValue(c);
     if (digit < 0) return false;
     *number = *number * 16 + static_cast<uint32_t>(digit);
   }
@@ -107,8 +100,8 @@ bool ReadHexBytes(const std::string& s, std::string* out) {
   if (i == s.size()) return true;
   for (;;) {
     i = SkipBlanks(s, i);
-    int high = i < s.size() ? HexDigit(s[i]) : -1;
-    int low = i + 1 < s.size() ? HexDigit(s[i + 1]) : -1;
+    int high = i < s.size() ? platform::HexDigitValue(s[i]) : -1;
+    int low = i + 1 < s.size() ? platform::HexDigitValue(s[i + 1]) : -1;
     if (high < 0 || low < 0) return false;
     out->push_back(static_cast<char>(high * 16 + low));
     i = SkipBlanks(s, i + 2);

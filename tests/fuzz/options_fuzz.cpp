@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "config/command_options.h"
 #include "app/options.h"
 #include "app/tarvelin.h"
+#include "config/command_options.h"
 #include "fuzz_support.h"
 
 namespace {
