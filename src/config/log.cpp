@@ -57,7 +57,7 @@ std::string LogFilePath() {
 
 char* GetLogFilePath(char* buffer) {
   std::string path = LogFilePath();
-  snprintf(buffer, 260, "%s", path.c_str());
+  snprintf(buffer, platform::kMaxPathLength, "%s", path.c_str());
   return buffer;
 }
 

@@ -14,7 +14,8 @@
 namespace {
 
 bool Fits(const std::string& name, int size) {
-  return name.size() + 1 <= static_cast<size_t>(size) && name.size() + 1 <= kMaxPathLength;
+  return name.size() + 1 <= static_cast<size_t>(size) &&
+         name.size() + 1 <= platform::kMaxPathLength;
 }
 
 // Copies a complete name into the caller's buffer, or refuses it: a cut name
@@ -22,7 +23,7 @@ bool Fits(const std::string& name, int size) {
 int DeliverName(const std::string& name, int size, char* buffer) {
   if (!Fits(name, size)) {
     OutLog("[ERROR] Temporary file name \"%s\" is longer than %d bytes.\n", name.c_str(),
-           kMaxPathLength - 1);
+           platform::kMaxPathLength - 1);
     buffer[0] = '\0';
     return 0;
   }
@@ -35,7 +36,7 @@ int DeliverName(const std::string& name, int size, char* buffer) {
 int CountedTempFileName(int size, char* buffer, const char* extension) {
   if (size == 0 || !buffer) return 0;
   OutLog("Enter CountedTempFileName function.\n");
-  char folder[kMaxPathLength];
+  char folder[platform::kMaxPathLength];
   MyGetTempPath(sizeof(folder), folder);
   OutLog("MyGetTempPath: \"%s\"\n", folder);
 

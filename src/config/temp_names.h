@@ -1,10 +1,6 @@
 // Names for temporary files, and the logged delete.
 #pragma once
 
-/// The platform's path limit, terminator included: every temporary name
-/// and path buffer of the program has this size.
-const int kMaxPathLength = 260;
-
 /// A name in the working temporary folder numbered by the "LastFileIndex"
 /// counter: folder, separator, "file%06d", extension (".tmp" when null).
 /// The counter is taken under the settings lock, and the file is created

@@ -39,7 +39,7 @@ bool HasPdfExtension(const std::string& path) {
 // Copies the output to a temporary name for the concatenation tool, which
 // must not write over a file it reads.
 int CombineByTool(const char* converted, const char* output, intptr_t lockHandle) {
-  char copy[kMaxPathLength];
+  char copy[platform::kMaxPathLength];
   if (!TempFileName(sizeof(copy), copy, ".pdf")) return 0;
   int result = 0;
   // The copy in the shared temporary folder is for this program only.
@@ -291,7 +291,7 @@ class OutputSession {
     OutLog("[INFO] Delivering the kept job \"%s\" (tried %d times: %s).\n", kept->job.c_str(),
            kept->attempts, kept->cause.c_str());
     if (!hasConverted) {
-      char converted[kMaxPathLength];
+      char converted[platform::kMaxPathLength];
       CountedTempFileName(sizeof(converted), converted, ".pdf");
       if (!converted[0] || !ConvertPSToPDFFile(kept->job.c_str(), converted)) {
         return ConversionFailed(kept);
@@ -499,7 +499,7 @@ int AppendFileToPDFFile(const char* input, const char* output, CommandOptions* o
   Job job;
   job.input = input;
   job.digest = GetFileDigest(input);
-  char converted[kMaxPathLength];
+  char converted[platform::kMaxPathLength];
   CountedTempFileName(sizeof(converted), converted, ".pdf");
   OutLog("CountedTempFileName: \"%s\"\n", converted);
   job.converted = converted;
@@ -539,7 +539,7 @@ int AppendPDFByMerger(const char* newPdf, const char* outputPdf, CommandOptions*
 }
 
 int MergeIntoOutputPDF(const char* newPdf, const char* outputPdf, CommandOptions* options) {
-  char copy[kMaxPathLength];
+  char copy[platform::kMaxPathLength];
   if (!TempFileName(sizeof(copy), copy, ".pdf")) return 0;
   // The copy in the shared temporary folder is for this program only.
   std::string error;
@@ -551,7 +551,7 @@ int MergeIntoOutputPDF(const char* newPdf, const char* outputPdf, CommandOptions
   // The merger takes an input's kind from its name: a PDF under another name
   // (an output called "jobs") gets a ".pdf" name for the merge.
   std::string added = newPdf;
-  char alias[kMaxPathLength] = "";
+  char alias[platform::kMaxPathLength] = "";
   if (!HasPdfExtension(added)) {
     if (!TempFileName(sizeof(alias), alias, ".pdf") ||
         !platform::LinkOrCopyFile(newPdf, alias, &error)) {

@@ -99,7 +99,7 @@ bool JobPathForInterpreter(const char* input, std::string* path, std::string* al
     *path = platform::CurrentFolder() + platform::kPathSeparator + *path;
   }
   if (IsPlainName(*path)) return true;
-  char name[kMaxPathLength];
+  char name[platform::kMaxPathLength];
   if (!TempFileName(sizeof(name), name, ".ps")) return false;
   std::string error;
   if (!platform::LinkOrCopyFile(*path, name, &error)) {

@@ -12,6 +12,10 @@
 
 namespace platform {
 
+/// The platform's path limit, terminator included (MAX_PATH): every path
+/// buffer of the program has this size.
+constexpr int kMaxPathLength = 260;
+
 /// The native path separator ('\\' on Windows, '/' on POSIX). Wherever the
 /// program's rules speak of a backslash between path parts, this is meant.
 extern const char kPathSeparator;

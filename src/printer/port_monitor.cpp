@@ -99,7 +99,7 @@ int ConfigureMonitorPort(const char* monitorName, const char* portName) {
     monitor["Driver"] = "mfilemon.dll";
     monitor["LogLevel"] = 3;
   }
-  char outputPath[kMaxPathLength];
+  char outputPath[platform::kMaxPathLength];
   MyGetTempPath(sizeof(outputPath), outputPath);
 
   std::string portKey = monitorKey + "\\" + portName;
@@ -108,7 +108,7 @@ int ConfigureMonitorPort(const char* monitorName, const char* portName) {
     ReportKeyNotOpened(portKey);
     return 0;
   }
-  char extension[kMaxPathLength];
+  char extension[platform::kMaxPathLength];
   ReadSettingString("Options", "TempFileExt", ".ps", extension, sizeof(extension));
   char command[4000];
   snprintf(command, sizeof(command), "\"%s\" -appendfile \"%%f\"",
@@ -128,7 +128,7 @@ int ConfigureMonitorPort(const char* monitorName, const char* portName) {
 }
 
 long SetPortCommand(const char* portName) {
-  char path[kMaxPathLength + 64];
+  char path[platform::kMaxPathLength + 64];
   snprintf(path, sizeof(path),
            "System\\CurrentControlSet\\control\\Print\\Monitors\\Quorvel\\Ports\\%s",
            portName ? portName : "");
