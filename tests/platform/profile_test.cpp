@@ -103,7 +103,7 @@ TEST(ProfileTest, ByteOrderMarkHidesNoSectionAndStays) {
 // after it must be readable, in a new section and in the same one.
 TEST(ProfileTest, LoneCarriageReturnAtTheEndHidesNothing) {
   ScopedTempDir dir;
-  for (const char* content : {"`1\r", "[Options]\nA=1\r"}) {
+  for (const char* content : {"`1\r", "[Options]\nA=1\r", "[C]\nx=\r\r"}) {
     SCOPED_TRACE(content);
     std::string ini = dir.Join("config.ini");
     WriteFileText(ini, content);
@@ -112,6 +112,8 @@ TEST(ProfileTest, LoneCarriageReturnAtTheEndHidesNothing) {
     EXPECT_EQ("2", Get(ini, "Options", "B"));
     EXPECT_EQ("3", Get(ini, "Other", "C"));
   }
+  // A value that ends in a carriage return keeps it.
+  EXPECT_EQ("\r", Get(dir.Join("config.ini"), "C", "x"));
 }
 
 TEST(ProfileTest, ConcurrentWritersLoseNothing) {

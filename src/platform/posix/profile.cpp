@@ -115,6 +115,17 @@ std::string ReadValueOrDefault(const char* section, const char* key, const char*
 // only, so a lone carriage return at the end of the file ends nothing.
 bool NeedsLineEnd(const Line& line) { return line.end.empty() || line.end == "\r"; }
 
+// Ends such a line before another is put after it. A lone carriage return
+// becomes a CR LF, so the line reads back as it did: its text keeps every
+// byte (a value ending in a carriage return included).
+void EndLine(Line* line, const std::string& eol) {
+  if (line->end.empty()) {
+    line->end = eol;
+  } else if (line->end == "\r") {
+    line->end = "\r\n";
+  }
+}
+
 std::string LineEndOf(const std::vector<Line>& lines) {
   for (const Line& line : lines) {
     if (!NeedsLineEnd(line)) return line.end;
@@ -165,10 +176,10 @@ void SetEntry(std::vector<Line>* lines, const SectionPlace& place, const char* s
     (*lines)[place.keyLine].text = entry;
   } else if (place.sectionLine >= 0) {
     long after = place.lastKeyLine >= 0 ? place.lastKeyLine : place.sectionLine;
-    if (NeedsLineEnd((*lines)[after])) (*lines)[after].end = eol;
+    EndLine(&(*lines)[after], eol);
     lines->insert(lines->begin() + after + 1, Line{entry, eol});
   } else {
-    if (!lines->empty() && NeedsLineEnd(lines->back())) lines->back().end = eol;
+    if (!lines->empty()) EndLine(&lines->back(), eol);
     lines->push_back(Line{"[" + std::string(section) + "]", eol});
     lines->push_back(Line{entry, eol});
   }
