@@ -137,6 +137,9 @@ class OutputSession {
       OutLog("[ERROR] The journal \"%s\" is damaged; it was moved to \"%s\".\n",
              JournalPath(output_).c_str(), aside.c_str());
       journal_ = JobJournal();
+    } else if (platform::PathExists(JournalPath(output_))) {
+      saved_ = true;
+      savedText_ = FormatJobJournal(journal_);
     }
     if (journal_.hasCommit) RecoverCommit();
     // Half-written outputs of killed runs would pile up beside the output.
@@ -219,11 +222,19 @@ class OutputSession {
   bool OwnCopied() const { return ownCopied_; }
 
  private:
+  // Writes the journal when it differs from what is on the disk: every write
+  // forces the file to the disk, and most steps change nothing.
   bool Save() {
+    std::string text = FormatJobJournal(journal_);
+    if (saved_ && text == savedText_) return true;
     std::string error;
-    if (WriteJobJournal(output_, journal_, &error)) return true;
-    OutLog("[ERROR] %s.\n", error.c_str());
-    return false;
+    if (!WriteJobJournal(output_, journal_, &error)) {
+      OutLog("[ERROR] %s.\n", error.c_str());
+      return false;
+    }
+    saved_ = true;
+    savedText_ = text;
+    return true;
   }
 
   // Pages counted equal to the commit's promise mean the commit landed
@@ -400,6 +411,8 @@ class OutputSession {
   CommandOptions* options_;
   intptr_t lockHandle_;
   JobJournal journal_;
+  bool saved_ = false;  // the journal on the disk is savedText_
+  std::string savedText_;
   bool ownFound_ = false;
   bool ownCopied_ = false;
   Delivery ownResult_ = Delivery::kKept;
