@@ -7,6 +7,7 @@
 #include "app/options.h"
 #include "config/command_options.h"
 #include "config/log.h"
+#include "config/maker.h"
 #include "config/path_macros.h"
 #include "config/settings.h"
 #include "pdf/append_driver.h"
@@ -17,18 +18,15 @@
 
 namespace {
 
-const char kCompanyName[] = "Quorvel";
-const char kWebAddress[] = "https://www.quorvel.com";
-const char kSupportMail[] = "mailto:support@quorvel.com";
 const char kBuildDate[] = "Jun 24 2019";
 const int kTableRows = 19;
 
 void ShowUsage(const OptionEntry* table, const std::string& programFile) {
   const char* tilde = "~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~\n";
   OutLog("%s", tilde);
-  OutLog("%s\n", kCompanyName);
-  OutLog("%s\n", kWebAddress);
-  OutLog("%s\n", kSupportMail);
+  OutLog("%s\n", kMakerCompanyName);
+  OutLog("%s\n", kMakerWebAddress);
+  OutLog("%s\n", kMakerSupportMail);
   OutLog("Build: %s\n", kBuildDate);
   OutLog("%s", tilde);
   PrintUsage("tarvelin", " ", table);
@@ -81,11 +79,6 @@ bool WasCut(const std::vector<const OptionEntry*>& cut, const void* field) {
     if (entry->target == field) return true;
   }
   return false;
-}
-
-// Jobs that the printer-setup work brings; until then a run says so.
-void ReportMissingJob(const char* job) {
-  OutLog("[ERROR] %s is not available in this build.\n", job);
 }
 
 void RunAppendJob(CommandOptions* options) {
@@ -192,9 +185,6 @@ int TarvelinMain(int argc, char** argv) {
     return 0;
   }
   if (options.syncPdf) RunSyncLoop(&options, -1);
-  if (options.installNexoPrinter) {
-    ReportMissingJob("Installing or adding a printer");
-    return 0;
-  }
+  if (options.installNexoPrinter) InstallOrAddPrinter(&options);
   return 0;
 }

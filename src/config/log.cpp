@@ -44,12 +44,16 @@ struct LogSinkInstaller {
   LogSinkInstaller() { platform::SetDiagnosticSink(&LogDiagnostic); }
 } g_logSinkInstaller;
 
+std::string g_logProgramName;
+
 }  // namespace
+
+void ShareLogOf(const char* programName) { g_logProgramName = programName ? programName : ""; }
 
 std::string LogFilePath() {
   std::string exe = platform::ModuleFileName();
   std::string folder = platform::DirName(exe);
-  std::string name = platform::BaseName(exe);
+  std::string name = g_logProgramName.empty() ? platform::BaseName(exe) : g_logProgramName;
   size_t dot = name.find_last_of('.');
   if (dot != std::string::npos && dot > 0) name.resize(dot);
   return folder + platform::kPathSeparator + name + ".log";

@@ -16,3 +16,8 @@ char* GetLogFilePath(char* buffer);
 
 /// The log file path as a string.
 std::string LogFilePath();
+
+/// Makes a helper program beside the main one (setup.exe, pdfcp.exe) write
+/// the main program's log: the log is then named after programName instead
+/// of the running program.
+void ShareLogOf(const char* programName);

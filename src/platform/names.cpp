@@ -1,5 +1,7 @@
 #include "platform/names.h"
 
+#include <climits>
+
 namespace platform {
 
 namespace {
@@ -29,6 +31,19 @@ int HexDigitValue(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
+}
+
+int NumberAfterWord(const std::string& name, size_t wordLength) {
+  size_t i = wordLength;
+  while (i < name.size() && (name[i] == ' ' || (name[i] >= '\t' && name[i] <= '\r'))) ++i;
+  bool negative = false;
+  if (i < name.size() && (name[i] == '+' || name[i] == '-')) negative = name[i++] == '-';
+  long long value = 0;
+  for (; i < name.size() && name[i] >= '0' && name[i] <= '9'; ++i) {
+    value = value * 10 + (name[i] - '0');
+    if (value > INT_MAX) return negative ? INT_MIN : INT_MAX;
+  }
+  return static_cast<int>(negative ? -value : value);
 }
 
 }  // namespace platform

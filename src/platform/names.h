@@ -1,6 +1,7 @@
 // Names compared without regard to letter case, the way the Windows narrow
 // ("A") functions compare the names of registry keys and values and of
-// profile sections and keys; and the one reader of hexadecimal digits.
+// profile sections and keys; the one reader of hexadecimal digits; and the
+// numbers of the maker's port names.
 #pragma once
 
 #include <string>
@@ -21,5 +22,14 @@ std::string FoldNameCase(const std::string& name);
 /// The value of a hexadecimal digit in either letter case, -1 for any other
 /// character (escapes in registry files, URIs and the job journal).
 int HexDigitValue(char c);
+
+/// The number of a maker's port name: "Quorvel3:" gives 3. The text behind
+/// the first wordLength bytes is read as atoi reads it (leading blanks, an
+/// optional sign, then decimal digits; none gives 0), held to the range of
+/// int instead of overflowing.
+int NumberAfterWord(const std::string& name, size_t wordLength);
+
+/// The maker's word that begins the names of its monitor's ports.
+constexpr char kMakerPortWord[] = "Quorvel";
 
 }  // namespace platform

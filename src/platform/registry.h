@@ -3,7 +3,10 @@
 // TARVELIN_REGISTRY_DIR/HKEY_LOCAL_MACHINE.reg and .../HKEY_CURRENT_USER.reg
 // when that variable is set, else /var/lib/tarvelin/registry/ for the local
 // machine and $XDG_CONFIG_HOME/tarvelin/ (else ~/.config/tarvelin/) for the
-// user. The variables are read each time a key is opened.
+// user. Under sudo (the super-user, with SUDO_USER naming another account)
+// the user is the one who called sudo: the hive is in that account's
+// ~/.config/tarvelin/ and the files the store writes for it are given to it.
+// The variables are read each time a key is opened.
 #pragma once
 
 #include <cstdint>

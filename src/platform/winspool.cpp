@@ -31,6 +31,11 @@ BOOL Fail(uint32_t code) {
   return 0;
 }
 
+HANDLE FailHandle(uint32_t code) {
+  t_lastError = code;
+  return nullptr;
+}
+
 long FailDocument(uint32_t code) {
   t_lastError = code;
   return -1;
@@ -358,6 +363,39 @@ BOOL GetDefaultPrinterA(char* buffer, uint32_t* size) {
   return 1;
 }
 
+BOOL AddPortA(const char* serverName, uintptr_t window, const char* monitorName) {
+  if (!IsLocalServer(serverName) || window != 0) return Fail(ERROR_NOT_SUPPORTED);
+  if (!monitorName) return Fail(ERROR_UNKNOWN_PRINT_MONITOR);
+  std::string port;
+  if (uint32_t code = platform::CurrentSpooler().AddPort(monitorName, &port)) return Fail(code);
+  return 1;
+}
+
+HANDLE AddPrinterA(const char* serverName, uint32_t level, unsigned char* printer) {
+  if (level != 2) return FailHandle(ERROR_SPOOLER_INVALID_LEVEL);
+  if (!printer) return FailHandle(ERROR_SPOOLER_INVALID_PARAMETER);
+  if (!IsLocalServer(serverName)) return FailHandle(ERROR_NOT_SUPPORTED);
+  const auto* info = reinterpret_cast<const PRINTER_INFO_2A*>(printer);
+  if (!info->pPrinterName) return FailHandle(ERROR_INVALID_PRINTER_NAME);
+  if (!info->pPortName) return FailHandle(ERROR_UNKNOWN_PORT);
+  if (!info->pDriverName) return FailHandle(ERROR_UNKNOWN_PRINTER_DRIVER);
+  platform::Spooler& spooler = platform::CurrentSpooler();
+  if (uint32_t code =
+          spooler.InstallPrinter(info->pPrinterName, info->pPortName, info->pDriverName)) {
+    return FailHandle(code);
+  }
+  SpoolerPrinter added;
+  if (uint32_t code = spooler.FindPrinter(info->pPrinterName, &added)) return FailHandle(code);
+  DEVMODEA mode = DevModeOf(added);
+  uint32_t fields = 0;
+  if (info->pDevMode && MergeDevMode(added, *info->pDevMode, &mode, &fields) == 0 && fields) {
+    spooler.SetPrinterDefaults(added.name, fields, mode.dmPaperSize, mode.dmOrientation);
+  }
+  HANDLE handle = nullptr;
+  if (!OpenPrinterA(info->pPrinterName, &handle, nullptr)) return nullptr;
+  return handle;
+}
+
 uintptr_t SendMessageTimeoutA(uintptr_t, uint32_t, uintptr_t, intptr_t, uint32_t, uint32_t,
                               uintptr_t* result) {
   if (result) *result = 0;
@@ -420,6 +458,9 @@ std::string SpoolerErrorText(uint32_t code) {
       break;
     case ERROR_PRINTER_ALREADY_EXISTS:
       text = "the printer already exists";
+      break;
+    case ERROR_UNKNOWN_PRINT_MONITOR:
+      text = "the port monitor is unknown";
       break;
     default:
       text = "error";

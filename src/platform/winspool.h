@@ -30,6 +30,7 @@ constexpr uint32_t ERROR_NOT_SUPPORTED = 50;
 /// registry's constants so both headers can be included together.
 constexpr uint32_t ERROR_SPOOLER_FILE_NOT_FOUND = 2;
 constexpr uint32_t ERROR_SPOOLER_INVALID_LEVEL = 124;
+constexpr uint32_t ERROR_UNKNOWN_PRINT_MONITOR = 3000;
 /// The spooler cannot be reached (POSIX: the CUPS scheduler does not answer).
 constexpr uint32_t RPC_S_SERVER_UNAVAILABLE = 1722;
 
@@ -40,6 +41,7 @@ constexpr uint32_t PRINTER_ACCESS_USE = 0x8;
 constexpr uint32_t PRINTER_ALL_ACCESS = 0x000F000C;
 /// PRINTER_INFO_2A::Attributes of every printer here, and the type of every port.
 constexpr uint32_t PRINTER_ATTRIBUTE_LOCAL = 0x40;
+constexpr uint32_t PRINTER_ATTRIBUTE_DO_COMPLETE_FIRST = 0x200;
 constexpr uint32_t PORT_TYPE_WRITE = 0x1;
 
 /// DocumentPropertiesA modes.
@@ -235,6 +237,23 @@ long DocumentPropertiesA(HANDLE window, HANDLE printer, const char* deviceName, 
 /// is no default printer; ERROR_SPOOLER_INVALID_PARAMETER when size is null.
 /// On success *size is the name's length plus one.
 BOOL GetDefaultPrinterA(char* buffer, uint32_t* size);
+/// Asks the port monitor for a new port. With no window the monitor must
+/// make the port without asking anyone; only the maker's monitor "Quorvel"
+/// can (see Spooler::AddPort). ERROR_UNKNOWN_PRINT_MONITOR when the monitor
+/// is not installed (or monitorName is null), ERROR_NOT_SUPPORTED for a
+/// remote server, a window (no dialog is ever shown) or a monitor that
+/// cannot make a port by itself.
+BOOL AddPortA(const char* serverName, uintptr_t window, const char* monitorName);
+/// Level 2: adds a local printer named pPrinterName on pPortName with the
+/// driver pDriverName, and takes over the paper size and orientation of
+/// pDevMode (when it names them and the printer offers them) as its
+/// defaults; the other fields of the record are the spooler's to choose.
+/// Returns an open handle (free it with ClosePrinter), or nullptr with
+/// GetLastError: ERROR_SPOOLER_INVALID_LEVEL, ERROR_SPOOLER_INVALID_PARAMETER
+/// (no record), ERROR_NOT_SUPPORTED (a remote server), or what
+/// Spooler::InstallPrinter answers. Defaults the printer refuses leave it
+/// with its own; the printer is added all the same.
+HANDLE AddPrinterA(const char* serverName, uint32_t level, unsigned char* printer);
 /// Broadcasts to every top-level window; nothing to do on POSIX (returns 1,
 /// *result 0).
 uintptr_t SendMessageTimeoutA(uintptr_t window, uint32_t message, uintptr_t wParam, intptr_t lParam,
@@ -304,6 +323,9 @@ class Spooler {
   /// ERROR_PRINTER_ALREADY_EXISTS (nothing is changed then).
   virtual uint32_t InstallPrinter(const std::string& name, const std::string& port,
                                   const std::string& driver) = 0;
+  /// Makes a new port of the monitor without a window and names it in
+  /// *port; see AddPortA for the errors.
+  virtual uint32_t AddPort(const std::string& monitor, std::string* port) = 0;
   /// The spooler's own words about this thread's last failed call, for the
   /// log ("" when it said nothing).
   virtual std::string LastErrorText() { return std::string(); }

@@ -1,21 +1,34 @@
 #include "printer/installation.h"
 
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "config/command_options.h"
 #include "config/log.h"
 #include "config/path_macros.h"
+#include "config/profile.h"
+#include "config/registry.h"
 #include "config/settings.h"
 #include "pdf/flash_sync.h"
 #include "platform/accounts.h"
+#include "platform/names.h"
 #include "platform/platform.h"
+#include "platform/profile.h"
+#include "platform/registry.h"
 #include "platform/spooler.h"
 #include "platform/winspool.h"
 #include "printer/port_monitor.h"
+#include "printer/printer_creation.h"
 #include "printer/printer_defaults.h"
+#include "printer/spooler_queries.h"
+#include "process/process_runner.h"
 
 namespace {
+
+const char kUserSettingsKey[] = "Software\\quorvel\\lumaset";
+const char kOutputFileName[] = "out.pdf";
 
 const char kInstallFailed[] =
     "Failed to install the Virtual Printer Driver, please contact to Quorvel to get more support "
@@ -87,7 +100,88 @@ std::vector<std::string> DriverList() {
   return list;
 }
 
-// Tries the drivers in order; true with the first that yields the printer.
+// Runs setup.exe beside the program, quoted, and waits for it; nothing is
+// said when there is none.
+void RunSetupProgram() {
+  std::string setup = platform::ProgramFolder() + platform::kPathSeparator + "setup.exe";
+  if (!platform::PathExists(setup)) return;
+  std::string command = "\"" + setup + "\"";
+  NTSystemCommand(command.c_str(), 1);
+}
+
+// With -addprinter: the first printer through setup.exe, or a further one
+// on a new port of the maker's monitor. Returns 0 when the flow must stop.
+int AddPrinterOrFirst(CommandOptions* options, int* added) {
+  if (!IsPrinterPortFound() || !IsPrinterDriverFound()) {
+    OutLog("This is the first printer, we will install the first printer.\n");
+    *added = InstallFirstPrinter();
+  } else {
+    OutLog("Checking '%s' printer.\n", options->printerName);
+    if (PrinterExists(options->printerName)) {
+      OutLog("\"%s\" printer is already installed, we will do nothing now.\n",
+             options->printerName);
+      return 0;
+    }
+    OutLog("This is NOT the first printer, we will add '%s' printer.\n", options->printerName);
+    *added = AddNewPrinter(options->printerName, options->newPortName);
+  }
+  if (*added) {
+    SendMessageTimeoutA(HWND_BROADCAST, WM_SETTINGCHANGE, 0, 0, 0, 1000, nullptr);
+  }
+  return 1;
+}
+
+// "Software\quorvel\lumaset", and for an added printer its port word
+// ("Quorvel3:" gives "Quorvel3").
+void BuildSettingsKeyPath(CommandOptions* options) {
+  char* port = options->newPortName;
+  const size_t wordLength = std::strlen(platform::kMakerPortWord);
+  if (IsQuorvelName(port)) {
+    char* end = port + wordLength;
+    while (*end >= '0' && *end <= '9') ++end;
+    *end = '\0';
+  }
+  std::snprintf(options->settingsKeyPath, sizeof(options->settingsKeyPath), "%s%s%s",
+                kUserSettingsKey, port[0] ? "\\" : "", port);
+}
+
+// A value whose last part has no "." names a folder: "out.pdf" goes into
+// it. False when the completed value would not fit its field.
+bool CompleteOutFolder(char* folder, size_t size) {
+  std::string value = folder;
+  size_t lastPart = 0;
+  for (size_t i = 0; i < value.size(); ++i) {
+    if (platform::IsPathSeparator(value[i])) lastPart = i + 1;
+  }
+  if (value.find('.', lastPart) != std::string::npos) return true;
+  if (!platform::IsPathSeparator(value.back())) value += platform::kPathSeparator;
+  value += kOutputFileName;
+  if (value.size() >= size) return false;
+  std::memcpy(folder, value.c_str(), value.size() + 1);
+  return true;
+}
+
+void WriteUserSettings(CommandOptions* options, CRegistry* key) {
+  if (options->outFolder[0]) {
+    if (CompleteOutFolder(options->outFolder, sizeof(options->outFolder))) {
+      (*key)["AutomaticDirectory"] = options->outFolder;
+      (*key)["AutomaticOutput"] = 1;
+      (*key)["AutomaticValue"] = 5;
+    } else {
+      OutLog(
+          "[ERROR] The output folder \"%s\" is too long to take \"%s\" (at most %d "
+          "characters in all); the output settings are not written.\n",
+          options->outFolder, kOutputFileName, static_cast<int>(sizeof(options->outFolder) - 1));
+    }
+  }
+  if (options->runExe[0]) {
+    (*key)["AutoExecProgram"] = options->runExe;
+    (*key)["AutoExec"] = 1;
+  }
+}
+
+}  // namespace
+
 bool InstallWithFirstWorkingDriver(const char* printer, const char* port) {
   for (const std::string& driver : DriverList()) {
     OutLog("Installing the printer with printer driver: \"%s\"\n", driver.c_str());
@@ -107,7 +201,37 @@ bool InstallWithFirstWorkingDriver(const char* printer, const char* port) {
   return false;
 }
 
-}  // namespace
+int InstallFirstPrinter() {
+  char name[300] = {};
+  platform::GetPrivateProfileStringA("installation", "PrinterName", "", name, sizeof(name),
+                                     GetConfigFilePath().c_str());
+  RunSetupProgram();
+  return PrinterExists(name);
+}
+
+int InstallOrAddPrinter(CommandOptions* options) {
+  std::string config = GetConfigFilePath();
+  if (options->printerName[0]) {
+    SetProfileString(config.c_str(), "installation", "PrinterName", options->printerName);
+  }
+  if (options->addPrinter) {
+    int added = 0;
+    if (!AddPrinterOrFirst(options, &added)) return 0;
+  } else {
+    RunSetupProgram();
+  }
+  BuildSettingsKeyPath(options);
+  OutLog("Registry: \"%s\"\n", options->settingsKeyPath);
+  CRegistry key(CRegistry::kCreateKey);
+  if (!key.Open(options->settingsKeyPath, HKEY_CURRENT_USER, KEY_QUERY_VALUE | KEY_SET_VALUE)) {
+    return 0;
+  }
+  WriteUserSettings(options, &key);
+  if (options->paper != 0) {
+    SetDefaultPaperSize(options->printerName, static_cast<int16_t>(options->paper & 0xFFFF));
+  }
+  return 1;
+}
 
 void SplitString(const std::string& text, const std::string& delimiter,
                  std::vector<std::string>& list) {

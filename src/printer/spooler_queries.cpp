@@ -4,11 +4,10 @@
 #include <vector>
 
 #include "config/log.h"
+#include "platform/names.h"
 #include "platform/winspool.h"
 
 namespace {
-
-const char kMakerWord[] = "Quorvel";
 
 // The two-call protocol of the enumerations: the size first, then the
 // records. Returns false (and no records) when the first call does not ask
@@ -27,7 +26,7 @@ bool EnumerateAll(Enumerate enumerate, std::vector<unsigned char>* buffer, uint3
 }  // namespace
 
 bool IsQuorvelName(const char* name) {
-  return name && strncmp(name, kMakerWord, sizeof(kMakerWord) - 1) == 0;
+  return name && strncmp(name, platform::kMakerPortWord, sizeof(platform::kMakerPortWord) - 1) == 0;
 }
 
 int GetAllPorts(std::vector<std::string>& ports) {

@@ -29,6 +29,9 @@ class FakeSpooler : public platform::Spooler {
   std::set<std::string> drivers;
   /// Calls that fail: call name ("Ports", "InstallPrinter", ...) -> code.
   std::map<std::string, uint32_t> failures;
+  /// The names the monitors give the ports AddPort makes, in turn; when
+  /// none is left AddPort succeeds without making one.
+  std::vector<std::string> newPorts;
   /// Every call, e.g. "InstallPrinter Quorvel PDFPrinter|QuorvelPort|Driver A".
   std::vector<std::string> calls;
 
@@ -127,6 +130,20 @@ class FakeSpooler : public platform::Spooler {
     if (!drivers.count(driver)) return Refuse(ERROR_UNKNOWN_PRINTER_DRIVER, "no driver " + driver);
     if (Printer(name)) return Refuse(ERROR_PRINTER_ALREADY_EXISTS, name + " exists");
     printers.push_back(MakePrinter(name, port, driver));
+    return 0;
+  }
+
+  uint32_t AddPort(const std::string& monitor, std::string* port) override {
+    if (uint32_t code = Record("AddPort", monitor)) return code;
+    bool known =
+        std::any_of(monitors.begin(), monitors.end(), [&](const platform::SpoolerMonitor& m) {
+          return platform::SameNameIgnoringCase(m.name, monitor);
+        });
+    if (!known) return Refuse(ERROR_UNKNOWN_PRINT_MONITOR, "no monitor " + monitor);
+    if (newPorts.empty()) return 0;
+    *port = newPorts.front();
+    newPorts.erase(newPorts.begin());
+    ports.push_back(platform::SpoolerPort{*port, monitor, "Local port"});
     return 0;
   }
 

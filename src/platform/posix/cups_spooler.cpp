@@ -1,12 +1,11 @@
 // The system's spooler on POSIX: printers are CUPS queues, reached through
 // libcups with IPP requests; monitors and ports are keys of the registry
-// store.
+// store (platform/posix/monitor_ports).
 #include "platform/posix/cups_spooler.h"
 
 #include <cups/cups.h>
 #include <fcntl.h>
 #include <sys/socket.h>
-#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,7 +17,7 @@
 
 #include "platform/names.h"
 #include "platform/platform.h"
-#include "platform/posix/registry_store.h"
+#include "platform/posix/monitor_ports.h"
 #include "platform/registry.h"
 #include "platform/winspool.h"
 
@@ -200,8 +199,6 @@ namespace {
 
 using cups_rules::QueueName;
 
-constexpr char kMonitorsKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors";
-constexpr char kPortDescription[] = "Local port";
 constexpr int kConnectTimeoutMs = 30000;
 constexpr double kRequestTimeoutSeconds = 30.0;
 
@@ -464,47 +461,19 @@ bool FetchPpd(http_t* http, const std::string& queue, ScratchFile* file, std::st
   return ReadWholeFile(file->path(), ppd);
 }
 
-std::string OperatingEnvironment() {
-  struct utsname names;
-  if (uname(&names) != 0) return "POSIX";
-  return std::string(names.sysname) + " " + names.machine;
-}
-
-std::string RegistryText(const regedit4::Value* value) {
-  if (!value || (value->type != REG_SZ && value->type != REG_EXPAND_SZ)) return std::string();
-  return value->data.substr(0, value->data.find('\0'));
-}
-
-// The names of the keys right below path, in the store's order, each once.
-std::vector<std::string> SubkeyNames(const regedit4::Hive& hive, const std::string& path) {
-  std::vector<std::string> names;
-  std::set<std::string> folded;
-  regedit4::ForEachKeyBelow(hive, path, [&](const std::string& below) {
-    std::string name = below.substr(path.size() + 1);
-    name = name.substr(0, name.find('\\'));
-    if (folded.insert(FoldNameCase(name)).second) names.push_back(name);
-  });
-  return names;
-}
-
 class CupsSpooler : public Spooler {
  public:
   uint32_t Ports(std::vector<SpoolerPort>* ports) override {
-    regedit4::Hive hive;
     std::vector<SpoolerMonitor> monitors;
-    if (uint32_t code = ReadMonitors(&hive, &monitors)) return code;
-    ports->clear();
-    for (const SpoolerMonitor& monitor : monitors) {
-      for (const std::string& port : SubkeyNames(hive, MonitorKey(monitor.name))) {
-        ports->push_back(SpoolerPort{port, monitor.name, kPortDescription});
-      }
-    }
-    return 0;
+    return monitor_ports::ReadMonitorsAndPorts(&monitors, ports, &t_lastWords);
   }
 
   uint32_t Monitors(std::vector<SpoolerMonitor>* monitors) override {
-    regedit4::Hive hive;
-    return ReadMonitors(&hive, monitors);
+    return monitor_ports::ReadMonitorsAndPorts(monitors, nullptr, &t_lastWords);
+  }
+
+  uint32_t AddPort(const std::string& monitor, std::string* port) override {
+    return monitor_ports::AddPort(monitor, port, &t_lastWords);
   }
 
   uint32_t Printers(std::vector<SpoolerPrinter>* printers) override {
@@ -627,27 +596,6 @@ class CupsSpooler : public Spooler {
   std::string LastErrorText() override { return t_lastWords; }
 
  private:
-  static std::string MonitorKey(const std::string& monitor) {
-    return std::string(kMonitorsKey) + "\\" + monitor;
-  }
-
-  // A monitor is a key below the monitors' key that names its module in a
-  // "Driver" value; its ports are its subkeys.
-  static uint32_t ReadMonitors(regedit4::Hive* hive, std::vector<SpoolerMonitor>* monitors) {
-    const std::string file = registry_store::HiveFile(registry_store::kLocalMachine);
-    if (!registry_store::ReadHive(file, registry_store::kLocalMachine, hive)) {
-      return Failed(ERROR_SPOOLER_ACCESS_DENIED, "the registry store " + file + " cannot be read");
-    }
-    monitors->clear();
-    const std::string environment = OperatingEnvironment();
-    for (const std::string& monitor : SubkeyNames(*hive, kMonitorsKey)) {
-      regedit4::Key* key = regedit4::FindKey(hive, MonitorKey(monitor));
-      std::string dll = RegistryText(regedit4::FindValue(key, "Driver"));
-      if (!dll.empty()) monitors->push_back(SpoolerMonitor{monitor, environment, dll});
-    }
-    return 0;
-  }
-
   uint32_t DeviceOfPort(const std::string& port, std::string* deviceUri) {
     std::vector<SpoolerPort> ports;
     if (uint32_t code = Ports(&ports)) return code;

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -26,8 +27,42 @@ std::map<std::string, size_t> g_reportedDamage;
 
 std::string LockFile(const std::string& file) { return file + ".lock"; }
 
-/// The user's config folder: $XDG_CONFIG_HOME when absolute, else ~/.config.
+/// Who called sudo, when the process is the super-user by sudo: that
+/// person's store is the current user's, and its files are theirs.
+struct SudoCaller {
+  bool known = false;
+  uid_t uid = 0;
+  gid_t gid = 0;
+  std::string home;
+};
+
+SudoCaller FindSudoCaller() {
+  SudoCaller caller;
+  const char* name = getenv("SUDO_USER");
+  if (geteuid() != 0 || !name || !*name) return caller;
+  struct passwd* user = getpwnam(name);
+  if (!user || user->pw_uid == 0) return caller;
+  caller.known = true;
+  caller.uid = user->pw_uid;
+  caller.gid = user->pw_gid;
+  caller.home = user->pw_dir ? user->pw_dir : "";
+  return caller;
+}
+
+/// Hands what the super-user made in the caller's store to the caller; a
+/// link put in its place is left alone (lchown).
+void GiveToCaller(const SudoCaller& caller, const std::string& path) {
+  if (caller.known && lchown(path.c_str(), caller.uid, caller.gid) != 0) {
+    platform::ReportDiagnostic("[ERROR] \"" + path + "\" cannot be given to user id " +
+                               std::to_string(caller.uid) + ": " + std::strerror(errno) + "\n");
+  }
+}
+
+/// The user's config folder: $XDG_CONFIG_HOME when absolute, else ~/.config;
+/// under sudo the caller's ~/.config.
 std::string UserConfigFolder() {
+  SudoCaller caller = FindSudoCaller();
+  if (caller.known) return caller.home + "/.config";
   const char* config = getenv("XDG_CONFIG_HOME");
   if (config && config[0] == '/') return config;
   const char* home = getenv("HOME");
@@ -128,9 +163,17 @@ bool ReadHive(const std::string& file, int hive, regedit4::Hive* data) {
 }
 
 long ModifyHive(const std::string& file, int hive, const HiveChange& change) {
+  SudoCaller caller = hive == kCurrentUser ? FindSudoCaller() : SudoCaller();
+  if (caller.known) {
+    platform::CreateFolders(platform::DirName(file), nullptr,
+                            [&](const std::string& folder, const std::string* error) {
+                              if (!error) GiveToCaller(caller, folder);
+                            });
+  }
   if (!CanWriteStore(file)) return ERROR_ACCESS_DENIED;
   platform::FileLock lock(LockFile(file));
   if (!lock.Held()) return ERROR_ACCESS_DENIED;
+  GiveToCaller(caller, LockFile(file));
   regedit4::Hive data;
   if (!LoadHive(file, hive, &data)) return ERROR_ACCESS_DENIED;
   bool changed = false;
@@ -148,6 +191,7 @@ long ModifyHive(const std::string& file, int hive, const HiveChange& change) {
                                "\" could not be written: " + error + "\n");
     return ERROR_ACCESS_DENIED;
   }
+  GiveToCaller(caller, file);
   return ERROR_SUCCESS;
 }
 
