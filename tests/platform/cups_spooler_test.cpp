@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -43,7 +46,7 @@ void WriteMonitors() {
   SetRegistryText(root + "Multi File Port Monitor", "Driver", "mfilemon.dll");
   SetRegistryText(root + "Multi File Port Monitor\\QuorvelPort", "OutputPath", "/tmp");
   SetRegistryText(root + "Quorvel", "Driver", "quorvelmon.dll");
-  SetRegistryText(root + "Quorvel\\QuorvelUser", "Command", "pdfcp.exe");
+  SetRegistryText(root + "Quorvel\\Ports\\Quorvel1:", "Command", "pdfcp.exe");
   SetRegistryText(root + "Other Monitor", "Driver", "other.dll");
   SetRegistryText(root + "Other Monitor\\OtherPort", nullptr, "");
   SetRegistryText(root + "Leftover\\Port", nullptr, "");
@@ -108,12 +111,66 @@ TEST_F(CupsRegistryTest, PortsAreTheSubkeysOfTheMonitors) {
   auto* ports = reinterpret_cast<PORT_INFO_2A*>(buffer.data());
   const char* const expected[][2] = {{"QuorvelPort", "Multi File Port Monitor"},
                                      {"OtherPort", "Other Monitor"},
-                                     {"QuorvelUser", "Quorvel"}};
+                                     {"Quorvel1:", "Quorvel"}};
   for (uint32_t i = 0; i < returned; ++i) {
     EXPECT_STREQ(expected[i][0], ports[i].pPortName);
     EXPECT_STREQ(expected[i][1], ports[i].pMonitorName);
     EXPECT_STREQ("Local port", ports[i].pDescription);
   }
+}
+
+std::vector<std::string> PortNames() {
+  uint32_t needed = 0, returned = 0;
+  EnumPortsA(nullptr, 2, nullptr, 0, &needed, &returned);
+  std::vector<unsigned char> buffer(needed);
+  EXPECT_TRUE(EnumPortsA(nullptr, 2, buffer.data(), needed, &needed, &returned));
+  std::vector<std::string> names;
+  auto* ports = reinterpret_cast<PORT_INFO_2A*>(buffer.data());
+  for (uint32_t i = 0; i < returned; ++i) names.push_back(ports[i].pPortName);
+  return names;
+}
+
+TEST_F(CupsRegistryTest, TheMakersMonitorAddsNumberedPortsWithoutAWindow) {
+  EXPECT_FALSE(AddPortA(nullptr, 0, "Quorvel"));
+  EXPECT_EQ(ERROR_UNKNOWN_PRINT_MONITOR, GetLastError());
+  WriteMonitors();
+  // A port of another monitor that looks like the maker's counts as well.
+  SetRegistryText(std::string(kMonitors) + "Multi File Port Monitor\\Quorvel7:", nullptr, "");
+  EXPECT_FALSE(AddPortA(nullptr, 0, "Multi File Port Monitor"));  // it would ask for a name
+  EXPECT_EQ(ERROR_NOT_SUPPORTED, GetLastError());
+  EXPECT_FALSE(AddPortA(nullptr, 1, "Quorvel"));  // no dialog, ever
+  EXPECT_EQ(ERROR_NOT_SUPPORTED, GetLastError());
+
+  ASSERT_TRUE(AddPortA(nullptr, 0, "quorvel")) << GetLastError();
+  std::vector<std::string> ports = PortNames();
+  EXPECT_EQ("Quorvel8:", ports.back());
+
+  // Two processes adding at once never get the same port.
+  const int kEach = 8;
+  std::vector<pid_t> children;
+  for (int child = 0; child < 2; ++child) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      for (int i = 0; i < kEach; ++i) {
+        if (!AddPortA(nullptr, 0, "Quorvel")) _exit(1);
+      }
+      _exit(0);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = -1;
+    ASSERT_EQ(pid, waitpid(pid, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  ports = PortNames();
+  std::vector<std::string> expected{"Quorvel1:"};
+  for (int n = 8; n <= 8 + 2 * kEach; ++n) expected.push_back("Quorvel" + std::to_string(n) + ":");
+  std::vector<std::string> maker(ports.begin() + 3, ports.end());  // after the others' ports
+  std::sort(maker.begin(), maker.end(), [](const std::string& a, const std::string& b) {
+    return std::stoi(a.substr(7)) < std::stoi(b.substr(7));
+  });
+  EXPECT_EQ(expected, maker);
 }
 
 TEST_F(CupsRegistryTest, AnEmptyStoreHasNoMonitors) {

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -332,6 +333,37 @@ TEST_F(RegistryStoreTest, UserHiveFollowsTheEnvironmentAtEachOpen) {
             ReadFileText(config.Join("tarvelin/HKEY_CURRENT_USER.reg"))
                 .find("[HKEY_CURRENT_USER\\Software\\quorvel\\lumaset]\n\"K\"=dword:00000000\n"));
   EXPECT_FALSE(platform::PathExists(dir_.Join("HKEY_CURRENT_USER.reg")));
+}
+
+// Run by root through sudo, the user's settings are the caller's, and so
+// are the files written for them; the machine's stay root's.
+TEST_F(RegistryStoreTest, UnderSudoTheUsersFilesBelongToTheCaller) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  struct passwd* nobody = getpwnam("nobody");
+  ASSERT_NE(nullptr, nobody);
+  ScopedEnv sudo("SUDO_USER", "nobody");
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\quorvel\\lumaset", 0,
+                                           nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+  EXPECT_EQ(ERROR_SUCCESS, Set(key, "AutomaticOutput", REG_DWORD, std::string(4, '\0')));
+  RegCloseKey(key);
+  RegCloseKey(Create("Machine"));
+  struct stat st;
+  for (const char* name : {"HKEY_CURRENT_USER.reg", "HKEY_CURRENT_USER.reg.lock"}) {
+    ASSERT_EQ(0, lstat(dir_.Join(name).c_str(), &st)) << name;
+    EXPECT_EQ(nobody->pw_uid, st.st_uid) << name;
+    EXPECT_EQ(nobody->pw_gid, st.st_gid) << name;
+  }
+  ASSERT_EQ(0, lstat(Hive().c_str(), &st));
+  EXPECT_EQ(0u, st.st_uid);
+
+  ScopedEnv rootCaller("SUDO_USER", "root");  // no one to hand the files to
+  ASSERT_EQ(0, unlink(dir_.Join("HKEY_CURRENT_USER.reg").c_str()));
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\x", 0, nullptr, 0,
+                                           KEY_ALL_ACCESS, nullptr, &key, nullptr));
+  RegCloseKey(key);
+  ASSERT_EQ(0, lstat(dir_.Join("HKEY_CURRENT_USER.reg").c_str(), &st));
+  EXPECT_EQ(0u, st.st_uid);
 }
 
 TEST_F(RegistryStoreTest, ConcurrentWritersLoseNothing) {

@@ -1,8 +1,11 @@
 // The printer-setup operations against the in-memory spooler: what they ask,
 // what they change and what they log.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -10,6 +13,7 @@
 #include "platform/registry.h"
 #include "printer/installation.h"
 #include "printer/port_monitor.h"
+#include "printer/printer_creation.h"
 #include "printer/printer_defaults.h"
 #include "printer/spooler_queries.h"
 #include "support/fake_spooler.h"
@@ -28,9 +32,10 @@ class PrinterSetupTest : public testing::Test {
     spooler_.printers.push_back(FakeSpooler::MakePrinter(name, port, driver));
   }
   // The registry value as text ("" when it is missing).
-  static std::string RegistryText(const std::string& key, const char* name) {
+  static std::string RegistryText(const std::string& key, const char* name,
+                                  HKEY root = HKEY_LOCAL_MACHINE) {
     HKEY open = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE, &open) != 0) return "";
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE, &open) != 0) return "";
     char data[1024] = {};
     uint32_t size = sizeof(data), type = 0;
     long status =
@@ -248,6 +253,157 @@ TEST_F(InstallationTest, MissingMonitorStopsBeforeAnythingChanges) {
   EXPECT_TRUE(Logged("[ERROR] Failed to install MonitorName: \"Other Monitor\"\n"));
   EXPECT_EQ("", RegistryText(std::string(kMonitorsKey) + "\\Other Monitor", "Driver"));
   for (const std::string& call : spooler_.calls) EXPECT_NE(0u, call.rfind("Restart", 0)) << call;
+}
+
+// Further printers: a machine with the first printer on "Quorvel1:".
+class FurtherPrinterTest : public PrinterSetupTest {
+ protected:
+  void SetUp() override {
+    PrinterSetupTest::SetUp();
+    spooler_.monitors = {{"Quorvel", "Linux x86_64", "quorvel.dll"}};
+    spooler_.drivers = {"Maker Driver"};
+    AddPort("Quorvel1:");
+    AddPrinter("Quorvel PDFPrinter", "Quorvel1:", "Maker Driver");
+    SetText(options_.printerName, "Printer2");
+    options_.addPrinter = 1;
+  }
+  template <size_t N>
+  static void SetText(char (&field)[N], const std::string& text) {
+    std::snprintf(field, N, "%s", text.c_str());
+  }
+  static std::string UserText(const std::string& key, const char* name) {
+    return RegistryText(key, name, HKEY_CURRENT_USER);
+  }
+  CommandOptions options_{};
+};
+
+TEST_F(FurtherPrinterTest, NewPortNameIsTheHighestNumberOfTheMakersPorts) {
+  char name[100];
+  EXPECT_STREQ("Quorvel1:", GetNewPortName(name));
+  spooler_.ports.clear();
+  EXPECT_STREQ("Quorvel0:", GetNewPortName(name));  // a monitor that made none
+  for (const char* port : {"Quorvel1:", "Quorvel3:", "QuorvelPort", "quorvel9:", "Quorvel-4:"}) {
+    AddPort(port);
+  }
+  EXPECT_STREQ("Quorvel3:", GetNewPortName(name));
+  AddPort("Quorvel 12x");          // blanks skipped, as atoi does
+  AddPort("Quorvel99999999999:");  // held to the largest int
+  EXPECT_STREQ("Quorvel2147483647:", GetNewPortName(name));
+}
+
+TEST_F(FurtherPrinterTest, AddNewPrinterPutsAnA4PrinterOnTheNewPort) {
+  const std::string makerPort =
+      "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Quorvel\\Ports\\Quorvel2:";
+  HKEY key = nullptr;
+  ASSERT_EQ(0, RegCreateKeyExA(HKEY_LOCAL_MACHINE, makerPort.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                               nullptr, &key, nullptr));
+  RegCloseKey(key);
+  spooler_.newPorts = {"Quorvel2:"};
+  const std::string name(40, 'N');
+  char port[100] = {};
+  ASSERT_EQ(1, AddNewPrinter(name.c_str(), port));
+  EXPECT_STREQ("Quorvel2:", port);
+  const platform::SpoolerPrinter* added = spooler_.Printer(name);
+  ASSERT_NE(nullptr, added);  // the whole name, not the device mode's 31 bytes
+  EXPECT_EQ("Quorvel2:", added->port);
+  EXPECT_EQ("Maker Driver", added->driver);
+  EXPECT_EQ(DMPAPER_A4, added->paperSize);  // whatever the first printer has
+  EXPECT_EQ(DMORIENT_PORTRAIT, added->orientation);
+  EXPECT_EQ(DMPAPER_LETTER, spooler_.Printer("Quorvel PDFPrinter")->paperSize);
+  EXPECT_EQ(program_.Join("pdfcp.exe"), RegistryText(makerPort, "Command"));
+  EXPECT_EQ("Quorvel2:", RegistryText(makerPort, "Arguments"));
+  std::string log = Log();
+  size_t first = log.find("PortName='Quorvel2:'\n");
+  ASSERT_NE(std::string::npos, first);
+  EXPECT_NE(std::string::npos, log.find("PortName='Quorvel2:'\n", first + 1));
+  EXPECT_TRUE(Logged("DriverName='Maker Driver'\n"));
+
+  EXPECT_EQ(0, AddNewPrinter("", port));
+  EXPECT_TRUE(Logged("Please input new printer name.\n"));
+
+  // The spooler refuses the printer: the new port stays and is named.
+  spooler_.newPorts = {"Quorvel3:"};
+  spooler_.failures["InstallPrinter"] = ERROR_PRINTER_ALREADY_EXISTS;
+  std::memset(port, 0, sizeof(port));
+  EXPECT_EQ(0, AddNewPrinter("Printer3", port));
+  EXPECT_STREQ("Quorvel3:", port);
+  EXPECT_TRUE(Logged("AddPrinter failed, error code is 1802.\n"));
+
+  // No printer on a maker's port yet: no driver to copy.
+  spooler_.printers.clear();
+  spooler_.newPorts = {"Quorvel4:"};
+  EXPECT_EQ(0, AddNewPrinter("Printer4", port));
+  EXPECT_TRUE(Logged("Can't get printer driver, please install PDF Printer Driver first.\n"));
+  EXPECT_TRUE(Logged("You can also run setup.exe to install a fresh copy of PDF Printer first.\n"));
+
+  spooler_.monitors.clear();
+  EXPECT_EQ(0, AddNewPrinter("Printer5", port));
+  EXPECT_TRUE(Logged("AddPort failed, error code is 3000.\n"));
+}
+
+TEST_F(FurtherPrinterTest, AddedPrinterGetsItsOwnUserSettings) {
+  spooler_.newPorts = {"Quorvel2:"};
+  SetText(options_.outFolder, "/home/ann.lee/pdf/");  // a dot, but not in the last part
+  SetText(options_.runExe, "/usr/bin/viewer");
+  options_.paper = 0x10000 | DMPAPER_A5;  // only the low 16 bits count
+  ASSERT_EQ(1, InstallOrAddPrinter(&options_));
+  EXPECT_TRUE(Logged("This is NOT the first printer, we will add 'Printer2' printer.\n"));
+  const std::string key = "Software\\quorvel\\lumaset\\Quorvel2";
+  EXPECT_TRUE(Logged("Registry: \"" + key + "\"\n"));
+  EXPECT_EQ("/home/ann.lee/pdf/out.pdf", UserText(key, "AutomaticDirectory"));
+  EXPECT_EQ("1", UserText(key, "AutomaticOutput"));
+  EXPECT_EQ("5", UserText(key, "AutomaticValue"));
+  EXPECT_EQ("/usr/bin/viewer", UserText(key, "AutoExecProgram"));
+  EXPECT_EQ("1", UserText(key, "AutoExec"));
+  EXPECT_EQ(DMPAPER_A5, spooler_.Printer("Printer2")->paperSize);
+  EXPECT_NE(std::string::npos,
+            ReadFileText(program_.Config()).find("[installation]\nPrinterName=Printer2\n"));
+
+  // The same name again: nothing is added and no key written.
+  spooler_.newPorts = {"Quorvel3:"};
+  options_ = CommandOptions{};
+  options_.addPrinter = 1;
+  SetText(options_.printerName, "printer2");
+  SetText(options_.outFolder, "/elsewhere");
+  EXPECT_EQ(0, InstallOrAddPrinter(&options_));
+  EXPECT_TRUE(Logged("\"printer2\" printer is already installed, we will do nothing now.\n"));
+  EXPECT_EQ(1u, spooler_.newPorts.size());
+  EXPECT_EQ("", UserText("Software\\quorvel\\lumaset", "AutomaticDirectory"));
+  EXPECT_EQ("/home/ann.lee/pdf/out.pdf", UserText(key, "AutomaticDirectory"));
+}
+
+TEST_F(FurtherPrinterTest, OutputFolderIsCompletedOnlyWhenItFits) {
+  options_.addPrinter = 0;  // no printer changes, only the settings
+  const std::string key = "Software\\quorvel\\lumaset";
+  SetText(options_.outFolder, "/srv/out.dir");
+  ASSERT_EQ(1, InstallOrAddPrinter(&options_));
+  EXPECT_EQ("/srv/out.dir", UserText(key, "AutomaticDirectory"));
+  SetText(options_.outFolder, "/srv/test");
+  ASSERT_EQ(1, InstallOrAddPrinter(&options_));
+  EXPECT_EQ("/srv/test/out.pdf", UserText(key, "AutomaticDirectory"));
+
+  // 1020 characters: with "/out.pdf" it would not fit the field.
+  const std::string tooLong = "/" + std::string(1019, 'f');
+  SetText(options_.outFolder, tooLong);
+  ASSERT_EQ(1, InstallOrAddPrinter(&options_));
+  EXPECT_TRUE(Logged("[ERROR] The output folder \"" + tooLong + "\" is too long"));
+  EXPECT_EQ("/srv/test/out.pdf", UserText(key, "AutomaticDirectory"));
+}
+
+TEST_F(FurtherPrinterTest, WithoutAMakersPortTheSetupProgramInstallsTheFirstPrinter) {
+  spooler_.ports.clear();
+  spooler_.printers.clear();
+  // setup.exe beside the program: here a script that leaves a mark.
+  const std::string mark = program_.Join("setup-ran");
+  WriteFileText(program_.Join("setup.exe"), "#!/bin/sh\necho ran > '" + mark + "'\n");
+  chmod(program_.Join("setup.exe").c_str(), 0755);
+  SetText(options_.outFolder, "/srv/first");
+  EXPECT_EQ(1, InstallOrAddPrinter(&options_));
+  EXPECT_TRUE(Logged("This is the first printer, we will install the first printer.\n"));
+  EXPECT_EQ("ran\n", ReadFileText(mark));
+  EXPECT_TRUE(spooler_.calls.end() ==
+              std::find(spooler_.calls.begin(), spooler_.calls.end(), "AddPort Quorvel"));
+  EXPECT_EQ("/srv/first/out.pdf", UserText("Software\\quorvel\\lumaset", "AutomaticDirectory"));
 }
 
 }  // namespace

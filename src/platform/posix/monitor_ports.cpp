@@ -1,6 +1,7 @@
 #include "platform/posix/monitor_ports.h"
 
 #include <sys/utsname.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
