@@ -9,6 +9,7 @@
 #include "config/settings.h"
 #include "config/temp_names.h"
 #include "pdf/converters.h"
+#include "pdf/incremental_update.h"
 #include "pdf/job_journal.h"
 #include "pdf/pdf_file_info.h"
 #include "pdf/pdf_merger.h"
@@ -131,6 +132,19 @@ class OutputSession {
   // Reads the journal and finishes (or rolls back) a commit that a run which
   // died left behind. False when the journal cannot be written.
   bool Open() {
+    // An update of the output cut short by a crash is cut off before
+    // anything else reads the output.
+    bool recovered = false;
+    std::string why;
+    if (!RecoverInterruptedAppend(output_, &recovered, &why)) {
+      OutLog("[ERROR] An interrupted append to \"%s\" cannot be undone: %s.\n", output_.c_str(),
+             why.c_str());
+      return false;
+    }
+    if (recovered) {
+      OutLog("[INFO] An append to \"%s\" was cut short; the file was cut back to its old end.\n",
+             output_.c_str());
+    }
     if (!ReadJobJournal(output_, &journal_)) {
       std::string aside = JournalPath(output_) + ".damaged";
       platform::ReplaceFile(JournalPath(output_), aside);
@@ -552,11 +566,15 @@ int AppendPDFByMerger(const char* newPdf, const char* outputPdf, CommandOptions*
 }
 
 int MergeIntoOutputPDF(const char* newPdf, const char* outputPdf, CommandOptions* options) {
-  char copy[platform::kMaxPathLength];
-  if (!TempFileName(sizeof(copy), copy, ".pdf")) return 0;
-  // The copy in the shared temporary folder is for this program only.
+  char copy[platform::kMaxPathLength] = "";
   std::string error;
-  if (!platform::CopyFileAtomically(outputPdf, copy, 0600, &error)) {
+  // The merger appends to the output in place when the output itself is
+  // its first input; an output of another name is merged from a copy.
+  if (HasPdfExtension(outputPdf)) {
+    snprintf(copy, sizeof(copy), "%s", outputPdf);
+  } else if (!TempFileName(sizeof(copy), copy, ".pdf")) {
+    return 0;
+  } else if (!platform::CopyFileAtomically(outputPdf, copy, 0600, &error)) {
     OutLog("[ERROR] Could not copy \"%s\" to \"%s\": %s\n", outputPdf, copy, error.c_str());
     DeleteFileLogged(copy);
     return 0;
@@ -569,7 +587,7 @@ int MergeIntoOutputPDF(const char* newPdf, const char* outputPdf, CommandOptions
     if (!TempFileName(sizeof(alias), alias, ".pdf") ||
         !platform::LinkOrCopyFile(newPdf, alias, &error)) {
       OutLog("[ERROR] Could not give \"%s\" a PDF name: %s\n", newPdf, error.c_str());
-      DeleteFileLogged(copy);
+      if (std::string(copy) != outputPdf) DeleteFileLogged(copy);
       return 0;
     }
     added = alias;
@@ -577,7 +595,7 @@ int MergeIntoOutputPDF(const char* newPdf, const char* outputPdf, CommandOptions
   std::vector<std::string> inputs{copy, added};
   OutLog("PDFMerger to \"%s\"\n", outputPdf);
   int result = PDFMerger(inputs, outputPdf, options);
-  DeleteFileLogged(copy);
+  if (std::string(copy) != outputPdf) DeleteFileLogged(copy);
   if (alias[0]) DeleteFileLogged(alias);
   return result;
 }

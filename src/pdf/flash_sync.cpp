@@ -8,6 +8,7 @@
 #include "config/log.h"
 #include "config/temp_names.h"
 #include "pdf/append_driver.h"
+#include "pdf/incremental_update.h"
 #include "pdf/job_journal.h"
 #include "pdf/pdf_file_info.h"
 #include "platform/platform.h"
@@ -99,8 +100,14 @@ bool RecordSyncCommit(const char* source, const std::string& target, int before,
 // target then holds the target's old pages followed by the source's.
 bool MovePagesToTarget(const char* source, const char* target, int sourcePages,
                        CommandOptions* options) {
-  bool exists = platform::PathExists(target);
+  // An append to the drive cut short (a pulled drive) is cut off first.
+  bool recovered = false;
   std::string why;
+  if (!RecoverInterruptedAppend(target, &recovered, &why)) {
+    LogOnce("[ERROR] SyncPDFFileToFlashDrive: " + why + "; \"" + source + "\" stays.\n");
+    return false;
+  }
+  bool exists = platform::PathExists(target);
   int before = exists ? GetPDFFilePageCount(target, &why) : 0;
   if (before < 0) {
     LogOnce("[ERROR] SyncPDFFileToFlashDrive: the target \"" + std::string(target) +

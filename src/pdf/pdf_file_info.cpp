@@ -7,11 +7,19 @@
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <vector>
 
+#include "pdf/pdf_tail.h"
+
 int GetPDFFilePageCount(const char* path, std::string* error) {
   if (!path || !*path) {
     if (error) *error = "no file name";
     return -1;
   }
+  // The count of the pages tree's root, read from the file's end, costs the
+  // same for any size; a file whose end cannot be read that way is parsed.
+  PdfTail tail;
+  std::string ignored;
+  int count = tail.Open(path, &ignored) ? tail.PageCount(&ignored) : -1;
+  if (count >= 0) return count;
   try {
     QPDF pdf;
     pdf.setSuppressWarnings(true);

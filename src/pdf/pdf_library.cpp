@@ -15,6 +15,8 @@
 
 #include "config/log.h"
 #include "pdf/image/image.h"
+#include "pdf/incremental_update.h"
+#include "pdf/pdf_tail.h"
 #include "pdf/qpdf_document.h"
 #include "platform/platform.h"
 
@@ -99,6 +101,16 @@ struct PDF {
   PDFVersion neededVersion{1, 3};
   std::map<int, std::string> docInfo;  // kind -> UTF-8 text
 
+  // The output itself as the first import: its pages stay where they are
+  // and the new ones are appended to the file as an update, unless the
+  // document has to be written whole after all (wholeWhy says why).
+  std::unique_ptr<PdfTail> base;
+  bool baseImported = false;
+  int basePages = 0;
+  std::string wholeWhy;
+  // Files read into memory (the output itself, which a whole write replaces).
+  std::vector<std::shared_ptr<std::string>> buffers;
+
   bool pageOpen = false;
   bool pageImageFailed = false;
   QPDFObjectHandle page;
@@ -118,6 +130,11 @@ struct PDF {
     neededVersion = PDFVersion(1, 3);
     docInfo.clear();
     pageOpen = false;
+    base.reset();
+    baseImported = false;
+    basePages = 0;
+    wholeWhy.clear();
+    buffers.clear();
   }
 
   void Report(int type, int code, const std::string& message) {
@@ -165,7 +182,71 @@ struct PDF {
     for (auto& source : sources) ReportWarnings(*source);
   }
 
-  int PageCount() { return static_cast<int>(doc->getAllPages().size()); }
+  int PageCount() {
+    return (baseImported ? basePages : 0) + static_cast<int>(doc->getAllPages().size());
+  }
+
+  // A file read into memory, so that writing over it later is safe while
+  // the document still reads from it.
+  std::shared_ptr<QPDF> OpenInMemory(const std::string& path, const char* password) {
+    auto content = std::make_shared<std::string>();
+    std::string error;
+    if (!platform::ReadWholeFile(path, content.get(), &error)) {
+      throw PdfFileError("cannot read \"" + path + "\": " + error);
+    }
+    auto source = QPDF::create();
+    source->setSuppressWarnings(true);
+    source->processMemoryFile(path.c_str(), content->data(), content->size(), password);
+    buffers.push_back(content);
+    return source;
+  }
+
+  // The output's pages go in front of the new ones after all: the document
+  // is written whole.
+  void MaterializeBase() {
+    if (baseImported) {
+      std::shared_ptr<QPDF> source = OpenInMemory(base->path(), nullptr);
+      CopyAllPages(*source, *doc, 0, nullptr);
+      ReportWarnings(*source);
+      neededVersion.updateIfGreater(
+          ParsePdfVersion(source->getPDFVersion(), source->getExtensionLevel()));
+      sources.push_back(source);
+    }
+    base.reset();
+    baseImported = false;
+    basePages = 0;
+  }
+
+  PdfWriteOptions WriteOptions() const {
+    PdfWriteOptions options;
+    options.version = neededVersion;
+    if (versionCode > 0) {
+      options.version = PDFVersion(1, versionCode);
+      options.version.updateIfGreater(neededVersion);
+      options.forceVersion = true;
+    }
+    options.staticId = staticId || StaticPdfIdRequested();
+    return options;
+  }
+
+  // Appends the new pages to the output in place. False when the document
+  // is to be written whole; *written tells whether the update landed.
+  bool TryIncremental(bool* written) {
+    *written = false;
+    if (!baseImported) return false;
+    IncrementalUpdate update;
+    for (const auto& entry : docInfo) update.info[kDocInfoKeys[entry.first]] = entry.second;
+    PdfWriteOptions options = WriteOptions();
+    update.version = options.version;
+    update.staticId = options.staticId;
+    IncrementalResult result = AppendIncrementally(*base, *doc, update, &wholeWhy);
+    if (result == IncrementalResult::kNotPossible) return false;
+    if (result == IncrementalResult::kFailed) {
+      Report(kPdfFileError, 0, "cannot append to \"" + outputPath + "\": " + wholeWhy);
+    }
+    *written = result == IncrementalResult::kAppended;
+    return true;
+  }
 
   void EndPage() {
     if (!pageOpen) return;
@@ -273,16 +354,18 @@ int pdfCloseFile(PDF* pdf) {
                   "the document has no page; \"" + pdf->outputPath + "\" is not written");
       return 0;
     }
-    pdf->WriteDocInfo();
-    PdfWriteOptions options;
-    options.version = pdf->neededVersion;
-    if (pdf->versionCode > 0) {
-      options.version = PDFVersion(1, pdf->versionCode);
-      options.version.updateIfGreater(pdf->neededVersion);
-      options.forceVersion = true;
+    bool written = false;
+    if (pdf->TryIncremental(&written)) {
+      if (!written) return 0;
+    } else {
+      if (!pdf->wholeWhy.empty()) {
+        OutLog("[INFO] \"%s\" is written whole: %s.\n", pdf->outputPath.c_str(),
+               pdf->wholeWhy.c_str());
+      }
+      pdf->MaterializeBase();
+      pdf->WriteDocInfo();
+      WritePdfAtomically(*pdf->doc, pdf->outputPath, pdf->WriteOptions());
     }
-    options.staticId = pdf->staticId || StaticPdfIdRequested();
-    WritePdfAtomically(*pdf->doc, pdf->outputPath, options);
   } catch (const std::exception& e) {
     pdf->ReportAllWarnings();
     pdf->ReportException(e, "cannot write \"" + pdf->outputPath + "\": ");
@@ -346,11 +429,28 @@ int pdfOpenImportFileA(PDF* pdf, const char* path, int, const char* password) {
   }
   pdf->importFile.reset();
   pdf->importPath.clear();
+  // The output itself, before any page: read only its end, to append to it.
+  bool isOutput = !pdf->outputPath.empty() && platform::IsSameFile(path, pdf->outputPath);
+  if (isOutput && !pdf->base && pdf->PageCount() == 0 && !pdf->pageOpen) {
+    auto tail = std::make_unique<PdfTail>();
+    pdf->wholeWhy.clear();
+    if (tail->Open(path, &pdf->wholeWhy) &&
+        (pdf->basePages = tail->PageCount(&pdf->wholeWhy)) >= 0) {
+      pdf->base = std::move(tail);
+      pdf->importPath = path;
+      return 0;
+    }
+  }
   std::shared_ptr<QPDF> source;
   try {
-    source = QPDF::create();
-    source->setSuppressWarnings(true);
-    source->processFile(path, password && *password ? password : nullptr);
+    const char* given = password && *password ? password : nullptr;
+    if (isOutput) {
+      source = pdf->OpenInMemory(path, given);
+    } else {
+      source = QPDF::create();
+      source->setSuppressWarnings(true);
+      source->processFile(path, given);
+    }
   } catch (const std::exception& e) {
     if (source) pdf->ReportWarnings(*source);
     pdf->ReportException(e, "cannot open \"" + std::string(path) + "\": ");
@@ -374,6 +474,10 @@ int pdfGetPageCount(PDF* pdf) {
 
 int pdfImportPDFFile(PDF* pdf, int destPage, double, double) {
   if (!pdf) return -1;
+  if (pdf->base && !pdf->baseImported && !pdf->importFile && pdf->importPath == pdf->base->path()) {
+    pdf->baseImported = true;
+    return 1 + pdf->basePages;
+  }
   if (!pdf->importFile) {
     pdf->Report(kPdfValueError, 0, "no import file is open");
     return -1;
@@ -383,6 +487,11 @@ int pdfImportPDFFile(PDF* pdf, int destPage, double, double) {
     pdf->EndPage();
     int count = pdf->PageCount();
     int before = destPage >= 1 && destPage <= count ? destPage - 1 : -1;
+    // Pages put in front of the output's own ones need the whole document.
+    if (before >= 0 && pdf->baseImported) {
+      pdf->wholeWhy = "pages go in front of its own";
+      pdf->MaterializeBase();
+    }
     int copied = CopyAllPages(*pdf->importFile, *pdf->doc, before, &added);
     pdf->ReportWarnings(*pdf->importFile);
     pdf->neededVersion.updateIfGreater(

@@ -102,6 +102,15 @@ bool WriteFileAtomically(const std::string& path, const std::string& content,
 /// Returns false on failure.
 bool AppendToFile(const std::string& path, const std::string& data, unsigned mode = 0644,
                   std::string* error = nullptr);
+/// Writes data at the end of an existing regular file (never through a
+/// link) and forces the file to the disk. On failure the file may hold part
+/// of data; the caller cuts it back (TruncateFile).
+bool AppendAndSync(const std::string& path, const std::string& data, std::string* error = nullptr);
+/// Cuts an existing regular file (never through a link) to length bytes
+/// and forces it to the disk.
+bool TruncateFile(const std::string& path, int64_t length, std::string* error = nullptr);
+/// Forces the names created, renamed or removed in the folder to the disk.
+bool SyncFolder(const std::string& folder, std::string* error = nullptr);
 /// A name for a temporary file beside path (same folder, so a rename over
 /// path is atomic): "." + base name + ".PID.N.tmp", N counting up in this
 /// process. Predictable, so create it only with NewFile.

@@ -149,6 +149,73 @@ void Record(const char* step, const std::string& path, const std::string& to = s
 
 void SetFileEventRecorderForTesting(std::vector<std::string>* events) { g_fileEvents = events; }
 
+namespace {
+
+// Opens an existing regular file for writing, never through a link.
+int OpenRegularForWrite(const std::string& path, int flags, std::string* error) {
+  int fd = open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | flags);
+  if (fd < 0) {
+    Fail(error);
+    return -1;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    Fail(error);
+    close(fd);
+    return -1;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    close(fd);
+    if (error) *error = "Not a regular file";
+    return -1;
+  }
+  return fd;
+}
+
+bool SyncAndClose(int fd, const std::string& path, std::string* error) {
+  int failure = fsync(fd) == 0 ? 0 : errno;
+  if (failure == 0) Record("fsync", path);
+  if (close(fd) != 0 && failure == 0) failure = errno;
+  return failure == 0 || Fail(error, failure);
+}
+
+}  // namespace
+
+bool AppendAndSync(const std::string& path, const std::string& data, std::string* error) {
+  int fd = OpenRegularForWrite(path, O_APPEND, error);
+  if (fd < 0) return false;
+  for (size_t done = 0; done < data.size();) {
+    ssize_t n = write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      int failure = n < 0 ? errno : ENOSPC;
+      close(fd);
+      return Fail(error, failure);
+    }
+    done += static_cast<size_t>(n);
+  }
+  Record("append", path);
+  return SyncAndClose(fd, path, error);
+}
+
+bool TruncateFile(const std::string& path, int64_t length, std::string* error) {
+  int fd = OpenRegularForWrite(path, 0, error);
+  if (fd < 0) return false;
+  if (ftruncate(fd, static_cast<off_t>(length)) != 0) {
+    int failure = errno;
+    close(fd);
+    return Fail(error, failure);
+  }
+  Record("truncate", path);
+  return SyncAndClose(fd, path, error);
+}
+
+bool SyncFolder(const std::string& folder, std::string* error) {
+  int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return Fail(error);
+  return SyncAndClose(fd, folder, error);
+}
+
 bool SyncFileToDisk(const std::string& path, std::string* error) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return Fail(error);

@@ -1,0 +1,577 @@
+#include "pdf/incremental_update.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <qpdf/QPDFObjectHandle.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QUtil.hh>
+#include <set>
+#include <vector>
+
+#include "pdf/pdf_tail.h"
+#include "platform/platform.h"
+
+namespace {
+
+// A pages-tree node takes at most this many kids, so an append rewrites a
+// few short nodes, never a Kids array of the whole document.
+const int kMaxKids = 64;
+const int kMaxDepth = 32;
+// After this many updates, or once updates are more than a third of the
+// file, the whole document is written anew instead.
+const int kMaxUpdates = 500;
+// Private trailer entries: updates since the last full write, and the
+// file's length after it. Readers ignore entries they do not know.
+const char kUpdatesKey[] = "/QuorvelUpdates";
+const char kBaseKey[] = "/QuorvelBase";
+
+std::string Ref(int number, int generation) {
+  return std::to_string(number) + " " + std::to_string(generation) + " R";
+}
+
+// A pages-tree node of the file on the way to its last page.
+struct TreeNode {
+  int number = 0;
+  int generation = 0;
+  QPDFObjectHandle dict;
+  int Kids() {
+    QPDFObjectHandle kids = dict.getKey("/Kids");
+    return kids.isArray() ? kids.getArrayNItems() : 0;
+  }
+  long long Count() {
+    QPDFObjectHandle count = dict.getKey("/Count");
+    return count.isInteger() ? count.getIntValue() : -1;
+  }
+};
+
+// A node this update adds above the new pages.
+struct NewNode {
+  int number = 0;
+  std::vector<int> kids;
+  long long count = 0;
+  std::string parent;
+};
+
+class UpdateBuilder {
+ public:
+  UpdateBuilder(PdfTail& base, QPDF& pages, const IncrementalUpdate& update)
+      : base_(base), doc_(pages), update_(update), next_(base.size()) {}
+
+  IncrementalResult Build(std::string* why);
+  const std::string& bytes() const { return out_; }
+
+ private:
+  bool ReadLastBranch(std::string* why);
+  bool CollectNewObjects(std::string* why);
+  void InsertPages();
+  bool UpdateInfo(std::string* why);
+  bool UpdateVersion(std::string* why);
+  void WriteObjects();
+  void WriteCrossReferences();
+  void Serialize(QPDFObjectHandle object, std::string* out);
+  void SerializeValue(QPDFObjectHandle object, bool isPage, std::string* out);
+  void StartObject(int number, int generation);
+
+  PdfTail& base_;
+  QPDF& doc_;
+  const IncrementalUpdate& update_;
+  int next_;
+  std::string out_;
+  std::map<int, std::pair<int64_t, int>> offsets_;  // number -> offset, generation
+
+  QPDFObjectHandle catalog_;
+  int catalogNumber_ = 0;
+  bool catalogChanged_ = false;
+  std::vector<TreeNode> path_;
+  std::set<int> changedNodes_;             // indexes into path_
+  std::vector<QPDFObjectHandle> objects_;  // the new objects of doc_, in number order
+  std::map<QPDFObjGen, int> numbers_;
+  std::vector<int> pageNumbers_;
+  std::map<int, std::string> pageParent_;
+  std::vector<NewNode> newNodes_;
+  QPDFObjectHandle info_;
+  int infoNumber_ = 0;
+  int infoGeneration_ = 0;
+};
+
+bool UpdateBuilder::ReadLastBranch(std::string* why) {
+  catalogNumber_ = PdfTail::NumberOf(base_.trailer().getKey("/Root"));
+  if (!base_.ReadObject(catalogNumber_, &catalog_, why) || !catalog_.isDictionary()) {
+    if (why->empty()) *why = "its catalog is unreadable";
+    return false;
+  }
+  std::set<int> seen;
+  int number = PdfTail::NumberOf(catalog_.getKey("/Pages"));
+  for (int depth = 0;; ++depth) {
+    TreeNode node;
+    node.number = number;
+    if (depth >= kMaxDepth || !seen.insert(number).second) {
+      *why = "its pages tree is too deep or has a cycle";
+      return false;
+    }
+    if (!base_.ReadObject(number, &node.dict, why) || !node.dict.isDictionary() ||
+        node.Count() < 0) {
+      if (why->empty()) *why = "its pages tree is unreadable";
+      return false;
+    }
+    node.generation = base_.Generation(number);
+    // Attributes a node passes down would reach the new pages too.
+    for (const char* key : {"/Resources", "/MediaBox", "/CropBox", "/Rotate"}) {
+      if (node.dict.hasKey(key)) {
+        *why = std::string("its pages tree passes ") + key + " down to its pages";
+        return false;
+      }
+    }
+    path_.push_back(node);
+    int kids = node.Kids();
+    if (kids == 0) return true;
+    int last = PdfTail::NumberOf(node.dict.getKey("/Kids").getArrayItem(kids - 1));
+    QPDFObjectHandle kid;
+    if (!base_.ReadObject(last, &kid, why) || !kid.isDictionary()) {
+      if (why->empty()) *why = "its last page is unreadable";
+      return false;
+    }
+    if (!kid.getKey("/Type").isNameAndEquals("/Pages")) return true;
+    number = last;
+  }
+}
+
+bool UpdateBuilder::CollectNewObjects(std::string* why) {
+  QPDFObjectHandle root = doc_.getRoot();
+  if (root.hasKey("/AcroForm")) {
+    *why = "the new pages bring form fields";
+    return false;
+  }
+  std::set<QPDFObjGen> excluded{root.getObjGen(), root.getKey("/Pages").getObjGen()};
+  std::vector<QPDFObjectHandle> stack;
+  auto visit = [&](QPDFObjectHandle item) {
+    if (!item.isIndirect()) {
+      stack.push_back(item);
+      return;
+    }
+    QPDFObjGen og = item.getObjGen();
+    if (excluded.count(og) || numbers_.count(og)) return;
+    numbers_[og] = next_++;
+    objects_.push_back(item);
+    stack.push_back(item);
+  };
+  for (QPDFPageObjectHelper& page : QPDFPageDocumentHelper(doc_).getAllPages()) {
+    QPDFObjectHandle object = page.getObjectHandle();
+    visit(object);
+    pageNumbers_.push_back(numbers_[object.getObjGen()]);
+  }
+  while (!stack.empty()) {
+    QPDFObjectHandle item = stack.back();
+    stack.pop_back();
+    QPDFObjectHandle dict = item.isStream() ? item.getDict() : item;
+    if (dict.isArray()) {
+      for (auto& element : dict.getArrayAsVector()) visit(element);
+    } else if (dict.isDictionary()) {
+      bool isPage = dict.getKey("/Type").isNameAndEquals("/Page");
+      for (auto& key : dict.getKeys()) {
+        if (!(isPage && key == "/Parent")) visit(dict.getKey(key));
+      }
+    }
+  }
+  if (pageNumbers_.empty()) {
+    *why = "there are no new pages";
+    return false;
+  }
+  return true;
+}
+
+void UpdateBuilder::InsertPages() {
+  const int added = static_cast<int>(pageNumbers_.size());
+  TreeNode& leaf = path_.back();
+  if (leaf.Kids() + added <= kMaxKids) {
+    QPDFObjectHandle kids = leaf.dict.getKey("/Kids");
+    if (!kids.isArray()) kids = QPDFObjectHandle::newArray();
+    for (int number : pageNumbers_) {
+      kids.appendItem(PdfTail::Reference(number, 0));
+      pageParent_[number] = Ref(leaf.number, leaf.generation);
+    }
+    leaf.dict.replaceKey("/Kids", kids);
+    for (size_t i = 0; i < path_.size(); ++i) changedNodes_.insert(static_cast<int>(i));
+  } else {
+    // New nodes of at most kMaxKids kids above the new pages, up to one.
+    std::vector<int> level = pageNumbers_;
+    std::vector<long long> counts(level.size(), 1);
+    bool pagesLevel = true;
+    do {
+      std::vector<int> up;
+      std::vector<long long> upCounts;
+      for (size_t i = 0; i < level.size(); i += kMaxKids) {
+        NewNode node;
+        node.number = next_++;
+        for (size_t k = i; k < std::min(level.size(), i + kMaxKids); ++k) {
+          node.kids.push_back(level[k]);
+          node.count += counts[k];
+          if (pagesLevel) {
+            pageParent_[level[k]] = Ref(node.number, 0);
+          } else {
+            newNodes_[static_cast<size_t>(level[k])].parent = Ref(node.number, 0);
+          }
+        }
+        up.push_back(static_cast<int>(newNodes_.size()));
+        upCounts.push_back(node.count);
+        newNodes_.push_back(node);
+      }
+      level = up;
+      counts = upCounts;
+      pagesLevel = false;
+    } while (level.size() > 1);
+    NewNode& top = newNodes_[static_cast<size_t>(level[0])];
+    int attach = static_cast<int>(path_.size()) - 1;
+    while (attach >= 0 && path_[static_cast<size_t>(attach)].Kids() >= kMaxKids) --attach;
+    if (attach < 0) {
+      // Every node on the way is full: a new root above the old one.
+      NewNode root;
+      root.number = next_++;
+      root.kids = {path_[0].number, top.number};
+      root.count = path_[0].Count() + added;
+      path_[0].dict.replaceKey("/Parent", PdfTail::Reference(root.number, 0));
+      changedNodes_.insert(0);
+      top.parent = Ref(root.number, 0);
+      catalog_.replaceKey("/Pages", PdfTail::Reference(root.number, 0));
+      catalogChanged_ = true;
+      // The root's kids: the old root (generation kept) and the new subtree.
+      root.kids[0] = -path_[0].number;
+      newNodes_.push_back(root);
+      return;
+    }
+    TreeNode& host = path_[static_cast<size_t>(attach)];
+    QPDFObjectHandle kids = host.dict.getKey("/Kids");
+    kids.appendItem(PdfTail::Reference(top.number, 0));
+    host.dict.replaceKey("/Kids", kids);
+    top.parent = Ref(host.number, host.generation);
+    for (int i = 0; i <= attach; ++i) changedNodes_.insert(i);
+    path_.resize(static_cast<size_t>(attach) + 1);
+  }
+  for (int index : changedNodes_) {
+    TreeNode& node = path_[static_cast<size_t>(index)];
+    node.dict.replaceKey("/Count", QPDFObjectHandle::newInteger(node.Count() + added));
+  }
+}
+
+bool UpdateBuilder::UpdateInfo(std::string* why) {
+  infoNumber_ = PdfTail::NumberOf(base_.trailer().getKey("/Info"));
+  if (infoNumber_ > 0) {
+    if (!base_.ReadObject(infoNumber_, &info_, why) || !info_.isDictionary()) {
+      if (why->empty()) *why = "its document information is unreadable";
+      return false;
+    }
+    infoGeneration_ = base_.Generation(infoNumber_);
+  } else if (!update_.info.empty()) {
+    info_ = QPDFObjectHandle::newDictionary();
+    infoNumber_ = next_++;
+  }
+  for (const auto& entry : update_.info) {
+    info_.replaceKey(entry.first, QPDFObjectHandle::newUnicodeString(entry.second));
+  }
+  return true;
+}
+
+bool UpdateBuilder::UpdateVersion(std::string* why) {
+  std::ifstream file(base_.path(), std::ios::binary);
+  char header[16] = {};
+  file.read(header, sizeof(header) - 1);
+  int major = 0, minor = 0;
+  if (std::sscanf(header, "%%PDF-%d.%d", &major, &minor) != 2) {
+    *why = "its header has no version";
+    return false;
+  }
+  PDFVersion current(major, minor);
+  QPDFObjectHandle stated = catalog_.getKey("/Version");
+  if (stated.isName() && std::sscanf(stated.getName().c_str(), "/%d.%d", &major, &minor) == 2) {
+    current.updateIfGreater(PDFVersion(major, minor));
+  }
+  // An update cannot lower the header's version; the whole write keeps the
+  // highest one as well.
+  const PDFVersion& target = update_.version;
+  if (current < target) {
+    std::string text;
+    int extension = 0;
+    target.getVersion(text, extension);
+    catalog_.replaceKey("/Version", QPDFObjectHandle::newName("/" + text));
+    catalogChanged_ = true;
+  }
+  return true;
+}
+
+void UpdateBuilder::StartObject(int number, int generation) {
+  offsets_[number] = {base_.fileLength() + static_cast<int64_t>(out_.size()), generation};
+  out_ += std::to_string(number) + " " + std::to_string(generation) + " obj\n";
+}
+
+// Writes a reference with the numbers of this update; references to
+// anything outside it become null.
+void UpdateBuilder::Serialize(QPDFObjectHandle object, std::string* out) {
+  if (!object.isIndirect()) {
+    SerializeValue(object, false, out);
+    return;
+  }
+  auto found = numbers_.find(object.getObjGen());
+  *out += found == numbers_.end() ? std::string("null") : Ref(found->second, 0);
+}
+
+// Writes an object's value; a page's /Parent is left out (the caller
+// writes it).
+void UpdateBuilder::SerializeValue(QPDFObjectHandle object, bool isPage, std::string* out) {
+  if (object.isArray()) {
+    *out += "[";
+    for (auto& item : object.getArrayAsVector()) {
+      *out += " ";
+      Serialize(item, out);
+    }
+    *out += " ]";
+  } else if (object.isDictionary()) {
+    *out += "<<";
+    for (auto& key : object.getKeys()) {
+      if (isPage && key == "/Parent") continue;
+      *out += " " + QPDFObjectHandle::newName(key).unparse() + " ";
+      Serialize(object.getKey(key), out);
+    }
+    *out += " >>";
+  } else {
+    *out += object.unparseResolved();
+  }
+}
+
+void UpdateBuilder::WriteObjects() {
+  for (QPDFObjectHandle& object : objects_) {
+    int number = numbers_[object.getObjGen()];
+    StartObject(number, 0);
+    if (object.isStream()) {
+      std::shared_ptr<Buffer> raw = object.getRawStreamData();
+      QPDFObjectHandle dict = object.getDict().shallowCopy();
+      dict.replaceKey("/Length",
+                      QPDFObjectHandle::newInteger(static_cast<long long>(raw->getSize())));
+      dict.removeKey("/DL");
+      SerializeValue(dict, false, &out_);
+      out_ += "\nstream\n";
+      out_.append(reinterpret_cast<const char*>(raw->getBuffer()), raw->getSize());
+      out_ += "\nendstream";
+    } else {
+      bool isPage =
+          std::find(pageNumbers_.begin(), pageNumbers_.end(), number) != pageNumbers_.end();
+      SerializeValue(object, isPage, &out_);
+      if (isPage) out_.insert(out_.size() - 2, "/Parent " + pageParent_[number] + " ");
+    }
+    out_ += "\nendobj\n";
+  }
+  for (const NewNode& node : newNodes_) {
+    StartObject(node.number, 0);
+    out_ += "<< /Type /Pages /Kids [";
+    for (int kid : node.kids) {
+      out_ += " " + (kid < 0 ? Ref(-kid, base_.Generation(-kid)) : Ref(kid, 0));
+    }
+    out_ += " ] /Count " + std::to_string(node.count);
+    if (!node.parent.empty()) out_ += " /Parent " + node.parent;
+    out_ += " >>\nendobj\n";
+  }
+  for (int index : changedNodes_) {
+    TreeNode& node = path_[static_cast<size_t>(index)];
+    StartObject(node.number, node.generation);
+    out_ += PdfTail::Unparse(node.dict) + "\nendobj\n";
+  }
+  if (catalogChanged_) {
+    StartObject(catalogNumber_, base_.Generation(catalogNumber_));
+    out_ += PdfTail::Unparse(catalog_) + "\nendobj\n";
+  }
+  if (infoNumber_ > 0 && !update_.info.empty()) {
+    StartObject(infoNumber_, infoGeneration_);
+    out_ += PdfTail::Unparse(info_) + "\nendobj\n";
+  }
+}
+
+// The new trailer: the old one's entries, the new /Size and /Prev, the
+// document information, a new second /ID part and the update count.
+std::string RandomBytes() {
+  std::string bytes(16, '\0');
+  QUtil::initializeWithRandomBytes(reinterpret_cast<unsigned char*>(&bytes[0]), bytes.size());
+  return bytes;
+}
+
+QPDFObjectHandle NewTrailer(PdfTail& base, int size, int infoNumber, int infoGeneration,
+                            bool staticId) {
+  QPDFObjectHandle trailer = QPDFObjectHandle::newDictionary();
+  for (const char* key : {"/Root", "/Info", "/ID"}) {
+    if (base.trailer().hasKey(key)) trailer.replaceKey(key, base.trailer().getKey(key));
+  }
+  trailer.replaceKey("/Size", QPDFObjectHandle::newInteger(size));
+  trailer.replaceKey("/Prev", QPDFObjectHandle::newInteger(base.lastXrefOffset()));
+  if (infoNumber > 0) {
+    trailer.replaceKey("/Info", PdfTail::Reference(infoNumber, infoGeneration));
+  }
+  QPDFObjectHandle id = base.trailer().getKey("/ID");
+  std::string first = id.isArray() && id.getArrayItem(0).isString()
+                          ? id.getArrayItem(0).getStringValue()
+                          : RandomBytes();
+  std::string second = staticId ? first : RandomBytes();
+  trailer.replaceKey("/ID", QPDFObjectHandle::newArray({QPDFObjectHandle::newString(first),
+                                                        QPDFObjectHandle::newString(second)}));
+  QPDFObjectHandle updates = base.trailer().getKey(kUpdatesKey);
+  QPDFObjectHandle baseLength = base.trailer().getKey(kBaseKey);
+  trailer.replaceKey(kUpdatesKey, QPDFObjectHandle::newInteger(
+                                      updates.isInteger() ? updates.getIntValue() + 1 : 1));
+  trailer.replaceKey(kBaseKey,
+                     QPDFObjectHandle::newInteger(baseLength.isInteger() ? baseLength.getIntValue()
+                                                                         : base.fileLength()));
+  return trailer;
+}
+
+void UpdateBuilder::WriteCrossReferences() {
+  const int64_t start = base_.fileLength() + static_cast<int64_t>(out_.size());
+  if (!base_.xrefIsStream()) {
+    out_ += "xref\n";
+    for (auto it = offsets_.begin(); it != offsets_.end();) {
+      auto end = it;
+      int count = 0;
+      while (end != offsets_.end() && end->first == it->first + count) {
+        ++end;
+        ++count;
+      }
+      out_ += std::to_string(it->first) + " " + std::to_string(count) + "\n";
+      for (; it != end; ++it) {
+        char entry[32];
+        std::snprintf(entry, sizeof(entry), "%010lld %05d n \n",
+                      static_cast<long long>(it->second.first), it->second.second);
+        out_ += entry;
+      }
+    }
+    QPDFObjectHandle trailer =
+        NewTrailer(base_, next_, infoNumber_, infoGeneration_, update_.staticId);
+    out_ += "trailer\n" + PdfTail::Unparse(trailer) + "\nstartxref\n" + std::to_string(start) +
+            "\n%%EOF\n";
+    return;
+  }
+  // A cross-reference stream, itself the last object: type 1 entries with
+  // offsets of 8 bytes and generations of 2.
+  const int self = next_++;
+  offsets_[self] = {start, 0};
+  std::string data, index;
+  for (auto it = offsets_.begin(); it != offsets_.end();) {
+    auto end = it;
+    int count = 0;
+    while (end != offsets_.end() && end->first == it->first + count) {
+      ++end;
+      ++count;
+    }
+    index += " " + std::to_string(it->first) + " " + std::to_string(count);
+    for (; it != end; ++it) {
+      data += '\x01';
+      for (int shift = 56; shift >= 0; shift -= 8) {
+        data += static_cast<char>((it->second.first >> shift) & 0xFF);
+      }
+      data += static_cast<char>((it->second.second >> 8) & 0xFF);
+      data += static_cast<char>(it->second.second & 0xFF);
+    }
+  }
+  QPDFObjectHandle dict = NewTrailer(base_, next_, infoNumber_, infoGeneration_, update_.staticId);
+  dict.replaceKey("/Type", QPDFObjectHandle::newName("/XRef"));
+  dict.replaceKey("/W", QPDFObjectHandle::parse("[1 8 2]"));
+  dict.replaceKey("/Index", QPDFObjectHandle::parse("[" + index + " ]"));
+  dict.replaceKey("/Length", QPDFObjectHandle::newInteger(static_cast<long long>(data.size())));
+  out_ += std::to_string(self) + " 0 obj\n" + PdfTail::Unparse(dict) + "\nstream\n" + data +
+          "\nendstream\nendobj\nstartxref\n" + std::to_string(start) + "\n%%EOF\n";
+}
+
+IncrementalResult UpdateBuilder::Build(std::string* why) {
+  QPDFObjectHandle updates = base_.trailer().getKey(kUpdatesKey);
+  QPDFObjectHandle baseLength = base_.trailer().getKey(kBaseKey);
+  if (updates.isInteger() && updates.getIntValue() >= kMaxUpdates) {
+    *why = "it has had " + std::to_string(kMaxUpdates) + " updates; it is written anew";
+    return IncrementalResult::kNotPossible;
+  }
+  if (baseLength.isInteger() &&
+      (base_.fileLength() - baseLength.getIntValue()) * 3 > base_.fileLength()) {
+    *why = "its updates are over a third of it; it is written anew";
+    return IncrementalResult::kNotPossible;
+  }
+  if (!ReadLastBranch(why) || !CollectNewObjects(why) || !UpdateInfo(why) || !UpdateVersion(why)) {
+    return IncrementalResult::kNotPossible;
+  }
+  InsertPages();
+  out_ = "\n";
+  WriteObjects();
+  WriteCrossReferences();
+  return IncrementalResult::kAppended;
+}
+
+std::string FolderOf(const std::string& path) {
+  std::string folder = platform::DirName(path);
+  return folder.empty() ? std::string(".") : folder;
+}
+
+}  // namespace
+
+std::string AppendRecordPath(const std::string& path) { return path + ".appending"; }
+
+IncrementalResult AppendIncrementally(PdfTail& base, QPDF& pages, const IncrementalUpdate& update,
+                                      std::string* why) {
+  std::string bytes;
+  try {
+    UpdateBuilder builder(base, pages, update);
+    if (builder.Build(why) != IncrementalResult::kAppended) return IncrementalResult::kNotPossible;
+    bytes = builder.bytes();
+  } catch (const std::exception& e) {
+    *why = std::string("the update cannot be built: ") + e.what();
+    return IncrementalResult::kNotPossible;
+  }
+  const std::string& path = base.path();
+  if (platform::FileSize(path) != base.fileLength()) {
+    *why = "it changed while the update was made";
+    return IncrementalResult::kNotPossible;
+  }
+  const std::string record = AppendRecordPath(path);
+  std::string error;
+  if (!platform::WriteFileAtomically(record, std::to_string(base.fileLength()) + "\n", &error) ||
+      !platform::SyncFolder(FolderOf(path), &error)) {
+    platform::DeleteFile(record);
+    *why = "the record of its length cannot be written: " + error;
+    return IncrementalResult::kNotPossible;
+  }
+  if (!platform::AppendAndSync(path, bytes, &error)) {
+    *why = "the update cannot be written: " + error;
+    bool recovered = false;
+    std::string ignored;
+    RecoverInterruptedAppend(path, &recovered, &ignored);
+    return IncrementalResult::kFailed;
+  }
+  // The record must be gone from the disk before anyone counts the pages as
+  // delivered, or a crash could bring it back and cut a delivered job off.
+  if (!platform::DeleteFile(record, &error) || !platform::SyncFolder(FolderOf(path), &error)) {
+    *why = "the record of its length cannot be removed: " + error;
+    bool recovered = false;
+    std::string ignored;
+    RecoverInterruptedAppend(path, &recovered, &ignored);
+    return IncrementalResult::kFailed;
+  }
+  return IncrementalResult::kAppended;
+}
+
+bool RecoverInterruptedAppend(const std::string& path, bool* recovered, std::string* why) {
+  *recovered = false;
+  const std::string record = AppendRecordPath(path);
+  if (!platform::PathEntryExists(record)) return true;
+  *recovered = true;
+  std::string text;
+  long long length = -1;
+  if (!platform::ReadWholeFile(record, &text) || std::sscanf(text.c_str(), "%lld", &length) != 1 ||
+      length < 0) {
+    *why = "the record \"" + record + "\" is unreadable";
+    return false;
+  }
+  int64_t size = platform::FileSize(path);
+  std::string error;
+  if (size > length && !platform::TruncateFile(path, length, &error)) {
+    *why = "\"" + path + "\" cannot be cut back to " + std::to_string(length) + " bytes: " + error;
+    return false;
+  }
+  if (!platform::DeleteFile(record, &error) || !platform::SyncFolder(FolderOf(path), &error)) {
+    *why = "the record \"" + record + "\" cannot be removed: " + error;
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,522 @@
+#include "pdf/pdf_tail.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <qpdf/BufferInputSource.hh>
+#include <qpdf/FileInputSource.hh>
+#include <qpdf/QPDFTokenizer.hh>
+#include <qpdf/QUtil.hh>
+#include <set>
+#include <stdexcept>
+
+namespace {
+
+// How far from the end startxref is looked for, and the longest /Prev chain
+// followed (the full rewrite consolidates long before).
+const int64_t kTailWindow = 2048;
+const int kMaxSections = 100000;
+// An xref table entry: 10 digits, blank, 5 digits, blank, n or f, end of line.
+const int kEntrySize = 20;
+const size_t kMaxStreamLength = size_t{256} << 20;
+
+bool ParseDigits(const char* text, int length, int64_t* value) {
+  *value = 0;
+  for (int i = 0; i < length; ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    *value = *value * 10 + (text[i] - '0');
+  }
+  return true;
+}
+
+bool IsPdfSpace(char c) {
+  return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == '\0';
+}
+
+}  // namespace
+
+PdfTail::PdfTail() = default;
+PdfTail::~PdfTail() = default;
+
+namespace {
+
+// The marker of a reference: a name byte no writer puts into a name.
+const char kReferenceMarker[] = "/\x01R";
+
+}  // namespace
+
+QPDFObjectHandle PdfTail::Reference(int number, int generation) {
+  return QPDFObjectHandle::newName(std::string(kReferenceMarker) + std::to_string(number) + "." +
+                                   std::to_string(generation));
+}
+
+int PdfTail::NumberOf(QPDFObjectHandle handle) {
+  if (!handle.isName()) return -1;
+  const std::string name = handle.getName();
+  if (name.compare(0, sizeof(kReferenceMarker) - 1, kReferenceMarker) != 0) return -1;
+  return std::atoi(name.c_str() + sizeof(kReferenceMarker) - 1);
+}
+
+std::string PdfTail::Unparse(QPDFObjectHandle object) {
+  if (NumberOf(object) >= 0) {
+    const std::string name = object.getName();
+    std::string text = name.substr(sizeof(kReferenceMarker) - 1);
+    text[text.find('.')] = ' ';
+    return text + " R";
+  }
+  std::string out;
+  if (object.isArray()) {
+    out = "[";
+    for (auto& item : object.getArrayAsVector()) out += " " + Unparse(item);
+    return out + " ]";
+  }
+  if (object.isDictionary()) {
+    out = "<<";
+    for (auto& key : object.getKeys()) {
+      out += " " + QPDFObjectHandle::newName(key).unparse() + " " + Unparse(object.getKey(key));
+    }
+    return out + " >>";
+  }
+  return object.unparse();
+}
+
+// Reads one object from the input's position, turning each "N G R" into a
+// Reference, and parses it without a document.
+QPDFObjectHandle PdfTail::ParseObject(const std::shared_ptr<InputSource>& input) {
+  QPDFTokenizer tokenizer;
+  std::string text;
+  std::vector<std::string> integers;  // the last integers, not yet written
+  int depth = 0;
+  auto flush = [&]() {
+    for (const std::string& integer : integers) text += integer + " ";
+    integers.clear();
+  };
+  for (int tokens = 0;; ++tokens) {
+    qpdf_offset_t before = input->tell();
+    QPDFTokenizer::Token token = tokenizer.readToken(input, path_);
+    auto type = token.getType();
+    if (type == QPDFTokenizer::tt_eof || type == QPDFTokenizer::tt_bad) {
+      throw std::runtime_error("an object is cut short or malformed");
+    }
+    if (type == QPDFTokenizer::tt_integer) {
+      integers.push_back(token.getValue());
+      continue;
+    }
+    if (type == QPDFTokenizer::tt_word && token.getValue() == "R" && integers.size() >= 2) {
+      std::string generation = integers.back();
+      integers.pop_back();
+      std::string number = integers.back();
+      integers.pop_back();
+      flush();
+      text += Reference(std::atoi(number.c_str()), std::atoi(generation.c_str())).unparse() + " ";
+    } else if (type == QPDFTokenizer::tt_word && depth == 0) {
+      // "endobj", "stream" or "trailer" ends a lone number or value.
+      input->seek(before, SEEK_SET);
+      flush();
+      break;
+    } else {
+      flush();
+      if (type == QPDFTokenizer::tt_dict_open || type == QPDFTokenizer::tt_array_open) ++depth;
+      if (type == QPDFTokenizer::tt_dict_close || type == QPDFTokenizer::tt_array_close) --depth;
+      text += token.getRawValue() + " ";
+    }
+    if (depth == 0 && integers.empty() && !text.empty()) break;
+    if (tokens > 10000000) throw std::runtime_error("an object is too long");
+  }
+  return QPDFObjectHandle::parse(text, path_);
+}
+
+int PdfTail::Generation(int number) const {
+  auto it = generations_.find(number);
+  return it == generations_.end() ? 0 : it->second;
+}
+
+bool PdfTail::Open(const std::string& path, std::string* why) {
+  try {
+    path_ = path;
+    context_ = QPDF::create();
+    context_->setSuppressWarnings(true);
+    context_->emptyPDF();
+    auto file = std::make_shared<FileInputSource>(path.c_str());
+    input_ = file;
+    input_->seek(0, SEEK_END);
+    fileLength_ = input_->tell();
+    // A linearized file's hints describe its first pages; after an update
+    // they would mislead a reader that trusts them.
+    char head[1024] = {};
+    input_->seek(0, SEEK_SET);
+    size_t headLength = input_->read(head, sizeof(head) - 1);
+    if (std::string(head, headLength).find("/Linearized") != std::string::npos) {
+      *why = "it is linearized";
+      return false;
+    }
+    int64_t start = std::max<int64_t>(0, fileLength_ - kTailWindow);
+    std::string tail(static_cast<size_t>(fileLength_ - start), '\0');
+    input_->seek(start, SEEK_SET);
+    tail.resize(input_->read(&tail[0], tail.size()));
+    size_t at = tail.rfind("startxref");
+    if (at == std::string::npos) {
+      *why = "there is no startxref at its end";
+      return false;
+    }
+    size_t digits = tail.find_first_not_of(" \r\n\t\f", at + 9);
+    size_t end =
+        digits == std::string::npos ? digits : tail.find_first_not_of("0123456789", digits);
+    int64_t offset = -1;
+    if (digits == std::string::npos || end == digits ||
+        !ParseDigits(tail.data() + digits, static_cast<int>(end - digits), &offset) ||
+        tail.find("%%EOF", end) == std::string::npos) {
+      *why = "its startxref is unreadable";
+      return false;
+    }
+    lastXref_ = offset;
+    Section section;
+    if (!ReadSection(offset, &section, &trailer_, why)) return false;
+    xrefIsStream_ = section.stream;
+    sections_[offset] = section;
+    if (trailer_.hasKey("/Encrypt")) {
+      *why = "it is encrypted";
+      return false;
+    }
+    if (trailer_.hasKey("/XRefStm")) {
+      *why = "it has hybrid cross-references";
+      return false;
+    }
+    QPDFObjectHandle size = trailer_.getKey("/Size");
+    if (!size.isInteger() || size.getIntValue() < 1 || size.getIntValue() > 8388607 ||
+        NumberOf(trailer_.getKey("/Root")) < 1) {
+      *why = "its trailer has no usable /Size or /Root";
+      return false;
+    }
+    size_ = size.getIntValueAsInt();
+    return true;
+  } catch (const std::exception& e) {
+    *why = std::string("its end cannot be read: ") + e.what();
+    return false;
+  }
+}
+
+bool PdfTail::ReadSection(int64_t offset, Section* section, QPDFObjectHandle* trailer,
+                          std::string* why) {
+  if (offset <= 0 || offset >= fileLength_) {
+    *why = "a cross-reference offset points outside the file";
+    return false;
+  }
+  input_->seek(offset, SEEK_SET);
+  char word[4] = {};
+  input_->read(word, 4);
+  if (std::memcmp(word, "xref", 4) == 0) return ReadTable(section, trailer, why);
+  return ReadXrefStream(offset, section, trailer, why);
+}
+
+bool PdfTail::ReadTable(Section* section, QPDFObjectHandle* trailer, std::string* why) {
+  QPDFTokenizer tokenizer;
+  for (;;) {
+    QPDFTokenizer::Token first = tokenizer.readToken(input_, path_);
+    if (first.getType() == QPDFTokenizer::tt_word && first.getValue() == "trailer") break;
+    QPDFTokenizer::Token count = tokenizer.readToken(input_, path_);
+    if (first.getType() != QPDFTokenizer::tt_integer ||
+        count.getType() != QPDFTokenizer::tt_integer) {
+      *why = "a cross-reference table is malformed";
+      return false;
+    }
+    Subsection sub;
+    sub.first = static_cast<int>(QUtil::string_to_ll(first.getValue().c_str()));
+    sub.count = static_cast<int>(QUtil::string_to_ll(count.getValue().c_str()));
+    // The entries start after the end of the header's line.
+    char c = 0;
+    while (input_->read(&c, 1) == 1 && (c == ' ' || c == '\t')) {
+    }
+    if (c == '\r') {
+      if (input_->read(&c, 1) == 1 && c != '\n') input_->unreadCh(c);
+    } else if (c != '\n') {
+      *why = "a cross-reference subsection header is malformed";
+      return false;
+    }
+    sub.entries = input_->tell();
+    if (sub.first < 0 || sub.count < 0 ||
+        sub.entries + int64_t{sub.count} * kEntrySize > fileLength_) {
+      *why = "a cross-reference subsection runs past the end of the file";
+      return false;
+    }
+    section->subsections.push_back(sub);
+    input_->seek(sub.entries + int64_t{sub.count} * kEntrySize, SEEK_SET);
+  }
+  *trailer = ParseObject(input_);
+  if (!trailer->isDictionary()) {
+    *why = "the trailer is not a dictionary";
+    return false;
+  }
+  QPDFObjectHandle prev = trailer->getKey("/Prev");
+  if (prev.isInteger()) section->prev = prev.getIntValue();
+  return true;
+}
+
+bool PdfTail::ReadXrefStream(int64_t offset, Section* section, QPDFObjectHandle* trailer,
+                             std::string* why) {
+  std::string data;
+  if (!ReadAt(offset, -1, trailer, &data, why)) return false;
+  if (!trailer->isDictionary() || !trailer->getKey("/Type").isNameAndEquals("/XRef")) {
+    *why = "no cross-reference table or stream at its offset";
+    return false;
+  }
+  std::string decoded;
+  if (!DecodeStream(*trailer, data, &decoded, why)) return false;
+  QPDFObjectHandle w = trailer->getKey("/W");
+  int widths[3] = {0, 0, 0};
+  for (int i = 0; i < 3; ++i) {
+    QPDFObjectHandle item = w.isArray() ? w.getArrayItem(i) : QPDFObjectHandle::newNull();
+    if (!item.isInteger() || item.getIntValue() < 0 || item.getIntValue() > 8) {
+      *why = "a cross-reference stream has a bad /W";
+      return false;
+    }
+    widths[i] = item.getIntValueAsInt();
+  }
+  const size_t entrySize = static_cast<size_t>(widths[0] + widths[1] + widths[2]);
+  QPDFObjectHandle index = trailer->getKey("/Index");
+  std::vector<int> ranges;
+  if (index.isArray()) {
+    for (auto& item : index.getArrayAsVector()) {
+      if (!item.isInteger()) {
+        *why = "a cross-reference stream has a bad /Index";
+        return false;
+      }
+      ranges.push_back(item.getIntValueAsInt());
+    }
+  } else {
+    ranges = {
+        0, trailer->getKey("/Size").isInteger() ? trailer->getKey("/Size").getIntValueAsInt() : 0};
+  }
+  size_t at = 0;
+  for (size_t r = 0; r + 1 < ranges.size(); r += 2) {
+    for (int k = 0; k < ranges[r + 1]; ++k) {
+      if (entrySize == 0 || at + entrySize > decoded.size()) {
+        *why = "a cross-reference stream is shorter than its /Index";
+        return false;
+      }
+      int64_t fields[3] = {widths[0] == 0 ? 1 : 0, 0, 0};
+      for (int f = 0; f < 3; ++f) {
+        if (widths[f] == 0) continue;
+        int64_t value = 0;
+        for (int b = 0; b < widths[f]; ++b) {
+          value = (value << 8) | static_cast<unsigned char>(decoded[at++]);
+        }
+        fields[f] = value;
+      }
+      Entry entry;
+      entry.type = static_cast<int>(fields[0]);
+      entry.field2 = fields[1];
+      entry.field3 = static_cast<int>(fields[2]);
+      section->streamEntries.emplace(ranges[r] + k, entry);
+    }
+  }
+  section->stream = true;
+  QPDFObjectHandle prev = trailer->getKey("/Prev");
+  if (prev.isInteger()) section->prev = prev.getIntValue();
+  return true;
+}
+
+bool PdfTail::DecodeStream(QPDFObjectHandle dict, const std::string& raw, std::string* data,
+                           std::string* why) {
+  if (!dict.hasKey("/Filter")) {
+    *data = raw;
+    return true;
+  }
+  QPDFObjectHandle stream = QPDFObjectHandle::newStream(context_.get());
+  stream.replaceStreamData(raw, dict.getKey("/Filter"), dict.getKey("/DecodeParms"));
+  std::shared_ptr<Buffer> buffer = stream.getStreamData(qpdf_dl_generalized);
+  if (!buffer) {
+    *why = "a stream cannot be decoded";
+    return false;
+  }
+  data->assign(reinterpret_cast<const char*>(buffer->getBuffer()), buffer->getSize());
+  return true;
+}
+
+// Reads "N G obj", the object and, for a stream, its raw data. number -1
+// takes whatever number is there.
+bool PdfTail::ReadAt(int64_t offset, int number, QPDFObjectHandle* object, std::string* streamData,
+                     std::string* why) {
+  if (offset <= 0 || offset >= fileLength_) {
+    *why = "an object's offset points outside the file";
+    return false;
+  }
+  input_->seek(offset, SEEK_SET);
+  QPDFTokenizer tokenizer;
+  QPDFTokenizer::Token id = tokenizer.readToken(input_, path_);
+  QPDFTokenizer::Token gen = tokenizer.readToken(input_, path_);
+  QPDFTokenizer::Token obj = tokenizer.readToken(input_, path_);
+  if (id.getType() != QPDFTokenizer::tt_integer || gen.getType() != QPDFTokenizer::tt_integer ||
+      obj.getType() != QPDFTokenizer::tt_word || obj.getValue() != "obj" ||
+      (number >= 0 && QUtil::string_to_ll(id.getValue().c_str()) != number)) {
+    *why = "object " + std::to_string(number) + " is not at its offset";
+    return false;
+  }
+  if (number >= 0) {
+    generations_[number] = static_cast<int>(QUtil::string_to_ll(gen.getValue().c_str()));
+  }
+  *object = ParseObject(input_);
+  if (!streamData) return true;
+  qpdf_offset_t afterObject = input_->tell();
+  QPDFTokenizer::Token keyword = tokenizer.readToken(input_, path_);
+  if (keyword.getType() != QPDFTokenizer::tt_word || keyword.getValue() != "stream") {
+    input_->seek(afterObject, SEEK_SET);
+    streamData->clear();
+    return true;
+  }
+  char c = 0;
+  if (input_->read(&c, 1) == 1 && c == '\r') {
+    if (input_->read(&c, 1) == 1 && c != '\n') input_->unreadCh(c);
+  }
+  QPDFObjectHandle length = object->getKey("/Length");
+  if (NumberOf(length) > 0) {
+    qpdf_offset_t dataStart = input_->tell();
+    QPDFObjectHandle resolved;
+    if (!ReadObject(NumberOf(length), &resolved, why)) return false;
+    length = resolved;
+    input_->seek(dataStart, SEEK_SET);
+  }
+  if (!length.isInteger() || length.getIntValue() < 0 ||
+      static_cast<uint64_t>(length.getIntValue()) > kMaxStreamLength ||
+      input_->tell() + length.getIntValue() > fileLength_) {
+    *why = "a stream has no usable /Length";
+    return false;
+  }
+  streamData->assign(static_cast<size_t>(length.getIntValue()), '\0');
+  if (input_->read(&(*streamData)[0], streamData->size()) != streamData->size()) {
+    *why = "a stream is cut short";
+    return false;
+  }
+  return true;
+}
+
+bool PdfTail::FindEntry(int number, Entry* entry, std::string* why) {
+  std::set<int64_t> seen;
+  for (int64_t offset = lastXref_; offset > 0;) {
+    if (!seen.insert(offset).second || static_cast<int>(seen.size()) > kMaxSections) {
+      *why = "the cross-reference sections form a loop";
+      return false;
+    }
+    auto it = sections_.find(offset);
+    if (it == sections_.end()) {
+      Section section;
+      QPDFObjectHandle trailer;
+      if (!ReadSection(offset, &section, &trailer, why)) return false;
+      it = sections_.emplace(offset, section).first;
+    }
+    const Section& section = it->second;
+    if (section.stream) {
+      auto found = section.streamEntries.find(number);
+      if (found != section.streamEntries.end()) {
+        *entry = found->second;
+        return true;
+      }
+    } else {
+      for (const Subsection& sub : section.subsections) {
+        if (number < sub.first || number >= sub.first + sub.count) continue;
+        char text[kEntrySize];
+        input_->seek(sub.entries + int64_t{number - sub.first} * kEntrySize, SEEK_SET);
+        int64_t field2 = 0, field3 = 0;
+        if (input_->read(text, kEntrySize) != kEntrySize || !ParseDigits(text, 10, &field2) ||
+            text[10] != ' ' || !ParseDigits(text + 11, 5, &field3) ||
+            (text[17] != 'n' && text[17] != 'f') || !IsPdfSpace(text[18]) ||
+            !IsPdfSpace(text[19])) {
+          *why = "the cross-reference entry of object " + std::to_string(number) + " is malformed";
+          return false;
+        }
+        entry->type = text[17] == 'n' ? 1 : 0;
+        entry->field2 = field2;
+        entry->field3 = static_cast<int>(field3);
+        return true;
+      }
+    }
+    offset = section.prev;
+  }
+  entry->type = 0;
+  return true;
+}
+
+bool PdfTail::ReadObject(int number, QPDFObjectHandle* object, std::string* why) {
+  try {
+    Entry entry;
+    if (number <= 0 || number >= size_ || !FindEntry(number, &entry, why)) {
+      if (why->empty()) *why = "object " + std::to_string(number) + " is out of range";
+      return false;
+    }
+    if (entry.type == 1) {
+      std::string ignored;
+      return ReadAt(entry.field2, number, object, &ignored, why);
+    }
+    if (entry.type == 2) {
+      return ReadFromObjectStream(static_cast<int>(entry.field2), entry.field3, number, object,
+                                  why);
+    }
+    *why = "object " + std::to_string(number) + " is not in use";
+    return false;
+  } catch (const std::exception& e) {
+    *why = "object " + std::to_string(number) + " cannot be read: " + e.what();
+    return false;
+  }
+}
+
+bool PdfTail::ReadFromObjectStream(int stream, int index, int number, QPDFObjectHandle* object,
+                                   std::string* why) {
+  Entry entry;
+  if (stream <= 0 || stream >= size_ || !FindEntry(stream, &entry, why) || entry.type != 1) {
+    if (why->empty()) *why = "the object stream of object " + std::to_string(number) + " is lost";
+    return false;
+  }
+  QPDFObjectHandle dict;
+  std::string raw, data;
+  if (!ReadAt(entry.field2, stream, &dict, &raw, why) || !DecodeStream(dict, raw, &data, why)) {
+    return false;
+  }
+  QPDFObjectHandle count = dict.getKey("/N");
+  QPDFObjectHandle first = dict.getKey("/First");
+  if (!count.isInteger() || !first.isInteger() || index < 0 || index >= count.getIntValue() ||
+      first.getIntValue() < 0 || static_cast<size_t>(first.getIntValue()) > data.size()) {
+    *why = "the object stream of object " + std::to_string(number) + " is malformed";
+    return false;
+  }
+  auto header = std::make_shared<BufferInputSource>(path_, data.substr(0, first.getIntValue()));
+  QPDFTokenizer tokenizer;
+  int64_t offset = -1;
+  for (int i = 0; i <= index; ++i) {
+    QPDFTokenizer::Token id = tokenizer.readToken(header, path_);
+    QPDFTokenizer::Token at = tokenizer.readToken(header, path_);
+    if (id.getType() != QPDFTokenizer::tt_integer || at.getType() != QPDFTokenizer::tt_integer) {
+      *why = "the object stream of object " + std::to_string(number) + " is malformed";
+      return false;
+    }
+    if (i == index) {
+      if (QUtil::string_to_ll(id.getValue().c_str()) != number) {
+        *why = "object " + std::to_string(number) + " is not where its entry says";
+        return false;
+      }
+      offset = first.getIntValue() + QUtil::string_to_ll(at.getValue().c_str());
+    }
+  }
+  if (offset < 0 || static_cast<size_t>(offset) >= data.size()) {
+    *why = "object " + std::to_string(number) + " lies outside its object stream";
+    return false;
+  }
+  auto body = std::make_shared<BufferInputSource>(path_, data.substr(static_cast<size_t>(offset)));
+  *object = ParseObject(body);
+  return true;
+}
+
+int PdfTail::PageCount(std::string* why) {
+  QPDFObjectHandle catalog, pages;
+  if (!ReadObject(NumberOf(trailer_.getKey("/Root")), &catalog, why) || !catalog.isDictionary() ||
+      !ReadObject(NumberOf(catalog.getKey("/Pages")), &pages, why) || !pages.isDictionary()) {
+    if (why->empty()) *why = "its catalog or pages tree is unreadable";
+    return -1;
+  }
+  QPDFObjectHandle count = pages.getKey("/Count");
+  if (!count.isInteger() || count.getIntValue() < 0) {
+    *why = "its pages tree has no /Count";
+    return -1;
+  }
+  return count.getIntValueAsInt();
+}

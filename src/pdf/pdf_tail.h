@@ -1,0 +1,101 @@
+// Reads a PDF from its end: the last cross-reference section, the trailer
+// and, one by one, the few objects an append touches (the catalog, the pages
+// tree along its last branch, the document information), without parsing
+// the whole file, so that the cost of an append does not grow with the
+// output. Only code of the PDF layer includes this header; no exception
+// leaves its functions.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFObjectHandle.hh>
+#include <string>
+#include <vector>
+
+class InputSource;
+
+class PdfTail {
+ public:
+  PdfTail();
+  ~PdfTail();
+  PdfTail(const PdfTail&) = delete;
+  PdfTail& operator=(const PdfTail&) = delete;
+
+  /// Reads the file's last cross-reference section (a table or a stream)
+  /// and trailer. False, with *why, for anything an append cannot build on:
+  /// no readable startxref, an encrypted or hybrid-reference file, a
+  /// linearized one, a section that points outside the file.
+  bool Open(const std::string& path, std::string* why);
+
+  const std::string& path() const { return path_; }
+  int64_t fileLength() const { return fileLength_; }
+  int64_t lastXrefOffset() const { return lastXref_; }
+  bool xrefIsStream() const { return xrefIsStream_; }
+  /// The trailer dictionary (of the xref stream's dictionary).
+  QPDFObjectHandle trailer() const { return trailer_; }
+  /// One above the highest object number in use.
+  int size() const { return size_; }
+
+  /// The object of that number as a direct object (a stream's dictionary
+  /// for a stream) whose references are Reference handles. False with *why
+  /// when it cannot be found or read.
+  bool ReadObject(int number, QPDFObjectHandle* object, std::string* why);
+  /// The generation the object was stored with (0 when unknown).
+  int Generation(int number) const;
+
+  /// How objects read here hold a reference "N G R": as a name of a form
+  /// no PDF uses, so that they stay plain direct objects.
+  static QPDFObjectHandle Reference(int number, int generation);
+  /// The number of such a reference; -1 for anything else.
+  static int NumberOf(QPDFObjectHandle handle);
+  /// The object as PDF text, references written as "N G R".
+  static std::string Unparse(QPDFObjectHandle object);
+
+  /// Pages of the document by the /Count of its pages tree's root; -1
+  /// with *why when it cannot be read.
+  int PageCount(std::string* why);
+
+ private:
+  struct Subsection {
+    int first = 0;
+    int count = 0;
+    int64_t entries = 0;  // offset of the first 20-byte entry
+  };
+  struct Entry {
+    int type = 0;  // 0 free, 1 at an offset, 2 in an object stream
+    int64_t field2 = 0;
+    int field3 = 0;
+  };
+  struct Section {
+    bool stream = false;
+    std::vector<Subsection> subsections;  // table
+    std::map<int, Entry> streamEntries;   // stream
+    int64_t prev = -1;
+  };
+
+  bool ReadSection(int64_t offset, Section* section, QPDFObjectHandle* trailer, std::string* why);
+  bool ReadTable(Section* section, QPDFObjectHandle* trailer, std::string* why);
+  bool ReadXrefStream(int64_t offset, Section* section, QPDFObjectHandle* trailer,
+                      std::string* why);
+  bool FindEntry(int number, Entry* entry, std::string* why);
+  bool ReadAt(int64_t offset, int number, QPDFObjectHandle* object, std::string* streamData,
+              std::string* why);
+  bool ReadFromObjectStream(int stream, int index, int number, QPDFObjectHandle* object,
+                            std::string* why);
+  QPDFObjectHandle ParseObject(const std::shared_ptr<InputSource>& input);
+  bool DecodeStream(QPDFObjectHandle dict, const std::string& raw, std::string* data,
+                    std::string* why);
+
+  std::string path_;
+  std::shared_ptr<InputSource> input_;
+  std::shared_ptr<QPDF> context_;
+  int64_t fileLength_ = 0;
+  int64_t lastXref_ = 0;
+  bool xrefIsStream_ = false;
+  QPDFObjectHandle trailer_;
+  int size_ = 0;
+  std::map<int64_t, Section> sections_;  // by offset, read on demand
+  std::map<int, int> generations_;
+};
