@@ -18,28 +18,25 @@
 // (1) leaves the outcome to the queue's printer-error-policy, which may be
 // abort-job. 1 is used only for a program started with wrong arguments.
 
-#include <algorithm>
-#include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "cups_backend.h"
 #include "platform/accounts.h"
-#include "platform/names.h"
 #include "platform/platform.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 
 namespace {
 
-// The exit codes of cups/backend.h.
-const int kBackendOk = 0;      // CUPS_BACKEND_OK
-const int kBackendFailed = 1;  // CUPS_BACKEND_FAILED
-const int kBackendStop = 4;    // CUPS_BACKEND_STOP
-const int kKeepJob = kBackendStop;
+using cups_backend::kBackendFailed;
+using cups_backend::kBackendOk;
+using cups_backend::KeepJob;
+using cups_backend::QueryNumber;
+using cups_backend::QueryText;
+using cups_backend::Say;
 
 const char kScheme[] = "mfilemon";
 const char kMonitorKey[] =
@@ -49,23 +46,6 @@ const char kCupsAccount[] = "lp";
 const uint32_t kDefaultWaitSeconds = 300;
 // A FilePattern's %i counts up to this before the folder counts as full.
 const int kMaxFileNumber = 1000000;
-// How much of the command's output is passed on to CUPS's log.
-const size_t kMaxRelayedOutput = 64 * 1024;
-
-// One message line for CUPS: a prefix it knows, no line break inside.
-void Say(const char* prefix, const std::string& text) {
-  std::string line = text;
-  for (char& c : line) {
-    if (c == '\n' || c == '\r') c = ' ';
-  }
-  std::fprintf(stderr, "%s: %s\n", prefix, line.c_str());
-}
-
-int KeepJob(const std::string& why) {
-  Say("ERROR", why);
-  return kKeepJob;
-}
-
 std::string ReplaceAll(const std::string& text, const std::string& what, const std::string& with) {
   std::string out;
   size_t start = 0;
@@ -88,100 +68,6 @@ struct PortSettings {
   bool waitTermination = false;
   uint32_t waitTimeoutSeconds = kDefaultWaitSeconds;
 };
-
-// A port is one registry key name: never empty, never a path of keys.
-bool IsValidPortName(const std::string& port) {
-  if (port.empty()) return false;
-  for (char c : port) {
-    if (c == '\\' || static_cast<unsigned char>(c) < 0x20) return false;
-  }
-  return true;
-}
-
-// mfilemon:/PORT (or mfilemon://PORT) gives PORT, with CUPS's %XX escapes
-// undone.
-bool PortFromUri(const std::string& uri, std::string* port) {
-  std::string prefix = std::string(kScheme) + ":";
-  if (uri.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(uri[i])) != prefix[i]) return false;
-  }
-  size_t pos = prefix.size();
-  while (pos < uri.size() && uri[pos] == '/') ++pos;
-  port->clear();
-  for (; pos < uri.size(); ++pos) {
-    if (uri[pos] != '%') {
-      *port += uri[pos];
-      continue;
-    }
-    int high = pos + 2 < uri.size() ? platform::HexDigitValue(uri[pos + 1]) : -1;
-    int low = high >= 0 ? platform::HexDigitValue(uri[pos + 2]) : -1;
-    if (low < 0) return false;
-    *port += static_cast<char>(high * 16 + low);
-    pos += 2;
-  }
-  return IsValidPortName(*port);
-}
-
-// The URI of a port for the device list, escaped as CUPS escapes URIs.
-std::string UriOfPort(const std::string& port) {
-  std::string uri = std::string(kScheme) + ":/";
-  for (unsigned char c : port) {
-    if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-      uri += static_cast<char>(c);
-    } else {
-      char escaped[4];
-      std::snprintf(escaped, sizeof(escaped), "%%%02X", c);
-      uri += escaped;
-    }
-  }
-  return uri;
-}
-
-// A quoted field of a device line: quotes and backslashes escaped.
-std::string Quoted(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
-
-// A REG_SZ or REG_EXPAND_SZ value without its terminator; false when it is
-// missing or of another type.
-bool QueryText(HKEY key, const char* name, std::string* text) {
-  uint32_t type = 0;
-  uint32_t size = 0;
-  if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return false;
-  if (type != REG_SZ && type != REG_EXPAND_SZ) return false;
-  std::vector<unsigned char> data(size + 1, 0);
-  if (RegQueryValueExA(key, name, nullptr, &type, data.data(), &size) != ERROR_SUCCESS) {
-    return false;
-  }
-  *text = std::string(reinterpret_cast<const char*>(data.data()));
-  return true;
-}
-
-// A REG_DWORD value, or a REG_SZ of decimal digits as some setup tools write
-// numbers; false when it is missing or neither.
-bool QueryNumber(HKEY key, const char* name, uint32_t* number) {
-  uint32_t type = 0;
-  unsigned char data[4];
-  uint32_t size = sizeof(data);
-  long status = RegQueryValueExA(key, name, nullptr, &type, data, &size);
-  if (status == ERROR_SUCCESS && type == REG_DWORD && size == 4) {
-    *number = data[0] | (data[1] << 8) | (data[2] << 16) | (static_cast<uint32_t>(data[3]) << 24);
-    return true;
-  }
-  std::string text;
-  if (!QueryText(key, name, &text) || text.empty() || text.size() > 9) return false;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-  }
-  *number = static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 10));
-  return true;
-}
 
 // A FilePattern names a file inside OutputPath: no separator may lead out of
 // it, and "." or ".." would name the folder or its parent.
@@ -235,39 +121,7 @@ bool ReadPortSettings(const std::string& port, PortSettings* settings, std::stri
 }
 
 // ---------------------------------------------------------------------------
-// The device list.
-
-int ListPorts() {
-  HKEY monitor = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMonitorKey, 0, KEY_READ, &monitor) != ERROR_SUCCESS) {
-    return kBackendOk;
-  }
-  for (uint32_t index = 0;; ++index) {
-    char name[256];
-    uint32_t length = sizeof(name);
-    long status = RegEnumKeyExA(monitor, index, name, &length, nullptr, nullptr, nullptr, nullptr);
-    if (status == ERROR_MORE_DATA) continue;
-    if (status != ERROR_SUCCESS) break;
-    std::string port(name, length);
-    if (!IsValidPortName(port)) continue;
-    std::printf("file %s %s %s\n", UriOfPort(port).c_str(), Quoted("Unknown").c_str(),
-                Quoted("Multi File Port Monitor " + port).c_str());
-  }
-  RegCloseKey(monitor);
-  return std::fflush(stdout) == 0 ? kBackendOk : kBackendFailed;
-}
-
-// ---------------------------------------------------------------------------
 // Delivering a job.
-
-// The job comes from the file CUPS names, else from standard input.
-std::FILE* OpenJobInput(int argc, char** argv, std::string* error) {
-  if (argc < 7) return stdin;
-  std::FILE* input = std::fopen(argv[6], "rb");
-  if (!input)
-    *error = "Cannot open the job file \"" + std::string(argv[6]) + "\": " + std::strerror(errno);
-  return input;
-}
 
 // As the super-user the program becomes the port's account, else CUPS's own;
 // started by anyone else it stays who it is.
@@ -297,23 +151,6 @@ bool BuildCommandLine(const std::string& command, const std::string& jobPath, st
   std::vector<std::string> expected = platform::SplitCommandLine(command);
   for (std::string& word : expected) word = ReplaceAll(word, "%f", jobPath);
   return platform::SplitCommandLine(*line) == expected;
-}
-
-bool CopyJob(std::FILE* input, std::FILE* output, const std::string& jobPath, std::string* error) {
-  std::vector<char> buffer(65536);
-  for (;;) {
-    size_t n = std::fread(buffer.data(), 1, buffer.size(), input);
-    if (n > 0 && std::fwrite(buffer.data(), 1, n, output) != n) {
-      *error = "Cannot write \"" + jobPath + "\": " + std::strerror(errno);
-      return false;
-    }
-    if (n < buffer.size()) break;
-  }
-  if (std::ferror(input)) {
-    *error = std::string("Cannot read the job: ") + std::strerror(errno);
-    return false;
-  }
-  return true;
 }
 
 // Takes the first name of the pattern that is free, creating it exclusively
@@ -354,51 +191,13 @@ bool WriteJobFile(const PortSettings& settings, std::FILE* input, std::string* j
     return false;
   }
   std::string why;
-  if (!CopyJob(input, file.stream(), path, &why) || !file.SyncAndClose(&why)) {
+  if (!cups_backend::CopyJob(input, file.stream(), path, &why) || !file.SyncAndClose(&why)) {
     file.Discard();
     *error = why + "; the partial file is removed";
     return false;
   }
   *jobPath = path;
   return true;
-}
-
-// The command's output goes to CUPS's log line by line, up to a bound.
-class OutputRelay {
- public:
-  void Add(const char* data, size_t size) {
-    if (relayed_ >= kMaxRelayedOutput) {
-      dropped_ += size;
-      return;
-    }
-    size_t keep = std::min(size, kMaxRelayedOutput - relayed_);
-    relayed_ += keep;
-    dropped_ += size - keep;
-    pending_.append(data, keep);
-    for (size_t end; (end = pending_.find('\n')) != std::string::npos;) {
-      Say("DEBUG", "[command] " + pending_.substr(0, end));
-      pending_.erase(0, end + 1);
-    }
-  }
-  void Finish() {
-    if (!pending_.empty()) Say("DEBUG", "[command] " + pending_);
-    pending_.clear();
-    if (dropped_ > 0) Say("DEBUG", "[command] ... " + std::to_string(dropped_) + " bytes more");
-  }
-
- private:
-  std::string pending_;
-  size_t relayed_ = 0;
-  size_t dropped_ = 0;
-};
-
-void DrainOutput(const platform::ChildProcess& child, OutputRelay* relay) {
-  char buffer[4096];
-  while (platform::PeekChildOutput(child) > 0) {
-    int n = platform::ReadChildOutput(child, buffer, sizeof(buffer));
-    if (n <= 0) break;
-    relay->Add(buffer, static_cast<size_t>(n));
-  }
 }
 
 // The command got the job file, so from here on the job is delivered
@@ -416,45 +215,12 @@ int RunUserCommand(const PortSettings& settings, const std::string& commandLine,
     Say("INFO", "Job written to \"" + jobPath + "\" and the UserCommand started");
     return kBackendOk;
   }
-  platform::ChildProcess child;
-  if (!platform::StartChildProcess(commandLine, true, &child, &error)) {
+  cups_backend::CommandEnd end;
+  if (!cups_backend::RunCommandRelayed(commandLine, settings.waitTimeoutSeconds, &end, &error)) {
     return KeepJob("Cannot start the UserCommand " + commandLine + ": " +
                    platform::ErrorText(error) + "; the job file \"" + jobPath + "\" stays");
   }
-  int64_t deadline = platform::MonotonicMs() + int64_t{settings.waitTimeoutSeconds} * 1000;
-  OutputRelay relay;
-  int exitCode = -1;
-  int ended = 0;
-  bool timedOut = false;
-  while (ended == 0) {
-    int64_t left = deadline - platform::MonotonicMs();
-    if (left <= 0) {
-      platform::KillChildProcess(child);
-      ended = platform::WaitChildProcess(&child, -1, &exitCode);
-      timedOut = true;
-      break;
-    }
-    platform::WaitChildActivity(child, static_cast<int>(std::min<int64_t>(left, 200)));
-    DrainOutput(child, &relay);
-    ended = platform::WaitChildProcess(&child, 0, &exitCode);
-  }
-  DrainOutput(child, &relay);
-  relay.Finish();
-  platform::CloseChildProcess(&child);
-
-  if (timedOut) {
-    Say("ERROR", "The UserCommand did not end within " +
-                     std::to_string(settings.waitTimeoutSeconds) +
-                     " s and was ended; the job file \"" + jobPath + "\" stays");
-  } else if (ended < 0) {
-    Say("ERROR", "The end of the UserCommand could not be awaited; the job file \"" + jobPath +
-                     "\" is left to it");
-  } else if (exitCode != 0) {
-    Say("ERROR", "The UserCommand ended with exit code " + std::to_string(exitCode) +
-                     "; the job file \"" + jobPath + "\" is left to it");
-  } else {
-    Say("INFO", "Job delivered as \"" + jobPath + "\"");
-  }
+  cups_backend::ReportCommandEnd("UserCommand", end, settings.waitTimeoutSeconds, jobPath);
   return kBackendOk;
 }
 
@@ -463,16 +229,12 @@ int RunUserCommand(const PortSettings& settings, const std::string& commandLine,
 // read CUPS's spool files; the job itself is read only after the program has
 // become the port's account.
 int DeliverJob(int argc, char** argv) {
-  const char* deviceUri = std::getenv("DEVICE_URI");
-  std::string uri = deviceUri && *deviceUri ? deviceUri : argv[0];
   std::string port;
-  if (!PortFromUri(uri, &port)) {
-    return KeepJob("The device URI \"" + uri + "\" does not name a port of " + kScheme);
-  }
-  PortSettings settings;
   std::string error;
+  if (!cups_backend::JobPort(kScheme, argv[0], &port, &error)) return KeepJob(error);
+  PortSettings settings;
   if (!ReadPortSettings(port, &settings, &error)) return KeepJob(error);
-  std::FILE* input = OpenJobInput(argc, argv, &error);
+  std::FILE* input = cups_backend::OpenJobInput(argc, argv, &error);
   if (!input) return KeepJob(error);
   if (!BecomeJobAccount(settings, &error)) return KeepJob(error);
 
@@ -491,7 +253,7 @@ int DeliverJob(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 1) return ListPorts();
+  if (argc == 1) return cups_backend::ListPortKeys(kScheme, kMonitorKey, "Multi File Port Monitor");
   if (argc != 6 && argc != 7) {
     std::fprintf(stderr, "Usage: %s job-id user title copies options [file]\n", kScheme);
     return kBackendFailed;

@@ -55,16 +55,6 @@ void ShowUsage(const OptionEntry* table, const std::string& programFile) {
   OutLog("  %s -install-ostalgrove-printer\n", name);
 }
 
-void ReadDocumentInformation(CommandOptions* o) {
-  ReadSettingString("Options", "PDFVersion", "1.7", o->pdfVersion, sizeof(o->pdfVersion));
-  ReadSettingString("Options", "Producer", "", o->producer, sizeof(o->producer));
-  ReadSettingString("Options", "Creator", "", o->creator, sizeof(o->creator));
-  ReadSettingString("Options", "Subject", "", o->subject, sizeof(o->subject));
-  ReadSettingString("Options", "Title", "", o->title, sizeof(o->title));
-  ReadSettingString("Options", "Author", "", o->author, sizeof(o->author));
-  ReadSettingString("Options", "Keywords", "", o->keywords, sizeof(o->keywords));
-}
-
 // Reads a path setting that must fit a buffer of the given size and expands
 // its macros; a longer value gives "" (a cut path would name another file).
 std::string ReadExpandedPath(const char* key, int size) {
@@ -88,6 +78,16 @@ void RunAppendJob(CommandOptions* options) {
 }
 
 }  // namespace
+
+void ReadDocumentInformation(CommandOptions* o) {
+  ReadSettingString("Options", "PDFVersion", "1.7", o->pdfVersion, sizeof(o->pdfVersion));
+  ReadSettingString("Options", "Producer", "", o->producer, sizeof(o->producer));
+  ReadSettingString("Options", "Creator", "", o->creator, sizeof(o->creator));
+  ReadSettingString("Options", "Subject", "", o->subject, sizeof(o->subject));
+  ReadSettingString("Options", "Title", "", o->title, sizeof(o->title));
+  ReadSettingString("Options", "Author", "", o->author, sizeof(o->author));
+  ReadSettingString("Options", "Keywords", "", o->keywords, sizeof(o->keywords));
+}
 
 // The sync instance: both settings are read anew every second, so a change
 // takes effect without a restart.

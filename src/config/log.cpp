@@ -94,6 +94,11 @@ void OutLog(const char* format, ...) {
   // never interleave inside an entry.
   std::string error;
   if (!platform::AppendToFile(path, entry, kLogMode, &error)) {
-    platform::ShowMessageBox("Failed to create '" + path + "' log file! (" + error + ")", "ERROR");
+    // The entry goes with the notice, so that it is not lost: on POSIX both
+    // reach standard error, which a port monitor passes on to the spooler's
+    // log when the user running a job may not write the program's log.
+    if (!entry.empty() && entry.back() == '\n') entry.pop_back();
+    platform::ShowMessageBox("Failed to create '" + path + "' log file! (" + error + ")\n" + entry,
+                             "ERROR");
   }
 }

@@ -13,6 +13,7 @@ struct Account {
   std::string name;
   uint32_t userId = 0;
   uint32_t groupId = 0;  ///< the account's primary group
+  std::string home;      ///< the account's home folder ("" when it has none)
 };
 
 /// Looks an account up by name. False with *error set when there is no such

@@ -264,6 +264,16 @@ bool LinkOrCopyFile(const std::string& from, const std::string& to, std::string*
 int RemoveStaleSiblingTemps(const std::string& path);
 /// The current working folder, without a trailing separator.
 std::string CurrentFolder();
+/// Makes path a folder that only the process's effective user can enter:
+/// creates its missing parents (by the umask) and the folder itself (mode
+/// 0700), then opens it without following a link and checks that it is a
+/// folder of that user; an own folder open to others is narrowed to the
+/// owner. False with *error set when it cannot be made, or is a symbolic
+/// link, not a folder, or another user's.
+bool EnsurePrivateFolder(const std::string& path, std::string* error);
+/// Sets an environment variable of the process (SetEnvironmentVariableA);
+/// value nullptr removes it. False when it cannot be set.
+bool SetEnvironmentValue(const std::string& name, const char* value);
 /// The system's text for an error number (errno on POSIX, GetLastError on
 /// Windows).
 std::string ErrorText(int error);

@@ -16,6 +16,15 @@ namespace platform {
 /// blank outside quotes, quotes only group, backslashes are literal.
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 
+/// The command line that SplitCommandLine splits into exactly these words,
+/// so that a program can be started with an argument vector of its own
+/// (blanks, quotes and backslashes in a word stay in that word; no character
+/// means anything to a shell, as none is involved). Arguments are quoted only
+/// where they need it. False when there is no such line: no words, an empty
+/// program, a program with a double quote (the program word cannot carry
+/// one), or a word with a zero byte.
+bool JoinCommandLine(const std::vector<std::string>& words, std::string* commandLine);
+
 /// A started child process, owning its pipe ends and the child itself: when
 /// destroyed, it closes the pipe ends it still holds and reaps a child that
 /// was not waited for, first ending it (SIGKILL / TerminateProcess) if it

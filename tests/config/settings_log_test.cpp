@@ -106,10 +106,11 @@ TEST(LogTest, UnwritableLogShowsAMessageAndGoesOn) {
   // A folder in the log file's place cannot be opened for appending.
   ASSERT_TRUE(platform::CreateOneDirectory(program.Log()));
   testing::internal::CaptureStderr();
-  OutLog("lost\n");
+  OutLog("kept on stderr %d\n", 7);
   std::string shown = testing::internal::GetCapturedStderr();
   EXPECT_NE(std::string::npos, shown.find("Failed to create '" + program.Log() + "' log file!"));
-  EXPECT_NE(std::string::npos, shown.find("log file! (Is a directory)"));
+  EXPECT_NE(std::string::npos, shown.find("log file! (Is a directory)\n"));
+  EXPECT_NE(std::string::npos, shown.find(" -- kept on stderr 7\n")) << shown;
 }
 
 }  // namespace

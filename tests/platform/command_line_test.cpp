@@ -51,4 +51,46 @@ TEST(SplitCommandLineTest, FollowsTheWindowsRules) {
             platform::SplitCommandLine(std::string("prog a\0b", 8)));
 }
 
+TEST(JoinCommandLineTest, SplitsBackIntoTheSameWords) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"prog"},
+      {"/opt/my tools/prog", "a b", ""},
+      {"c:\\dir\\prog", "c:\\dir\\", "a\\\\b", "\\"},
+      {"prog", "\"", "a\"b", "a\\\"b", "\\\\\"", "end\\\\"},
+      {"prog", ";", "$(touch x)", "|", "`id`", "'q'", "\t tab"},
+  };
+  for (const auto& words : cases) {
+    std::string line;
+    ASSERT_TRUE(platform::JoinCommandLine(words, &line)) << words[0];
+    EXPECT_EQ(words, platform::SplitCommandLine(line)) << line;
+  }
+  std::string line = "kept";
+  EXPECT_EQ("prog a", (platform::JoinCommandLine({"prog", "a"}, &line), line));
+  for (const auto& words : std::vector<std::vector<std::string>>{
+           {}, {""}, {"pro\"g"}, {"prog", std::string("a\0b", 3)}}) {
+    EXPECT_FALSE(platform::JoinCommandLine(words, &line));
+  }
+  EXPECT_EQ("prog a", line);
+}
+
+// Every word of bytes that matter to the rules comes back as it was.
+TEST(JoinCommandLineTest, RandomWordsSurviveTheRoundTrip) {
+  const char alphabet[] = {'a', ' ', '\t', '"', '\\', '\'', ';'};
+  unsigned seed = 12345;
+  auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+  for (int round = 0; round < 2000; ++round) {
+    std::vector<std::string> words{"/bin/prog x"};
+    for (unsigned n = next() % 4; n > 0; --n) {
+      std::string word;
+      for (unsigned length = next() % 8; length > 0; --length) {
+        word += alphabet[next() % sizeof(alphabet)];
+      }
+      words.push_back(word);
+    }
+    std::string line;
+    ASSERT_TRUE(platform::JoinCommandLine(words, &line));
+    ASSERT_EQ(words, platform::SplitCommandLine(line)) << line;
+  }
+}
+
 }  // namespace

@@ -295,9 +295,9 @@ TEST_F(CupsSpoolerTest, APortNoMonitorHasOrWithoutABackendIsUnknown) {
 
 TEST_F(CupsSpoolerTest, APortWhoseBackendCupsLacksIsUnknown) {
   std::string error;
-  EXPECT_FALSE(platform::InstallPrinterWithDriver("Quorvel PDF", "QuorvelUser", kDriver, &error));
+  EXPECT_FALSE(platform::InstallPrinterWithDriver("Quorvel PDF", "Quorvel1:", kDriver, &error));
   EXPECT_NE(std::string::npos, error.find("(1796)")) << error;
-  EXPECT_NE(std::string::npos, error.find("quorvel:/QuorvelUser")) << error;
+  EXPECT_NE(std::string::npos, error.find("quorvel:/Quorvel1%3A")) << error;
   EXPECT_TRUE(PrinterNames().empty());
 }
 

@@ -90,6 +90,7 @@ bool LookUpAccount(const std::string& name, Account* account, std::string* error
   account->name = entry.pw_name;
   account->userId = entry.pw_uid;
   account->groupId = entry.pw_gid;
+  account->home = entry.pw_dir ? entry.pw_dir : "";
   return true;
 }
 
@@ -106,6 +107,7 @@ Account CurrentAccount() {
                             passwd** result) { return getpwuid_r(uid, e, buf, size, result); },
                       &entry, &buffer, &rc)) {
     account.name = entry.pw_name;
+    account.home = entry.pw_dir ? entry.pw_dir : "";
   }
   return account;
 }

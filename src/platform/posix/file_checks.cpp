@@ -1,5 +1,5 @@
 // POSIX implementation of the checks on job and target files: identity,
-// kind, mount state, and exclusive links.
+// kind, mount state, exclusive links and private folders.
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -175,5 +175,39 @@ std::string CurrentFolder() {
 }
 
 std::string ErrorText(int error) { return strerror(error); }
+
+// The checks go through a descriptor opened without following a link, so
+// what is checked and narrowed is the folder itself, whatever is swapped in
+// at its name.
+bool EnsurePrivateFolder(const std::string& path, std::string* error) {
+  std::string parent = DirName(path);
+  if (!parent.empty() && !IsDirectory(parent) && !CreateFolders(parent, error)) return false;
+  if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+    *error = strerror(errno);
+    return false;
+  }
+  struct stat st;
+  if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    *error = "it is a symbolic link";
+    return false;
+  }
+  int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    *error = errno == ENOTDIR ? "it is not a folder" : strerror(errno);
+    return false;
+  }
+  bool ok = fstat(fd, &st) == 0;
+  if (!ok) {
+    *error = strerror(errno);
+  } else if (st.st_uid != geteuid()) {
+    *error = "it belongs to the user id " + std::to_string(st.st_uid);
+    ok = false;
+  } else if ((st.st_mode & 077) != 0 && fchmod(fd, st.st_mode & 07700) != 0) {
+    *error = strerror(errno);
+    ok = false;
+  }
+  close(fd);
+  return ok;
+}
 
 }  // namespace platform

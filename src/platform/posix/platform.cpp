@@ -50,6 +50,10 @@ std::string SystemTempPath() {
   return dir;
 }
 
+bool SetEnvironmentValue(const std::string& name, const char* value) {
+  return (value ? setenv(name.c_str(), value, 1) : unsetenv(name.c_str())) == 0;
+}
+
 namespace {
 
 // Puts the system's text for the error number into *error (when given) and

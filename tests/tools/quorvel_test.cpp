@@ -1,0 +1,271 @@
+// The CUPS backend quorvel, run as CUPS runs it: the built program, a
+// registry store in a temporary folder, a recording script as the port's
+// Command, and as root a made account as the job's owner.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/registry.h"
+#include "support/install_copy.h"
+#include "support/scoped_account.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
+#include "tools/tool_run.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kBackend = TARVELIN_DIST_DIR "/quorvel";
+const std::string kPortsKey = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Quorvel\\Ports";
+const std::string kSamples = TARVELIN_TEST_DATA "/../../samples/";
+const int kDelivered = 0;
+const int kKeepJob = 4;
+const char kJob[] = "%!PS-Adobe-3.0\n%%Pages: 1\nshowpage\n%%EOF\n";
+
+bool IsRoot() { return geteuid() == 0; }
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  return lines;
+}
+
+void SetText(HKEY root, const std::string& path, const char* name, const std::string& value) {
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                           nullptr, &key, nullptr));
+  EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, REG_SZ,
+                                          reinterpret_cast<const unsigned char*>(value.c_str()),
+                                          static_cast<uint32_t>(value.size() + 1)));
+  RegCloseKey(key);
+}
+
+class QuorvelTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    // As root the backend becomes the owner, who must reach these folders.
+    chmod(work_.path().c_str(), 0755);
+    fs::create_directories(Home());
+    fs::create_directories(work_.Join("calls"));
+    fs::create_directories(work_.Join("reg"));
+    if (IsRoot()) {
+      account_ = std::make_unique<ScopedAccount>(Home());
+      ASSERT_TRUE(account_->Ok());
+      owner_ = account_->name();
+      for (const std::string& folder : {Home(), work_.Join("calls")}) {
+        ASSERT_EQ(0, chown(folder.c_str(), account_->uid(), account_->gid()));
+      }
+    } else {
+      owner_ = getpwuid(getuid())->pw_name;
+    }
+    WriteFileText(JobFile(), kJob);
+    SetPort("Quorvel2:", Recorder(work_.Join("bin")), "Quorvel2:");
+  }
+  std::string Home() const { return work_.Join("home"); }
+  std::string SpoolFolder() const { return Home() + "/.cache/tarvelin/spool"; }
+  std::string JobFile() const { return work_.Join("job.ps"); }
+  std::string Calls() const { return ReadFileText(work_.Join("calls/argv")); }
+  uid_t OwnerUid() const { return account_ ? account_->uid() : getuid(); }
+
+  /// Writes the recording script into folder and returns its path.
+  std::string Recorder(const std::string& folder) {
+    fs::create_directories(folder);
+    std::string script = folder + "/record";
+    std::string calls = work_.Join("calls");
+    WriteFileText(script,
+                  "#!/bin/sh\n"
+                  "{ id -u; echo \"$HOME|${XDG_CONFIG_HOME-unset}|${TMPDIR-unset}\"\n"
+                  "  for a in \"$@\"; do echo \"$a\"; last=\"$a\"; done; } > '" +
+                      calls + "/argv'\ncat \"$last\" > '" + calls + "/job'\necho recorded\n");
+    chmod(script.c_str(), 0755);
+    return script;
+  }
+  /// The words the command got.
+  std::vector<std::string> Words() const {
+    std::vector<std::string> lines = Lines(Calls());
+    return lines.size() < 2 ? lines : std::vector<std::string>(lines.begin() + 2, lines.end());
+  }
+  void SetPort(const std::string& port, const std::string& command, const std::string& arguments) {
+    SetText(HKEY_LOCAL_MACHINE, kPortsKey + "\\" + port, "Command", command);
+    SetText(HKEY_LOCAL_MACHINE, kPortsKey + "\\" + port, "Arguments", arguments);
+  }
+  RunResult Deliver(const std::string& owner, const std::string& uri = "quorvel:/Quorvel2%3A") {
+    ToolLaunch launch;
+    launch.args = {"42", owner, "Invoice", "1", "", JobFile()};
+    launch.env = {"DEVICE_URI=" + uri, "HOME=" + Home()};
+    // What cupsd gives its backends leads elsewhere than the owner's home.
+    if (IsRoot()) {
+      launch.env = {"DEVICE_URI=" + uri, "HOME=/var/spool/cups", "XDG_CONFIG_HOME=/etc/cups",
+                    "TMPDIR=/var/spool/cups/tmp"};
+    }
+    return RunTool(kBackend, launch);
+  }
+  void ExpectNothingRan(const RunResult& run) {
+    EXPECT_EQ(kKeepJob, run.status);
+    EXPECT_NE(std::string::npos, run.stderrText.find("ERROR: ")) << run.stderrText;
+    EXPECT_EQ("", Calls());
+  }
+
+  ScopedTempDir work_;
+  ScopedEnv registry_{"TARVELIN_REGISTRY_DIR", work_.Join("reg").c_str()};
+  std::unique_ptr<ScopedAccount> account_;
+  std::string owner_;
+};
+
+TEST_F(QuorvelTest, CommandGetsTheArgumentsAndAPrivateSpoolFileAsTheOwner) {
+  RunResult run = Deliver(owner_);
+  EXPECT_EQ(kDelivered, run.status) << run.stderrText;
+  std::string spool = SpoolFolder() + "/job42.ps";
+  EXPECT_EQ((std::vector<std::string>{"Quorvel2:", spool}), Words());
+  std::vector<std::string> lines = Lines(Calls());
+  ASSERT_LE(2u, lines.size());
+  EXPECT_EQ(std::to_string(OwnerUid()), lines[0]);
+  // As root the owner's home, and nothing of cupsd's folders.
+  if (IsRoot()) {
+    EXPECT_EQ(Home() + "|unset|unset", lines[1]);
+  } else {
+    EXPECT_EQ(0u, lines[1].rfind(Home() + "|", 0)) << lines[1];
+  }
+  EXPECT_EQ(kJob, ReadFileText(work_.Join("calls/job")));
+  EXPECT_NE(std::string::npos, run.stderrText.find("DEBUG: [command] recorded")) << run.stderrText;
+  struct stat file {
+  }, folder{};
+  ASSERT_EQ(0, lstat(spool.c_str(), &file));
+  ASSERT_EQ(0, lstat(SpoolFolder().c_str(), &folder));
+  EXPECT_EQ(0600u, file.st_mode & 07777);
+  EXPECT_EQ(0700u, folder.st_mode & 07777);
+  EXPECT_EQ(OwnerUid(), file.st_uid);
+  EXPECT_EQ(OwnerUid(), folder.st_uid);
+
+  // The next job of the same id takes a new name; an own folder open to
+  // others is closed again.
+  chmod(SpoolFolder().c_str(), 0755);
+  EXPECT_EQ(kDelivered, Deliver(owner_).status);
+  EXPECT_EQ(kJob, ReadFileText(SpoolFolder() + "/job42-2.ps"));
+  ASSERT_EQ(0, lstat(SpoolFolder().c_str(), &folder));
+  EXPECT_EQ(0700u, folder.st_mode & 07777);
+}
+
+// No shell sees the command: separators, substitutions and pipes in the
+// Command's path or in Arguments are words handed over as they are.
+TEST_F(QuorvelTest, ShellSyntaxStaysPlainWords) {
+  std::string mark = work_.Join("mark");
+  std::string arguments = "; touch " + mark + "1 $(touch " + mark + "2) | touch " + mark +
+                          "3 `touch " + mark + "4` \"a b\"";
+  SetPort("Quorvel2:", Recorder(work_.Join("bin;x $(y) |z")), arguments);
+  RunResult run = Deliver(owner_);
+  EXPECT_EQ(kDelivered, run.status) << run.stderrText;
+  std::vector<std::string> expected = {
+      ";",     "touch",    mark + "1", "$(touch",   mark + "2)", "|",
+      "touch", mark + "3", "`touch",   mark + "4`", "a b",       SpoolFolder() + "/job42.ps"};
+  EXPECT_EQ(expected, Words());
+  for (int i = 1; i <= 4; ++i) EXPECT_FALSE(fs::exists(mark + std::to_string(i))) << i;
+}
+
+// CUPS keeps a job that cannot be delivered; no file is left of it.
+TEST_F(QuorvelTest, JobThatCannotBeDeliveredIsKept) {
+  struct Case {
+    const char* what;
+    std::string command;
+    std::string uri;
+  } cases[] = {
+      {"no port key", "", "quorvel:/Quorvel9%3A"},
+      {"not our scheme", "", "mfilemon:/Quorvel2%3A"},
+      {"empty Command", " ", ""},
+      {"missing Command", work_.Join("no-such-program"), ""},
+      {"quote in the Command", work_.Join("bin/\"record"), ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (!c.command.empty()) SetPort("Quorvel2:", c.command == " " ? "" : c.command, "Quorvel2:");
+    RunResult run = c.uri.empty() ? Deliver(owner_) : Deliver(owner_, c.uri);
+    ExpectNothingRan(run);
+    EXPECT_TRUE(!fs::exists(SpoolFolder()) || fs::is_empty(SpoolFolder()));
+  }
+}
+
+// A link planted at the spool folder, or a folder of another user there, is
+// never written through.
+TEST_F(QuorvelTest, SpoolFolderThatIsNotTheOwnersIsRefused) {
+  std::string victim = work_.Join("victim");
+  fs::create_directories(victim);
+  fs::create_directories(Home() + "/.cache/tarvelin");
+  if (account_) {
+    ASSERT_EQ(0, chown(victim.c_str(), account_->uid(), account_->gid()));
+  }
+  fs::create_directory_symlink(victim, SpoolFolder());
+  RunResult run = Deliver(owner_);
+  ExpectNothingRan(run);
+  EXPECT_NE(std::string::npos, run.stderrText.find("symbolic link")) << run.stderrText;
+  EXPECT_TRUE(fs::is_empty(victim));
+  if (!IsRoot()) return;
+  fs::remove(SpoolFolder());
+  fs::create_directories(SpoolFolder());  // root's
+  run = Deliver(owner_);
+  ExpectNothingRan(run);
+  EXPECT_NE(std::string::npos, run.stderrText.find("belongs to the user id 0")) << run.stderrText;
+}
+
+// As root the job never runs as root, nor as anyone who is not a local account.
+TEST_F(QuorvelTest, OwnerWhoCannotRunTheJobKeepsIt) {
+  if (!IsRoot()) GTEST_SKIP() << "needs root";
+  for (const char* owner : {"no-such-account-here", "root"}) {
+    SCOPED_TRACE(owner);
+    RunResult run = Deliver(owner);
+    ExpectNothingRan(run);
+    EXPECT_NE(std::string::npos, run.stderrText.find(owner)) << run.stderrText;
+  }
+  EXPECT_FALSE(fs::exists(Home() + "/.cache"));
+}
+
+TEST_F(QuorvelTest, WithoutArgumentsListsThePorts) {
+  SetPort("Quorvel1:", "/bin/true", "Quorvel1:");
+  RunResult run = RunTool(kBackend, {});
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ(
+      "file quorvel:/Quorvel1%3A \"Unknown\" \"Quorvel Quorvel1:\"\n"
+      "file quorvel:/Quorvel2%3A \"Unknown\" \"Quorvel Quorvel2:\"\n",
+      run.stdoutText);
+}
+
+// The whole road: the backend runs pdfcp.exe of the install folder as the
+// owner, which puts the job's pages into the PDF of the owner's settings.
+// The owner may not write the program's log: its lines reach CUPS instead.
+TEST_F(QuorvelTest, PdfcpPutsTheJobIntoTheOwnersPdf) {
+  InstallCopy install;
+  chmod(install.folder().c_str(), 0755);
+  install.WriteConfig("[debug]\noutlog=Yes\n");
+  fs::copy_file(kSamples + "letter.ps", JobFile(), fs::copy_options::overwrite_existing);
+  SetPort("Quorvel2:", install.Path("pdfcp.exe"), "Quorvel2:");
+  std::string pdf = Home() + "/pdf/out.pdf";
+  SetText(HKEY_CURRENT_USER, "Software\\quorvel\\lumaset\\Quorvel2", "AutomaticDirectory", pdf);
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\quorvel\\lumaset\\Quorvel2",
+                                         0, KEY_ALL_ACCESS, &key));
+  const unsigned char on[4] = {1, 0, 0, 0};
+  EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "AutomaticOutput", 0, REG_DWORD, on, 4));
+  RegCloseKey(key);
+
+  RunResult run = Deliver(owner_);
+  EXPECT_EQ(kDelivered, run.status) << run.stderrText;
+  std::vector<std::string> pages = PdfPageTexts(pdf);
+  ASSERT_EQ(2u, pages.size()) << run.stderrText;
+  EXPECT_NE(std::string::npos, pages[1].find("Letter page 2 of 2"));
+  EXPECT_TRUE(fs::is_empty(SpoolFolder()));
+  struct stat st {};
+  ASSERT_EQ(0, stat(pdf.c_str(), &st));
+  EXPECT_EQ(OwnerUid(), st.st_uid);
+  std::string said = IsRoot() ? run.stderrText : ReadFileText(install.Path("tarvelin.log"));
+  EXPECT_NE(std::string::npos, said.find("The pages of the job are in \"" + pdf)) << said;
+}
+
+}  // namespace
