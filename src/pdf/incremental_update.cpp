@@ -21,6 +21,8 @@ const int kMaxDepth = 32;
 // After this many updates, or once updates are more than a third of the
 // file, the whole document is written anew instead.
 const int kMaxUpdates = 500;
+// Below this many bytes of updates a whole write would save next to nothing.
+const int64_t kMinUpdateBytesToConsolidate = 256 * 1024;
 // Private trailer entries: updates since the last full write, and the
 // file's length after it. Readers ignore entries they do not know.
 const char kUpdatesKey[] = "/QuorvelUpdates";
@@ -68,6 +70,7 @@ class UpdateBuilder {
   bool UpdateInfo(std::string* why);
   bool UpdateVersion(std::string* why);
   void WriteObjects();
+  void RedeclareUnchanged();
   void WriteCrossReferences();
   void Serialize(QPDFObjectHandle object, std::string* out);
   void SerializeValue(QPDFObjectHandle object, bool isPage, std::string* out);
@@ -78,7 +81,7 @@ class UpdateBuilder {
   const IncrementalUpdate& update_;
   int next_;
   std::string out_;
-  std::map<int, std::pair<int64_t, int>> offsets_;  // number -> offset, generation
+  std::map<int, PdfTail::Entry> entries_;  // of this update's cross-reference section
 
   QPDFObjectHandle catalog_;
   int catalogNumber_ = 0;
@@ -300,7 +303,7 @@ bool UpdateBuilder::UpdateVersion(std::string* why) {
 }
 
 void UpdateBuilder::StartObject(int number, int generation) {
-  offsets_[number] = {base_.fileLength() + static_cast<int64_t>(out_.size()), generation};
+  entries_[number] = {1, base_.fileLength() + static_cast<int64_t>(out_.size()), generation};
   out_ += std::to_string(number) + " " + std::to_string(generation) + " obj\n";
 }
 
@@ -421,14 +424,34 @@ QPDFObjectHandle NewTrailer(PdfTail& base, int size, int infoNumber, int infoGen
   return trailer;
 }
 
+// The objects every append reads but this one leaves alone (the catalog,
+// the pages-tree nodes above the new pages) get their entries again in this
+// section, so the next append finds them here instead of walking back
+// through every earlier section.
+void UpdateBuilder::RedeclareUnchanged() {
+  std::vector<int> numbers;
+  if (!catalogChanged_) numbers.push_back(catalogNumber_);
+  for (size_t i = 0; i < path_.size(); ++i) {
+    if (!changedNodes_.count(static_cast<int>(i))) numbers.push_back(path_[i].number);
+  }
+  for (int number : numbers) {
+    PdfTail::Entry entry;
+    std::string ignored;
+    if (entries_.count(number) || !base_.FindEntry(number, &entry, &ignored)) continue;
+    // A table cannot say that an object lies in an object stream.
+    if (entry.type == 1 || (entry.type == 2 && base_.xrefIsStream())) entries_[number] = entry;
+  }
+}
+
 void UpdateBuilder::WriteCrossReferences() {
+  RedeclareUnchanged();
   const int64_t start = base_.fileLength() + static_cast<int64_t>(out_.size());
   if (!base_.xrefIsStream()) {
     out_ += "xref\n";
-    for (auto it = offsets_.begin(); it != offsets_.end();) {
+    for (auto it = entries_.begin(); it != entries_.end();) {
       auto end = it;
       int count = 0;
-      while (end != offsets_.end() && end->first == it->first + count) {
+      while (end != entries_.end() && end->first == it->first + count) {
         ++end;
         ++count;
       }
@@ -436,7 +459,7 @@ void UpdateBuilder::WriteCrossReferences() {
       for (; it != end; ++it) {
         char entry[32];
         std::snprintf(entry, sizeof(entry), "%010lld %05d n \n",
-                      static_cast<long long>(it->second.first), it->second.second);
+                      static_cast<long long>(it->second.field2), it->second.field3);
         out_ += entry;
       }
     }
@@ -446,26 +469,26 @@ void UpdateBuilder::WriteCrossReferences() {
             "\n%%EOF\n";
     return;
   }
-  // A cross-reference stream, itself the last object: type 1 entries with
-  // offsets of 8 bytes and generations of 2.
+  // A cross-reference stream, itself the last object: entries of a type
+  // byte, 8 bytes of offset or stream number and 2 of generation or index.
   const int self = next_++;
-  offsets_[self] = {start, 0};
+  entries_[self] = {1, start, 0};
   std::string data, index;
-  for (auto it = offsets_.begin(); it != offsets_.end();) {
+  for (auto it = entries_.begin(); it != entries_.end();) {
     auto end = it;
     int count = 0;
-    while (end != offsets_.end() && end->first == it->first + count) {
+    while (end != entries_.end() && end->first == it->first + count) {
       ++end;
       ++count;
     }
     index += " " + std::to_string(it->first) + " " + std::to_string(count);
     for (; it != end; ++it) {
-      data += '\x01';
+      data += static_cast<char>(it->second.type);
       for (int shift = 56; shift >= 0; shift -= 8) {
-        data += static_cast<char>((it->second.first >> shift) & 0xFF);
+        data += static_cast<char>((it->second.field2 >> shift) & 0xFF);
       }
-      data += static_cast<char>((it->second.second >> 8) & 0xFF);
-      data += static_cast<char>(it->second.second & 0xFF);
+      data += static_cast<char>((it->second.field3 >> 8) & 0xFF);
+      data += static_cast<char>(it->second.field3 & 0xFF);
     }
   }
   QPDFObjectHandle dict = NewTrailer(base_, next_, infoNumber_, infoGeneration_, update_.staticId);
@@ -484,8 +507,9 @@ IncrementalResult UpdateBuilder::Build(std::string* why) {
     *why = "it has had " + std::to_string(kMaxUpdates) + " updates; it is written anew";
     return IncrementalResult::kNotPossible;
   }
-  if (baseLength.isInteger() &&
-      (base_.fileLength() - baseLength.getIntValue()) * 3 > base_.fileLength()) {
+  const int64_t updateBytes =
+      baseLength.isInteger() ? base_.fileLength() - baseLength.getIntValue() : 0;
+  if (updateBytes > kMinUpdateBytesToConsolidate && updateBytes * 3 > base_.fileLength()) {
     *why = "its updates are over a third of it; it is written anew";
     return IncrementalResult::kNotPossible;
   }

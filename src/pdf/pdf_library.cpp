@@ -71,6 +71,46 @@ const char* ColorSpaceName(int components) {
   }
 }
 
+// Groups the pages under nodes of at most this many kids before a whole
+// write, so that later updates rewrite a few short nodes, not one Kids array
+// of every page.
+const size_t kPagesPerNode = 64;
+
+void BalancePagesTree(QPDF& doc) {
+  std::vector<QPDFObjectHandle> level;
+  for (auto& page : QPDFPageDocumentHelper(doc).getAllPages()) {
+    level.push_back(page.getObjectHandle());
+  }
+  if (level.size() <= kPagesPerNode) return;
+  std::vector<long long> counts(level.size(), 1);
+  while (level.size() > kPagesPerNode) {
+    std::vector<QPDFObjectHandle> up;
+    std::vector<long long> upCounts;
+    for (size_t i = 0; i < level.size(); i += kPagesPerNode) {
+      QPDFObjectHandle node = doc.makeIndirectObject(
+          QPDFObjectHandle::parse("<< /Type /Pages /Kids [] /Count 0 >>"));
+      long long count = 0;
+      for (size_t k = i; k < std::min(level.size(), i + kPagesPerNode); ++k) {
+        node.getKey("/Kids").appendItem(level[k]);
+        level[k].replaceKey("/Parent", node);
+        count += counts[k];
+      }
+      node.replaceKey("/Count", QPDFObjectHandle::newInteger(count));
+      up.push_back(node);
+      upCounts.push_back(count);
+    }
+    level = up;
+    counts = upCounts;
+  }
+  QPDFObjectHandle root = doc.getRoot().getKey("/Pages");
+  QPDFObjectHandle kids = QPDFObjectHandle::newArray();
+  for (auto& node : level) {
+    kids.appendItem(node);
+    node.replaceKey("/Parent", root);
+  }
+  root.replaceKey("/Kids", kids);
+}
+
 const char* const kDocInfoKeys[] = {"/Author",   "/Creator", "/Keywords",
                                     "/Producer", "/Subject", "/Title"};
 const char* const kBoxKeys[] = {"/ArtBox", "/BleedBox", "/CropBox", "/TrimBox", "/MediaBox"};
@@ -364,6 +404,7 @@ int pdfCloseFile(PDF* pdf) {
       }
       pdf->MaterializeBase();
       pdf->WriteDocInfo();
+      BalancePagesTree(*pdf->doc);
       WritePdfAtomically(*pdf->doc, pdf->outputPath, pdf->WriteOptions());
     }
   } catch (const std::exception& e) {

@@ -42,6 +42,17 @@ class PdfTail {
   /// for a stream) whose references are Reference handles. False with *why
   /// when it cannot be found or read.
   bool ReadObject(int number, QPDFObjectHandle* object, std::string* why);
+  /// A cross-reference entry: type 0 free, 1 at offset field2 with
+  /// generation field3, 2 in object stream field2 at index field3.
+  struct Entry {
+    int type = 0;
+    int64_t field2 = 0;
+    int field3 = 0;
+  };
+  /// The newest entry of the object along the /Prev chain (type 0 when no
+  /// section has it). False with *why for a damaged chain.
+  bool FindEntry(int number, Entry* entry, std::string* why);
+
   /// The generation the object was stored with (0 when unknown).
   int Generation(int number) const;
 
@@ -63,11 +74,6 @@ class PdfTail {
     int count = 0;
     int64_t entries = 0;  // offset of the first 20-byte entry
   };
-  struct Entry {
-    int type = 0;  // 0 free, 1 at an offset, 2 in an object stream
-    int64_t field2 = 0;
-    int field3 = 0;
-  };
   struct Section {
     bool stream = false;
     std::vector<Subsection> subsections;  // table
@@ -79,7 +85,6 @@ class PdfTail {
   bool ReadTable(Section* section, QPDFObjectHandle* trailer, std::string* why);
   bool ReadXrefStream(int64_t offset, Section* section, QPDFObjectHandle* trailer,
                       std::string* why);
-  bool FindEntry(int number, Entry* entry, std::string* why);
   bool ReadAt(int64_t offset, int number, QPDFObjectHandle* object, std::string* streamData,
               std::string* why);
   bool ReadFromObjectStream(int stream, int index, int number, QPDFObjectHandle* object,

@@ -135,8 +135,11 @@ TEST_F(FlashSyncTest, PagesAreAppendedWhateverTheSourceIsCalled) {
     std::string source = program_.Join(name);
     MakeTextPdf(Target(), {"T1"});
     MakeTextPdf(source, {"S1", "S2"});
+    const std::string before = ReadFileText(Target());
     EXPECT_EQ(1, Sync(source)) << Log();
     EXPECT_EQ((std::vector<std::string>{"T1", "S1", "S2"}), PageTexts(Target()));
+    // Only the new pages went to the drive, behind the old bytes.
+    EXPECT_EQ(before, ReadFileText(Target()).substr(0, before.size()));
     EXPECT_FALSE(platform::PathExists(source));
   }
 }

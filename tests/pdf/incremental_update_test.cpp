@@ -1,0 +1,201 @@
+// Appending to the output as an incremental update: the old bytes stay, the
+// result is a valid PDF with every job's pages in order, and every output
+// the update cannot build on (or a damaged one) is written whole instead,
+// never broken.
+#include "pdf/incremental_update.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "config/command_options.h"
+#include "pdf/append_driver.h"
+#include "pdf/pdf_file_info.h"
+#include "support/install_copy.h"
+#include "support/make_pdf.h"
+#include "support/program_folder.h"
+
+namespace {
+
+class IncrementalUpdateTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    program_.EnableLog();
+    snprintf(options_.pdfVersion, sizeof(options_.pdfVersion), "1.4");
+  }
+  std::string Out() const { return program_.Join("out.pdf"); }
+  std::string Log() const { return ReadFileText(program_.Log()); }
+  // Appends a one-page job reading `text`; the merger's result.
+  int Append(const std::string& text, const std::string& output) {
+    std::string job = program_.Join("job.pdf");
+    MakeTextPdf(job, {text});
+    return AppendPDFByMerger(job.c_str(), output.c_str(), &options_);
+  }
+  static bool Valid(const std::string& pdf) {
+    RunResult check = RunProgram("/usr/bin/qpdf", {"--check", pdf});
+    return check.status == 0;
+  }
+  static bool StartsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+  }
+
+  ScopedProgramFolder program_;
+  CommandOptions options_{};
+};
+
+TEST_F(IncrementalUpdateTest, ManyAppendsStayValidAndAreConsolidated) {
+  MakeTextPdf(Out(), {"Base"});
+  const std::string base = ReadFileText(Out());
+  for (int job = 1; job <= 600; ++job) {
+    const std::string before = job == 600 ? ReadFileText(Out()) : std::string();
+    ASSERT_EQ(1, Append("Job " + std::to_string(job), Out())) << job << Log();
+    if (job == 1) {
+      EXPECT_TRUE(StartsWith(ReadFileText(Out()), base));  // only an update
+    }
+    if (job == 600) {
+      EXPECT_TRUE(StartsWith(ReadFileText(Out()), before));
+    }
+    if (job != 1 && job != 50 && job != 600) continue;
+    SCOPED_TRACE(job);
+    ASSERT_TRUE(Valid(Out()));
+    std::vector<std::string> pages = PdfPageTexts(Out());
+    ASSERT_EQ(static_cast<size_t>(job + 1), pages.size());
+    for (int page = 1; page <= job; ++page) {
+      ASSERT_NE(std::string::npos, pages[page].find("Job " + std::to_string(page) + "\n")) << page;
+    }
+  }
+  // Once the updates grew, the whole document was written now and then (and
+  // later jobs were updates again).
+  std::string log = Log();
+  EXPECT_NE(std::string::npos, log.find("\" is written whole: its updates are over a third of it"));
+  RunResult render = RunProgram("/usr/bin/gs", {"-q", "-dBATCH", "-dNOPAUSE", "-dSAFER",
+                                                "-sDEVICE=nullpage", "-dFirstPage=601", Out()});
+  EXPECT_EQ(0, render.status) << render.stdoutText << render.stderrText;
+  EXPECT_EQ("", render.stderrText);
+}
+
+TEST_F(IncrementalUpdateTest, EveryKindOfOutputTakesTheUpdateOrIsWrittenWhole) {
+  const std::string plain = program_.Join("plain.pdf");
+  MakeTextPdf(plain, {"Base one", "Base two"});
+  const std::string ps = program_.Join("base.ps");
+  WriteFileText(ps,
+                "%!PS\n/Helvetica findfont 20 scalefont setfont\n72 700 moveto (Base one) "
+                "show showpage 72 700 moveto (Base two) show showpage\n");
+  struct Kind {
+    const char* name;
+    std::vector<std::string> make;  // a program and its words making the base from plain
+    const char* whole;              // why it is written whole, nullptr for an update
+  };
+  const Kind kinds[] = {
+      {"ghostscript.pdf",
+       {"/usr/bin/gs", "-q", "-dBATCH", "-dNOPAUSE", "-dSAFER", "-sDEVICE=pdfwrite", "-o", "@", ps},
+       nullptr},
+      {"objstm.pdf", {"/usr/bin/qpdf", "--object-streams=generate", plain, "@"}, nullptr},
+      {"linearized.pdf", {"/usr/bin/qpdf", "--linearize", plain, "@"}, "it is linearized"},
+      {"encrypted.pdf",
+       {"/usr/bin/qpdf", "--encrypt", "", "owner", "256", "--", plain, "@"},
+       "it is encrypted"},
+      {"damaged.pdf", {"/usr/bin/head", "-c", "-6", plain}, "its startxref is unreadable"},
+  };
+  for (const Kind& kind : kinds) {
+    SCOPED_TRACE(kind.name);
+    const std::string output = program_.Join(kind.name);
+    std::vector<std::string> words(kind.make.begin() + 1, kind.make.end());
+    for (std::string& word : words) word = word == "@" ? output : word;
+    RunResult made = RunProgram(kind.make[0], words);
+    if (kind.make[0] == "/usr/bin/head") WriteFileText(output, made.stdoutText);
+    const std::string before = ReadFileText(output);
+    ASSERT_EQ(1, Append("First job", output)) << Log();
+    ASSERT_EQ(1, Append("Second job", output)) << Log();
+    EXPECT_TRUE(Valid(output));
+    std::vector<std::string> pages = PdfPageTexts(output);
+    ASSERT_EQ(4u, pages.size());
+    EXPECT_NE(std::string::npos, pages[1].find("Base two"));
+    EXPECT_NE(std::string::npos, pages[3].find("Second job"));
+    bool updated = StartsWith(ReadFileText(output), before);
+    if (kind.whole) {
+      EXPECT_FALSE(updated);
+      EXPECT_NE(std::string::npos, Log().find(output + "\" is written whole: " + kind.whole));
+    } else {
+      EXPECT_TRUE(updated) << Log();
+    }
+  }
+}
+
+// Damaged ends of an output: the update never builds on them; the whole
+// write recovers what qpdf can, or the output stays exactly as it was.
+TEST_F(IncrementalUpdateTest, DamagedTailsNeverCrashOrHang) {
+  MakeTextPdf(Out(), {"Base"});
+  const std::string good = ReadFileText(Out());
+  const size_t xref = good.rfind("\nxref") + 1;
+  const size_t tail = good.rfind("startxref");
+  auto withTail = [&](const std::string& text) { return good.substr(0, tail) + text; };
+  // An update of our own shape, with the trailer given.
+  auto withUpdate = [&](const std::string& trailer) {
+    std::string update = "xref\n0 0\ntrailer\n" + trailer + "\n";
+    return good + update + "startxref\n" + std::to_string(good.size()) + "\n%%EOF\n";
+  };
+  const std::vector<std::pair<const char*, std::string>> damaged = {
+      {"startxref outside the file", withTail("startxref\n99999999\n%%EOF\n")},
+      {"an entry into garbage", good.substr(0, good.find("0000", xref) + 20) +
+                                    "0000000003 00000 n" +
+                                    good.substr(good.find("0000", xref) + 38)},
+      {"a /Prev loop",
+       withUpdate("<< /Size 9 /Root 1 0 R /Prev " + std::to_string(good.size()) + " >>")},
+      {"a /Size below the objects",
+       withUpdate("<< /Size 2 /Root 1 0 R /Prev " + std::to_string(xref) + " >>")},
+  };
+  for (const auto& item : damaged) {
+    SCOPED_TRACE(item.first);
+    WriteFileText(Out(), item.second);
+    int result = Append("Job", Out());
+    if (result == 1) {
+      EXPECT_TRUE(Valid(Out()));
+      std::vector<std::string> pages = PdfPageTexts(Out());
+      ASSERT_FALSE(pages.empty());
+      EXPECT_NE(std::string::npos, pages.back().find("Job"));
+    } else {
+      EXPECT_EQ(item.second, ReadFileText(Out()));
+    }
+  }
+
+  // A pages tree whose last node points back at the root.
+  TestPdfOptions cycle;
+  cycle.edit = [](QPDF& pdf) {
+    QPDFObjectHandle root = pdf.getRoot().getKey("/Pages");
+    QPDFObjectHandle loop =
+        pdf.makeIndirectObject(QPDFObjectHandle::parse("<< /Type /Pages /Count 1 /Kids [] >>"));
+    loop.getKey("/Kids").appendItem(root);
+    loop.replaceKey("/Parent", root);
+    root.getKey("/Kids").appendItem(loop);
+  };
+  MakeTextPdf(Out(), {"Base"}, cycle);
+  const std::string looped = ReadFileText(Out());
+  if (Append("Job", Out()) == 0) {
+    EXPECT_EQ(looped, ReadFileText(Out()));
+  }
+}
+
+TEST_F(IncrementalUpdateTest, UpdateCutShortIsCutBackToTheByte) {
+  MakeTextPdf(Out(), {"Base"});
+  const std::string original = ReadFileText(Out());
+  bool recovered = true;
+  std::string why;
+  EXPECT_TRUE(RecoverInterruptedAppend(Out(), &recovered, &why));
+  EXPECT_FALSE(recovered);  // nothing to do without a record
+
+  WriteFileText(AppendRecordPath(Out()), std::to_string(original.size()) + "\n");
+  WriteFileText(Out(), original + "\n12 0 obj\n<< /Type /Pa");  // a run killed mid-write
+  ASSERT_TRUE(RecoverInterruptedAppend(Out(), &recovered, &why)) << why;
+  EXPECT_TRUE(recovered);
+  EXPECT_EQ(original, ReadFileText(Out()));
+  EXPECT_FALSE(platform::PathEntryExists(AppendRecordPath(Out())));
+
+  WriteFileText(AppendRecordPath(Out()), "nonsense");
+  EXPECT_FALSE(RecoverInterruptedAppend(Out(), &recovered, &why));
+  EXPECT_NE(std::string::npos, why.find("unreadable"));
+  EXPECT_EQ(original, ReadFileText(Out()));
+}
+
+}  // namespace
