@@ -33,7 +33,9 @@ wine_path(WIN_TEST_DATA ${CMAKE_SOURCE_DIR}/tests/data)
 # of tests/support/install_copy.h.
 set(POSIX_ONLY_TESTS
   app/dispatch_test.cpp
+  config/path_macros_test.cpp
   config/profile_test.cpp
+  config/registry_test.cpp
   config/settings_log_test.cpp
   config/temp_names_test.cpp
   e2e/append_stress_test.cpp
@@ -54,6 +56,7 @@ set(POSIX_ONLY_TESTS
   platform/platform_test.cpp
   platform/profile_test.cpp
   platform/registry_store_test.cpp
+  platform/registry_subkeys_test.cpp
   printer/printer_setup_test.cpp
   process/process_runner_test.cpp
   tools/mfilemon_setup_test.cpp
@@ -61,6 +64,7 @@ set(POSIX_ONLY_TESTS
 
 file(GLOB_RECURSE WIN_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*.cpp)
 list(FILTER WIN_TEST_SOURCES EXCLUDE REGEX "^${CMAKE_SOURCE_DIR}/tests/fuzz/")
+list(REMOVE_ITEM WIN_TEST_SOURCES ${CMAKE_SOURCE_DIR}/tests/win32/gs_forward.cpp)
 foreach(file ${POSIX_ONLY_TESTS})
   list(REMOVE_ITEM WIN_TEST_SOURCES ${CMAKE_SOURCE_DIR}/tests/${file})
 endforeach()
@@ -70,4 +74,12 @@ target_include_directories(tarvelin_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(tarvelin_tests PRIVATE tarvelin_core GTest::gtest GTest::gtest_main)
 target_compile_definitions(tarvelin_tests PRIVATE
   TARVELIN_DIST_DIR="${WIN_DIST_DIR}" TARVELIN_TEST_DATA="${WIN_TEST_DATA}")
-add_dependencies(tarvelin_tests tarvelin pdfsdk pdfutil)
+add_dependencies(tarvelin_tests tarvelin pdfsdk pdfutil gs_forward)
+
+# Ghostscript for the tests: the build machine's gs, reached through Wine.
+add_executable(gs_forward tests/win32/gs_forward.cpp)
+target_link_options(gs_forward PRIVATE -static)
+set_target_properties(gs_forward PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/test-tools
+  OUTPUT_NAME gswin32)
+wine_path(WIN_GS_FORWARD ${CMAKE_BINARY_DIR}/test-tools/gswin32.exe)
+target_compile_definitions(tarvelin_tests PRIVATE TARVELIN_GS_FORWARD="${WIN_GS_FORWARD}")

@@ -16,8 +16,8 @@ class ScopedTempDir {
     // temporary folder is private on Windows).
     std::random_device random;
     for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
-      auto candidate = std::filesystem::temp_directory_path() /
-                       ("tarvelin-test-" + std::to_string(random()));
+      auto candidate =
+          std::filesystem::temp_directory_path() / ("tarvelin-test-" + std::to_string(random()));
       std::error_code ec;
       if (std::filesystem::create_directory(candidate, ec)) path_ = candidate.string();
     }

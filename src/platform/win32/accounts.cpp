@@ -2,15 +2,15 @@
 // check on the process token, and rights granted by adding an entry to a
 // file's access-control list. Windows has no user and group numbers: the
 // records carry 0 for them.
-#include "platform/win32/windows_api.h"
-
-#include <aclapi.h>
+#include "platform/accounts.h"
 
 #include <string>
 #include <vector>
 
-#include "platform/accounts.h"
 #include "platform/platform.h"
+#include "platform/win32/windows_api.h"
+// after <windows.h>, whose types it uses
+#include <aclapi.h>
 
 namespace platform {
 
@@ -56,8 +56,8 @@ bool DropToAccount(const std::string& name, std::string* error) {
   return false;
 }
 
-bool InstallFileCopy(const std::string& source, const std::string& target, unsigned,
-                     bool* changed, std::string* error) {
+bool InstallFileCopy(const std::string& source, const std::string& target, unsigned, bool* changed,
+                     std::string* error) {
   std::string wanted, present;
   if (!ReadWholeFile(source, &wanted, error)) return false;
   *changed = false;
@@ -83,8 +83,8 @@ bool GrantAccess(const std::string& path, const std::string& account, DWORD righ
                  DWORD inheritance, std::string* error) {
   PACL oldList = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  DWORD rc = GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                   nullptr, nullptr, &oldList, nullptr, &descriptor);
+  DWORD rc = GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                   nullptr, &oldList, nullptr, &descriptor);
   if (rc == ERROR_SUCCESS) {
     EXPLICIT_ACCESS_A access{};
     std::vector<char> name(account.begin(), account.end());
@@ -95,8 +95,8 @@ bool GrantAccess(const std::string& path, const std::string& account, DWORD righ
     if (rc == ERROR_SUCCESS) {
       std::vector<char> target(path.begin(), path.end());
       target.push_back('\0');
-      rc = SetNamedSecurityInfoA(target.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                 nullptr, nullptr, newList, nullptr);
+      rc = SetNamedSecurityInfoA(target.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                 nullptr, newList, nullptr);
       LocalFree(newList);
     }
     LocalFree(descriptor);

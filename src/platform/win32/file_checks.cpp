@@ -1,12 +1,11 @@
 // Win32 implementation of the checks on job and target files: identity,
 // kind, drive state, exclusive links; the error texts and the code page.
-#include "platform/win32/windows_api.h"
-
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/win32/windows_api.h"
 
 namespace platform {
 
@@ -30,8 +29,7 @@ bool FileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION* info) {
 
 std::string StripTrailingSeparators(std::string path) {
   // "C:\" stays: it is the drive's root, "C:" its current folder.
-  while (path.size() > 1 && IsPathSeparator(path.back()) &&
-         !(path.size() == 3 && path[1] == ':')) {
+  while (path.size() > 1 && IsPathSeparator(path.back()) && !(path.size() == 3 && path[1] == ':')) {
     path.pop_back();
   }
   return path;
@@ -66,8 +64,8 @@ bool IsUnmountedMountPoint(const std::string& folder) {
   UINT type = GetDriveTypeA(root.c_str());
   if (type != DRIVE_REMOVABLE && type != DRIVE_CDROM) return false;
   UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS);
-  bool present = GetVolumeInformationA(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr,
-                                       nullptr, 0) != 0;
+  bool present =
+      GetVolumeInformationA(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0) != 0;
   SetErrorMode(oldMode);
   return !present;
 }
@@ -130,9 +128,8 @@ std::string ErrorText(int error) {
       nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<char*>(&text), 0, nullptr);
   std::string message = n > 0 && text ? std::string(text, n) : std::string();
   if (text) LocalFree(text);
-  while (!message.empty() &&
-         (message.back() == '\r' || message.back() == '\n' || message.back() == '.' ||
-          message.back() == ' ')) {
+  while (!message.empty() && (message.back() == '\r' || message.back() == '\n' ||
+                              message.back() == '.' || message.back() == ' ')) {
     message.pop_back();
   }
   if (message.empty()) message = "error " + std::to_string(error);

@@ -24,8 +24,7 @@ long EnumKey(void* key, uint32_t index, char* name, uint32_t* nameLength, char* 
              uint32_t* classLength, uint64_t* lastWriteTime);
 long QueryValue(void* key, const char* name, uint32_t* type, unsigned char* data,
                 uint32_t* dataSize);
-long SetValue(void* key, const char* name, uint32_t type, const unsigned char* data,
-              uint32_t size);
+long SetValue(void* key, const char* name, uint32_t type, const unsigned char* data, uint32_t size);
 long DeleteValue(void* key, const char* name);
 long CloseKey(void* key);
 

@@ -3,13 +3,13 @@
 // library; the command interpreter is started hidden and waited for.
 #include "platform/win32/native_spooler.h"
 
-#include "platform/win32/windows_api.h"
-
-#include <winspool.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <vector>
+
+#include "platform/win32/windows_api.h"
+// after <windows.h>, whose types it uses
+#include <winspool.h>
 
 namespace platform {
 namespace win32 {
@@ -91,8 +91,8 @@ Printer RecordOf(const PRINTER_INFO_2A& info) {
     if (p.fields & DM_PAPERSIZE) p.paperSize = info.pDevMode->dmPaperSize;
     if (p.fields & DM_ORIENTATION) p.orientation = info.pDevMode->dmOrientation;
   }
-  int count = Calls().deviceCapabilities(p.name.c_str(), p.port.c_str(), DC_PAPERS, nullptr,
-                                         nullptr);
+  int count =
+      Calls().deviceCapabilities(p.name.c_str(), p.port.c_str(), DC_PAPERS, nullptr, nullptr);
   if (count > 0) {
     std::vector<WORD> papers(static_cast<size_t>(count));
     Calls().deviceCapabilities(p.name.c_str(), p.port.c_str(), DC_PAPERS,
@@ -158,8 +158,7 @@ uint32_t ListMonitors(std::vector<Monitor>* monitors) {
   if (rc) return rc;
   const auto* info = reinterpret_cast<const MONITOR_INFO_2A*>(buffer.data());
   for (DWORD i = 0; i < count; ++i) {
-    monitors->push_back(
-        {Text(info[i].pName), Text(info[i].pEnvironment), Text(info[i].pDLLName)});
+    monitors->push_back({Text(info[i].pName), Text(info[i].pEnvironment), Text(info[i].pDLLName)});
   }
   return 0;
 }
@@ -251,8 +250,9 @@ uint32_t RunCommandInterpreter(const std::string& command) {
   return 0;
 }
 
-uintptr_t SendMessageWithTimeout(uintptr_t window, uint32_t message, uintptr_t wParam, intptr_t lParam,
-                             uint32_t flags, uint32_t timeoutMs, uintptr_t* result) {
+uintptr_t SendMessageWithTimeout(uintptr_t window, uint32_t message, uintptr_t wParam,
+                                 intptr_t lParam, uint32_t flags, uint32_t timeoutMs,
+                                 uintptr_t* result) {
   DWORD_PTR answer = 0;
   LRESULT rc = SendMessageTimeoutA(reinterpret_cast<HWND>(window), message, wParam, lParam, flags,
                                    timeoutMs, &answer);

@@ -43,8 +43,9 @@ uint32_t NewPort(const std::string& monitor);
 /// and waits until it ends; its exit status is not examined. 0 when it ran.
 uint32_t RunCommandInterpreter(const std::string& command);
 /// SendMessageTimeoutA of user32.
-uintptr_t SendMessageWithTimeout(uintptr_t window, uint32_t message, uintptr_t wParam, intptr_t lParam,
-                             uint32_t flags, uint32_t timeoutMs, uintptr_t* result);
+uintptr_t SendMessageWithTimeout(uintptr_t window, uint32_t message, uintptr_t wParam,
+                                 intptr_t lParam, uint32_t flags, uint32_t timeoutMs,
+                                 uintptr_t* result);
 
 }  // namespace native_spooler
 }  // namespace win32

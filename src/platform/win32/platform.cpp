@@ -1,5 +1,5 @@
 // Win32 implementation of the basic OS services.
-#include "platform/win32/windows_api.h"
+#include "platform/platform.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/win32/windows_api.h"
 
 namespace platform {
 
@@ -270,12 +270,12 @@ bool WriteFileAtomically(const std::string& path, const std::string& content, st
       path, [&content](HANDLE h) { return WriteAll(h, content.data(), content.size()); }, error);
 }
 
-bool AppendToFile(const std::string& path, const std::string& data, unsigned,
-                  std::string* error) {
+bool AppendToFile(const std::string& path, const std::string& data, unsigned, std::string* error) {
   // Append-only access makes every write land whole at the end of the file.
-  HANDLE h = CreateFileA(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  HANDLE h =
+      CreateFileA(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) return Fail(error);
   BY_HANDLE_FILE_INFORMATION info;
   std::string failure;
@@ -439,9 +439,10 @@ FileLock::FileLock(const std::string& lockPath, int timeoutMs) : path_(lockPath)
       return;
     }
   }
-  HANDLE h = CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  HANDLE h =
+      CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     error_ = win32::LastErrorText();
     return;
@@ -539,9 +540,9 @@ void* LoadSharedLibrary(const std::string& name) {
 }
 
 void* FindLibrarySymbol(void* library, const std::string& name) {
-  return library ? reinterpret_cast<void*>(
-                       GetProcAddress(static_cast<HMODULE>(library), name.c_str()))
-                 : nullptr;
+  return library
+             ? reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name.c_str()))
+             : nullptr;
 }
 
 void FreeSharedLibrary(void* library) {

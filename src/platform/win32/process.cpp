@@ -1,7 +1,7 @@
 // Win32 implementation of child processes: CreateProcessA with the window
 // hidden, standard output and standard error joined into one anonymous pipe.
 // The command line is handed to the system as it is.
-#include "platform/win32/windows_api.h"
+#include "platform/process.h"
 
 #include <map>
 #include <mutex>
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/process.h"
+#include "platform/win32/windows_api.h"
 
 namespace platform {
 

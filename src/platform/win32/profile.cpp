@@ -1,12 +1,12 @@
 // The profile functions are the system's own; writers take the same lock
 // file as on POSIX, so a read followed by a write stays atomic against other
 // processes of the program.
-#include "platform/win32/windows_api.h"
+#include "platform/profile.h"
 
 #include <string>
 
 #include "platform/platform.h"
-#include "platform/profile.h"
+#include "platform/win32/windows_api.h"
 
 namespace platform {
 

@@ -2,6 +2,8 @@
 // layer wraps the system's key.
 #include "platform/registry.h"
 
+#include <cstdint>
+
 #include "platform/win32/native_registry.h"
 
 namespace native = platform::win32::native_registry;
@@ -14,10 +16,14 @@ struct RegKey {
 
 namespace {
 
-// The system's values of its predefined keys, as constants so that the roots
-// are ready before any static initialiser uses them.
-RegKey g_localMachine{0x80000002u, true};
-RegKey g_currentUser{0x80000001u, true};
+// The system's values of its predefined keys (32-bit values widened with
+// their sign, as <winreg.h> casts them), as constants so that the roots are
+// ready before any static initialiser uses them.
+constexpr uintptr_t Predefined(int32_t value) {
+  return static_cast<uintptr_t>(static_cast<intptr_t>(value));
+}
+RegKey g_localMachine{Predefined(INT32_MIN + 2), true};
+RegKey g_currentUser{Predefined(INT32_MIN + 1), true};
 
 long Wrap(long rc, void* opened, HKEY* result) {
   if (rc == ERROR_SUCCESS) *result = new RegKey{reinterpret_cast<uintptr_t>(opened), false};
@@ -43,9 +49,9 @@ long RegOpenKeyExA(HKEY key, const char* subKey, uint32_t options, uint32_t desi
   return Wrap(native::OpenKey(key->native(), subKey, options, desired, &opened), opened, result);
 }
 
-long RegQueryInfoKeyA(HKEY key, char* keyClass, uint32_t* classLength, uint32_t*,
-                      uint32_t* subKeys, uint32_t* maxSubKeyLength, uint32_t* maxClassLength,
-                      uint32_t* values, uint32_t* maxValueNameLength, uint32_t* maxValueLength,
+long RegQueryInfoKeyA(HKEY key, char* keyClass, uint32_t* classLength, uint32_t*, uint32_t* subKeys,
+                      uint32_t* maxSubKeyLength, uint32_t* maxClassLength, uint32_t* values,
+                      uint32_t* maxValueNameLength, uint32_t* maxValueLength,
                       uint32_t* securityDescriptorSize, FILETIME* lastWriteTime) {
   if (!key) return ERROR_INVALID_HANDLE;
   uint64_t time = 0;

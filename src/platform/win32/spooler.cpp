@@ -1,11 +1,12 @@
 // The Windows print spooler behind the Spooler service: queries and defaults
 // through winspool, installation through the command interpreter with the
 // program's own command lines.
+#include "platform/spooler.h"
+
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "platform/spooler.h"
 #include "platform/win32/native_spooler.h"
 #include "platform/winspool.h"
 
@@ -96,9 +97,9 @@ class WindowsSpooler : public Spooler {
     if (!FitsCommandLine(name)) return ERROR_INVALID_PRINTER_NAME;
     if (!FitsCommandLine(port)) return ERROR_UNKNOWN_PORT;
     if (!FitsCommandLine(driver)) return ERROR_UNKNOWN_PRINTER_DRIVER;
-    return native::RunCommandInterpreter(
-        "rundll32 printui.dll,PrintUIEntry /q /if /b \"" + name +
-        "\" /f %windir%\\inf\\ntprint.inf /r \"" + port + "\" /m \"" + driver + "\"");
+    return native::RunCommandInterpreter("rundll32 printui.dll,PrintUIEntry /q /if /b \"" + name +
+                                         "\" /f %windir%\\inf\\ntprint.inf /r \"" + port +
+                                         "\" /m \"" + driver + "\"");
   }
 
   // AddPortA does not say which port it made: it is the one that is new.
