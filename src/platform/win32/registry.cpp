@@ -25,8 +25,9 @@ constexpr uintptr_t Predefined(int32_t value) {
 RegKey g_localMachine{Predefined(INT32_MIN + 2), true};
 RegKey g_currentUser{Predefined(INT32_MIN + 1), true};
 
-long Wrap(long rc, void* opened, HKEY* result) {
-  if (rc == ERROR_SUCCESS) *result = new RegKey{reinterpret_cast<uintptr_t>(opened), false};
+// Takes the key the call opened into a handle of this layer.
+long Wrap(long rc, void* const* opened, HKEY* result) {
+  if (rc == ERROR_SUCCESS) *result = new RegKey{reinterpret_cast<uintptr_t>(*opened), false};
   return rc;
 }
 
@@ -39,14 +40,15 @@ long RegCreateKeyExA(HKEY key, const char* subKey, uint32_t, char*, uint32_t opt
                      uint32_t desired, const void*, HKEY* result, uint32_t* disposition) {
   if (!key || !result) return ERROR_INVALID_PARAMETER;
   void* opened = nullptr;
-  return Wrap(native::CreateKey(key->native(), subKey, options, desired, &opened, disposition),
-              opened, result);
+  long rc = native::CreateKey(key->native(), subKey, options, desired, &opened, disposition);
+  return Wrap(rc, &opened, result);
 }
 
 long RegOpenKeyExA(HKEY key, const char* subKey, uint32_t options, uint32_t desired, HKEY* result) {
   if (!key || !result) return ERROR_INVALID_PARAMETER;
   void* opened = nullptr;
-  return Wrap(native::OpenKey(key->native(), subKey, options, desired, &opened), opened, result);
+  long rc = native::OpenKey(key->native(), subKey, options, desired, &opened);
+  return Wrap(rc, &opened, result);
 }
 
 long RegQueryInfoKeyA(HKEY key, char* keyClass, uint32_t* classLength, uint32_t*, uint32_t* subKeys,
