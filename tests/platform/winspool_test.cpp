@@ -514,6 +514,9 @@ TEST_F(WinspoolTest, DeleteAndRestartReportTheSpoolersAnswer) {
 }
 
 TEST_F(WinspoolTest, BroadcastsDoNothing) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows broadcasts to its windows for real";
+#endif
   uintptr_t result = 5;
   EXPECT_EQ(1u, SendMessageTimeoutA(HWND_BROADCAST, WM_SETTINGCHANGE, 0, 0, 0, 5000, &result));
   EXPECT_EQ(0u, result);

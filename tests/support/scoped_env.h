@@ -5,6 +5,12 @@
 #include <cstdlib>
 #include <string>
 
+#ifdef _WIN32
+// The C runtime's own calls; an empty value removes the variable.
+inline int setenv(const char* name, const char* value, int) { return _putenv_s(name, value); }
+inline int unsetenv(const char* name) { return _putenv_s(name, ""); }
+#endif
+
 class ScopedEnv {
  public:
   /// value nullptr unsets the variable.

@@ -4,16 +4,29 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 
 class ScopedTempDir {
  public:
   ScopedTempDir() {
+#ifdef _WIN32
+    // No mkdtemp: a random name, created exclusively (the user's own
+    // temporary folder is private on Windows).
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      auto candidate =
+          std::filesystem::temp_directory_path() / ("tarvelin-test-" + std::to_string(random()));
+      std::error_code ec;
+      if (std::filesystem::create_directory(candidate, ec)) path_ = candidate.string();
+    }
+#else
     std::string pattern =
         (std::filesystem::temp_directory_path() / "tarvelin-test-XXXXXX").string();
     char* made = mkdtemp(pattern.data());
     path_ = made ? made : "";
+#endif
   }
   ~ScopedTempDir() {
     std::error_code ec;
@@ -26,9 +39,14 @@ class ScopedTempDir {
 
   const std::string& path() const { return path_; }
   /// Path of a name inside the folder.
-  std::string Join(const std::string& name) const { return path_ + "/" + name; }
+  std::string Join(const std::string& name) const { return path_ + kSeparator + name; }
 
  private:
+#ifdef _WIN32
+  static constexpr char kSeparator = '\\';
+#else
+  static constexpr char kSeparator = '/';
+#endif
   std::string path_;
 };
 

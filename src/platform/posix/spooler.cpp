@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "platform/winspool.h"
+
 namespace platform {
 
 SpoolerLibraryNames SpoolerLibrary() {
@@ -17,3 +19,10 @@ const char* DefaultPrinterDrivers() {
 }
 
 }  // namespace platform
+
+// No window listens for setting changes here.
+uintptr_t SendMessageTimeoutA(uintptr_t, uint32_t, uintptr_t, intptr_t, uint32_t, uint32_t,
+                              uintptr_t* result) {
+  if (result) *result = 0;
+  return 1;
+}

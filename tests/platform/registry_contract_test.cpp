@@ -1,0 +1,138 @@
+// The contract of the registry calls, held by both halves: the hive files of
+// the POSIX store (in a temporary folder) and the system's registry on
+// Windows (a key of its own under HKEY_CURRENT_USER).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/registry.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+class RegistryContractTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    static int counter = 0;
+    using platform::BaseName;
+    // A key no run has made before: Windows keeps its registry.
+    path_ = "Software\\tarvelin-test\\" + BaseName(dir_.path()) + "-" + std::to_string(++counter);
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &key_, nullptr));
+  }
+  void TearDown() override {
+    if (key_) RegCloseKey(key_);
+  }
+  long Set(const char* name, uint32_t type, const std::string& data) {
+    return RegSetValueExA(key_, name, 0, type, reinterpret_cast<const unsigned char*>(data.data()),
+                          static_cast<uint32_t>(data.size()));
+  }
+  /// "type:data" of a value, or "<error N>".
+  std::string Get(const char* name) {
+    char data[64];
+    uint32_t size = sizeof(data), type = 0;
+    long rc =
+        RegQueryValueExA(key_, name, nullptr, &type, reinterpret_cast<unsigned char*>(data), &size);
+    if (rc != ERROR_SUCCESS) return "<error " + std::to_string(rc) + ">";
+    return std::to_string(type) + ":" + std::string(data, size);
+  }
+
+  ScopedTempDir dir_;
+  ScopedEnv store_{"TARVELIN_REGISTRY_DIR", dir_.path().c_str()};
+  std::string path_;
+  HKEY key_ = nullptr;
+};
+
+TEST_F(RegistryContractTest, MissingKeysAndValuesAreNotFound) {
+  HKEY key = nullptr;
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+            RegOpenKeyExA(HKEY_CURRENT_USER, (path_ + "\\none").c_str(), 0, KEY_READ, &key));
+  EXPECT_EQ("<error 2>", Get("none"));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteValueA(key_, "none"));
+}
+
+TEST_F(RegistryContractTest, CreatingTellsNewFromExisting) {
+  HKEY key = nullptr;
+  uint32_t disposition = 0;
+  std::string sub = path_ + "\\Sub\\Deeper";
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, sub.c_str(), 0, nullptr, 0,
+                                           KEY_ALL_ACCESS, nullptr, &key, &disposition));
+  EXPECT_EQ(REG_CREATED_NEW_KEY, disposition);
+  RegCloseKey(key);
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, sub.c_str(), 0, nullptr, 0,
+                                           KEY_ALL_ACCESS, nullptr, &key, &disposition));
+  EXPECT_EQ(REG_OPENED_EXISTING_KEY, disposition);
+  RegCloseKey(key);
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegOpenKeyExA(HKEY_CURRENT_USER, (path_ + "\\SUB").c_str(), 0, KEY_READ, &key));
+  RegCloseKey(key);
+}
+
+TEST_F(RegistryContractTest, ValuesKeepTypeAndDataAndMatchWithoutCase) {
+  const std::string multi("a\0b\0\0", 5);
+  ASSERT_EQ(ERROR_SUCCESS, Set("Driver", REG_SZ, std::string("PS", 3)));
+  ASSERT_EQ(ERROR_SUCCESS, Set("Timeout", REG_DWORD, std::string("\x2C\x01\0\0", 4)));
+  ASSERT_EQ(ERROR_SUCCESS, Set("Names", REG_MULTI_SZ, multi));
+  EXPECT_EQ(std::string("1:PS\0", 5), Get("DRIVER"));
+  EXPECT_EQ(std::string("4:\x2C\x01\0\0", 6), Get("timeout"));
+  EXPECT_EQ("7:" + multi, Get("Names"));
+  ASSERT_EQ(ERROR_SUCCESS, Set("driver", REG_SZ, std::string("X", 2)));
+  EXPECT_EQ(std::string("1:X\0", 4), Get("Driver"));
+  ASSERT_EQ(ERROR_SUCCESS, RegDeleteValueA(key_, "NAMES"));
+  EXPECT_EQ("<error 2>", Get("Names"));
+}
+
+TEST_F(RegistryContractTest, InfoAndEnumerationFollowTheSizeProtocol) {
+  ASSERT_EQ(ERROR_SUCCESS, Set("Driver", REG_SZ, std::string("PS", 3)));
+  ASSERT_EQ(ERROR_SUCCESS, Set("Timeout", REG_DWORD, std::string("\x2C\x01\0\0", 4)));
+  uint32_t values = 0, maxName = 0, maxData = 0, subKeys = 9;
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegQueryInfoKeyA(key_, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,
+                             &maxName, &maxData, nullptr, nullptr));
+  EXPECT_EQ(0u, subKeys);
+  EXPECT_EQ(2u, values);
+  EXPECT_EQ(7u, maxName);
+  EXPECT_GE(maxData, 4u);  // Windows counts a text's data as it stores it: UTF-16
+
+  char name[4];
+  uint32_t nameLength = sizeof(name), type = 0, size = 0;
+  EXPECT_EQ(ERROR_MORE_DATA,
+            RegEnumValueA(key_, 1, name, &nameLength, nullptr, &type, nullptr, &size));
+  char longName[16];
+  nameLength = sizeof(longName);
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegEnumValueA(key_, 1, longName, &nameLength, nullptr, &type, nullptr, &size));
+  EXPECT_EQ("Timeout", std::string(longName, nameLength));
+  EXPECT_EQ(REG_DWORD, type);
+  EXPECT_EQ(4u, size);
+  nameLength = sizeof(longName);
+  EXPECT_EQ(ERROR_NO_MORE_ITEMS,
+            RegEnumValueA(key_, 2, longName, &nameLength, nullptr, &type, nullptr, &size));
+}
+
+TEST_F(RegistryContractTest, SubKeysAreListedByNameWithoutCase) {
+  for (const char* sub : {"beta", "Alpha", "gamma"}) {
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExA(key_, sub, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    RegCloseKey(key);
+  }
+  std::vector<std::string> names;
+  for (uint32_t index = 0;; ++index) {
+    char name[32];
+    uint32_t length = sizeof(name);
+    long rc = RegEnumKeyExA(key_, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+    if (rc != ERROR_SUCCESS) {
+      EXPECT_EQ(ERROR_NO_MORE_ITEMS, rc);
+      break;
+    }
+    names.push_back(std::string(name, length));
+  }
+  EXPECT_EQ((std::vector<std::string>{"Alpha", "beta", "gamma"}), names);
+}
+
+}  // namespace

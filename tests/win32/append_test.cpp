@@ -1,0 +1,104 @@
+// The program under Wine, end to end: a copy of the install folder, its
+// settings and log, Ghostscript as gs\gswin32.exe, started as the port
+// monitor starts it (CreateProcessA, hidden, output joined).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "pdf/pdf_file_info.h"
+#include "platform/platform.h"
+#include "platform/process.h"
+#include "support/temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class Win32AppendTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    fs::copy(TARVELIN_DIST_DIR, dir_.path(), fs::copy_options::recursive);
+    fs::create_directories(dir_.Join("gs"));
+    fs::copy_file(TARVELIN_GS_FORWARD, dir_.Join("gs\\gswin32.exe"));
+  }
+  void Configure(const std::string& options) {
+    WriteFileText(
+        dir_.Join("config.ini"),
+        "[debug]\r\noutlog=Yes\r\n[Options]\r\nOutputPDFFile=%APPFOLDER%\\out.pdf\r\n" + options);
+  }
+  /// Runs the program with the arguments; *output receives what it wrote.
+  int Run(const std::string& arguments, std::string* output) {
+    platform::ChildProcess child;
+    int error = 0;
+    std::string line = "\"" + dir_.Join("tarvelin.exe") + "\" " + arguments;
+    if (!platform::StartChildProcess(line, true, &child, &error)) return -1000 - error;
+    int exitCode = -2000;
+    char buffer[4096];
+    for (;;) {
+      int waiting = platform::PeekChildOutput(child);
+      if (waiting > 0) {
+        int n = platform::ReadChildOutput(child, buffer, sizeof(buffer));
+        if (n > 0) output->append(buffer, static_cast<size_t>(n));
+      } else if (waiting < 0 || platform::WaitChildProcess(&child, 0, &exitCode) == 1) {
+        break;
+      } else {
+        platform::WaitChildActivity(child, 100);
+      }
+    }
+    return exitCode;
+  }
+  std::string Job(const char* sample, const char* name) {
+    std::string job = dir_.Join(name);
+    fs::copy_file(TARVELIN_TEST_DATA "\\..\\..\\samples\\" + std::string(sample), job);
+    return job;
+  }
+
+  void AppendTwoJobs(int method);
+
+  ScopedTempDir dir_;
+};
+
+TEST_F(Win32AppendTest, UsageGoesToStandardErrorWithExitCodeMinusOne) {
+  std::string output;
+  EXPECT_EQ(-1, Run("-h", &output));
+  // Standard error is a text stream on Windows: every line ends in CR LF.
+  std::string usage;
+  for (char c : ReadFileText(TARVELIN_TEST_DATA "\\usage.txt"))
+    usage += c == '\n' ? "\r\n" : std::string(1, c);
+  EXPECT_EQ(usage, output);
+}
+
+/// Appends two jobs (3 and 2 pages) by the method; checks the output.
+void Win32AppendTest::AppendTwoJobs(int method) {
+  SCOPED_TRACE("method " + std::to_string(method));
+  for (const char* name : {"out.pdf", "QuorvelFile1.ps", "QuorvelFile2.ps"}) {
+    fs::remove(dir_.Join(name));
+  }
+  Configure("AppendPDFMethod=" + std::to_string(method) + "\r\n");
+  std::string output;
+  ASSERT_EQ(0, Run("-appendfile \"" + Job("invoice.ps", "QuorvelFile1.ps") + "\"", &output))
+      << output;
+  ASSERT_EQ(0, Run("-appendfile \"" + Job("letter.ps", "QuorvelFile2.ps") + "\"", &output))
+      << output;
+  std::string error;
+  EXPECT_EQ(5, GetPDFFilePageCount(dir_.Join("out.pdf").c_str(), &error))
+      << error << "\n"
+      << ReadFileText(dir_.Join("tarvelin.log"));
+  EXPECT_FALSE(fs::exists(dir_.Join("QuorvelFile2.ps")));
+  // The settings the program read were written back into config.ini.
+  EXPECT_NE(std::string::npos, ReadFileText(dir_.Join("config.ini")).find("DeleteTempFiles="));
+}
+
+TEST_F(Win32AppendTest, JobsAreMergedByTheProgramsOwnMerger) { AppendTwoJobs(1); }
+TEST_F(Win32AppendTest, JobsAreAppendedByThePageTool) { AppendTwoJobs(2); }
+TEST_F(Win32AppendTest, JobsAreAppendedByTheConcatenationTool) { AppendTwoJobs(3); }
+
+TEST_F(Win32AppendTest, TheLogHasWindowsLineEnds) {
+  AppendTwoJobs(1);
+  std::string log = ReadFileText(dir_.Join("tarvelin.log"));
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log.find('\n') - 1, log.find("\r\n"));
+}
+
+}  // namespace
