@@ -15,6 +15,7 @@
 
 #include "config/log.h"
 #include "pdf/image/image.h"
+#include "pdf/pdf_instance.h"
 #include "pdf/qpdf_document.h"
 #include "platform/platform.h"
 
@@ -79,122 +80,64 @@ const char* const kBoxKeys[] = {"/ArtBox", "/BleedBox", "/CropBox", "/TrimBox", 
 // The document
 // ---------------------------------------------------------------------------
 
-struct PDF {
-  TErrorProc errorProc = nullptr;
-  const void* errorData = nullptr;
-  bool topDown = false;
-  uint32_t importFlags = 0;
-  uint32_t metaConvFlags = 0;
-  int compressionFilter = 0;
-  int versionCode = 0;
-  bool staticId = false;
-
-  std::shared_ptr<QPDF> doc;
-  std::string outputPath;
-  // Imported files must outlive the write: qpdf copies their stream data
-  // only then.
-  std::vector<std::shared_ptr<QPDF>> sources;
-  std::shared_ptr<QPDF> importFile;
-  std::string importPath;
-  PDFVersion neededVersion{1, 3};
-  std::map<int, std::string> docInfo;  // kind -> UTF-8 text
-
-  bool pageOpen = false;
-  bool pageImageFailed = false;
-  QPDFObjectHandle page;
-  QPDFObjectHandle xobjects;
-  std::string content;
-  int imageCount = 0;
-  double mediaTop = 842;  // upper edge of the media box in PDF coordinates
-  double frameTop = 0;    // the media box's top in the caller's top-down values
-
-  void NewDocument() {
-    doc = QPDF::create();
-    doc->setSuppressWarnings(true);
-    doc->emptyPDF();
-    sources.clear();
-    importFile.reset();
-    importPath.clear();
-    neededVersion = PDFVersion(1, 3);
-    docInfo.clear();
-    pageOpen = false;
-  }
-
-  void Report(int type, int code, const std::string& message) {
-    if (errorProc) errorProc(errorData, code, message.c_str(), type);
-  }
-
-  void ReportException(const std::exception& e, const std::string& context) {
-    int type = kPdfFatalError;
-    int code = 0;
-    if (const auto* qpdfError = dynamic_cast<const QPDFExc*>(&e)) {
-      code = qpdfError->getErrorCode();
-      switch (qpdfError->getErrorCode()) {
-        case qpdf_e_damaged_pdf:
-        case qpdf_e_pages:
-          type = kPdfSyntaxError;
-          break;
-        case qpdf_e_system:
-        case qpdf_e_password:
-          type = kPdfFileError;
-          break;
-        case qpdf_e_object:
-        case qpdf_e_json:
-          type = kPdfValueError;
-          break;
-        default:
-          break;
-      }
-    } else if (const auto* systemError = dynamic_cast<const QPDFSystemError*>(&e)) {
-      code = systemError->getErrno();
-      type = kPdfFileError;
-    } else if (dynamic_cast<const PdfFileError*>(&e)) {
-      type = kPdfFileError;
+void PDF::ReportException(const std::exception& e, const std::string& context) {
+  int type = kPdfFatalError;
+  int code = 0;
+  if (const auto* qpdfError = dynamic_cast<const QPDFExc*>(&e)) {
+    code = qpdfError->getErrorCode();
+    switch (qpdfError->getErrorCode()) {
+      case qpdf_e_damaged_pdf:
+      case qpdf_e_pages:
+        type = kPdfSyntaxError;
+        break;
+      case qpdf_e_system:
+      case qpdf_e_password:
+        type = kPdfFileError;
+        break;
+      case qpdf_e_object:
+      case qpdf_e_json:
+        type = kPdfValueError;
+        break;
+      default:
+        break;
     }
-    Report(type, code, context + e.what());
+  } else if (const auto* systemError = dynamic_cast<const QPDFSystemError*>(&e)) {
+    code = systemError->getErrno();
+    type = kPdfFileError;
+  } else if (dynamic_cast<const PdfFileError*>(&e)) {
+    type = kPdfFileError;
   }
+  Report(type, code, context + e.what());
+}
 
-  void ReportWarnings(QPDF& pdf) {
-    for (const QPDFExc& warning : pdf.getWarnings()) {
-      Report(kPdfWarning, warning.getErrorCode(), warning.what());
-    }
+void PDF::EndPage() {
+  if (!pageOpen) return;
+  pageOpen = false;
+  // A page whose only image could not be read would be an empty page
+  // that the source never had.
+  if (pageImageFailed && content.empty()) {
+    QPDFPageDocumentHelper(*doc).removePage(QPDFPageObjectHelper(page));
+    return;
   }
+  QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
+  resources.replaceKey("/XObject", xobjects);
+  if (fonts.isDictionary() && !fonts.getKeys().empty()) resources.replaceKey("/Font", fonts);
+  page.replaceKey("/Resources", resources);
+  page.replaceKey("/Contents", QPDFObjectHandle::newStream(doc.get(), content));
+}
 
-  void ReportAllWarnings() {
-    ReportWarnings(*doc);
-    for (auto& source : sources) ReportWarnings(*source);
+void PDF::WriteDocInfo() {
+  if (docInfo.empty()) return;
+  QPDFObjectHandle trailer = doc->getTrailer();
+  QPDFObjectHandle info = trailer.getKey("/Info");
+  if (!info.isDictionary()) {
+    info = doc->makeIndirectObject(QPDFObjectHandle::newDictionary());
+    trailer.replaceKey("/Info", info);
   }
-
-  int PageCount() { return static_cast<int>(doc->getAllPages().size()); }
-
-  void EndPage() {
-    if (!pageOpen) return;
-    pageOpen = false;
-    // A page whose only image could not be read would be an empty page
-    // that the source never had.
-    if (pageImageFailed && content.empty()) {
-      QPDFPageDocumentHelper(*doc).removePage(QPDFPageObjectHelper(page));
-      return;
-    }
-    QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
-    resources.replaceKey("/XObject", xobjects);
-    page.replaceKey("/Resources", resources);
-    page.replaceKey("/Contents", QPDFObjectHandle::newStream(doc.get(), content));
+  for (const auto& entry : docInfo) {
+    info.replaceKey(kDocInfoKeys[entry.first], QPDFObjectHandle::newUnicodeString(entry.second));
   }
-
-  void WriteDocInfo() {
-    if (docInfo.empty()) return;
-    QPDFObjectHandle trailer = doc->getTrailer();
-    QPDFObjectHandle info = trailer.getKey("/Info");
-    if (!info.isDictionary()) {
-      info = doc->makeIndirectObject(QPDFObjectHandle::newDictionary());
-      trailer.replaceKey("/Info", info);
-    }
-    for (const auto& entry : docInfo) {
-      info.replaceKey(kDocInfoKeys[entry.first], QPDFObjectHandle::newUnicodeString(entry.second));
-    }
-  }
-};
+}
 
 int OnPDFError(const void*, int, const char* errMessage, int errType) {
   const char* message = errMessage ? errMessage : "";
@@ -414,6 +357,7 @@ int pdfAppend(PDF* pdf) {
     QPDFPageDocumentHelper(*pdf->doc).addPage(QPDFPageObjectHelper(page), false);
     pdf->page = page;
     pdf->xobjects = QPDFObjectHandle::newDictionary();
+    pdf->fonts = QPDFObjectHandle::newDictionary();
     pdf->content.clear();
     pdf->imageCount = 0;
     pdf->mediaTop = 842;
