@@ -12,7 +12,7 @@ namespace metafile {
 
 /// Largest metafile read, and largest page content one may produce.
 const size_t kMaxMetafileBytes = size_t(256) << 20;
-const size_t kMaxContentBytes = size_t(64) << 20;
+const size_t kMaxContentBytes = size_t(32) << 20;
 
 /// The picture's size in points: an enhanced metafile by its bounds (in
 /// device units of its reference device), a Windows metafile by its
