@@ -1,5 +1,6 @@
 #include "pdf/metafile/dib.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -142,10 +143,32 @@ bool CheckFormat(const DibHeader& d, std::string* error) {
   return true;
 }
 
+// Moves the premultiplied alpha of 32-bit rows into image->alpha and
+// takes it out of the colours; an image that is opaque all over keeps none.
+void TakeAlpha(const uint8_t* bits, int64_t stride, const DibHeader& d, RasterImage* image) {
+  int64_t height = image->height, width = image->width;
+  std::string alpha(static_cast<size_t>(width * height), '\xff');
+  bool opaque = true;
+  for (int64_t y = 0; y < height; ++y) {
+    const uint8_t* row = bits + (d.height < 0 ? y : height - 1 - y) * stride;
+    for (int64_t x = 0; x < width; ++x) {
+      uint8_t a = row[4 * x + 3];
+      size_t at = static_cast<size_t>(y * width + x);
+      alpha[at] = static_cast<char>(a);
+      opaque = opaque && a == 255;
+      for (int c = 0; c < 3 && a != 0 && a != 255; ++c) {
+        auto& channel = reinterpret_cast<uint8_t&>(image->rgb[3 * at + c]);
+        channel = static_cast<uint8_t>(std::min(255, channel * 255 / a));
+      }
+    }
+  }
+  if (!opaque) image->alpha = alpha;
+}
+
 }  // namespace
 
 bool DecodeDib(const uint8_t* header, size_t headerSize, const uint8_t* bits, size_t bitsSize,
-               RasterImage* image, std::string* error) {
+               RasterImage* image, std::string* error, bool premultipliedAlpha) {
   DibHeader d;
   if (!ReadHeader(header, headerSize, &d, error) || !CheckFormat(d, error)) return false;
   std::vector<Rgb> palette;
@@ -177,6 +200,7 @@ bool DecodeDib(const uint8_t* header, size_t headerSize, const uint8_t* bits, si
       out[3 * x + 2] = static_cast<char>(c.b);
     }
   }
+  if (premultipliedAlpha && d.bitCount == 32) TakeAlpha(bits, stride, d, image);
   return true;
 }
 

@@ -17,8 +17,10 @@ const int64_t kMaxDibPixels = int64_t(1) << 24;
 /// (BI_RGB or BI_BITFIELDS). header/headerSize hold the info header and
 /// colour table; bits/bitsSize the rows. False with *error set for other
 /// compressions, absurd sizes, or rows or colours that are not all there.
+/// With premultipliedAlpha, 32-bit pixels carry a premultiplied alpha in
+/// their fourth byte (as AlphaBlend takes them), which goes to image->alpha.
 bool DecodeDib(const uint8_t* header, size_t headerSize, const uint8_t* bits, size_t bitsSize,
-               RasterImage* image, std::string* error);
+               RasterImage* image, std::string* error, bool premultipliedAlpha = false);
 
 /// The same for a packed DIB (header, colour table and rows one after the
 /// other, as Windows metafiles carry them).

@@ -7,8 +7,7 @@
 #include <cstddef>
 #include <memory>
 
-#include "pdf/metafile/dib.h"
-#include "pdf/metafile/emfplus_player.h"
+#include "pdf/metafile/emf_player_impl.h"
 #include "pdf/metafile/record_reader.h"
 
 namespace metafile {
@@ -16,9 +15,6 @@ namespace metafile {
 namespace {
 
 const uint32_t kEmfPlusSignature = 0x2B464D45;  // "EMF+"
-
-Rgb ToRgb(U_COLORREF c) { return Rgb{c.Red, c.Green, c.Blue}; }
-Point ToPoint(U_POINTL p) { return {double(p.x), double(p.y)}; }
 
 std::u16string FaceName(const uint16_t* name) {
   std::u16string face;
@@ -56,52 +52,12 @@ GdiFont FontFromLogFont(const U_LOGFONT& lf) {
   return font;
 }
 
-std::string RecordName(uint32_t type) {
+}  // namespace
+
+std::string EmfRecordName(uint32_t type) {
   if (type >= U_EMR_MIN && type <= U_EMR_MAX) return U_emr_names(type);
   return "U_EMR_" + std::to_string(type);
 }
-
-class EmfPlayer : public GdiPlayer {
- public:
-  EmfPlayer(const EmfHeader& header, const Matrix& hundredthMmToPage, PdfPainter* painter,
-            DrawReport* report)
-      : GdiPlayer(painter, report),
-        deviceToPage_(Matrix::Scaling(header.HundredthMmPerPixel(0), header.HundredthMmPerPixel(1))
-                          .Then(hundredthMmToPage)),
-        header_(header),
-        plus_(hundredthMmToPage, painter, report) {}
-
-  // Returns false at a record that points outside the file.
-  bool Play(const uint8_t* data, size_t size, std::string* error);
-
- protected:
-  Matrix LogicalToPage() const override {
-    return dc_.world.Then(PageToDevice()).Then(deviceToPage_);
-  }
-  Matrix DeviceToPage() const override { return deviceToPage_; }
-
- private:
-  Matrix PageToDevice() const;
-  void Record(uint32_t type, const RecordReader& r);
-  bool StateRecord(uint32_t type, const RecordReader& r);
-  bool MappingRecord(uint32_t type, const RecordReader& r);
-  bool ObjectRecord(uint32_t type, const RecordReader& r);
-  bool ShapeRecord(uint32_t type, const RecordReader& r);
-  bool PathRecord(uint32_t type, const RecordReader& r);
-  bool BitmapRecord(uint32_t type, const RecordReader& r);
-  void Points(const RecordReader& r, uint32_t type);
-  void PolyPoints(const RecordReader& r, uint32_t type);
-  void Text(const RecordReader& r, bool wide);
-  void ExtCreatePen(const RecordReader& r);
-  void ClipRegion(const RecordReader& r);
-  void Comment(const RecordReader& r);
-  void ModifyWorld(const RecordReader& r);
-  void DrawDib(const RecordReader& r, Point dest, Point extent, size_t fieldsAt);
-
-  Matrix deviceToPage_;
-  EmfHeader header_;
-  EmfPlusPlayer plus_;
-};
 
 Matrix EmfPlayer::PageToDevice() const {
   double sx = 1, sy = 1;
@@ -131,7 +87,7 @@ bool EmfPlayer::Play(const uint8_t* data, size_t size, std::string* error) {
     RecordReader head(data + offset, size - offset);
     uint32_t type = head.Value<uint32_t>(0), length = head.Value<uint32_t>(4);
     if (length < 8 || length % 4 != 0 || length > size - offset) {
-      *error = "record " + RecordName(type) + " at byte " + std::to_string(offset) +
+      *error = "record " + EmfRecordName(type) + " at byte " + std::to_string(offset) +
                " has a size of " + std::to_string(length) + " that does not fit in the file";
       return false;
     }
@@ -148,7 +104,7 @@ bool EmfPlayer::Play(const uint8_t* data, size_t size, std::string* error) {
     bool checked = type >= U_EMR_MIN && type <= U_EMR_MAX &&
                    U_emf_record_safe(reinterpret_cast<const char*>(record.data()));
     if (!checked) {
-      report()->Skip(RecordName(type) + " (damaged)");
+      report()->Skip(EmfRecordName(type) + " (damaged)");
       continue;
     }
     Record(type, record);
@@ -196,7 +152,7 @@ void EmfPlayer::Record(uint32_t type, const RecordReader& r) {
       Text(r, type == U_EMR_EXTTEXTOUTW);
       break;
     default:
-      report()->Skip(RecordName(type));
+      report()->Skip(EmfRecordName(type));
       break;
   }
 }
@@ -373,273 +329,11 @@ void EmfPlayer::ExtCreatePen(const RecordReader& r) {
   StoreObject(r.Value<uint32_t>(8), object);
 }
 
-void EmfPlayer::Points(const RecordReader& r, uint32_t type) {
-  bool small = type >= U_EMR_POLYBEZIER16;
-  uint32_t count = r.Value<uint32_t>(24);
-  size_t each = small ? 4 : 8;
-  if (!r.Has(28, uint64_t(count) * each)) return;
-  std::vector<Point> points;
-  points.reserve(count);
-  for (uint32_t i = 0; i < count; ++i) {
-    size_t at = 28 + i * each;
-    if (small) {
-      points.push_back({double(r.Value<int16_t>(at)), double(r.Value<int16_t>(at + 2))});
-    } else {
-      points.push_back({double(r.Value<int32_t>(at)), double(r.Value<int32_t>(at + 4))});
-    }
-  }
-  switch (small ? type - U_EMR_POLYBEZIER16 + U_EMR_POLYBEZIER : type) {
-    case U_EMR_POLYBEZIER:
-      Bezier(points, false);
-      break;
-    case U_EMR_POLYGON:
-      Poly(points, true, false);
-      break;
-    case U_EMR_POLYLINE:
-      Poly(points, false, false);
-      break;
-    case U_EMR_POLYBEZIERTO:
-      Bezier(points, true);
-      break;
-    default:  // POLYLINETO
-      Poly(points, false, true);
-      break;
-  }
-}
-
-void EmfPlayer::PolyPoints(const RecordReader& r, uint32_t type) {
-  bool small = type == U_EMR_POLYPOLYLINE16 || type == U_EMR_POLYPOLYGON16;
-  uint32_t polys = r.Value<uint32_t>(24), total = r.Value<uint32_t>(28);
-  size_t each = small ? 4 : 8;
-  uint64_t pointsAt = 32 + uint64_t(polys) * 4;
-  if (!r.Has(32, uint64_t(polys) * 4) || !r.Has(pointsAt, uint64_t(total) * each)) return;
-  std::vector<std::vector<Point>> all;
-  uint64_t next = 0;
-  for (uint32_t i = 0; i < polys; ++i) {
-    uint32_t count = r.Value<uint32_t>(32 + 4 * uint64_t(i));
-    if (count > total - next) return;
-    std::vector<Point> points;
-    for (uint32_t k = 0; k < count; ++k, ++next) {
-      uint64_t at = pointsAt + next * each;
-      points.push_back(small
-                           ? Point{double(r.Value<int16_t>(at)), double(r.Value<int16_t>(at + 2))}
-                           : Point{double(r.Value<int32_t>(at)), double(r.Value<int32_t>(at + 4))});
-    }
-    all.push_back(std::move(points));
-  }
-  PolyPoly(all, type == U_EMR_POLYPOLYGON || type == U_EMR_POLYPOLYGON16);
-}
-
-bool EmfPlayer::ShapeRecord(uint32_t type, const RecordReader& r) {
-  U_RECTL box{};
-  r.Get(8, &box);
-  Point a{double(box.left), double(box.top)}, b{double(box.right), double(box.bottom)};
-  U_POINTL p1{}, p2{};
-  r.Get(24, &p1);
-  r.Get(32, &p2);
-  switch (type) {
-    case U_EMR_POLYBEZIER:
-    case U_EMR_POLYGON:
-    case U_EMR_POLYLINE:
-    case U_EMR_POLYBEZIERTO:
-    case U_EMR_POLYLINETO:
-    case U_EMR_POLYBEZIER16:
-    case U_EMR_POLYGON16:
-    case U_EMR_POLYLINE16:
-    case U_EMR_POLYBEZIERTO16:
-    case U_EMR_POLYLINETO16:
-      Points(r, type);
-      return true;
-    case U_EMR_POLYPOLYLINE:
-    case U_EMR_POLYPOLYGON:
-    case U_EMR_POLYPOLYLINE16:
-    case U_EMR_POLYPOLYGON16:
-      PolyPoints(r, type);
-      return true;
-    case U_EMR_LINETO:
-      LineTo({double(r.Value<int32_t>(8)), double(r.Value<int32_t>(12))});
-      return true;
-    case U_EMR_RECTANGLE:
-      Rectangle(a, b);
-      return true;
-    case U_EMR_ELLIPSE:
-      Ellipse(a, b);
-      return true;
-    case U_EMR_ROUNDRECT:
-      RoundRect(a, b, p1.x, p1.y);
-      return true;
-    case U_EMR_ARC:
-    case U_EMR_ARCTO:
-    case U_EMR_CHORD:
-    case U_EMR_PIE: {
-      ArcKind kind = type == U_EMR_ARC     ? kArc
-                     : type == U_EMR_ARCTO ? kArcTo
-                     : type == U_EMR_CHORD ? kChord
-                                           : kPie;
-      Arc(kind, a, b, ToPoint(p1), ToPoint(p2));
-      return true;
-    }
-    case U_EMR_SETPIXELV: {
-      U_COLORREF color{};
-      r.Get(16, &color);
-      Point p{double(r.Value<int32_t>(8)), double(r.Value<int32_t>(12))};
-      FillRectangleWith(p, {p.x + 1, p.y + 1}, ToRgb(color));
-      return true;
-    }
-    default:
-      return false;
-  }
-}
-
-bool EmfPlayer::PathRecord(uint32_t type, const RecordReader& r) {
-  U_RECTL box{};
-  r.Get(8, &box);
-  switch (type) {
-    case U_EMR_BEGINPATH:
-      BeginPath();
-      return true;
-    case U_EMR_ENDPATH:
-      EndPath();
-      return true;
-    case U_EMR_ABORTPATH:
-      AbortPath();
-      return true;
-    case U_EMR_CLOSEFIGURE:
-      CloseFigure();
-      return true;
-    case U_EMR_FILLPATH:
-      FillPath();
-      return true;
-    case U_EMR_STROKEPATH:
-      StrokePath();
-      return true;
-    case U_EMR_STROKEANDFILLPATH:
-      StrokeAndFillPath();
-      return true;
-    case U_EMR_SELECTCLIPPATH:
-      SelectClipPath(r.Value<int32_t>(8));
-      return true;
-    case U_EMR_INTERSECTCLIPRECT:
-      IntersectClipRect({double(box.left), double(box.top)},
-                        {double(box.right), double(box.bottom)});
-      return true;
-    case U_EMR_EXCLUDECLIPRECT:
-      ExcludeClipRect({double(box.left), double(box.top)}, {double(box.right), double(box.bottom)});
-      return true;
-    case U_EMR_EXTSELECTCLIPRGN:
-      ClipRegion(r);
-      return true;
-    default:
-      return false;
-  }
-}
-
-void EmfPlayer::ClipRegion(const RecordReader& r) {
-  uint32_t cbRgnData = r.Value<uint32_t>(8);
-  int mode = r.Value<int32_t>(12);
-  std::vector<DeviceRect> rects;
-  if (cbRgnData >= sizeof(U_RGNDATAHEADER) && r.Has(16, cbRgnData)) {
-    uint32_t count = r.Value<uint32_t>(16 + offsetof(U_RGNDATAHEADER, nCount));
-    if (uint64_t(count) * 16 > cbRgnData - sizeof(U_RGNDATAHEADER)) return;
-    for (uint32_t i = 0; i < count; ++i) {
-      U_RECTL rect{};
-      r.Get(16 + sizeof(U_RGNDATAHEADER) + 16 * uint64_t(i), &rect);
-      rects.push_back(
-          {double(rect.left), double(rect.top), double(rect.right), double(rect.bottom)});
-    }
-  }
-  SelectClipRegion(rects, mode);
-}
-
-void EmfPlayer::Text(const RecordReader& r, bool wide) {
-  // rclBounds, iGraphicsMode, exScale, eyScale, then the EMRTEXT.
-  const size_t at = 8 + 16 + 12;
-  U_EMRTEXT text{};
-  if (!r.Get(at, &text)) return;
-  size_t next = at + sizeof(U_EMRTEXT);
-  Point box[2];
-  bool hasBox = !(text.fOptions & U_ETO_NO_RECT);
-  if (hasBox) {
-    U_RECTL rect{};
-    r.Get(next, &rect);
-    box[0] = {double(rect.left), double(rect.top)};
-    box[1] = {double(rect.right), double(rect.bottom)};
-    next += sizeof(U_RECTL);
-  }
-  uint32_t offDx = r.Value<uint32_t>(next);
-  std::u16string chars;
-  if (wide) {
-    if (!r.Utf16(text.offString, text.nChars, &chars)) return;
-  } else {
-    if (!r.Has(text.offString, text.nChars)) return;
-    // Narrow text is in the system's code page: taken as Windows-1252.
-    for (uint32_t i = 0; i < text.nChars; ++i) {
-      chars += static_cast<char16_t>(r.data()[text.offString + i]);
-    }
-  }
-  std::vector<double> dx;
-  if (offDx && r.Has(offDx, uint64_t(text.nChars) * 4)) {
-    for (uint32_t i = 0; i < text.nChars; ++i) dx.push_back(r.Value<int32_t>(offDx + 4 * i));
-  }
-  TextOut(ToPoint(text.ptlReference), chars, dx, text.fOptions, hasBox ? box : nullptr);
-}
-
-bool EmfPlayer::BitmapRecord(uint32_t type, const RecordReader& r) {
-  U_POINTL dest{}, extent{};
-  r.Get(24, &dest);
-  switch (type) {
-    case U_EMR_STRETCHDIBITS:
-      r.Get(offsetof(U_EMRSTRETCHDIBITS, cDest), &extent);
-      DrawDib(r, ToPoint(dest), ToPoint(extent), offsetof(U_EMRSTRETCHDIBITS, offBmiSrc));
-      return true;
-    case U_EMR_SETDIBITSTODEVICE:
-      r.Get(offsetof(U_EMRSETDIBITSTODEVICE, cSrc), &extent);
-      DrawDib(r, ToPoint(dest), ToPoint(extent), offsetof(U_EMRSETDIBITSTODEVICE, offBmiSrc));
-      return true;
-    case U_EMR_BITBLT:
-    case U_EMR_STRETCHBLT: {
-      r.Get(offsetof(U_EMRBITBLT, cDest), &extent);
-      if (r.Value<uint32_t>(offsetof(U_EMRBITBLT, cbBmiSrc)) == 0) {
-        // No source bitmap: the destination is painted with the brush.
-        if (dc_.brush.style == 0) {
-          FillRectangleWith(ToPoint(dest), {double(dest.x) + extent.x, double(dest.y) + extent.y},
-                            dc_.brush.color);
-        }
-        return true;
-      }
-      // The source fields follow the same layout in both records.
-      DrawDib(r, ToPoint(dest), ToPoint(extent), offsetof(U_EMRBITBLT, offBmiSrc));
-      return true;
-    }
-    default:
-      return false;
-  }
-}
-
-// offBmi, cbBmi, offBits, cbBits stand one after the other at fieldsAt.
-void EmfPlayer::DrawDib(const RecordReader& r, Point dest, Point extent, size_t fieldsAt) {
-  uint32_t offBmi = r.Value<uint32_t>(fieldsAt), cbBmi = r.Value<uint32_t>(fieldsAt + 4);
-  uint32_t offBits = r.Value<uint32_t>(fieldsAt + 8), cbBits = r.Value<uint32_t>(fieldsAt + 12);
-  if (!r.Has(offBmi, cbBmi) || !r.Has(offBits, cbBits) || cbBmi == 0) {
-    report()->Skip("bitmap outside its record");
-    return;
-  }
-  RasterImage image;
-  std::string why;
-  if (!DecodeDib(r.data() + offBmi, cbBmi, r.data() + offBits, cbBits, &image, &why)) {
-    report()->Skip("bitmap not drawn: " + why);
-    return;
-  }
-  Bitmap(dest, extent, image);
-}
-
 void EmfPlayer::Comment(const RecordReader& r) {
   uint32_t cbData = r.Value<uint32_t>(8);
   if (cbData < 4 || !r.Has(12, cbData) || r.Value<uint32_t>(12) != kEmfPlusSignature) return;
   plus_.Play(r.data() + 16, cbData - 4);
 }
-
-}  // namespace
 
 double EmfHeader::HundredthMmPerPixel(int axis) const {
   if (devicePixels[axis] > 0 && deviceMillimetres[axis] > 0) {

@@ -214,6 +214,29 @@ void GdiPlayer::FillRectangleWith(Point a, Point b, Rgb color) {
   painter_->Paint(PolygonPath({a, {b.x, a.y}, b, {a.x, b.y}}, true), f, StrokeStyle());
 }
 
+void GdiPlayer::FillRegion(const std::vector<DeviceRect>& rects, uint32_t brushIndex) {
+  GdiBrush brush = dc_.brush;
+  if (brushIndex != kSelectedBrush) {
+    auto found = objects_.find(brushIndex);
+    if (found == objects_.end() || found->second.kind != GdiObject::kBrush) return;
+    brush = found->second.brush;
+  }
+  if (brush.style != 0 && brush.style != 2) {
+    if (brush.style != 1) report_->Skip("pattern brush fills");
+    return;
+  }
+  PagePath path;
+  for (const DeviceRect& r : rects) {
+    path.Append(PolygonPath(
+        {{r.left, r.top}, {r.right, r.top}, {r.right, r.bottom}, {r.left, r.bottom}}, true));
+  }
+  FillStyle f;
+  f.on = true;
+  f.color = brush.color;
+  painter_->SetClip(dc_.clip);
+  painter_->Paint(path, f, StrokeStyle());
+}
+
 // An elliptic arc in logical space as Bezier curves of at most 90 degrees
 // each, mapped point by point (an affine map keeps Bezier curves exact).
 void GdiPlayer::AddEllipseArc(PagePath* path, Point c, double rx, double ry, double start,

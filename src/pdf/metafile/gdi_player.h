@@ -108,6 +108,10 @@ class GdiPlayer {
   void Bezier(const std::vector<Point>& points, bool fromPosition);
   void PolyPoly(const std::vector<std::vector<Point>>& polys, bool closed);
   void FillRectangleWith(Point a, Point b, Rgb color);
+  /// Fills a region of logical rectangles with a stored brush object, or
+  /// the selected brush for kSelectedBrush.
+  static const uint32_t kSelectedBrush = 0xFFFFFFFFu;
+  void FillRegion(const std::vector<DeviceRect>& rects, uint32_t brushIndex);
 
   /// ExtTextOut: options ETO_OPAQUE (2) fills and ETO_CLIPPED (4) clips to
   /// *box when given; dx holds the advances in logical units (may be empty).
