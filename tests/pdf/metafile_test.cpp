@@ -231,6 +231,46 @@ TEST_F(MetafileTest, EmfPlusOnlyFileDrawsItsRecords) {
   EXPECT_COLOR(kWhite, ColorAt(output, 1, 0.8, 0.8));
 }
 
+TEST_F(MetafileTest, GradientsPiesAndDriverStringsAreDrawn) {
+  EmfBuilder emf(kA4);
+  // A red-to-blue gradient from left to right over the page's top quarter.
+  U_TRIVERTEX corners[] = {{0, 0, 0xFF00, 0, 0, 0}, {2100, 742, 0, 0, 0xFF00, 0}};
+  U_GRADIENT4 rect{0, 1};
+  emf.Add(U_EMRGRADIENTFILL_set(U_RCL_DEF, 2, 1, U_GRADIENT_FILL_RECT_H, corners,
+                                reinterpret_cast<uint32_t*>(&rect)));
+  std::string plus = PlusRecord(
+      0x4001, 0, LeBytes(0xDBC01002, 4) + LeBytes(0, 4) + LeBytes(96, 4) + LeBytes(96, 4));
+  plus += PlusRecord(0x4030, 6, FloatBytes(1));  // millimetres
+  // A green quarter pie: centre (105, 150) mm, from 0 to 90 degrees
+  // (clockwise on the page: towards the bottom right).
+  plus += PlusRecord(0x4010, 0x8000,
+                     LeBytes(0xFF00FF00, 4) + FloatBytes(0) + FloatBytes(90) + FloatBytes(55) +
+                         FloatBytes(100) + FloatBytes(100) + FloatBytes(100));
+  std::string family = std::string("A\0r\0i\0a\0l\0", 10);
+  plus += PlusRecord(0x4008, 0x0601,
+                     LeBytes(0xDBC01002, 4) + FloatBytes(6) + LeBytes(6, 4) + LeBytes(0, 4) +
+                         LeBytes(0, 4) + LeBytes(5, 4) + family + std::string(2, '\0'));
+  // DrawDriverString with Unicode glyphs (cmap lookup), placed 3 mm apart.
+  std::string glyphs = std::string("D\0r\0i\0v\0e\0r\0", 12), positions;
+  for (int i = 0; i < 6; ++i) positions += FloatBytes(20 + 3.5f * i) + FloatBytes(280);
+  plus += PlusRecord(
+      0x4036, 0x8001,
+      LeBytes(0xFF000000, 4) + LeBytes(1, 4) + LeBytes(0, 4) + LeBytes(6, 4) + glyphs + positions);
+  emf.Plus(plus);
+  emf.Write(program.Join("more.emf"));
+
+  ASSERT_EQ(1, Merge({program.Join("more.emf")})) << Log();
+  TestRgb left = ColorAt(output, 1, 0.03, 0.1), right = ColorAt(output, 1, 0.97, 0.1);
+  EXPECT_GT(left.r, 220);
+  EXPECT_LT(left.b, 35);
+  EXPECT_GT(right.b, 220);
+  EXPECT_LT(right.r, 35);
+  EXPECT_COLOR(kGreen, ColorAt(output, 1, 120.0 / 210, 170.0 / 297));
+  EXPECT_COLOR(kWhite, ColorAt(output, 1, 90.0 / 210, 130.0 / 297));
+  EXPECT_COLOR(kWhite, ColorAt(output, 1, 120.0 / 210, 130.0 / 297));
+  EXPECT_NE(std::string::npos, PdfPageTexts(output).at(0).find("Driver"));
+}
+
 TEST_F(MetafileTest, PlaceableWindowsMetafileDrawsShapesAndText) {
   // 8 x 4 inches at 1440 units per inch: a landscape page of 576 x 288.
   WmfBuilder wmf(11520, 5760, 1440);
@@ -278,8 +318,8 @@ TEST_F(MetafileTest, MergerKeepsOrderOfPdfImageAndMetafileAndLogsTheSteps) {
 
 TEST_F(MetafileTest, RecordsNotDrawnAreLoggedOncePerFileWithCounts) {
   EmfBuilder emf(kA4);
-  for (int i = 0; i < 3; ++i) emf.Raw(U_EMR_GRADIENTFILL, std::string(28, '\0'));
-  emf.Raw(U_EMR_ANGLEARC, std::string(20, '\0'));
+  for (int i = 0; i < 3; ++i) emf.Raw(U_EMR_ANGLEARC, std::string(20, '\0'));
+  emf.Raw(U_EMR_POLYDRAW16, std::string(20, '\0'));
   emf.Font(1, -100, "Arial").Text(100, 100, "still drawn");
   emf.Write(program.Join("skip.emf"));
   ASSERT_EQ(1, Merge({program.Join("skip.emf")}));
@@ -288,8 +328,8 @@ TEST_F(MetafileTest, RecordsNotDrawnAreLoggedOncePerFileWithCounts) {
   size_t first = log.find(line);
   ASSERT_NE(std::string::npos, first) << log;
   EXPECT_EQ(std::string::npos, log.find("not drawn", first + line.size()));
-  EXPECT_NE(std::string::npos, log.find("U_EMR_GRADIENTFILL x3", first)) << log;
-  EXPECT_NE(std::string::npos, log.find("U_EMR_ANGLEARC x1", first)) << log;
+  EXPECT_NE(std::string::npos, log.find("U_EMR_ANGLEARC x3", first)) << log;
+  EXPECT_NE(std::string::npos, log.find("U_EMR_POLYDRAW16 x1", first)) << log;
   EXPECT_NE(std::string::npos, PdfPageTexts(output).at(0).find("still drawn"));
 }
 

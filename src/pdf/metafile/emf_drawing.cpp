@@ -2,6 +2,8 @@
 // text, bitmaps and regions.
 #include <uemf.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <vector>
 
@@ -277,6 +279,9 @@ bool EmfPlayer::BitmapRecord(uint32_t type, const RecordReader& r) {
               (blend.Op & U_AC_SRC_ALPHA) != 0, blend.Global);
       return true;
     }
+    case U_EMR_GRADIENTFILL:
+      GradientFill(r);
+      return true;
     case U_EMR_FILLRGN:
     case U_EMR_PAINTRGN:
       PaintRegion(r, type == U_EMR_FILLRGN);
@@ -309,6 +314,65 @@ void EmfPlayer::DrawDib(const RecordReader& r, Point dest, Point extent, size_t 
     }
   }
   Bitmap(dest, extent, image);
+}
+
+namespace {
+
+struct Vertex {
+  Point p;
+  double rgb[3];
+};
+
+Rgb Mix(const Vertex& a, const Vertex& b, double t) {
+  auto channel = [&](int i) {
+    return static_cast<uint8_t>(std::lround((a.rgb[i] + (b.rgb[i] - a.rgb[i]) * t) / 256));
+  };
+  return Rgb{channel(0), channel(1), channel(2)};
+}
+
+}  // namespace
+
+// A gradient as bands of plain colour (rectangles) or as triangles of
+// their corners' mean colour: close to the picture without shadings.
+void EmfPlayer::GradientFill(const RecordReader& r) {
+  // rclBounds, vertex count, mesh count, mode, vertices, meshes.
+  uint32_t vertices = r.Value<uint32_t>(24), meshes = r.Value<uint32_t>(28);
+  uint32_t mode = r.Value<uint32_t>(32);
+  uint64_t meshSize = mode == U_GRADIENT_FILL_TRIANGLE ? 12 : 8;
+  uint64_t meshesAt = 36 + uint64_t(vertices) * 16;
+  if (mode > U_GRADIENT_FILL_TRIANGLE || !r.Has(36, uint64_t(vertices) * 16) ||
+      !r.Has(meshesAt, uint64_t(meshes) * meshSize)) {
+    report()->Skip("U_EMR_GRADIENTFILL (damaged)");
+    return;
+  }
+  auto vertex = [&](uint32_t index) {
+    uint64_t at = 36 + uint64_t(std::min(index, vertices - 1)) * 16;
+    return Vertex{{double(r.Value<int32_t>(at)), double(r.Value<int32_t>(at + 4))},
+                  {double(r.Value<uint16_t>(at + 8)), double(r.Value<uint16_t>(at + 10)),
+                   double(r.Value<uint16_t>(at + 12))}};
+  };
+  const int kBands = 32;
+  for (uint32_t m = 0; m < meshes && vertices > 0 && !painter()->Full(); ++m) {
+    uint64_t at = meshesAt + m * meshSize;
+    Vertex a = vertex(r.Value<uint32_t>(at)), b = vertex(r.Value<uint32_t>(at + 4));
+    if (mode == U_GRADIENT_FILL_TRIANGLE) {
+      Vertex c = vertex(r.Value<uint32_t>(at + 8));
+      Vertex mean{{},
+                  {(a.rgb[0] + b.rgb[0] + c.rgb[0]) / 3, (a.rgb[1] + b.rgb[1] + c.rgb[1]) / 3,
+                   (a.rgb[2] + b.rgb[2] + c.rgb[2]) / 3}};
+      FillPolygonWith({a.p, b.p, c.p}, Mix(mean, mean, 0));
+      continue;
+    }
+    bool horizontal = mode == U_GRADIENT_FILL_RECT_H;
+    for (int band = 0; band < kBands; ++band) {
+      double t0 = double(band) / kBands, t1 = double(band + 1) / kBands;
+      Point p0 = horizontal ? Point{a.p.x + (b.p.x - a.p.x) * t0, a.p.y}
+                            : Point{a.p.x, a.p.y + (b.p.y - a.p.y) * t0};
+      Point p1 = horizontal ? Point{a.p.x + (b.p.x - a.p.x) * t1, b.p.y}
+                            : Point{b.p.x, a.p.y + (b.p.y - a.p.y) * t1};
+      FillRectangleWith(p0, p1, Mix(a, b, (t0 + t1) / 2));
+    }
+  }
 }
 
 }  // namespace metafile

@@ -58,6 +58,7 @@ class EmfPlayer : public GdiPlayer {
   void Comment(const RecordReader& r);
   void ModifyWorld(const RecordReader& r);
   void PaintRegion(const RecordReader& r, bool withBrushObject);
+  void GradientFill(const RecordReader& r);
   /// Draws the DIB whose offBmi, cbBmi, offBits, cbBits stand at fieldsAt;
   /// with alpha its 32-bit pixels carry premultiplied alpha; constantAlpha
   /// below 255 makes the whole bitmap that much transparent.

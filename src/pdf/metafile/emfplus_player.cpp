@@ -26,7 +26,17 @@ std::string RecordName(uint16_t type) {
   return "U_PMR_" + std::to_string(type);
 }
 
-EmfPlusPlayer::Brush ArgbBrush(uint32_t argb) {
+bool ReadRect(const RecordReader& r, uint64_t at, bool int16, Point* corner, Point* size) {
+  std::vector<Point> two;
+  if (!EmfPlusPlayer::ReadPoints(r, at, 2, int16, &two)) return false;
+  *corner = two[0];
+  *size = two[1];
+  return true;
+}
+
+}  // namespace
+
+EmfPlusPlayer::Brush EmfPlusPlayer::ArgbBrush(uint32_t argb) {
   EmfPlusPlayer::Brush brush;
   brush.solid = true;
   brush.color = Rgb{static_cast<uint8_t>(argb >> 16), static_cast<uint8_t>(argb >> 8),
@@ -36,8 +46,8 @@ EmfPlusPlayer::Brush ArgbBrush(uint32_t argb) {
 }
 
 // Points as the records hold them: 16-bit integers or floats.
-bool ReadPoints(const RecordReader& r, uint64_t at, uint32_t count, bool int16,
-                std::vector<Point>* out) {
+bool EmfPlusPlayer::ReadPoints(const RecordReader& r, uint64_t at, uint32_t count, bool int16,
+                               std::vector<Point>* out) {
   uint64_t each = int16 ? 4 : 8;
   if (!r.Has(at, uint64_t(count) * each)) return false;
   out->reserve(count);
@@ -51,40 +61,6 @@ bool ReadPoints(const RecordReader& r, uint64_t at, uint32_t count, bool int16,
   }
   return true;
 }
-
-bool ReadRect(const RecordReader& r, uint64_t at, bool int16, Point* corner, Point* size) {
-  std::vector<Point> two;
-  if (!ReadPoints(r, at, 2, int16, &two)) return false;
-  *corner = two[0];
-  *size = two[1];
-  return true;
-}
-
-// Bytes of the optional pen data that stand between the pen's width and
-// its brush, by the pen data flags.
-bool OptionalPenDataSize(const RecordReader& r, uint64_t at, uint32_t flags, uint64_t* size) {
-  uint64_t used = 0;
-  if (flags & 0x01) used += 24;  // transform
-  for (uint32_t bit : {0x02u, 0x04u, 0x08u, 0x10u, 0x20u, 0x40u, 0x80u}) {
-    if (flags & bit) used += 4;
-  }
-  if (flags & 0x100) {  // dash pattern: count, then that many floats
-    uint32_t n = r.Value<uint32_t>(at + used, UINT32_MAX);
-    if (n > r.size()) return false;
-    used += 4 + uint64_t(n) * 4;
-  }
-  if (flags & 0x200) used += 4;
-  for (uint32_t bit : {0x400u, 0x800u, 0x1000u}) {  // compound line, custom caps
-    if (!(flags & bit)) continue;
-    uint32_t n = r.Value<uint32_t>(at + used, UINT32_MAX);
-    if (n > r.size()) return false;
-    used += 4 + uint64_t(n) * (bit == 0x400u ? 4 : 1);
-  }
-  *size = used;
-  return r.Has(at, used);
-}
-
-}  // namespace
 
 EmfPlusPlayer::EmfPlusPlayer(const Matrix& hundredthMmToPage, PdfPainter* painter,
                              DrawReport* report)
@@ -245,6 +221,18 @@ bool EmfPlusPlayer::DrawRecord(uint16_t type, uint16_t flags, const uint8_t* dat
     case U_PMR_DRAWSTRING:
       DrawString(flags, data, size);
       return true;
+    case U_PMR_DRAWDRIVERSTRING:
+      DrawDriverString(flags, data, size);
+      return true;
+    case U_PMR_FILLPIE:
+      PieShape(flags, data, size, kFillPie);
+      return true;
+    case U_PMR_DRAWPIE:
+      PieShape(flags, data, size, kDrawPie);
+      return true;
+    case U_PMR_DRAWARC:
+      PieShape(flags, data, size, kDrawArc);
+      return true;
     default:
       return false;
   }
@@ -280,97 +268,6 @@ bool EmfPlusPlayer::StateRecord(uint16_t type, uint16_t flags, const uint8_t* da
     default:
       return false;
   }
-}
-
-void EmfPlusPlayer::Object(uint16_t flags, const uint8_t* data, size_t size) {
-  RecordReader r(data, size);
-  uint8_t id = flags & 0xFF;
-  uint32_t kind = (flags >> 8) & 0x7F;
-  if (flags & 0x8000) {  // an object continued over several records
-    report_->Skip("EMF+ object larger than one record");
-    return;
-  }
-  switch (kind) {
-    case 1: {  // brush: version, type; a solid colour has type 0
-      brushes_[id] = r.Value<uint32_t>(4, 1) == 0 ? ArgbBrush(r.Value<uint32_t>(8)) : Brush();
-      if (!brushes_[id].solid) report_->Skip("EMF+ brush other than a solid colour");
-      break;
-    }
-    case 2:
-      PenObject(id, data, size);
-      break;
-    case 3:
-      PathObject(id, data, size);
-      break;
-    case 6: {  // font: version, em size, unit, style, reserved, length, name
-      Font font;
-      font.emSize = r.Value<float>(4, 12);
-      font.unit = r.Value<uint32_t>(8);
-      int32_t style = r.Value<int32_t>(12);
-      font.request.weight = style & 1 ? 700 : 400;
-      font.request.italic = style & 2;
-      font.underline = style & 4;
-      font.strikeOut = style & 8;
-      std::u16string name;
-      r.Utf16(24, r.Value<uint32_t>(20), &name);
-      for (char16_t ch : name) font.request.face += ch < 0x80 ? static_cast<char>(ch) : '?';
-      fonts_[id] = font;
-      break;
-    }
-    case 7: {  // string format: version, flags, language, alignment, line alignment
-      Format format;
-      format.align = r.Value<uint32_t>(12);
-      format.lineAlign = r.Value<uint32_t>(16);
-      formats_[id] = format;
-      break;
-    }
-    default:
-      report_->Skip("EMF+ object of type " + std::to_string(kind));
-      break;
-  }
-}
-
-void EmfPlusPlayer::PenObject(uint8_t id, const uint8_t* data, size_t size) {
-  // version, type, then the pen data: flags, unit, width, optional data,
-  // and the pen's brush object (version, type, colour).
-  RecordReader r(data, size);
-  Pen pen;
-  uint32_t penFlags = r.Value<uint32_t>(8);
-  pen.unit = r.Value<uint32_t>(12);
-  pen.width = r.Value<float>(16, 1);
-  uint64_t optional = 0;
-  if (!OptionalPenDataSize(r, 20, penFlags, &optional)) {
-    report_->Skip("EMF+ pen with damaged data");
-    return;
-  }
-  uint64_t brushAt = 20 + optional;
-  if (r.Value<uint32_t>(brushAt + 4, 1) == 0) {
-    pen.brush = ArgbBrush(r.Value<uint32_t>(brushAt + 8));
-  } else {
-    pen.brush = ArgbBrush(0xFF000000);
-    report_->Skip("EMF+ pen brush other than a solid colour");
-  }
-  pens_[id] = pen;
-}
-
-void EmfPlusPlayer::PathObject(uint8_t id, const uint8_t* data, size_t size) {
-  RecordReader r(data, size);
-  uint32_t count = r.Value<uint32_t>(4);
-  uint16_t pathFlags = r.Value<uint16_t>(8);
-  Path path;
-  const uint16_t kRunLengthTypes = 0x1000;
-  if ((pathFlags & (kRelativeFlag | kRunLengthTypes)) ||
-      !ReadPoints(r, 12, count, pathFlags & kInt16Flag, &path.points)) {
-    report_->Skip("EMF+ path not drawn");
-    return;
-  }
-  uint64_t typesAt = 12 + uint64_t(count) * (pathFlags & kInt16Flag ? 4 : 8);
-  if (!r.Has(typesAt, count)) {
-    report_->Skip("EMF+ path not drawn");
-    return;
-  }
-  path.types.assign(data + typesAt, data + typesAt + count);
-  paths_[id] = std::move(path);
 }
 
 PagePath EmfPlusPlayer::BuildPath(const Path& path) const {
@@ -471,26 +368,35 @@ void EmfPlusPlayer::EllipseShape(uint16_t flags, const uint8_t* data, size_t siz
   RecordReader r(data, size);
   Point c, s;
   if (!ReadRect(r, fill ? 4 : 0, flags & kInt16Flag, &c, &s)) return;
-  Matrix m = WorldToPage();
-  double rx = s.x / 2, ry = s.y / 2;
-  Point center{c.x + rx, c.y + ry};
-  const double k = 0.5522847498;
   PagePath path;
-  path.MoveTo(m.Apply({center.x + rx, center.y}));
-  const int sx[] = {1, -1, -1, 1}, sy[] = {1, 1, -1, -1};
-  for (int q = 0; q < 4; ++q) {
-    // Each quarter from the x axis end to the y axis end or back.
-    Point from = q % 2 == 0 ? Point{center.x + sx[q] * rx, center.y}
-                            : Point{center.x, center.y + sy[q] * ry};
-    Point to = q % 2 == 0 ? Point{center.x, center.y + sy[q] * ry}
-                          : Point{center.x + sx[q] * rx, center.y};
-    Point c1 = q % 2 == 0 ? Point{from.x, from.y + sy[q] * k * ry}
-                          : Point{from.x + sx[q] * k * rx, from.y};
-    Point c2 = q % 2 == 0 ? Point{to.x + sx[q] * k * rx, to.y} : Point{to.x, to.y + sy[q] * k * ry};
-    path.CurveTo(m.Apply(c1), m.Apply(c2), m.Apply(to));
-  }
+  AppendEllipseArc(&path, WorldToPage(), {c.x + s.x / 2, c.y + s.y / 2}, s.x / 2, s.y / 2, 0,
+                   2 * kPi, true);
   path.Close();
   if (fill) {
+    Brush brush = BrushFor(flags & kColorFlag, r.Value<uint32_t>(0));
+    PaintPath(path, &brush, nullptr, false);
+    return;
+  }
+  auto pen = pens_.find(flags & 0xFF);
+  if (pen != pens_.end()) PaintPath(path, nullptr, &pen->second, false);
+}
+
+void EmfPlusPlayer::PieShape(uint16_t flags, const uint8_t* data, size_t size, PieKind kind) {
+  // [brush,] start angle, sweep angle (degrees), rectangle.
+  RecordReader r(data, size);
+  uint64_t at = kind == kFillPie ? 4 : 0;
+  float start = r.Value<float>(at), sweep = r.Value<float>(at + 4);
+  Point c, s;
+  if (!ReadRect(r, at + 8, flags & kInt16Flag, &c, &s)) return;
+  Matrix m = WorldToPage();
+  Point center{c.x + s.x / 2, c.y + s.y / 2};
+  PagePath path;
+  AppendEllipseArc(&path, m, center, s.x / 2, s.y / 2, start * kPi / 180, sweep * kPi / 180, true);
+  if (kind != kDrawArc) {
+    path.LineTo(m.Apply(center));
+    path.Close();
+  }
+  if (kind == kFillPie) {
     Brush brush = BrushFor(flags & kColorFlag, r.Value<uint32_t>(0));
     PaintPath(path, &brush, nullptr, false);
     return;
@@ -523,39 +429,71 @@ void EmfPlusPlayer::DrawString(uint16_t flags, const uint8_t* data, size_t size)
       !r.Utf16(28, r.Value<uint32_t>(8), &text)) {
     return;
   }
-  Brush brush = BrushFor(flags & kColorFlag, r.Value<uint32_t>(0));
   Format format;
   auto found = formats_.find(static_cast<uint8_t>(r.Value<uint32_t>(4)));
   if (found != formats_.end()) format = found->second;
-  std::string bytes = Utf16ToWinAnsi(text);
-  if (bytes.empty() || brush.alpha == 0) return;
-
-  Matrix m = WorldToPage();
   const Font& f = font->second;
-  double worldSize = f.unit == 0 ? f.emSize
-                                 : f.emSize * UnitToPixels(f.unit) /
-                                       (UnitToPixels(state_.pageUnit) * state_.pageScale);
-  double yScale = std::hypot(m.c, m.d);
-  double fontSize = worldSize * yScale;
-  if (!(fontSize > 0.01) || !std::isfinite(fontSize)) return;
-  std::string baseFont = ChooseStandardFont(f.request);
-  double width = StandardTextWidth(baseFont, bytes) * fontSize / 1000;
-  double worldWidth = width / std::max(1e-9, std::hypot(m.a, m.b));
+  double worldSize = FontWorldSize(f);
+  std::string bytes = Utf16ToWinAnsi(text);
+  Matrix m = WorldToPage();
+  double worldWidth = StandardTextWidth(ChooseStandardFont(f.request), bytes) * worldSize / 1000;
   double x = corner.x, y = corner.y + worldSize * 0.9;  // the first line's baseline
   if (extent.x > 0 && format.align == 1) x += (extent.x - worldWidth) / 2;
   if (extent.x > 0 && format.align == 2) x += extent.x - worldWidth;
   if (extent.y > 0 && format.lineAlign == 1) y += (extent.y - worldSize * 1.15) / 2;
   if (extent.y > 0 && format.lineAlign == 2) y += extent.y - worldSize * 1.15;
-  Point origin = m.Apply({x, y});
+  ShowText(f, bytes, m.Apply({x, y}), BrushFor(flags & kColorFlag, r.Value<uint32_t>(0)), 100);
+}
+
+void EmfPlusPlayer::DrawDriverString(uint16_t flags, const uint8_t* data, size_t size) {
+  // brush, options, matrix present, glyph count, glyphs, their positions.
+  RecordReader r(data, size);
+  auto font = fonts_.find(flags & 0xFF);
+  uint32_t options = r.Value<uint32_t>(4), count = r.Value<uint32_t>(12);
+  std::u16string text;
+  std::vector<Point> positions;
+  if (font == fonts_.end() || count == 0 || !r.Utf16(16, count, &text) ||
+      !ReadPoints(r, 16 + uint64_t(count) * 2, count, false, &positions)) {
+    return;
+  }
+  if (!(options & 1)) {  // DriverStringOptionsCmapLookup: else glyph indices
+    report_->Skip("EMF+ driver string of glyph indices");
+    return;
+  }
+  if (r.Value<uint32_t>(8) != 0) report_->Skip("EMF+ driver string transform");
+  std::string bytes = Utf16ToWinAnsi(text);
+  const Font& f = font->second;
+  // The glyphs' own positions set the line's width: the text is scaled to
+  // span from the first to the last glyph as the file places them.
+  double natural = StandardTextWidth(ChooseStandardFont(f.request),
+                                     bytes.substr(0, bytes.empty() ? 0 : bytes.size() - 1)) *
+                   FontWorldSize(f) / 1000;
+  double span = positions.back().x - positions.front().x;
+  double scale = natural > 0 && span > 0 ? std::clamp(100 * span / natural, 20.0, 500.0) : 100;
+  ShowText(f, bytes, WorldToPage().Apply(positions.front()),
+           BrushFor(flags & kColorFlag, r.Value<uint32_t>(0)), scale);
+}
+
+double EmfPlusPlayer::FontWorldSize(const Font& f) const {
+  if (f.unit == 0) return f.emSize;  // UnitWorld
+  return f.emSize * UnitToPixels(f.unit) / (UnitToPixels(state_.pageUnit) * state_.pageScale);
+}
+
+void EmfPlusPlayer::ShowText(const Font& f, const std::string& bytes, Point origin,
+                             const Brush& brush, double horizontalScale) {
+  Matrix m = WorldToPage();
+  double fontSize = FontWorldSize(f) * std::hypot(m.c, m.d);
+  if (bytes.empty() || brush.alpha == 0 || !(fontSize > 0.01) || !std::isfinite(fontSize)) return;
   double angle = std::atan2(m.b, m.a);
   if (m.a < 0 && std::fabs(m.b) < 1e-9) angle = 0;
   TextRun run;
-  run.baseFont = baseFont;
+  run.baseFont = ChooseStandardFont(f.request);
   run.size = fontSize;
   run.placement = Matrix{std::cos(angle), std::sin(angle), -std::sin(angle),
                          std::cos(angle), origin.x,        origin.y};
   run.bytes = bytes;
   run.color = brush.color;
+  run.horizontalScale = horizontalScale;
   painter_->SetClip(state_.clip);
   painter_->Text(run);
 }

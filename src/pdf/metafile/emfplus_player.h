@@ -10,6 +10,7 @@
 
 #include "pdf/metafile/gdi_player.h"
 #include "pdf/metafile/pdf_painter.h"
+#include "pdf/metafile/record_reader.h"
 
 namespace metafile {
 
@@ -58,6 +59,13 @@ class EmfPlusPlayer {
     std::vector<ClipPart> clip;
   };
 
+  /// A solid brush of a colour given as ARGB.
+  static Brush ArgbBrush(uint32_t argb);
+  /// count points at `at`: 16-bit integers or floats. False when they do
+  /// not fit in the record.
+  static bool ReadPoints(const RecordReader& r, uint64_t at, uint32_t count, bool int16,
+                         std::vector<Point>* out);
+
  private:
   void Record(uint16_t type, uint16_t flags, const uint8_t* data, size_t size);
   bool TransformRecord(uint16_t type, uint16_t flags, const uint8_t* data, size_t size);
@@ -70,7 +78,14 @@ class EmfPlusPlayer {
   void Polygon(uint16_t flags, const uint8_t* data, size_t size, bool fill, bool bezier);
   void EllipseShape(uint16_t flags, const uint8_t* data, size_t size, bool fill);
   void PathShape(uint16_t flags, const uint8_t* data, size_t size, bool fill);
+  enum PieKind { kFillPie, kDrawPie, kDrawArc };
+  void PieShape(uint16_t flags, const uint8_t* data, size_t size, PieKind kind);
   void DrawString(uint16_t flags, const uint8_t* data, size_t size);
+  void DrawDriverString(uint16_t flags, const uint8_t* data, size_t size);
+  /// The font's em size in world units.
+  double FontWorldSize(const Font& f) const;
+  void ShowText(const Font& f, const std::string& bytes, Point origin, const Brush& brush,
+                double horizontalScale);
   void SetClipRect(uint16_t flags, const uint8_t* data, size_t size);
   void SetClipPath(uint16_t flags);
   void NarrowClip(const ClipPart& part, uint32_t mode);

@@ -207,11 +207,15 @@ void GdiPlayer::Rectangle(Point a, Point b) {
 }
 
 void GdiPlayer::FillRectangleWith(Point a, Point b, Rgb color) {
+  FillPolygonWith({a, {b.x, a.y}, b, {a.x, b.y}}, color);
+}
+
+void GdiPlayer::FillPolygonWith(const std::vector<Point>& points, Rgb color) {
   FillStyle f;
   f.on = true;
   f.color = color;
   painter_->SetClip(dc_.clip);
-  painter_->Paint(PolygonPath({a, {b.x, a.y}, b, {a.x, b.y}}, true), f, StrokeStyle());
+  painter_->Paint(PolygonPath(points, true), f, StrokeStyle());
 }
 
 void GdiPlayer::FillRegion(const std::vector<DeviceRect>& rects, uint32_t brushIndex) {
@@ -237,27 +241,9 @@ void GdiPlayer::FillRegion(const std::vector<DeviceRect>& rects, uint32_t brushI
   painter_->Paint(path, f, StrokeStyle());
 }
 
-// An elliptic arc in logical space as Bezier curves of at most 90 degrees
-// each, mapped point by point (an affine map keeps Bezier curves exact).
 void GdiPlayer::AddEllipseArc(PagePath* path, Point c, double rx, double ry, double start,
                               double sweep, bool moveFirst) const {
-  Matrix m = LogicalToPage();
-  int parts = std::max(1, static_cast<int>(std::ceil(std::fabs(sweep) / (kPi / 2) - 1e-9)));
-  double step = sweep / parts;
-  double k = 4.0 / 3.0 * std::tan(step / 4);
-  auto at = [&](double t) { return Point{c.x + rx * std::cos(t), c.y + ry * std::sin(t)}; };
-  if (moveFirst) {
-    path->MoveTo(m.Apply(at(start)));
-  } else {
-    path->LineTo(m.Apply(at(start)));
-  }
-  for (int i = 0; i < parts; ++i) {
-    double t0 = start + i * step, t1 = t0 + step;
-    Point p0 = at(t0), p3 = at(t1);
-    Point c1{p0.x - k * rx * std::sin(t0), p0.y + k * ry * std::cos(t0)};
-    Point c2{p3.x + k * rx * std::sin(t1), p3.y - k * ry * std::cos(t1)};
-    path->CurveTo(m.Apply(c1), m.Apply(c2), m.Apply(p3));
-  }
+  AppendEllipseArc(path, LogicalToPage(), c, rx, ry, start, sweep, moveFirst);
 }
 
 void GdiPlayer::Ellipse(Point a, Point b) {

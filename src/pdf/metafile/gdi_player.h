@@ -107,7 +107,9 @@ class GdiPlayer {
   /// Bezier segments; with fromPosition the first point is the position.
   void Bezier(const std::vector<Point>& points, bool fromPosition);
   void PolyPoly(const std::vector<std::vector<Point>>& polys, bool closed);
+  /// Fills a logical rectangle or polygon with a colour, without outline.
   void FillRectangleWith(Point a, Point b, Rgb color);
+  void FillPolygonWith(const std::vector<Point>& points, Rgb color);
   /// Fills a region of logical rectangles with a stored brush object, or
   /// the selected brush for kSelectedBrush.
   static const uint32_t kSelectedBrush = 0xFFFFFFFFu;

@@ -91,6 +91,29 @@ void PagePath::Append(const PagePath& other) {
   hasCurrent_ = hasCurrent_ || other.hasCurrent_;
 }
 
+void AppendEllipseArc(PagePath* path, const Matrix& m, Point c, double rx, double ry, double start,
+                      double sweep, bool moveFirst) {
+  const double kTurn = 2 * 3.14159265358979323846;
+  if (!std::isfinite(start) || !std::isfinite(sweep)) return;
+  sweep = std::clamp(sweep, -kTurn, kTurn);
+  int parts = std::max(1, static_cast<int>(std::ceil(std::fabs(sweep) / (kTurn / 4) - 1e-9)));
+  double step = sweep / parts;
+  double k = 4.0 / 3.0 * std::tan(step / 4);
+  auto at = [&](double t) { return Point{c.x + rx * std::cos(t), c.y + ry * std::sin(t)}; };
+  if (moveFirst) {
+    path->MoveTo(m.Apply(at(start)));
+  } else {
+    path->LineTo(m.Apply(at(start)));
+  }
+  for (int i = 0; i < parts; ++i) {
+    double t0 = start + i * step, t1 = t0 + step;
+    Point p0 = at(t0), p3 = at(t1);
+    Point c1{p0.x - k * rx * std::sin(t0), p0.y + k * ry * std::cos(t0)};
+    Point c2{p3.x + k * rx * std::sin(t1), p3.y - k * ry * std::cos(t1)};
+    path->CurveTo(m.Apply(c1), m.Apply(c2), m.Apply(p3));
+  }
+}
+
 PdfPainter::PdfPainter(MetafileCanvas* canvas, size_t limitBytes)
     : canvas_(canvas), limit_(limitBytes) {}
 

@@ -68,6 +68,14 @@ class PagePath {
   bool hasCurrent_ = false;
 };
 
+/// Appends an elliptic arc of centre c and radii rx, ry from angle start
+/// (radians, y growing as the input's y does) sweeping by sweep (at most a
+/// full turn), as Bezier curves of at most 90 degrees, each point mapped by
+/// m (an affine map keeps Bezier curves exact). The arc's start is moved to
+/// when moveFirst, else joined by a line.
+void AppendEllipseArc(PagePath* path, const Matrix& m, Point c, double rx, double ry, double start,
+                      double sweep, bool moveFirst);
+
 /// One intersecting part of a clip: inside the path (nonzero or even-odd).
 /// Copies share the path, so comparing the clips of saved states is cheap.
 struct ClipPart {
