@@ -16,9 +16,10 @@
 
 #include "support/temp_dir.h"
 
+/// value as `bytes` little-endian bytes (zeros past its eighth).
 inline std::string LeBytes(uint64_t value, int bytes) {
   std::string out;
-  for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+  for (int i = 0; i < bytes; ++i) out += static_cast<char>(i < 8 ? (value >> (8 * i)) & 0xFF : 0);
   return out;
 }
 
