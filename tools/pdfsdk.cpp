@@ -1,5 +1,7 @@
 // pdfsdk.dll: writes the pages of two PDF files, one after the other, to a
-// third. The output is replaced only after a complete write.
+// third. The second may be an image file or a metafile instead, told by its
+// extension, whose pages the merger makes. The output is replaced only
+// after a complete write.
 //
 //   pdfsdk.dll FIRST SECOND cat output OUT dont_ask
 
@@ -8,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "pdf/picture_pages.h"
 #include "pdf/qpdf_document.h"
 
 namespace {
@@ -15,7 +18,8 @@ namespace {
 void PrintUsage() {
   std::fprintf(stderr,
                "usage: pdfsdk.dll FIRST.pdf SECOND.pdf cat output OUT.pdf [dont_ask]\n"
-               "Writes the pages of FIRST.pdf followed by those of SECOND.pdf to OUT.pdf.\n");
+               "Writes the pages of FIRST.pdf followed by those of SECOND.pdf to OUT.pdf.\n"
+               "SECOND may be an image (.png, .jpg, .tif, ...) or a metafile (.emf, .wmf).\n");
 }
 
 }  // namespace
@@ -29,7 +33,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::vector<std::string> messages;
-  bool ok = ConcatenatePdfFiles({argv[1], argv[2]}, argv[5], &messages);
+  PictureAsPdf second(argv[2], &messages);
+  bool ok = second.ok() && ConcatenatePdfFiles({argv[1], second.path()}, argv[5], &messages);
   for (const std::string& message : messages) std::fprintf(stderr, "pdfsdk: %s\n", message.c_str());
   return ok ? 0 : 1;
 }

@@ -1,6 +1,8 @@
 // pdfutil.dll: appends the pages of one PDF file after the last page of
-// another, in place. The receiving file is replaced only after a complete
-// write; its document information and outline stay.
+// another, in place. The added file may be an image file or a metafile
+// instead, told by its extension, whose pages the merger makes. The
+// receiving file is replaced only after a complete write; its document
+// information and outline stay.
 //
 //   pdfutil.dll -i RECEIVING "-*" ADDED
 
@@ -9,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "pdf/picture_pages.h"
 #include "pdf/qpdf_document.h"
 
 namespace {
@@ -16,7 +19,8 @@ namespace {
 void PrintUsage() {
   std::fprintf(stderr,
                "usage: pdfutil.dll -i RECEIVING.pdf -* ADDED.pdf\n"
-               "Appends the pages of ADDED.pdf after the last page of RECEIVING.pdf.\n");
+               "Appends the pages of ADDED.pdf after the last page of RECEIVING.pdf.\n"
+               "ADDED may be an image (.png, .jpg, .tif, ...) or a metafile (.emf, .wmf).\n");
 }
 
 }  // namespace
@@ -29,7 +33,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::vector<std::string> messages;
-  bool ok = ConcatenatePdfFiles({argv[2], argv[4]}, argv[2], &messages);
+  PictureAsPdf added(argv[4], &messages);
+  bool ok = added.ok() && ConcatenatePdfFiles({argv[2], added.path()}, argv[2], &messages);
   for (const std::string& message : messages)
     std::fprintf(stderr, "pdfutil: %s\n", message.c_str());
   return ok ? 0 : 1;

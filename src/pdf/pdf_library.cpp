@@ -16,6 +16,7 @@
 #include "config/log.h"
 #include "pdf/image/image.h"
 #include "pdf/incremental_update.h"
+#include "pdf/pdf_instance.h"
 #include "pdf/pdf_tail.h"
 #include "pdf/qpdf_document.h"
 #include "platform/platform.h"
@@ -87,8 +88,8 @@ void BalancePagesTree(QPDF& doc) {
     std::vector<QPDFObjectHandle> up;
     std::vector<long long> upCounts;
     for (size_t i = 0; i < level.size(); i += kPagesPerNode) {
-      QPDFObjectHandle node = doc.makeIndirectObject(
-          QPDFObjectHandle::parse("<< /Type /Pages /Kids [] /Count 0 >>"));
+      QPDFObjectHandle node =
+          doc.makeIndirectObject(QPDFObjectHandle::parse("<< /Type /Pages /Kids [] /Count 0 >>"));
       long long count = 0;
       for (size_t k = i; k < std::min(level.size(), i + kPagesPerNode); ++k) {
         node.getKey("/Kids").appendItem(level[k]);
@@ -121,201 +122,122 @@ const char* const kBoxKeys[] = {"/ArtBox", "/BleedBox", "/CropBox", "/TrimBox", 
 // The document
 // ---------------------------------------------------------------------------
 
-struct PDF {
-  TErrorProc errorProc = nullptr;
-  const void* errorData = nullptr;
-  bool topDown = false;
-  uint32_t importFlags = 0;
-  uint32_t metaConvFlags = 0;
-  int compressionFilter = 0;
-  int versionCode = 0;
-  bool staticId = false;
-
-  std::shared_ptr<QPDF> doc;
-  std::string outputPath;
-  // Imported files must outlive the write: qpdf copies their stream data
-  // only then.
-  std::vector<std::shared_ptr<QPDF>> sources;
-  std::shared_ptr<QPDF> importFile;
-  std::string importPath;
-  PDFVersion neededVersion{1, 3};
-  std::map<int, std::string> docInfo;  // kind -> UTF-8 text
-
-  // The output itself as the first import: its pages stay where they are
-  // and the new ones are appended to the file as an update, unless the
-  // document has to be written whole after all (wholeWhy says why).
-  std::unique_ptr<PdfTail> base;
-  bool baseImported = false;
-  int basePages = 0;
-  std::string wholeWhy;
-  // Files read into memory (the output itself, which a whole write replaces).
-  std::vector<std::shared_ptr<std::string>> buffers;
-
-  bool pageOpen = false;
-  bool pageImageFailed = false;
-  QPDFObjectHandle page;
-  QPDFObjectHandle xobjects;
-  std::string content;
-  int imageCount = 0;
-  double mediaTop = 842;  // upper edge of the media box in PDF coordinates
-  double frameTop = 0;    // the media box's top in the caller's top-down values
-
-  void NewDocument() {
-    doc = QPDF::create();
-    doc->setSuppressWarnings(true);
-    doc->emptyPDF();
-    sources.clear();
-    importFile.reset();
-    importPath.clear();
-    neededVersion = PDFVersion(1, 3);
-    docInfo.clear();
-    pageOpen = false;
-    base.reset();
-    baseImported = false;
-    basePages = 0;
-    wholeWhy.clear();
-    buffers.clear();
-  }
-
-  void Report(int type, int code, const std::string& message) {
-    if (errorProc) errorProc(errorData, code, message.c_str(), type);
-  }
-
-  void ReportException(const std::exception& e, const std::string& context) {
-    int type = kPdfFatalError;
-    int code = 0;
-    if (const auto* qpdfError = dynamic_cast<const QPDFExc*>(&e)) {
-      code = qpdfError->getErrorCode();
-      switch (qpdfError->getErrorCode()) {
-        case qpdf_e_damaged_pdf:
-        case qpdf_e_pages:
-          type = kPdfSyntaxError;
-          break;
-        case qpdf_e_system:
-        case qpdf_e_password:
-          type = kPdfFileError;
-          break;
-        case qpdf_e_object:
-        case qpdf_e_json:
-          type = kPdfValueError;
-          break;
-        default:
-          break;
-      }
-    } else if (const auto* systemError = dynamic_cast<const QPDFSystemError*>(&e)) {
-      code = systemError->getErrno();
-      type = kPdfFileError;
-    } else if (dynamic_cast<const PdfFileError*>(&e)) {
-      type = kPdfFileError;
+void PDF::ReportException(const std::exception& e, const std::string& context) {
+  int type = kPdfFatalError;
+  int code = 0;
+  if (const auto* qpdfError = dynamic_cast<const QPDFExc*>(&e)) {
+    code = qpdfError->getErrorCode();
+    switch (qpdfError->getErrorCode()) {
+      case qpdf_e_damaged_pdf:
+      case qpdf_e_pages:
+        type = kPdfSyntaxError;
+        break;
+      case qpdf_e_system:
+      case qpdf_e_password:
+        type = kPdfFileError;
+        break;
+      case qpdf_e_object:
+      case qpdf_e_json:
+        type = kPdfValueError;
+        break;
+      default:
+        break;
     }
-    Report(type, code, context + e.what());
+  } else if (const auto* systemError = dynamic_cast<const QPDFSystemError*>(&e)) {
+    code = systemError->getErrno();
+    type = kPdfFileError;
+  } else if (dynamic_cast<const PdfFileError*>(&e)) {
+    type = kPdfFileError;
   }
+  Report(type, code, context + e.what());
+}
 
-  void ReportWarnings(QPDF& pdf) {
-    for (const QPDFExc& warning : pdf.getWarnings()) {
-      Report(kPdfWarning, warning.getErrorCode(), warning.what());
-    }
+void PDF::EndPage() {
+  if (!pageOpen) return;
+  pageOpen = false;
+  // A page whose only image could not be read would be an empty page
+  // that the source never had.
+  if (pageImageFailed && content.empty()) {
+    QPDFPageDocumentHelper(*doc).removePage(QPDFPageObjectHelper(page));
+    return;
   }
+  QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
+  resources.replaceKey("/XObject", xobjects);
+  if (fonts.isDictionary() && !fonts.getKeys().empty()) resources.replaceKey("/Font", fonts);
+  page.replaceKey("/Resources", resources);
+  page.replaceKey("/Contents", QPDFObjectHandle::newStream(doc.get(), content));
+}
 
-  void ReportAllWarnings() {
-    ReportWarnings(*doc);
-    for (auto& source : sources) ReportWarnings(*source);
+void PDF::WriteDocInfo() {
+  if (docInfo.empty()) return;
+  QPDFObjectHandle trailer = doc->getTrailer();
+  QPDFObjectHandle info = trailer.getKey("/Info");
+  if (!info.isDictionary()) {
+    info = doc->makeIndirectObject(QPDFObjectHandle::newDictionary());
+    trailer.replaceKey("/Info", info);
   }
+  for (const auto& entry : docInfo) {
+    info.replaceKey(kDocInfoKeys[entry.first], QPDFObjectHandle::newUnicodeString(entry.second));
+  }
+}
 
-  int PageCount() {
-    return (baseImported ? basePages : 0) + static_cast<int>(doc->getAllPages().size());
+// A file read into memory, so that writing over it later is safe while the
+// document still reads from it.
+std::shared_ptr<QPDF> PDF::OpenInMemory(const std::string& path, const char* password) {
+  auto content = std::make_shared<std::string>();
+  std::string error;
+  if (!platform::ReadWholeFile(path, content.get(), &error)) {
+    throw PdfFileError("cannot read \"" + path + "\": " + error);
   }
+  auto source = QPDF::create();
+  source->setSuppressWarnings(true);
+  source->processMemoryFile(path.c_str(), content->data(), content->size(), password);
+  buffers.push_back(content);
+  return source;
+}
 
-  // A file read into memory, so that writing over it later is safe while
-  // the document still reads from it.
-  std::shared_ptr<QPDF> OpenInMemory(const std::string& path, const char* password) {
-    auto content = std::make_shared<std::string>();
-    std::string error;
-    if (!platform::ReadWholeFile(path, content.get(), &error)) {
-      throw PdfFileError("cannot read \"" + path + "\": " + error);
-    }
-    auto source = QPDF::create();
-    source->setSuppressWarnings(true);
-    source->processMemoryFile(path.c_str(), content->data(), content->size(), password);
-    buffers.push_back(content);
-    return source;
+void PDF::MaterializeBase() {
+  if (baseImported) {
+    std::shared_ptr<QPDF> source = OpenInMemory(base->path(), nullptr);
+    CopyAllPages(*source, *doc, 0, nullptr);
+    ReportWarnings(*source);
+    neededVersion.updateIfGreater(
+        ParsePdfVersion(source->getPDFVersion(), source->getExtensionLevel()));
+    sources.push_back(source);
   }
+  base.reset();
+  baseImported = false;
+  basePages = 0;
+}
 
-  // The output's pages go in front of the new ones after all: the document
-  // is written whole.
-  void MaterializeBase() {
-    if (baseImported) {
-      std::shared_ptr<QPDF> source = OpenInMemory(base->path(), nullptr);
-      CopyAllPages(*source, *doc, 0, nullptr);
-      ReportWarnings(*source);
-      neededVersion.updateIfGreater(
-          ParsePdfVersion(source->getPDFVersion(), source->getExtensionLevel()));
-      sources.push_back(source);
-    }
-    base.reset();
-    baseImported = false;
-    basePages = 0;
+PdfWriteOptions PDF::WriteOptions() const {
+  PdfWriteOptions options;
+  options.version = neededVersion;
+  if (versionCode > 0) {
+    options.version = PDFVersion(1, versionCode);
+    options.version.updateIfGreater(neededVersion);
+    options.forceVersion = true;
   }
+  options.staticId = staticId || StaticPdfIdRequested();
+  return options;
+}
 
-  PdfWriteOptions WriteOptions() const {
-    PdfWriteOptions options;
-    options.version = neededVersion;
-    if (versionCode > 0) {
-      options.version = PDFVersion(1, versionCode);
-      options.version.updateIfGreater(neededVersion);
-      options.forceVersion = true;
-    }
-    options.staticId = staticId || StaticPdfIdRequested();
-    return options;
+bool PDF::TryIncremental(bool* written) {
+  *written = false;
+  if (!baseImported) return false;
+  IncrementalUpdate update;
+  for (const auto& entry : docInfo) update.info[kDocInfoKeys[entry.first]] = entry.second;
+  PdfWriteOptions options = WriteOptions();
+  update.version = options.version;
+  update.staticId = options.staticId;
+  IncrementalResult result = AppendIncrementally(*base, *doc, update, &wholeWhy);
+  if (result == IncrementalResult::kNotPossible) return false;
+  if (result == IncrementalResult::kFailed) {
+    Report(kPdfFileError, 0, "cannot append to \"" + outputPath + "\": " + wholeWhy);
   }
-
-  // Appends the new pages to the output in place. False when the document
-  // is to be written whole; *written tells whether the update landed.
-  bool TryIncremental(bool* written) {
-    *written = false;
-    if (!baseImported) return false;
-    IncrementalUpdate update;
-    for (const auto& entry : docInfo) update.info[kDocInfoKeys[entry.first]] = entry.second;
-    PdfWriteOptions options = WriteOptions();
-    update.version = options.version;
-    update.staticId = options.staticId;
-    IncrementalResult result = AppendIncrementally(*base, *doc, update, &wholeWhy);
-    if (result == IncrementalResult::kNotPossible) return false;
-    if (result == IncrementalResult::kFailed) {
-      Report(kPdfFileError, 0, "cannot append to \"" + outputPath + "\": " + wholeWhy);
-    }
-    *written = result == IncrementalResult::kAppended;
-    return true;
-  }
-
-  void EndPage() {
-    if (!pageOpen) return;
-    pageOpen = false;
-    // A page whose only image could not be read would be an empty page
-    // that the source never had.
-    if (pageImageFailed && content.empty()) {
-      QPDFPageDocumentHelper(*doc).removePage(QPDFPageObjectHelper(page));
-      return;
-    }
-    QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
-    resources.replaceKey("/XObject", xobjects);
-    page.replaceKey("/Resources", resources);
-    page.replaceKey("/Contents", QPDFObjectHandle::newStream(doc.get(), content));
-  }
-
-  void WriteDocInfo() {
-    if (docInfo.empty()) return;
-    QPDFObjectHandle trailer = doc->getTrailer();
-    QPDFObjectHandle info = trailer.getKey("/Info");
-    if (!info.isDictionary()) {
-      info = doc->makeIndirectObject(QPDFObjectHandle::newDictionary());
-      trailer.replaceKey("/Info", info);
-    }
-    for (const auto& entry : docInfo) {
-      info.replaceKey(kDocInfoKeys[entry.first], QPDFObjectHandle::newUnicodeString(entry.second));
-    }
-  }
-};
+  *written = result == IncrementalResult::kAppended;
+  return true;
+}
 
 int OnPDFError(const void*, int, const char* errMessage, int errType) {
   const char* message = errMessage ? errMessage : "";
@@ -564,6 +486,7 @@ int pdfAppend(PDF* pdf) {
     QPDFPageDocumentHelper(*pdf->doc).addPage(QPDFPageObjectHelper(page), false);
     pdf->page = page;
     pdf->xobjects = QPDFObjectHandle::newDictionary();
+    pdf->fonts = QPDFObjectHandle::newDictionary();
     pdf->content.clear();
     pdf->imageCount = 0;
     pdf->mediaTop = 842;

@@ -68,7 +68,7 @@ int pdfSetPageCoords(PDF* pdf, int coords);
 /// (platform::AnsiToUtf8: UTF-8 on POSIX, where text that is not valid UTF-8
 /// is read as Windows-1252). Returns 0 for an unknown kind.
 int pdfSetDocInfoA(PDF* pdf, int kind, const char* value);
-/// Stored only: metafile conversion is not offered by this layer yet.
+/// Stored only: metafiles are always drawn as vector content.
 int pdfSetMetaConvFlags(PDF* pdf, uint32_t flags);
 /// Codes 1..7 make the output PDF 1.1..1.7, raised to the highest version of
 /// any imported file and to what inserted images need (soft masks 1.4,
@@ -121,6 +121,26 @@ int pdfGetImageCountA(PDF* pdf, const char* path);
 /// Returns 0 on failure (logged).
 int pdfReadImageFormat2A(PDF* pdf, const char* path, int image, int* width, int* height,
                          int* bitsPerPixel, int* compressionHint);
+
+/// A rectangle of four 32-bit integers: left, top, right, bottom.
+struct PdfRectL {
+  int32_t left, top, right, bottom;
+};
+
+/// The size in points of an enhanced metafile (by its bounds and reference
+/// device), or of a Windows metafile (by its placeable header, else by its
+/// window extent and map mode), as (0, 0, width, height) rounded to whole
+/// points. The format is told by the contents. Returns 0 (reported through
+/// the callback) when the file cannot be read or states no usable size.
+int pdfGetLogMetafileSizeA(PDF* pdf, const char* path, PdfRectL* rect);
+/// Draws an enhanced (with its EMF+ records) or Windows metafile on the open
+/// page as vector content filling the rectangle at (x, y) (top-left corner
+/// in top-down coordinates, bottom-left otherwise) of the given size. Text
+/// becomes text in a standard font. Records that are not drawn are logged
+/// in one "[INFO] ..." line per file. Returns 0 and logs "[ERROR] ..." when
+/// the file cannot be read or is no metafile; a page left without content
+/// for that reason is dropped by pdfEndPage.
+int pdfInsertMetafileA(PDF* pdf, const char* path, double x, double y, double width, double height);
 
 /// For tests: a fixed document /ID so that equal input gives equal bytes.
 /// The environment variable TARVELIN_STATIC_PDF_ID (non-empty, not "0") has

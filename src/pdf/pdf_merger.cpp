@@ -63,6 +63,23 @@ void AddImagePages(PDF* pdf, const std::string& path) {
   }
 }
 
+// One page holding the metafile, sized by the page geometry.
+void AddMetafilePage(PDF* pdf, const std::string& path) {
+  OutLog("Get rectangle from EMF file...\n");
+  PageRect rect;
+  if (!GetRectFromEMFFile(pdf, path.c_str(), &rect)) return;
+  int width = rect.right - rect.left;
+  int height = rect.bottom - rect.top;
+  if (width <= 0 || height <= 0) return;
+  OutLog("Append PDF page...\n");
+  OpenPage(pdf, rect);
+  OutLog("Draw EMF file to PDF page...\n");
+  pdfInsertMetafileA(pdf, path.c_str(), rect.left, rect.top, width, height);
+  OutLog("Finish EMF file on PDF page...\n");
+  pdfEndPage(pdf);
+  OutLog("End PDF page creation...\n");
+}
+
 }  // namespace
 
 int PDFVersionCode(const char* version) {
@@ -109,7 +126,7 @@ int PDFMerger(std::vector<std::string>& inputs, const char* output, const Comman
     } else if (IsImageFileExt(ext.c_str())) {
       AddImagePages(pdf, path);
     } else if (ExtensionIs(ext.c_str(), ".emf") || ExtensionIs(ext.c_str(), ".wmf")) {
-      OutLog("[ERROR] metafile pages are not supported yet: %s\n", path.c_str());
+      AddMetafilePage(pdf, path);
     }
   }
 

@@ -11,7 +11,7 @@ struct CommandOptions;
 /// Returns 1 when the document was written; 0 for an empty list, when the
 /// library instance or the output cannot be made, when a PDF input cannot be
 /// opened or imported (the output then stays exactly as it was), or when the
-/// write fails. Image pages that cannot be made are skipped.
+/// write fails. Image and metafile pages that cannot be made are skipped.
 int PDFMerger(std::vector<std::string>& inputs, const char* output, const CommandOptions* options);
 
 /// The PDF version code (1..7) for a version text read by ParseVersionText:

@@ -1,0 +1,114 @@
+// Plays EMF+ records (the GDI+ drawing that enhanced metafiles carry in
+// their comment records) onto a PDF page.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "pdf/metafile/gdi_player.h"
+#include "pdf/metafile/pdf_painter.h"
+#include "pdf/metafile/record_reader.h"
+
+namespace metafile {
+
+class EmfPlusPlayer {
+ public:
+  /// hundredthMmToPage maps hundredths of a millimetre on the reference
+  /// device to page coordinates.
+  EmfPlusPlayer(const Matrix& hundredthMmToPage, PdfPainter* painter, DrawReport* report);
+
+  /// Plays the EMF+ records of one comment's data (after its signature).
+  void Play(const uint8_t* data, size_t size);
+  /// True once an EMF+ header record has been played: the file draws with
+  /// EMF+, and its plain EMF records are only a fallback.
+  bool Active() const { return active_; }
+  /// True after a GetDC record, until the next EMF+ record: the EMF records
+  /// in between belong to the drawing.
+  bool GdiAllowed() const { return gdiAllowed_; }
+
+  struct Brush {
+    bool solid = false;
+    Rgb color;
+    uint8_t alpha = 255;
+  };
+  struct Pen {
+    double width = 0;
+    uint32_t unit = 0;
+    Brush brush;
+  };
+  struct Font {
+    double emSize = 12;
+    uint32_t unit = 3;
+    FontRequest request;
+    bool underline = false, strikeOut = false;
+  };
+  struct Path {
+    std::vector<Point> points;  ///< world units
+    std::vector<uint8_t> types;
+  };
+  struct Format {
+    uint32_t align = 0, lineAlign = 0;  ///< 0 near, 1 centre, 2 far
+  };
+  struct State {
+    Matrix world;
+    uint32_t pageUnit = 2;  ///< UnitPixel
+    double pageScale = 1;
+    std::vector<ClipPart> clip;
+  };
+
+  /// A solid brush of a colour given as ARGB.
+  static Brush ArgbBrush(uint32_t argb);
+  /// count points at `at`: 16-bit integers or floats. False when they do
+  /// not fit in the record.
+  static bool ReadPoints(const RecordReader& r, uint64_t at, uint32_t count, bool int16,
+                         std::vector<Point>* out);
+
+ private:
+  void Record(uint16_t type, uint16_t flags, const uint8_t* data, size_t size);
+  bool TransformRecord(uint16_t type, uint16_t flags, const uint8_t* data, size_t size);
+  bool DrawRecord(uint16_t type, uint16_t flags, const uint8_t* data, size_t size);
+  bool StateRecord(uint16_t type, uint16_t flags, const uint8_t* data, size_t size);
+  void Object(uint16_t flags, const uint8_t* data, size_t size);
+  void PenObject(uint8_t id, const uint8_t* data, size_t size);
+  void PathObject(uint8_t id, const uint8_t* data, size_t size);
+  void FillRects(uint16_t flags, const uint8_t* data, size_t size, bool fill);
+  void Polygon(uint16_t flags, const uint8_t* data, size_t size, bool fill, bool bezier);
+  void EllipseShape(uint16_t flags, const uint8_t* data, size_t size, bool fill);
+  void PathShape(uint16_t flags, const uint8_t* data, size_t size, bool fill);
+  enum PieKind { kFillPie, kDrawPie, kDrawArc };
+  void PieShape(uint16_t flags, const uint8_t* data, size_t size, PieKind kind);
+  void DrawString(uint16_t flags, const uint8_t* data, size_t size);
+  void DrawDriverString(uint16_t flags, const uint8_t* data, size_t size);
+  /// The font's em size in world units.
+  double FontWorldSize(const Font& f) const;
+  void ShowText(const Font& f, const std::string& bytes, Point origin, const Brush& brush,
+                double horizontalScale);
+  void SetClipRect(uint16_t flags, const uint8_t* data, size_t size);
+  void SetClipPath(uint16_t flags);
+  void NarrowClip(const ClipPart& part, uint32_t mode);
+
+  Matrix WorldToPage() const;
+  double UnitToPixels(uint32_t unit) const;
+  Brush BrushFor(bool inlineColor, uint32_t value) const;
+  void PaintPath(const PagePath& path, const Brush* fill, const Pen* pen, bool evenOdd);
+  PagePath BuildPath(const Path& path) const;
+
+  Matrix hundredthMmToPage_;
+  PdfPainter* painter_;
+  DrawReport* report_;
+  bool active_ = false;
+  bool gdiAllowed_ = false;
+  double dpiX_ = 96, dpiY_ = 96;
+  State state_;
+  std::map<uint32_t, State> saved_;
+  std::map<uint8_t, Brush> brushes_;
+  std::map<uint8_t, Pen> pens_;
+  std::map<uint8_t, Font> fonts_;
+  std::map<uint8_t, Path> paths_;
+  std::map<uint8_t, Format> formats_;
+};
+
+}  // namespace metafile

@@ -1,0 +1,149 @@
+// PDF page content for metafile drawings: paths, fills, strokes, text in
+// the standard fonts, images and clipping, all in page coordinates (points,
+// y upwards). The metafile players decide what to draw; this writes it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace metafile {
+
+struct Point {
+  double x = 0, y = 0;
+};
+
+/// An affine map: x' = a x + c y + e, y' = b x + d y + f (PDF's order).
+struct Matrix {
+  double a = 1, b = 0, c = 0, d = 1, e = 0, f = 0;
+  Point Apply(Point p) const { return {a * p.x + c * p.y + e, b * p.x + d * p.y + f}; }
+  /// Applies this map first, then `next`.
+  Matrix Then(const Matrix& next) const;
+  /// The inverse, or identity when the map is singular.
+  Matrix Inverse() const;
+  /// Mean length a unit of this map's input has after it (for line widths).
+  double Scale() const;
+  static Matrix Translate(double x, double y) { return {1, 0, 0, 1, x, y}; }
+  static Matrix Scaling(double x, double y) { return {x, 0, 0, y, 0, 0}; }
+};
+
+struct Rgb {
+  uint8_t r = 0, g = 0, b = 0;
+  bool operator==(const Rgb& o) const { return r == o.r && g == o.g && b == o.b; }
+};
+
+/// A decoded bitmap: 8-bit RGB rows from the top; alpha (one byte per
+/// pixel) only when some pixel is not opaque.
+struct RasterImage {
+  int width = 0, height = 0;
+  std::string rgb;
+  std::string alpha;
+};
+
+/// Where the drawing's resources go: the PDF layer names a standard font or
+/// an image as a resource of the page and returns its name ("/F1").
+class MetafileCanvas {
+ public:
+  virtual ~MetafileCanvas() = default;
+  virtual std::string FontResource(const std::string& baseFont) = 0;
+  virtual std::string ImageResource(const RasterImage& image) = 0;
+};
+
+/// A path in page coordinates, kept as PDF path operators.
+class PagePath {
+ public:
+  void MoveTo(Point p);
+  void LineTo(Point p);
+  void CurveTo(Point c1, Point c2, Point p);
+  void Close();
+  bool Empty() const { return ops_.empty(); }
+  bool HasCurrent() const { return hasCurrent_; }
+  const std::string& Ops() const { return ops_; }
+  void Append(const PagePath& other);
+
+ private:
+  std::string ops_;
+  bool hasCurrent_ = false;
+};
+
+/// Appends an elliptic arc of centre c and radii rx, ry from angle start
+/// (radians, y growing as the input's y does) sweeping by sweep (at most a
+/// full turn), as Bezier curves of at most 90 degrees, each point mapped by
+/// m (an affine map keeps Bezier curves exact). The arc's start is moved to
+/// when moveFirst, else joined by a line.
+void AppendEllipseArc(PagePath* path, const Matrix& m, Point c, double rx, double ry, double start,
+                      double sweep, bool moveFirst);
+
+/// One intersecting part of a clip: inside the path (nonzero or even-odd).
+/// Copies share the path, so comparing the clips of saved states is cheap.
+struct ClipPart {
+  ClipPart(const std::string& ops, bool evenOddRule)
+      : pathOps(std::make_shared<const std::string>(ops)), evenOdd(evenOddRule) {}
+  std::shared_ptr<const std::string> pathOps;
+  bool evenOdd = false;
+  bool operator==(const ClipPart& o) const {
+    return evenOdd == o.evenOdd && (pathOps == o.pathOps || *pathOps == *o.pathOps);
+  }
+};
+
+/// Most parts a clip keeps; a further narrowing is left out (and counted).
+const size_t kMaxClipParts = 64;
+
+struct StrokeStyle {
+  bool on = false;
+  Rgb color;
+  double width = 0;  ///< 0: the thinnest line the device shows
+  std::vector<double> dash;
+  int cap = 0, join = 0;  ///< PDF codes
+  double miterLimit = 10;
+};
+
+struct FillStyle {
+  bool on = false;
+  Rgb color;
+  bool evenOdd = false;
+};
+
+/// A line of text in one standard font, WinAnsi bytes.
+struct TextRun {
+  std::string baseFont;
+  double size = 12;
+  Matrix placement;  ///< text space (baseline start at 0,0; unscaled) to page
+  std::string bytes;
+  Rgb color;
+  double horizontalScale = 100;  ///< percent
+};
+
+class PdfPainter {
+ public:
+  /// content stops growing (Full()) past limitBytes.
+  PdfPainter(MetafileCanvas* canvas, size_t limitBytes);
+  /// The clip for what is painted next: the intersection of the parts.
+  void SetClip(const std::vector<ClipPart>& clip) { wantedClip_ = clip; }
+  void Paint(const PagePath& path, const FillStyle& fill, const StrokeStyle& stroke);
+  void Text(const TextRun& run);
+  /// Draws the image into the parallelogram that `unitSquare` maps
+  /// [0,1]x[0,1] onto (the image's top row at y = 1).
+  void Image(const RasterImage& image, const Matrix& unitSquare);
+  bool Full() const { return content_.size() > limit_; }
+  /// The content, every group closed.
+  std::string Finish();
+
+ private:
+  void ApplyClip();
+  void Emit(const std::string& ops);
+
+  MetafileCanvas* canvas_;
+  size_t limit_;
+  std::string content_;
+  std::vector<ClipPart> wantedClip_;
+  std::vector<ClipPart> activeClip_;
+  bool clipOpen_ = false;
+};
+
+/// A number as PDF writes it (at most 4 decimals, no exponent).
+std::string Num(double value);
+
+}  // namespace metafile

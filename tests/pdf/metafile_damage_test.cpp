@@ -1,0 +1,162 @@
+// Damaged and hostile metafiles: each gets a clear log line, nothing
+// crashes or runs away, and the merge goes on with the other inputs.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <string>
+#include <vector>
+
+#include "config/command_options.h"
+#include "pdf/pdf_merger.h"
+#include "support/install_copy.h"
+#include "support/make_metafile.h"
+#include "support/make_pdf.h"
+#include "support/program_folder.h"
+
+namespace {
+
+const U_RECTL kA4{0, 0, 21000, 29700};
+
+struct MetafileDamageTest : testing::Test {
+  void SetUp() override {
+    program.EnableLog();
+    MakeTextPdf(program.Join("after.pdf"), {"after"});
+  }
+  /// Merges the metafile (written from bytes) and a PDF behind it; the
+  /// page texts of the output.
+  std::vector<std::string> MergeWithPdf(const std::string& name, const std::string& bytes) {
+    WriteFileText(program.Join(name), bytes);
+    std::vector<std::string> inputs{program.Join(name), program.Join("after.pdf")};
+    CommandOptions options{};
+    EXPECT_EQ(1, PDFMerger(inputs, output.c_str(), &options)) << Log();
+    return PdfPageTexts(output);
+  }
+  /// The content of page `index` of the output.
+  std::string Content(size_t index) {
+    QPDF pdf;
+    pdf.processFile(output.c_str());
+    return PageContent(QPDFPageDocumentHelper(pdf).getAllPages().at(index));
+  }
+  std::string Log() { return ReadFileText(program.Log()); }
+
+  ScopedProgramFolder program;
+  std::string output = program.Join("out.pdf");
+};
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+TEST_F(MetafileDamageTest, NotAMetafileIsSkippedWithTheSizeMessage) {
+  std::vector<std::string> texts =
+      MergeWithPdf("letter.emf", "Dear reader, this is no metafile at all.\n");
+  EXPECT_EQ((std::vector<std::string>{"after"}), PageTexts(output));
+  EXPECT_NE(std::string::npos, Log().find("Can't open the EMF/WMF file or can't read the paper "
+                                          "size from EMF/WMF file properly.\n"));
+  EXPECT_EQ(std::string::npos, Log().find("Append PDF page...")) << Log();
+}
+
+TEST_F(MetafileDamageTest, RecordPointingPastTheEndStopsTheDrawingButKeepsItsStart) {
+  EmfBuilder emf(kA4);
+  emf.Font(1, -100, "Arial").Text(100, 100, "before damage");
+  std::string bytes = emf.Bytes();
+  // A record whose size runs far past the end, then one that would draw.
+  std::string tail = LeBytes(U_EMR_RECTANGLE, 4) + LeBytes(0x7FFFFFF0, 4) + std::string(16, '\0');
+  bytes.insert(bytes.size() - 20, tail);
+  std::vector<std::string> texts = MergeWithPdf("cut.emf", bytes);
+  ASSERT_EQ(2u, texts.size());
+  EXPECT_NE(std::string::npos, texts[0].find("before damage"));
+  EXPECT_NE(std::string::npos, texts[1].find("after"));
+  EXPECT_NE(std::string::npos, Log().find("[ERROR] Metafile \"" + program.Join("cut.emf") +
+                                          "\": record U_EMR_RECTANGLE at byte"))
+      << Log();
+}
+
+TEST_F(MetafileDamageTest, CountsAndOffsetsOutsideTheirRecordAreNotFollowed) {
+  EmfBuilder emf(kA4);
+  // A polyline claiming a million points in a record holding two.
+  emf.Raw(U_EMR_POLYLINE16,
+          std::string(16, '\0') + LeBytes(1000000, 4) + LeBytes(0, 4) + LeBytes(0x00640064, 4));
+  // Text whose string offset points outside the record.
+  std::string text = std::string(16, '\0') + LeBytes(1, 4) + FloatBytes(1) + FloatBytes(1) +
+                     LeBytes(0, 8) + LeBytes(5, 4) + LeBytes(0x10000, 4) + LeBytes(0, 4) +
+                     std::string(16, '\0') + LeBytes(0, 4);
+  emf.Raw(U_EMR_EXTTEXTOUTW, text);
+  // A bitmap announcing 4 x 100000000 pixels of 24 bits (one row is there).
+  std::string bih = LeBytes(40, 4) + LeBytes(4, 4) + LeBytes(100000000, 4) + LeBytes(1, 2) +
+                    LeBytes(24, 2) + std::string(24, '\0');
+  size_t fixed = 8 + 72;  // the STRETCHDIBITS fields up to the bitmap
+  std::string dib = std::string(16, '\0') + LeBytes(0, 8) + LeBytes(0, 8) + LeBytes(10, 4) +
+                    LeBytes(10, 4) + LeBytes(fixed, 4) + LeBytes(40, 4) + LeBytes(fixed + 40, 4) +
+                    LeBytes(16, 4) + LeBytes(0, 4) + LeBytes(0x00CC0020, 4) + LeBytes(100, 4) +
+                    LeBytes(100, 4) + bih + std::string(16, '\0');
+  emf.Raw(U_EMR_STRETCHDIBITS, dib);
+  emf.Font(1, -100, "Arial").Text(100, 300, "survived");
+  std::vector<std::string> texts = MergeWithPdf("counts.emf", emf.Bytes());
+  ASSERT_EQ(2u, texts.size());
+  EXPECT_NE(std::string::npos, texts[0].find("survived"));
+  EXPECT_NE(std::string::npos, Log().find("out of range")) << Log();
+}
+
+TEST_F(MetafileDamageTest, UnbalancedAndDeepSavesKeepTheContentBalanced) {
+  EmfBuilder emf(kA4);
+  emf.Add(U_EMRRESTOREDC_set(-3));  // nothing saved yet
+  for (int i = 0; i < 3000; ++i) {
+    emf.Add(U_EMRSAVEDC_set());
+    emf.Add(U_EMRINTERSECTCLIPRECT_set(U_RECTL{i % 50, 0, 2100, 2970}));
+  }
+  emf.Brush(1, 0, 0, 255).Add(U_EMRRECTANGLE_set(U_RECTL{0, 0, 100, 100}));
+  emf.Add(U_EMRRESTOREDC_set(1)).Add(U_EMRRESTOREDC_set(-5000)).Add(U_EMRRESTOREDC_set(7));
+  emf.Font(2, -100, "Arial").Text(100, 300, "balanced");
+  // The header says millions of records; only the bytes count.
+  std::string bytes = emf.Bytes();
+  bytes.replace(52, 4, LeBytes(50000000, 4));
+  std::vector<std::string> texts = MergeWithPdf("saves.emf", bytes);
+  ASSERT_EQ(2u, texts.size());
+  EXPECT_NE(std::string::npos, texts[0].find("balanced"));
+  std::string content = Content(0);
+  EXPECT_EQ(Count(content, "q\n"), Count(content, "Q\n"));
+  EXPECT_NE(std::string::npos, Log().find("SaveDC beyond 1024 levels")) << Log();
+  EXPECT_NE(std::string::npos, Log().find("clip narrowed more than 64 times")) << Log();
+}
+
+TEST_F(MetafileDamageTest, HundredsOfThousandsOfRecordsFinishInBoundedTimeAndSize) {
+  EmfBuilder emf(kA4);
+  emf.Pen(1, U_PS_SOLID, 0, 0, 0, 0);
+  for (int i = 0; i < 600000; ++i) emf.Add(U_EMRLINETO_set(point_set(i % 2100, i % 2970)));
+  auto start = std::chrono::steady_clock::now();
+  std::vector<std::string> texts = MergeWithPdf("many.emf", emf.Bytes());
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(2u, texts.size());
+  EXPECT_LT(seconds, 60);
+  // 600000 strokes are more than one page may hold: the drawing stops at
+  // the limit and says so.
+  EXPECT_NE(std::string::npos, Log().find("larger than the limit for one page")) << Log();
+}
+
+TEST_F(MetafileDamageTest, DamagedWindowsAndEmfPlusRecordsAreRefusedOneByOne) {
+  WmfBuilder wmf(1440, 1440, 1440);
+  // A polygon claiming 30000 points in a record of two.
+  wmf.Add(U_WMRPOLYGON_set(2, std::vector<U_POINT16>{{0, 0}, {100, 100}}.data()));
+  std::string bytes = wmf.Bytes();
+  bytes.replace(bytes.size() - 16, 2, LeBytes(30000, 2));
+  // A record whose size runs past the end.
+  bytes.insert(bytes.size() - 6, LeBytes(0x7FFFFFFF, 4) + LeBytes(0x041B, 2));
+  std::vector<std::string> texts = MergeWithPdf("bad.wmf", bytes);
+  EXPECT_EQ(2u, texts.size());
+  EXPECT_NE(std::string::npos, Log().find("does not fit in the file")) << Log();
+
+  EmfBuilder emf(kA4);
+  emf.Plus(PlusRecord(0x4001, 0, LeBytes(0xDBC01002, 4) + LeBytes(0, 4) + LeBytes(96, 8)) +
+           LeBytes(0x400A, 2) + LeBytes(0x8000, 2) + LeBytes(0x10000, 4) + LeBytes(0x10000, 4));
+  emf.Font(1, -100, "Arial");
+  texts = MergeWithPdf("badplus.emf", emf.Bytes());
+  EXPECT_EQ(2u, texts.size());
+  EXPECT_NE(std::string::npos, Log().find("EMF+ record with a size outside its comment"));
+}
+
+}  // namespace

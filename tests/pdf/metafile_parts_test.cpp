@@ -1,0 +1,141 @@
+// The metafile translator's parts on their own: font choice and text
+// encoding, bitmap decoding, and the PDF operators the painter writes.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "pdf/metafile/dib.h"
+#include "pdf/metafile/pdf_painter.h"
+#include "pdf/metafile/standard_fonts.h"
+#include "support/make_metafile.h"
+
+namespace {
+
+using metafile::RasterImage;
+
+TEST(StandardFontsTest, FaceWeightAndItalicChooseTheFont) {
+  const struct {
+    const char* face;
+    int weight;
+    bool italic;
+    uint8_t pitchAndFamily;
+    const char* font;
+  } cases[] = {{"Arial", 400, false, 0, "Helvetica"},
+               {"Segoe UI", 700, true, 0, "Helvetica-BoldOblique"},
+               {"Times New Roman", 400, true, 0, "Times-Italic"},
+               {"Georgia", 800, false, 0, "Times-Bold"},
+               {"Microsoft Sans Serif", 400, false, 0, "Helvetica"},
+               {"Courier New", 700, false, 0, "Courier-Bold"},
+               {"Consolas", 400, false, 0, "Courier"},
+               {"Some Font", 400, false, 1, "Courier"},  // FIXED_PITCH
+               {"", 400, false, 0x12, "Times-Roman"},    // FF_ROMAN
+               {"", 400, false, 0x22, "Helvetica"}};     // FF_SWISS
+  for (const auto& c : cases) {
+    metafile::FontRequest request;
+    request.face = c.face;
+    request.weight = c.weight;
+    request.italic = c.italic;
+    request.pitchAndFamily = c.pitchAndFamily;
+    EXPECT_EQ(c.font, metafile::ChooseStandardFont(request)) << c.face;
+  }
+}
+
+TEST(StandardFontsTest, TextBecomesWinAnsiAndHasTheFontsWidths) {
+  std::u16string text = u"a\u00e9\u20ac\u2013\u03a9\u0001z";
+  EXPECT_EQ(std::string("a\xe9\x80\x96?z"), metafile::Utf16ToWinAnsi(text));
+  // H e l l o in Helvetica: 722 + 556 + 222 + 222 + 556.
+  EXPECT_EQ(2278, metafile::StandardTextWidth("Helvetica", "Hello"));
+  EXPECT_EQ(2278, metafile::StandardTextWidth("Helvetica-Oblique", "Hello"));
+  EXPECT_EQ(3000, metafile::StandardTextWidth("Courier-Bold", "Hello"));
+  EXPECT_LT(metafile::StandardTextWidth("Times-Roman", "Hello"),
+            metafile::StandardTextWidth("Helvetica-Bold", "Hello"));
+}
+
+// A BITMAPINFOHEADER of the given size, depth and compression.
+std::string InfoHeader(int width, int height, int bits, uint32_t compression = 0,
+                       uint32_t colorsUsed = 0) {
+  return LeBytes(40, 4) + LeBytes(static_cast<uint32_t>(width), 4) +
+         LeBytes(static_cast<uint32_t>(height), 4) + LeBytes(1, 2) + LeBytes(bits, 2) +
+         LeBytes(compression, 4) + LeBytes(0, 12) + LeBytes(colorsUsed, 4) + LeBytes(0, 4);
+}
+
+std::string Decode(const std::string& header, const std::string& rows, RasterImage* image) {
+  std::string error;
+  bool ok = metafile::DecodeDib(reinterpret_cast<const uint8_t*>(header.data()), header.size(),
+                                reinterpret_cast<const uint8_t*>(rows.data()), rows.size(), image,
+                                &error);
+  return ok ? "ok" : error;
+}
+
+TEST(DibTest, PalettedAndPackedPixelsDecodeTopRowFirst) {
+  RasterImage image;
+  // 1 bit, 2 x 2, bottom-up: the bottom row is pixel 0 then 1.
+  std::string palette = LeBytes(0x0000FF, 4) + LeBytes(0x00FF00, 4);  // blue, green (BGR0)
+  ASSERT_EQ("ok",
+            Decode(InfoHeader(2, 2, 1) + palette, LeBytes(0x40, 4) + LeBytes(0x80, 4), &image));
+  EXPECT_EQ(std::string("\x00\xff\x00\x00\x00\xff\x00\x00\xff\x00\xff\x00", 12), image.rgb);
+  // 4 bits with three colours used, top-down (negative height).
+  std::string three = LeBytes(0xFF0000, 4) + LeBytes(0x00FF00, 4) + LeBytes(0x0000FF, 4);
+  ASSERT_EQ("ok", Decode(InfoHeader(2, -1, 4, 0, 3) + three, LeBytes(0x12, 4), &image));
+  EXPECT_EQ(std::string("\x00\xff\x00\x00\x00\xff", 6), image.rgb);
+  // 16 bits, 5-5-5: pure red.
+  ASSERT_EQ("ok", Decode(InfoHeader(1, 1, 16), LeBytes(0x7C00, 4), &image));
+  EXPECT_EQ(std::string("\xff\x00\x00", 3), image.rgb);
+  // 32 bits with bit fields: blue in the top byte.
+  std::string masks = LeBytes(0xFF, 4) + LeBytes(0xFF00, 4) + LeBytes(0xFF000000, 4);
+  ASSERT_EQ("ok", Decode(InfoHeader(1, 1, 32, 3) + masks, LeBytes(0xFF0000FF, 4), &image));
+  EXPECT_EQ(std::string("\xff\x00\xff", 3), image.rgb);
+}
+
+TEST(DibTest, ShortOrAbsurdBitmapsAreRefused) {
+  RasterImage image;
+  EXPECT_EQ("bitmap rows are cut short",
+            Decode(InfoHeader(4, 4, 24), std::string(47, 'x'), &image));
+  EXPECT_EQ("bitmap colour table is cut short",
+            Decode(InfoHeader(2, 2, 8), std::string(8, '\0'), &image));
+  EXPECT_NE(std::string::npos,
+            Decode(InfoHeader(100000, 100000, 24), "", &image).find("out of range"));
+  EXPECT_NE(std::string::npos, Decode(InfoHeader(0, 5, 24), "", &image).find("out of range"));
+  EXPECT_EQ("unsupported bitmap compression 1", Decode(InfoHeader(2, 2, 8, 1), "", &image));
+  EXPECT_EQ("unsupported bitmap depth 7", Decode(InfoHeader(2, 2, 7), "", &image));
+  EXPECT_EQ("bitmap header is cut short", Decode("abc", "", &image));
+}
+
+class NoResources : public metafile::MetafileCanvas {
+ public:
+  std::string FontResource(const std::string&) override { return "/F1"; }
+  std::string ImageResource(const RasterImage&) override { return "/Im1"; }
+};
+
+TEST(PdfPainterTest, ClipsOpenAndCloseGroupsAndNumbersStayPlain) {
+  NoResources canvas;
+  metafile::PdfPainter painter(&canvas, 1 << 20);
+  metafile::PagePath square;
+  square.MoveTo({0, 0});
+  square.LineTo({10, 0});
+  square.LineTo({10, 10});
+  square.Close();
+  metafile::FillStyle fill;
+  fill.on = true;
+  painter.SetClip({metafile::ClipPart("0 0 m 5 5 l h\n", false)});
+  painter.Paint(square, fill, metafile::StrokeStyle());
+  painter.Paint(square, fill, metafile::StrokeStyle());  // same clip: no new group
+  painter.SetClip({});
+  painter.Paint(square, fill, metafile::StrokeStyle());
+  std::string content = painter.Finish();
+  EXPECT_EQ(1u, content.find("\n0 0 m 5 5 l h\nW n\n"));
+  size_t opened = 0, closed = 0;
+  for (char c : content) {
+    opened += c == 'q';
+    closed += c == 'Q';
+  }
+  EXPECT_EQ(4u, opened);  // the clip group and three paints
+  EXPECT_EQ(opened, closed);
+  EXPECT_EQ("0.3333", metafile::Num(1.0 / 3));
+  EXPECT_EQ("10000000", metafile::Num(1e300));
+  EXPECT_EQ("0", metafile::Num(-0.00001));
+  EXPECT_EQ("0", metafile::Num(std::nan("")));
+}
+
+}  // namespace

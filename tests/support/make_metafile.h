@@ -1,0 +1,176 @@
+// Metafiles for tests: enhanced metafiles whose records libuemf's writer
+// functions make (so the reader is checked against another implementation
+// of the layouts), EMF+ records written by hand into comment records, and
+// Windows metafiles from libuemf's WMF writer.
+#pragma once
+
+#include <uemf.h>
+#include <uemf_utf.h>
+#include <uwmf.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+/// value as `bytes` little-endian bytes (zeros past its eighth).
+inline std::string LeBytes(uint64_t value, int bytes) {
+  std::string out;
+  for (int i = 0; i < bytes; ++i) out += static_cast<char>(i < 8 ? (value >> (8 * i)) & 0xFF : 0);
+  return out;
+}
+
+inline std::string FloatBytes(float value) {
+  uint32_t bits;
+  std::memcpy(&bits, &value, 4);
+  return LeBytes(bits, 4);
+}
+
+/// An enhanced metafile under construction: a header for a frame in
+/// hundredths of a millimetre on a reference device of 1 pixel per 0.1 mm
+/// (so a device pixel is ten frame units), records, and EOF at Bytes().
+class EmfBuilder {
+ public:
+  /// frame: left, top, right, bottom in hundredths of a millimetre.
+  explicit EmfBuilder(U_RECTL frame) {
+    U_RECTL bounds{frame.left / 10, frame.top / 10, frame.right / 10, frame.bottom / 10};
+    // A reference device of 2100 x 2970 pixels on 210 x 297 mm.
+    Add(U_EMRHEADER_set(bounds, frame, nullptr, 0, nullptr, sizel_set(2100, 2970),
+                        sizel_set(210, 297), 0));
+  }
+  /// Appends a record that a libuemf _set function made (and frees it).
+  EmfBuilder& Add(char* record) {
+    if (!record) return *this;
+    uint32_t size;
+    std::memcpy(&size, record + 4, 4);
+    data_.append(record, size);
+    std::free(record);
+    ++records_;
+    return *this;
+  }
+  /// Appends a record given as its type and body.
+  EmfBuilder& Raw(uint32_t type, const std::string& body) {
+    data_ += LeBytes(type, 4) + LeBytes(8 + body.size(), 4) + body;
+    ++records_;
+    return *this;
+  }
+  /// Appends EMF+ records (each: type, flags, data) in one comment.
+  EmfBuilder& Plus(const std::string& plusRecords) {
+    std::string body = LeBytes(4 + plusRecords.size(), 4) + LeBytes(0x2B464D45, 4) + plusRecords;
+    while (body.size() % 4) body += '\0';
+    return Raw(U_EMR_COMMENT, body);
+  }
+  EmfBuilder& Brush(uint32_t index, uint8_t r, uint8_t g, uint8_t b) {
+    Add(U_EMRCREATEBRUSHINDIRECT_set(index, logbrush_set(U_BS_SOLID, colorref_set(r, g, b), 0)));
+    return Add(U_EMRSELECTOBJECT_set(index));
+  }
+  EmfBuilder& Pen(uint32_t index, uint32_t style, int32_t width, uint8_t r, uint8_t g, uint8_t b) {
+    Add(U_EMRCREATEPEN_set(index, logpen_set(style, point_set(width, 0), colorref_set(r, g, b))));
+    return Add(U_EMRSELECTOBJECT_set(index));
+  }
+  EmfBuilder& Font(uint32_t index, int32_t height, const char* face, int32_t weight = 400,
+                   bool italic = false, int32_t escapement = 0) {
+    uint16_t* name = U_Utf8ToUtf16le(face, 0, nullptr);
+    U_LOGFONT lf = logfont_set(height, 0, escapement, escapement, weight, italic ? 1 : 0, 0, 0,
+                               U_ANSI_CHARSET, 0, 0, 0, 0, name);
+    std::free(name);
+    fontHeight_ = height;
+    Add(U_EMREXTCREATEFONTINDIRECTW_set(index, reinterpret_cast<const char*>(&lf), nullptr));
+    return Add(U_EMRSELECTOBJECT_set(index));
+  }
+  /// ExtTextOutW at (x, y), with advances of `advance` logical units each
+  /// (when 0: about half the font's height, as a proportional font has).
+  EmfBuilder& Text(int32_t x, int32_t y, const std::string& utf8, int32_t advance = 0) {
+    size_t length = 0;
+    uint16_t* text = U_Utf8ToUtf16le(utf8.c_str(), 0, &length);
+    if (advance == 0) advance = std::abs(fontHeight_) * 11 / 20;
+    std::vector<uint32_t> dx(length, static_cast<uint32_t>(advance));
+    char* emrtext = emrtext_set(point_set(x, y), static_cast<U_NUM_STR>(length), 2, text, 0,
+                                U_RCL_DEF, dx.data());
+    Add(U_EMREXTTEXTOUTW_set(U_RCL_DEF, U_GM_COMPATIBLE, 1, 1,
+                             reinterpret_cast<PU_EMRTEXT>(emrtext)));
+    std::free(emrtext);
+    std::free(text);
+    return *this;
+  }
+  /// A 24-bit bitmap of one colour per row band: `top` over `bottom`,
+  /// stretched onto the logical rectangle.
+  EmfBuilder& Bitmap(U_RECTL dest, U_COLORREF top, U_COLORREF bottom, int width = 4,
+                     int height = 4) {
+    U_BITMAPINFOHEADER bih = bitmapinfoheader_set(width, height, 1, 24, U_BI_RGB, 0, 0, 0, 0, 0);
+    PU_BITMAPINFO bmi = bitmapinfo_set(bih, nullptr);
+    int stride = (width * 3 + 3) / 4 * 4;
+    std::string px(static_cast<size_t>(stride * height), '\0');
+    for (int y = 0; y < height; ++y) {  // rows from the bottom
+      U_COLORREF c = y < height / 2 ? bottom : top;
+      for (int x = 0; x < width; ++x) {
+        px[y * stride + 3 * x] = static_cast<char>(c.Blue);
+        px[y * stride + 3 * x + 1] = static_cast<char>(c.Green);
+        px[y * stride + 3 * x + 2] = static_cast<char>(c.Red);
+      }
+    }
+    Add(U_EMRSTRETCHDIBITS_set(U_RCL_DEF, point_set(dest.left, dest.top),
+                               point_set(dest.right - dest.left, dest.bottom - dest.top),
+                               point_set(0, 0), point_set(width, height), U_DIB_RGB_COLORS,
+                               U_SRCCOPY, bmi, static_cast<uint32_t>(px.size()), &px[0]));
+    std::free(bmi);
+    return *this;
+  }
+  /// The file: EOF appended, header sizes and counts filled in.
+  std::string Bytes() const {
+    std::string out = data_ + LeBytes(U_EMR_EOF, 4) + LeBytes(20, 4) + LeBytes(0, 4) +
+                      LeBytes(16, 4) + LeBytes(20, 4);
+    std::string size = LeBytes(out.size(), 4), count = LeBytes(records_ + 1, 4);
+    out.replace(48, 4, size);
+    out.replace(52, 4, count);
+    return out;
+  }
+  void Write(const std::string& path) const { WriteFileText(path, Bytes()); }
+
+ private:
+  std::string data_;
+  uint32_t records_ = 0;
+  int32_t fontHeight_ = 100;
+};
+
+/// One EMF+ record: type, flags, data.
+inline std::string PlusRecord(uint16_t type, uint16_t flags, const std::string& data) {
+  return LeBytes(type, 2) + LeBytes(flags, 2) + LeBytes(12 + data.size(), 4) +
+         LeBytes(data.size(), 4) + data;
+}
+
+/// A Windows metafile: a placeable header for a box in units per inch (or
+/// none), the standard header, records from libuemf's WMF writer.
+class WmfBuilder {
+ public:
+  /// With inch > 0: a placeable header for (0, 0, width, height) at that
+  /// many units per inch; else none.
+  WmfBuilder(float width, float height, unsigned inch) {
+    U_PAIRF* size = inch ? U_PAIRF_set(width / inch, height / inch) : nullptr;
+    char* header = U_WMRHEADER_set(size, inch);
+    data_.append(header, inch ? 40 : 18);
+    std::free(header);
+    std::free(size);
+  }
+  WmfBuilder& Add(char* record) {
+    if (!record) return *this;
+    uint32_t words;
+    std::memcpy(&words, record, 4);
+    data_.append(record, words * 2);
+    std::free(record);
+    return *this;
+  }
+  std::string Bytes() const {
+    char* eof = U_WMREOF_set();
+    std::string out = data_ + std::string(eof, 6);
+    std::free(eof);
+    return out;
+  }
+  void Write(const std::string& path) const { WriteFileText(path, Bytes()); }
+
+ private:
+  std::string data_;
+};
