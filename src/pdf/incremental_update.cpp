@@ -64,7 +64,10 @@ class UpdateBuilder {
   const std::string& bytes() const { return out_; }
 
  private:
+  bool ReadTreeNode(int number, TreeNode* node, std::string* why);
   bool ReadLastBranch(std::string* why);
+  size_t BuildSubtree();
+  int AttachSubtree(size_t top, int added);
   bool CollectNewObjects(std::string* why);
   void InsertPages();
   bool UpdateInfo(std::string* why);
@@ -98,6 +101,25 @@ class UpdateBuilder {
   int infoGeneration_ = 0;
 };
 
+// Reads a pages-tree node; a node that passes attributes down would pass
+// them to the new pages too, so the update does not build on it.
+bool UpdateBuilder::ReadTreeNode(int number, TreeNode* node, std::string* why) {
+  node->number = number;
+  if (!base_.ReadObject(number, &node->dict, why) || !node->dict.isDictionary() ||
+      node->Count() < 0) {
+    if (why->empty()) *why = "its pages tree is unreadable";
+    return false;
+  }
+  node->generation = base_.Generation(number);
+  for (const char* key : {"/Resources", "/MediaBox", "/CropBox", "/Rotate"}) {
+    if (node->dict.hasKey(key)) {
+      *why = std::string("its pages tree passes ") + key + " down to its pages";
+      return false;
+    }
+  }
+  return true;
+}
+
 bool UpdateBuilder::ReadLastBranch(std::string* why) {
   catalogNumber_ = PdfTail::NumberOf(base_.trailer().getKey("/Root"));
   if (!base_.ReadObject(catalogNumber_, &catalog_, why) || !catalog_.isDictionary()) {
@@ -107,25 +129,12 @@ bool UpdateBuilder::ReadLastBranch(std::string* why) {
   std::set<int> seen;
   int number = PdfTail::NumberOf(catalog_.getKey("/Pages"));
   for (int depth = 0;; ++depth) {
-    TreeNode node;
-    node.number = number;
     if (depth >= kMaxDepth || !seen.insert(number).second) {
       *why = "its pages tree is too deep or has a cycle";
       return false;
     }
-    if (!base_.ReadObject(number, &node.dict, why) || !node.dict.isDictionary() ||
-        node.Count() < 0) {
-      if (why->empty()) *why = "its pages tree is unreadable";
-      return false;
-    }
-    node.generation = base_.Generation(number);
-    // Attributes a node passes down would reach the new pages too.
-    for (const char* key : {"/Resources", "/MediaBox", "/CropBox", "/Rotate"}) {
-      if (node.dict.hasKey(key)) {
-        *why = std::string("its pages tree passes ") + key + " down to its pages";
-        return false;
-      }
-    }
+    TreeNode node;
+    if (!ReadTreeNode(number, &node, why)) return false;
     path_.push_back(node);
     int kids = node.Kids();
     if (kids == 0) return true;
@@ -184,9 +193,68 @@ bool UpdateBuilder::CollectNewObjects(std::string* why) {
   return true;
 }
 
+// New nodes of at most kMaxKids kids above the new pages, up to one;
+// returns that one's index in newNodes_.
+size_t UpdateBuilder::BuildSubtree() {
+  std::vector<int> level = pageNumbers_;
+  std::vector<long long> counts(level.size(), 1);
+  bool pagesLevel = true;
+  do {
+    std::vector<int> up;
+    std::vector<long long> upCounts;
+    for (size_t i = 0; i < level.size(); i += kMaxKids) {
+      NewNode node;
+      node.number = next_++;
+      for (size_t k = i; k < std::min(level.size(), i + kMaxKids); ++k) {
+        node.kids.push_back(level[k]);
+        node.count += counts[k];
+        std::string& parent =
+            pagesLevel ? pageParent_[level[k]] : newNodes_[static_cast<size_t>(level[k])].parent;
+        parent = Ref(node.number, 0);
+      }
+      up.push_back(static_cast<int>(newNodes_.size()));
+      upCounts.push_back(node.count);
+      newNodes_.push_back(node);
+    }
+    level = up;
+    counts = upCounts;
+    pagesLevel = false;
+  } while (level.size() > 1);
+  return static_cast<size_t>(level[0]);
+}
+
+// Hangs the new subtree under the deepest node on the last branch that has
+// room; when every one is full, under a new root above the old one. Returns
+// the index of the node it hangs under in path_, or -1 for a new root.
+int UpdateBuilder::AttachSubtree(size_t top, int added) {
+  int attach = static_cast<int>(path_.size()) - 1;
+  while (attach >= 0 && path_[static_cast<size_t>(attach)].Kids() >= kMaxKids) --attach;
+  if (attach >= 0) {
+    TreeNode& host = path_[static_cast<size_t>(attach)];
+    QPDFObjectHandle kids = host.dict.getKey("/Kids");
+    kids.appendItem(PdfTail::Reference(newNodes_[top].number, 0));
+    host.dict.replaceKey("/Kids", kids);
+    newNodes_[top].parent = Ref(host.number, host.generation);
+    return attach;
+  }
+  NewNode root;
+  root.number = next_++;
+  // The old root keeps its generation (a negative kid is an old object).
+  root.kids = {-path_[0].number, newNodes_[top].number};
+  root.count = path_[0].Count() + added;
+  path_[0].dict.replaceKey("/Parent", PdfTail::Reference(root.number, 0));
+  changedNodes_.insert(0);
+  newNodes_[top].parent = Ref(root.number, 0);
+  catalog_.replaceKey("/Pages", PdfTail::Reference(root.number, 0));
+  catalogChanged_ = true;
+  newNodes_.push_back(root);
+  return -1;
+}
+
 void UpdateBuilder::InsertPages() {
   const int added = static_cast<int>(pageNumbers_.size());
   TreeNode& leaf = path_.back();
+  int counted = static_cast<int>(path_.size()) - 1;  // the nodes whose /Count grows: 0..counted
   if (leaf.Kids() + added <= kMaxKids) {
     QPDFObjectHandle kids = leaf.dict.getKey("/Kids");
     if (!kids.isArray()) kids = QPDFObjectHandle::newArray();
@@ -195,65 +263,13 @@ void UpdateBuilder::InsertPages() {
       pageParent_[number] = Ref(leaf.number, leaf.generation);
     }
     leaf.dict.replaceKey("/Kids", kids);
-    for (size_t i = 0; i < path_.size(); ++i) changedNodes_.insert(static_cast<int>(i));
   } else {
-    // New nodes of at most kMaxKids kids above the new pages, up to one.
-    std::vector<int> level = pageNumbers_;
-    std::vector<long long> counts(level.size(), 1);
-    bool pagesLevel = true;
-    do {
-      std::vector<int> up;
-      std::vector<long long> upCounts;
-      for (size_t i = 0; i < level.size(); i += kMaxKids) {
-        NewNode node;
-        node.number = next_++;
-        for (size_t k = i; k < std::min(level.size(), i + kMaxKids); ++k) {
-          node.kids.push_back(level[k]);
-          node.count += counts[k];
-          if (pagesLevel) {
-            pageParent_[level[k]] = Ref(node.number, 0);
-          } else {
-            newNodes_[static_cast<size_t>(level[k])].parent = Ref(node.number, 0);
-          }
-        }
-        up.push_back(static_cast<int>(newNodes_.size()));
-        upCounts.push_back(node.count);
-        newNodes_.push_back(node);
-      }
-      level = up;
-      counts = upCounts;
-      pagesLevel = false;
-    } while (level.size() > 1);
-    NewNode& top = newNodes_[static_cast<size_t>(level[0])];
-    int attach = static_cast<int>(path_.size()) - 1;
-    while (attach >= 0 && path_[static_cast<size_t>(attach)].Kids() >= kMaxKids) --attach;
-    if (attach < 0) {
-      // Every node on the way is full: a new root above the old one.
-      NewNode root;
-      root.number = next_++;
-      root.kids = {path_[0].number, top.number};
-      root.count = path_[0].Count() + added;
-      path_[0].dict.replaceKey("/Parent", PdfTail::Reference(root.number, 0));
-      changedNodes_.insert(0);
-      top.parent = Ref(root.number, 0);
-      catalog_.replaceKey("/Pages", PdfTail::Reference(root.number, 0));
-      catalogChanged_ = true;
-      // The root's kids: the old root (generation kept) and the new subtree.
-      root.kids[0] = -path_[0].number;
-      newNodes_.push_back(root);
-      return;
-    }
-    TreeNode& host = path_[static_cast<size_t>(attach)];
-    QPDFObjectHandle kids = host.dict.getKey("/Kids");
-    kids.appendItem(PdfTail::Reference(top.number, 0));
-    host.dict.replaceKey("/Kids", kids);
-    top.parent = Ref(host.number, host.generation);
-    for (int i = 0; i <= attach; ++i) changedNodes_.insert(i);
-    path_.resize(static_cast<size_t>(attach) + 1);
+    counted = AttachSubtree(BuildSubtree(), added);
   }
-  for (int index : changedNodes_) {
-    TreeNode& node = path_[static_cast<size_t>(index)];
+  for (int i = 0; i <= counted; ++i) {
+    TreeNode& node = path_[static_cast<size_t>(i)];
     node.dict.replaceKey("/Count", QPDFObjectHandle::newInteger(node.Count() + added));
+    changedNodes_.insert(i);
   }
 }
 

@@ -81,50 +81,75 @@ std::string PdfTail::Unparse(QPDFObjectHandle object) {
   return object.unparse();
 }
 
+namespace {
+
+// Rewrites the tokens of one object into text qpdf parses without a
+// document: "N G R" becomes a Reference name.
+class ReferenceRewriter {
+ public:
+  // Takes one token; false once the object is complete.
+  bool Take(const QPDFTokenizer::Token& token) {
+    auto type = token.getType();
+    if (type == QPDFTokenizer::tt_integer) {
+      integers_.push_back(token.getValue());
+      return true;
+    }
+    if (type == QPDFTokenizer::tt_word && token.getValue() == "R" && integers_.size() >= 2) {
+      int generation = std::atoi(integers_.back().c_str());
+      integers_.pop_back();
+      int number = std::atoi(integers_.back().c_str());
+      integers_.pop_back();
+      Flush();
+      text_ += PdfTail::Reference(number, generation).unparse() + " ";
+    } else {
+      Flush();
+      if (type == QPDFTokenizer::tt_dict_open || type == QPDFTokenizer::tt_array_open) ++depth_;
+      if (type == QPDFTokenizer::tt_dict_close || type == QPDFTokenizer::tt_array_close) --depth_;
+      text_ += token.getRawValue() + " ";
+    }
+    return !(depth_ == 0 && integers_.empty() && !text_.empty());
+  }
+  // A keyword outside any container ("endobj", "stream") ends a lone value.
+  bool EndsValue(const QPDFTokenizer::Token& token) const {
+    return token.getType() == QPDFTokenizer::tt_word && depth_ == 0 &&
+           !(token.getValue() == "R" && integers_.size() >= 2);
+  }
+  std::string Text() {
+    Flush();
+    return text_;
+  }
+
+ private:
+  void Flush() {
+    for (const std::string& integer : integers_) text_ += integer + " ";
+    integers_.clear();
+  }
+  std::string text_;
+  std::vector<std::string> integers_;  // the last integers, not yet written
+  int depth_ = 0;
+};
+
+}  // namespace
+
 // Reads one object from the input's position, turning each "N G R" into a
 // Reference, and parses it without a document.
 QPDFObjectHandle PdfTail::ParseObject(const std::shared_ptr<InputSource>& input) {
   QPDFTokenizer tokenizer;
-  std::string text;
-  std::vector<std::string> integers;  // the last integers, not yet written
-  int depth = 0;
-  auto flush = [&]() {
-    for (const std::string& integer : integers) text += integer + " ";
-    integers.clear();
-  };
+  ReferenceRewriter rewriter;
   for (int tokens = 0;; ++tokens) {
     qpdf_offset_t before = input->tell();
     QPDFTokenizer::Token token = tokenizer.readToken(input, path_);
-    auto type = token.getType();
-    if (type == QPDFTokenizer::tt_eof || type == QPDFTokenizer::tt_bad) {
+    if (token.getType() == QPDFTokenizer::tt_eof || token.getType() == QPDFTokenizer::tt_bad) {
       throw std::runtime_error("an object is cut short or malformed");
     }
-    if (type == QPDFTokenizer::tt_integer) {
-      integers.push_back(token.getValue());
-      continue;
-    }
-    if (type == QPDFTokenizer::tt_word && token.getValue() == "R" && integers.size() >= 2) {
-      std::string generation = integers.back();
-      integers.pop_back();
-      std::string number = integers.back();
-      integers.pop_back();
-      flush();
-      text += Reference(std::atoi(number.c_str()), std::atoi(generation.c_str())).unparse() + " ";
-    } else if (type == QPDFTokenizer::tt_word && depth == 0) {
-      // "endobj", "stream" or "trailer" ends a lone number or value.
+    if (rewriter.EndsValue(token)) {
       input->seek(before, SEEK_SET);
-      flush();
       break;
-    } else {
-      flush();
-      if (type == QPDFTokenizer::tt_dict_open || type == QPDFTokenizer::tt_array_open) ++depth;
-      if (type == QPDFTokenizer::tt_dict_close || type == QPDFTokenizer::tt_array_close) --depth;
-      text += token.getRawValue() + " ";
     }
-    if (depth == 0 && integers.empty() && !text.empty()) break;
+    if (!rewriter.Take(token)) break;
     if (tokens > 10000000) throw std::runtime_error("an object is too long");
   }
-  return QPDFObjectHandle::parse(text, path_);
+  return QPDFObjectHandle::parse(rewriter.Text(), path_);
 }
 
 int PdfTail::Generation(int number) const {
@@ -253,6 +278,57 @@ bool PdfTail::ReadTable(Section* section, QPDFObjectHandle* trailer, std::string
   return true;
 }
 
+namespace {
+
+bool ReadWidths(QPDFObjectHandle trailer, int widths[3], std::string* why) {
+  QPDFObjectHandle w = trailer.getKey("/W");
+  for (int i = 0; i < 3; ++i) {
+    QPDFObjectHandle item = w.isArray() ? w.getArrayItem(i) : QPDFObjectHandle::newNull();
+    if (!item.isInteger() || item.getIntValue() < 0 || item.getIntValue() > 8) {
+      *why = "a cross-reference stream has a bad /W";
+      return false;
+    }
+    widths[i] = item.getIntValueAsInt();
+  }
+  return true;
+}
+
+bool ReadRanges(QPDFObjectHandle trailer, std::vector<int>* ranges, std::string* why) {
+  QPDFObjectHandle index = trailer.getKey("/Index");
+  if (!index.isArray()) {
+    QPDFObjectHandle size = trailer.getKey("/Size");
+    *ranges = {0, size.isInteger() ? size.getIntValueAsInt() : 0};
+    return true;
+  }
+  for (auto& item : index.getArrayAsVector()) {
+    if (!item.isInteger()) {
+      *why = "a cross-reference stream has a bad /Index";
+      return false;
+    }
+    ranges->push_back(item.getIntValueAsInt());
+  }
+  return true;
+}
+
+// One entry of an xref stream's data at *at; a missing type field means 1.
+PdfTail::Entry DecodeEntry(const std::string& data, const int widths[3], size_t* at) {
+  int64_t fields[3] = {widths[0] == 0 ? 1 : 0, 0, 0};
+  for (int f = 0; f < 3; ++f) {
+    if (widths[f] == 0) continue;
+    int64_t value = 0;
+    for (int b = 0; b < widths[f]; ++b)
+      value = (value << 8) | static_cast<unsigned char>(data[(*at)++]);
+    fields[f] = value;
+  }
+  PdfTail::Entry entry;
+  entry.type = static_cast<int>(fields[0]);
+  entry.field2 = fields[1];
+  entry.field3 = static_cast<int>(fields[2]);
+  return entry;
+}
+
+}  // namespace
+
 bool PdfTail::ReadXrefStream(int64_t offset, Section* section, QPDFObjectHandle* trailer,
                              std::string* why) {
   std::string data;
@@ -262,32 +338,14 @@ bool PdfTail::ReadXrefStream(int64_t offset, Section* section, QPDFObjectHandle*
     return false;
   }
   std::string decoded;
-  if (!DecodeStream(*trailer, data, &decoded, why)) return false;
-  QPDFObjectHandle w = trailer->getKey("/W");
   int widths[3] = {0, 0, 0};
-  for (int i = 0; i < 3; ++i) {
-    QPDFObjectHandle item = w.isArray() ? w.getArrayItem(i) : QPDFObjectHandle::newNull();
-    if (!item.isInteger() || item.getIntValue() < 0 || item.getIntValue() > 8) {
-      *why = "a cross-reference stream has a bad /W";
-      return false;
-    }
-    widths[i] = item.getIntValueAsInt();
-  }
-  const size_t entrySize = static_cast<size_t>(widths[0] + widths[1] + widths[2]);
-  QPDFObjectHandle index = trailer->getKey("/Index");
   std::vector<int> ranges;
-  if (index.isArray()) {
-    for (auto& item : index.getArrayAsVector()) {
-      if (!item.isInteger()) {
-        *why = "a cross-reference stream has a bad /Index";
-        return false;
-      }
-      ranges.push_back(item.getIntValueAsInt());
-    }
-  } else {
-    ranges = {
-        0, trailer->getKey("/Size").isInteger() ? trailer->getKey("/Size").getIntValueAsInt() : 0};
+  if (!DecodeStream(*trailer, data, &decoded, why) || !ReadWidths(*trailer, widths, why) ||
+      !ReadRanges(*trailer, &ranges, why)) {
+    return false;
   }
+  const size_t entrySize = static_cast<size_t>(widths[0]) + static_cast<size_t>(widths[1]) +
+                           static_cast<size_t>(widths[2]);
   size_t at = 0;
   for (size_t r = 0; r + 1 < ranges.size(); r += 2) {
     for (int k = 0; k < ranges[r + 1]; ++k) {
@@ -295,20 +353,7 @@ bool PdfTail::ReadXrefStream(int64_t offset, Section* section, QPDFObjectHandle*
         *why = "a cross-reference stream is shorter than its /Index";
         return false;
       }
-      int64_t fields[3] = {widths[0] == 0 ? 1 : 0, 0, 0};
-      for (int f = 0; f < 3; ++f) {
-        if (widths[f] == 0) continue;
-        int64_t value = 0;
-        for (int b = 0; b < widths[f]; ++b) {
-          value = (value << 8) | static_cast<unsigned char>(decoded[at++]);
-        }
-        fields[f] = value;
-      }
-      Entry entry;
-      entry.type = static_cast<int>(fields[0]);
-      entry.field2 = fields[1];
-      entry.field3 = static_cast<int>(fields[2]);
-      section->streamEntries.emplace(ranges[r] + k, entry);
+      section->streamEntries.emplace(ranges[r] + k, DecodeEntry(decoded, widths, &at));
     }
   }
   section->stream = true;
@@ -391,6 +436,38 @@ bool PdfTail::ReadAt(int64_t offset, int number, QPDFObjectHandle* object, std::
   return true;
 }
 
+const PdfTail::Section* PdfTail::SectionAt(int64_t offset, std::string* why) {
+  auto it = sections_.find(offset);
+  if (it == sections_.end()) {
+    Section section;
+    QPDFObjectHandle trailer;
+    if (!ReadSection(offset, &section, &trailer, why)) return nullptr;
+    it = sections_.emplace(offset, section).first;
+  }
+  return &it->second;
+}
+
+// The entry of a table section: one seek to its fixed 20-byte line.
+int PdfTail::TableEntry(const Section& section, int number, Entry* entry, std::string* why) {
+  for (const Subsection& sub : section.subsections) {
+    if (number < sub.first || number >= sub.first + sub.count) continue;
+    char text[kEntrySize];
+    input_->seek(sub.entries + int64_t{number - sub.first} * kEntrySize, SEEK_SET);
+    int64_t field2 = 0, field3 = 0;
+    if (input_->read(text, kEntrySize) != kEntrySize || !ParseDigits(text, 10, &field2) ||
+        text[10] != ' ' || !ParseDigits(text + 11, 5, &field3) ||
+        (text[17] != 'n' && text[17] != 'f') || !IsPdfSpace(text[18]) || !IsPdfSpace(text[19])) {
+      *why = "the cross-reference entry of object " + std::to_string(number) + " is malformed";
+      return -1;
+    }
+    entry->type = text[17] == 'n' ? 1 : 0;
+    entry->field2 = field2;
+    entry->field3 = static_cast<int>(field3);
+    return 1;
+  }
+  return 0;
+}
+
 bool PdfTail::FindEntry(int number, Entry* entry, std::string* why) {
   std::set<int64_t> seen;
   for (int64_t offset = lastXref_; offset > 0;) {
@@ -398,40 +475,19 @@ bool PdfTail::FindEntry(int number, Entry* entry, std::string* why) {
       *why = "the cross-reference sections form a loop";
       return false;
     }
-    auto it = sections_.find(offset);
-    if (it == sections_.end()) {
-      Section section;
-      QPDFObjectHandle trailer;
-      if (!ReadSection(offset, &section, &trailer, why)) return false;
-      it = sections_.emplace(offset, section).first;
-    }
-    const Section& section = it->second;
-    if (section.stream) {
-      auto found = section.streamEntries.find(number);
-      if (found != section.streamEntries.end()) {
+    const Section* section = SectionAt(offset, why);
+    if (!section) return false;
+    if (section->stream) {
+      auto found = section->streamEntries.find(number);
+      if (found != section->streamEntries.end()) {
         *entry = found->second;
         return true;
       }
     } else {
-      for (const Subsection& sub : section.subsections) {
-        if (number < sub.first || number >= sub.first + sub.count) continue;
-        char text[kEntrySize];
-        input_->seek(sub.entries + int64_t{number - sub.first} * kEntrySize, SEEK_SET);
-        int64_t field2 = 0, field3 = 0;
-        if (input_->read(text, kEntrySize) != kEntrySize || !ParseDigits(text, 10, &field2) ||
-            text[10] != ' ' || !ParseDigits(text + 11, 5, &field3) ||
-            (text[17] != 'n' && text[17] != 'f') || !IsPdfSpace(text[18]) ||
-            !IsPdfSpace(text[19])) {
-          *why = "the cross-reference entry of object " + std::to_string(number) + " is malformed";
-          return false;
-        }
-        entry->type = text[17] == 'n' ? 1 : 0;
-        entry->field2 = field2;
-        entry->field3 = static_cast<int>(field3);
-        return true;
-      }
+      int found = TableEntry(*section, number, entry, why);
+      if (found != 0) return found > 0;
     }
-    offset = section.prev;
+    offset = section->prev;
   }
   entry->type = 0;
   return true;

@@ -81,6 +81,8 @@ class PdfTail {
     int64_t prev = -1;
   };
 
+  const Section* SectionAt(int64_t offset, std::string* why);
+  int TableEntry(const Section& section, int number, Entry* entry, std::string* why);
   bool ReadSection(int64_t offset, Section* section, QPDFObjectHandle* trailer, std::string* why);
   bool ReadTable(Section* section, QPDFObjectHandle* trailer, std::string* why);
   bool ReadXrefStream(int64_t offset, Section* section, QPDFObjectHandle* trailer,
