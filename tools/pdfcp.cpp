@@ -19,10 +19,10 @@
 #include <cstring>
 #include <string>
 
-#include "app/tarvelin.h"
 #include "config/command_options.h"
 #include "config/log.h"
 #include "config/registry.h"
+#include "config/settings.h"
 #include "pdf/append_driver.h"
 #include "platform/platform.h"
 #include "platform/process.h"

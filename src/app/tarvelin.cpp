@@ -79,16 +79,6 @@ void RunAppendJob(CommandOptions* options) {
 
 }  // namespace
 
-void ReadDocumentInformation(CommandOptions* o) {
-  ReadSettingString("Options", "PDFVersion", "1.7", o->pdfVersion, sizeof(o->pdfVersion));
-  ReadSettingString("Options", "Producer", "", o->producer, sizeof(o->producer));
-  ReadSettingString("Options", "Creator", "", o->creator, sizeof(o->creator));
-  ReadSettingString("Options", "Subject", "", o->subject, sizeof(o->subject));
-  ReadSettingString("Options", "Title", "", o->title, sizeof(o->title));
-  ReadSettingString("Options", "Author", "", o->author, sizeof(o->author));
-  ReadSettingString("Options", "Keywords", "", o->keywords, sizeof(o->keywords));
-}
-
 // The sync instance: both settings are read anew every second, so a change
 // takes effect without a restart.
 void RunSyncLoop(CommandOptions* options, int cycles) {

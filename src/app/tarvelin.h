@@ -10,11 +10,6 @@ struct OptionEntry;
 /// when a printer default is to be set without a printer name.
 int TarvelinMain(int argc, char** argv);
 
-/// Fills the document information of options (PDF version, producer,
-/// creator, subject, title, author, keywords) from the settings, as every
-/// run that appends a job does.
-void ReadDocumentInformation(CommandOptions* options);
-
 /// Fills table (19 rows, the last the terminator) over the fields of options.
 void BuildOptionTable(CommandOptions* options, OptionEntry* table);
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "config/command_options.h"
 #include "config/log.h"
 #include "platform/platform.h"
 #include "platform/profile.h"
@@ -56,4 +57,14 @@ bool ReadSettingWhole(const char* key, int size, std::string* value) {
   }
   platform::WritePrivateProfileStringA("Options", key, value->c_str(), file.c_str());
   return true;
+}
+
+void ReadDocumentInformation(CommandOptions* o) {
+  ReadSettingString("Options", "PDFVersion", "1.7", o->pdfVersion, sizeof(o->pdfVersion));
+  ReadSettingString("Options", "Producer", "", o->producer, sizeof(o->producer));
+  ReadSettingString("Options", "Creator", "", o->creator, sizeof(o->creator));
+  ReadSettingString("Options", "Subject", "", o->subject, sizeof(o->subject));
+  ReadSettingString("Options", "Title", "", o->title, sizeof(o->title));
+  ReadSettingString("Options", "Author", "", o->author, sizeof(o->author));
+  ReadSettingString("Options", "Keywords", "", o->keywords, sizeof(o->keywords));
 }

@@ -23,3 +23,10 @@ bool ReadSettingWhole(const char* key, int size, std::string* value);
 
 /// ReadSettingString into a 4096-byte buffer, returned as a text.
 std::string ReadSettingText(const char* section, const char* key, const char* defaultValue);
+
+struct CommandOptions;
+
+/// Fills the document information of options (PDF version, producer,
+/// creator, subject, title, author, keywords) from the settings, as every
+/// run that appends a job does.
+void ReadDocumentInformation(CommandOptions* options);
