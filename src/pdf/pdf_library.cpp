@@ -394,7 +394,10 @@ int pdfOpenImportFileA(PDF* pdf, const char* path, int, const char* password) {
   pdf->importPath.clear();
   // The output itself, before any page: read only its end, to append to it.
   bool isOutput = !pdf->outputPath.empty() && platform::IsSameFile(path, pdf->outputPath);
-  if (isOutput && !pdf->base && pdf->PageCount() == 0 && !pdf->pageOpen) {
+  // An output reached through a link is written whole, as the update is
+  // never written through a link.
+  if (isOutput && !pdf->base && pdf->PageCount() == 0 && !pdf->pageOpen &&
+      platform::IsPlainRegularFile(pdf->outputPath)) {
     auto tail = std::make_unique<PdfTail>();
     pdf->wholeWhy.clear();
     if (tail->Open(path, &pdf->wholeWhy) &&

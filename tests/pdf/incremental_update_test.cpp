@@ -5,6 +5,7 @@
 #include "pdf/incremental_update.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -121,6 +122,18 @@ TEST_F(IncrementalUpdateTest, EveryKindOfOutputTakesTheUpdateOrIsWrittenWhole) {
       EXPECT_TRUE(updated) << Log();
     }
   }
+}
+
+// An output that is a link is written whole (an update is never written
+// through a link), as before.
+TEST_F(IncrementalUpdateTest, LinkedOutputIsWrittenWhole) {
+  const std::string real = program_.Join("real.pdf");
+  MakeTextPdf(real, {"Base"});
+  ASSERT_EQ(0, symlink(real.c_str(), Out().c_str()));
+  const std::string before = ReadFileText(real);
+  ASSERT_EQ(1, Append("Job", Out())) << Log();
+  EXPECT_EQ(2u, PdfPageTexts(Out()).size());
+  EXPECT_EQ(before, ReadFileText(real));
 }
 
 // Damaged ends of an output: the update never builds on them; the whole
