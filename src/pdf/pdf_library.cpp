@@ -394,10 +394,11 @@ int pdfOpenImportFileA(PDF* pdf, const char* path, int, const char* password) {
   pdf->importPath.clear();
   // The output itself, before any page: read only its end, to append to it.
   bool isOutput = !pdf->outputPath.empty() && platform::IsSameFile(path, pdf->outputPath);
-  // An output reached through a link is written whole, as the update is
-  // never written through a link.
+  // An output reached through a link, or one this run may replace but not
+  // write to, is written whole: an update is written in place, never
+  // through a link.
   if (isOutput && !pdf->base && pdf->PageCount() == 0 && !pdf->pageOpen &&
-      platform::IsPlainRegularFile(pdf->outputPath)) {
+      platform::CanWriteInPlace(pdf->outputPath)) {
     auto tail = std::make_unique<PdfTail>();
     pdf->wholeWhy.clear();
     if (tail->Open(path, &pdf->wholeWhy) &&

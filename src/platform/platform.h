@@ -252,6 +252,9 @@ bool IsSameFile(const std::string& a, const std::string& b);
 bool PathEntryExists(const std::string& path);
 /// True when the path itself (not a link's target) is a regular file.
 bool IsPlainRegularFile(const std::string& path);
+/// True when the path itself is a regular file this process may write to
+/// in place (AppendAndSync, TruncateFile).
+bool CanWriteInPlace(const std::string& path);
 /// True when the folder is, or lies under, a mount point that the system's
 /// table of file systems lists (a drive that is expected there) but that is
 /// not mounted now. TARVELIN_FSTAB names another table (tests).

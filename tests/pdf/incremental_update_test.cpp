@@ -5,8 +5,12 @@
 #include "pdf/incremental_update.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -16,6 +20,8 @@
 #include "support/install_copy.h"
 #include "support/make_pdf.h"
 #include "support/program_folder.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -134,6 +140,25 @@ TEST_F(IncrementalUpdateTest, LinkedOutputIsWrittenWhole) {
   ASSERT_EQ(1, Append("Job", Out())) << Log();
   EXPECT_EQ(2u, PdfPageTexts(Out()).size());
   EXPECT_EQ(before, ReadFileText(real));
+
+  // Another account's output in a folder this run may write: replaced whole.
+  if (geteuid() != 0) return;
+  fs::remove(Out());
+  MakeTextPdf(Out(), {"Base"});
+  const std::string job = program_.Join("other.pdf");
+  MakeTextPdf(job, {"Other"});
+  chmod(program_.path().c_str(), 0777);
+  chmod(program_.Log().c_str(), 0666);
+  pid_t child = fork();
+  if (child == 0) {
+    const passwd* nobody = getpwnam("nobody");
+    if (!nobody || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) _exit(2);
+    _exit(AppendPDFByMerger(job.c_str(), Out().c_str(), &options_) == 1 ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(child, waitpid(child, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << Log();
+  EXPECT_EQ(2u, PdfPageTexts(Out()).size());
 }
 
 // Damaged ends of an output: the update never builds on them; the whole

@@ -75,6 +75,10 @@ bool IsPlainRegularFile(const std::string& path) {
   return !path.empty() && lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+bool CanWriteInPlace(const std::string& path) {
+  return IsPlainRegularFile(path) && access(path.c_str(), W_OK) == 0;
+}
+
 bool IsUnmountedMountPoint(const std::string& folder) {
   const char* table = getenv("TARVELIN_FSTAB");
   std::ifstream fstab(table && *table ? table : "/etc/fstab");

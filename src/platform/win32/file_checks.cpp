@@ -54,6 +54,11 @@ bool IsPlainRegularFile(const std::string& path) {
          !(a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE));
 }
 
+bool CanWriteInPlace(const std::string& path) {
+  DWORD a = path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(path.c_str());
+  return IsPlainRegularFile(path) && !(a & FILE_ATTRIBUTE_READONLY);
+}
+
 // A removable drive is expected at its letter; without its medium the
 // letter is there but the volume answers nothing.
 bool IsUnmountedMountPoint(const std::string& folder) {
