@@ -21,8 +21,10 @@ const int kMaxSections = 100000;
 const int kEntrySize = 20;
 const size_t kMaxStreamLength = size_t{256} << 20;
 
+// Decimal digits only, at most 18 of them (no offset in a file needs more).
 bool ParseDigits(const char* text, int length, int64_t* value) {
   *value = 0;
+  if (length > 18) return false;
   for (int i = 0; i < length; ++i) {
     if (text[i] < '0' || text[i] > '9') return false;
     *value = *value * 10 + (text[i] - '0');

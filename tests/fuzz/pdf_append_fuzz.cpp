@@ -1,0 +1,74 @@
+// Appending a page to an existing output as an append run does: the input is
+// the output itself, opened as the first import (its end is read for an
+// update, or the whole file when the end cannot be built on), then a new
+// page is added and the document closed. An output qpdf reads without a
+// complaint must read back with every page it had and the new one (a damaged
+// one only must not crash anything); an output that was not written must be
+// exactly as it was, with no record of an append left beside it.
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <string>
+
+#include "fuzz_support.h"
+#include "pdf/incremental_update.h"
+#include "pdf/pdf_library.h"
+
+namespace {
+
+// Pages by qpdf's own walk of the tree; -1 when it cannot read the file or
+// had to repair it to do so.
+long Pages(const std::string& path) {
+  try {
+    QPDF pdf;
+    pdf.setSuppressWarnings(true);
+    pdf.processFile(path.c_str());
+    long pages = static_cast<long>(QPDFPageDocumentHelper(pdf).getAllPages().size());
+    return pdf.anyWarnings() ? -1 : pages;
+  } catch (const std::exception&) {
+    return -1;
+  }
+}
+
+std::string Content(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz::ClearScratch();
+  std::string output = fuzz::WriteScratchFile("output.pdf", data, size);
+  const std::string before = Content(output);
+  const long pagesBefore = Pages(output);
+
+  PDF* pdf = pdfNewPDF();
+  FUZZ_CHECK(pdf != nullptr);
+  FUZZ_CHECK(pdfCreateNewPDFA(pdf, output.c_str()));
+  int pages = -1;
+  if (pdfOpenImportFileA(pdf, output.c_str(), 0, nullptr) >= 0) {
+    int next = pdfImportPDFFile(pdf, 1, 1.0, 1.0);
+    if (next > 0) pages = next - 1;
+  }
+  if (pages < 0) {
+    pdfDeletePDF(pdf);
+    FUZZ_CHECK(Content(output) == before);
+    return 0;
+  }
+  FUZZ_CHECK(pdfGetPageCount(pdf) == pages);
+  FUZZ_CHECK(pdfAppend(pdf) && pdfEndPage(pdf));
+  int written = pdfCloseFile(pdf);
+  pdfDeletePDF(pdf);
+  FUZZ_CHECK(!std::filesystem::exists(AppendRecordPath(output)));
+  if (!written) {
+    FUZZ_CHECK(Content(output) == before);
+    return 0;
+  }
+  if (pagesBefore >= 0) FUZZ_CHECK(Pages(output) == pagesBefore + 1);
+  return 0;
+}
