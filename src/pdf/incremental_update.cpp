@@ -406,6 +406,24 @@ void UpdateBuilder::WriteObjects() {
 
 // The new trailer: the old one's entries, the new /Size and /Prev, the
 // document information, a new second /ID part and the update count.
+using EntryIt = std::map<int, PdfTail::Entry>::const_iterator;
+
+// Calls write(first, count, from, to) for each run of consecutive object
+// numbers, as a cross-reference section groups them.
+template <typename Write>
+void ForEachRun(const std::map<int, PdfTail::Entry>& entries, Write write) {
+  for (EntryIt it = entries.begin(); it != entries.end();) {
+    EntryIt end = it;
+    int count = 0;
+    while (end != entries.end() && end->first == it->first + count) {
+      ++end;
+      ++count;
+    }
+    write(it->first, count, it, end);
+    it = end;
+  }
+}
+
 std::string RandomBytes() {
   std::string bytes(16, '\0');
   QUtil::initializeWithRandomBytes(reinterpret_cast<unsigned char*>(&bytes[0]), bytes.size());
@@ -464,21 +482,15 @@ void UpdateBuilder::WriteCrossReferences() {
   const int64_t start = base_.fileLength() + static_cast<int64_t>(out_.size());
   if (!base_.xrefIsStream()) {
     out_ += "xref\n";
-    for (auto it = entries_.begin(); it != entries_.end();) {
-      auto end = it;
-      int count = 0;
-      while (end != entries_.end() && end->first == it->first + count) {
-        ++end;
-        ++count;
-      }
-      out_ += std::to_string(it->first) + " " + std::to_string(count) + "\n";
-      for (; it != end; ++it) {
+    ForEachRun(entries_, [&](int first, int count, EntryIt from, EntryIt to) {
+      out_ += std::to_string(first) + " " + std::to_string(count) + "\n";
+      for (EntryIt it = from; it != to; ++it) {
         char entry[32];
         std::snprintf(entry, sizeof(entry), "%010lld %05d n \n",
                       static_cast<long long>(it->second.field2), it->second.field3);
         out_ += entry;
       }
-    }
+    });
     QPDFObjectHandle trailer =
         NewTrailer(base_, next_, infoNumber_, infoGeneration_, update_.staticId);
     out_ += "trailer\n" + PdfTail::Unparse(trailer) + "\nstartxref\n" + std::to_string(start) +
@@ -490,15 +502,9 @@ void UpdateBuilder::WriteCrossReferences() {
   const int self = next_++;
   entries_[self] = {1, start, 0};
   std::string data, index;
-  for (auto it = entries_.begin(); it != entries_.end();) {
-    auto end = it;
-    int count = 0;
-    while (end != entries_.end() && end->first == it->first + count) {
-      ++end;
-      ++count;
-    }
-    index += " " + std::to_string(it->first) + " " + std::to_string(count);
-    for (; it != end; ++it) {
+  ForEachRun(entries_, [&](int first, int count, EntryIt from, EntryIt to) {
+    index += " " + std::to_string(first) + " " + std::to_string(count);
+    for (EntryIt it = from; it != to; ++it) {
       data += static_cast<char>(it->second.type);
       for (int shift = 56; shift >= 0; shift -= 8) {
         data += static_cast<char>((it->second.field2 >> shift) & 0xFF);
@@ -506,7 +512,7 @@ void UpdateBuilder::WriteCrossReferences() {
       data += static_cast<char>((it->second.field3 >> 8) & 0xFF);
       data += static_cast<char>(it->second.field3 & 0xFF);
     }
-  }
+  });
   QPDFObjectHandle dict = NewTrailer(base_, next_, infoNumber_, infoGeneration_, update_.staticId);
   dict.replaceKey("/Type", QPDFObjectHandle::newName("/XRef"));
   dict.replaceKey("/W", QPDFObjectHandle::parse("[1 8 2]"));
