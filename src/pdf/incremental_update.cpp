@@ -206,7 +206,8 @@ size_t UpdateBuilder::BuildSubtree() {
       NewNode node;
       node.number = next_++;
       for (size_t k = i; k < std::min(level.size(), i + kMaxKids); ++k) {
-        node.kids.push_back(level[k]);
+        node.kids.push_back(pagesLevel ? level[k]
+                                       : newNodes_[static_cast<size_t>(level[k])].number);
         node.count += counts[k];
         std::string& parent =
             pagesLevel ? pageParent_[level[k]] : newNodes_[static_cast<size_t>(level[k])].parent;

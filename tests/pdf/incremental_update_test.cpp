@@ -82,6 +82,31 @@ TEST_F(IncrementalUpdateTest, ManyAppendsStayValidAndAreConsolidated) {
   EXPECT_EQ("", render.stderrText);
 }
 
+// Jobs of many pages hang under new nodes of their own, several levels deep
+// when a job has more pages than one node takes.
+TEST_F(IncrementalUpdateTest, LongJobsGetATreeOfTheirOwn) {
+  std::vector<std::string> base, job;
+  for (int page = 1; page <= 70; ++page) base.push_back("Base " + std::to_string(page));
+  for (int page = 1; page <= 4200; ++page) job.push_back("Long " + std::to_string(page));
+  MakeTextPdf(Out(), base);
+  const std::string jobPath = program_.Join("long.pdf");
+  MakeTextPdf(jobPath, job);
+  // The first job is an update; the second finds the updates over a third
+  // of the file and writes it whole.
+  for (int round = 0; round < 2; ++round) {
+    const std::string before = ReadFileText(Out());
+    ASSERT_EQ(1, AppendPDFByMerger(jobPath.c_str(), Out().c_str(), &options_)) << Log();
+    EXPECT_EQ(round == 0, StartsWith(ReadFileText(Out()), before)) << round;
+  }
+  ASSERT_TRUE(Valid(Out()));
+  std::vector<std::string> pages = PdfPageTexts(Out());
+  ASSERT_EQ(70u + 2 * 4200u, pages.size());
+  EXPECT_NE(std::string::npos, pages[69].find("Base 70\n"));
+  EXPECT_NE(std::string::npos, pages[70].find("Long 1\n"));
+  EXPECT_NE(std::string::npos, pages[70 + 4199].find("Long 4200\n"));
+  EXPECT_NE(std::string::npos, pages.back().find("Long 4200\n"));
+}
+
 TEST_F(IncrementalUpdateTest, EveryKindOfOutputTakesTheUpdateOrIsWrittenWhole) {
   const std::string plain = program_.Join("plain.pdf");
   MakeTextPdf(plain, {"Base one", "Base two"});
