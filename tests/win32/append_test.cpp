@@ -94,6 +94,47 @@ TEST_F(Win32AppendTest, JobsAreMergedByTheProgramsOwnMerger) { AppendTwoJobs(1);
 TEST_F(Win32AppendTest, JobsAreAppendedByThePageTool) { AppendTwoJobs(2); }
 TEST_F(Win32AppendTest, JobsAreAppendedByTheConcatenationTool) { AppendTwoJobs(3); }
 
+// The program's own merger appends a job to an existing output in place, as
+// an update behind its end: the first run's bytes stay where they were.
+TEST_F(Win32AppendTest, TheSecondJobIsAnUpdateBehindTheFirstOutput) {
+  Configure("AppendPDFMethod=1\r\n");
+  std::string output;
+  ASSERT_EQ(0, Run("-appendfile \"" + Job("invoice.ps", "QuorvelFile1.ps") + "\"", &output))
+      << output;
+  const std::string first = ReadFileText(dir_.Join("out.pdf"));
+  ASSERT_FALSE(first.empty());
+  ASSERT_EQ(0, Run("-appendfile \"" + Job("letter.ps", "QuorvelFile2.ps") + "\"", &output))
+      << output;
+  const std::string second = ReadFileText(dir_.Join("out.pdf"));
+  ASSERT_GT(second.size(), first.size());
+  EXPECT_EQ(first, second.substr(0, first.size()));
+  std::string error;
+  EXPECT_EQ(5, GetPDFFilePageCount(dir_.Join("out.pdf").c_str(), &error)) << error;
+  EXPECT_FALSE(fs::exists(dir_.Join("out.pdf.appending")));
+}
+
+// An update cut short leaves the record of the old length beside the
+// output: the next run cuts the output back to it (TruncateFile) before it
+// appends its own job.
+TEST_F(Win32AppendTest, AnInterruptedUpdateIsCutBackByTheNextRun) {
+  Configure("AppendPDFMethod=1\r\n");
+  std::string output;
+  ASSERT_EQ(0, Run("-appendfile \"" + Job("invoice.ps", "QuorvelFile1.ps") + "\"", &output))
+      << output;
+  const std::string first = ReadFileText(dir_.Join("out.pdf"));
+  WriteFileText(dir_.Join("out.pdf.appending"), std::to_string(first.size()) + "\n");
+  WriteFileText(dir_.Join("out.pdf"), first + "1 0 obj\n<< /Cut sh");
+  ASSERT_EQ(0, Run("-appendfile \"" + Job("letter.ps", "QuorvelFile2.ps") + "\"", &output))
+      << output;
+  const std::string second = ReadFileText(dir_.Join("out.pdf"));
+  EXPECT_EQ(first, second.substr(0, first.size()));
+  EXPECT_EQ(std::string::npos, second.find("/Cut sh"));
+  EXPECT_FALSE(fs::exists(dir_.Join("out.pdf.appending")));
+  std::string error;
+  EXPECT_EQ(5, GetPDFFilePageCount(dir_.Join("out.pdf").c_str(), &error)) << error;
+  EXPECT_NE(std::string::npos, ReadFileText(dir_.Join("tarvelin.log")).find("was cut short"));
+}
+
 TEST_F(Win32AppendTest, TheLogHasWindowsLineEnds) {
   AppendTwoJobs(1);
   std::string log = ReadFileText(dir_.Join("tarvelin.log"));

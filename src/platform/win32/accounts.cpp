@@ -1,7 +1,7 @@
 // Win32 accounts: names through the security database, the administrator
 // check on the process token, and rights granted by adding an entry to a
 // file's access-control list. Windows has no user and group numbers: the
-// records carry 0 for them.
+// records carry 0 for them. An account's home is its profile folder.
 #include "platform/accounts.h"
 
 #include <string>
@@ -11,8 +11,34 @@
 #include "platform/win32/windows_api.h"
 // after <windows.h>, whose types it uses
 #include <aclapi.h>
+#include <sddl.h>
+#include <userenv.h>
 
 namespace platform {
+
+namespace {
+
+// The profile folder the system keeps for an account's SID under
+// ProfileList ("" for an account that never logged on here).
+std::string ProfileFolder(PSID sid) {
+  char* text = nullptr;
+  if (!ConvertSidToStringSidA(sid, &text)) return std::string();
+  std::string key =
+      std::string("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\") + text;
+  LocalFree(text);
+  char raw[MAX_PATH];
+  DWORD size = sizeof(raw);
+  if (RegGetValueA(HKEY_LOCAL_MACHINE, key.c_str(), "ProfileImagePath",
+                   RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, raw,
+                   &size) != ERROR_SUCCESS) {
+    return std::string();
+  }
+  char expanded[MAX_PATH];
+  DWORD n = ExpandEnvironmentStringsA(raw, expanded, sizeof(expanded));
+  return n > 0 && n <= sizeof(expanded) ? std::string(expanded) : std::string();
+}
+
+}  // namespace
 
 bool LookUpAccount(const std::string& name, Account* account, std::string* error) {
   BYTE sid[SECURITY_MAX_SID_SIZE];
@@ -23,7 +49,7 @@ bool LookUpAccount(const std::string& name, Account* account, std::string* error
   if (!LookupAccountNameA(nullptr, name.c_str(), sid, &sidSize, domain, &domainSize, &use)) {
     return win32::Fail(error);
   }
-  *account = Account{name, 0, 0};
+  *account = Account{name, 0, 0, ProfileFolder(sid)};
   return true;
 }
 
@@ -32,6 +58,13 @@ Account CurrentAccount() {
   DWORD size = sizeof(name);
   Account account;
   account.name = GetUserNameA(name, &size) ? name : "#0";
+  HANDLE token = nullptr;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    char home[MAX_PATH];
+    DWORD homeSize = sizeof(home);
+    if (GetUserProfileDirectoryA(token, home, &homeSize)) account.home = home;
+    CloseHandle(token);
+  }
   return account;
 }
 

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <map>
@@ -42,6 +43,16 @@ std::string ModuleFileName() {
 std::string ProgramFolder() { return DirName(ModuleFileName()); }
 
 int ProcessId() { return static_cast<int>(GetCurrentProcessId()); }
+
+// The system's copy of the environment, which CreateProcessA hands to
+// children, and the C runtime's, which getenv reads; "NAME=" removes the
+// runtime's entry.
+bool SetEnvironmentValue(const std::string& name, const char* value) {
+  if (name.empty() || name.find('=') != std::string::npos) return false;
+  if (!SetEnvironmentVariableA(name.c_str(), value)) return false;
+  std::string entry = name + "=" + (value ? value : "");
+  return _putenv(entry.c_str()) == 0;
+}
 
 std::string SystemTempPath() {
   char buf[MAX_PATH + 1];
@@ -136,6 +147,10 @@ bool IsBusy(DWORD code) { return code == ERROR_ACCESS_DENIED || code == ERROR_SH
 }  // namespace
 
 void SetFileEventRecorderForTesting(std::vector<std::string>* events) { g_fileEvents = events; }
+
+void win32::RecordFileEvent(const char* step, const std::string& path, const std::string& to) {
+  Record(step, path, to);
+}
 
 bool SyncFileToDisk(const std::string& path, std::string* error) {
   HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE,

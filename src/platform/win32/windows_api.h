@@ -29,5 +29,9 @@ inline bool Fail(std::string* error) {
   return false;
 }
 
+/// Hands one step of a file update to the recorder that
+/// SetFileEventRecorderForTesting installed ("fsync PATH", "rename FROM TO").
+void RecordFileEvent(const char* step, const std::string& path, const std::string& to = "");
+
 }  // namespace win32
 }  // namespace platform

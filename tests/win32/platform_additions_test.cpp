@@ -1,0 +1,132 @@
+// The Win32 platform calls that the in-place append, the per-user spool
+// folders and the metafile pages rest on, under Wine.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "platform/accounts.h"
+#include "platform/metafile_header.h"
+#include "platform/platform.h"
+#include "support/make_metafile.h"
+#include "support/temp_dir.h"
+// last: its macros (DeleteFile) must not rename the platform layer's calls
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(Win32FileUpdateTest, AppendAndSyncAddsAtTheEndAndTruncateCutsBack) {
+  ScopedTempDir dir;
+  std::string file = dir.Join("out.pdf");
+  WriteFileText(file, "%PDF-1.4\n");
+  std::vector<std::string> events;
+  platform::SetFileEventRecorderForTesting(&events);
+  std::string error;
+  ASSERT_TRUE(platform::AppendAndSync(file, "update one\n", &error)) << error;
+  ASSERT_TRUE(platform::AppendAndSync(file, std::string(100000, 'x'), &error)) << error;
+  platform::SetFileEventRecorderForTesting(nullptr);
+  EXPECT_EQ("append " + file, events.at(0));
+  EXPECT_EQ("fsync " + file, events.at(1));
+  EXPECT_EQ(9 + 11 + 100000, platform::FileSize(file));
+  EXPECT_EQ("%PDF-1.4\nupdate one\n", ReadFileText(file).substr(0, 20));
+  ASSERT_TRUE(platform::TruncateFile(file, 9, &error)) << error;
+  EXPECT_EQ("%PDF-1.4\n", ReadFileText(file));
+  ASSERT_TRUE(platform::TruncateFile(file, 0, &error)) << error;
+  EXPECT_EQ(0, platform::FileSize(file));
+}
+
+TEST(Win32FileUpdateTest, MissingFilesAndFoldersAreRefusedWithTheReason) {
+  ScopedTempDir dir;
+  std::string error;
+  EXPECT_FALSE(platform::AppendAndSync(dir.Join("missing.pdf"), "x", &error));
+  EXPECT_FALSE(error.empty());
+  error.clear();
+  EXPECT_FALSE(platform::TruncateFile(dir.Join("missing.pdf"), 0, &error));
+  EXPECT_FALSE(error.empty());
+  error.clear();
+  EXPECT_FALSE(platform::AppendAndSync(dir.path(), "x", &error));  // a folder
+  EXPECT_FALSE(error.empty());
+  error.clear();
+  EXPECT_FALSE(platform::SyncFolder(dir.Join("missing"), &error));
+  EXPECT_FALSE(error.empty());
+  WriteFileText(dir.Join("file"), "x");
+  EXPECT_FALSE(platform::SyncFolder(dir.Join("file"), &error));
+}
+
+TEST(Win32FileUpdateTest, AnExistingFolderIsSynced) {
+  ScopedTempDir dir;
+  std::string error;
+  EXPECT_TRUE(platform::SyncFolder(dir.path(), &error)) << error;
+}
+
+TEST(Win32PrivateFolderTest, IsMadeWithItsParentsAndRefusesAFile) {
+  ScopedTempDir dir;
+  std::string folder = dir.Join("a\\b\\spool");
+  std::string error;
+  ASSERT_TRUE(platform::EnsurePrivateFolder(folder, &error)) << error;
+  EXPECT_TRUE(platform::IsDirectory(folder));
+  EXPECT_TRUE(platform::EnsurePrivateFolder(folder, &error)) << error;  // again: still fine
+  WriteFileText(dir.Join("file"), "x");
+  EXPECT_FALSE(platform::EnsurePrivateFolder(dir.Join("file"), &error));
+  EXPECT_EQ("it is not a folder", error);
+}
+
+TEST(Win32EnvironmentTest, ValuesAreSetForThisProcessAndRemoved) {
+  ASSERT_TRUE(platform::SetEnvironmentValue("TARVELIN_WIN_TEST", "one two"));
+  ASSERT_NE(nullptr, std::getenv("TARVELIN_WIN_TEST"));
+  EXPECT_STREQ("one two", std::getenv("TARVELIN_WIN_TEST"));
+  char buffer[64];
+  EXPECT_EQ(7u, GetEnvironmentVariableA("TARVELIN_WIN_TEST", buffer, sizeof(buffer)));
+  ASSERT_TRUE(platform::SetEnvironmentValue("TARVELIN_WIN_TEST", nullptr));
+  EXPECT_EQ(nullptr, std::getenv("TARVELIN_WIN_TEST"));
+  EXPECT_EQ(0u, GetEnvironmentVariableA("TARVELIN_WIN_TEST", buffer, sizeof(buffer)));
+  EXPECT_FALSE(platform::SetEnvironmentValue("A=B", "x"));
+}
+
+TEST(Win32AccountTest, TheCurrentAccountHasItsProfileFolderAsHome) {
+  platform::Account me = platform::CurrentAccount();
+  ASSERT_FALSE(me.home.empty());
+  EXPECT_TRUE(platform::IsDirectory(me.home)) << me.home;
+  platform::Account found;
+  std::string error;
+  ASSERT_TRUE(platform::LookUpAccount(me.name, &found, &error)) << error;
+  if (found.home.empty()) {
+    GTEST_SKIP() << "no ProfileList entry for " << me.name << " (Wine keeps none)";
+  }
+  EXPECT_TRUE(fs::equivalent(me.home, found.home)) << me.home << " " << found.home;
+}
+
+// GDI reads the header (GetEnhMetaFileA); the sizes it does not check are
+// checked against the file as on POSIX.
+TEST(Win32MetafileHeaderTest, GdiGivesTheFrameAndDamagedHeadersAreRefused) {
+  ScopedTempDir dir;
+  std::string good = EmfBuilder(U_RECTL{100, -200, 21000, 29700}).Bytes();
+  WriteFileText(dir.Join("a.emf"), good);
+  platform::EnhMetaFrame frame;
+  std::string error;
+  ASSERT_TRUE(platform::ReadEnhMetaFileFrame(dir.Join("a.emf"), &frame, &error)) << error;
+  EXPECT_EQ(100, frame.left);
+  EXPECT_EQ(-200, frame.top);
+  EXPECT_EQ(21000, frame.right);
+  EXPECT_EQ(29700, frame.bottom);
+
+  std::string longer = good;
+  longer.replace(48, 4, LeBytes(good.size() + 4, 4));  // nBytes past the file's end
+  WriteFileText(dir.Join("long.emf"), longer);
+  EXPECT_FALSE(platform::ReadEnhMetaFileFrame(dir.Join("long.emf"), &frame, &error));
+  std::string signature = good;
+  signature[40] = 'X';
+  WriteFileText(dir.Join("sig.emf"), signature);
+  EXPECT_FALSE(platform::ReadEnhMetaFileFrame(dir.Join("sig.emf"), &frame, &error));
+  WriteFileText(dir.Join("short.emf"), good.substr(0, 60));
+  EXPECT_FALSE(platform::ReadEnhMetaFileFrame(dir.Join("short.emf"), &frame, &error));
+  EXPECT_EQ("shorter than a metafile header", error);
+  EXPECT_FALSE(platform::ReadEnhMetaFileFrame(dir.Join("missing.emf"), &frame, &error));
+  EXPECT_FALSE(platform::ReadEnhMetaFileFrame(dir.path(), &frame, &error));
+}
+
+}  // namespace
