@@ -31,6 +31,21 @@ std::string FormatV(const char* format, va_list args) {
   return std::string(buf.data(), static_cast<size_t>(n));
 }
 
+// The log is a text file of the platform: its lines end as the platform's do.
+std::string WithLineEnds(const std::string& text) {
+  if (std::strcmp(platform::kLineEnd, "\n") == 0) return text;
+  std::string out;
+  out.reserve(text.size() + text.size() / 32);
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) {
+      out += platform::kLineEnd;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
 bool IsNo(const char* value) {
   return (value[0] == 'N' || value[0] == 'n') && (value[1] == 'O' || value[1] == 'o') &&
          value[2] == '\0';
@@ -88,6 +103,7 @@ void OutLog(const char* format, ...) {
     entry += "... [cut " + std::to_string(cut) + " bytes]\n";
   }
 
+  entry = WithLineEnds(entry);
   std::string path = LogFilePath();
   if (platform::FileSize(path) > kLogSizeLimit) platform::DeleteFile(path);
   // Prefix and text go out in one write, so entries of concurrent runs

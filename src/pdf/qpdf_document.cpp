@@ -150,13 +150,25 @@ bool ConcatenatePdfFiles(const std::vector<std::string>& inputs, const std::stri
     return false;
   }
   std::vector<std::shared_ptr<QPDF>> docs;
+  // The output may be one of the inputs: that one is read into memory, so
+  // that no open file is in the way when the new output is renamed over it
+  // (Windows refuses to replace a file that is open).
+  std::vector<std::shared_ptr<std::string>> contents;
   bool ok = true;
   for (const std::string& path : inputs) {
     auto doc = QPDF::create();
     doc->setSuppressWarnings(true);
     docs.push_back(doc);
     try {
-      doc->processFile(path.c_str());
+      if (platform::IsSameFile(path, output)) {
+        auto content = std::make_shared<std::string>();
+        std::string error;
+        if (!platform::ReadWholeFile(path, content.get(), &error)) throw PdfFileError(error);
+        doc->processMemoryFile(path.c_str(), content->data(), content->size());
+        contents.push_back(content);
+      } else {
+        doc->processFile(path.c_str());
+      }
     } catch (const std::exception& e) {
       messages->push_back("cannot read \"" + path + "\": " + e.what());
       ok = false;

@@ -19,6 +19,8 @@ constexpr int kMaxPathLength = 260;
 /// The native path separator ('\\' on Windows, '/' on POSIX). Wherever the
 /// program's rules speak of a backslash between path parts, this is meant.
 extern const char kPathSeparator;
+/// How the platform's text files end a line: "\n", or "\r\n" on Windows.
+extern const char kLineEnd[];
 
 /// True for either separator character.
 bool IsPathSeparator(char c);

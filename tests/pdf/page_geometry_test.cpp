@@ -137,7 +137,7 @@ TEST_F(MetafileGeometryTest, ShortTruncatedOrLyingHeadersGiveNoFrame) {
   EXPECT_EQ("none", Rect("text.emf"));
   EXPECT_EQ("none", Rect("short.emf"));
   EXPECT_NE(std::string::npos,
-            ReadFileText(program_.Log())
+            ReadLogText(program_.Log())
                 .find("Can't open the EMF/WMF file or can't read the paper size from EMF/WMF "
                       "file properly.\n"));
   EXPECT_EQ("none", Rect("missing.emf"));

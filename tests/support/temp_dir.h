@@ -57,6 +57,17 @@ inline std::string ReadFileText(const std::string& path) {
   return ss.str();
 }
 
+/// The program's log as text: on Windows its lines end in CR LF, which tests
+/// read as LF.
+inline std::string ReadLogText(const std::string& path) {
+  std::string text = ReadFileText(path);
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out += text[i];
+  }
+  return out;
+}
+
 inline void WriteFileText(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;

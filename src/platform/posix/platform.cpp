@@ -22,6 +22,7 @@
 namespace platform {
 
 const char kPathSeparator = '/';
+const char kLineEnd[] = "\n";
 
 bool IsPathSeparator(char c) { return c == '/' || c == '\\'; }
 

@@ -19,6 +19,7 @@
 namespace platform {
 
 const char kPathSeparator = '\\';
+const char kLineEnd[] = "\r\n";
 
 bool IsPathSeparator(char c) { return c == '/' || c == '\\'; }
 
