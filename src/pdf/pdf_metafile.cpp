@@ -2,10 +2,12 @@
 // on the open page through the translator in pdf/metafile/.
 #include <cstdio>
 #include <exception>
+#include <initializer_list>
 #include <qpdf/QPDFObjectHandle.hh>
 #include <string>
 
 #include "config/log.h"
+#include "pdf/image/image.h"
 #include "pdf/metafile/metafile.h"
 #include "pdf/pdf_instance.h"
 #include "pdf/pdf_library.h"
@@ -63,7 +65,114 @@ class PageCanvas : public metafile::MetafileCanvas {
     return name;
   }
 
+  // The image readers take files: the picture goes through a temporary one.
+  std::string PictureResource(const std::string& file, int* width, int* height,
+                              std::string* error) override {
+    std::string path;
+    if (!platform::CreateUniqueTempFile(platform::SystemTempPath(), "emf", &path, error)) return "";
+    images::PdfImage picture;
+    bool read = platform::WriteFileAtomically(path, file, error) &&
+                images::ReadImage(path, 1, nullptr, &picture, error);
+    platform::DeleteFile(path);
+    if (!read) return "";
+    QPDFObjectHandle stream = QPDFObjectHandle::newStream(pdf_->doc.get());
+    stream.replaceStreamData(picture.data, QPDFObjectHandle::newName(picture.filter),
+                             QPDFObjectHandle::newNull());
+    QPDFObjectHandle dict = stream.getDict();
+    Describe(dict, picture.width, picture.height, nullptr);
+    if (picture.filter == "/JPXDecode") {
+      if (picture.alphaInData) dict.replaceKey("/SMaskInData", QPDFObjectHandle::newInteger(1));
+      pdf_->neededVersion.updateIfGreater(PDFVersion(1, 5));
+    } else {
+      const char* spaces[] = {nullptr, "/DeviceGray", nullptr, "/DeviceRGB", "/DeviceCMYK"};
+      const char* space =
+          picture.components >= 1 && picture.components <= 4 ? spaces[picture.components] : nullptr;
+      if (!space) {
+        *error = "unsupported number of colour components";
+        return "";
+      }
+      dict.replaceKey("/ColorSpace", QPDFObjectHandle::newName(space));
+      dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(8));
+    }
+    if (picture.invertedCmyk) {
+      QPDFObjectHandle decode = QPDFObjectHandle::newArray();
+      for (int i = 0; i < 8; ++i) decode.appendItem(QPDFObjectHandle::newInteger(1 - i % 2));
+      dict.replaceKey("/Decode", decode);
+    }
+    if (!picture.alpha.empty()) {
+      QPDFObjectHandle mask = QPDFObjectHandle::newStream(pdf_->doc.get());
+      mask.replaceStreamData(picture.alpha, QPDFObjectHandle::newName("/FlateDecode"),
+                             QPDFObjectHandle::newNull());
+      Describe(mask.getDict(), picture.width, picture.height, "/DeviceGray");
+      dict.replaceKey("/SMask", mask);
+      pdf_->neededVersion.updateIfGreater(PDFVersion(1, 4));
+    }
+    *width = picture.width;
+    *height = picture.height;
+    std::string name = "/Im" + std::to_string(pdf_->imageCount++);
+    pdf_->xobjects.replaceKey(name, stream);
+    return name;
+  }
+
+  // The page's resources hold no patterns, so the fill is a form that
+  // carries its own; the form and the pattern live in page space.
+  std::string PatternFillResource(const std::string& area, bool evenOdd,
+                                  const metafile::PatternCell& cell) override {
+    using metafile::Num;
+    QPDFObjectHandle images = QPDFObjectHandle::newDictionary();
+    for (const std::string& key : pdf_->xobjects.getKeys()) {
+      images.replaceKey(key, pdf_->xobjects.getKey(key));
+    }
+    QPDFObjectHandle cellResources = QPDFObjectHandle::newDictionary();
+    cellResources.replaceKey("/XObject", images);
+    QPDFObjectHandle pattern = QPDFObjectHandle::newStream(pdf_->doc.get(), cell.ops);
+    QPDFObjectHandle p = pattern.getDict();
+    p.replaceKey("/Type", QPDFObjectHandle::newName("/Pattern"));
+    p.replaceKey("/PatternType", QPDFObjectHandle::newInteger(1));
+    p.replaceKey("/PaintType", QPDFObjectHandle::newInteger(1));
+    p.replaceKey("/TilingType", QPDFObjectHandle::newInteger(1));
+    p.replaceKey("/BBox", Array({0, 0, cell.width, cell.height}));
+    p.replaceKey("/XStep", QPDFObjectHandle::newReal(Num(cell.width)));
+    p.replaceKey("/YStep", QPDFObjectHandle::newReal(Num(cell.height)));
+    const metafile::Matrix& m = cell.placement;
+    p.replaceKey("/Matrix", Array({m.a, m.b, m.c, m.d, m.e, m.f}));
+    p.replaceKey("/Resources", cellResources);
+
+    QPDFObjectHandle patterns = QPDFObjectHandle::newDictionary();
+    patterns.replaceKey("/P1", pattern);
+    QPDFObjectHandle formResources = QPDFObjectHandle::newDictionary();
+    formResources.replaceKey("/Pattern", patterns);
+    std::string ops = "/Pattern cs /P1 scn\n" + area + (evenOdd ? "f*\n" : "f\n");
+    QPDFObjectHandle form = QPDFObjectHandle::newStream(pdf_->doc.get(), ops);
+    QPDFObjectHandle f = form.getDict();
+    f.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
+    f.replaceKey("/Subtype", QPDFObjectHandle::newName("/Form"));
+    const double kFar = 1e7;
+    f.replaceKey("/BBox", Array({-kFar, -kFar, kFar, kFar}));
+    f.replaceKey("/Resources", formResources);
+    std::string name = "/Fm" + std::to_string(pdf_->imageCount++);
+    pdf_->xobjects.replaceKey(name, form);
+    return name;
+  }
+
  private:
+  static QPDFObjectHandle Array(std::initializer_list<double> values) {
+    QPDFObjectHandle array = QPDFObjectHandle::newArray();
+    for (double v : values) array.appendItem(QPDFObjectHandle::newReal(metafile::Num(v)));
+    return array;
+  }
+
+  static void Describe(QPDFObjectHandle dict, int width, int height, const char* space) {
+    dict.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
+    dict.replaceKey("/Subtype", QPDFObjectHandle::newName("/Image"));
+    dict.replaceKey("/Width", QPDFObjectHandle::newInteger(width));
+    dict.replaceKey("/Height", QPDFObjectHandle::newInteger(height));
+    if (space) {
+      dict.replaceKey("/ColorSpace", QPDFObjectHandle::newName(space));
+      dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(8));
+    }
+  }
+
   QPDFObjectHandle Stream(const std::string& data, int width, int height, const char* space) {
     QPDFObjectHandle stream = QPDFObjectHandle::newStream(pdf_->doc.get(), data);
     QPDFObjectHandle dict = stream.getDict();

@@ -159,4 +159,38 @@ TEST_F(MetafileDamageTest, DamagedWindowsAndEmfPlusRecordsAreRefusedOneByOne) {
   EXPECT_NE(std::string::npos, Log().find("EMF+ record with a size outside its comment"));
 }
 
+TEST_F(MetafileDamageTest, BadPicturesAndHugeObjectsAreRefusedAndTheRestIsDrawn) {
+  std::string version = LeBytes(0xDBC01002, 4);
+  std::string plus =
+      PlusRecord(0x4001, 0, version + LeBytes(0, 4) + LeBytes(96, 4) + LeBytes(96, 4));
+  // Image 1: "compressed" data that is a broken JPEG; image 2: pixels of a
+  // size past the limit; object 3 announced as 2 GiB over several records.
+  std::string bitmap = version + LeBytes(1, 4) + LeBytes(8, 4) + LeBytes(8, 4) + LeBytes(0, 4) +
+                       LeBytes(0x00021808, 4);
+  plus += PlusRecord(0x4008, 0x0501, bitmap + LeBytes(1, 4) + "\xFF\xD8\xFF\xE0garbage");
+  plus += PlusRecord(0x4008, 0x0502,
+                     version + LeBytes(1, 4) + LeBytes(100000, 4) + LeBytes(100000, 4) +
+                         LeBytes(300000, 4) + LeBytes(0x00021808, 4) + LeBytes(0, 4));
+  plus += PlusRecord(0x4008, 0x8503, LeBytes(0x80000000u, 4) + std::string(16, '\0'));
+  std::string draw = LeBytes(0, 4) + LeBytes(2, 4) + FloatBytes(0) + FloatBytes(0) + FloatBytes(8) +
+                     FloatBytes(8) + FloatBytes(0) + FloatBytes(0) + FloatBytes(100) +
+                     FloatBytes(100);
+  plus += PlusRecord(0x401A, 1, draw) + PlusRecord(0x401A, 2, draw);
+  EmfBuilder emf(kA4);
+  emf.Plus(plus);
+  // GetDC: the plain text after it is drawn.
+  emf.Plus(PlusRecord(0x4004, 0, ""));
+  emf.Font(1, -100, "Arial").Text(100, 100, "still here");
+  std::vector<std::string> texts = MergeWithPdf("badpictures.emf", emf.Bytes());
+  ASSERT_EQ(2u, texts.size());
+  EXPECT_NE(std::string::npos, texts[0].find("still here"));
+  std::string log = Log();
+  EXPECT_NE(std::string::npos, log.find("[ERROR] Metafile \"" + program.Join("badpictures.emf") +
+                                        "\": EMF+ picture not drawn"))
+      << log;
+  EXPECT_NE(std::string::npos, log.find("out of range")) << log;
+  EXPECT_NE(std::string::npos, log.find("EMF+ continued object larger than 64 MiB")) << log;
+  EXPECT_EQ(std::string::npos, Content(0).find("/Im")) << Content(0);
+}
+
 }  // namespace

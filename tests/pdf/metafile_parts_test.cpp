@@ -97,7 +97,7 @@ TEST(DibTest, ShortOrAbsurdBitmapsAreRefused) {
   EXPECT_NE(std::string::npos,
             Decode(InfoHeader(100000, 100000, 24), "", &image).find("out of range"));
   EXPECT_NE(std::string::npos, Decode(InfoHeader(0, 5, 24), "", &image).find("out of range"));
-  EXPECT_EQ("unsupported bitmap compression 1", Decode(InfoHeader(2, 2, 8, 1), "", &image));
+  EXPECT_EQ("unsupported bitmap compression 1", Decode(InfoHeader(2, 2, 24, 1), "", &image));
   EXPECT_EQ("unsupported bitmap depth 7", Decode(InfoHeader(2, 2, 7), "", &image));
   EXPECT_EQ("bitmap header is cut short", Decode("abc", "", &image));
 }
@@ -106,6 +106,13 @@ class NoResources : public metafile::MetafileCanvas {
  public:
   std::string FontResource(const std::string&) override { return "/F1"; }
   std::string ImageResource(const RasterImage&) override { return "/Im1"; }
+  std::string PictureResource(const std::string&, int*, int*, std::string* error) override {
+    *error = "no pictures here";
+    return "";
+  }
+  std::string PatternFillResource(const std::string&, bool, const metafile::PatternCell&) override {
+    return "/Fm1";
+  }
 };
 
 TEST(PdfPainterTest, ClipsOpenAndCloseGroupsAndNumbersStayPlain) {

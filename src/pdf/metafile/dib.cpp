@@ -8,7 +8,7 @@ namespace metafile {
 
 namespace {
 
-const uint32_t kBiRgb = 0, kBiBitfields = 3;
+const uint32_t kBiRgb = 0, kBiRle8 = 1, kBiRle4 = 2, kBiBitfields = 3;
 
 uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
 uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
@@ -130,7 +130,9 @@ bool CheckFormat(const DibHeader& d, std::string* error) {
     return false;
   }
   bool bitfields = d.compression == kBiBitfields && (d.bitCount == 16 || d.bitCount == 32);
-  if (d.compression != kBiRgb && !bitfields) {
+  bool rle = (d.compression == kBiRle8 && d.bitCount == 8) ||
+             (d.compression == kBiRle4 && d.bitCount == 4);
+  if (d.compression != kBiRgb && !bitfields && !rle) {
     *error = "unsupported bitmap compression " + std::to_string(d.compression);
     return false;
   }
@@ -165,7 +167,94 @@ void TakeAlpha(const uint8_t* bits, int64_t stride, const DibHeader& d, RasterIm
   if (!opaque) image->alpha = alpha;
 }
 
+// Runs of palette indices (RLE8, or RLE4 with two per byte) into one index
+// a pixel, rows from the top. Escapes: 0 0 ends a line, 0 1 the bitmap,
+// 0 2 dx dy moves; 0 n is n pixels as they are, padded to a word. Pixels
+// no run reaches keep index 0; runs past the right edge are cut.
+// Where a run-length decoder writes: one index a pixel, rows from the top.
+struct RleCanvas {
+  int64_t width, height;
+  bool four;
+  std::vector<uint8_t>* indices;
+  int64_t x = 0, y = 0;  // y counts rows from the bottom
+  void Put(uint8_t index) {
+    if (x < width && y < height) {
+      (*indices)[static_cast<size_t>((height - 1 - y) * width + x)] = index;
+    }
+    ++x;
+  }
+  // n pixels as they are from bits[*at], padded to a word; false when
+  // they are not all there.
+  bool Absolute(const uint8_t* bits, size_t size, int n, size_t* at) {
+    size_t bytes = four ? (n + 1u) / 2 : static_cast<size_t>(n);
+    if (bytes > size - *at) return false;
+    for (int k = 0; k < n; ++k) Put(Nibble(bits[*at + (four ? k / 2 : k)], k));
+    *at += (bytes + 1) & ~size_t(1);
+    return true;
+  }
+  // The k-th pixel of packed bytes (two a byte for RLE4).
+  uint8_t Nibble(uint8_t byte, int k) const {
+    if (!four) return byte;
+    return static_cast<uint8_t>(k % 2 ? byte & 0xF : byte >> 4);
+  }
+};
+
+// Runs of palette indices (RLE8, or RLE4 with two per byte) into one index
+// a pixel, rows from the top. Escapes: 0 0 ends a line, 0 1 the bitmap,
+// 0 2 dx dy moves; 0 n is n pixels as they are, padded to a word. Pixels
+// no run reaches keep index 0; runs past the right edge are cut.
+bool DecodeRle(const uint8_t* bits, size_t size, const DibHeader& d, std::vector<uint8_t>* indices,
+               std::string* error) {
+  RleCanvas c{d.width, d.height < 0 ? -d.height : d.height, d.compression == kBiRle4, indices};
+  indices->assign(static_cast<size_t>(c.width * c.height), 0);
+  size_t i = 0;
+  while (i + 1 < size && c.y < c.height) {
+    uint8_t count = bits[i], value = bits[i + 1];
+    i += 2;
+    if (count > 0) {
+      for (int k = 0; k < count && c.x < c.width; ++k) c.Put(c.Nibble(value, k));
+    } else if (value == 0) {
+      c.x = 0;
+      ++c.y;
+    } else if (value == 1) {
+      return true;
+    } else if (value == 2) {
+      if (i + 1 >= size) break;
+      c.x += bits[i];
+      c.y += bits[i + 1];
+      i += 2;
+    } else if (!c.Absolute(bits, size, value, &i)) {
+      *error = "compressed bitmap rows are cut short";
+      return false;
+    }
+  }
+  return true;
+}
+
+bool DecodeRleDib(const uint8_t* bits, size_t bitsSize, const DibHeader& d,
+                  const std::vector<Rgb>& palette, RasterImage* image, std::string* error) {
+  std::vector<uint8_t> indices;
+  if (!DecodeRle(bits, bitsSize, d, &indices, error)) return false;
+  image->width = static_cast<int>(d.width);
+  image->height = static_cast<int>(d.height < 0 ? -d.height : d.height);
+  image->rgb.assign(indices.size() * 3, '\0');
+  image->alpha.clear();
+  for (size_t p = 0; p < indices.size(); ++p) {
+    Rgb c = indices[p] < palette.size() ? palette[indices[p]] : Rgb{};
+    image->rgb[3 * p] = static_cast<char>(c.r);
+    image->rgb[3 * p + 1] = static_cast<char>(c.g);
+    image->rgb[3 * p + 2] = static_cast<char>(c.b);
+  }
+  return true;
+}
+
 }  // namespace
+
+uint32_t DibCompression(const uint8_t* header, size_t headerSize) {
+  DibHeader d;
+  std::string ignored;
+  return ReadHeader(header, headerSize, &d, &ignored) ? d.compression : kBiRgb;
+}
 
 bool DecodeDib(const uint8_t* header, size_t headerSize, const uint8_t* bits, size_t bitsSize,
                RasterImage* image, std::string* error, bool premultipliedAlpha) {
@@ -177,6 +266,9 @@ bool DecodeDib(const uint8_t* header, size_t headerSize, const uint8_t* bits, si
     if (palette.empty()) return false;
   } else if (!ReadMasks(header, headerSize, &d, error)) {
     return false;
+  }
+  if (d.compression == kBiRle8 || d.compression == kBiRle4) {
+    return DecodeRleDib(bits, bitsSize, d, palette, image, error);
   }
   int64_t height = d.height < 0 ? -d.height : d.height;
   int64_t stride = ((d.width * d.bitCount + 31) / 32) * 4;

@@ -211,12 +211,11 @@ void EmfPlayer::PaintRegion(const RecordReader& r, bool withBrushObject) {
   FillRegion(rects, withBrushObject ? r.Value<uint32_t>(28) : kSelectedBrush);
 }
 
-void EmfPlayer::Text(const RecordReader& r, bool wide) {
-  // rclBounds, iGraphicsMode, exScale, eyScale, then the EMRTEXT.
-  const size_t at = 8 + 16 + 12;
+uint64_t EmfPlayer::Text(const RecordReader& r, uint64_t at, bool wide) {
+  // After rclBounds, iGraphicsMode, exScale and eyScale: the EMRTEXT.
   U_EMRTEXT text{};
-  if (!r.Get(at, &text)) return;
-  size_t next = at + sizeof(U_EMRTEXT);
+  if (!r.Get(at, &text)) return 0;
+  uint64_t next = at + sizeof(U_EMRTEXT);
   Point box[2];
   bool hasBox = !(text.fOptions & U_ETO_NO_RECT);
   if (hasBox) {
@@ -227,11 +226,12 @@ void EmfPlayer::Text(const RecordReader& r, bool wide) {
     next += sizeof(U_RECTL);
   }
   uint32_t offDx = r.Value<uint32_t>(next);
+  next += 4;
   std::u16string chars;
   if (wide) {
-    if (!r.Utf16(text.offString, text.nChars, &chars)) return;
+    if (!r.Utf16(text.offString, text.nChars, &chars)) return 0;
   } else {
-    if (!r.Has(text.offString, text.nChars)) return;
+    if (!r.Has(text.offString, text.nChars)) return 0;
     // Narrow text is in the system's code page: taken as Windows-1252.
     for (uint32_t i = 0; i < text.nChars; ++i) {
       chars += static_cast<char16_t>(r.data()[text.offString + i]);
@@ -242,6 +242,80 @@ void EmfPlayer::Text(const RecordReader& r, bool wide) {
     for (uint32_t i = 0; i < text.nChars; ++i) dx.push_back(r.Value<int32_t>(offDx + 4 * i));
   }
   TextOut(ToPoint(text.ptlReference), chars, dx, text.fOptions, hasBox ? box : nullptr);
+  return next;
+}
+
+void EmfPlayer::PolyText(const RecordReader& r, bool wide) {
+  // rclBounds, iGraphicsMode, exScale, eyScale, cStrings, the EMRTEXTs.
+  uint32_t count = r.Value<uint32_t>(36);
+  uint64_t at = 40;
+  for (uint32_t i = 0; i < count && at != 0; ++i) at = Text(r, at, wide);
+  if (at == 0) report()->Skip("U_EMR_POLYTEXTOUT (damaged)");
+}
+
+void EmfPlayer::SmallText(const RecordReader& r) {
+  // Dest, cChars, fuOptions, iGraphicsMode, exScale, eyScale, [rclBounds,]
+  // the text: bytes with ETO_SMALL_CHARS, else UTF-16.
+  Point dest{double(r.Value<int32_t>(8)), double(r.Value<int32_t>(12))};
+  uint32_t count = r.Value<uint32_t>(16), options = r.Value<uint32_t>(20);
+  uint64_t at = 36;
+  Point box[2];
+  bool hasBox = !(options & U_ETO_NO_RECT);
+  if (hasBox) {
+    box[0] = {double(r.Value<int32_t>(at)), double(r.Value<int32_t>(at + 4))};
+    box[1] = {double(r.Value<int32_t>(at + 8)), double(r.Value<int32_t>(at + 12))};
+    at += 16;
+  }
+  std::u16string chars;
+  if (options & U_ETO_SMALL_CHARS) {
+    if (!r.Has(at, count)) return report()->Skip("U_EMR_SMALLTEXTOUT (damaged)");
+    for (uint32_t i = 0; i < count; ++i) chars += static_cast<char16_t>(r.data()[at + i]);
+  } else if (!r.Utf16(at, count, &chars)) {
+    return report()->Skip("U_EMR_SMALLTEXTOUT (damaged)");
+  }
+  TextOut(dest, chars, {}, options, hasBox ? box : nullptr);
+}
+
+bool EmfPlayer::MoreShapeRecord(uint32_t type, const RecordReader& r) {
+  switch (type) {
+    case U_EMR_ANGLEARC:
+      // ptlCenter, nRadius, eStartAngle, eSweepAngle.
+      AngleArc({double(r.Value<int32_t>(8)), double(r.Value<int32_t>(12))}, r.Value<uint32_t>(16),
+               r.Value<float>(20), r.Value<float>(24));
+      return true;
+    case U_EMR_POLYDRAW:
+    case U_EMR_POLYDRAW16: {
+      // rclBounds, cptl, the points, one type byte each.
+      uint32_t count = r.Value<uint32_t>(24);
+      uint64_t each = type == U_EMR_POLYDRAW16 ? 4 : 8;
+      if (!r.Has(28, uint64_t(count) * (each + 1))) {
+        report()->Skip(EmfRecordName(type) + " (damaged)");
+        return true;
+      }
+      std::vector<Point> points;
+      for (uint32_t i = 0; i < count; ++i) {
+        uint64_t at = 28 + i * each;
+        points.push_back(
+            each == 4 ? Point{double(r.Value<int16_t>(at)), double(r.Value<int16_t>(at + 2))}
+                      : Point{double(r.Value<int32_t>(at)), double(r.Value<int32_t>(at + 4))});
+      }
+      const uint8_t* types = r.data() + 28 + uint64_t(count) * each;
+      PolyDraw(points, std::vector<uint8_t>(types, types + count));
+      return true;
+    }
+    case U_EMR_FRAMERGN: {
+      // rclBounds, cbRgnData, ihBrush, szlStroke, the region.
+      std::vector<DeviceRect> rects;
+      if (!ReadRegion(r, 40, r.Value<uint32_t>(24), &rects)) {
+        report()->Skip("U_EMR_FRAMERGN (damaged)");
+        return true;
+      }
+      FrameRegion(rects, r.Value<uint32_t>(28), r.Value<int32_t>(32), r.Value<int32_t>(36));
+      return true;
+    }
+    default:
+      return false;
+  }
 }
 
 bool EmfPlayer::BitmapRecord(uint32_t type, const RecordReader& r) {
@@ -287,7 +361,7 @@ bool EmfPlayer::BitmapRecord(uint32_t type, const RecordReader& r) {
       PaintRegion(r, type == U_EMR_FILLRGN);
       return true;
     default:
-      return false;
+      return MoreShapeRecord(type, r);
   }
 }
 
@@ -298,6 +372,21 @@ void EmfPlayer::DrawDib(const RecordReader& r, Point dest, Point extent, size_t 
   uint32_t offBits = r.Value<uint32_t>(fieldsAt + 8), cbBits = r.Value<uint32_t>(fieldsAt + 12);
   if (!r.Has(offBmi, cbBmi) || !r.Has(offBits, cbBits) || cbBmi == 0) {
     report()->Skip("bitmap outside its record");
+    return;
+  }
+  uint32_t compression = DibCompression(r.data() + offBmi, cbBmi);
+  if (compression == kBiJpeg || compression == kBiPng) {
+    // The rows are a whole JPEG or PNG file.
+    int width = 0, height = 0;
+    std::string why;
+    std::string name =
+        painter()->Picture(std::string(reinterpret_cast<const char*>(r.data()) + offBits, cbBits),
+                           &width, &height, &why);
+    if (name.empty()) {
+      report()->Problem("embedded picture not drawn: " + why);
+      return;
+    }
+    PlaceImage(dest, extent, name);
     return;
   }
   RasterImage image;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <memory>
 
+#include "pdf/metafile/dib.h"
 #include "pdf/metafile/emf_player_impl.h"
 #include "pdf/metafile/record_reader.h"
 
@@ -101,8 +102,12 @@ bool EmfPlayer::Play(const uint8_t* data, size_t size, std::string* error) {
     // Once the file draws with EMF+, its GDI records are the fallback for
     // other readers, except right after an EMF+ GetDC record.
     if (plus_.Active() && !plus_.GdiAllowed()) continue;
+    // libuemf's check wants a rectangle in these text records even when
+    // their options say there is none; they are read with bounds here.
+    bool ownCheck =
+        type == U_EMR_SMALLTEXTOUT || type == U_EMR_POLYTEXTOUTA || type == U_EMR_POLYTEXTOUTW;
     bool checked = type >= U_EMR_MIN && type <= U_EMR_MAX &&
-                   U_emf_record_safe(reinterpret_cast<const char*>(record.data()));
+                   (ownCheck || U_emf_record_safe(reinterpret_cast<const char*>(record.data())));
     if (!checked) {
       report()->Skip(EmfRecordName(type) + " (damaged)");
       continue;
@@ -149,7 +154,14 @@ void EmfPlayer::Record(uint32_t type, const RecordReader& r) {
       break;
     case U_EMR_EXTTEXTOUTA:
     case U_EMR_EXTTEXTOUTW:
-      Text(r, type == U_EMR_EXTTEXTOUTW);
+      Text(r, 8 + 16 + 12, type == U_EMR_EXTTEXTOUTW);
+      break;
+    case U_EMR_POLYTEXTOUTA:
+    case U_EMR_POLYTEXTOUTW:
+      PolyText(r, type == U_EMR_POLYTEXTOUTW);
+      break;
+    case U_EMR_SMALLTEXTOUT:
+      SmallText(r);
       break;
     default:
       report()->Skip(EmfRecordName(type));
@@ -290,14 +302,13 @@ bool EmfPlayer::ObjectRecord(uint32_t type, const RecordReader& r) {
       object.kind = GdiObject::kBrush;
       object.brush.style = brush.lbStyle;
       object.brush.color = ToRgb(brush.lbColor);
+      object.brush.hatch = brush.lbHatch;
       StoreObject(index, object);
       return true;
     }
     case U_EMR_CREATEMONOBRUSH:
     case U_EMR_CREATEDIBPATTERNBRUSHPT:
-      object.kind = GdiObject::kBrush;
-      object.brush.style = 3;  // a pattern: not drawn
-      StoreObject(index, object);
+      PatternBrush(r);
       return true;
     case U_EMR_EXTCREATEFONTINDIRECTW: {
       U_LOGFONT lf{};
@@ -311,6 +322,24 @@ bool EmfPlayer::ObjectRecord(uint32_t type, const RecordReader& r) {
     default:
       return false;
   }
+}
+
+void EmfPlayer::PatternBrush(const RecordReader& r) {
+  // ihBrush, iUsage, offBmi, cbBmi, offBits, cbBits.
+  GdiObject object;
+  object.kind = GdiObject::kBrush;
+  object.brush.style = 3;  // BS_PATTERN
+  uint32_t offBmi = r.Value<uint32_t>(16), cbBmi = r.Value<uint32_t>(20);
+  uint32_t offBits = r.Value<uint32_t>(24), cbBits = r.Value<uint32_t>(28);
+  auto image = std::make_shared<RasterImage>();
+  std::string why;
+  if (cbBmi > 0 && r.Has(offBmi, cbBmi) && r.Has(offBits, cbBits) &&
+      DecodeDib(r.data() + offBmi, cbBmi, r.data() + offBits, cbBits, image.get(), &why)) {
+    object.brush.pattern = image;
+  } else {
+    report()->Skip("pattern brush bitmap not read" + (why.empty() ? "" : ": " + why));
+  }
+  StoreObject(r.Value<uint32_t>(8), object);
 }
 
 void EmfPlayer::ExtCreatePen(const RecordReader& r) {

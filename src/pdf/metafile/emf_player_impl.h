@@ -30,7 +30,16 @@ class EmfPlayer : public GdiPlayer {
         deviceToPage_(Matrix::Scaling(header.HundredthMmPerPixel(0), header.HundredthMmPerPixel(1))
                           .Then(hundredthMmToPage)),
         header_(header),
-        plus_(hundredthMmToPage, painter, report) {}
+        plus_(hundredthMmToPage, painter, report) {
+    PagePath area;
+    const int32_t* f = header.frame;
+    area.MoveTo(hundredthMmToPage.Apply({double(f[0]), double(f[1])}));
+    area.LineTo(hundredthMmToPage.Apply({double(f[2]), double(f[1])}));
+    area.LineTo(hundredthMmToPage.Apply({double(f[2]), double(f[3])}));
+    area.LineTo(hundredthMmToPage.Apply({double(f[0]), double(f[3])}));
+    area.Close();
+    plus_.SetArea(area);
+  }
 
   // Returns false at a record that points outside the file.
   bool Play(const uint8_t* data, size_t size, std::string* error);
@@ -52,7 +61,14 @@ class EmfPlayer : public GdiPlayer {
   bool BitmapRecord(uint32_t type, const RecordReader& r);
   void Points(const RecordReader& r, uint32_t type);
   void PolyPoints(const RecordReader& r, uint32_t type);
-  void Text(const RecordReader& r, bool wide);
+  /// Draws the EMRTEXT at `at`; returns the offset after it (0 when it
+  /// does not fit).
+  uint64_t Text(const RecordReader& r, uint64_t at, bool wide);
+  void PolyText(const RecordReader& r, bool wide);
+  void SmallText(const RecordReader& r);
+  void PatternBrush(const RecordReader& r);
+  /// AngleArc, PolyDraw and FrameRgn.
+  bool MoreShapeRecord(uint32_t type, const RecordReader& r);
   void ExtCreatePen(const RecordReader& r);
   void ClipRegion(const RecordReader& r);
   void Comment(const RecordReader& r);

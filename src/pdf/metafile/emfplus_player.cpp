@@ -131,6 +131,9 @@ void EmfPlusPlayer::Record(uint16_t type, uint16_t flags, const uint8_t* data, s
     case U_PMR_OBJECT | 0x4000:
       Object(flags, data, size);
       break;
+    case U_PMR_CLEAR | 0x4000:
+      Clear(data, size);
+      break;
     // Records that change nothing a PDF page shows.
     case U_PMR_ENDOFFILE | 0x4000:
     case U_PMR_COMMENT | 0x4000:
@@ -233,6 +236,12 @@ bool EmfPlusPlayer::DrawRecord(uint16_t type, uint16_t flags, const uint8_t* dat
     case U_PMR_DRAWARC:
       PieShape(flags, data, size, kDrawArc);
       return true;
+    case U_PMR_DRAWIMAGE:
+      DrawImage(flags, data, size, false);
+      return true;
+    case U_PMR_DRAWIMAGEPOINTS:
+      DrawImage(flags, data, size, true);
+      return true;
     default:
       return false;
   }
@@ -291,6 +300,10 @@ PagePath EmfPlusPlayer::BuildPath(const Path& path) const {
 
 void EmfPlusPlayer::PaintPath(const PagePath& path, const Brush* fill, const Pen* pen,
                               bool evenOdd) {
+  if (fill && fill->solid && fill->type != 0) {
+    FillWithBrush(path, *fill, evenOdd);
+    fill = nullptr;
+  }
   FillStyle f;
   f.on = fill && fill->solid && fill->alpha > 0;
   if (f.on) f.color = fill->color;
@@ -433,16 +446,66 @@ void EmfPlusPlayer::DrawString(uint16_t flags, const uint8_t* data, size_t size)
   auto found = formats_.find(static_cast<uint8_t>(r.Value<uint32_t>(4)));
   if (found != formats_.end()) format = found->second;
   const Font& f = font->second;
-  double worldSize = FontWorldSize(f);
-  std::string bytes = Utf16ToWinAnsi(text);
+  // Lines end at line breaks and, unless the format says not to wrap (its
+  // flag 0x1000), where the next word would pass the layout's width.
+  const uint32_t kNoWrap = 0x1000;
+  const size_t kMaxLines = 1000;
+  std::string face = ChooseStandardFont(f.request);
+  double wrapAt = extent.x > 0 && !(format.flags & kNoWrap) ? extent.x * 1000 / FontWorldSize(f)
+                                                            : 0;  // in the font's thousandths
+  std::vector<std::string> lines;
+  std::u16string paragraph;
+  auto flush = [&]() {
+    std::string line, word;
+    std::string bytes = Utf16ToWinAnsi(paragraph) + " ";
+    for (char ch : bytes) {
+      if (ch != ' ') {
+        word += ch;
+        continue;
+      }
+      std::string longer = line.empty() ? word : line + " " + word;
+      if (wrapAt > 0 && !line.empty() && StandardTextWidth(face, longer) > wrapAt) {
+        lines.push_back(line);
+        line = word;
+      } else {
+        line = longer;
+      }
+      word.clear();
+    }
+    if (lines.size() < kMaxLines) lines.push_back(line);
+    paragraph.clear();
+  };
+  for (char16_t ch : text) {
+    if (ch == u'\n') {
+      flush();
+    } else if (ch != u'\r') {
+      paragraph += ch;
+    }
+  }
+  flush();
+  if (lines.size() > kMaxLines) lines.resize(kMaxLines);
+  DrawStringLines(f, lines, corner, extent, format,
+                  BrushFor(flags & kColorFlag, r.Value<uint32_t>(0)));
+}
+
+void EmfPlusPlayer::DrawStringLines(const Font& f, const std::vector<std::string>& lines,
+                                    Point corner, Point extent, const Format& format,
+                                    const Brush& brush) {
+  double worldSize = FontWorldSize(f), lineHeight = worldSize * 1.15;
+  std::string font = ChooseStandardFont(f.request);
   Matrix m = WorldToPage();
-  double worldWidth = StandardTextWidth(ChooseStandardFont(f.request), bytes) * worldSize / 1000;
-  double x = corner.x, y = corner.y + worldSize * 0.9;  // the first line's baseline
-  if (extent.x > 0 && format.align == 1) x += (extent.x - worldWidth) / 2;
-  if (extent.x > 0 && format.align == 2) x += extent.x - worldWidth;
-  if (extent.y > 0 && format.lineAlign == 1) y += (extent.y - worldSize * 1.15) / 2;
-  if (extent.y > 0 && format.lineAlign == 2) y += extent.y - worldSize * 1.15;
-  ShowText(f, bytes, m.Apply({x, y}), BrushFor(flags & kColorFlag, r.Value<uint32_t>(0)), 100);
+  double total = lineHeight * lines.size();
+  double y = corner.y + worldSize * 0.9;  // the first line's baseline
+  if (extent.y > 0 && format.lineAlign == 1) y += (extent.y - total) / 2;
+  if (extent.y > 0 && format.lineAlign == 2) y += extent.y - total;
+  for (const std::string& line : lines) {
+    double width = StandardTextWidth(font, line) * worldSize / 1000;
+    double x = corner.x;
+    if (extent.x > 0 && format.align == 1) x += (extent.x - width) / 2;
+    if (extent.x > 0 && format.align == 2) x += extent.x - width;
+    ShowText(f, line, m.Apply({x, y}), brush, 100);
+    y += lineHeight;
+  }
 }
 
 void EmfPlusPlayer::DrawDriverString(uint16_t flags, const uint8_t* data, size_t size) {
@@ -499,12 +562,12 @@ void EmfPlusPlayer::ShowText(const Font& f, const std::string& bytes, Point orig
 }
 
 void EmfPlusPlayer::NarrowClip(const ClipPart& part, uint32_t mode) {
-  if (mode > 1) report_->Skip("EMF+ clip combined other than by replace or intersect");
-  if (state_.clip.size() >= kMaxClipParts) {
-    report_->Skip("EMF+ clip narrowed more than 64 times");
-    return;
+  // Replace, intersect, union, XOR, exclude; complement is not drawn.
+  const ClipCombine hows[] = {ClipCombine::kReplace, ClipCombine::kIntersect, ClipCombine::kUnion,
+                              ClipCombine::kXor, ClipCombine::kExclude};
+  if (mode > 4 || !CombineClip(&state_.clip, *part.pathOps, part.evenOdd, hows[mode])) {
+    report_->Skip("EMF+ clip combination not drawn");
   }
-  state_.clip.push_back(part);
 }
 
 void EmfPlusPlayer::SetClipRect(uint16_t flags, const uint8_t* data, size_t size) {
@@ -518,17 +581,13 @@ void EmfPlusPlayer::SetClipRect(uint16_t flags, const uint8_t* data, size_t size
   path.LineTo(m.Apply({c.x + s.x, c.y + s.y}));
   path.LineTo(m.Apply({c.x, c.y + s.y}));
   path.Close();
-  uint32_t mode = (flags >> 8) & 0xF;
-  if (mode == 0) state_.clip.clear();  // CombineModeReplace
-  NarrowClip(ClipPart(path.Ops(), false), mode);
+  NarrowClip(ClipPart(path.Ops(), false), (flags >> 8) & 0xF);
 }
 
 void EmfPlusPlayer::SetClipPath(uint16_t flags) {
   auto path = paths_.find(flags & 0xFF);
   if (path == paths_.end()) return;
-  uint32_t mode = (flags >> 8) & 0xF;
-  if (mode == 0) state_.clip.clear();
-  NarrowClip(ClipPart(BuildPath(path->second).Ops(), false), mode);
+  NarrowClip(ClipPart(BuildPath(path->second).Ops(), false), (flags >> 8) & 0xF);
 }
 
 }  // namespace metafile

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,11 +29,30 @@ class EmfPlusPlayer {
   /// True after a GetDC record, until the next EMF+ record: the EMF records
   /// in between belong to the drawing.
   bool GdiAllowed() const { return gdiAllowed_; }
+  /// The picture's area on the page (what Clear paints).
+  void SetArea(const PagePath& area) { area_ = area; }
 
+  /// An image object: a bitmap's pixels, or a compressed picture file.
+  struct ImageObject {
+    RasterImage raster;
+    std::string file;
+    int width = 0, height = 0;
+    std::string resource;  ///< the painter's name once made
+    bool failed = false;
+  };
   struct Brush {
-    bool solid = false;
+    bool solid = false;  ///< has a colour: plain, or the mean of a gradient
     Rgb color;
     uint8_t alpha = 255;
+    uint32_t type = 0;  ///< 0 solid, 1 hatch, 2 texture, 3 path gradient, 4 linear gradient
+    uint32_t hatch = 0;
+    Rgb second;  ///< hatch background, gradient end or surrounding colour
+    uint8_t secondAlpha = 255;
+    Point corner, extent;         ///< a linear gradient's rectangle
+    Point center;                 ///< a path gradient's centre
+    std::vector<Point> boundary;  ///< a path gradient's boundary
+    Matrix transform;             ///< brush space to world
+    std::shared_ptr<ImageObject> image;
   };
   struct Pen {
     double width = 0;
@@ -50,6 +70,7 @@ class EmfPlusPlayer {
     std::vector<uint8_t> types;
   };
   struct Format {
+    uint32_t flags = 0;
     uint32_t align = 0, lineAlign = 0;  ///< 0 near, 1 centre, 2 far
   };
   struct State {
@@ -72,6 +93,18 @@ class EmfPlusPlayer {
   bool DrawRecord(uint16_t type, uint16_t flags, const uint8_t* data, size_t size);
   bool StateRecord(uint16_t type, uint16_t flags, const uint8_t* data, size_t size);
   void Object(uint16_t flags, const uint8_t* data, size_t size);
+  void WholeObject(uint16_t flags, const uint8_t* data, size_t size);
+  Brush ReadBrush(const RecordReader& r, uint64_t at);
+  void ReadPathGradient(const RecordReader& r, uint64_t at, Brush* brush);
+  void Clear(const uint8_t* data, size_t size);
+  void DrawImage(uint16_t flags, const uint8_t* data, size_t size, bool points);
+  /// The image's resource name, made on first use; empty when it cannot be.
+  std::string ImageName(ImageObject* image);
+  void FillWithBrush(const PagePath& path, const Brush& brush, bool evenOdd);
+  void LinearGradient(const PagePath& path, const Brush& brush);
+  void PathGradient(const Brush& brush);
+  void DrawStringLines(const Font& f, const std::vector<std::string>& lines, Point corner,
+                       Point extent, const Format& format, const Brush& brush);
   void PenObject(uint8_t id, const uint8_t* data, size_t size);
   void PathObject(uint8_t id, const uint8_t* data, size_t size);
   void FillRects(uint16_t flags, const uint8_t* data, size_t size, bool fill);
@@ -109,6 +142,20 @@ class EmfPlusPlayer {
   std::map<uint8_t, Font> fonts_;
   std::map<uint8_t, Path> paths_;
   std::map<uint8_t, Format> formats_;
+  std::map<uint8_t, std::shared_ptr<ImageObject>> images_;
+  PagePath area_;
+  /// An object continued over several records, gathered until whole.
+  struct Pending {
+    bool active = false;
+    uint16_t flags = 0;
+    uint32_t total = 0;
+    std::string data;
+  } pending_;
 };
+
+/// Reads an EMF+ image object (a bitmap of pixels or a compressed file);
+/// false with *why set when it holds nothing this can draw.
+bool ReadPlusImage(const RecordReader& r, uint64_t at, EmfPlusPlayer::ImageObject* image,
+                   std::string* why);
 
 }  // namespace metafile

@@ -152,10 +152,69 @@ StrokeStyle GdiPlayer::Stroke() const {
 
 FillStyle GdiPlayer::Fill() const {
   FillStyle f;
-  f.on = dc_.brush.style == 0 || dc_.brush.style == 2;
+  f.on = dc_.brush.style == 0;
   f.color = dc_.brush.color;
   f.evenOdd = dc_.polyFillMode == 1;
   return f;
+}
+
+PatternCell HatchCell(uint32_t style, Rgb line, const Rgb* back, const Matrix& deviceToPage) {
+  auto color = [](Rgb c, const char* op) {
+    return Num(c.r / 255.0) + " " + Num(c.g / 255.0) + " " + Num(c.b / 255.0) + " " + op + "\n";
+  };
+  PatternCell cell;
+  cell.placement = deviceToPage;
+  if (back) cell.ops += color(*back, "rg") + "0 0 8 8 re f\n";
+  cell.ops += color(line, "RG") + "1 w 0 J\n";
+  // Lines run past the cell so that neighbouring cells join without gaps.
+  const char* lines[] = {"-1 4 m 9 4 l\n",
+                         "4 -1 m 4 9 l\n",
+                         "-1 -1 m 9 9 l\n",
+                         "-1 9 m 9 -1 l\n",
+                         "-1 4 m 9 4 l 4 -1 m 4 9 l\n",
+                         "-1 -1 m 9 9 l -1 9 m 9 -1 l\n"};
+  cell.ops += std::string(lines[style <= 5 ? style : 4]) + "S\n";
+  return cell;
+}
+
+const GdiBrush* GdiPlayer::StoredBrush(uint32_t index) const {
+  auto found = objects_.find(index);
+  if (found == objects_.end() || found->second.kind != GdiObject::kBrush) return nullptr;
+  return &found->second.brush;
+}
+
+void GdiPlayer::FillWithBrush(const PagePath& path, const GdiBrush& brush, bool evenOdd) {
+  painter_->SetClip(dc_.clip);
+  if (brush.style == 2) {
+    Rgb back = dc_.bkColor;
+    painter_->PatternFill(
+        path, evenOdd,
+        HatchCell(brush.hatch, brush.color, dc_.bkMode == 2 ? &back : nullptr, DeviceToPage()));
+    return;
+  }
+  if (brush.style != 0) {
+    if (!brush.pattern) {
+      if (brush.style != 1) report_->Skip("pattern brush without a readable bitmap");
+      return;
+    }
+    // One bitmap pixel a device pixel, from the device origin, y downwards.
+    const RasterImage& image = *brush.pattern;
+    PatternCell cell;
+    cell.width = image.width;
+    cell.height = image.height;
+    cell.placement = DeviceToPage();
+    std::string name = painter_->ImageName(image);
+    if (name.empty()) return;
+    cell.ops = Num(image.width) + " 0 0 " + Num(-image.height) + " 0 " + Num(image.height) +
+               " cm " + name + " Do\n";
+    painter_->PatternFill(path, evenOdd, cell);
+    return;
+  }
+  FillStyle f;
+  f.on = true;
+  f.color = brush.color;
+  f.evenOdd = evenOdd;
+  painter_->Paint(path, f, StrokeStyle());
 }
 
 void GdiPlayer::Draw(const PagePath& path, bool fill, bool stroke) {
@@ -163,12 +222,14 @@ void GdiPlayer::Draw(const PagePath& path, bool fill, bool stroke) {
     path_.Append(path);
     return;
   }
-  if (fill && dc_.brush.style > 2) report_->Skip("pattern brush fills");
-  if (fill && dc_.brush.style == 2) report_->Skip("hatched brush filled plain");
   FillStyle f = Fill();
   f.on = f.on && fill;
   StrokeStyle s = Stroke();
   s.on = s.on && stroke;
+  if (fill && dc_.brush.style > 1) {
+    FillWithBrush(path, dc_.brush, f.evenOdd);
+    f.on = false;
+  }
   painter_->SetClip(dc_.clip);
   painter_->Paint(path, f, s);
 }
@@ -219,26 +280,66 @@ void GdiPlayer::FillPolygonWith(const std::vector<Point>& points, Rgb color) {
 }
 
 void GdiPlayer::FillRegion(const std::vector<DeviceRect>& rects, uint32_t brushIndex) {
-  GdiBrush brush = dc_.brush;
-  if (brushIndex != kSelectedBrush) {
-    auto found = objects_.find(brushIndex);
-    if (found == objects_.end() || found->second.kind != GdiObject::kBrush) return;
-    brush = found->second.brush;
-  }
-  if (brush.style != 0 && brush.style != 2) {
-    if (brush.style != 1) report_->Skip("pattern brush fills");
-    return;
-  }
+  const GdiBrush* brush = brushIndex == kSelectedBrush ? &dc_.brush : StoredBrush(brushIndex);
+  if (!brush || brush->style == 1) return;
   PagePath path;
   for (const DeviceRect& r : rects) {
     path.Append(PolygonPath(
         {{r.left, r.top}, {r.right, r.top}, {r.right, r.bottom}, {r.left, r.bottom}}, true));
   }
-  FillStyle f;
-  f.on = true;
-  f.color = brush.color;
-  painter_->SetClip(dc_.clip);
-  painter_->Paint(path, f, StrokeStyle());
+  FillWithBrush(path, *brush, false);
+}
+
+void GdiPlayer::FrameRegion(const std::vector<DeviceRect>& rects, uint32_t brushIndex, double width,
+                            double height) {
+  const GdiBrush* brush = StoredBrush(brushIndex);
+  if (!brush || brush->style == 1) return;
+  // Each rectangle less its inside: an even-odd ring.
+  PagePath path;
+  for (const DeviceRect& r : rects) {
+    double w = std::min(std::fabs(width), (r.right - r.left) / 2);
+    double h = std::min(std::fabs(height), (r.bottom - r.top) / 2);
+    path.Append(PolygonPath(
+        {{r.left, r.top}, {r.right, r.top}, {r.right, r.bottom}, {r.left, r.bottom}}, true));
+    path.Append(PolygonPath({{r.left + w, r.top + h},
+                             {r.right - w, r.top + h},
+                             {r.right - w, r.bottom - h},
+                             {r.left + w, r.bottom - h}},
+                            true));
+  }
+  FillWithBrush(path, *brush, true);
+}
+
+void GdiPlayer::AngleArc(Point center, double radius, double start, double sweep) {
+  // Degrees counter-clockwise on the screen: y grows downwards in logical space.
+  double t0 = -start * kPi / 180, dt = -sweep * kPi / 180;
+  double r = std::fabs(radius);
+  PagePath path;
+  Matrix m = LogicalToPage();
+  if (!(inPath_ && path_.HasCurrent())) path.MoveTo(m.Apply(dc_.position));
+  AddEllipseArc(&path, center, r, r, t0, dt, false);
+  dc_.position = {center.x + r * std::cos(t0 + dt), center.y + r * std::sin(t0 + dt)};
+  Draw(path, false, true);
+}
+
+void GdiPlayer::PolyDraw(const std::vector<Point>& points, const std::vector<uint8_t>& types) {
+  Matrix m = LogicalToPage();
+  PagePath path;
+  if (!(inPath_ && path_.HasCurrent())) path.MoveTo(m.Apply(dc_.position));
+  for (size_t i = 0; i < points.size() && i < types.size(); ++i) {
+    uint8_t kind = types[i] & 6;
+    if (kind == 4 && i + 2 < points.size()) {  // PT_BEZIERTO: three points
+      path.CurveTo(m.Apply(points[i]), m.Apply(points[i + 1]), m.Apply(points[i + 2]));
+      i += 2;
+    } else if (kind == 6) {
+      path.MoveTo(m.Apply(points[i]));
+    } else {
+      path.LineTo(m.Apply(points[i]));
+    }
+    dc_.position = points[i];
+    if (types[i] & 1) path.Close();
+  }
+  Draw(path, false, true);
 }
 
 void GdiPlayer::AddEllipseArc(PagePath* path, Point c, double rx, double ry, double start,
@@ -359,14 +460,27 @@ void GdiPlayer::NarrowClip(const ClipPart& part) {
   dc_.clip.push_back(part);
 }
 
+namespace {
+
+bool CombineByMode(std::vector<ClipPart>* clip, const std::string& ops, bool evenOdd, int mode) {
+  // RGN_AND 1, RGN_OR 2, RGN_XOR 3, RGN_DIFF 4, RGN_COPY 5.
+  const ClipCombine hows[] = {ClipCombine::kIntersect, ClipCombine::kIntersect,
+                              ClipCombine::kUnion,     ClipCombine::kXor,
+                              ClipCombine::kExclude,   ClipCombine::kReplace};
+  if (mode < 1 || mode > 5) return false;
+  return CombineClip(clip, ops, evenOdd, hows[mode]);
+}
+
+}  // namespace
+
 void GdiPlayer::SelectClipPath(int mode) {
   inPath_ = false;
   PagePath path = path_;
   path_ = PagePath();
   if (path.Empty()) return;
-  if (mode == 5) dc_.clip.clear();  // RGN_COPY
-  if (mode != 1 && mode != 5) report_->Skip("clip path combined by OR, XOR or DIFF");
-  NarrowClip(ClipPart(path.Ops(), dc_.polyFillMode == 1));
+  if (!CombineByMode(&dc_.clip, path.Ops(), dc_.polyFillMode == 1, mode)) {
+    report_->Skip("clip path combined with a clip of several parts");
+  }
 }
 
 void GdiPlayer::IntersectClipRect(Point a, Point b) {
@@ -394,21 +508,20 @@ void GdiPlayer::SelectClipRegion(const std::vector<DeviceRect>& rects, int mode)
     path.LineTo(m.Apply({r.left, r.bottom}));
     path.Close();
   }
-  switch (mode) {
-    case 5:  // RGN_COPY
-      dc_.clip.clear();
-      if (!path.Empty()) dc_.clip.push_back(ClipPart(path.Ops(), false));
-      break;
-    case 1:  // RGN_AND
-      NarrowClip(ClipPart(path.Ops(), false));
-      break;
-    default:
-      report_->Skip("clip region combined by OR, XOR or DIFF");
-      break;
+  if (path.Empty()) {  // RGN_COPY without a region: no clip
+    if (mode == 5) dc_.clip.clear();
+    return;
+  }
+  if (!CombineByMode(&dc_.clip, path.Ops(), false, mode)) {
+    report_->Skip("clip region combined with a clip of several parts");
   }
 }
 
 void GdiPlayer::Bitmap(Point dest, Point extent, const RasterImage& image) {
+  PlaceImage(dest, extent, painter_->ImageName(image));
+}
+
+void GdiPlayer::PlaceImage(Point dest, Point extent, const std::string& name) {
   Matrix m = LogicalToPage();
   // The image's unit square: (0,0) bottom-left is the destination's lower
   // left corner in logical space (y down), (0,1) its upper left.
@@ -418,7 +531,7 @@ void GdiPlayer::Bitmap(Point dest, Point extent, const RasterImage& image) {
   Matrix unit{right.x - origin.x, right.y - origin.y, up.x - origin.x,
               up.y - origin.y,    origin.x,           origin.y};
   painter_->SetClip(dc_.clip);
-  painter_->Image(image, unit);
+  painter_->Place(name, unit);
 }
 
 void GdiPlayer::TextDecoration(const Matrix& place, double width, double size, Rgb color) {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,7 +36,15 @@ struct GdiPen {
 struct GdiBrush {
   uint32_t style = 0;  ///< BS_SOLID 0, BS_NULL 1, BS_HATCHED 2, patterns above
   Rgb color{255, 255, 255};
+  uint32_t hatch = 0;  ///< HS_* of a hatched brush
+  /// A pattern brush's bitmap (style 3); none when it could not be read.
+  std::shared_ptr<const RasterImage> pattern;
 };
+
+/// The cell of a hatch of style HS_* (0 horizontal, 1 vertical, 2 and 3
+/// diagonals, 4 cross, 5 diagonal cross) 8 device pixels square, y
+/// downwards: lines of `line` colour over `back` (none when null).
+PatternCell HatchCell(uint32_t style, Rgb line, const Rgb* back, const Matrix& deviceToPage);
 
 struct GdiFont {
   double height = 0;       ///< logical units; negative: character height
@@ -121,6 +130,17 @@ class GdiPlayer {
                uint32_t options, const Point* box);
   /// Draws a bitmap into the logical rectangle at dest of size extent.
   void Bitmap(Point dest, Point extent, const RasterImage& image);
+  /// The same for an image resource the painter made.
+  void PlaceImage(Point dest, Point extent, const std::string& name);
+  /// AngleArc: a line from the position to the arc's start, and the arc.
+  void AngleArc(Point center, double radius, double start, double sweep);
+  /// PolyDraw: points with PT_MOVETO 6, PT_LINETO 2, PT_BEZIERTO 4 and
+  /// PT_CLOSEFIGURE 1 types.
+  void PolyDraw(const std::vector<Point>& points, const std::vector<uint8_t>& types);
+  /// FrameRgn: the outline of each rectangle of a region, width by height
+  /// logical units, painted with a stored brush.
+  void FrameRegion(const std::vector<DeviceRect>& rects, uint32_t brushIndex, double width,
+                   double height);
 
   void BeginPath();
   void EndPath() { pathClosedForUse_ = true; }
@@ -145,6 +165,9 @@ class GdiPlayer {
 
  private:
   void Draw(const PagePath& path, bool fill, bool stroke);
+  /// Fills with a brush: plain, hatched or a pattern.
+  void FillWithBrush(const PagePath& path, const GdiBrush& brush, bool evenOdd);
+  const GdiBrush* StoredBrush(uint32_t index) const;
   void UsePath(bool fill, bool stroke);
   StrokeStyle Stroke() const;
   FillStyle Fill() const;

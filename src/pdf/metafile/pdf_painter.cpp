@@ -67,18 +67,40 @@ std::string Literal(const std::string& bytes) {
 
 }  // namespace
 
+void PagePath::Grow(Point p) {
+  if (!std::isfinite(p.x) || !std::isfinite(p.y)) return;
+  if (!hasBounds_) {
+    low_ = high_ = p;
+    hasBounds_ = true;
+    return;
+  }
+  low_ = {std::min(low_.x, p.x), std::min(low_.y, p.y)};
+  high_ = {std::max(high_.x, p.x), std::max(high_.y, p.y)};
+}
+
+bool PagePath::Bounds(Point* low, Point* high) const {
+  *low = low_;
+  *high = high_;
+  return hasBounds_;
+}
+
 void PagePath::MoveTo(Point p) {
+  Grow(p);
   ops_ += Pt(p) + " m\n";
   hasCurrent_ = true;
 }
 
 void PagePath::LineTo(Point p) {
   if (!hasCurrent_) return MoveTo(p);
+  Grow(p);
   ops_ += Pt(p) + " l\n";
 }
 
 void PagePath::CurveTo(Point c1, Point c2, Point p) {
   if (!hasCurrent_) MoveTo(c1);
+  Grow(c1);
+  Grow(c2);
+  Grow(p);
   ops_ += Pt(c1) + " " + Pt(c2) + " " + Pt(p) + " c\n";
 }
 
@@ -89,6 +111,10 @@ void PagePath::Close() {
 void PagePath::Append(const PagePath& other) {
   ops_ += other.ops_;
   hasCurrent_ = hasCurrent_ || other.hasCurrent_;
+  if (other.hasBounds_) {
+    Grow(other.low_);
+    Grow(other.high_);
+  }
 }
 
 void AppendEllipseArc(PagePath* path, const Matrix& m, Point c, double rx, double ry, double start,
@@ -111,6 +137,39 @@ void AppendEllipseArc(PagePath* path, const Matrix& m, Point c, double rx, doubl
     Point c1{p0.x - k * rx * std::sin(t0), p0.y + k * ry * std::cos(t0)};
     Point c2{p3.x + k * rx * std::sin(t1), p3.y - k * ry * std::cos(t1)};
     path->CurveTo(m.Apply(c1), m.Apply(c2), m.Apply(p3));
+  }
+}
+
+bool CombineClip(std::vector<ClipPart>* clip, const std::string& ops, bool evenOdd,
+                 ClipCombine how) {
+  // Far outside any page: what "everything" is for an excluded area.
+  const std::string kEverything =
+      "-1000000 -1000000 m\n1000000 -1000000 l\n1000000 1000000 l\n-1000000 1000000 l\nh\n";
+  switch (how) {
+    case ClipCombine::kReplace:
+      clip->clear();
+      clip->emplace_back(ops, evenOdd);
+      return true;
+    case ClipCombine::kIntersect:
+      if (clip->size() >= kMaxClipParts) return false;
+      clip->emplace_back(ops, evenOdd);
+      return true;
+    case ClipCombine::kExclude:
+      if (clip->size() >= kMaxClipParts) return false;
+      clip->emplace_back(kEverything + ops, true);
+      return true;
+    case ClipCombine::kUnion:
+      if (clip->empty()) return true;  // everything already
+      if (clip->size() > 1 || clip->front().evenOdd || evenOdd) return false;
+      *clip = {ClipPart(*clip->front().pathOps + ops, false)};
+      return true;
+    case ClipCombine::kXor:
+    default: {
+      if (clip->size() > 1) return false;
+      std::string old = clip->empty() ? kEverything : *clip->front().pathOps;
+      *clip = {ClipPart(old + ops, true)};
+      return true;
+    }
   }
 }
 
@@ -176,11 +235,32 @@ void PdfPainter::Text(const TextRun& run) {
   Emit(ops);
 }
 
-void PdfPainter::Image(const RasterImage& image, const Matrix& u) {
-  if (image.width <= 0 || image.height <= 0 || Full()) return;
+void PdfPainter::Image(const RasterImage& image, const Matrix& u) { Place(ImageName(image), u); }
+
+std::string PdfPainter::ImageName(const RasterImage& image) {
+  if (image.width <= 0 || image.height <= 0 || Full()) return "";
+  return canvas_->ImageResource(image);
+}
+
+std::string PdfPainter::Picture(const std::string& file, int* width, int* height,
+                                std::string* error) {
+  if (Full()) {
+    *error = "the page is full";
+    return "";
+  }
+  return canvas_->PictureResource(file, width, height, error);
+}
+
+void PdfPainter::PatternFill(const PagePath& path, bool evenOdd, const PatternCell& cell) {
+  if (path.Empty() || Full() || !(cell.width > 0) || !(cell.height > 0)) return;
   ApplyClip();
-  std::string name = canvas_->ImageResource(image);
-  if (name.empty()) return;
+  std::string name = canvas_->PatternFillResource(path.Ops(), evenOdd, cell);
+  if (!name.empty()) Emit("q " + name + " Do Q\n");
+}
+
+void PdfPainter::Place(const std::string& name, const Matrix& u) {
+  if (name.empty() || Full()) return;
+  ApplyClip();
   Emit("q " + Num(u.a) + " " + Num(u.b) + " " + Num(u.c) + " " + Num(u.d) + " " + Num(u.e) + " " +
        Num(u.f) + " cm " + name + " Do Q\n");
 }

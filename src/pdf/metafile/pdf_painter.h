@@ -42,6 +42,15 @@ struct RasterImage {
   std::string alpha;
 };
 
+/// The cell of a tiling pattern: (0,0)-(width, height) painted by ops
+/// (which may name image resources the canvas made), and the map from cell
+/// space to the page.
+struct PatternCell {
+  std::string ops;
+  double width = 8, height = 8;
+  Matrix placement;
+};
+
 /// Where the drawing's resources go: the PDF layer names a standard font or
 /// an image as a resource of the page and returns its name ("/F1").
 class MetafileCanvas {
@@ -49,6 +58,15 @@ class MetafileCanvas {
   virtual ~MetafileCanvas() = default;
   virtual std::string FontResource(const std::string& baseFont) = 0;
   virtual std::string ImageResource(const RasterImage& image) = 0;
+  /// A picture file's bytes (PNG, JPEG, GIF, BMP or TIFF, as metafiles embed
+  /// them) as an image resource, JPEG data as it is; its size in pixels goes
+  /// to *width and *height. Empty with *error set when it cannot be read.
+  virtual std::string PictureResource(const std::string& file, int* width, int* height,
+                                      std::string* error) = 0;
+  /// A form that fills the page path `area` (nonzero or even-odd) with the
+  /// tiling pattern of `cell`.
+  virtual std::string PatternFillResource(const std::string& area, bool evenOdd,
+                                          const PatternCell& cell) = 0;
 };
 
 /// A path in page coordinates, kept as PDF path operators.
@@ -62,10 +80,17 @@ class PagePath {
   bool HasCurrent() const { return hasCurrent_; }
   const std::string& Ops() const { return ops_; }
   void Append(const PagePath& other);
+  /// The box around every point the path names (curves inside their
+  /// control points); false for an empty path.
+  bool Bounds(Point* low, Point* high) const;
 
  private:
+  void Grow(Point p);
+
   std::string ops_;
   bool hasCurrent_ = false;
+  bool hasBounds_ = false;
+  Point low_, high_;
 };
 
 /// Appends an elliptic arc of centre c and radii rx, ry from angle start
@@ -90,6 +115,17 @@ struct ClipPart {
 
 /// Most parts a clip keeps; a further narrowing is left out (and counted).
 const size_t kMaxClipParts = 64;
+
+enum class ClipCombine { kIntersect, kUnion, kXor, kExclude, kReplace };
+
+/// Combines a clip (an intersection of parts; empty: no clip) with a path.
+/// A union or an exclusive or is written as one part of both paths (the
+/// nonzero rule for a union, even-odd for an exclusive or: right when the
+/// paths do not cross themselves and wind alike), so it needs a clip of at
+/// most one part; false, the clip unchanged, otherwise and past
+/// kMaxClipParts.
+bool CombineClip(std::vector<ClipPart>* clip, const std::string& pathOps, bool evenOdd,
+                 ClipCombine how);
 
 struct StrokeStyle {
   bool on = false;
@@ -127,6 +163,13 @@ class PdfPainter {
   /// Draws the image into the parallelogram that `unitSquare` maps
   /// [0,1]x[0,1] onto (the image's top row at y = 1).
   void Image(const RasterImage& image, const Matrix& unitSquare);
+  /// An image resource for later Place calls (empty when none was made).
+  std::string ImageName(const RasterImage& image);
+  std::string Picture(const std::string& file, int* width, int* height, std::string* error);
+  /// Draws a named image resource as Image does.
+  void Place(const std::string& name, const Matrix& unitSquare);
+  /// Fills the path with the tiling pattern of cell.
+  void PatternFill(const PagePath& path, bool evenOdd, const PatternCell& cell);
   bool Full() const { return content_.size() > limit_; }
   /// The content, every group closed.
   std::string Finish();

@@ -1,0 +1,280 @@
+// Metafile pictures and fills beyond plain colours: EMF+ images (pixels and
+// compressed files, objects continued over several records), Clear,
+// gradient, hatch and path-gradient brushes, wrapped strings; EMF bitmaps
+// run-length encoded or carrying a JPEG, hatched brushes, and the records
+// AngleArc, PolyDraw, FrameRgn, SmallTextOut, PolyTextOut and clip
+// combinations.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "config/command_options.h"
+#include "pdf/pdf_merger.h"
+#include "support/install_copy.h"
+#include "support/make_image.h"
+#include "support/make_metafile.h"
+#include "support/program_folder.h"
+
+namespace {
+
+const U_RECTL kA4{0, 0, 21000, 29700};
+
+std::string Show(TestRgb c) {
+  return std::to_string(c.r) + "," + std::to_string(c.g) + "," + std::to_string(c.b);
+}
+#define EXPECT_COLOR(expected, actual) EXPECT_EQ(Show(expected), Show(actual))
+
+const TestRgb kWhite{255, 255, 255}, kRed{255, 0, 0}, kBlue{0, 0, 255}, kGreen{0, 255, 0},
+    kYellow{255, 255, 0};
+
+bool Near(TestRgb a, TestRgb b, int tolerance) {
+  return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance &&
+         std::abs(a.b - b.b) <= tolerance;
+}
+
+std::string Floats(std::initializer_list<float> values) {
+  std::string out;
+  for (float v : values) out += FloatBytes(v);
+  return out;
+}
+
+// EMF+ header (a reference device of `dpi` pixels per inch) and a page
+// unit of millimetres.
+std::string PlusStart(int dpi = 96) {
+  return PlusRecord(0x4001, 0,
+                    LeBytes(0xDBC01002, 4) + LeBytes(0, 4) + LeBytes(dpi, 4) + LeBytes(dpi, 4)) +
+         PlusRecord(0x4030, 6, FloatBytes(1));
+}
+
+const std::string kVersion = LeBytes(0xDBC01002, 4);
+
+struct MetafileFillTest : testing::Test {
+  void SetUp() override { program.EnableLog(); }
+  void MergeOne(const std::string& name, const std::string& bytes) {
+    WriteFileText(program.Join(name), bytes);
+    CommandOptions options{};
+    std::vector<std::string> inputs{program.Join(name)};
+    ASSERT_EQ(1, PDFMerger(inputs, output.c_str(), &options)) << Log();
+  }
+  TestRgb At(double fx, double fy) { return PageColorAt(output, 1, fx, fy); }
+  std::string Log() { return ReadFileText(program.Log()); }
+
+  ScopedProgramFolder program;
+  std::string output = program.Join("out.pdf");
+};
+
+TEST_F(MetafileFillTest, EmfPlusImagesOfPixelsAndContinuedCompressedFilesAndClear) {
+  std::string plus = PlusStart();
+  plus += PlusRecord(0x4009, 0, LeBytes(0xFFFFFF00, 4));  // Clear: yellow
+  // Image 1: 2 x 2 pixels of 32-bit ARGB, all red.
+  std::string pixels;
+  for (int i = 0; i < 4; ++i) pixels += LeBytes(0xFFFF0000, 4);
+  plus += PlusRecord(0x4008, 0x0501,
+                     kVersion + LeBytes(1, 4) + LeBytes(2, 4) + LeBytes(2, 4) + LeBytes(8, 4) +
+                         LeBytes(0x0026200A, 4) + LeBytes(0, 4) + pixels);
+  // DrawImage: the whole image onto the top-left 105 x 100 mm.
+  plus += PlusRecord(0x401A, 0x0001,
+                     LeBytes(0, 4) + LeBytes(2, 4) + Floats({0, 0, 2, 2, 0, 0, 105, 100}));
+  // Image 2: a BMP file (blue over green) in two records, each with the
+  // whole object's size first.
+  std::string image = kVersion + LeBytes(1, 4) + LeBytes(2, 4) + LeBytes(2, 4) + LeBytes(0, 4) +
+                      LeBytes(0x00021808, 4) + LeBytes(1, 4) + TestBmp({0, 0, 255}, {0, 255, 0});
+  std::string total = LeBytes(image.size(), 4);
+  plus += PlusRecord(0x4008, 0x8502, total + image.substr(0, 30));
+  plus += PlusRecord(0x4008, 0x8502, total + image.substr(30));
+  // DrawImagePoints: upper-left, upper-right and lower-left corners.
+  plus += PlusRecord(0x401B, 0x0002,
+                     LeBytes(0, 4) + LeBytes(2, 4) + Floats({0, 0, 2, 2}) + LeBytes(3, 4) +
+                         Floats({105, 0, 210, 0, 105, 100}));
+  // Only the left half of image 1 shows, on the right of the page's bottom.
+  plus += PlusRecord(0x401A, 0x0001,
+                     LeBytes(0, 4) + LeBytes(2, 4) + Floats({0, 0, 1, 2, 105, 200, 50, 50}));
+  EmfBuilder emf(kA4);
+  emf.Plus(plus);
+  MergeOne("images.emf", emf.Bytes());
+
+  EXPECT_COLOR(kRed, At(0.25, 0.15));
+  EXPECT_COLOR(kBlue, At(0.75, 0.08));
+  EXPECT_COLOR(kGreen, At(0.75, 0.25));
+  EXPECT_COLOR(kYellow, At(0.25, 0.6));
+  EXPECT_COLOR(kRed, At(125.0 / 210, 220.0 / 297));
+  EXPECT_COLOR(kYellow, At(165.0 / 210, 220.0 / 297));  // clipped to the destination
+  EXPECT_EQ(std::string::npos, Log().find("not drawn")) << Log();
+}
+
+TEST_F(MetafileFillTest, EmfPlusGradientHatchBrushesAndWrappedStrings) {
+  // 10 pixels per inch: a hatch's cell of 8 pixels is 20 mm wide.
+  std::string plus = PlusStart(10);
+  auto brush = [&](int id, uint32_t type, const std::string& data) {
+    plus +=
+        PlusRecord(0x4008, static_cast<uint16_t>(0x0100 | id), kVersion + LeBytes(type, 4) + data);
+  };
+  auto fill = [&](int id, std::initializer_list<float> rect) {
+    plus += PlusRecord(0x400A, 0, LeBytes(id, 4) + LeBytes(1, 4) + Floats(rect));
+  };
+  // Linear: red to blue across the page, over its top band.
+  brush(1, 4,
+        LeBytes(0, 8) + Floats({0, 0, 210, 40}) + LeBytes(0xFFFF0000, 4) + LeBytes(0xFF0000FF, 4) +
+            LeBytes(0, 8));
+  fill(1, {0, 0, 210, 40});
+  // Hatch: a black diagonal cross over green, on the left.
+  brush(2, 1, LeBytes(5, 4) + LeBytes(0xFF000000, 4) + LeBytes(0xFF00FF00, 4));
+  fill(2, {0, 60, 100, 60});
+  // Path gradient: white in the centre of a rectangle, blue at its edge.
+  brush(3, 3,
+        LeBytes(0, 8) + LeBytes(0xFFFFFFFF, 4) + Floats({155, 90}) + LeBytes(1, 4) +
+            LeBytes(0xFF0000FF, 4) + LeBytes(4, 4) +
+            Floats({110, 60, 200, 60, 200, 120, 110, 120}));
+  fill(3, {110, 60, 90, 60});
+  // A string in a 40 mm wide box: wrapped onto lines.
+  std::string family = std::string("A\0r\0i\0a\0l\0", 10);
+  plus += PlusRecord(0x4008, 0x0601,
+                     kVersion + FloatBytes(5) + LeBytes(6, 4) + LeBytes(0, 8) + LeBytes(5, 4) +
+                         family + std::string(2, '\0'));
+  std::string words = "alpha beta gamma delta epsilon", text;
+  for (char c : words) text += std::string{c, '\0'};
+  plus += PlusRecord(0x401C, 0x8001,
+                     LeBytes(0xFF000000, 4) + LeBytes(0, 4) + LeBytes(words.size(), 4) +
+                         Floats({20, 200, 40, 60}) + text);
+  EmfBuilder emf(kA4);
+  emf.Plus(plus);
+  MergeOne("brushes.emf", emf.Bytes());
+
+  TestRgb left = At(0.03, 0.05), right = At(0.97, 0.05);
+  EXPECT_TRUE(left.r > 220 && left.b < 35) << Show(left);
+  EXPECT_TRUE(right.b > 220 && right.r < 35) << Show(right);
+  // Pattern cells are drawn smoothed: every sample a mixture of the two
+  // colours, some the background's, some darkened by the lines.
+  int green = 0, dark = 0;
+  for (int i = 0; i < 20; ++i) {
+    TestRgb c = At(0.02 + 0.02 * i, 0.22 + 0.009 * i);
+    EXPECT_TRUE(c.r == 0 && c.b == 0) << Show(c);
+    green += c.g == 255;
+    dark += c.g < 160;
+  }
+  EXPECT_GT(green, 2);
+  EXPECT_GT(dark, 0);
+  EXPECT_TRUE(Near(At(155.0 / 210, 90.0 / 297), kWhite, 25)) << Show(At(155.0 / 210, 90.0 / 297));
+  EXPECT_TRUE(Near(At(112.0 / 210, 62.0 / 297), kBlue, 25)) << Show(At(112.0 / 210, 62.0 / 297));
+  std::string page = PdfPageTexts(output).at(0);
+  size_t alpha = page.find("alpha"), epsilon = page.find("epsilon");
+  ASSERT_NE(std::string::npos, alpha) << page;
+  ASSERT_NE(std::string::npos, epsilon) << page;
+  EXPECT_NE(std::string::npos, page.substr(alpha, epsilon - alpha).find('\n')) << page;
+}
+
+// A BITMAPINFOHEADER and colour table for StretchDIBits.
+std::string Info(int width, int height, int bits, uint32_t compression, const std::string& table,
+                 uint32_t imageSize = 0) {
+  return LeBytes(40, 4) + LeBytes(static_cast<uint32_t>(width), 4) +
+         LeBytes(static_cast<uint32_t>(height), 4) + LeBytes(1, 2) + LeBytes(bits, 2) +
+         LeBytes(compression, 4) + LeBytes(imageSize, 4) + LeBytes(0, 8) +
+         LeBytes(table.size() / 4, 4) + LeBytes(0, 4) + table;
+}
+
+// StretchDIBits of a header and rows onto a logical rectangle.
+std::string StretchDib(U_RECTL dest, int width, int height, const std::string& info,
+                       std::string bits) {
+  while (bits.size() % 4) bits += '\0';
+  uint32_t offBmi = 80, offBits = 80 + static_cast<uint32_t>(info.size());
+  std::string body = LeBytes(0, 16) + LeBytes(dest.left, 4) + LeBytes(dest.top, 4) + LeBytes(0, 8) +
+                     LeBytes(width, 4) + LeBytes(height, 4) + LeBytes(offBmi, 4) +
+                     LeBytes(info.size(), 4) + LeBytes(offBits, 4) + LeBytes(bits.size(), 4) +
+                     LeBytes(0, 4) + LeBytes(0x00CC0020, 4) + LeBytes(dest.right - dest.left, 4) +
+                     LeBytes(dest.bottom - dest.top, 4);
+  return body + info + bits;
+}
+
+TEST_F(MetafileFillTest, EmfRleAndJpegBitmapsHatchesAndMoreRecords) {
+  EmfBuilder emf(kA4);
+  // RLE8, 4 x 2: the bottom row blue, the top row red.
+  std::string palette = LeBytes(0xFF0000, 4) + LeBytes(0x0000FF, 4);  // red, blue as BGR0
+  std::string rle = std::string("\x04\x01\x00\x00\x04\x00\x00\x01", 8);
+  emf.Raw(U_EMR_STRETCHDIBITS,
+          StretchDib({0, 0, 1050, 742}, 4, 2, Info(4, 2, 8, 1, palette, rle.size()), rle));
+  // A JPEG (BI_JPEG) of one green.
+  ASSERT_TRUE(WriteFlatJpeg(program.Join("g.jpg"), 8, 8, JCS_RGB, {0, 255, 0}));
+  std::string jpeg = ReadFileText(program.Join("g.jpg"));
+  emf.Raw(U_EMR_STRETCHDIBITS,
+          StretchDib({1050, 0, 2100, 742}, 8, 8, Info(8, 8, 0, 4, "", jpeg.size()), jpeg));
+  // A hatched brush (cross, black) over a yellow background.
+  emf.Add(U_EMRSETBKCOLOR_set(colorref_set(255, 255, 0)));
+  emf.Add(U_EMRCREATEBRUSHINDIRECT_set(
+      5, logbrush_set(U_BS_HATCHED, colorref_set(0, 0, 0), U_HS_CROSS)));
+  emf.Add(U_EMRSELECTOBJECT_set(5)).Add(U_EMRSELECTOBJECT_set(U_NULL_PEN | 0x80000000u));
+  emf.Add(U_EMRRECTANGLE_set(U_RECTL{0, 900, 1000, 1400}));
+  // PolyDraw: a thick red line along y = 1600, from a move.
+  emf.Pen(6, U_PS_SOLID | U_PS_GEOMETRIC, 40, 255, 0, 0);
+  std::string draw = LeBytes(0, 16) + LeBytes(2, 4) + LeBytes(1100, 4) + LeBytes(1600, 4) +
+                     LeBytes(2000, 4) + LeBytes(1600, 4) + std::string("\x06\x02\0\0", 4);
+  emf.Raw(U_EMR_POLYDRAW, draw);
+  // AngleArc: from the position (2000, 1600) to a half circle around
+  // (1550, 2000) of radius 300 from 0 degrees through 180.
+  emf.Raw(U_EMR_ANGLEARC,
+          LeBytes(1550, 4) + LeBytes(2000, 4) + LeBytes(300, 4) + FloatBytes(0) + FloatBytes(180));
+  // FrameRgn: a blue frame 60 units wide around a rectangle.
+  emf.Add(U_EMRCREATEBRUSHINDIRECT_set(7, logbrush_set(U_BS_SOLID, colorref_set(0, 0, 255), 0)));
+  std::string region = LeBytes(32, 4) + LeBytes(1, 4) + LeBytes(1, 4) + LeBytes(16, 4) +
+                       LeBytes(0, 16) + LeBytes(100, 4) + LeBytes(2300, 4) + LeBytes(1000, 4) +
+                       LeBytes(2900, 4);
+  emf.Raw(U_EMR_FRAMERGN, LeBytes(0, 16) + LeBytes(region.size(), 4) + LeBytes(7, 4) +
+                              LeBytes(60, 4) + LeBytes(60, 4) + region);
+  // SmallTextOut (bytes, no rectangle) and PolyTextOutW.
+  emf.Font(8, -80, "Arial").Add(U_EMRSETBKMODE_set(U_TRANSPARENT));
+  std::string small = "small text";
+  emf.Raw(U_EMR_SMALLTEXTOUT, LeBytes(1200, 4) + LeBytes(2400, 4) + LeBytes(small.size(), 4) +
+                                  LeBytes(U_ETO_NO_RECT | U_ETO_SMALL_CHARS, 4) + LeBytes(1, 4) +
+                                  FloatBytes(1) + FloatBytes(1) + small + std::string(2, '\0'));
+  std::string wide = std::string("p\0o\0l\0y\0", 8);
+  emf.Raw(U_EMR_POLYTEXTOUTW, LeBytes(0, 16) + LeBytes(1, 4) + FloatBytes(1) + FloatBytes(1) +
+                                  LeBytes(1, 4) + LeBytes(1200, 4) + LeBytes(2700, 4) +
+                                  LeBytes(4, 4) + LeBytes(64, 4) + LeBytes(U_ETO_NO_RECT, 4) +
+                                  LeBytes(0, 4) + wide);
+  MergeOne("gdi.emf", emf.Bytes());
+
+  EXPECT_COLOR(kRed, At(0.25, 0.05));
+  EXPECT_COLOR(kBlue, At(0.25, 0.2));
+  EXPECT_TRUE(Near(At(0.75, 0.12), kGreen, 12)) << Show(At(0.75, 0.12));
+  int dark = 0;
+  for (int i = 0; i < 8; ++i) {
+    TestRgb c = At(0.03 + 0.05 * i, 0.31 + 0.15 * i / 8);
+    EXPECT_TRUE(c.b == 0 && std::abs(c.r - c.g) < 3 && c.r > 60) << Show(c);
+    dark += c.r < 240;
+  }
+  EXPECT_GT(dark, 0);
+  EXPECT_COLOR(kRed, At(1550.0 / 2100, 1600.0 / 2970));
+  EXPECT_COLOR(kRed, At(1550.0 / 2100, 1700.0 / 2970));  // the arc's highest point
+  EXPECT_COLOR(kWhite, At(1550.0 / 2100, 2000.0 / 2970));
+  EXPECT_COLOR(kBlue, At(130.0 / 2100, 2600.0 / 2970));
+  EXPECT_COLOR(kWhite, At(550.0 / 2100, 2600.0 / 2970));
+  std::string page = PdfPageTexts(output).at(0);
+  EXPECT_NE(std::string::npos, page.find("small text")) << page;
+  EXPECT_NE(std::string::npos, page.find("poly")) << page;
+  EXPECT_EQ(std::string::npos, Log().find("not drawn")) << Log();
+}
+
+TEST_F(MetafileFillTest, ClipRegionsCombineByXorAndDifference) {
+  EmfBuilder emf(kA4);
+  auto clip = [&](U_RECTL r, uint32_t mode) {
+    U_RECTL rects[] = {r};
+    PU_RGNDATA region = rgndata_set(rgndataheader_set(1, r), rects);
+    emf.Add(U_EMREXTSELECTCLIPRGN_set(mode, region));
+    std::free(region);
+  };
+  // Left half, XOR the top half: the top right and the bottom left.
+  clip({0, 0, 1050, 2970}, U_RGN_COPY);
+  clip({0, 0, 2100, 1485}, U_RGN_XOR);
+  // Less a band across the bottom.
+  clip({0, 2500, 2100, 2970}, U_RGN_DIFF);
+  emf.Brush(1, 0, 255, 0).Pen(2, U_PS_NULL, 0, 0, 0, 0);
+  emf.Add(U_EMRRECTANGLE_set(U_RECTL{0, 0, 2100, 2970}));
+  MergeOne("clip.emf", emf.Bytes());
+  EXPECT_COLOR(kWhite, At(0.25, 0.25));
+  EXPECT_COLOR(kGreen, At(0.75, 0.25));
+  EXPECT_COLOR(kGreen, At(0.25, 0.7));
+  EXPECT_COLOR(kWhite, At(0.75, 0.7));
+  EXPECT_COLOR(kWhite, At(0.25, 0.95));
+}
+
+}  // namespace
