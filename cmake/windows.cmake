@@ -55,6 +55,7 @@ set(POSIX_ONLY_TESTS
   pdf/flash_sync_test.cpp
   pdf/incremental_update_test.cpp
   pdf/metafile_damage_test.cpp
+  pdf/metafile_fill_test.cpp
   pdf/metafile_test.cpp
   pdf/pdf_library_test.cpp
   pdf/pdf_merger_test.cpp

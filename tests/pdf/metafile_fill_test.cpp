@@ -14,6 +14,7 @@
 #include "support/install_copy.h"
 #include "support/make_image.h"
 #include "support/make_metafile.h"
+#include "support/page_color.h"
 #include "support/program_folder.h"
 
 namespace {

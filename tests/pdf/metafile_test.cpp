@@ -16,6 +16,7 @@
 #include "support/make_image.h"
 #include "support/make_metafile.h"
 #include "support/make_pdf.h"
+#include "support/page_color.h"
 #include "support/program_folder.h"
 
 namespace {

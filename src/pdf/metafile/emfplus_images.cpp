@@ -20,8 +20,8 @@ const uint16_t kRelativeFlag = 0x0800;  // P: points are relative (not drawn)
 
 // Pixel formats: bits per pixel in bits 8-15, flags above.
 const uint32_t kIndexed = 0x00010000, kPremultiplied = 0x00080000;
-const uint32_t kRgb565 = 0x00021006, kArgb1555 = 0x00061007,
-               kGray16 = 0x00101004, kArgb32 = 0x0026200A;
+const uint32_t kRgb565 = 0x00021006, kArgb1555 = 0x00061007, kGray16 = 0x00101004,
+               kArgb32 = 0x0026200A;
 
 uint8_t Scale5(uint32_t v) { return static_cast<uint8_t>((v & 31) * 255 / 31); }
 
