@@ -19,6 +19,10 @@ constexpr int kMaxPathLength = 260;
 /// The native path separator ('\\' on Windows, '/' on POSIX). Wherever the
 /// program's rules speak of a backslash between path parts, this is meant.
 extern const char kPathSeparator;
+/// The longest path, in bytes without the terminator, that the platform's
+/// file calls open: 259 on Windows (MAX_PATH of the "A" calls), PATH_MAX - 1
+/// on POSIX.
+extern const int kLongestOpenablePath;
 /// How the platform's text files end a line: "\n", or "\r\n" on Windows.
 extern const char kLineEnd[];
 

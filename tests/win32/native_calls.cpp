@@ -237,6 +237,17 @@ bool CopyToWideName(const std::string& from, const std::string& utf8To) {
   return CopyFileW(Wide(from).c_str(), to.c_str(), FALSE) != 0;
 }
 
+std::string AnsiText(const std::string& utf8, bool* exact) {
+  std::wstring wide = Wide(utf8);
+  BOOL replaced = FALSE;
+  int n = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, &replaced);
+  std::string text(static_cast<size_t>(n > 0 ? n : 1), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, &text[0], n, nullptr, &replaced);
+  text.resize(text.size() - 1);
+  *exact = !replaced;
+  return text;
+}
+
 bool WideNameExists(const std::string& utf8Name) {
   std::wstring name = L"\\\\?\\" + Wide(utf8Name);
   return GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES;

@@ -49,6 +49,9 @@ bool EndProcess(long pid);
 /// Copies a file to a name given in UTF-8 (any character, any length), with
 /// the wide-character calls; the folders on the way are created.
 bool CopyToWideName(const std::string& from, const std::string& utf8To);
+/// The UTF-8 text in the ANSI code page; *exact false when a character had
+/// to be replaced (by '?').
+std::string AnsiText(const std::string& utf8, bool* exact);
 /// True when a file of that UTF-8 name exists (wide-character calls).
 bool WideNameExists(const std::string& utf8Name);
 

@@ -20,6 +20,7 @@ namespace platform {
 
 const char kPathSeparator = '\\';
 const char kLineEnd[] = "\r\n";
+const int kLongestOpenablePath = MAX_PATH - 1;
 
 bool IsPathSeparator(char c) { return c == '/' || c == '\\'; }
 
