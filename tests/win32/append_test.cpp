@@ -203,4 +203,32 @@ TEST_F(Win32AppendTest, PathsPastTheLimitAreRefusedWithTheReason) {
   EXPECT_TRUE(Logged("[ERROR] Could not lock \"" + deep + "\\out.pdf.lock\": "));
 }
 
+// config.ini locked by another program: the run does its job with the
+// settings as read and says once that it could not write them back.
+TEST_F(Win32AppendTest, ALockedConfigIsUsedAsReadAndSaidSo) {
+  Configure("AppendPDFMethod=1\r\n");
+  const std::string config = dir_.Join("config.ini");
+  platform::ChildProcess holder;
+  int error = 0;
+  ASSERT_TRUE(platform::StartChildProcess(
+      win32test::HelperCommand({"lock-file", config, dir_.Join("locked")}), false, &holder, &error))
+      << error;
+  std::string ready;
+  ASSERT_TRUE(win32test::WaitForFile(dir_.Join("locked"), 20000, &ready));
+  std::string output;
+  EXPECT_EQ(0, Run("-appendfile \"" + Job("letter.ps", "QuorvelFile1.ps") + "\"", &output))
+      << output;
+  platform::KillChildProcess(holder);
+  int exitCode = 0;
+  platform::WaitChildProcess(&holder, -1, &exitCode);
+  EXPECT_EQ(2, Pages(dir_.Join("out.pdf")));
+  std::string log = ReadLogText(dir_.Join("tarvelin.log"));
+  size_t first = log.find("[ERROR] Could not write ");
+  EXPECT_NE(std::string::npos, first) << log;
+  EXPECT_NE(std::string::npos, log.find("\"" + config +
+                                        "\"; the settings are used as they were "
+                                        "read.\n"));
+  EXPECT_EQ(std::string::npos, log.find("[ERROR] Could not write ", first + 1));
+}
+
 }  // namespace

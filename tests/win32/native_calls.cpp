@@ -56,10 +56,10 @@ int CounterHelper(const std::string& folder, const std::string& out, int count) 
   return names.good() ? 0 : 1;
 }
 
-// Holds a byte-range lock over the whole file, as another program may.
+// Holds the file open for writing, others may only read it, with a
+// byte-range lock over all of it, as a program that edits it may.
 int LockFileHelper(const std::string& path, const std::string& ready) {
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                          OPEN_ALWAYS, 0, nullptr);
   OVERLAPPED whole{};
   if (h == INVALID_HANDLE_VALUE ||
