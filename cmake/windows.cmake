@@ -85,7 +85,9 @@ endforeach()
 
 add_executable(tarvelin_tests ${WIN_TEST_SOURCES})
 target_include_directories(tarvelin_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-target_link_libraries(tarvelin_tests PRIVATE tarvelin_core GTest::gtest GTest::gtest_main)
+# Its own main (tests/win32/test_main.cpp): the binary is also the helper
+# process that tests start beside themselves.
+target_link_libraries(tarvelin_tests PRIVATE tarvelin_core GTest::gtest winspool)
 target_compile_definitions(tarvelin_tests PRIVATE
   TARVELIN_DIST_DIR="${WIN_DIST_DIR}" TARVELIN_TEST_DATA="${WIN_TEST_DATA}")
 add_dependencies(tarvelin_tests tarvelin pdfsdk pdfutil pdfcp gs_forward)

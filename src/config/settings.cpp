@@ -8,6 +8,21 @@
 #include "platform/platform.h"
 #include "platform/profile.h"
 
+namespace {
+
+// Writes a setting back into the file; the first write of a run that fails
+// (a file another program holds locked, a folder without write access) is
+// logged, the others would only repeat it.
+void WriteBack(const char* section, const char* key, const char* value, const std::string& file) {
+  static bool reported = false;
+  if (platform::WritePrivateProfileStringA(section, key, value, file.c_str()) || reported) return;
+  reported = true;
+  OutLog("[ERROR] Could not write %s=%s into \"%s\"; the settings are used as they were read.\n",
+         key, value, file.c_str());
+}
+
+}  // namespace
+
 std::string GetConfigFilePath() {
   return platform::ProgramFolder() + platform::kPathSeparator + "config.ini";
 }
@@ -22,7 +37,7 @@ int ReadSettingInt(const char* section, const char* key, int defaultValue) {
 int WriteSettingInt(const char* section, const char* key, int value) {
   char text[200];
   snprintf(text, sizeof(text), "%d", value);
-  platform::WritePrivateProfileStringA(section, key, text, GetConfigFilePath().c_str());
+  WriteBack(section, key, text, GetConfigFilePath());
   return value;
 }
 
@@ -31,7 +46,7 @@ int ReadSettingString(const char* section, const char* key, const char* defaultV
   std::string file = GetConfigFilePath();
   int copied =
       platform::GetPrivateProfileStringA(section, key, defaultValue, buffer, size, file.c_str());
-  platform::WritePrivateProfileStringA(section, key, buffer, file.c_str());
+  WriteBack(section, key, buffer, file);
   return copied;
 }
 
@@ -55,7 +70,7 @@ bool ReadSettingWhole(const char* key, int size, std::string* value) {
     value->clear();
     return false;
   }
-  platform::WritePrivateProfileStringA("Options", key, value->c_str(), file.c_str());
+  WriteBack("Options", key, value->c_str(), file);
   return true;
 }
 

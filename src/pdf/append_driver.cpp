@@ -1,5 +1,6 @@
 #include "pdf/append_driver.h"
 
+#include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -436,6 +437,14 @@ class OutputSession {
 // A job that is the output itself (or a link to it) would be deleted as
 // spool file once its pages were appended to itself.
 bool IsUsableJob(const char* input, const char* output) {
+  // Windows' "A" calls reach no further: such a job would seem missing.
+  if (strlen(input) > static_cast<size_t>(platform::kLongestOpenablePath)) {
+    OutLog(
+        "[ERROR] The job \"%s\" has a path of %d bytes, longer than the %d this system opens; "
+        "it is not appended.\n",
+        input, static_cast<int>(strlen(input)), platform::kLongestOpenablePath);
+    return false;
+  }
   if (!platform::PathExists(input)) {
     OutLog("[ERROR] The job \"%s\" does not exist.\n", input);
     return false;

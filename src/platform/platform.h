@@ -19,6 +19,10 @@ constexpr int kMaxPathLength = 260;
 /// The native path separator ('\\' on Windows, '/' on POSIX). Wherever the
 /// program's rules speak of a backslash between path parts, this is meant.
 extern const char kPathSeparator;
+/// The longest path, in bytes without the terminator, that the platform's
+/// file calls open: 259 on Windows (MAX_PATH of the "A" calls), PATH_MAX - 1
+/// on POSIX.
+extern const int kLongestOpenablePath;
 /// How the platform's text files end a line: "\n", or "\r\n" on Windows.
 extern const char kLineEnd[];
 
@@ -181,9 +185,11 @@ std::string BaseName(const std::string& path);
 
 /// An exclusive advisory lock held on a lock file for the object's lifetime.
 /// The lock file is created readable by its owner only and never opened
-/// through a symbolic link. Taking a lock on a path this process already
-/// holds succeeds at once (the lock is counted), so nested users of one lock
-/// cannot deadlock.
+/// through a symbolic link. The lock belongs to the open file (flock; on
+/// Windows the file's sharing as well as LockFileEx), so a child that holds
+/// its handle (NativeHandle) keeps it after this process has ended. Taking
+/// a lock on a path this process already holds succeeds at once (the lock
+/// is counted), so nested users of one lock cannot deadlock.
 class FileLock {
  public:
   /// Waits at most timeoutMs (through the current clock) until the lock on

@@ -10,6 +10,7 @@
 #include "platform/platform.h"
 #include "platform/process.h"
 #include "support/temp_dir.h"
+#include "win32/native_calls.h"
 
 namespace fs = std::filesystem;
 
@@ -47,6 +48,16 @@ class Win32AppendTest : public testing::Test {
       }
     }
     return exitCode;
+  }
+  static std::string Sample(const char* sample) {
+    return TARVELIN_TEST_DATA "\\..\\..\\samples\\" + std::string(sample);
+  }
+  int Pages(const std::string& pdf) {
+    std::string error;
+    return GetPDFFilePageCount(pdf.c_str(), &error);
+  }
+  bool Logged(const std::string& text) {
+    return ReadLogText(dir_.Join("tarvelin.log")).find(text) != std::string::npos;
   }
   std::string Job(const char* sample, const char* name) {
     std::string job = dir_.Join(name);
@@ -140,6 +151,84 @@ TEST_F(Win32AppendTest, TheLogHasWindowsLineEnds) {
   std::string log = ReadFileText(dir_.Join("tarvelin.log"));
   ASSERT_FALSE(log.empty());
   EXPECT_EQ(log.find('\n') - 1, log.find("\r\n"));
+}
+
+// A name in the ANSI code page reaches the program whole; one with a
+// character outside it arrives with '?' in its place, names no file, and is
+// refused without touching a file of a similar name.
+TEST_F(Win32AppendTest, JobNamesInsideAndOutsideTheCodePage) {
+  Configure("");
+  const std::string accented = dir_.Join("Brief-\xc3\xa9t\xc3\xa9.ps");  // é, UTF-8
+  const std::string foreign = dir_.Join("Job-\xe3\x82\xb8.ps");          // U+30B8
+  bool inCodePage = false, foreignInCodePage = true;
+  const std::string accentedAnsi = win32test::AnsiText(accented, &inCodePage);
+  const std::string foreignAnsi = win32test::AnsiText(foreign, &foreignInCodePage);
+  if (!inCodePage || foreignInCodePage) {
+    GTEST_SKIP() << "the ANSI code page is not one of Western Europe's";
+  }
+  ASSERT_TRUE(win32test::CopyToWideName(Sample("letter.ps"), accented));
+  ASSERT_TRUE(win32test::CopyToWideName(Sample("letter.ps"), foreign));
+  const std::string similar = Job("invoice.ps", "Job-X.ps");
+  std::string output;
+  EXPECT_EQ(0, Run("-appendfile \"" + accentedAnsi + "\"", &output)) << output;
+  EXPECT_EQ(2, Pages(dir_.Join("out.pdf")));
+  EXPECT_FALSE(win32test::WideNameExists(accented));
+  EXPECT_EQ(0, Run("-appendfile \"" + foreignAnsi + "\"", &output)) << output;
+  EXPECT_TRUE(Logged("[ERROR] The job \"" + foreignAnsi + "\" does not exist.\n"));
+  EXPECT_TRUE(win32test::WideNameExists(foreign));
+  EXPECT_TRUE(fs::exists(similar));
+  EXPECT_EQ(2, Pages(dir_.Join("out.pdf")));
+}
+
+// Paths past MAX_PATH, which the "A" calls do not open: the job stays and
+// the log says why.
+TEST_F(Win32AppendTest, PathsPastTheLimitAreRefusedWithTheReason) {
+  Configure("");
+  const std::string deep = dir_.Join(std::string(120, 'd') + "\\" + std::string(120, 'e'));
+  const std::string job = deep + "\\job.ps";
+  ASSERT_GT(job.size(), 259u);
+  ASSERT_TRUE(win32test::CopyToWideName(Sample("letter.ps"), job));
+  std::string output;
+  EXPECT_EQ(0, Run("-appendfile \"" + job + "\"", &output)) << output;
+  EXPECT_TRUE(win32test::WideNameExists(job));
+  EXPECT_FALSE(fs::exists(dir_.Join("out.pdf")));
+  EXPECT_TRUE(Logged("[ERROR] The job \"" + job + "\" has a path of " + std::to_string(job.size()) +
+                     " bytes, longer than the 259 this system opens; it is not appended.\n"));
+
+  WriteFileText(dir_.Join("config.ini"),
+                "[debug]\r\noutlog=Yes\r\n[Options]\r\nOutputPDFFile=" + deep + "\\out.pdf\r\n");
+  const std::string near = Job("letter.ps", "near.ps");
+  EXPECT_EQ(0, Run("-appendfile \"" + near + "\"", &output)) << output;
+  EXPECT_TRUE(fs::exists(near));
+  EXPECT_TRUE(Logged("[ERROR] Could not lock \"" + deep + "\\out.pdf.lock\": "));
+}
+
+// config.ini locked by another program: the run does its job with the
+// settings as read and says once that it could not write them back.
+TEST_F(Win32AppendTest, ALockedConfigIsUsedAsReadAndSaidSo) {
+  Configure("AppendPDFMethod=1\r\n");
+  const std::string config = dir_.Join("config.ini");
+  platform::ChildProcess holder;
+  int error = 0;
+  ASSERT_TRUE(platform::StartChildProcess(
+      win32test::HelperCommand({"lock-file", config, dir_.Join("locked")}), false, &holder, &error))
+      << error;
+  std::string ready;
+  ASSERT_TRUE(win32test::WaitForFile(dir_.Join("locked"), 20000, &ready));
+  std::string output;
+  EXPECT_EQ(0, Run("-appendfile \"" + Job("letter.ps", "QuorvelFile1.ps") + "\"", &output))
+      << output;
+  platform::KillChildProcess(holder);
+  int exitCode = 0;
+  platform::WaitChildProcess(&holder, -1, &exitCode);
+  EXPECT_EQ(2, Pages(dir_.Join("out.pdf")));
+  std::string log = ReadLogText(dir_.Join("tarvelin.log"));
+  size_t first = log.find("[ERROR] Could not write ");
+  EXPECT_NE(std::string::npos, first) << log;
+  EXPECT_NE(std::string::npos, log.find("\"" + config +
+                                        "\"; the settings are used as they were "
+                                        "read.\n"));
+  EXPECT_EQ(std::string::npos, log.find("[ERROR] Could not write ", first + 1));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +24,7 @@ namespace platform {
 
 const char kPathSeparator = '/';
 const char kLineEnd[] = "\n";
+const int kLongestOpenablePath = PATH_MAX - 1;
 
 bool IsPathSeparator(char c) { return c == '/' || c == '\\'; }
 

@@ -20,6 +20,7 @@ namespace platform {
 
 const char kPathSeparator = '\\';
 const char kLineEnd[] = "\r\n";
+const int kLongestOpenablePath = MAX_PATH - 1;
 
 bool IsPathSeparator(char c) { return c == '/' || c == '\\'; }
 
@@ -443,6 +444,41 @@ std::map<std::string, HeldLock>& HeldLocks() {
 // The byte LockFileEx takes: far past the end of any real lock file.
 const DWORD kLockOffsetHigh = 0x7FFFFFFF;
 
+// One attempt at the lock: 1 held (*handle open), 0 held by another process,
+// -1 failed (*error set). A byte-range lock belongs to the process that took
+// it and ends with it, whoever else holds the handle; the file's sharing
+// belongs to the open file itself, which an inherited handle keeps open. So
+// the lock file is opened without write sharing, and no other run can open
+// it until every process holding this handle (a page tool started with it
+// included) has ended, as with flock on POSIX. The byte-range lock is taken
+// as well, against processes that open the file sharing everything.
+int TryLock(const std::string& path, HANDLE* handle, std::string* error) {
+  HANDLE h =
+      CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    if (GetLastError() == ERROR_SHARING_VIOLATION) return 0;
+    *error = win32::LastErrorText();
+    return -1;
+  }
+  if (GetFileType(h) != FILE_TYPE_DISK) {
+    *error = "not a regular file";
+    CloseHandle(h);
+    return -1;
+  }
+  OVERLAPPED at{};
+  at.OffsetHigh = kLockOffsetHigh;
+  if (LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+    *handle = h;
+    return 1;
+  }
+  DWORD code = GetLastError();
+  CloseHandle(h);
+  if (code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING) return 0;
+  *error = ErrorText(static_cast<int>(code));
+  return -1;
+}
+
 }  // namespace
 
 FileLock::FileLock(const std::string& lockPath, int timeoutMs) : path_(lockPath) {
@@ -455,38 +491,17 @@ FileLock::FileLock(const std::string& lockPath, int timeoutMs) : path_(lockPath)
       return;
     }
   }
-  HANDLE h =
-      CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    error_ = win32::LastErrorText();
-    return;
-  }
-  if (GetFileType(h) != FILE_TYPE_DISK) {
-    error_ = "not a regular file";
-    CloseHandle(h);
-    return;
-  }
   const int kPollMs = 50;
-  int waited = 0;
-  for (;;) {
-    OVERLAPPED at{};
-    at.OffsetHigh = kLockOffsetHigh;
-    if (LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) break;
-    DWORD code = GetLastError();
-    if (code != ERROR_LOCK_VIOLATION && code != ERROR_IO_PENDING) {
-      error_ = ErrorText(static_cast<int>(code));
-      CloseHandle(h);
-      return;
-    }
+  HANDLE h = nullptr;
+  for (int waited = 0;; waited += kPollMs) {
+    int state = TryLock(path_, &h, &error_);
+    if (state < 0) return;
+    if (state > 0) break;
     if (timeoutMs >= 0 && waited >= timeoutMs) {
       error_ = "held by another process for " + std::to_string(waited / 1000) + " s";
-      CloseHandle(h);
       return;
     }
     CurrentClock().SleepMs(kPollMs);
-    waited += kPollMs;
   }
   std::lock_guard<std::mutex> guard(g_locksMutex);
   HeldLocks()[path_] = HeldLock{h, 1};

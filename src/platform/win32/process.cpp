@@ -52,9 +52,12 @@ HANDLE OpenNul(DWORD access) {
 }
 
 // Starts the command line hidden with the given standard handles; exactly the
-// handles in `inherit` are passed on. *error receives the last error on failure.
+// handles in `inherit` are passed on. A console program gets a console host
+// without a window, or, detached, no console at all. *error receives the
+// last error on failure.
 bool CreateHidden(const std::string& commandLine, HANDLE input, HANDLE output,
-                  const std::vector<HANDLE>& inherit, PROCESS_INFORMATION* started, int* error) {
+                  const std::vector<HANDLE>& inherit, PROCESS_INFORMATION* started, int* error,
+                  bool detached = false) {
   STARTUPINFOEXA info{};
   info.StartupInfo.cb = sizeof(info);
   info.StartupInfo.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
@@ -75,7 +78,8 @@ bool CreateHidden(const std::string& commandLine, HANDLE input, HANDLE output,
   line.push_back('\0');
   // CREATE_NO_WINDOW: a console program started by this GUI program gets no
   // console window at all, not even one that flashes up hidden.
-  DWORD flags = CREATE_NO_WINDOW | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0);
+  DWORD flags = (detached ? DETACHED_PROCESS : CREATE_NO_WINDOW) |
+                (listed ? EXTENDED_STARTUPINFO_PRESENT : 0);
   BOOL ok = CreateProcessA(nullptr, line.data(), nullptr, nullptr, inherit.empty() ? FALSE : TRUE,
                            flags, nullptr, nullptr, &info.StartupInfo, started);
   DWORD code = GetLastError();
@@ -145,7 +149,11 @@ bool StartChildProcess(const std::string& commandLine, bool capture, ChildProces
     inherit.push_back(held);
   }
   PROCESS_INFORMATION started{};
-  bool ok = CreateHidden(commandLine, input, writeEnd, inherit, &started, error);
+  // A child that holds a lock gets no console: Wine starts the console host
+  // of a windowless console as a child of the program, with the program's
+  // inheritable handles (the lock among them), and a host whose program was
+  // killed can stay behind, holding the lock for good.
+  bool ok = CreateHidden(commandLine, input, writeEnd, inherit, &started, error, held != nullptr);
   if (held) SetHandleInformation(held, HANDLE_FLAG_INHERIT, 0);
   CloseHandle(input);
   if (!ok) {

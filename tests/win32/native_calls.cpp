@@ -1,0 +1,273 @@
+#include "win32/native_calls.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "config/temp_names.h"
+#include "platform/platform.h"
+#include "platform/process.h"
+// last: its macros (DeleteFile) must not rename the platform layer's calls
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+// after <windows.h>, whose types they use
+#include <aclapi.h>
+#include <winspool.h>
+
+namespace win32test {
+
+namespace {
+
+const char kPortsKey[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
+char kEnvironment[] = "Windows x64";
+
+std::wstring Wide(const std::string& utf8) {
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+  std::wstring text(static_cast<size_t>(n > 0 ? n : 1), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &text[0], n);
+  text.resize(text.size() - 1);
+  return text;
+}
+
+std::vector<char> Text(const std::string& text) {
+  std::vector<char> copy(text.begin(), text.end());
+  copy.push_back('\0');
+  return copy;
+}
+
+// The file appears whole: written beside it, then renamed.
+void Announce(const std::string& path, const std::string& text) {
+  platform::WriteFileAtomically(path, text);
+}
+
+int CounterHelper(const std::string& folder, const std::string& out, int count) {
+  platform::SetModuleFileNameForTesting(folder + "\\tarvelin");
+  std::ofstream names(out, std::ios::binary);
+  for (int i = 0; i < count; ++i) {
+    char name[MAX_PATH];
+    CountedTempFileName(sizeof(name), name, ".pdf");
+    names << name << "\n";
+  }
+  return names.good() ? 0 : 1;
+}
+
+// Holds the file open for writing, others may only read it, with a
+// byte-range lock over all of it, as a program that edits it may.
+int LockFileHelper(const std::string& path, const std::string& ready) {
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                         OPEN_ALWAYS, 0, nullptr);
+  OVERLAPPED whole{};
+  if (h == INVALID_HANDLE_VALUE ||
+      !LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
+    return 1;
+  }
+  Announce(ready, "locked");
+  Sleep(INFINITE);
+  return 0;
+}
+
+// A run that holds the lock and starts a page tool with it, then waits to
+// be killed; the tool's process id is announced.
+int HoldAndStartHelper(const std::string& path, const std::string& ready) {
+  platform::FileLock lock(path);
+  platform::ChildProcess tool;
+  int error = 0;
+  if (!lock.Held() || !platform::StartChildProcess(HelperCommand({"sleep", "60000"}), false, &tool,
+                                                   &error, lock.NativeHandle())) {
+    return 1;
+  }
+  Announce(ready, std::to_string(tool.pid));
+  Sleep(INFINITE);
+  return 0;
+}
+
+}  // namespace
+
+std::vector<std::string> SpoolerPortNames() {
+  DWORD needed = 0, count = 0;
+  EnumPortsA(nullptr, 1, nullptr, 0, &needed, &count);
+  std::vector<BYTE> buffer(needed);
+  std::vector<std::string> names;
+  if (needed == 0 || !EnumPortsA(nullptr, 1, buffer.data(), needed, &needed, &count)) return names;
+  const auto* ports = reinterpret_cast<const PORT_INFO_1A*>(buffer.data());
+  for (DWORD i = 0; i < count; ++i) names.emplace_back(ports[i].pName);
+  return names;
+}
+
+long AddLocalPort(const std::string& name) {
+  HKEY key = nullptr;
+  long rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPortsKey, 0, KEY_SET_VALUE, &key);
+  if (rc != ERROR_SUCCESS) return rc;
+  rc = RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(""), 1);
+  RegCloseKey(key);
+  return rc;
+}
+
+void RemoveLocalPort(const std::string& name) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPortsKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+  RegDeleteValueA(key, name.c_str());
+  RegCloseKey(key);
+}
+
+uint32_t AddPrinterWithDriver(const std::string& printer, const std::string& port,
+                              const std::string& driver) {
+  std::vector<char> name = Text(driver), module = Text("wineps.drv");
+  DRIVER_INFO_3A info{};
+  info.cVersion = 3;
+  info.pName = name.data();
+  info.pEnvironment = kEnvironment;
+  info.pDriverPath = module.data();
+  info.pDataFile = module.data();
+  info.pConfigFile = module.data();
+  if (!AddPrinterDriverA(nullptr, 3, reinterpret_cast<BYTE*>(&info))) return GetLastError();
+  std::vector<char> printerName = Text(printer), portName = Text(port);
+  std::vector<char> processor = Text("WinPrint"), datatype = Text("RAW");
+  PRINTER_INFO_2A record{};
+  record.pPrinterName = printerName.data();
+  record.pPortName = portName.data();
+  record.pDriverName = name.data();
+  record.pPrintProcessor = processor.data();
+  record.pDatatype = datatype.data();
+  HANDLE added = AddPrinterA(nullptr, 2, reinterpret_cast<BYTE*>(&record));
+  if (!added) return GetLastError();
+  ClosePrinter(added);
+  return 0;
+}
+
+void RemovePrinterAndDriver(const std::string& printer, const std::string& driver) {
+  std::vector<char> name = Text(printer);
+  HANDLE handle = nullptr;
+  PRINTER_DEFAULTSA access{nullptr, nullptr, PRINTER_ALL_ACCESS};
+  if (OpenPrinterA(name.data(), &handle, &access)) {
+    DeletePrinter(handle);
+    ClosePrinter(handle);
+  }
+  std::vector<char> driverName = Text(driver);
+  DeletePrinterDriverA(nullptr, kEnvironment, driverName.data());
+}
+
+std::string MachineRegistryText(const std::string& key, const char* value) {
+  char data[1024] = {};
+  DWORD size = sizeof(data) - 1, type = 0;
+  if (RegGetValueA(HKEY_LOCAL_MACHINE, key.c_str(), value, RRF_RT_REG_SZ | RRF_RT_REG_DWORD, &type,
+                   data, &size) != ERROR_SUCCESS) {
+    return "";
+  }
+  if (type == REG_DWORD) return std::to_string(*reinterpret_cast<DWORD*>(data));
+  return data;
+}
+
+long CreateMachineKey(const std::string& key) {
+  HKEY made = nullptr;
+  long rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &made, nullptr);
+  if (rc == ERROR_SUCCESS) RegCloseKey(made);
+  return rc;
+}
+
+void DeleteMachineKey(const std::string& key) { RegDeleteTreeA(HKEY_LOCAL_MACHINE, key.c_str()); }
+
+bool MachineKeyWithoutRights(const std::string& key) {
+  SECURITY_DESCRIPTOR descriptor;
+  ACL empty;
+  InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+  InitializeAcl(&empty, sizeof(empty), ACL_REVISION);
+  SetSecurityDescriptorDacl(&descriptor, TRUE, &empty, FALSE);
+  SECURITY_ATTRIBUTES attributes{sizeof(attributes), &descriptor, FALSE};
+  HKEY made = nullptr;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_READ, &attributes, &made,
+                      nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  RegCloseKey(made);
+  HKEY opened = nullptr;
+  long rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_SET_VALUE, &opened);
+  if (rc == ERROR_SUCCESS) RegCloseKey(opened);
+  return rc == ERROR_ACCESS_DENIED;
+}
+
+void RestoreMachineKeyRights(const std::string& key) {
+  std::vector<char> name = Text("MACHINE\\" + key);
+  SetNamedSecurityInfoA(name.data(), SE_REGISTRY_KEY,
+                        DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                        nullptr, nullptr, nullptr);
+}
+
+std::string TestProgram() {
+  char name[MAX_PATH * 4];
+  DWORD n = GetModuleFileNameA(nullptr, name, sizeof(name));
+  return std::string(name, n);
+}
+
+std::string HelperCommand(const std::vector<std::string>& words) {
+  std::vector<std::string> all = {TestProgram(), "--helper"};
+  all.insert(all.end(), words.begin(), words.end());
+  std::string line;
+  platform::JoinCommandLine(all, &line);
+  return line;
+}
+
+bool WaitForFile(const std::string& path, int timeoutMs, std::string* contents) {
+  for (int waited = 0; waited <= timeoutMs; waited += 20) {
+    if (platform::ReadWholeFile(path, contents)) return true;
+    Sleep(20);
+  }
+  return false;
+}
+
+bool EndProcess(long pid) {
+  HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+  if (!process) return false;
+  bool ended = TerminateProcess(process, 1) && WaitForSingleObject(process, 10000) == 0;
+  CloseHandle(process);
+  return ended;
+}
+
+bool CopyToWideName(const std::string& from, const std::string& utf8To) {
+  std::wstring to = L"\\\\?\\" + Wide(utf8To);
+  for (size_t pos = to.find(L'\\', 7); pos != std::wstring::npos; pos = to.find(L'\\', pos + 1)) {
+    CreateDirectoryW(to.substr(0, pos).c_str(), nullptr);
+  }
+  return CopyFileW(Wide(from).c_str(), to.c_str(), FALSE) != 0;
+}
+
+std::string AnsiText(const std::string& utf8, bool* exact) {
+  std::wstring wide = Wide(utf8);
+  BOOL replaced = FALSE;
+  int n = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, &replaced);
+  std::string text(static_cast<size_t>(n > 0 ? n : 1), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, &text[0], n, nullptr, &replaced);
+  text.resize(text.size() - 1);
+  *exact = !replaced;
+  return text;
+}
+
+bool WideNameExists(const std::string& utf8Name) {
+  std::wstring name = L"\\\\?\\" + Wide(utf8Name);
+  return GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+int RunHelper(int argc, char** argv) {
+  if (argc < 3 || std::string(argv[1]) != "--helper") return -1;
+  std::string name = argv[2];
+  std::vector<std::string> args(argv + 3, argv + argc);
+  if (name == "counter" && args.size() == 3) {
+    return CounterHelper(args[0], args[1], std::atoi(args[2].c_str()));
+  }
+  if (name == "lock-file" && args.size() == 2) return LockFileHelper(args[0], args[1]);
+  if (name == "hold-and-start" && args.size() == 2) return HoldAndStartHelper(args[0], args[1]);
+  if (name == "sleep" && args.size() == 1) {
+    Sleep(static_cast<DWORD>(std::atoi(args[0].c_str())));
+    return 0;
+  }
+  std::fprintf(stderr, "unknown helper %s\n", name.c_str());
+  return 2;
+}
+
+}  // namespace win32test
