@@ -46,6 +46,11 @@ struct ChildProcess {
   int writeFd = -1;   ///< the parent's copy of the pipe's write end, or -1
 };
 
+/// Closes the pipe ends the object still holds and, when its child still
+/// runs, ends it (SIGKILL / TerminateProcess) and reaps it: what destroying
+/// a ChildProcess does.
+void ReleaseChildProcess(ChildProcess* child);
+
 /// Starts the command line hidden, with standard input empty. With capture,
 /// standard output and standard error of the child both go to one pipe whose
 /// read end is child->outputFd; without, both are discarded. A handle given

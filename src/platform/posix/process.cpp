@@ -194,11 +194,9 @@ pid_t WaitPid(pid_t pid, int* status, int options) {
 
 }  // namespace
 
-namespace {
-
 // Only a child that waitpid still reports as running is killed: once it is
 // reaped its pid may belong to another process.
-void ReleaseChild(ChildProcess* child) {
+void ReleaseChildProcess(ChildProcess* child) {
   CloseChildProcess(child);
   if (child->pid <= 0) return;
   pid_t pid = static_cast<pid_t>(child->pid);
@@ -207,32 +205,9 @@ void ReleaseChild(ChildProcess* child) {
   child->pid = -1;
 }
 
-}  // namespace
-
-ChildProcess::~ChildProcess() { ReleaseChild(this); }
-
-ChildProcess::ChildProcess(ChildProcess&& other) noexcept
-    : pid(other.pid), outputFd(other.outputFd), writeFd(other.writeFd) {
-  other.pid = -1;
-  other.outputFd = -1;
-  other.writeFd = -1;
-}
-
-ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
-  if (this == &other) return *this;
-  ReleaseChild(this);
-  pid = other.pid;
-  outputFd = other.outputFd;
-  writeFd = other.writeFd;
-  other.pid = -1;
-  other.outputFd = -1;
-  other.writeFd = -1;
-  return *this;
-}
-
 bool StartChildProcess(const std::string& commandLine, bool capture, ChildProcess* child,
                        int* error, intptr_t inheritHandle) {
-  ReleaseChild(child);
+  ReleaseChildProcess(child);
   int localError = 0;
   if (!error) error = &localError;
   int fds[2] = {-1, -1};

@@ -88,7 +88,9 @@ bool CreateHidden(const std::string& commandLine, HANDLE input, HANDLE output,
   return ok != 0;
 }
 
-void ReleaseChild(ChildProcess* child) {
+}  // namespace
+
+void ReleaseChildProcess(ChildProcess* child) {
   CloseChildProcess(child);
   if (child->pid <= 0) return;
   if (HANDLE process = ChildHandle(child->pid)) {
@@ -100,32 +102,9 @@ void ReleaseChild(ChildProcess* child) {
   child->pid = -1;
 }
 
-}  // namespace
-
-ChildProcess::~ChildProcess() { ReleaseChild(this); }
-
-ChildProcess::ChildProcess(ChildProcess&& other) noexcept
-    : pid(other.pid), outputFd(other.outputFd), writeFd(other.writeFd) {
-  other.pid = -1;
-  other.outputFd = -1;
-  other.writeFd = -1;
-}
-
-ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
-  if (this == &other) return *this;
-  ReleaseChild(this);
-  pid = other.pid;
-  outputFd = other.outputFd;
-  writeFd = other.writeFd;
-  other.pid = -1;
-  other.outputFd = -1;
-  other.writeFd = -1;
-  return *this;
-}
-
 bool StartChildProcess(const std::string& commandLine, bool capture, ChildProcess* child,
                        int* error, intptr_t inheritHandle) {
-  ReleaseChild(child);
+  ReleaseChildProcess(child);
   int localError = 0;
   if (!error) error = &localError;
   HANDLE input = OpenNul(GENERIC_READ);
