@@ -70,7 +70,7 @@ class UpdateBuilder {
   int AttachSubtree(size_t top, int added);
   bool CollectNewObjects(std::string* why);
   void InsertPages();
-  bool UpdateInfo(std::string* why);
+  void UpdateInfo();
   bool UpdateVersion(std::string* why);
   void WriteObjects();
   void RedeclareUnchanged();
@@ -274,22 +274,22 @@ void UpdateBuilder::InsertPages() {
   }
 }
 
-bool UpdateBuilder::UpdateInfo(std::string* why) {
+// The document information is this run's, as a whole write makes it: a new
+// dictionary, under the old one's number when there is one.
+void UpdateBuilder::UpdateInfo() {
+  if (update_.info.empty()) return;
   infoNumber_ = PdfTail::NumberOf(base_.trailer().getKey("/Info"));
-  if (infoNumber_ > 0) {
-    if (!base_.ReadObject(infoNumber_, &info_, why) || !info_.isDictionary()) {
-      if (why->empty()) *why = "its document information is unreadable";
-      return false;
-    }
-    infoGeneration_ = base_.Generation(infoNumber_);
-  } else if (!update_.info.empty()) {
-    info_ = QPDFObjectHandle::newDictionary();
+  PdfTail::Entry entry;
+  std::string ignored;
+  if (infoNumber_ > 0 && base_.FindEntry(infoNumber_, &entry, &ignored) && entry.type != 0) {
+    infoGeneration_ = entry.type == 1 ? entry.field3 : 0;
+  } else {
     infoNumber_ = next_++;
   }
+  info_ = QPDFObjectHandle::newDictionary();
   for (const auto& entry : update_.info) {
     info_.replaceKey(entry.first, QPDFObjectHandle::newUnicodeString(entry.second));
   }
-  return true;
 }
 
 bool UpdateBuilder::UpdateVersion(std::string* why) {
@@ -536,9 +536,10 @@ IncrementalResult UpdateBuilder::Build(std::string* why) {
     *why = "its updates are over a third of it; it is written anew";
     return IncrementalResult::kNotPossible;
   }
-  if (!ReadLastBranch(why) || !CollectNewObjects(why) || !UpdateInfo(why) || !UpdateVersion(why)) {
+  if (!ReadLastBranch(why) || !CollectNewObjects(why) || !UpdateVersion(why)) {
     return IncrementalResult::kNotPossible;
   }
+  UpdateInfo();
   InsertPages();
   out_ = "\n";
   WriteObjects();

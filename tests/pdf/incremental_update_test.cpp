@@ -82,6 +82,22 @@ TEST_F(IncrementalUpdateTest, ManyAppendsStayValidAndAreConsolidated) {
   EXPECT_EQ("", render.stderrText);
 }
 
+// The document information is the last run's, as a whole write makes it.
+TEST_F(IncrementalUpdateTest, DocumentInformationIsTheLastRuns) {
+  MakeTextPdf(Out(), {"Base"});
+  snprintf(options_.title, sizeof(options_.title), "First title");
+  ASSERT_EQ(1, Append("One", Out()));
+  RunResult info = RunProgram("/usr/bin/pdfinfo", {Out()});
+  EXPECT_NE(std::string::npos, info.stdoutText.find("First title")) << info.stdoutText;
+  options_.title[0] = '\0';
+  snprintf(options_.author, sizeof(options_.author), "Ann");
+  ASSERT_EQ(1, Append("Two", Out()));
+  info = RunProgram("/usr/bin/pdfinfo", {Out()});
+  EXPECT_EQ(std::string::npos, info.stdoutText.find("First title")) << info.stdoutText;
+  EXPECT_NE(std::string::npos, info.stdoutText.find("Author:          Ann")) << info.stdoutText;
+  EXPECT_NE(std::string::npos, info.stdoutText.find("Producer:        Quorvel Virtual PDFPrinter"));
+}
+
 // Jobs of many pages hang under new nodes of their own, several levels deep
 // when a job has more pages than one node takes.
 TEST_F(IncrementalUpdateTest, LongJobsGetATreeOfTheirOwn) {
