@@ -1,5 +1,6 @@
 #include "pdf/append_driver.h"
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -7,6 +8,7 @@
 
 #include "config/command_options.h"
 #include "config/log.h"
+#include "config/path_macros.h"
 #include "config/settings.h"
 #include "config/temp_names.h"
 #include "pdf/converters.h"
@@ -14,6 +16,7 @@
 #include "pdf/job_journal.h"
 #include "pdf/pdf_file_info.h"
 #include "pdf/pdf_merger.h"
+#include "platform/names.h"
 #include "platform/platform.h"
 #include "platform/process.h"
 
@@ -104,6 +107,7 @@ struct Job {
   std::string converted;  // its PDF
   std::string digest;     // of the spool file
   bool convertedOk = false;
+  std::string machineFault;  // why the machine, not the job, kept it from converting
 };
 
 // What a delivery attempt came to.
@@ -112,23 +116,67 @@ enum class Delivery {
   kGone,         // dropped or moved to the failed folder; leaves the journal
   kKept,         // stays in the journal; the output cannot take pages now
   kBadContent,   // stays in the journal; the job itself could not be converted
+  kMachine,      // stays in the journal, not counted: no room, read-only, I/O error
   kNotByConfig,  // the configured method adds nothing
 };
 
 // The jobs after one that the output could not take wait behind it, so that
 // print order is kept; a job whose own content fails holds nobody up.
 bool Blocks(Delivery result) {
-  return result == Delivery::kKept || result == Delivery::kNotByConfig;
+  return result == Delivery::kKept || result == Delivery::kMachine ||
+         result == Delivery::kNotByConfig;
+}
+
+// Room a conversion needs at the least: a failed one with less than this
+// left is the machine's failure, not the job's.
+const int64_t kRoomForConversion = 1 << 20;
+// Room kept beside the journal, given up when the journal cannot be written
+// otherwise, so that a job can still be entered on a full disk.
+const int kJournalReserveBytes = 256 * 1024;
+
+std::string ReservePath(const std::string& output) { return JournalPath(output) + ".reserve"; }
+
+std::string FolderOf(const std::string& path) {
+  std::string folder = platform::DirName(path);
+  return folder.empty() ? std::string(".") : folder;
+}
+
+std::string WithoutFinalSeparator(std::string path) {
+  while (path.size() > 1 && platform::IsPathSeparator(path.back())) path.pop_back();
+  return path;
+}
+
+bool SamePath(const std::string& a, const std::string& b) {
+  return !a.empty() && (a == b || platform::IsSameFile(a, b));
+}
+
+// "" when the folder can take `bytes` more now, else why not: a failure
+// there is the machine's, and the job waits for it without losing a try.
+std::string MachineTrouble(const std::string& folder, int64_t bytes) {
+  std::string why;
+  if (platform::HasRoomFor(folder, bytes, &why)) return std::string();
+  return "\"" + folder + "\" cannot take it now: " + why;
+}
+
+// True when the kept spool file is still the job that was kept: a plain
+// file with the content it had. Anything else at its name is left alone.
+bool IsKeptJobFile(const std::string& job, const std::string& digest) {
+  return platform::IsPlainRegularFile(job) && !digest.empty() &&
+         GetFileDigest(job.c_str()) == digest;
 }
 
 // The journal of one output and everything done with its lock held: every
 // job is entered before its conversion and leaves only once its pages are in
 // the output (or it has failed for good), so a run that dies at any moment
 // leaves its job to the next run, and jobs arrive in the order they came.
+// The journal and the files it names are believed only as far as this
+// program could have written them: another account may write beside the
+// output.
 class OutputSession {
  public:
-  OutputSession(const std::string& output, CommandOptions* options, intptr_t lockHandle)
-      : output_(output), options_(options), lockHandle_(lockHandle) {}
+  OutputSession(const std::string& output, CommandOptions* options, intptr_t lockHandle,
+                const std::string& syncTarget = std::string())
+      : output_(output), options_(options), lockHandle_(lockHandle), syncTarget_(syncTarget) {}
 
   // Reads the journal and finishes (or rolls back) a commit that a run which
   // died left behind. False when the journal cannot be written.
@@ -145,21 +193,16 @@ class OutputSession {
     if (recovered) {
       OutLog("[INFO] An append to \"%s\" was cut short; the file was cut back to its old end.\n",
              output_.c_str());
+    } else if (!why.empty()) {
+      OutLog("[ERROR] %s.\n", why.c_str());
     }
-    if (!ReadJobJournal(output_, &journal_)) {
-      std::string aside = JournalPath(output_) + ".damaged";
-      platform::ReplaceFile(JournalPath(output_), aside);
-      OutLog("[ERROR] The journal \"%s\" is damaged; it was moved to \"%s\".\n",
-             JournalPath(output_).c_str(), aside.c_str());
-      journal_ = JobJournal();
-    } else if (platform::PathExists(JournalPath(output_))) {
-      saved_ = true;
-      savedText_ = FormatJobJournal(journal_);
-    }
+    ReadJournal();
+    CollectLeftovers();
     if (journal_.hasCommit) RecoverCommit();
     // Half-written outputs of killed runs would pile up beside the output.
     platform::RemoveStaleSiblingTemps(output_);
     platform::RemoveStaleSiblingTemps(JournalPath(output_));
+    KeepReserve();
     return Save();
   }
 
@@ -181,9 +224,7 @@ class OutputSession {
       }
       // Delivered again (by the port monitor or by hand) while kept: this
       // run takes it over.
-      if (!kept.converted.empty() && kept.converted != job.converted) {
-        DeleteFileLogged(kept.converted.c_str());
-      }
+      if (kept.converted != job.converted) DropConverted(&kept);
       kept.owner = platform::ProcessId();
       kept.converted = job.converted;
       return Save();
@@ -202,30 +243,37 @@ class OutputSession {
   // Delivers the journal's jobs, oldest first, the run's own (when given)
   // among them from its fresh conversion. With onlyDue, a job tried less
   // than a minute ago waits. A job that cannot be delivered for a reason on
-  // the output's side stops the round: the jobs after it wait behind it.
+  // the output's side, or that waits, stops the round: the jobs after it
+  // wait behind it.
   void Deliver(const Job* own, bool onlyDue) {
     const std::vector<KeptJob> pending = journal_.kept;
     std::vector<KeptJob> stay;
     bool blocked = false;
     for (size_t i = 0; i < pending.size(); ++i) {
       KeptJob kept = pending[i];
+      current_ = stay.size();
       bool isOwn = own && kept.owner == platform::ProcessId() && kept.job == own->input;
       // The run that converts a job now delivers it, and the jobs after it.
       if (!isOwn && kept.owner != 0 && platform::IsProcessRunning(kept.owner)) blocked = true;
       bool due = isOwn || !onlyDue || time(nullptr) - kept.lastTry >= kSyncRetrySeconds;
+      if (!due) blocked = true;
       Delivery result = Delivery::kKept;
-      bool tried = isOwn || (!blocked && due);
+      bool tried = isOwn || !blocked;
       if (isOwn) {
         result = DeliverOwnJob(&kept, *own, blocked);
       } else if (tried) {
         result = DeliverKeptJob(&kept);
       }
       if (tried) blocked = blocked || Blocks(result);
-      bool stays = result == Delivery::kKept || result == Delivery::kBadContent;
+      bool stays = result == Delivery::kKept || result == Delivery::kBadContent ||
+                   result == Delivery::kMachine;
       if (stays || (result == Delivery::kNotByConfig && !isOwn)) stay.push_back(kept);
       journal_.kept = stay;
       journal_.kept.insert(journal_.kept.end(), pending.begin() + static_cast<long>(i) + 1,
                            pending.end());
+      // The commit record and the job's entry go in one write: a crash
+      // between two writes would leave a delivered job listed.
+      journal_.hasCommit = false;
       Save();
     }
   }
@@ -236,14 +284,60 @@ class OutputSession {
   // True when the own job made the output by a copy (there was none).
   bool OwnCopied() const { return ownCopied_; }
 
+  // A name for a converted PDF, made while the lock is held, so that it is
+  // entered in the journal before any other run can look for leftovers.
+  std::string NewConvertedName() {
+    char converted[platform::kMaxPathLength];
+    CountedTempFileName(sizeof(converted), converted, ".pdf");
+    return converted;
+  }
+
+  // Why the machine keeps a job from converting into the working temporary
+  // folder now, or "".
+  std::string ConversionTrouble() { return MachineTrouble(TempFolder(), kRoomForConversion); }
+
  private:
+  // Reads the journal; one that is damaged or not this program's own is set
+  // aside, and nothing it names is touched.
+  void ReadJournal() {
+    std::string why;
+    JournalRead read = ReadJobJournal(output_, &journal_, &why);
+    std::string path = JournalPath(output_);
+    if (read == JournalRead::kRead) {
+      saved_ = platform::PathEntryExists(path);
+      if (saved_) savedText_ = FormatJobJournal(journal_);
+      return;
+    }
+    journal_ = JobJournal();
+    bool untrusted = read == JournalRead::kUntrusted;
+    std::string aside, error;
+    if (platform::SetFileAside(path, untrusted ? ".untrusted" : ".damaged", &aside, &error)) {
+      OutLog("[ERROR] The journal \"%s\" %s (%s); it was set aside as \"%s\"%s.\n", path.c_str(),
+             untrusted ? "is not this program's own" : "is damaged", why.c_str(), aside.c_str(),
+             untrusted ? " and nothing it names is touched" : "");
+    } else {
+      OutLog("[ERROR] The journal \"%s\" %s (%s) and cannot be set aside: %s; it is ignored.\n",
+             path.c_str(), untrusted ? "is not this program's own" : "is damaged", why.c_str(),
+             error.c_str());
+    }
+  }
+
   // Writes the journal when it differs from what is on the disk: every write
-  // forces the file to the disk, and most steps change nothing.
+  // forces the file to the disk, and most steps change nothing. On a full
+  // disk the reserve beside the journal is given up to make room for it.
   bool Save() {
     std::string text = FormatJobJournal(journal_);
     if (saved_ && text == savedText_) return true;
-    std::string error;
-    if (!WriteJobJournal(output_, journal_, &error)) {
+    std::string error, why;
+    bool written = WriteJobJournal(output_, journal_, &error);
+    std::string reserve = ReservePath(output_);
+    if (!written && platform::IsOwnFile(reserve, output_, &why) &&
+        platform::DeleteFile(reserve, &why)) {
+      OutLog("[INFO] \"%s\" was given up to make room for the journal.\n", reserve.c_str());
+      written = WriteJobJournal(output_, journal_, &error);
+    }
+    if (!written) {
+      saveError_ = error;
       OutLog("[ERROR] %s.\n", error.c_str());
       return false;
     }
@@ -252,12 +346,106 @@ class OutputSession {
     return true;
   }
 
+  // Makes the reserve beside the journal when there is none and there is
+  // room for it.
+  void KeepReserve() {
+    std::string reserve = ReservePath(output_);
+    if (platform::PathEntryExists(reserve)) return;
+    platform::NewFile file;
+    std::string error;
+    if (file.Create(reserve, 0600, &error) != 1) return;
+    std::vector<char> zeros(kJournalReserveBytes, 0);
+    fwrite(zeros.data(), 1, zeros.size(), file.stream());
+    if (!file.SyncAndClose(&error)) file.Discard();
+  }
+
+  // The working temporary folder, without its final separator.
+  const std::string& TempFolder() {
+    if (tempFolder_.empty()) {
+      char folder[platform::kMaxPathLength];
+      MyGetTempPath(sizeof(folder), folder);
+      tempFolder_ = WithoutFinalSeparator(folder);
+    }
+    return tempFolder_;
+  }
+
+  // True for a name of this program's converted PDFs: "fileNNNNNN.pdf" in
+  // the working or the system temporary folder.
+  bool IsConvertedName(const std::string& path) {
+    std::string base = platform::BaseName(path);
+    if (base.size() < 14 || base.compare(0, 4, "file") != 0 ||
+        base.compare(base.size() - 4, 4, ".pdf") != 0 ||
+        base.find_first_not_of("0123456789", 4) != base.size() - 4) {
+      return false;
+    }
+    std::string folder = FolderOf(path);
+    return SamePath(folder, TempFolder()) ||
+           SamePath(folder, WithoutFinalSeparator(platform::SystemTempPath()));
+  }
+
+  // True for a converted PDF that this program made and nobody else may
+  // have changed: only such a file is ever taken for a job's pages or
+  // deleted on a record's word.
+  bool IsOwnConverted(const std::string& path) {
+    std::string why;
+    return IsConvertedName(path) && platform::IsOwnFile(path, output_, &why);
+  }
+
+  // Forgets the job's converted PDF and deletes it when it is the
+  // program's own. When the run converting it died, its Ghostscript may
+  // still write the file: its name is kept as a leftover for later runs.
+  void DropConverted(KeptJob* kept) {
+    if (kept->converted.empty()) return;
+    if (IsOwnConverted(kept->converted)) DeleteFileLogged(kept->converted.c_str());
+    if (kept->owner != 0 && kept->owner != platform::ProcessId() &&
+        IsConvertedName(kept->converted)) {
+      journal_.leftovers.push_back(
+          Leftover{static_cast<long long>(time(nullptr)), kept->converted});
+    }
+    kept->converted.clear();
+  }
+
+  // Deletes the converted PDFs that Ghostscripts of dead runs wrote after
+  // their run was found dead; a name is watched as long as Ghostscript may
+  // run.
+  void CollectLeftovers() {
+    if (journal_.leftovers.empty()) return;
+    long long limit = ReadSettingInt("Options", "GhostscriptTimeLimit", 600);
+    if (limit <= 0) limit = 600;
+    std::vector<Leftover> watched;
+    for (const Leftover& left : journal_.leftovers) {
+      if (platform::PathEntryExists(left.path) && IsOwnConverted(left.path)) {
+        DeleteFileLogged(left.path.c_str());
+      }
+      if (time(nullptr) - left.since < limit) watched.push_back(left);
+    }
+    journal_.leftovers = watched;
+  }
+
+  // The drive's copy the sync instance writes to (only a commit to it or to
+  // the output itself is ever believed).
+  const std::string& SyncTarget() {
+    if (syncTarget_.empty()) {
+      std::string value = ReadSettingText("Options", "SyncPDFFileToFlashDrive", "");
+      syncTarget_ = ExpandPathMacros(value);
+    }
+    return syncTarget_;
+  }
+
   // Pages counted equal to the commit's promise mean the commit landed
   // before its run died: only its clean-up is left. Otherwise the target
   // still holds its old pages, and the job is still in the journal.
   void RecoverCommit() {
     const PendingCommit c = journal_.commit;
     journal_.hasCommit = false;
+    bool toOutput = SamePath(c.target, output_) || c.target == output_;
+    if (!toOutput && !SamePath(c.target, SyncTarget())) {
+      OutLog(
+          "[ERROR] The commit in \"%s\" names \"%s\", which is neither \"%s\" nor the drive's "
+          "copy; nothing it names is touched.\n",
+          JournalPath(output_).c_str(), c.target.c_str(), output_.c_str());
+      return;
+    }
     int pages = platform::PathExists(c.target) ? GetPDFFilePageCount(c.target.c_str()) : 0;
     if (pages != c.pagesAfter || pages <= c.pagesBefore) return;
     std::string what = !c.job.empty() ? c.job : c.files.empty() ? std::string() : c.files[0];
@@ -265,7 +453,21 @@ class OutputSession {
         "[INFO] The pages of \"%s\" reached \"%s\" before the run that wrote them ended; "
         "cleaning up.\n",
         what.c_str(), c.target.c_str());
-    for (const std::string& file : c.files) DeleteFileLogged(file.c_str());
+    for (const std::string& file : c.files) {
+      // A commit to the drive's copy deletes the output it moved; one to
+      // the output, the job's spool file and its converted PDF.
+      bool ours = toOutput
+                      ? IsOwnConverted(file) || (file == c.job && IsKeptJobFile(file, c.digest))
+                      : SamePath(file, output_);
+      if (ours) {
+        DeleteFileLogged(file.c_str());
+      } else if (platform::PathEntryExists(file)) {
+        OutLog(
+            "[ERROR] The commit in \"%s\" names \"%s\" for deletion, which is not its own; it is "
+            "left alone.\n",
+            JournalPath(output_).c_str(), file.c_str());
+      }
+    }
     for (size_t i = 0; i < journal_.kept.size(); ++i) {
       const KeptJob& kept = journal_.kept[i];
       if (kept.job == c.job && kept.digest == c.digest) {
@@ -283,14 +485,16 @@ class OutputSession {
     kept->owner = 0;
     Delivery result = Delivery::kKept;
     if (!own.convertedOk) {
-      result = ConversionFailed(kept);
+      result =
+          own.machineFault.empty() ? ConversionFailed(kept) : MachineFault(kept, own.machineFault);
     } else if (!blocked) {
       result = Commit(kept, true);
     } else {
       kept->cause = "An earlier job is not delivered yet";
     }
     ownResult_ = result;
-    if (result == Delivery::kKept || result == Delivery::kBadContent) {
+    if (result == Delivery::kKept || result == Delivery::kBadContent ||
+        result == Delivery::kMachine) {
       std::string where = "\"" + kept->job + "\"";
       if (!kept->converted.empty()) where += " and \"" + kept->converted + "\"";
       OutLog("[ERROR] %s; the job stays in %s and is delivered by a later run.\n",
@@ -302,39 +506,72 @@ class OutputSession {
   // Tries a job that an earlier run kept, or whose run died.
   Delivery DeliverKeptJob(KeptJob* kept) {
     // The converted PDF of a run that died may be cut short.
-    bool hasConverted = kept->owner == 0 && platform::IsPlainRegularFile(kept->converted) &&
-                        GetPDFFilePageCount(kept->converted.c_str()) > 0;
     if (kept->owner != 0) {
-      if (!kept->converted.empty()) DeleteFileLogged(kept->converted.c_str());
-      kept->converted.clear();
+      DropConverted(kept);
       kept->owner = 0;
     }
-    if (!hasConverted && !platform::IsPlainRegularFile(kept->job)) {
-      OutLog("[ERROR] The kept job \"%s\" is gone; it is dropped from \"%s\".\n", kept->job.c_str(),
-             JournalPath(output_).c_str());
+    bool hasConverted = !kept->converted.empty() && IsOwnConverted(kept->converted) &&
+                        GetPDFFilePageCount(kept->converted.c_str()) > 0;
+    if (!hasConverted) kept->converted.clear();
+    if (!hasConverted && !IsKeptJobFile(kept->job, kept->digest)) {
+      if (platform::PathEntryExists(kept->job)) {
+        OutLog(
+            "[ERROR] The kept job \"%s\" is no longer the file that was kept; it is dropped from "
+            "\"%s\" and left alone.\n",
+            kept->job.c_str(), JournalPath(output_).c_str());
+      } else {
+        OutLog("[ERROR] The kept job \"%s\" is gone; it is dropped from \"%s\".\n",
+               kept->job.c_str(), JournalPath(output_).c_str());
+      }
       return Delivery::kGone;
     }
     OutLog("[INFO] Delivering the kept job \"%s\" (tried %d times: %s).\n", kept->job.c_str(),
            kept->attempts, kept->cause.c_str());
-    if (!hasConverted) {
-      char converted[platform::kMaxPathLength];
-      CountedTempFileName(sizeof(converted), converted, ".pdf");
-      if (!converted[0] || !ConvertPSToPDFFile(kept->job.c_str(), converted)) {
-        return ConversionFailed(kept);
-      }
-      kept->converted = converted;
+    Delivery result = hasConverted ? Delivery::kArrived : ConvertKeptJob(kept);
+    if (result == Delivery::kArrived) result = Commit(kept, false);
+    if (result == Delivery::kMachine) {
+      OutLog("[ERROR] %s; the job \"%s\" stays and is delivered later.\n", kept->cause.c_str(),
+             kept->job.c_str());
     }
-    return Commit(kept, false);
+    return result;
+  }
+
+  // Converts a kept job anew. Its converted name is entered in the journal
+  // first, so that a run killed during the conversion leaves no file that no
+  // record names. kArrived when the conversion succeeded.
+  Delivery ConvertKeptJob(KeptJob* kept) {
+    std::string converted = NewConvertedName();
+    if (converted.empty()) {
+      std::string trouble = ConversionTrouble();
+      return trouble.empty() ? ConversionFailed(kept) : MachineFault(kept, trouble);
+    }
+    kept->converted = converted;
+    kept->owner = platform::ProcessId();
+    journal_.kept[current_] = *kept;
+    Save();
+    std::string machine;
+    bool ok = ConvertPSToPDFFile(kept->job.c_str(), converted.c_str(), &machine);
+    kept->owner = 0;
+    if (ok) return Delivery::kArrived;
+    return machine.empty() ? ConversionFailed(kept) : MachineFault(kept, machine);
   }
 
   // The counted name was made before the conversion: an empty or partial
   // file may be left there.
   Delivery ConversionFailed(KeptJob* kept) {
-    if (platform::IsPlainRegularFile(kept->converted)) platform::DeleteFile(kept->converted);
+    if (IsOwnConverted(kept->converted)) platform::DeleteFile(kept->converted);
     kept->converted.clear();
     kept->cause = "Ghostscript could not convert \"" + kept->job + "\"";
     Delivery result = Failed(kept);
     return result == Delivery::kKept ? Delivery::kBadContent : result;
+  }
+
+  // The machine kept the job from going on (no room, a read-only or failing
+  // disk): it waits, and the try is not counted against it.
+  Delivery MachineFault(KeptJob* kept, const std::string& why) {
+    kept->lastTry = time(nullptr);
+    kept->cause = why + " (the machine's fault, not the job's: not counted as a failed try)";
+    return Delivery::kMachine;
   }
 
   // Puts the job's pages into the output by the configured method, with the
@@ -355,21 +592,22 @@ class OutputSession {
       return Failed(kept);
     }
     if (!RecordCommit(*kept, before, before + extra, deleteTempFiles)) {
-      kept->cause = failed + " (the journal cannot be written)";
-      return Failed(kept);
+      return MachineFault(kept, failed + " (the journal cannot be written: " + saveError_ + ")");
     }
     const char* converted = kept->converted.c_str();
     // A method's own word is not enough: the output must hold exactly the
     // old pages and the new ones.
-    bool landed = write(converted, output_.c_str(), options_, lockHandle_) &&
-                  GetPDFFilePageCount(output_.c_str()) == before + extra;
-    if (landed) {
+    write(converted, output_.c_str(), options_, lockHandle_);
+    if (GetPDFFilePageCount(output_.c_str()) == before + extra) {
       CleanUp(deleteTempFiles, converted, kept->job.c_str());
       if (isOwn) ownCopied_ = !exists;
+      return Delivery::kArrived;
     }
-    journal_.hasCommit = false;
-    Save();
-    if (landed) return Delivery::kArrived;
+    // A whole write needs room for the old pages and the new ones.
+    int64_t needed = std::max<int64_t>(platform::FileSize(output_), 0) +
+                     std::max<int64_t>(platform::FileSize(kept->converted), 0) + kRoomForConversion;
+    std::string trouble = MachineTrouble(FolderOf(output_), needed);
+    if (!trouble.empty()) return MachineFault(kept, failed + ": " + trouble);
     kept->cause = exists ? failed : "Could not create \"" + output_ + "\"";
     return Failed(kept);
   }
@@ -392,16 +630,17 @@ class OutputSession {
   }
 
   // Counts a failed try; the last allowed one moves the job's files to the
-  // failed folder beside the output.
+  // failed folder beside the output. Only the job's own files are moved.
   Delivery Failed(KeptJob* kept) {
     kept->lastTry = time(nullptr);
     if (++kept->attempts < kMaxAttempts) return Delivery::kKept;
-    std::string folder = platform::DirName(output_);
-    folder = (folder.empty() ? std::string(".") : folder) + platform::kPathSeparator + "failed";
+    std::string folder = FolderOf(output_) + platform::kPathSeparator + "failed";
     if (!platform::IsDirectory(folder)) platform::CreateOneDirectory(folder);
     std::string moved;
-    for (const std::string& file : {kept->job, kept->converted}) {
-      if (!platform::IsPlainRegularFile(file)) continue;
+    std::vector<std::string> files;
+    if (IsKeptJobFile(kept->job, kept->digest)) files.push_back(kept->job);
+    if (IsOwnConverted(kept->converted)) files.push_back(kept->converted);
+    for (const std::string& file : files) {
       std::string target = folder + platform::kPathSeparator + platform::BaseName(file);
       for (int n = 1; platform::PathEntryExists(target); ++n) {
         target =
@@ -425,9 +664,13 @@ class OutputSession {
   std::string output_;
   CommandOptions* options_;
   intptr_t lockHandle_;
+  std::string syncTarget_;
+  std::string tempFolder_;
   JobJournal journal_;
+  size_t current_ = 0;  // the index in journal_.kept of the job Deliver is at
   bool saved_ = false;  // the journal on the disk is savedText_
   std::string savedText_;
+  std::string saveError_;
   bool ownFound_ = false;
   bool ownCopied_ = false;
   Delivery ownResult_ = Delivery::kKept;
@@ -476,20 +719,24 @@ namespace {
 enum class Entry { kEntered, kAlreadyDelivered, kRefused };
 
 // Enters the job in the output's journal before anything else happens to
-// it, so that a run that dies leaves it to the next one.
-Entry EnterJob(const Job& job, const char* output, CommandOptions* options) {
+// it, so that a run that dies leaves it to the next one. The name of its
+// converted PDF is made and entered under the same lock.
+Entry EnterJob(Job* job, const char* output, CommandOptions* options) {
   platform::FileLock lock(OutputLockPath(output), OutputLockWaitMs());
   if (!lock.Held()) {
     OutLog("[ERROR] Could not lock \"%s\": %s; the job stays in \"%s\".\n",
-           OutputLockPath(output).c_str(), lock.Error().c_str(), job.input.c_str());
+           OutputLockPath(output).c_str(), lock.Error().c_str(), job->input.c_str());
     return Entry::kRefused;
   }
   OutputSession session(output, options, lock.NativeHandle());
-  if (session.Open() && session.AlreadyCommitted(job)) {
-    OutLog("[INFO] The pages of \"%s\" are already in \"%s\".\n", job.input.c_str(), output);
+  if (session.Open() && session.AlreadyCommitted(*job)) {
+    OutLog("[INFO] The pages of \"%s\" are already in \"%s\".\n", job->input.c_str(), output);
     return Entry::kAlreadyDelivered;
   }
-  return session.Register(job) ? Entry::kEntered : Entry::kRefused;
+  job->converted = session.NewConvertedName();
+  OutLog("CountedTempFileName: \"%s\"\n", job->converted.c_str());
+  if (job->converted.empty()) job->machineFault = session.ConversionTrouble();
+  return session.Register(*job) ? Entry::kEntered : Entry::kRefused;
 }
 
 // With the output locked, delivers the kept jobs and then the run's own.
@@ -535,31 +782,32 @@ int AppendFileToPDFFile(const char* input, const char* output, CommandOptions* o
   Job job;
   job.input = input;
   job.digest = GetFileDigest(input);
-  char converted[platform::kMaxPathLength];
-  CountedTempFileName(sizeof(converted), converted, ".pdf");
-  OutLog("CountedTempFileName: \"%s\"\n", converted);
-  job.converted = converted;
 
   // Only converting: the output and its journal are left alone.
-  bool onlyConvert = ReadSettingInt("Options", "AppendPDFDuringPrinting", 1) == 0;
-  if (!onlyConvert) {
-    Entry entry = EnterJob(job, output, options);
-    if (entry != Entry::kEntered) {
-      DeleteFileLogged(converted);
-      return entry == Entry::kAlreadyDelivered ? 1 : 0;
+  if (ReadSettingInt("Options", "AppendPDFDuringPrinting", 1) == 0) {
+    char converted[platform::kMaxPathLength];
+    CountedTempFileName(sizeof(converted), converted, ".pdf");
+    OutLog("CountedTempFileName: \"%s\"\n", converted);
+    if (converted[0] && !ConvertPSToPDFFile(input, converted)) {
+      OutLog("Failed to convert from \"%s\" to \"%s\"\n", input, converted);
+      platform::DeleteFile(converted);
     }
-  }
-  job.convertedOk = converted[0] && ConvertPSToPDFFile(input, converted);
-  if (!job.convertedOk) OutLog("Failed to convert from \"%s\" to \"%s\"\n", input, converted);
-  if (onlyConvert) {
-    if (!job.convertedOk && converted[0]) platform::DeleteFile(converted);
     return 0;
   }
+  Entry entry = EnterJob(&job, output, options);
+  if (entry != Entry::kEntered) {
+    if (!job.converted.empty()) DeleteFileLogged(job.converted.c_str());
+    return entry == Entry::kAlreadyDelivered ? 1 : 0;
+  }
+  const char* converted = job.converted.c_str();
+  job.convertedOk = *converted && ConvertPSToPDFFile(input, converted, &job.machineFault);
+  if (!job.convertedOk) OutLog("Failed to convert from \"%s\" to \"%s\"\n", input, converted);
   return DeliverWithOwnJob(job, output, options);
 }
 
-int DeliverKeptJobs(const char* output, CommandOptions* options, intptr_t lockHandle) {
-  OutputSession session(output, options, lockHandle);
+int DeliverKeptJobs(const char* output, CommandOptions* options, intptr_t lockHandle,
+                    const char* syncTarget) {
+  OutputSession session(output, options, lockHandle, syncTarget ? syncTarget : "");
   if (!session.Open()) return 0;
   session.Deliver(nullptr, true);
   return 1;

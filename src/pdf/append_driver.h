@@ -34,6 +34,8 @@ int OutputLockWaitMs();
 
 /// With the output's lock held (lockHandle): finishes a commit that a dead
 /// run left behind, then delivers the jobs kept in the output's journal that
-/// were not tried within the last minute, oldest first. Returns 0 when the
-/// journal cannot be written.
-int DeliverKeptJobs(const char* output, CommandOptions* options, intptr_t lockHandle);
+/// were not tried within the last minute, oldest first. syncTarget is the
+/// drive's copy, the only file besides the output that a commit in the
+/// journal may name. Returns 0 when the journal cannot be written.
+int DeliverKeptJobs(const char* output, CommandOptions* options, intptr_t lockHandle,
+                    const char* syncTarget);

@@ -141,7 +141,28 @@ int AnnouncedPageCount(const char* path) {
   return atEnd < 0 ? -1 : atEnd;
 }
 
-int ConvertPSToPDFFile(const char* input, const char* output) {
+namespace {
+
+// Room a conversion needs at the least: a failed one with less than this
+// left in its folder failed for the machine, not for the job.
+const int64_t kRoomForConversion = 1 << 20;
+
+// Says in *machineFault (when given) why the output's folder, not the job,
+// made the conversion fail. Called before a partial output is removed: that
+// is when the disk is as full as it was for the interpreter.
+void NoteMachineFault(const char* output, std::string* machineFault) {
+  if (!machineFault) return;
+  std::string folder = platform::DirName(output);
+  if (folder.empty()) folder = ".";
+  std::string why;
+  if (!platform::HasRoomFor(folder, kRoomForConversion, &why)) {
+    *machineFault = "\"" + folder + "\" cannot take the converted PDF now: " + why;
+  }
+}
+
+}  // namespace
+
+int ConvertPSToPDFFile(const char* input, const char* output, std::string* machineFault) {
   OutLog("Enter ConvertPSToPDFFile function.\n");
   if (!input || !output || !platform::PathExists(input)) return 0;
   // A link or a device as job could hand the interpreter (and through its
@@ -176,11 +197,16 @@ int ConvertPSToPDFFile(const char* input, const char* output) {
   ChildLimits limits;
   limits.timeoutSeconds = ReadSettingInt("Options", "GhostscriptTimeLimit", 600);
   if (limits.timeoutSeconds <= 0) limits.timeoutSeconds = 600;
+  // What the interpreter creates (also after this run was killed) is
+  // readable by this account only: a converted job is a private document.
+  unsigned mask = platform::SetFileCreationMask(077);
   bool succeeded = RunTool(command, limits);
+  platform::SetFileCreationMask(mask);
   if (!alias.empty()) DeleteFileLogged(alias.c_str());
 
   if (!platform::PathExists(output)) {
     OutLog("\"%s\" is not exist.\n", output);
+    NoteMachineFault(output, machineFault);
     return 0;
   }
   // The interpreter leaves a partial PDF behind when the job is damaged; such
@@ -196,6 +222,7 @@ int ConvertPSToPDFFile(const char* input, const char* output) {
     }
     OutLog("[ERROR] Ghostscript could not convert \"%s\" (%d pages readable); \"%s\" removed.\n",
            input, pages < 0 ? 0 : pages, output);
+    NoteMachineFault(output, machineFault);
     platform::DeleteFile(output);
     return 0;
   }

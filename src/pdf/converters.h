@@ -3,14 +3,18 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 /// Converts a print job (PostScript, a printer file or a PDF; a regular file,
 /// not a link) into a PDF with the interpreter gs/gswin32.exe, which gets at
 /// most GhostscriptTimeLimit seconds. Returns 1 when the interpreter
 /// succeeded and the output is a readable PDF with the pages a structured
 /// PostScript job announces (at least one), else 0 (and a partial output is
-/// removed).
-int ConvertPSToPDFFile(const char* input, const char* output);
+/// removed). When the output's folder had no room left or could not be
+/// written at the failure, *machineFault (when given) says so: the machine
+/// failed, not the job. The interpreter creates its files readable by
+/// their owner only.
+int ConvertPSToPDFFile(const char* input, const char* output, std::string* machineFault = nullptr);
 
 /// Writes the pages of first then second to output with pdfsdk.dll. Returns
 /// 1 when the tool succeeded and the output exists, else 0. lockHandle, when

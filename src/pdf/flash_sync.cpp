@@ -81,7 +81,12 @@ namespace {
 // copying the pages twice. An empty target clears the record.
 bool RecordSyncCommit(const char* source, const std::string& target, int before, int after) {
   JobJournal journal;
-  if (!ReadJobJournal(source, &journal)) return false;
+  std::string why;
+  if (ReadJobJournal(source, &journal, &why) != JournalRead::kRead) {
+    OutLog("[ERROR] SyncPDFFileToFlashDrive: the journal of \"%s\" cannot be used: %s.\n", source,
+           why.c_str());
+    return false;
+  }
   journal.hasCommit = !target.empty();
   journal.commit = PendingCommit();
   if (journal.hasCommit) {
@@ -107,6 +112,7 @@ bool MovePagesToTarget(const char* source, const char* target, int sourcePages,
     LogOnce("[ERROR] SyncPDFFileToFlashDrive: " + why + "; \"" + source + "\" stays.\n");
     return false;
   }
+  if (!recovered && !why.empty()) OutLog("[ERROR] SyncPDFFileToFlashDrive: %s.\n", why.c_str());
   bool exists = platform::PathExists(target);
   int before = exists ? GetPDFFilePageCount(target, &why) : 0;
   if (before < 0) {
@@ -164,7 +170,7 @@ int SyncPDFFileToFlashDrive(const char* source, const char* target, CommandOptio
             "\": " + lock.Error() + "; \"" + source + "\" stays.\n");
     return 0;
   }
-  if (!DeliverKeptJobs(source, options, lock.NativeHandle())) return 0;
+  if (!DeliverKeptJobs(source, options, lock.NativeHandle(), target)) return 0;
   if (!platform::PathExists(source)) return 0;
   int size = GetFileSizeBytes(source);
   OutLog("SyncPDFFileToFlashDrive: \"%s\" is \"%d\" bytes.\n", source, size);

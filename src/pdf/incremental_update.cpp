@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "pdf/pdf_tail.h"
+#include "platform/names.h"
 #include "platform/platform.h"
 
 namespace {
@@ -599,18 +600,85 @@ IncrementalResult AppendIncrementally(PdfTail& base, QPDF& pages, const Incremen
   return IncrementalResult::kAppended;
 }
 
+namespace {
+
+// Reads up to size bytes of the file from offset.
+std::string ReadAt(const std::string& path, long long offset, size_t size) {
+  std::ifstream in(path, std::ios::binary);
+  std::string part(size, '\0');
+  if (!in.seekg(offset)) return std::string();
+  in.read(&part[0], static_cast<std::streamsize>(size));
+  part.resize(static_cast<size_t>(in.gcount()));
+  return part;
+}
+
+// Why the first `length` bytes of the file are not a complete PDF (its
+// last "%%EOF" after a startxref that points at a cross-reference section),
+// or "" when they are. Only such a length can be an earlier end of it.
+std::string NotAnEarlierEnd(const std::string& path, long long length) {
+  int64_t size = platform::FileSize(path);
+  if (size < 0) return "the file is not there";
+  if (length < 32 || length > size) {
+    return "it holds " + std::to_string(length) + " bytes, the file " + std::to_string(size);
+  }
+  const size_t kTail = 1024;
+  long long from = std::max(0LL, length - static_cast<long long>(kTail));
+  std::string tail = ReadAt(path, from, static_cast<size_t>(length - from));
+  size_t end = tail.find_last_not_of(" \t\r\n\f");
+  if (end == std::string::npos || end < 4 || tail.compare(end - 4, 5, "%%EOF") != 0) {
+    return "the file does not end with \"%%EOF\" there";
+  }
+  size_t keyword = tail.rfind("startxref", end);
+  long long xref = -1;
+  if (keyword == std::string::npos || std::sscanf(tail.c_str() + keyword + 9, "%lld", &xref) != 1 ||
+      xref <= 0 || xref >= from + static_cast<long long>(keyword)) {
+    return "no valid startxref precedes its \"%%EOF\"";
+  }
+  std::string section = ReadAt(path, xref, 64);
+  unsigned number = 0, generation = 0;
+  char obj[4] = "";
+  bool table = section.compare(0, 4, "xref") == 0;
+  bool stream = std::sscanf(section.c_str(), "%u %u %3s", &number, &generation, obj) == 3 &&
+                std::string(obj) == "obj";
+  if (!table && !stream) return "its startxref does not point at a cross-reference section";
+  return std::string();
+}
+
+}  // namespace
+
 bool RecoverInterruptedAppend(const std::string& path, bool* recovered, std::string* why) {
   *recovered = false;
   const std::string record = AppendRecordPath(path);
-  if (!platform::PathEntryExists(record)) return true;
-  *recovered = true;
-  std::string text;
-  long long length = -1;
-  if (!platform::ReadWholeFile(record, &text) || std::sscanf(text.c_str(), "%lld", &length) != 1 ||
-      length < 0) {
-    *why = "the record \"" + record + "\" is unreadable";
+  std::string text, distrust;
+  platform::Trust trust = platform::ReadOwnRecord(record, path, &text, &distrust);
+  if (trust == platform::Trust::kMissing) return true;
+  if (trust == platform::Trust::kUnreadable) {
+    *why = "the record \"" + record + "\" cannot be read: " + distrust;
     return false;
   }
+  long long length = -1;
+  if (trust == platform::Trust::kTrusted) {
+    size_t digits = std::min(text.find_first_not_of("0123456789"), text.size());
+    bool number =
+        digits > 0 && digits <= 18 && text.find_first_not_of("\r\n", digits) == std::string::npos;
+    distrust =
+        number ? NotAnEarlierEnd(path, std::stoll(text.substr(0, digits))) : "it holds no length";
+    if (number && distrust.empty()) length = std::stoll(text.substr(0, digits));
+  }
+  // A record that another account could have planted, or one that names no
+  // earlier end of the file, must never cut the file.
+  if (length < 0) {
+    std::string aside, error;
+    if (!platform::SetFileAside(record, ".untrusted", &aside, &error)) {
+      *why = "the record \"" + record + "\" is not believed (" + distrust +
+             ") and cannot be set aside: " + error;
+      return false;
+    }
+    *why = "the record \"" + record + "\" is not believed (" + distrust +
+           "); it was set aside as \"" + aside + "\" and \"" + path + "\" is left as it is";
+    return true;
+  }
+  *recovered = true;
   int64_t size = platform::FileSize(path);
   std::string error;
   if (size > length && !platform::TruncateFile(path, length, &error)) {

@@ -40,9 +40,12 @@ IncrementalResult AppendIncrementally(PdfTail& base, QPDF& pages, const Incremen
                                       std::string* why);
 
 /// When an update of the file was cut short, cuts the file back to its
-/// length before that update and removes the record. Returns false (with
-/// *why) only when a record exists and the file could not be cut back;
-/// *recovered tells whether a record was found.
+/// length before that update and removes the record. A record that is not
+/// this program's own (another account's, a link, open to others) or whose
+/// length is no earlier end of the file (a complete PDF up to there) never
+/// cuts: it is set aside, the file is left as it is and *why says so while
+/// true is returned. Returns false (with *why) when a record exists and the
+/// file could not be cut back; *recovered tells whether the file was cut.
 bool RecoverInterruptedAppend(const std::string& path, bool* recovered, std::string* why);
 
 /// The record's path beside a file.

@@ -91,6 +91,13 @@ bool ParseRecord(const std::vector<std::string>& f, JobJournal* journal) {
     journal->kept.push_back(kept);
     return true;
   }
+  if (f[0] == "leftover" && f.size() == 3) {
+    Leftover left;
+    if (!ParseNumber(f[1], &left.since)) return false;
+    left.path = f[2];
+    journal->leftovers.push_back(left);
+    return true;
+  }
   if (f[0] == "commit" && f.size() >= 6 && !journal->hasCommit) {
     PendingCommit& c = journal->commit;
     c.target = f[1];
@@ -122,6 +129,9 @@ std::string FormatJobJournal(const JobJournal& journal) {
     for (const std::string& file : c.files) text += "\t" + Escape(file);
     text += "\n";
   }
+  for (const Leftover& left : journal.leftovers) {
+    text += "leftover\t" + std::to_string(left.since) + "\t" + Escape(left.path) + "\n";
+  }
   return text;
 }
 
@@ -148,17 +158,27 @@ bool ParseJobJournal(const std::string& text, JobJournal* journal) {
   return !first || text.empty();
 }
 
-bool ReadJobJournal(const std::string& outputPdf, JobJournal* journal) {
+JournalRead ReadJobJournal(const std::string& outputPdf, JobJournal* journal, std::string* why) {
   *journal = JobJournal();
-  std::string path = JournalPath(outputPdf);
-  if (!platform::PathExists(path)) return true;
   std::string text;
-  return platform::ReadWholeFile(path, &text) && ParseJobJournal(text, journal);
+  switch (platform::ReadOwnRecord(JournalPath(outputPdf), outputPdf, &text, why)) {
+    case platform::Trust::kMissing:
+      return JournalRead::kRead;
+    case platform::Trust::kUntrusted:
+      return JournalRead::kUntrusted;
+    case platform::Trust::kUnreadable:
+      return JournalRead::kDamaged;
+    case platform::Trust::kTrusted:
+      break;
+  }
+  if (ParseJobJournal(text, journal)) return JournalRead::kRead;
+  *why = "it is not a journal of this program";
+  return JournalRead::kDamaged;
 }
 
 bool WriteJobJournal(const std::string& outputPdf, const JobJournal& journal, std::string* error) {
   std::string path = JournalPath(outputPdf);
-  if (journal.kept.empty() && !journal.hasCommit) {
+  if (journal.kept.empty() && !journal.hasCommit && journal.leftovers.empty()) {
     std::string why;
     if (!platform::PathExists(path) || platform::DeleteFile(path, &why)) return true;
     *error = "could not delete \"" + path + "\": " + why;

@@ -32,18 +32,35 @@ struct PendingCommit {
   std::vector<std::string> files;  ///< to delete once the pages have landed
 };
 
+/// A converted PDF whose run died while its Ghostscript may still be
+/// writing it: removed by every run that holds the lock until `since` is
+/// longer ago than Ghostscript may take.
+struct Leftover {
+  long long since = 0;  ///< when its run was found dead (seconds since 1970)
+  std::string path;
+};
+
 struct JobJournal {
   std::vector<KeptJob> kept;  ///< oldest first
   bool hasCommit = false;
   PendingCommit commit;
+  std::vector<Leftover> leftovers;
 };
 
 /// The journal of an output PDF: "<output>.journal".
 std::string JournalPath(const std::string& outputPdf);
 
-/// Reads the journal; a missing journal is an empty one. Returns false (and
-/// an empty journal) when it exists but cannot be read.
-bool ReadJobJournal(const std::string& outputPdf, JobJournal* journal);
+/// What reading a journal came to.
+enum class JournalRead {
+  kRead,       ///< read (a missing journal is an empty one)
+  kUntrusted,  ///< not this program's own: another account's, a link, open to others
+  kDamaged,    ///< unreadable or not a journal
+};
+
+/// Reads the journal beside the output. Only a journal that the output's
+/// owner (or this process's user) wrote and nobody else may change is read;
+/// otherwise the journal is empty and *why says what is wrong with it.
+JournalRead ReadJobJournal(const std::string& outputPdf, JobJournal* journal, std::string* why);
 
 /// Replaces the journal atomically, or removes it when there is nothing in
 /// it. Returns false, with the reason in *error, when it cannot be written.

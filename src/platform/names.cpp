@@ -2,6 +2,8 @@
 
 #include <climits>
 
+#include "platform/platform.h"
+
 namespace platform {
 
 namespace {
@@ -44,6 +46,17 @@ int NumberAfterWord(const std::string& name, size_t wordLength) {
     if (value > INT_MAX) return negative ? INT_MIN : INT_MAX;
   }
   return static_cast<int>(negative ? -value : value);
+}
+
+bool SetFileAside(const std::string& path, const std::string& suffix, std::string* aside,
+                  std::string* error) {
+  for (int n = 0; n < 100; ++n) {
+    *aside = path + suffix + (n == 0 ? std::string() : "." + std::to_string(n));
+    if (PathEntryExists(*aside)) continue;
+    return ReplaceFile(path, *aside, error);
+  }
+  *error = "no free name beside it";
+  return false;
 }
 
 }  // namespace platform

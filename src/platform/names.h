@@ -1,7 +1,8 @@
 // Names compared without regard to letter case, the way the Windows narrow
 // ("A") functions compare the names of registry keys and values and of
 // profile sections and keys; the one reader of hexadecimal digits; and the
-// numbers of the maker's port names.
+// numbers of the maker's port names; the name a distrusted record is set
+// aside under.
 #pragma once
 
 #include <string>
@@ -28,6 +29,13 @@ int HexDigitValue(char c);
 /// optional sign, then decimal digits; none gives 0), held to the range of
 /// int instead of overflowing.
 int NumberAfterWord(const std::string& name, size_t wordLength);
+
+/// Renames path to the first free name of path + suffix, then path + suffix
+/// + ".1", ".2", ... (100 at most): a record that must not be believed is
+/// kept for a look but never read again. *aside receives the new name;
+/// false with *error when it cannot be renamed.
+bool SetFileAside(const std::string& path, const std::string& suffix, std::string* aside,
+                  std::string* error);
 
 /// The maker's word that begins the names of its monitor's ports.
 constexpr char kMakerPortWord[] = "Quorvel";

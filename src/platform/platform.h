@@ -83,7 +83,8 @@ bool CreateFolders(const std::string& path, std::string* error = nullptr,
 bool DeleteFile(const std::string& path, std::string* error = nullptr);
 /// Forces a written file's data to the disk. Returns false on failure.
 bool SyncFileToDisk(const std::string& path, std::string* error = nullptr);
-/// Renames over an existing target atomically (same file system).
+/// Renames over an existing target atomically (same file system) and makes
+/// the new name durable (the folder is forced to the disk as well).
 bool ReplaceFile(const std::string& from, const std::string& to, std::string* error = nullptr);
 /// Copies a file, overwriting the target. The copy is written to a new
 /// temporary file in the target's folder (see NewFile::CreateBeside) and
@@ -273,6 +274,29 @@ bool LinkOrCopyFile(const std::string& from, const std::string& to, std::string*
 /// Deletes the temporary files that SiblingTempName made beside path for
 /// processes that no longer run (left behind by a kill). Returns how many.
 int RemoveStaleSiblingTemps(const std::string& path);
+/// What a look at a file that another account may have planted found.
+enum class Trust { kMissing, kTrusted, kUntrusted, kUnreadable };
+/// Reads a small record this program keeps for itself beside `reference`
+/// (a journal beside an output, a length record) and tells whether it may be
+/// believed: a regular file reached without a link, with no other name,
+/// owned by this process's user or by the owner of `reference` (when that
+/// is a regular file), and writable by no one else (POSIX: no group or other
+/// write bit). *content receives the file only when kTrusted; *why says what
+/// is wrong (or the system's reason for kUnreadable).
+Trust ReadOwnRecord(const std::string& path, const std::string& reference, std::string* content,
+                    std::string* why);
+/// The same look without reading: true when path is such a file.
+bool IsOwnFile(const std::string& path, const std::string& reference, std::string* why);
+/// Whether the folder's file system can take bytes more now: false, with
+/// the system's reason in *why, when it has less free space than that or a
+/// small probe file cannot be written and forced to the disk there
+/// (read-only, quota, I/O error, no right to write). Tells the machine's
+/// faults from a job's after a write failed.
+bool HasRoomFor(const std::string& folder, int64_t bytes, std::string* why);
+/// Sets the permission bits taken away from files that this process and the
+/// children it starts from now on create (umask; nothing on Windows, whose
+/// files take their folder's access list). Returns the bits in force before.
+unsigned SetFileCreationMask(unsigned mask);
 /// The current working folder, without a trailing separator.
 std::string CurrentFolder();
 /// Makes path a folder that only the process's effective user can enter:

@@ -14,6 +14,7 @@
 #include "config/command_options.h"
 #include "pdf/append_driver.h"
 #include "pdf/job_journal.h"
+#include "pdf/pdf_file_info.h"
 #include "platform/platform.h"
 #include "platform/registry.h"
 #include "support/fake_clock.h"
@@ -239,13 +240,15 @@ TEST_F(FlashSyncTest, CommitOfADeadSyncIsFinishedOnce) {
 }
 
 TEST_F(FlashSyncTest, KeptJobsAreDeliveredBeforeTheSync) {
+  Configure("TempFolder=" + program_.Join("") + "\n");
   MakeTextPdf(Source(), {"S1"});
   std::string spool = program_.Join("QuorvelFile7.ps");
   std::string converted = program_.Join("file000007.pdf");
   WriteFileText(spool, "%!PS kept job");
   MakeTextPdf(converted, {"K1"});
   JobJournal journal;
-  journal.kept.push_back(KeptJob{1, 0, spool, converted, "digest", "disk full"});
+  journal.kept.push_back(
+      KeptJob{1, 0, spool, converted, GetFileDigest(spool.c_str()), "disk full"});
   std::string error;
   ASSERT_TRUE(WriteJobJournal(Source(), journal, &error));
 

@@ -256,25 +256,60 @@ TEST_F(IncrementalUpdateTest, DamagedTailsNeverCrashOrHang) {
   }
 }
 
-TEST_F(IncrementalUpdateTest, UpdateCutShortIsCutBackToTheByte) {
+TEST_F(IncrementalUpdateTest, OnlyOwnRecordsOfAnEarlierEndCutTheFile) {
   MakeTextPdf(Out(), {"Base"});
   const std::string original = ReadFileText(Out());
+  const std::string record = AppendRecordPath(Out());
+  const std::string length = std::to_string(original.size()) + "\n";
+  const std::string cut = "\n12 0 obj\n<< /Type /Pa";  // a run killed mid-write
   bool recovered = true;
   std::string why;
   EXPECT_TRUE(RecoverInterruptedAppend(Out(), &recovered, &why));
   EXPECT_FALSE(recovered);  // nothing to do without a record
 
-  WriteFileText(AppendRecordPath(Out()), std::to_string(original.size()) + "\n");
-  WriteFileText(Out(), original + "\n12 0 obj\n<< /Type /Pa");  // a run killed mid-write
+  WriteFileText(record, length);
+  WriteFileText(Out(), original + cut);
   ASSERT_TRUE(RecoverInterruptedAppend(Out(), &recovered, &why)) << why;
   EXPECT_TRUE(recovered);
   EXPECT_EQ(original, ReadFileText(Out()));
-  EXPECT_FALSE(platform::PathEntryExists(AppendRecordPath(Out())));
+  EXPECT_FALSE(platform::PathEntryExists(record));
 
-  WriteFileText(AppendRecordPath(Out()), "nonsense");
-  EXPECT_FALSE(RecoverInterruptedAppend(Out(), &recovered, &why));
-  EXPECT_NE(std::string::npos, why.find("unreadable"));
-  EXPECT_EQ(original, ReadFileText(Out()));
+  // Records planted by another account, or naming no earlier end of the
+  // file, never cut it: they are set aside and the file stays as it is.
+  struct Planted {
+    const char* name;
+    std::string text;
+    mode_t mode;
+    bool otherOwner, link;
+  } rows[] = {
+      {"cut to nothing", "0\n", 0644, false, false},
+      {"no number", "nonsense", 0644, false, false},
+      {"past the end", std::to_string(original.size() + cut.size() + 9), 0644, false, false},
+      {"inside the file", std::to_string(original.size() / 2), 0644, false, false},
+      {"open to others", length, 0666, false, false},
+      {"another account's", length, 0644, true, false},
+      {"a link", length, 0644, false, true},
+  };
+  for (const Planted& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (row.otherOwner && geteuid() != 0) continue;  // chown needs root
+    fs::remove(record + ".untrusted");
+    WriteFileText(Out(), original + cut);
+    std::string holder = row.link ? program_.Join("elsewhere") : record;
+    WriteFileText(holder, row.text);
+    chmod(holder.c_str(), row.mode);
+    if (row.otherOwner) {
+      ASSERT_EQ(0, chown(holder.c_str(), 65534, 65534));
+    }
+    if (row.link) fs::create_symlink(holder, record);
+    why.clear();
+    EXPECT_TRUE(RecoverInterruptedAppend(Out(), &recovered, &why));
+    EXPECT_FALSE(recovered);
+    EXPECT_NE(std::string::npos, why.find("is not believed")) << why;
+    EXPECT_EQ(original + cut, ReadFileText(Out()));
+    EXPECT_FALSE(platform::PathEntryExists(record));
+    EXPECT_TRUE(platform::PathEntryExists(record + ".untrusted"));
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <climits>
@@ -167,11 +168,133 @@ int RemoveStaleSiblingTemps(const std::string& path) {
     pid_t pid = static_cast<pid_t>(atol(middle.substr(0, dot).c_str()));
     if (pid <= 0 || kill(pid, 0) == 0 || errno == EPERM) continue;
     std::string full = (dir.empty() ? std::string() : dir + "/") + name;
-    if (IsPlainRegularFile(full) && unlink(full.c_str()) == 0) ++removed;
+    // Only this account's own leftovers: the folder may be shared.
+    struct stat st;
+    if (lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
+        unlink(full.c_str()) == 0) {
+      ++removed;
+    }
   }
   closedir(folder);
   return removed;
 }
+
+namespace {
+
+// Records are small; anything larger is not one of ours.
+const size_t kLargestRecord = 1 << 20;
+
+// Why the file that st describes cannot be believed, or "" when it can.
+std::string Distrust(const struct stat& st, const std::string& reference) {
+  if (!S_ISREG(st.st_mode)) return "it is not a regular file";
+  if (st.st_nlink != 1) return "it has other names (hard links)";
+  if (st.st_mode & (S_IWGRP | S_IWOTH)) {
+    char mode[16];
+    snprintf(mode, sizeof(mode), "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    return std::string("others may write to it (mode ") + mode + ")";
+  }
+  // The super-user's files are as safe as one's own: nobody else makes them.
+  if (st.st_uid == geteuid() || st.st_uid == 0) return std::string();
+  struct stat ref;
+  if (!reference.empty() && lstat(reference.c_str(), &ref) == 0 && S_ISREG(ref.st_mode) &&
+      ref.st_uid == st.st_uid) {
+    return std::string();
+  }
+  return "it belongs to another account (uid " + std::to_string(st.st_uid) + ")";
+}
+
+// Opens path for reading without following a link; -1 with the verdict in
+// *trust and *why when it cannot be opened.
+int OpenRecord(const std::string& path, Trust* trust, std::string* why) {
+  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0) return fd;
+  if (errno == ENOENT) {
+    *trust = Trust::kMissing;
+  } else if (errno == ELOOP) {
+    *trust = Trust::kUntrusted;
+    *why = "it is a symbolic link";
+  } else {
+    *trust = Trust::kUnreadable;
+    *why = strerror(errno);
+  }
+  return -1;
+}
+
+}  // namespace
+
+// The checks are made on the open descriptor, so what is read is what was
+// checked, whatever is swapped in at the name meanwhile.
+Trust ReadOwnRecord(const std::string& path, const std::string& reference, std::string* content,
+                    std::string* why) {
+  content->clear();
+  Trust trust = Trust::kTrusted;
+  int fd = OpenRecord(path, &trust, why);
+  if (fd < 0) return trust;
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    *why = strerror(errno);
+    close(fd);
+    return Trust::kUnreadable;
+  }
+  *why = Distrust(st, reference);
+  if (why->empty() && st.st_size > static_cast<off_t>(kLargestRecord)) *why = "it is too large";
+  if (!why->empty()) {
+    close(fd);
+    return Trust::kUntrusted;
+  }
+  char buf[65536];
+  for (;;) {
+    ssize_t n = read(fd, buf, sizeof(buf));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      *why = strerror(errno);
+      close(fd);
+      content->clear();
+      return Trust::kUnreadable;
+    }
+    if (n == 0) break;
+    content->append(buf, static_cast<size_t>(n));
+  }
+  close(fd);
+  return Trust::kTrusted;
+}
+
+bool IsOwnFile(const std::string& path, const std::string& reference, std::string* why) {
+  struct stat st;
+  if (path.empty() || lstat(path.c_str(), &st) != 0) {
+    *why = strerror(path.empty() ? ENOENT : errno);
+    return false;
+  }
+  if (S_ISLNK(st.st_mode)) {
+    *why = "it is a symbolic link";
+    return false;
+  }
+  *why = Distrust(st, reference);
+  return why->empty();
+}
+
+bool HasRoomFor(const std::string& folder, int64_t bytes, std::string* why) {
+  std::string dir = folder.empty() ? "." : folder;
+  struct statvfs fs;
+  if (statvfs(dir.c_str(), &fs) != 0) {
+    *why = strerror(errno);
+    return false;
+  }
+  // What an unprivileged writer may still use; root's reserve does not count.
+  if (static_cast<int64_t>(fs.f_bavail) * static_cast<int64_t>(fs.f_frsize) < bytes) {
+    *why = strerror(ENOSPC);
+    return false;
+  }
+  NewFile probe;
+  if (!probe.CreateBeside(dir + "/.tarvelin-probe", 0600, why)) return false;
+  static const char kBlock[4096] = {};
+  fwrite(kBlock, 1, sizeof(kBlock), probe.stream());  // a failure shows when it is forced out
+  bool ok = probe.SyncAndClose(why);
+  unlink(probe.path().c_str());
+  return ok;
+}
+
+unsigned SetFileCreationMask(unsigned mask) { return umask(static_cast<mode_t>(mask & 0777)); }
 
 std::string CurrentFolder() {
   char buf[PATH_MAX];

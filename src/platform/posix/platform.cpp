@@ -235,7 +235,9 @@ bool SyncFileToDisk(const std::string& path, std::string* error) {
 bool ReplaceFile(const std::string& from, const std::string& to, std::string* error) {
   if (rename(from.c_str(), to.c_str()) != 0) return Fail(error);
   Record("rename", from, to);
-  return true;
+  // Without this a power cut may bring the old file back after the caller
+  // went on as if the new one were in place.
+  return SyncFolder(DirName(to), error);
 }
 
 namespace {

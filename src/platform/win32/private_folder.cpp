@@ -1,5 +1,8 @@
-// Win32 implementation of a folder that only the process's own account can
-// enter: its access list names that account alone and inherits nothing.
+// Win32 implementation of what belongs to the process's own account: a
+// folder that only that account can enter (its access list names that
+// account alone and inherits nothing), the records it may believe, and the
+// room left on a drive.
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -114,5 +117,131 @@ bool EnsurePrivateFolder(const std::string& path, std::string* error) {
   CloseHandle(h);
   return ok;
 }
+
+namespace {
+
+// Records are small; anything larger is not one of ours.
+const DWORD kLargestRecord = 1 << 20;
+
+// The owner of an open file, or "" with *why set.
+bool OwnerOf(HANDLE h, std::vector<BYTE>* sid, std::string* why) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  DWORD rc = GetSecurityInfo(h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                             nullptr, nullptr, &descriptor);
+  if (rc != ERROR_SUCCESS) {
+    *why = ErrorText(static_cast<int>(rc));
+    return false;
+  }
+  DWORD length = GetLengthSid(owner);
+  sid->assign(static_cast<BYTE*>(owner), static_cast<BYTE*>(owner) + length);
+  LocalFree(descriptor);
+  return true;
+}
+
+HANDLE OpenAsItself(const std::string& path, DWORD access) {
+  return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// Why the open file cannot be believed, or "" when it can: it must be a
+// plain file with one name, owned by the process's account (or its default
+// owner) or by the owner of the reference file.
+std::string Distrust(HANDLE h, const std::string& reference) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(h, &info)) return win32::LastErrorText();
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return "it is a symbolic link";
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return "it is not a regular file";
+  if (info.nNumberOfLinks != 1) return "it has other names (hard links)";
+  std::vector<BYTE> owner;
+  std::string why;
+  TokenAccounts accounts;
+  if (!OwnerOf(h, &owner, &why)) return why;
+  if (!ReadToken(&accounts)) return win32::LastErrorText();
+  PSID sid = owner.data();
+  if (EqualSid(sid, accounts.User()) || EqualSid(sid, accounts.Owner())) return std::string();
+  HANDLE ref = reference.empty() ? INVALID_HANDLE_VALUE : OpenAsItself(reference, READ_CONTROL);
+  if (ref != INVALID_HANDLE_VALUE) {
+    std::vector<BYTE> refOwner;
+    std::string ignored;
+    bool same = OwnerOf(ref, &refOwner, &ignored) && EqualSid(sid, refOwner.data());
+    CloseHandle(ref);
+    if (same) return std::string();
+  }
+  return "it belongs to " + SidText(sid);
+}
+
+}  // namespace
+
+// The checks are made on the open handle, so what is read is what was
+// checked.
+Trust ReadOwnRecord(const std::string& path, const std::string& reference, std::string* content,
+                    std::string* why) {
+  content->clear();
+  HANDLE h = OpenAsItself(path, GENERIC_READ | READ_CONTROL);
+  if (h == INVALID_HANDLE_VALUE) {
+    DWORD code = GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return Trust::kMissing;
+    *why = ErrorText(static_cast<int>(code));
+    return Trust::kUnreadable;
+  }
+  *why = Distrust(h, reference);
+  LARGE_INTEGER size{};
+  if (why->empty() && GetFileSizeEx(h, &size) && size.QuadPart > kLargestRecord) {
+    *why = "it is too large";
+  }
+  if (!why->empty()) {
+    CloseHandle(h);
+    return Trust::kUntrusted;
+  }
+  char buf[65536];
+  DWORD got = 0;
+  Trust trust = Trust::kTrusted;
+  for (;;) {
+    if (!ReadFile(h, buf, sizeof(buf), &got, nullptr)) {
+      *why = win32::LastErrorText();
+      content->clear();
+      trust = Trust::kUnreadable;
+      break;
+    }
+    if (got == 0) break;
+    content->append(buf, got);
+  }
+  CloseHandle(h);
+  return trust;
+}
+
+bool IsOwnFile(const std::string& path, const std::string& reference, std::string* why) {
+  HANDLE h = OpenAsItself(path, READ_CONTROL);
+  if (h == INVALID_HANDLE_VALUE) {
+    *why = win32::LastErrorText();
+    return false;
+  }
+  *why = Distrust(h, reference);
+  CloseHandle(h);
+  return why->empty();
+}
+
+bool HasRoomFor(const std::string& folder, int64_t bytes, std::string* why) {
+  std::string dir = folder.empty() ? std::string(".") : folder;
+  ULARGE_INTEGER available{};
+  if (!GetDiskFreeSpaceExA(dir.c_str(), &available, nullptr, nullptr)) {
+    *why = win32::LastErrorText();
+    return false;
+  }
+  if (available.QuadPart < static_cast<ULONGLONG>(bytes < 0 ? 0 : bytes)) {
+    *why = ErrorText(ERROR_DISK_FULL);
+    return false;
+  }
+  NewFile probe;
+  if (!probe.CreateBeside(dir + "\\.tarvelin-probe", 0600, why)) return false;
+  static const char kBlock[4096] = {};
+  fwrite(kBlock, 1, sizeof(kBlock), probe.stream());  // a failure shows when it is forced out
+  bool ok = probe.SyncAndClose(why);
+  DeleteFileA(probe.path().c_str());
+  return ok;
+}
+
+unsigned SetFileCreationMask(unsigned) { return 0; }
 
 }  // namespace platform
