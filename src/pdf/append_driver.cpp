@@ -132,7 +132,9 @@ bool Blocks(Delivery result) {
 const int64_t kRoomForConversion = 1 << 20;
 // Room kept beside the journal, given up when the journal cannot be written
 // otherwise, so that a job can still be entered on a full disk.
-const int kJournalReserveBytes = 256 * 1024;
+const int64_t kJournalReserveBytes = 256 * 1024;
+// How much of the reserve one write of the journal may take.
+const int64_t kReservePiece = 32 * 1024;
 
 std::string ReservePath(const std::string& output) { return JournalPath(output) + ".reserve"; }
 
@@ -324,18 +326,14 @@ class OutputSession {
 
   // Writes the journal when it differs from what is on the disk: every write
   // forces the file to the disk, and most steps change nothing. On a full
-  // disk the reserve beside the journal is given up to make room for it.
+  // disk the reserve beside the journal is given up, a piece at a time, to
+  // make room for it.
   bool Save() {
     std::string text = FormatJobJournal(journal_);
     if (saved_ && text == savedText_) return true;
-    std::string error, why;
+    std::string error;
     bool written = WriteJobJournal(output_, journal_, &error);
-    std::string reserve = ReservePath(output_);
-    if (!written && platform::IsOwnFile(reserve, output_, &why) &&
-        platform::DeleteFile(reserve, &why)) {
-      OutLog("[INFO] \"%s\" was given up to make room for the journal.\n", reserve.c_str());
-      written = WriteJobJournal(output_, journal_, &error);
-    }
+    while (!written && ShrinkReserve()) written = WriteJobJournal(output_, journal_, &error);
     if (!written) {
       saveError_ = error;
       OutLog("[ERROR] %s.\n", error.c_str());
@@ -346,17 +344,33 @@ class OutputSession {
     return true;
   }
 
-  // Makes the reserve beside the journal when there is none and there is
-  // room for it.
+  // Frees a piece of the reserve. False when there is nothing (of ours) left.
+  bool ShrinkReserve() {
+    std::string reserve = ReservePath(output_), why;
+    int64_t size = platform::FileSize(reserve);
+    if (size <= 0 || !platform::IsOwnFile(reserve, output_, &why)) return false;
+    int64_t left = std::max<int64_t>(0, size - kReservePiece);
+    if (!platform::TruncateFile(reserve, left, &why)) return false;
+    OutLog("[INFO] %lld bytes of \"%s\" were given up to make room for the journal.\n",
+           static_cast<long long>(size - left), reserve.c_str());
+    return true;
+  }
+
+  // Makes the reserve beside the journal whole again where there is room.
   void KeepReserve() {
-    std::string reserve = ReservePath(output_);
-    if (platform::PathEntryExists(reserve)) return;
-    platform::NewFile file;
-    std::string error;
-    if (file.Create(reserve, 0600, &error) != 1) return;
-    std::vector<char> zeros(kJournalReserveBytes, 0);
-    fwrite(zeros.data(), 1, zeros.size(), file.stream());
-    if (!file.SyncAndClose(&error)) file.Discard();
+    std::string reserve = ReservePath(output_), error;
+    int64_t size = platform::FileSize(reserve);
+    if (size == kJournalReserveBytes) return;
+    if (size < 0 && !platform::PathEntryExists(reserve)) {
+      platform::NewFile file;
+      if (file.Create(reserve, 0600, &error) != 1 || !file.SyncAndClose(&error)) return;
+      size = 0;
+    }
+    if (size < 0 || size > kJournalReserveBytes || !platform::IsOwnFile(reserve, output_, &error)) {
+      return;  // not ours: left alone, and never given up
+    }
+    std::string zeros(static_cast<size_t>(kJournalReserveBytes - size), '\0');
+    if (!platform::AppendAndSync(reserve, zeros, &error)) platform::TruncateFile(reserve, size);
   }
 
   // The working temporary folder, without its final separator.

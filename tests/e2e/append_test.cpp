@@ -10,6 +10,7 @@
 
 #include "pdf/job_journal.h"
 #include "pdf/pdf_file_info.h"
+#include "platform/platform.h"
 #include "support/install_copy.h"
 #include "support/make_pdf.h"
 
@@ -423,6 +424,97 @@ TEST_F(AppendTest, ToolThatOutlivesAKilledRunCannotOverwriteANewerOutput) {
   }
   EXPECT_FALSE(fs::exists(a));
   EXPECT_FALSE(fs::exists(work_.Join("spool/b.ps")));
+}
+
+// Records planted beside the output (the folder may be writable by a group)
+// touch nothing they name: another account's journal, one open to others or
+// a link is set aside; even the program's own journal may only name its own
+// files, the output and the drive's copy, and pages come only from
+// converting the job.
+TEST_F(AppendTest, PlantedRecordsTouchNothingTheyName) {
+  std::string victim = work_.Join("victim.txt");    // a file of the account the run is
+  std::string planted = work_.Join("planted.pdf");  // the planter's page
+  struct Row {
+    const char* name;
+    mode_t mode;
+    bool otherOwner, link, setAside;
+  } rows[] = {
+      {"another account's journal", 0644, true, false, true},
+      {"a journal others may write", 0666, false, false, true},
+      {"a journal that is a link", 0644, false, true, true},
+      {"an own journal naming foreign files", 0644, false, false, false},
+  };
+  int n = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (row.otherOwner && geteuid() != 0) continue;  // chown needs root
+    for (const char* leftover : {".journal", ".journal.untrusted"}) fs::remove(Output() + leftover);
+    fs::remove(Output());
+    ASSERT_EQ(0, Append(Spool("invoice.ps", "first.ps")));
+    WriteFileText(victim, "precious\n");
+    MakeTextPdf(planted, {"Planted page"});
+    JobJournal journal;
+    // One more failure would move the "job" into the failed folder.
+    journal.kept.push_back(KeptJob{2, 0, victim, planted, "0000", "planted"});
+    journal.hasCommit = true;
+    journal.commit = PendingCommit{planted, 0, 1, victim, "0000", {victim, planted}};
+    std::string holder = row.link ? work_.Join("elsewhere") : Output() + ".journal";
+    WriteFileText(holder, FormatJobJournal(journal));
+    chmod(holder.c_str(), row.mode);
+    if (row.otherOwner) {
+      ASSERT_EQ(0, chown(holder.c_str(), 65534, 65534));
+    }
+    if (row.link) fs::create_symlink(holder, Output() + ".journal");
+
+    EXPECT_EQ(0, Append(Spool("letter.ps", "job" + std::to_string(++n) + ".ps")));
+    ExpectPages(Output(), kFivePages);
+    EXPECT_EQ("precious\n", ReadFileText(victim));
+    EXPECT_EQ(1u, PdfPageTexts(planted).size());
+    EXPECT_FALSE(fs::exists(work_.Join("out/failed")));
+    EXPECT_EQ(row.setAside, fs::exists(Output() + ".journal.untrusted"));
+  }
+  EXPECT_NE(std::string::npos, install_.LogText().find("is not this program's own"));
+}
+
+// File systems that fill up keep the jobs, without counting a try against
+// them: the output's (where a reserve beside the journal still lets jobs be
+// entered) and the temporary folder's. Once there is room, every job
+// arrives, in print order.
+TEST_F(AppendTest, FullDiskKeepsEveryJobForLater) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+  struct Disk {
+    std::string at, filler = at + "/filler";
+    bool Mount() {
+      fs::create_directories(at);
+      return RunProgram("/bin/mount", {"-t", "tmpfs", "-o", "size=3m", "tmpfs", at}).status == 0;
+    }
+    void Fill() const {
+      for (std::string block(65536, 'x'); !block.empty(); block.resize(block.size() / 2)) {
+        while (platform::AppendToFile(filler, block)) {
+        }
+      }
+    }
+    ~Disk() { RunProgram("/bin/umount", {"-l", at}); }
+  } disks[] = {{work_.Join("out")}, {work_.Join("tmp")}};
+  for (Disk& disk : disks) ASSERT_TRUE(disk.Mount());
+  ASSERT_EQ(0, Append(Spool("invoice.ps", "job1.ps")));
+  std::vector<std::string> expected(kFivePages.begin(), kFivePages.begin() + 3);
+  for (int job = 2; job <= 6; ++job) {
+    for (const Disk& disk : disks) {
+      if (job < 6) disk.Fill();
+      if (job == 6) fs::remove(disk.filler);
+    }
+    bool invoice = job % 2 != 0;
+    EXPECT_EQ(0, Append(Spool(invoice ? "invoice.ps" : "letter.ps",
+                              "job" + std::to_string(job) + ".ps")));
+    expected.insert(expected.end(), kFivePages.begin() + (invoice ? 0 : 3),
+                    kFivePages.begin() + (invoice ? 3 : 5));
+  }
+  ExpectPages(Output(), expected);
+  EXPECT_TRUE(fs::is_empty(work_.Join("spool")));
+  EXPECT_FALSE(fs::exists(work_.Join("out/failed")));
+  EXPECT_FALSE(fs::exists(Output() + ".journal"));
+  EXPECT_NE(std::string::npos, install_.LogText().find("No space left on device (the machine's"));
 }
 
 }  // namespace

@@ -259,6 +259,88 @@ TEST_F(FlashSyncTest, KeptJobsAreDeliveredBeforeTheSync) {
   EXPECT_FALSE(platform::PathExists(JournalPath(Source())));
 }
 
+// The sync instance retries a kept job once a minute; one that waits for its
+// minute holds back every job behind it, or a later job would reach the
+// drive first.
+TEST_F(FlashSyncTest, JobThatIsNotDueHoldsBackTheJobsBehindIt) {
+  Configure("TempFolder=" + program_.Join("") + "\n");
+  MakeTextPdf(Source(), {"S1"});
+  JobJournal journal;
+  for (const char* name : {"A", "B"}) {
+    std::string spool = program_.Join(std::string(name) + ".ps");
+    std::string converted =
+        program_.Join(std::string("file00000") + (*name == 'A' ? "1" : "2") + ".pdf");
+    WriteFileText(spool, std::string("%!PS job ") + name);
+    MakeTextPdf(converted, {name});
+    long long lastTry = *name == 'A' ? static_cast<long long>(time(nullptr)) : 0;
+    journal.kept.push_back(
+        KeptJob{1, lastTry, spool, converted, GetFileDigest(spool.c_str()), "kept"});
+  }
+  std::string error;
+  ASSERT_TRUE(WriteJobJournal(Source(), journal, &error));
+  EXPECT_EQ(1, Sync());
+  EXPECT_EQ((std::vector<std::string>{"S1"}), PageTexts(Target()));
+  JobJournal after;
+  ASSERT_EQ(JournalRead::kRead, ReadJobJournal(Source(), &after, &error)) << error;
+  ASSERT_EQ(2u, after.kept.size());
+  EXPECT_EQ(journal.kept[0].job, after.kept[0].job);
+}
+
+// A delivered job leaves the journal in the same write that clears its
+// commit, and every rename the delivery rests on is forced to the disk with
+// its folder.
+TEST_F(FlashSyncTest, DeliveryIsOneDurableStep) {
+  Configure("TempFolder=" + program_.Join("") + "\n");
+  MakeTextPdf(Source(), {"S1"});
+  std::string spool = program_.Join("K.ps");
+  std::string converted = program_.Join("file000003.pdf");
+  WriteFileText(spool, "%!PS kept job");
+  MakeTextPdf(converted, {"K1"});
+  JobJournal journal;
+  journal.kept.push_back(KeptJob{1, 0, spool, converted, GetFileDigest(spool.c_str()), "kept"});
+  std::string error;
+  ASSERT_TRUE(WriteJobJournal(Source(), journal, &error));
+  std::vector<std::string> events;
+  {
+    platform::FileLock lock(OutputLockPath(Source()));
+    platform::SetFileEventRecorderForTesting(&events);
+    EXPECT_EQ(1, DeliverKeptJobs(Source().c_str(), &options_, lock.NativeHandle(), ""));
+    platform::SetFileEventRecorderForTesting(nullptr);
+  }
+  EXPECT_EQ((std::vector<std::string>{"S1", "K1"}), PageTexts(Source()));
+  EXPECT_FALSE(platform::PathExists(JournalPath(Source())));
+  bool written = false;
+  for (size_t i = 0; i < events.size(); ++i) {
+    SCOPED_TRACE(events[i]);
+    written = written || events[i] == "append " + Source();
+    if (events[i].compare(0, 7, "rename ") != 0) continue;
+    std::string to = events[i].substr(events[i].rfind(' ') + 1);
+    EXPECT_FALSE(written && to == JournalPath(Source()));
+    ASSERT_LT(i + 1, events.size());
+    EXPECT_EQ("fsync " + platform::DirName(to), events[i + 1]);
+  }
+  EXPECT_TRUE(written);
+}
+
+// Job names travel through the journal's tab-separated fields unchanged.
+TEST(JobJournalTest, FieldsComeBackUnchanged) {
+  for (const char* name : {"50% off.ps", "tab\there.ps", "two\nlines.ps", "cr\rlf.ps", "%41.ps",
+                           "trailing%", "\xC3\xA9t\xC3\xA9.ps"}) {
+    SCOPED_TRACE(name);
+    JobJournal journal, back;
+    journal.kept.push_back(KeptJob{1, 2, name, name, "d", name, 3});
+    journal.hasCommit = true;
+    journal.commit = PendingCommit{name, 1, 2, name, "d", {name, name}};
+    journal.leftovers.push_back(Leftover{4, name});
+    ASSERT_TRUE(ParseJobJournal(FormatJobJournal(journal), &back));
+    EXPECT_EQ(name, back.kept.at(0).job);
+    EXPECT_EQ(name, back.kept.at(0).cause);
+    EXPECT_EQ(name, back.commit.target);
+    EXPECT_EQ(name, back.commit.files.at(1));
+    EXPECT_EQ(name, back.leftovers.at(0).path);
+  }
+}
+
 // The watcher on the fake clock: jobs arrive between and during its cycles,
 // and the drive is plugged in late; every page arrives once, in order.
 TEST_F(FlashSyncTest, WatcherDeliversEveryJobOnceAndInOrder) {
