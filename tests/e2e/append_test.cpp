@@ -77,6 +77,30 @@ bool ProcessRunning(const std::string& name, const std::string& argument) {
   return false;
 }
 
+// The process id of a running program of that name whose command line
+// holds `argument`, and its word that begins with `prefix`; -1 for none.
+pid_t FindProcess(const std::string& name, const std::string& argument, const std::string& prefix,
+                  std::string* word) {
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    std::string pid = entry.path().filename().string();
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::string comm = ReadFileText(entry.path().string() + "/cmdline");
+    if (comm.find(argument) == std::string::npos || !ProcessRunning(name, argument)) continue;
+    std::string program = comm.substr(0, comm.find('\0'));
+    if (program.size() < name.size() ||
+        program.compare(program.size() - name.size(), name.size(), name) != 0) {
+      continue;
+    }
+    for (size_t at = 0; at < comm.size(); at = comm.find('\0', at) + 1) {
+      if (comm.compare(at, prefix.size(), prefix) == 0)
+        *word = comm.substr(at + prefix.size(), comm.find('\0', at) - at - prefix.size());
+      if (comm.find('\0', at) == std::string::npos) break;
+    }
+    return static_cast<pid_t>(std::stol(pid));
+  }
+  return -1;
+}
+
 void ExpectPages(const std::string& pdf, const std::vector<std::string>& expected) {
   std::vector<std::string> pages = PdfPageTexts(pdf);
   ASSERT_EQ(expected.size(), pages.size()) << pdf;
@@ -515,6 +539,49 @@ TEST_F(AppendTest, FullDiskKeepsEveryJobForLater) {
   EXPECT_FALSE(fs::exists(work_.Join("out/failed")));
   EXPECT_FALSE(fs::exists(Output() + ".journal"));
   EXPECT_NE(std::string::npos, install_.LogText().find("No space left on device (the machine's"));
+}
+
+// A Ghostscript that outlives its killed run and writes its converted PDF
+// only after the next run gave the job a new one: the file is readable by
+// its account alone, and a later run removes it.
+TEST_F(AppendTest, ConvertedFilesOfKilledRunsAreCollected) {
+  ASSERT_EQ(0, Append(Spool("invoice.ps", "first.ps")));
+  std::string job = Spool("letter.ps", "killed.ps");
+  pid_t gs = -1;
+  std::string leftover;
+  // Caught before it opens its output file (a few tries: it starts fast).
+  for (int attempt = 0; attempt < 20 && gs < 0; ++attempt) {
+    pid_t run = install_.Start({"-appendfile", job});
+    pid_t found = -1;
+    for (int i = 0; i < 20000 && found < 0; ++i) {
+      found = FindProcess("gswin32.exe", job, "-sOutputFile=", &leftover);
+    }
+    if (found > 0) kill(found, SIGSTOP);
+    kill(run, SIGKILL);
+    waitpid(run, nullptr, 0);
+    if (found < 0) continue;
+    bool opened = false;
+    for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(found) + "/fd")) {
+      std::error_code ec;
+      opened = opened || fs::read_symlink(fd.path(), ec).string() == leftover;
+    }
+    if (!opened) gs = found;
+    if (opened) kill(found, SIGKILL);
+  }
+  ASSERT_GT(gs, 0) << "Ghostscript was never caught before it opened its output";
+  EXPECT_EQ(0, Append(Spool("letter.ps", "next.ps")));  // takes the job over
+  EXPECT_FALSE(fs::exists(leftover));
+  kill(gs, SIGCONT);
+  for (int i = 0; i < 3000 && ProcessRunning("gswin32.exe", job); ++i) SleepMs(10);
+  ASSERT_TRUE(fs::exists(leftover)) << "Ghostscript wrote no file";
+  EXPECT_EQ(0, static_cast<int>(fs::status(leftover).permissions() &
+                                (fs::perms::group_all | fs::perms::others_all)));
+  EXPECT_EQ(0, Append(Spool("invoice.ps", "last.ps")));
+  EXPECT_FALSE(fs::exists(leftover));
+  ExpectPages(Output(),
+              {kFivePages[0], kFivePages[1], kFivePages[2], kFivePages[3], kFivePages[4],
+               kFivePages[3], kFivePages[4], kFivePages[0], kFivePages[1], kFivePages[2]});
+  EXPECT_TRUE(fs::is_empty(work_.Join("tmp")));
 }
 
 }  // namespace
