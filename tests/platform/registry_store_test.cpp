@@ -52,6 +52,21 @@ class RegistryStoreTest : public testing::Test {
     EXPECT_EQ(ERROR_SUCCESS, CreateKey(path, access, &key));
     return key;
   }
+  /// Every sub key name of path, by RegEnumKeyExA, or "<error N>" as the last entry.
+  std::vector<std::string> SubKeys(const char* path) {
+    std::vector<std::string> names;
+    HKEY key = nullptr;
+    long status = Open(path, KEY_READ, &key);
+    for (uint32_t index = 0; status == ERROR_SUCCESS; ++index) {
+      char name[256];
+      uint32_t length = sizeof(name);
+      status = RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+      if (status == ERROR_SUCCESS) names.push_back(std::string(name, length));
+    }
+    if (status != ERROR_NO_MORE_ITEMS) names.push_back("<error " + std::to_string(status) + ">");
+    RegCloseKey(key);
+    return names;
+  }
   /// Tries to write and then to read key Run (whose X is "1"): the results on one line.
   std::string Attempts() {
     HKEY key = nullptr;
@@ -217,6 +232,42 @@ TEST_F(RegistryStoreTest, SystemKeysExistInANewStore) {
                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run]\n"
                 "\"QuorvelPrinterAutoSyncFile\"=\"\\\"/opt/t\\\" -syncpdf\"\n"));
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, Open("SOFTWARE\\Quorvel", KEY_READ, &key));
+  EXPECT_EQ((std::vector<std::string>{"Monitors"}),
+            SubKeys("SYSTEM\\CurrentControlSet\\Control\\Print"));
+}
+
+// Direct children only, each once, ordered by name without regard to case,
+// spelled as the hive first spells them; a child known only through a
+// deeper key counts too.
+TEST_F(RegistryStoreTest, SubKeysAreTheDirectChildrenByName) {
+  WriteFileText(Hive(),
+                "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Mon]\n\n[HKEY_LOCAL_MACHINE\\Mon\\zeta]\n\n"
+                "[HKEY_LOCAL_MACHINE\\Mon\\Alpha]\n\"V\"=\"1\"\n\n"
+                "[HKEY_LOCAL_MACHINE\\MON\\ALPHA\\Deep]\n\n"
+                "[HKEY_LOCAL_MACHINE\\Mon\\beta\\Only\\Below]\n\n[HKEY_LOCAL_MACHINE\\Monitor]\n");
+  EXPECT_EQ((std::vector<std::string>{"Alpha", "beta", "zeta"}), SubKeys("mon"));
+  EXPECT_EQ((std::vector<std::string>{"Deep"}), SubKeys("Mon\\Alpha"));
+  EXPECT_EQ((std::vector<std::string>{}), SubKeys("Mon\\zeta"));
+
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, Open("Mon\\Alpha", KEY_READ, &key));
+  char name[5], keyClass[4] = "x";
+  uint32_t length = 4, classLength = sizeof(keyClass);
+  FILETIME written{0, 0};
+  EXPECT_EQ(ERROR_MORE_DATA,
+            RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr));
+  length = 5;
+  EXPECT_EQ(ERROR_SUCCESS,
+            RegEnumKeyExA(key, 0, name, &length, nullptr, keyClass, &classLength, &written));
+  EXPECT_EQ("Deep", std::string(name) + keyClass);
+  EXPECT_EQ(4u, length + classLength);
+  EXPECT_NE(0u, written.dwHighDateTime);
+  RegCloseKey(key);
+  ASSERT_EQ(ERROR_SUCCESS, Open("Mon", KEY_QUERY_VALUE, &key));
+  length = sizeof(name);
+  EXPECT_EQ(ERROR_ACCESS_DENIED,
+            RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr));
+  RegCloseKey(key);
 }
 
 TEST_F(RegistryStoreTest, DamagedHiveKeepsReadablePartsAndACopy) {
