@@ -270,25 +270,34 @@ TEST_F(RegistryStoreTest, SubKeysAreTheDirectChildrenByName) {
   RegCloseKey(key);
 }
 
+// Each damaged line is reported with its reason, a zero byte ending the
+// quoted text as it ends a C string; the first write keeps a copy.
 TEST_F(RegistryStoreTest, DamagedHiveKeepsReadablePartsAndACopy) {
   ScopedProgramFolder program;
   program.EnableLog();
-  std::string damaged =
-      "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Good]\n\"A\"=\"1\"\ngarbage here\n\"B\"=dword:xyz\n"
+  const char text[] =
+      "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Good]\n\"A\"=\"1\"\ngarbage\0tail\n\"B\"=dword:xyz\n"
       "[HKEY_CURRENT_USER\\Foreign]\n\"C\"=\"lost?\"\n"
       "[HKEY_LOCAL_MACHINE\\Good\\Child]\n\"D\"=hex:0g\n\"E\"=hex:01\n";
+  const std::string damaged(text, sizeof(text) - 1);
   WriteFileText(Hive(), damaged);
   HKEY key = Create("Good");
   EXPECT_EQ(std::string("1\0", 2), Query(key, "A"));
   EXPECT_EQ("<error 2>", Query(key, "B"));
+  const std::string file = "Registry file \"" + Hive() + "\"";
   std::string log = ReadFileText(program.Log());
-  EXPECT_NE(std::string::npos, log.find("[ERROR] Registry file \"" + Hive() + "\" line 5"));
+  EXPECT_NE(std::string::npos, log.find("[ERROR] " + file +
+                                        " line 5 is not readable (neither a key nor a value) and "
+                                        "is skipped: garbage\n"));
   for (const char* line : {"line 6", "line 7", "line 8", "line 10"}) {
     EXPECT_NE(std::string::npos, log.find(line)) << line;
   }
   EXPECT_EQ(ReadFileText(Hive()), damaged);  // reading never rewrites
 
   EXPECT_EQ(ERROR_SUCCESS, Set(key, "New", REG_SZ, std::string("n\0", 2)));
+  EXPECT_NE(std::string::npos, ReadFileText(program.Log())
+                                   .find("[INFO] " + file + " is damaged; a copy is kept as \"" +
+                                         Hive() + ".damaged\" before it is rewritten.\n"));
   EXPECT_EQ(damaged, ReadFileText(Hive() + ".damaged"));
   EXPECT_EQ(
       "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Good]\n\"A\"=\"1\"\n\"New\"=\"n\"\n\n"
@@ -304,28 +313,6 @@ TEST_F(RegistryStoreTest, DamagedHiveKeepsReadablePartsAndACopy) {
 
 std::vector<std::string>* g_diagnostics = nullptr;
 void RecordDiagnostic(const std::string& line) { g_diagnostics->push_back(line); }
-
-// The store reports through the platform's sink, one whole entry a line; a
-// zero byte ends the quoted text as it would end a C string.
-TEST_F(RegistryStoreTest, DamageIsReportedThroughTheDiagnosticSink) {
-  std::vector<std::string> lines;
-  g_diagnostics = &lines;
-  platform::DiagnosticSink previous = platform::SetDiagnosticSink(&RecordDiagnostic);
-  const char damaged[] = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\nbad\0tail\n";
-  WriteFileText(Hive(), std::string(damaged, sizeof(damaged) - 1));
-  HKEY key = Create("K");
-  EXPECT_EQ(ERROR_SUCCESS, Set(key, "V", REG_SZ, std::string("v\0", 2)));
-  RegCloseKey(key);
-  platform::SetDiagnosticSink(previous);
-  const std::string file = "Registry file \"" + Hive() + "\"";
-  EXPECT_EQ(
-      (std::vector<std::string>{"[ERROR] " + file +
-                                    " line 3 is not readable (neither a key nor a value) and is "
-                                    "skipped: bad\n",
-                                "[INFO] " + file + " is damaged; a copy is kept as \"" + Hive() +
-                                    ".damaged\" before it is rewritten.\n"}),
-      lines);
-}
 
 // A hive that cannot be written whole (here past the file size limit, as on
 // a full disk) stays as it was, and the log line says why.
