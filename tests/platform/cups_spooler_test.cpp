@@ -359,21 +359,13 @@ TEST_F(CupsSpoolerTest, DefaultsRoundTripIntoTheQueueAndItsPpd) {
             spooler.SetPrinterDefaults("Quorvel PDF", DM_PAPERSIZE, 256, 0));
 }
 
-class CupsRefusingSchedulerTest : public CupsRegistryTest {
- protected:
-  void SetUp() override {
-    if (!CupsScheduler::Installed()) GTEST_SKIP() << "cupsd is not installed";
-    WriteMonitors();
-    std::string error;
-    ASSERT_TRUE(scheduler_.Start(&error)) << error;
-    ASSERT_TRUE(scheduler_.AddBackendScript("mfilemon", "#!/bin/sh\nexit 0\n", 0755));
-  }
-
-  CupsScheduler scheduler_{CupsScheduler::Options{{}, true}};
-};
-
-TEST_F(CupsRefusingSchedulerTest, AnInstallTheSchedulerRefusesIsAccessDenied) {
+TEST_F(CupsRegistryTest, AnInstallTheSchedulerRefusesIsAccessDenied) {
+  if (!CupsScheduler::Installed()) GTEST_SKIP() << "cupsd is not installed";
+  WriteMonitors();
+  CupsScheduler refusing{CupsScheduler::Options{{}, true}};
   std::string error;
+  ASSERT_TRUE(refusing.Start(&error)) << error;
+  ASSERT_TRUE(refusing.AddBackendScript("mfilemon", "#!/bin/sh\nexit 0\n", 0755));
   EXPECT_FALSE(platform::InstallPrinterWithDriver("Quorvel PDF", "QuorvelPort", kDriver, &error));
   EXPECT_NE(std::string::npos, error.find("(5)")) << error;
 }
