@@ -126,8 +126,7 @@ TEST(CupsRulesTest, ThePpdsDefaultPaperIsSetOnEveryDefaultLine) {
   std::string expected = kPpd;
   for (const char* key : {"PageSize", "PageRegion", "ImageableArea", "PaperDimension"}) {
     std::string from = std::string("*Default") + key + ": Letter\r\n";
-    expected.replace(expected.find(from), from.size(),
-                     std::string("*Default") + key + ": A4\r\n");
+    expected.replace(expected.find(from), from.size(), std::string("*Default") + key + ": A4\r\n");
   }
   EXPECT_EQ(expected, ppd);
 }
