@@ -214,62 +214,51 @@ class CupsSpoolerTest : public CupsRegistryTest {
   CupsScheduler scheduler_{CupsScheduler::Options{{{"TARVELIN_REGISTRY_DIR", registry_.path()}}}};
 };
 
-TEST_F(CupsSpoolerTest, InstallMakesAnEnabledQueueOnThePortsBackend) {
-  Install("Quorvel PDF");
-  EXPECT_EQ("device for Quorvel_PDF: mfilemon:/QuorvelPort\n", Lpstat({"-v"}));
-  EXPECT_NE(std::string::npos, Lpstat({"-p", "Quorvel_PDF"}).find("is idle.  enabled"));
-  EXPECT_NE(std::string::npos, Lpstat({"-a", "Quorvel_PDF"}).find("accepting requests"));
-  HANDLE handle = nullptr;
-  ASSERT_TRUE(OpenPrinterA("Quorvel PDF", &handle, nullptr)) << GetLastError();
-  std::vector<unsigned char> buffer;
-  PRINTER_INFO_2A* info = GetInfo(handle, &buffer);
-  EXPECT_STREQ("Quorvel PDF", info->pPrinterName);
-  EXPECT_STREQ("QuorvelPort", info->pPortName);
-  EXPECT_STREQ(kDriver, info->pDriverName);
-  EXPECT_STREQ("", info->pComment);
-  EXPECT_TRUE(ClosePrinter(handle));
-
-  // The default printer is found once there is one.
-  char name[64];
-  uint32_t size = sizeof(name);
-  EXPECT_FALSE(GetDefaultPrinterA(name, &size));
-  EXPECT_EQ(ERROR_SPOOLER_FILE_NOT_FOUND, GetLastError());
-  RunResult set = scheduler_.Tool(kLpadmin, {"-d", "Quorvel_PDF"});
-  ASSERT_EQ(0, set.status) << set.stderrText;
-  size = sizeof(name);
-  ASSERT_TRUE(GetDefaultPrinterA(name, &size)) << GetLastError();
-  EXPECT_STREQ("Quorvel PDF", name);
-}
-
-TEST_F(CupsSpoolerTest, APrinterIsFoundByItsNameAndByItsQueueName) {
-  const std::string name = "Quorvel PDF Drucker \xC3\x9C";
+// The queue is enabled, accepts jobs, uses the port's backend and is found by
+// the printer's name or the queue's; a queue made elsewhere is named after
+// itself and its description is the comment.
+TEST_F(CupsSpoolerTest, InstallMakesAnEnabledQueueFoundByEitherName) {
+  const std::string name = "Quorvel PDF Drucker \xC3\x9C", queue = "Quorvel_PDF_Drucker_\xC3\x9C";
   Install(name);
+  EXPECT_EQ("device for " + queue + ": mfilemon:/QuorvelPort\n", Lpstat({"-v"}));
+  EXPECT_NE(std::string::npos, Lpstat({"-p", queue}).find("is idle.  enabled"));
+  EXPECT_NE(std::string::npos, Lpstat({"-a", queue}).find("accepting requests"));
   EXPECT_EQ(std::vector<std::string>{name}, PrinterNames());
-  for (const std::string& asked : {name, std::string("Quorvel_PDF_Drucker_\xC3\x9C")}) {
+  std::vector<unsigned char> buffer;
+  HANDLE handle = nullptr;
+  for (const std::string& asked : {name, queue}) {
     SCOPED_TRACE(asked);
-    HANDLE handle = nullptr;
     ASSERT_TRUE(OpenPrinterA(asked.c_str(), &handle, nullptr)) << GetLastError();
-    std::vector<unsigned char> buffer;
-    EXPECT_EQ(name, GetInfo(handle, &buffer)->pPrinterName);
+    PRINTER_INFO_2A* info = GetInfo(handle, &buffer);
+    EXPECT_EQ(name, info->pPrinterName);
+    EXPECT_STREQ("QuorvelPort", info->pPortName);
+    EXPECT_STREQ(kDriver, info->pDriverName);
+    EXPECT_STREQ("", info->pComment);
     EXPECT_TRUE(ClosePrinter(handle));
   }
-  HANDLE handle = nullptr;
   EXPECT_FALSE(OpenPrinterA("Quorvel PDF Drucker", &handle, nullptr));
   EXPECT_EQ(ERROR_INVALID_PRINTER_NAME, GetLastError());
-}
 
-TEST_F(CupsSpoolerTest, AQueueMadeElsewhereIsNamedAfterTheQueue) {
   RunResult made =
       scheduler_.Tool(kLpadmin, {"-p", "Lab", "-D", "Printer in the lab", "-v",
                                  "mfilemon:/QuorvelPort", "-m", "drv:///sample.drv/generic.ppd"});
   ASSERT_EQ(0, made.status) << made.stderrText;
-  HANDLE handle = nullptr;
   ASSERT_TRUE(OpenPrinterA("Lab", &handle, nullptr)) << GetLastError();
-  std::vector<unsigned char> buffer;
   PRINTER_INFO_2A* info = GetInfo(handle, &buffer);
   EXPECT_STREQ("Lab", info->pPrinterName);
   EXPECT_STREQ("Printer in the lab", info->pComment);
   EXPECT_TRUE(ClosePrinter(handle));
+
+  // The default printer is found once there is one.
+  char found[64];
+  uint32_t size = sizeof(found);
+  EXPECT_FALSE(GetDefaultPrinterA(found, &size));
+  EXPECT_EQ(ERROR_SPOOLER_FILE_NOT_FOUND, GetLastError());
+  RunResult set = scheduler_.Tool(kLpadmin, {"-d", queue});
+  ASSERT_EQ(0, set.status) << set.stderrText;
+  size = sizeof(found);
+  ASSERT_TRUE(GetDefaultPrinterA(found, &size)) << GetLastError();
+  EXPECT_EQ(name, found);
 }
 
 // Each refusal carries its code and the reason in words; a delete removes
