@@ -8,6 +8,7 @@
 
 #include "app/tarvelin.h"
 #include "config/command_options.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -103,15 +104,7 @@ TEST(OptionsTest, UsageTextMatchesExpectedFile) {
   Parsed p;
   testing::internal::CaptureStderr();
   PrintUsage("tarvelin", " ", p.table);
-  std::string usage = testing::internal::GetCapturedStderr();
-  FILE* f = fopen(TARVELIN_TEST_DATA "/usage.txt", "rb");
-  ASSERT_NE(nullptr, f);
-  std::string expected;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof(buf), f)) > 0) expected.append(buf, n);
-  fclose(f);
-  EXPECT_EQ(expected, usage);
+  EXPECT_EQ(ReadFileText(TARVELIN_TEST_DATA "/usage.txt"), testing::internal::GetCapturedStderr());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "platform/posix/cups_spooler.h"
 #include "platform/winspool.h"
@@ -49,27 +50,25 @@ TEST(CupsRulesTest, EachMonitorHasItsBackend) {
   EXPECT_EQ(nullptr, rules::BackendOfMonitor("Local Port"));
 }
 
+// A device of another scheme, or with a host, is its own port.
 TEST(CupsRulesTest, PortsAndDeviceUrisMapBothWays) {
   const struct {
-    const char* scheme;
+    const char* scheme;  // nullptr: the device is not one of ours
     const char* port;
     const char* uri;
   } cases[] = {
       {"mfilemon", "QuorvelPort", "mfilemon:/QuorvelPort"},
       {"quorvel", "Quorvel Port 2", "quorvel:/Quorvel%20Port%202"},
       {"mfilemon", "a/b%\xC3\x9C", "mfilemon:/a%2Fb%25%C3%9C"},
+      {nullptr, "socket://10.0.0.5:9100", "socket://10.0.0.5:9100"},
+      {nullptr, "file:/dev/null", "file:/dev/null"},
+      {nullptr, "mfilemon://host/x", "mfilemon://host/x"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.port);
-    EXPECT_EQ(c.uri, rules::DeviceUriOfPort(c.scheme, c.port));
+    EXPECT_EQ(c.uri, c.scheme ? rules::DeviceUriOfPort(c.scheme, c.port) : c.uri);
     EXPECT_EQ(c.port, rules::PortOfDeviceUri(c.uri));
   }
-}
-
-TEST(CupsRulesTest, AnyOtherDeviceIsItsOwnPort) {
-  EXPECT_EQ("socket://10.0.0.5:9100", rules::PortOfDeviceUri("socket://10.0.0.5:9100"));
-  EXPECT_EQ("file:/dev/null", rules::PortOfDeviceUri("file:/dev/null"));
-  EXPECT_EQ("mfilemon://host/x", rules::PortOfDeviceUri("mfilemon://host/x"));
 }
 
 TEST(CupsRulesTest, PaperCodesMapToPwgMediaAndPpdSizes) {
@@ -97,11 +96,11 @@ TEST(CupsRulesTest, PaperCodesMapToPwgMediaAndPpdSizes) {
 }
 
 TEST(CupsRulesTest, OrientationsMapToPortraitOrLandscape) {
-  EXPECT_EQ(DMORIENT_PORTRAIT, rules::OrientationOfRequested(3));
-  EXPECT_EQ(DMORIENT_LANDSCAPE, rules::OrientationOfRequested(4));
-  EXPECT_EQ(DMORIENT_LANDSCAPE, rules::OrientationOfRequested(5));
-  EXPECT_EQ(DMORIENT_PORTRAIT, rules::OrientationOfRequested(6));
-  EXPECT_EQ(DMORIENT_PORTRAIT, rules::OrientationOfRequested(0));
+  const int16_t portrait = DMORIENT_PORTRAIT, landscape = DMORIENT_LANDSCAPE;
+  const std::pair<int, int16_t> cases[] = {
+      {3, portrait}, {4, landscape}, {5, landscape}, {6, portrait}, {0, portrait}};
+  for (const auto& c : cases)
+    EXPECT_EQ(c.second, rules::OrientationOfRequested(c.first)) << c.first;
 }
 
 const char kPpd[] =
@@ -116,8 +115,13 @@ const char kPpd[] =
     "*DefaultPaperDimension: Letter\r\n"
     "*DefaultInputSlot: Default\r\n";
 
+// The default paper is set on every default line, and only to a paper the
+// PPD offers.
 TEST(CupsRulesTest, ThePpdsDefaultPaperIsSetOnEveryDefaultLine) {
   std::string ppd = kPpd;
+  EXPECT_FALSE(rules::SetPpdDefaultPageSize(&ppd, "A3"));
+  EXPECT_FALSE(rules::SetPpdDefaultPageSize(&ppd, "A"));
+  EXPECT_EQ(kPpd, ppd);
   ASSERT_TRUE(rules::SetPpdDefaultPageSize(&ppd, "A4"));
   std::string expected = kPpd;
   for (const char* key : {"PageSize", "PageRegion", "ImageableArea", "PaperDimension"}) {
@@ -125,13 +129,6 @@ TEST(CupsRulesTest, ThePpdsDefaultPaperIsSetOnEveryDefaultLine) {
     expected.replace(expected.find(from), from.size(), std::string("*Default") + key + ": A4\r\n");
   }
   EXPECT_EQ(expected, ppd);
-}
-
-TEST(CupsRulesTest, APaperThePpdDoesNotOfferLeavesItAlone) {
-  std::string ppd = kPpd;
-  EXPECT_FALSE(rules::SetPpdDefaultPageSize(&ppd, "A3"));
-  EXPECT_FALSE(rules::SetPpdDefaultPageSize(&ppd, "A"));
-  EXPECT_EQ(kPpd, ppd);
 }
 
 }  // namespace

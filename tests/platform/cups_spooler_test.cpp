@@ -2,14 +2,11 @@
 // the winspool-shaped calls: monitors and ports from the registry store,
 // printers as CUPS queues.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -52,17 +49,36 @@ void WriteMonitors() {
   SetRegistryText(root + "Leftover\\Port", nullptr, "");
 }
 
-std::vector<std::string> PrinterNames() {
+// The records an Enum call lists, each as the text describe makes of it.
+template <typename Info, typename Call, typename Describe>
+std::vector<std::string> Listed(Call call, Describe describe) {
   uint32_t needed = 0, returned = 0;
-  EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &returned);
+  call(nullptr, 0, &needed, &returned);
   std::vector<unsigned char> buffer(needed);
-  EXPECT_TRUE(
-      EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, buffer.data(), needed, &needed, &returned))
-      << GetLastError();
-  std::vector<std::string> names;
-  auto* printers = reinterpret_cast<PRINTER_INFO_2A*>(buffer.data());
-  for (uint32_t i = 0; i < returned; ++i) names.push_back(printers[i].pPrinterName);
-  return names;
+  EXPECT_TRUE(call(buffer.data(), needed, &needed, &returned)) << GetLastError();
+  std::vector<std::string> lines;
+  for (uint32_t i = 0; i < returned; ++i) {
+    lines.push_back(describe(reinterpret_cast<const Info*>(buffer.data())[i]));
+  }
+  return lines;
+}
+
+std::vector<std::string> PrinterNames() {
+  return Listed<PRINTER_INFO_2A>(
+      [](unsigned char* b, uint32_t s, uint32_t* n, uint32_t* r) {
+        return EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, b, s, n, r);
+      },
+      [](const PRINTER_INFO_2A& p) { return std::string(p.pPrinterName); });
+}
+
+// Port records as "port|monitor|description".
+std::vector<std::string> Ports() {
+  return Listed<PORT_INFO_2A>([](unsigned char* b, uint32_t s, uint32_t* n,
+                                 uint32_t* r) { return EnumPortsA(nullptr, 2, b, s, n, r); },
+                              [](const PORT_INFO_2A& p) {
+                                return std::string(p.pPortName) + "|" + p.pMonitorName + "|" +
+                                       p.pDescription;
+                              });
 }
 
 // GetPrinterA's record of the handle's printer, in a buffer the caller keeps.
@@ -80,54 +96,30 @@ class CupsRegistryTest : public ::testing::Test {
   ScopedEnv registryDir_{"TARVELIN_REGISTRY_DIR", registry_.path().c_str()};
 };
 
-TEST_F(CupsRegistryTest, MonitorsAreTheKeysWithADriverValue) {
+// Monitors are the keys with a Driver value, ports the sub keys of those.
+TEST_F(CupsRegistryTest, MonitorsAndTheirPortsComeFromTheRegistry) {
+  auto monitors = [] {
+    return Listed<MONITOR_INFO_2A>(
+        [](unsigned char* b, uint32_t s, uint32_t* n, uint32_t* r) {
+          return EnumMonitorsA(nullptr, 2, b, s, n, r);
+        },
+        [](const MONITOR_INFO_2A& m) {
+          return std::string(m.pName) + "|" + m.pDLLName + "|" + m.pEnvironment;
+        });
+  };
+  EXPECT_EQ(std::vector<std::string>{}, monitors());  // an empty store
   WriteMonitors();
-  uint32_t needed = 0, returned = 0;
-  EXPECT_FALSE(EnumMonitorsA(nullptr, 2, nullptr, 0, &needed, &returned));
-  std::vector<unsigned char> buffer(needed);
-  ASSERT_TRUE(EnumMonitorsA(nullptr, 2, buffer.data(), needed, &needed, &returned));
-  ASSERT_EQ(3u, returned);
-  auto* monitors = reinterpret_cast<MONITOR_INFO_2A*>(buffer.data());
   struct utsname names;
   ASSERT_EQ(0, uname(&names));
-  const std::string environment = std::string(names.sysname) + " " + names.machine;
-  const char* const expected[][2] = {{"Multi File Port Monitor", "mfilemon.dll"},
-                                     {"Other Monitor", "other.dll"},
-                                     {"Quorvel", "quorvelmon.dll"}};
-  for (uint32_t i = 0; i < returned; ++i) {
-    EXPECT_STREQ(expected[i][0], monitors[i].pName);
-    EXPECT_STREQ(expected[i][1], monitors[i].pDLLName);
-    EXPECT_EQ(environment, monitors[i].pEnvironment);
-  }
-}
-
-TEST_F(CupsRegistryTest, PortsAreTheSubkeysOfTheMonitors) {
-  WriteMonitors();
-  uint32_t needed = 0, returned = 0;
-  EXPECT_FALSE(EnumPortsA(nullptr, 2, nullptr, 0, &needed, &returned));
-  std::vector<unsigned char> buffer(needed);
-  ASSERT_TRUE(EnumPortsA(nullptr, 2, buffer.data(), needed, &needed, &returned));
-  ASSERT_EQ(3u, returned);
-  auto* ports = reinterpret_cast<PORT_INFO_2A*>(buffer.data());
-  const char* const expected[][2] = {{"QuorvelPort", "Multi File Port Monitor"},
-                                     {"OtherPort", "Other Monitor"},
-                                     {"Quorvel1:", "Quorvel"}};
-  for (uint32_t i = 0; i < returned; ++i) {
-    EXPECT_STREQ(expected[i][0], ports[i].pPortName);
-    EXPECT_STREQ(expected[i][1], ports[i].pMonitorName);
-    EXPECT_STREQ("Local port", ports[i].pDescription);
-  }
-}
-
-std::vector<std::string> PortNames() {
-  uint32_t needed = 0, returned = 0;
-  EnumPortsA(nullptr, 2, nullptr, 0, &needed, &returned);
-  std::vector<unsigned char> buffer(needed);
-  EXPECT_TRUE(EnumPortsA(nullptr, 2, buffer.data(), needed, &needed, &returned));
-  std::vector<std::string> names;
-  auto* ports = reinterpret_cast<PORT_INFO_2A*>(buffer.data());
-  for (uint32_t i = 0; i < returned; ++i) names.push_back(ports[i].pPortName);
-  return names;
+  const std::string environment = std::string("|") + names.sysname + " " + names.machine;
+  EXPECT_EQ((std::vector<std::string>{"Multi File Port Monitor|mfilemon.dll" + environment,
+                                      "Other Monitor|other.dll" + environment,
+                                      "Quorvel|quorvelmon.dll" + environment}),
+            monitors());
+  EXPECT_EQ((std::vector<std::string>{"QuorvelPort|Multi File Port Monitor|Local port",
+                                      "OtherPort|Other Monitor|Local port",
+                                      "Quorvel1:|Quorvel|Local port"}),
+            Ports());
 }
 
 TEST_F(CupsRegistryTest, TheMakersMonitorAddsNumberedPortsWithoutAWindow) {
@@ -142,8 +134,7 @@ TEST_F(CupsRegistryTest, TheMakersMonitorAddsNumberedPortsWithoutAWindow) {
   EXPECT_EQ(ERROR_NOT_SUPPORTED, GetLastError());
 
   ASSERT_TRUE(AddPortA(nullptr, 0, "quorvel")) << GetLastError();
-  std::vector<std::string> ports = PortNames();
-  EXPECT_EQ("Quorvel8:", ports.back());
+  EXPECT_EQ("Quorvel8:|Quorvel|Local port", Ports().back());
 
   // Two processes adding at once never get the same port.
   const int kEach = 8;
@@ -163,20 +154,15 @@ TEST_F(CupsRegistryTest, TheMakersMonitorAddsNumberedPortsWithoutAWindow) {
     ASSERT_EQ(pid, waitpid(pid, &status, 0));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
-  ports = PortNames();
+  std::vector<std::string> ports = Ports();
   std::vector<std::string> expected{"Quorvel1:"};
   for (int n = 8; n <= 8 + 2 * kEach; ++n) expected.push_back("Quorvel" + std::to_string(n) + ":");
   std::vector<std::string> maker(ports.begin() + 3, ports.end());  // after the others' ports
+  for (std::string& port : maker) port.resize(port.find('|'));
   std::sort(maker.begin(), maker.end(), [](const std::string& a, const std::string& b) {
     return std::stoi(a.substr(7)) < std::stoi(b.substr(7));
   });
   EXPECT_EQ(expected, maker);
-}
-
-TEST_F(CupsRegistryTest, AnEmptyStoreHasNoMonitors) {
-  uint32_t needed = 9, returned = 9;
-  EXPECT_TRUE(EnumMonitorsA(nullptr, 2, nullptr, 0, &needed, &returned));
-  EXPECT_EQ(0u, returned);
 }
 
 TEST_F(CupsRegistryTest, NoSchedulerMeansTheSpoolerIsUnavailable) {
@@ -228,101 +214,81 @@ class CupsSpoolerTest : public CupsRegistryTest {
   CupsScheduler scheduler_{CupsScheduler::Options{{{"TARVELIN_REGISTRY_DIR", registry_.path()}}}};
 };
 
-TEST_F(CupsSpoolerTest, InstallMakesAnEnabledQueueOnThePortsBackend) {
-  Install("Quorvel PDF");
-  EXPECT_EQ("device for Quorvel_PDF: mfilemon:/QuorvelPort\n", Lpstat({"-v"}));
-  EXPECT_NE(std::string::npos, Lpstat({"-p", "Quorvel_PDF"}).find("is idle.  enabled"));
-  EXPECT_NE(std::string::npos, Lpstat({"-a", "Quorvel_PDF"}).find("accepting requests"));
-  HANDLE handle = nullptr;
-  ASSERT_TRUE(OpenPrinterA("Quorvel PDF", &handle, nullptr)) << GetLastError();
-  std::vector<unsigned char> buffer;
-  PRINTER_INFO_2A* info = GetInfo(handle, &buffer);
-  EXPECT_STREQ("Quorvel PDF", info->pPrinterName);
-  EXPECT_STREQ("QuorvelPort", info->pPortName);
-  EXPECT_STREQ(kDriver, info->pDriverName);
-  EXPECT_STREQ("", info->pComment);
-  EXPECT_TRUE(ClosePrinter(handle));
-}
-
-TEST_F(CupsSpoolerTest, APrinterIsFoundByItsNameAndByItsQueueName) {
-  const std::string name = "Quorvel PDF Drucker \xC3\x9C";
+// The queue is enabled, accepts jobs, uses the port's backend and is found by
+// the printer's name or the queue's; a queue made elsewhere is named after
+// itself and its description is the comment.
+TEST_F(CupsSpoolerTest, InstallMakesAnEnabledQueueFoundByEitherName) {
+  const std::string name = "Quorvel PDF Drucker \xC3\x9C", queue = "Quorvel_PDF_Drucker_\xC3\x9C";
   Install(name);
+  EXPECT_EQ("device for " + queue + ": mfilemon:/QuorvelPort\n", Lpstat({"-v"}));
+  EXPECT_NE(std::string::npos, Lpstat({"-p", queue}).find("is idle.  enabled"));
+  EXPECT_NE(std::string::npos, Lpstat({"-a", queue}).find("accepting requests"));
   EXPECT_EQ(std::vector<std::string>{name}, PrinterNames());
-  for (const std::string& asked : {name, std::string("Quorvel_PDF_Drucker_\xC3\x9C")}) {
+  std::vector<unsigned char> buffer;
+  HANDLE handle = nullptr;
+  for (const std::string& asked : {name, queue}) {
     SCOPED_TRACE(asked);
-    HANDLE handle = nullptr;
     ASSERT_TRUE(OpenPrinterA(asked.c_str(), &handle, nullptr)) << GetLastError();
-    std::vector<unsigned char> buffer;
-    EXPECT_EQ(name, GetInfo(handle, &buffer)->pPrinterName);
+    PRINTER_INFO_2A* info = GetInfo(handle, &buffer);
+    EXPECT_EQ(name, info->pPrinterName);
+    EXPECT_STREQ("QuorvelPort", info->pPortName);
+    EXPECT_STREQ(kDriver, info->pDriverName);
+    EXPECT_STREQ("", info->pComment);
     EXPECT_TRUE(ClosePrinter(handle));
   }
-  HANDLE handle = nullptr;
   EXPECT_FALSE(OpenPrinterA("Quorvel PDF Drucker", &handle, nullptr));
   EXPECT_EQ(ERROR_INVALID_PRINTER_NAME, GetLastError());
-}
 
-TEST_F(CupsSpoolerTest, AQueueMadeElsewhereIsNamedAfterTheQueue) {
   RunResult made =
       scheduler_.Tool(kLpadmin, {"-p", "Lab", "-D", "Printer in the lab", "-v",
                                  "mfilemon:/QuorvelPort", "-m", "drv:///sample.drv/generic.ppd"});
   ASSERT_EQ(0, made.status) << made.stderrText;
-  HANDLE handle = nullptr;
   ASSERT_TRUE(OpenPrinterA("Lab", &handle, nullptr)) << GetLastError();
-  std::vector<unsigned char> buffer;
   PRINTER_INFO_2A* info = GetInfo(handle, &buffer);
   EXPECT_STREQ("Lab", info->pPrinterName);
   EXPECT_STREQ("Printer in the lab", info->pComment);
   EXPECT_TRUE(ClosePrinter(handle));
+
+  // The default printer is found once there is one.
+  char found[64];
+  uint32_t size = sizeof(found);
+  EXPECT_FALSE(GetDefaultPrinterA(found, &size));
+  EXPECT_EQ(ERROR_SPOOLER_FILE_NOT_FOUND, GetLastError());
+  RunResult set = scheduler_.Tool(kLpadmin, {"-d", queue});
+  ASSERT_EQ(0, set.status) << set.stderrText;
+  size = sizeof(found);
+  ASSERT_TRUE(GetDefaultPrinterA(found, &size)) << GetLastError();
+  EXPECT_EQ(name, found);
 }
 
-TEST_F(CupsSpoolerTest, AnUnknownDriverMakesNoQueue) {
-  std::string error;
-  EXPECT_FALSE(platform::InstallPrinterWithDriver("Quorvel PDF", "QuorvelPort",
-                                                  "Generic PostScript", &error));
-  EXPECT_NE(std::string::npos, error.find("(1797)")) << error;
-  EXPECT_TRUE(PrinterNames().empty());
-}
-
-TEST_F(CupsSpoolerTest, APortNoMonitorHasOrWithoutABackendIsUnknown) {
-  for (const char* port : {"NoSuchPort", "OtherPort"}) {
-    SCOPED_TRACE(port);
-    std::string error;
-    EXPECT_FALSE(platform::InstallPrinterWithDriver("Quorvel PDF", port, kDriver, &error));
-    EXPECT_NE(std::string::npos, error.find("(1796)")) << error;
-  }
-  EXPECT_TRUE(PrinterNames().empty());
-}
-
-TEST_F(CupsSpoolerTest, APortWhoseBackendCupsLacksIsUnknown) {
-  std::string error;
-  EXPECT_FALSE(platform::InstallPrinterWithDriver("Quorvel PDF", "Quorvel1:", kDriver, &error));
-  EXPECT_NE(std::string::npos, error.find("(1796)")) << error;
-  EXPECT_NE(std::string::npos, error.find("quorvel:/Quorvel1%3A")) << error;
-  EXPECT_TRUE(PrinterNames().empty());
-}
-
-TEST_F(CupsSpoolerTest, AnExistingPrinterOrQueueIsNotReplaced) {
+// Each refusal carries its code and the reason in words; a delete removes
+// the queue.
+TEST_F(CupsSpoolerTest, InstallRefusesWhatCannotBecomeANewQueueAndDeleteRemovesIt) {
   Install("Quorvel PDF");
-  for (const char* name : {"Quorvel PDF", "quorvel_pdf", "Quorvel/PDF"}) {
-    SCOPED_TRACE(name);
+  const struct {
+    std::string name;
+    const char* port;
+    const char* driver;
+    const char* reason;
+  } cases[] = {
+      {"New", "QuorvelPort", "Generic PostScript", "(1797)"},
+      {"New", "NoSuchPort", kDriver, "(1796): no port monitor has a port named \"NoSuchPort\""},
+      {"New", "OtherPort", kDriver, "(1796): the port OtherPort's monitor \"Other Monitor\""},
+      {"New", "Quorvel1:", kDriver, "(1796): CUPS refused the device quorvel:/Quorvel1%3A"},
+      {"Quorvel PDF", "QuorvelPort", kDriver, "(1802)"},
+      {"quorvel_pdf", "QuorvelPort", kDriver, "(1802)"},
+      {"Quorvel/PDF", "QuorvelPort", kDriver, "(1802)"},
+      {"", "QuorvelPort", kDriver, "(1801)"},
+      {std::string(128, 'Q'), "QuorvelPort", kDriver, "(1801)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name + " on " + c.port + " with " + c.driver);
     std::string error;
-    EXPECT_FALSE(platform::InstallPrinterWithDriver(name, "QuorvelPort", kDriver, &error));
-    EXPECT_NE(std::string::npos, error.find("(1802)")) << error;
+    EXPECT_FALSE(platform::InstallPrinterWithDriver(c.name, c.port, c.driver, &error));
+    EXPECT_NE(std::string::npos, error.find(c.reason)) << error;
   }
   EXPECT_EQ(std::vector<std::string>{"Quorvel PDF"}, PrinterNames());
-}
 
-TEST_F(CupsSpoolerTest, ANameThatCannotBeAQueueIsRefused) {
-  for (const std::string& name : {std::string(), std::string(128, 'Q')}) {
-    std::string error;
-    EXPECT_FALSE(platform::InstallPrinterWithDriver(name, "QuorvelPort", kDriver, &error));
-    EXPECT_NE(std::string::npos, error.find("(1801)")) << error;
-  }
-  EXPECT_TRUE(PrinterNames().empty());
-}
-
-TEST_F(CupsSpoolerTest, DeleteRemovesTheQueue) {
-  Install("Quorvel PDF");
   std::string error;
   EXPECT_TRUE(platform::DeletePrinterByName("Quorvel PDF", &error)) << error;
   EXPECT_TRUE(PrinterNames().empty());
@@ -368,86 +334,27 @@ TEST_F(CupsSpoolerTest, DefaultsRoundTripIntoTheQueueAndItsPpd) {
   const std::string ppdOptions =
       scheduler_.Tool(kLpoptions, {"-p", "Quorvel_PDF", "-l"}).stdoutText;
   EXPECT_NE(std::string::npos, ppdOptions.find(" *A4 ")) << ppdOptions;
-}
 
-TEST_F(CupsSpoolerTest, ChangingOneDefaultKeepsTheOther) {
-  Install("Quorvel PDF");
+  // Changing one default keeps the other.
   platform::Spooler& spooler = platform::SystemSpooler();
-  ASSERT_EQ(0u, spooler.SetPrinterDefaults("Quorvel PDF", DM_ORIENTATION, 0, DMORIENT_LANDSCAPE));
   ASSERT_EQ(0u, spooler.SetPrinterDefaults("Quorvel PDF", DM_PAPERSIZE, DMPAPER_A5, 0));
   platform::SpoolerPrinter printer;
   ASSERT_EQ(0u, spooler.FindPrinter("Quorvel PDF", &printer));
-  EXPECT_EQ(DMPAPER_A5, printer.paperSize);
   EXPECT_EQ(DMORIENT_LANDSCAPE, printer.orientation);
+  ASSERT_EQ(0u, spooler.SetPrinterDefaults("Quorvel PDF", DM_ORIENTATION, 0, DMORIENT_PORTRAIT));
+  ASSERT_EQ(0u, spooler.FindPrinter("Quorvel PDF", &printer));
+  EXPECT_EQ(DMPAPER_A5, printer.paperSize);
   EXPECT_EQ(ERROR_SPOOLER_INVALID_PARAMETER,
             spooler.SetPrinterDefaults("Quorvel PDF", DM_PAPERSIZE, 256, 0));
 }
 
-TEST_F(CupsSpoolerTest, TheDefaultPrinterIsFoundOnceThereIsOne) {
-  Install("Quorvel PDF");
-  char name[64];
-  uint32_t size = sizeof(name);
-  EXPECT_FALSE(GetDefaultPrinterA(name, &size));
-  EXPECT_EQ(ERROR_SPOOLER_FILE_NOT_FOUND, GetLastError());
-  RunResult set = scheduler_.Tool(kLpadmin, {"-d", "Quorvel_PDF"});
-  ASSERT_EQ(0, set.status) << set.stderrText;
-  size = sizeof(name);
-  ASSERT_TRUE(GetDefaultPrinterA(name, &size)) << GetLastError();
-  EXPECT_STREQ("Quorvel PDF", name);
-}
-
-TEST_F(CupsSpoolerTest, AJobPrintsWithTheQueuesDefaultsAndTheSchedulersVariables) {
-  const std::string captured = scheduler_.Path("captured");
-  ASSERT_EQ(0, mkdir(captured.c_str(), 0777));
-  ASSERT_EQ(0, chmod(captured.c_str(), 0777));
-  // Writes its options (argv[5]) and a variable of the scheduler's, then
-  // swallows the job; called without arguments it lists no devices.
-  std::string script = R"(#!/bin/sh
-[ $# -eq 0 ] && exit 0
-printf '%s\n%s\n' "$5" "$TARVELIN_REGISTRY_DIR" > @OUT@/job.tmp
-cat > /dev/null
-mv @OUT@/job.tmp @OUT@/job
-)";
-  for (size_t at; (at = script.find("@OUT@")) != std::string::npos;)
-    script.replace(at, 5, captured);
-  ASSERT_TRUE(scheduler_.AddBackendScript("mfilemon", script, 0755));
-  Install("Quorvel PDF");
-  HANDLE handle = nullptr;
-  ASSERT_TRUE(OpenPrinterA("Quorvel PDF", &handle, nullptr));
-  SetDefaults(handle, DMPAPER_A4, DMORIENT_LANDSCAPE);
-  EXPECT_TRUE(ClosePrinter(handle));
-  const std::string job = registry_.Join("job.ps");
-  WriteFileText(job, "%!PS-Adobe-3.0\n%%Pages: 1\n%%EndComments\n%%Page: 1 1\nshowpage\n%%EOF\n");
-  RunResult printed = scheduler_.Tool("/usr/bin/lp", {"-d", "Quorvel_PDF", job});
-  ASSERT_EQ(0, printed.status) << printed.stderrText;
-  for (int waited = 0; waited < 20000 && !std::ifstream(captured + "/job"); waited += 100) {
-    SleepMs(100);
-  }
-  const std::string seen = ReadFileText(captured + "/job");
-  ASSERT_NE("", seen) << scheduler_.ErrorLog();
-  // The backend's options (argv[5]) and the variable set for the scheduler.
-  const std::string options = " " + seen.substr(0, seen.find('\n')) + " ";
-  EXPECT_NE(std::string::npos, options.find(" media=iso_a4_210x297mm ")) << options;
-  EXPECT_NE(std::string::npos, options.find(" orientation-requested=4 ")) << options;
-  EXPECT_NE(std::string::npos, options.find(" PageSize=A4 ")) << options;
-  EXPECT_EQ(registry_.path(), seen.substr(seen.find('\n') + 1, registry_.path().size()));
-}
-
-class CupsRefusingSchedulerTest : public CupsRegistryTest {
- protected:
-  void SetUp() override {
-    if (!CupsScheduler::Installed()) GTEST_SKIP() << "cupsd is not installed";
-    WriteMonitors();
-    std::string error;
-    ASSERT_TRUE(scheduler_.Start(&error)) << error;
-    ASSERT_TRUE(scheduler_.AddBackendScript("mfilemon", "#!/bin/sh\nexit 0\n", 0755));
-  }
-
-  CupsScheduler scheduler_{CupsScheduler::Options{{}, true}};
-};
-
-TEST_F(CupsRefusingSchedulerTest, AnInstallTheSchedulerRefusesIsAccessDenied) {
+TEST_F(CupsRegistryTest, AnInstallTheSchedulerRefusesIsAccessDenied) {
+  if (!CupsScheduler::Installed()) GTEST_SKIP() << "cupsd is not installed";
+  WriteMonitors();
+  CupsScheduler refusing{CupsScheduler::Options{{}, true}};
   std::string error;
+  ASSERT_TRUE(refusing.Start(&error)) << error;
+  ASSERT_TRUE(refusing.AddBackendScript("mfilemon", "#!/bin/sh\nexit 0\n", 0755));
   EXPECT_FALSE(platform::InstallPrinterWithDriver("Quorvel PDF", "QuorvelPort", kDriver, &error));
   EXPECT_NE(std::string::npos, error.find("(5)")) << error;
 }

@@ -59,14 +59,12 @@ TEST_F(RegistryContractTest, CreatingTellsNewFromExisting) {
   HKEY key = nullptr;
   uint32_t disposition = 0;
   std::string sub = path_ + "\\Sub\\Deeper";
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, sub.c_str(), 0, nullptr, 0,
-                                           KEY_ALL_ACCESS, nullptr, &key, &disposition));
-  EXPECT_EQ(REG_CREATED_NEW_KEY, disposition);
-  RegCloseKey(key);
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, sub.c_str(), 0, nullptr, 0,
-                                           KEY_ALL_ACCESS, nullptr, &key, &disposition));
-  EXPECT_EQ(REG_OPENED_EXISTING_KEY, disposition);
-  RegCloseKey(key);
+  for (uint32_t expected : {REG_CREATED_NEW_KEY, REG_OPENED_EXISTING_KEY}) {
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, sub.c_str(), 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &key, &disposition));
+    EXPECT_EQ(expected, disposition);
+    RegCloseKey(key);
+  }
   ASSERT_EQ(ERROR_SUCCESS,
             RegOpenKeyExA(HKEY_CURRENT_USER, (path_ + "\\SUB").c_str(), 0, KEY_READ, &key));
   RegCloseKey(key);

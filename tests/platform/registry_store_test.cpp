@@ -52,6 +52,21 @@ class RegistryStoreTest : public testing::Test {
     EXPECT_EQ(ERROR_SUCCESS, CreateKey(path, access, &key));
     return key;
   }
+  /// Every sub key name of path, by RegEnumKeyExA, or "<error N>" as the last entry.
+  std::vector<std::string> SubKeys(const char* path) {
+    std::vector<std::string> names;
+    HKEY key = nullptr;
+    long status = Open(path, KEY_READ, &key);
+    for (uint32_t index = 0; status == ERROR_SUCCESS; ++index) {
+      char name[256];
+      uint32_t length = sizeof(name);
+      status = RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+      if (status == ERROR_SUCCESS) names.push_back(std::string(name, length));
+    }
+    if (status != ERROR_NO_MORE_ITEMS) names.push_back("<error " + std::to_string(status) + ">");
+    RegCloseKey(key);
+    return names;
+  }
   /// Tries to write and then to read key Run (whose X is "1"): the results on one line.
   std::string Attempts() {
     HKEY key = nullptr;
@@ -217,27 +232,72 @@ TEST_F(RegistryStoreTest, SystemKeysExistInANewStore) {
                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run]\n"
                 "\"QuorvelPrinterAutoSyncFile\"=\"\\\"/opt/t\\\" -syncpdf\"\n"));
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, Open("SOFTWARE\\Quorvel", KEY_READ, &key));
+  EXPECT_EQ((std::vector<std::string>{"Monitors"}),
+            SubKeys("SYSTEM\\CurrentControlSet\\Control\\Print"));
 }
 
+// Direct children only, each once, ordered by name without regard to case,
+// spelled as the hive first spells them; a child known only through a
+// deeper key counts too.
+TEST_F(RegistryStoreTest, SubKeysAreTheDirectChildrenByName) {
+  WriteFileText(Hive(),
+                "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Mon]\n\n[HKEY_LOCAL_MACHINE\\Mon\\zeta]\n\n"
+                "[HKEY_LOCAL_MACHINE\\Mon\\Alpha]\n\"V\"=\"1\"\n\n"
+                "[HKEY_LOCAL_MACHINE\\MON\\ALPHA\\Deep]\n\n"
+                "[HKEY_LOCAL_MACHINE\\Mon\\beta\\Only\\Below]\n\n[HKEY_LOCAL_MACHINE\\Monitor]\n");
+  EXPECT_EQ((std::vector<std::string>{"Alpha", "beta", "zeta"}), SubKeys("mon"));
+  EXPECT_EQ((std::vector<std::string>{"Deep"}), SubKeys("Mon\\Alpha"));
+  EXPECT_EQ((std::vector<std::string>{}), SubKeys("Mon\\zeta"));
+
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, Open("Mon\\Alpha", KEY_READ, &key));
+  char name[5], keyClass[4] = "x";
+  uint32_t length = 4, classLength = sizeof(keyClass);
+  FILETIME written{0, 0};
+  EXPECT_EQ(ERROR_MORE_DATA,
+            RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr));
+  length = 5;
+  EXPECT_EQ(ERROR_SUCCESS,
+            RegEnumKeyExA(key, 0, name, &length, nullptr, keyClass, &classLength, &written));
+  EXPECT_EQ("Deep", std::string(name) + keyClass);
+  EXPECT_EQ(4u, length + classLength);
+  EXPECT_NE(0u, written.dwHighDateTime);
+  RegCloseKey(key);
+  ASSERT_EQ(ERROR_SUCCESS, Open("Mon", KEY_QUERY_VALUE, &key));
+  length = sizeof(name);
+  EXPECT_EQ(ERROR_ACCESS_DENIED,
+            RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr));
+  RegCloseKey(key);
+}
+
+// Each damaged line is reported with its reason, a zero byte ending the
+// quoted text as it ends a C string; the first write keeps a copy.
 TEST_F(RegistryStoreTest, DamagedHiveKeepsReadablePartsAndACopy) {
   ScopedProgramFolder program;
   program.EnableLog();
-  std::string damaged =
-      "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Good]\n\"A\"=\"1\"\ngarbage here\n\"B\"=dword:xyz\n"
+  const char text[] =
+      "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Good]\n\"A\"=\"1\"\ngarbage\0tail\n\"B\"=dword:xyz\n"
       "[HKEY_CURRENT_USER\\Foreign]\n\"C\"=\"lost?\"\n"
       "[HKEY_LOCAL_MACHINE\\Good\\Child]\n\"D\"=hex:0g\n\"E\"=hex:01\n";
+  const std::string damaged(text, sizeof(text) - 1);
   WriteFileText(Hive(), damaged);
   HKEY key = Create("Good");
   EXPECT_EQ(std::string("1\0", 2), Query(key, "A"));
   EXPECT_EQ("<error 2>", Query(key, "B"));
+  const std::string file = "Registry file \"" + Hive() + "\"";
   std::string log = ReadFileText(program.Log());
-  EXPECT_NE(std::string::npos, log.find("[ERROR] Registry file \"" + Hive() + "\" line 5"));
+  EXPECT_NE(std::string::npos, log.find("[ERROR] " + file +
+                                        " line 5 is not readable (neither a key nor a value) and "
+                                        "is skipped: garbage\n"));
   for (const char* line : {"line 6", "line 7", "line 8", "line 10"}) {
     EXPECT_NE(std::string::npos, log.find(line)) << line;
   }
   EXPECT_EQ(ReadFileText(Hive()), damaged);  // reading never rewrites
 
   EXPECT_EQ(ERROR_SUCCESS, Set(key, "New", REG_SZ, std::string("n\0", 2)));
+  EXPECT_NE(std::string::npos, ReadFileText(program.Log())
+                                   .find("[INFO] " + file + " is damaged; a copy is kept as \"" +
+                                         Hive() + ".damaged\" before it is rewritten.\n"));
   EXPECT_EQ(damaged, ReadFileText(Hive() + ".damaged"));
   EXPECT_EQ(
       "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Good]\n\"A\"=\"1\"\n\"New\"=\"n\"\n\n"
@@ -253,28 +313,6 @@ TEST_F(RegistryStoreTest, DamagedHiveKeepsReadablePartsAndACopy) {
 
 std::vector<std::string>* g_diagnostics = nullptr;
 void RecordDiagnostic(const std::string& line) { g_diagnostics->push_back(line); }
-
-// The store reports through the platform's sink, one whole entry a line; a
-// zero byte ends the quoted text as it would end a C string.
-TEST_F(RegistryStoreTest, DamageIsReportedThroughTheDiagnosticSink) {
-  std::vector<std::string> lines;
-  g_diagnostics = &lines;
-  platform::DiagnosticSink previous = platform::SetDiagnosticSink(&RecordDiagnostic);
-  const char damaged[] = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\nbad\0tail\n";
-  WriteFileText(Hive(), std::string(damaged, sizeof(damaged) - 1));
-  HKEY key = Create("K");
-  EXPECT_EQ(ERROR_SUCCESS, Set(key, "V", REG_SZ, std::string("v\0", 2)));
-  RegCloseKey(key);
-  platform::SetDiagnosticSink(previous);
-  const std::string file = "Registry file \"" + Hive() + "\"";
-  EXPECT_EQ(
-      (std::vector<std::string>{"[ERROR] " + file +
-                                    " line 3 is not readable (neither a key nor a value) and is "
-                                    "skipped: bad\n",
-                                "[INFO] " + file + " is damaged; a copy is kept as \"" + Hive() +
-                                    ".damaged\" before it is rewritten.\n"}),
-      lines);
-}
 
 // A hive that cannot be written whole (here past the file size limit, as on
 // a full disk) stays as it was, and the log line says why.

@@ -86,14 +86,6 @@ TEST_F(PrinterSetupTest, MonitorsAreFoundInAnyLetterCase) {
   EXPECT_EQ(1, GetAllMonitors("multi file port MONITOR"));
   EXPECT_EQ(1, InstallMonitor("Multi File Port Monitor"));
   EXPECT_EQ(0, GetAllMonitors("Quorvel"));
-  std::string log = Log();
-  EXPECT_NE(std::string::npos, log.find("tarvelin:1070 -- GetAllMonitors()\n"));
-  EXPECT_NE(std::string::npos, log.find("tarvelin:1077 -- GetAllMonitors() OK, returned = 2\n"));
-  EXPECT_NE(std::string::npos, log.find("tarvelin:1080(mi[1].pName = Multi File Port Monitor)\n"));
-  EXPECT_NE(std::string::npos, log.find("tarvelin:1082(mi[0].pDLLName = localspl.dll)\n"));
-  EXPECT_NE(std::string::npos, log.find("Found monitor ('multi file port MONITOR') successful.\n"));
-  EXPECT_NE(std::string::npos,
-            log.find("Monitor ('Multi File Port Monitor') is already installed before.\n"));
 
   // Not there, and no installer beside the program.
   EXPECT_EQ(0, InstallMonitor("Quorvel"));
@@ -109,15 +101,12 @@ TEST_F(PrinterSetupTest, MonitorAndPortSettingsAreWritten) {
   ASSERT_EQ(1, ConfigureMonitorPort("Multi File Port Monitor", "QuorvelPort"));  // again: same
   std::string monitor = std::string(kMonitorsKey) + "\\Multi File Port Monitor";
   std::string port = monitor + "\\QuorvelPort";
+  // The values that follow the settings; a print through them is the e2e tests'.
   EXPECT_EQ("mfilemon.dll", RegistryText(monitor, "Driver"));
-  EXPECT_EQ("3", RegistryText(monitor, "LogLevel"));
   EXPECT_EQ("QuorvelFile%i.prn", RegistryText(port, "FilePattern"));
   EXPECT_EQ(program_.Join("spool"), RegistryText(port, "OutputPath"));
   EXPECT_EQ("\"" + program_.Join("tarvelin") + "\" -appendfile \"%f\"",
             RegistryText(port, "UserCommand"));
-  EXPECT_EQ("1", RegistryText(port, "WaitTermination"));
-  EXPECT_EQ("300", RegistryText(port, "WaitTimeout"));
-  EXPECT_EQ("", RegistryText(port, "User"));
 
   // The maker's own monitor: only a port it created gets its command.
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, SetPortCommand("Quorvel3:"));
@@ -214,16 +203,9 @@ TEST_F(InstallationTest, DriversAreTriedInOrderUntilThePrinterExists) {
   }
   EXPECT_EQ(expected, changes);
   EXPECT_EQ("Driver B", spooler_.Printer("Quorvel PDFPrinter")->driver);
-  std::string log = Log();
-  for (const char* line :
-       {"MonitorName: \"Multi File Port Monitor\"\n", "PortName: \"QuorvelPort\"\n",
-        "We will restart spooler.\n", "Deleting the old printer of \"Quorvel PDFPrinter\"\n",
-        "Printer Driver[1]: \"Driver A\"\n", "Printer Driver[3]: \"Driver C\"\n",
-        "Install the printer \"Quorvel PDFPrinter\" with printer driver \"Driver B\" on "
-        "\"QuorvelPort\" Printer Port successful.\n",
-        "We will execute RunSyncMonitorApp\n"}) {
-    EXPECT_NE(std::string::npos, log.find(line)) << line;
-  }
+  EXPECT_TRUE(
+      Logged("Install the printer \"Quorvel PDFPrinter\" with printer driver \"Driver B\" on "
+             "\"QuorvelPort\" Printer Port successful.\n"));
   // The defaults it used are stored in the settings.
   std::string config = ReadFileText(program_.Config());
   EXPECT_NE(std::string::npos, config.find("PrinterName=Quorvel PDFPrinter\n"));
@@ -312,11 +294,6 @@ TEST_F(FurtherPrinterTest, AddNewPrinterPutsAnA4PrinterOnTheNewPort) {
   EXPECT_EQ(DMPAPER_LETTER, spooler_.Printer("Quorvel PDFPrinter")->paperSize);
   EXPECT_EQ(program_.Join("pdfcp.exe"), RegistryText(makerPort, "Command"));
   EXPECT_EQ("Quorvel2:", RegistryText(makerPort, "Arguments"));
-  std::string log = Log();
-  size_t first = log.find("PortName='Quorvel2:'\n");
-  ASSERT_NE(std::string::npos, first);
-  EXPECT_NE(std::string::npos, log.find("PortName='Quorvel2:'\n", first + 1));
-  EXPECT_TRUE(Logged("DriverName='Maker Driver'\n"));
 
   EXPECT_EQ(0, AddNewPrinter("", port));
   EXPECT_TRUE(Logged("Please input new printer name.\n"));

@@ -81,8 +81,6 @@ TEST(NTSystemCommand2Test, CollectsOutputLargerThanThePipe) {
   EXPECT_TRUE(text == expected);  // not EXPECT_EQ: a 220 KB diff helps nobody
 }
 
-// The child's end can be seen between an empty peek and its last write
-// reaching the runner; that window is narrow, so the test repeats.
 // A child that prints for ever is ended after its time, and only the first
 // part of what it printed is kept.
 TEST(NTSystemCommand2Test, LimitsEndAChildAndCapItsOutput) {
@@ -127,6 +125,8 @@ TEST(NTSystemCommand2Test, InheritedLockOutlivesTheParentsHold) {
   EXPECT_TRUE(after.Held());
 }
 
+// The child's end can be seen between an empty peek and its last write
+// reaching the runner; that window is narrow, so the test repeats.
 TEST(NTSystemCommand2Test, LastOutputBeforeExitIsKept) {
   for (int i = 0; i < 10; ++i) {
     EXPECT_EQ(
