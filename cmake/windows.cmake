@@ -68,7 +68,6 @@ set(POSIX_ONLY_TESTS
   platform/platform_test.cpp
   platform/profile_test.cpp
   platform/registry_store_test.cpp
-  platform/registry_subkeys_test.cpp
   printer/printer_setup_test.cpp
   process/process_runner_test.cpp
   tools/mfilemon_setup_test.cpp
