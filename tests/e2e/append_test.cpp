@@ -400,6 +400,28 @@ TEST_F(AppendTest, ToolThatAddsNothingKeepsTheJob) {
   }
 }
 
+// A page tool that adds nothing for one job only: that job is kept, and the
+// jobs printed after it wait behind it instead of overtaking it.
+TEST_F(AppendTest, JobTheOutputCannotTakeHoldsBackTheJobsBehindIt) {
+  ASSERT_EQ(0, Append(Spool("invoice.ps", "first.ps")));
+  std::string tool = install_.Path("pdfutil.dll");
+  fs::rename(tool, tool + ".real");
+  WriteFileText(tool,
+                "#!/bin/sh\ncase \"$*\" in *file000002*) exit 0;; esac\nexec \"$0.real\" \"$@\"\n");
+  fs::permissions(tool, fs::perms::owner_all);
+  Configure("AppendPDFMethod=2\n");
+  std::string before = ReadFileText(Output());
+  for (const char* job : {"a.ps", "b.ps"}) {
+    EXPECT_EQ(0, Append(Spool(*job == 'a' ? "letter.ps" : "invoice.ps", job)));
+    EXPECT_EQ(before, ReadFileText(Output())) << job;
+  }
+  fs::rename(tool + ".real", tool);
+  EXPECT_EQ(0, Append(Spool("letter.ps", "c.ps")));
+  ExpectPages(Output(),
+              {kFivePages[0], kFivePages[1], kFivePages[2], kFivePages[3], kFivePages[4],
+               kFivePages[0], kFivePages[1], kFivePages[2], kFivePages[3], kFivePages[4]});
+}
+
 // A run that died between the output's rename and its clean-up: the same
 // job delivered again is found committed, and only cleaned up.
 TEST_F(AppendTest, JobCommittedByADeadRunIsNotPrintedTwice) {
