@@ -23,6 +23,8 @@ extern const char kPathSeparator;
 /// file calls open: 259 on Windows (MAX_PATH of the "A" calls), PATH_MAX - 1
 /// on POSIX.
 extern const int kLongestOpenablePath;
+/// The system's error number for a full disk (ENOSPC, ERROR_DISK_FULL).
+extern const int kNoSpaceError;
 /// How the platform's text files end a line: "\n", or "\r\n" on Windows.
 extern const char kLineEnd[];
 
@@ -293,6 +295,9 @@ bool IsOwnFile(const std::string& path, const std::string& reference, std::strin
 /// (read-only, quota, I/O error, no right to write). Tells the machine's
 /// faults from a job's after a write failed.
 bool HasRoomFor(const std::string& folder, int64_t bytes, std::string* why);
+/// The bytes an unprivileged writer may still put on the folder's file
+/// system; -1 with the system's reason in *why when it cannot be told.
+int64_t AvailableDiskBytes(const std::string& folder, std::string* why);
 /// Sets the permission bits taken away from files that this process and the
 /// children it starts from now on create (umask; nothing on Windows, whose
 /// files take their folder's access list). Returns the bits in force before.

@@ -77,6 +77,26 @@ class FlashSyncTest : public testing::Test {
   void Configure(const std::string& options) const {
     WriteFileText(program_.Config(), "[debug]\noutlog=Yes\n[Options]\n" + options);
   }
+  // A source of one page "S1" and a journal of kept jobs, one a page, each
+  // converted in the working temporary folder; the first was last tried at
+  // firstTry, the others long ago.
+  JobJournal KeepJobs(const std::vector<std::string>& pages, long long firstTry) {
+    Configure("TempFolder=" + program_.Join("") + "\n");
+    MakeTextPdf(Source(), {"S1"});
+    JobJournal journal;
+    for (const std::string& page : pages) {
+      std::string spool = program_.Join(page + ".ps");
+      std::string converted =
+          program_.Join("file00000" + std::to_string(journal.kept.size()) + ".pdf");
+      WriteFileText(spool, "%!PS job " + page);
+      MakeTextPdf(converted, {page});
+      journal.kept.push_back(KeptJob{1, journal.kept.empty() ? firstTry : 0, spool, converted,
+                                     GetFileDigest(spool.c_str()), "kept"});
+    }
+    std::string error;
+    EXPECT_TRUE(WriteJobJournal(Source(), journal, &error)) << error;
+    return journal;
+  }
 
   ScopedProgramFolder program_;
   FakeClock clock_;
@@ -240,22 +260,11 @@ TEST_F(FlashSyncTest, CommitOfADeadSyncIsFinishedOnce) {
 }
 
 TEST_F(FlashSyncTest, KeptJobsAreDeliveredBeforeTheSync) {
-  Configure("TempFolder=" + program_.Join("") + "\n");
-  MakeTextPdf(Source(), {"S1"});
-  std::string spool = program_.Join("QuorvelFile7.ps");
-  std::string converted = program_.Join("file000007.pdf");
-  WriteFileText(spool, "%!PS kept job");
-  MakeTextPdf(converted, {"K1"});
-  JobJournal journal;
-  journal.kept.push_back(
-      KeptJob{1, 0, spool, converted, GetFileDigest(spool.c_str()), "disk full"});
-  std::string error;
-  ASSERT_TRUE(WriteJobJournal(Source(), journal, &error));
-
+  KeptJob kept = KeepJobs({"K1"}, 0).kept[0];
   EXPECT_EQ(1, Sync());
   EXPECT_EQ((std::vector<std::string>{"S1", "K1"}), PageTexts(Target()));
-  EXPECT_FALSE(platform::PathExists(spool));
-  EXPECT_FALSE(platform::PathExists(converted));
+  EXPECT_FALSE(platform::PathExists(kept.job));
+  EXPECT_FALSE(platform::PathExists(kept.converted));
   EXPECT_FALSE(platform::PathExists(JournalPath(Source())));
 }
 
@@ -263,24 +272,11 @@ TEST_F(FlashSyncTest, KeptJobsAreDeliveredBeforeTheSync) {
 // minute holds back every job behind it, or a later job would reach the
 // drive first.
 TEST_F(FlashSyncTest, JobThatIsNotDueHoldsBackTheJobsBehindIt) {
-  Configure("TempFolder=" + program_.Join("") + "\n");
-  MakeTextPdf(Source(), {"S1"});
-  JobJournal journal;
-  for (const char* name : {"A", "B"}) {
-    std::string spool = program_.Join(std::string(name) + ".ps");
-    std::string converted =
-        program_.Join(std::string("file00000") + (*name == 'A' ? "1" : "2") + ".pdf");
-    WriteFileText(spool, std::string("%!PS job ") + name);
-    MakeTextPdf(converted, {name});
-    long long lastTry = *name == 'A' ? static_cast<long long>(time(nullptr)) : 0;
-    journal.kept.push_back(
-        KeptJob{1, lastTry, spool, converted, GetFileDigest(spool.c_str()), "kept"});
-  }
-  std::string error;
-  ASSERT_TRUE(WriteJobJournal(Source(), journal, &error));
+  JobJournal journal = KeepJobs({"A", "B"}, time(nullptr));
   EXPECT_EQ(1, Sync());
   EXPECT_EQ((std::vector<std::string>{"S1"}), PageTexts(Target()));
   JobJournal after;
+  std::string error;
   ASSERT_EQ(JournalRead::kRead, ReadJobJournal(Source(), &after, &error)) << error;
   ASSERT_EQ(2u, after.kept.size());
   EXPECT_EQ(journal.kept[0].job, after.kept[0].job);
@@ -290,16 +286,7 @@ TEST_F(FlashSyncTest, JobThatIsNotDueHoldsBackTheJobsBehindIt) {
 // commit, and every rename the delivery rests on is forced to the disk with
 // its folder.
 TEST_F(FlashSyncTest, DeliveryIsOneDurableStep) {
-  Configure("TempFolder=" + program_.Join("") + "\n");
-  MakeTextPdf(Source(), {"S1"});
-  std::string spool = program_.Join("K.ps");
-  std::string converted = program_.Join("file000003.pdf");
-  WriteFileText(spool, "%!PS kept job");
-  MakeTextPdf(converted, {"K1"});
-  JobJournal journal;
-  journal.kept.push_back(KeptJob{1, 0, spool, converted, GetFileDigest(spool.c_str()), "kept"});
-  std::string error;
-  ASSERT_TRUE(WriteJobJournal(Source(), journal, &error));
+  KeepJobs({"K1"}, 0);
   std::vector<std::string> events;
   {
     platform::FileLock lock(OutputLockPath(Source()));

@@ -273,25 +273,14 @@ bool IsOwnFile(const std::string& path, const std::string& reference, std::strin
   return why->empty();
 }
 
-bool HasRoomFor(const std::string& folder, int64_t bytes, std::string* why) {
-  std::string dir = folder.empty() ? "." : folder;
+int64_t AvailableDiskBytes(const std::string& folder, std::string* why) {
   struct statvfs fs;
-  if (statvfs(dir.c_str(), &fs) != 0) {
+  if (statvfs(folder.empty() ? "." : folder.c_str(), &fs) != 0) {
     *why = strerror(errno);
-    return false;
+    return -1;
   }
   // What an unprivileged writer may still use; root's reserve does not count.
-  if (static_cast<int64_t>(fs.f_bavail) * static_cast<int64_t>(fs.f_frsize) < bytes) {
-    *why = strerror(ENOSPC);
-    return false;
-  }
-  NewFile probe;
-  if (!probe.CreateBeside(dir + "/.tarvelin-probe", 0600, why)) return false;
-  static const char kBlock[4096] = {};
-  fwrite(kBlock, 1, sizeof(kBlock), probe.stream());  // a failure shows when it is forced out
-  bool ok = probe.SyncAndClose(why);
-  unlink(probe.path().c_str());
-  return ok;
+  return static_cast<int64_t>(fs.f_bavail) * static_cast<int64_t>(fs.f_frsize);
 }
 
 unsigned SetFileCreationMask(unsigned mask) { return umask(static_cast<mode_t>(mask & 0777)); }

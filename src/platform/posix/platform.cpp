@@ -23,6 +23,7 @@
 namespace platform {
 
 const char kPathSeparator = '/';
+const int kNoSpaceError = ENOSPC;
 const char kLineEnd[] = "\n";
 const int kLongestOpenablePath = PATH_MAX - 1;
 

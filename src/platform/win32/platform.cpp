@@ -19,6 +19,7 @@
 namespace platform {
 
 const char kPathSeparator = '\\';
+const int kNoSpaceError = ERROR_DISK_FULL;
 const char kLineEnd[] = "\r\n";
 const int kLongestOpenablePath = MAX_PATH - 1;
 

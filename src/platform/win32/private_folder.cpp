@@ -2,7 +2,6 @@
 // folder that only that account can enter (its access list names that
 // account alone and inherits nothing), the records it may believe, and the
 // room left on a drive.
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -222,24 +221,13 @@ bool IsOwnFile(const std::string& path, const std::string& reference, std::strin
   return why->empty();
 }
 
-bool HasRoomFor(const std::string& folder, int64_t bytes, std::string* why) {
-  std::string dir = folder.empty() ? std::string(".") : folder;
+int64_t AvailableDiskBytes(const std::string& folder, std::string* why) {
   ULARGE_INTEGER available{};
-  if (!GetDiskFreeSpaceExA(dir.c_str(), &available, nullptr, nullptr)) {
+  if (!GetDiskFreeSpaceExA(folder.empty() ? "." : folder.c_str(), &available, nullptr, nullptr)) {
     *why = win32::LastErrorText();
-    return false;
+    return -1;
   }
-  if (available.QuadPart < static_cast<ULONGLONG>(bytes < 0 ? 0 : bytes)) {
-    *why = ErrorText(ERROR_DISK_FULL);
-    return false;
-  }
-  NewFile probe;
-  if (!probe.CreateBeside(dir + "\\.tarvelin-probe", 0600, why)) return false;
-  static const char kBlock[4096] = {};
-  fwrite(kBlock, 1, sizeof(kBlock), probe.stream());  // a failure shows when it is forced out
-  bool ok = probe.SyncAndClose(why);
-  DeleteFileA(probe.path().c_str());
-  return ok;
+  return static_cast<int64_t>(available.QuadPart);
 }
 
 unsigned SetFileCreationMask(unsigned) { return 0; }
