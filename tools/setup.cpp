@@ -76,9 +76,6 @@ int InstallPrinter() {
     return Fail("the command of the port \"" + std::string(port) +
                 "\" could not be written (registry error " + std::to_string(status) + ")");
   }
-  if (!SetPortOwner(port)) {
-    return Fail("the port \"" + std::string(port) + "\" has no owner; no printer was added");
-  }
   if (!InstallWithFirstWorkingDriver(name, port)) {
     return Fail("no driver of the setting PrinterDrivers gave the printer \"" + std::string(name) +
                 "\"; the port \"" + port + "\" stays for the next attempt");

@@ -28,14 +28,6 @@ Account CurrentAccount();
 /// super-user's, so that it could act as the super-user.
 bool IsSuperUser();
 
-/// The person an installation run is for, who owns the personal printer it
-/// makes: on POSIX the account that called sudo when the process is the
-/// super-user and SUDO_USER names one (as the registry store's current user
-/// is), else the account of the real user id; on Windows the current
-/// account. False with *error set when that account cannot be found or is
-/// the super-user's, whose print jobs never run.
-bool InstallingAccount(Account* account, std::string* error);
-
 /// Becomes the named account for good: its supplementary groups (those the
 /// group database lists for it), then its primary group, then its user id,
 /// each as real, effective and saved id. Then checks that it stuck: every

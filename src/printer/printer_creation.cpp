@@ -8,9 +8,7 @@
 
 #include "config/log.h"
 #include "config/maker.h"
-#include "platform/accounts.h"
 #include "platform/names.h"
-#include "platform/registry.h"
 #include "platform/winspool.h"
 #include "printer/port_monitor.h"
 #include "printer/spooler_queries.h"
@@ -53,35 +51,6 @@ void FillDevMode(const char* printerName, DEVMODEA* mode) {
 
 }  // namespace
 
-int SetPortOwner(const char* portName) {
-  platform::Account owner;
-  std::string error;
-  if (!platform::InstallingAccount(&owner, &error)) {
-    OutLog(
-        "[ERROR] The port \"%s\" gets no owner: %s. A personal printer is installed through "
-        "sudo from its owner's account.\n",
-        portName, error.c_str());
-    return 0;
-  }
-  const std::string path = std::string("System\\CurrentControlSet\\control\\Print\\Monitors\\") +
-                           platform::kMakerPortWord + "\\Ports\\" + portName;
-  HKEY key = nullptr;
-  long status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_SET_VALUE, &key);
-  if (status == ERROR_SUCCESS) {
-    status = RegSetValueExA(key, "User", 0, REG_SZ,
-                            reinterpret_cast<const unsigned char*>(owner.name.c_str()),
-                            static_cast<uint32_t>(owner.name.size() + 1));
-    RegCloseKey(key);
-  }
-  if (status != ERROR_SUCCESS) {
-    OutLog("[ERROR] The owner of the port \"%s\" cannot be written (registry error %ld)\n",
-           portName, status);
-    return 0;
-  }
-  OutLog("The port \"%s\" prints for \"%s\" only.\n", portName, owner.name.c_str());
-  return 1;
-}
-
 char* GetNewPortName(char* buffer) {
   std::vector<std::string> ports;
   GetAllPorts(ports);
@@ -121,7 +90,6 @@ int AddNewPrinter(const char* printerName, char* portName) {
     return 0;
   }
   OutLog("DriverName='%s'\n", driver);
-  if (!SetPortOwner(portName)) return 0;
 
   FillDevMode(printerName, mode);
   std::string name = printerName;
@@ -145,7 +113,11 @@ int AddNewPrinter(const char* printerName, char* portName) {
 
   HANDLE printer = AddPrinterA(nullptr, 2, reinterpret_cast<unsigned char*>(&info));
   if (!printer) {
-    OutLog("AddPrinter failed, error code is %d.\n", static_cast<int>(GetLastError()));
+    const uint32_t code = GetLastError();
+    OutLog("AddPrinter failed, error code is %d.\n", static_cast<int>(code));
+    OutLog("[ERROR] The printer \"%s\" could not be added: %s: %s\n", printerName,
+           platform::SpoolerErrorText(code).c_str(),
+           platform::CurrentSpooler().LastErrorText().c_str());
     return 0;
   }
   ClosePrinter(printer);

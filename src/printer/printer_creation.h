@@ -8,13 +8,6 @@
 /// printer was added, else 0 (logged).
 int AddNewPrinter(const char* printerName, char* portName);
 
-/// Makes the person the installation is for (see platform::InstallingAccount)
-/// the owner of the maker's port: its "User" value, the one account whose
-/// jobs the port takes and that the spooler lets print to the printer on
-/// it. Returns 1, else 0 with an [ERROR] line saying why (no such person,
-/// the super-user, the port's key cannot be written).
-int SetPortOwner(const char* portName);
-
 /// Writes "Quorvel<n>:" into buffer (100 bytes) with the highest number of
 /// the ports whose names begin with "Quorvel", 0 when there is none, and
 /// returns buffer.

@@ -43,10 +43,10 @@ class FurtherPrintersTest : public testing::Test {
     ASSERT_TRUE(scheduler_.Start(&error)) << error;
   }
   // Installed through sudo from the account's session, as a person does.
-  RunResult Nexo(const std::string& printer) const {
+  RunResult Nexo(const std::string& printer, bool sudo = true) const {
     return install_.Run({"-install-nexo-printer", "-addprinter", "-printer", printer, "-outfolder",
                          work_.Join("pdf"), "-runexe", work_.Join("viewer")},
-                        {"SUDO_USER=" + account_.name()});
+                        {sudo ? "SUDO_USER=" + account_.name() : "SUDO_USER="});
   }
   // lp run as that account, in a session without a terminal to ask on.
   RunResult Lp(const std::string& as, const std::vector<std::string>& args) const {
@@ -151,6 +151,10 @@ TEST_F(FurtherPrintersTest, FirstPrinterThenFurtherOnesAndJobsLandInTheOwnersPdf
 TEST_F(FurtherPrintersTest, OnlyTheOwnerPrintsToAPersonalPrinter) {
   ScopedAccount other(work_.Join("other"));
   ASSERT_TRUE(other.Ok());
+  // Root's own printer would print for nobody: none is made.
+  ASSERT_EQ(0, Nexo("Mine", false).status);
+  EXPECT_NE(std::string::npos, install_.LogText().find("needs an owner other than root"));
+  EXPECT_EQ("", scheduler_.Tool("/usr/bin/lpstat", {"-v"}).stdoutText);
   ASSERT_EQ(0, Nexo("Mine").status);
   // The stock configuration lacks the policy: it is added, once.
   const std::string conf = ReadFileText(scheduler_.Path("cupsd.conf"));

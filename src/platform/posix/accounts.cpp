@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -111,24 +110,6 @@ Account CurrentAccount() {
     account.home = entry.pw_dir ? entry.pw_dir : "";
   }
   return account;
-}
-
-bool InstallingAccount(Account* account, std::string* error) {
-  const char* caller = std::getenv("SUDO_USER");
-  if (IsSuperUser() && caller && *caller) {
-    if (!LookUpAccount(caller, account, error)) return false;
-  } else {
-    *account = CurrentAccount();
-    if (account->name[0] == '#') {
-      *error = "the user id " + std::to_string(account->userId) + " has no account entry";
-      return false;
-    }
-  }
-  if (account->userId == 0) {
-    *error = "the account \"" + account->name + "\" is the super-user's";
-    return false;
-  }
-  return true;
 }
 
 bool IsSuperUser() {

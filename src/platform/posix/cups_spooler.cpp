@@ -10,11 +10,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <set>
 #include <vector>
 
+#include "platform/accounts.h"
 #include "platform/names.h"
 #include "platform/platform.h"
 #include "platform/posix/monitor_ports.h"
@@ -368,26 +370,45 @@ const char kOwnerPolicySection[] =
     "  </Limit>\n"
     "</Policy>\n";
 
-// The owner of a port of the maker's monitor: its User value, written by
-// the installation into the machine's registry store.
-uint32_t PortOwner(const std::string& monitor, const std::string& port, std::string* owner) {
+// The person a personal printer is for: who called sudo when the
+// installation runs as root through sudo (as the registry store's current
+// user is), else the real user. Never root, whose jobs never run.
+uint32_t InstallingAccount(std::string* owner) {
+  const char* caller = std::getenv("SUDO_USER");
+  Account account;
+  std::string why;
+  if (IsSuperUser() && caller && *caller) {
+    if (!LookUpAccount(caller, &account, &why)) return Failed(ERROR_SPOOLER_ACCESS_DENIED, why);
+  } else {
+    account = CurrentAccount();
+  }
+  if (account.userId == 0 || account.name.empty() || account.name[0] == '#') {
+    return Failed(ERROR_SPOOLER_ACCESS_DENIED,
+                  "a personal printer needs an owner other than root (\"" + account.name +
+                      "\"): install it through sudo from the owner's account");
+  }
+  *owner = account.name;
+  return 0;
+}
+
+// Records the owner as the port's User value in the machine's registry
+// store, where the port's backend reads it.
+uint32_t WritePortOwner(const std::string& monitor, const std::string& port,
+                        const std::string& owner) {
   const std::string path =
       "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\" + monitor + "\\Ports\\" + port;
   HKEY key = nullptr;
-  char value[256] = {};
-  uint32_t size = sizeof(value) - 1;
-  uint32_t type = 0;
-  long status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key);
+  long status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_SET_VALUE, &key);
   if (status == ERROR_SUCCESS) {
-    status = RegQueryValueExA(key, "User", nullptr, &type, reinterpret_cast<unsigned char*>(value),
-                              &size);
+    status = RegSetValueExA(key, "User", 0, REG_SZ,
+                            reinterpret_cast<const unsigned char*>(owner.c_str()),
+                            static_cast<uint32_t>(owner.size() + 1));
     RegCloseKey(key);
   }
-  *owner = status == ERROR_SUCCESS && type == REG_SZ ? value : "";
-  if (owner->empty()) {
-    return Failed(ERROR_SPOOLER_INVALID_PARAMETER,
-                  "the port " + port + " names no owner (User value of HKLM\\" + path +
-                      "); its printer would print for anybody");
+  if (status != ERROR_SUCCESS) {
+    return Failed(ERROR_SPOOLER_ACCESS_DENIED,
+                  "the owner of the port " + port + " cannot be written to HKLM\\" + path +
+                      " (registry error " + std::to_string(status) + ")");
   }
   return 0;
 }
@@ -676,7 +697,8 @@ class CupsSpooler : public Spooler {
     // that nobody else's job gets in meanwhile; CUPS checks the device first.
     if (uint32_t code = AddQueue(http.get(), queue, name, deviceUri, ppdName, false)) return code;
     std::string owner;
-    uint32_t code = PortOwner(monitor, port, &owner);
+    uint32_t code = InstallingAccount(&owner);
+    if (code == 0) code = WritePortOwner(monitor, port, owner);
     if (code == 0) code = GiveQueueToOwner(&http, queue, owner);
     if (code != 0) {
       const std::string words = t_lastWords;

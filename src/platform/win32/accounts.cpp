@@ -68,14 +68,6 @@ Account CurrentAccount() {
   return account;
 }
 
-// An elevated administrator is still one person: printers are theirs.
-bool InstallingAccount(Account* account, std::string* error) {
-  *account = CurrentAccount();
-  if (account->name != "#0") return true;
-  *error = "the current account's name cannot be read (GetUserNameA failed)";
-  return false;
-}
-
 // A member of the Administrators group whose token is elevated.
 bool IsSuperUser() {
   SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
