@@ -1,6 +1,7 @@
 // A private CUPS scheduler for tests: its own configuration, spool, state and
 // server-bin folders in a temporary folder, listening only on a unix socket
-// there, letting anyone do anything (no authentication). While it runs, the
+// there, letting anyone do anything (no authentication) unless told to keep
+// CUPS's stock locations and default policy. While it runs, the
 // test process (and the CUPS tools it starts) reach it through CUPS_SERVER;
 // CUPS_SERVERROOT points at its folder (so no client.conf or lpoptions of
 // the machine interferes, and `lpoptions -l` reads its queues' PPDs) and

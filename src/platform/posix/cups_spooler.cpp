@@ -677,7 +677,7 @@ class CupsSpooler : public Spooler {
     }
     std::string deviceUri, monitor;
     if (uint32_t code = DeviceOfPort(port, &deviceUri, &monitor)) return code;
-    const bool personal = deviceUri.compare(0, std::strlen(kPersonalScheme), kPersonalScheme) == 0;
+    const bool personal = deviceUri.rfind(std::string(kPersonalScheme) + ":", 0) == 0;
     Connection http;
     if (uint32_t code = Connect(&http)) return code;
     std::vector<QueueFacts> queues;
