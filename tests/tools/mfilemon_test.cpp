@@ -140,14 +140,6 @@ TEST_F(MfilemonTest, JobFromStandardInputTakesTheFirstFreeNumber) {
   EXPECT_NE(std::string::npos, run.stderrText.find("INFO: ")) << run.stderrText;
 }
 
-TEST_F(MfilemonTest, UserCommandGetsTheJobPathAndTheFileStays) {
-  SetText("UserCommand", "/bin/cp \"%f\" \"" + Dest() + "/copy.ps\"");
-  RunResult run = Deliver();
-  EXPECT_EQ(kDelivered, run.status) << run.stderrText;
-  EXPECT_EQ(kJob, ReadFileText(Dest() + "/copy.ps"));
-  EXPECT_EQ(kJob, ReadFileText(OutFile(1)));
-}
-
 // No shell sees the command: separators, substitutions and pipes are words
 // handed to the program as they are.
 TEST_F(MfilemonTest, ShellSyntaxInTheCommandStaysPlainWords) {
@@ -213,34 +205,39 @@ TEST_F(MfilemonTest, JobThatCannotBeDeliveredIsKept) {
   }
 }
 
-TEST_F(MfilemonTest, FailingCommandStillCountsAsDelivered) {
-  SetText("UserCommand", "/bin/false \"%f\"");
-  RunResult run = Deliver();
-  EXPECT_EQ(kDelivered, run.status);
-  EXPECT_NE(std::string::npos, run.stderrText.find("ERROR: The UserCommand ended with exit code 1"))
-      << run.stderrText;
-  EXPECT_EQ(kJob, ReadFileText(OutFile(1)));
-}
-
-TEST_F(MfilemonTest, CommandRunningPastWaitTimeoutIsEnded) {
+// Once the UserCommand has the job's path the job is delivered and its file
+// stays, whatever the command does; past WaitTimeout it is ended, and
+// without WaitTermination it is not awaited.
+TEST_F(MfilemonTest, CommandThatGotTheJobPathDeliveredIt) {
   // A duration no other process has, so the child can be looked for.
-  std::string seconds = "30." + std::to_string(getpid());
-  SetText("UserCommand", "/bin/sleep " + seconds);
-  SetNumber("WaitTimeout", 1);
-  RunResult run = Deliver();
-  EXPECT_EQ(kDelivered, run.status);
-  EXPECT_NE(std::string::npos, run.stderrText.find("did not end within 1 s")) << run.stderrText;
-  EXPECT_FALSE(ProcessWithWordRuns("sleep " + seconds));
-  EXPECT_EQ(kJob, ReadFileText(OutFile(1)));
-}
-
-TEST_F(MfilemonTest, WithoutWaitTerminationTheCommandRunsOnItsOwn) {
-  SetNumber("WaitTermination", 0);
-  SetText("UserCommand", "/bin/cp \"%f\" \"" + Dest() + "/copy.ps\"");
-  RunResult run = Deliver();
-  EXPECT_EQ(kDelivered, run.status) << run.stderrText;
-  for (int i = 0; i < 500 && ReadFileText(Dest() + "/copy.ps") != kJob; ++i) SleepMs(10);
-  EXPECT_EQ(kJob, ReadFileText(Dest() + "/copy.ps"));
+  const std::string sleep = "sleep 30." + std::to_string(getpid());
+  const std::string copy = "/bin/cp \"%f\" \"" + Dest() + "/copy.ps\"";
+  struct Case {
+    std::string command;
+    uint32_t waitTermination, waitTimeout;
+    const char* said;
+  } cases[] = {
+      {copy, 1, 300, "INFO: "},
+      {copy, 0, 300, ""},
+      {"/bin/false \"%f\"", 1, 300, "ERROR: The UserCommand ended with exit code 1"},
+      {"/bin/" + sleep, 1, 1, "did not end within 1 s"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command + " " + std::to_string(c.waitTermination));
+    SetText("UserCommand", c.command);
+    SetNumber("WaitTermination", c.waitTermination);
+    SetNumber("WaitTimeout", c.waitTimeout);
+    RunResult run = Deliver();
+    EXPECT_EQ(kDelivered, run.status) << run.stderrText;
+    EXPECT_NE(std::string::npos, run.stderrText.find(c.said)) << run.stderrText;
+    EXPECT_EQ(kJob, ReadFileText(OutFile(1)));
+    for (int i = 0; c.command == copy && i < 500 && ReadFileText(Dest() + "/copy.ps") != kJob; ++i)
+      SleepMs(10);
+    EXPECT_EQ(c.command == copy ? kJob : "", ReadFileText(Dest() + "/copy.ps"));
+    EXPECT_FALSE(ProcessWithWordRuns(sleep));
+    fs::remove(OutFile(1));
+    fs::remove(Dest() + "/copy.ps");
+  }
 }
 
 // A link planted at the next name is a taken name: skipped, never written through.
