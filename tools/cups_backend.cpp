@@ -96,6 +96,11 @@ int KeepJob(const std::string& why) {
   return kBackendStop;
 }
 
+int CancelJob(const std::string& why) {
+  Say("ERROR", why);
+  return kBackendCancel;
+}
+
 bool IsValidPortName(const std::string& port) {
   if (port.empty()) return false;
   for (char c : port) {

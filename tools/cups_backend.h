@@ -16,6 +16,7 @@ namespace cups_backend {
 constexpr int kBackendOk = 0;      // CUPS_BACKEND_OK
 constexpr int kBackendFailed = 1;  // CUPS_BACKEND_FAILED
 constexpr int kBackendStop = 4;    // CUPS_BACKEND_STOP: CUPS keeps the job
+constexpr int kBackendCancel = 5;  // CUPS_BACKEND_CANCEL: CUPS drops the job, the queue runs on
 
 /// Writes one message line for CUPS ("PREFIX: text"), line breaks in text
 /// turned into blanks.
@@ -23,6 +24,10 @@ void Say(const char* prefix, const std::string& text);
 
 /// Says why as an ERROR line and returns kBackendStop.
 int KeepJob(const std::string& why);
+
+/// Says why as an ERROR line and returns kBackendCancel: for a job that must
+/// never run, whose keeping would stop the queue for everybody.
+int CancelJob(const std::string& why);
 
 /// A port is one registry key name: never empty, no backslash, no control
 /// character.

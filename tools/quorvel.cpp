@@ -1,9 +1,10 @@
 // quorvel: the maker's port monitor "Quorvel" as a CUPS backend. A queue
 // whose device URI is quorvel:/PORT hands each job to this program, which
-// writes it into a private spool file of the job's owner and runs the port's
-// Command (pdfcp.exe) as that owner, with the words of the port's Arguments
-// and the spool file's path. The port's values are those of its registry
-// key on Windows.
+// takes only jobs of the port's owner (its User value) that CUPS
+// authenticated, writes each into a private spool file of the owner and runs
+// the port's Command (pdfcp.exe) as the owner, with the words of the port's
+// Arguments and the spool file's path. The port's values are those of its
+// registry key on Windows.
 //
 //   quorvel                                          list the ports (CUPS device lines)
 //   quorvel job-id user title copies options [file]  deliver one job
@@ -11,8 +12,10 @@
 // Exit codes are CUPS's, for the reasons tools/mfilemon.cpp gives: 0 once the
 // command got its file, whatever it does with it (pdfcp.exe keeps the jobs it
 // cannot place and logs where); 4 (CUPS_BACKEND_STOP) when the job cannot be
-// delivered, so CUPS keeps it at the head of the stopped queue; 1 only for a
-// program started with wrong arguments.
+// delivered, so CUPS keeps it at the head of the stopped queue; 5
+// (CUPS_BACKEND_CANCEL) for a job that is not the port owner's, which must
+// neither run nor stop the owner's queue; 1 only for a program started with
+// wrong arguments.
 
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +30,7 @@
 
 namespace {
 
+using cups_backend::CancelJob;
 using cups_backend::kBackendFailed;
 using cups_backend::kBackendOk;
 using cups_backend::KeepJob;
@@ -42,10 +46,12 @@ const uint32_t kCommandWaitSeconds = 600;
 const int kMaxSpoolNames = 1000;
 
 // The port's command: the program's path and the words given before the
-// spool file's path.
+// spool file's path; and the port's owner, the one account whose jobs it
+// takes.
 struct PortCommand {
   std::string program;
   std::vector<std::string> arguments;
+  std::string owner;
 };
 
 bool ReadPortCommand(const std::string& port, PortCommand* command, std::string* error) {
@@ -60,9 +66,14 @@ bool ReadPortCommand(const std::string& port, PortCommand* command, std::string*
   std::string arguments;
   cups_backend::QueryText(key, "Command", &command->program);
   cups_backend::QueryText(key, "Arguments", &arguments);
+  cups_backend::QueryText(key, "User", &command->owner);
   RegCloseKey(key);
   if (command->program.empty()) {
     *error = "The port \"" + port + "\" has no Command";
+    return false;
+  }
+  if (command->owner.empty()) {
+    *error = "The port \"" + port + "\" names no owner (its User value): nobody may print to it";
     return false;
   }
   // Arguments holds argument words only: a program word in front of them
@@ -78,11 +89,52 @@ bool ReadPortCommand(const std::string& port, PortCommand* command, std::string*
   return true;
 }
 
+// Whether the job may run as the port's owner. The user name CUPS passes
+// (argv[2]) is whatever the client claimed (lp -U) unless the queue's policy
+// made CUPS authenticate the sender; only then does CUPS hand the backend
+// AUTH_UID, the user id it took from the peer credentials of its local
+// socket or from a login, which no client can choose. The port's owner was
+// written by root into the machine's registry store when the printer was
+// made. So a job runs only when its name is the owner's and CUPS vouches
+// for the owner's user id; any other job is someone else's on this queue.
+bool IsOwnersJob(const std::string& owner, const std::string& jobUser, platform::Account* account,
+                 std::string* why) {
+  if (jobUser != owner) {
+    *why =
+        "The job of \"" + jobUser + "\" is refused: this printer prints only for \"" + owner + "\"";
+    return false;
+  }
+  std::string error;
+  if (!platform::LookUpAccount(owner, account, &error)) {
+    *why = "The printer's owner \"" + owner + "\" is not a local account: " + error;
+    return false;
+  }
+  if (account->userId == 0) {
+    *why = "The printer's owner \"" + owner + "\" has the super-user's rights; no job runs as root";
+    return false;
+  }
+  const char* authUid = std::getenv("AUTH_UID");
+  if (!authUid || !*authUid) {
+    *why = "CUPS did not authenticate the sender of the job of \"" + owner +
+           "\" (no AUTH_UID): the queue needs an operation policy that authenticates, such as "
+           "\"authenticated\"";
+    return false;
+  }
+  if (std::string(authUid) != std::to_string(account->userId)) {
+    *why = "CUPS authenticated the job's sender as user id " + std::string(authUid) +
+           ", not as the printer's owner \"" + owner + "\" (" + std::to_string(account->userId) +
+           ")";
+    return false;
+  }
+  return true;
+}
+
 // As the super-user the program becomes the job's owner, with the owner's
 // home in its environment so that the command reads the owner's settings.
 // CUPS's own XDG_CONFIG_HOME and TMPDIR would lead elsewhere (its temporary
 // folder is closed to the owner). Started by anyone else it stays who it is.
-bool BecomeOwner(const std::string& owner, platform::Account* account, std::string* error) {
+bool BecomeOwner(platform::Account* account, std::string* error) {
+  const std::string owner = account->name;
   if (!platform::IsSuperUser()) {
     *account = platform::CurrentAccount();
     if (account->name != owner) {
@@ -94,14 +146,6 @@ bool BecomeOwner(const std::string& owner, platform::Account* account, std::stri
     return true;
   }
   std::string why;
-  if (!platform::LookUpAccount(owner, account, &why)) {
-    *error = "The job's owner \"" + owner + "\" is not a local account: " + why;
-    return false;
-  }
-  if (account->userId == 0) {
-    *error = "The job's owner \"" + owner + "\" has the super-user's rights; no job runs as root";
-    return false;
-  }
   if (!platform::DropToAccount(owner, &why)) {
     *error = "Cannot give up root for the job's owner \"" + owner + "\": " + why;
     return false;
@@ -188,21 +232,22 @@ int RunPortCommand(const PortCommand& command, const std::string& spoolPath) {
   return kBackendOk;
 }
 
-// The steps of one job: the port's command is read and the job's input
-// opened while the program may still read CUPS's files; the job itself is
-// read only after the program has become the job's owner.
+// The steps of one job: the port's command is read, the job checked and
+// its input opened while the program may still read CUPS's files; the job
+// itself is read only after the program has become the port's owner.
 int DeliverJob(int argc, char** argv) {
   std::string port;
   std::string error;
   if (!cups_backend::JobPort(kScheme, argv[0], &port, &error)) return KeepJob(error);
   PortCommand command;
   if (!ReadPortCommand(port, &command, &error)) return KeepJob(error);
+  platform::Account account;
+  if (!IsOwnersJob(command.owner, argv[2], &account, &error)) return CancelJob(error);
   std::FILE* input = cups_backend::OpenJobInput(argc, argv, &error);
   if (!input) return KeepJob(error);
-  platform::Account account;
   std::string spoolPath;
-  bool written = BecomeOwner(argv[2], &account, &error) &&
-                 WriteSpoolFile(account, argv[1], input, &spoolPath, &error);
+  bool written =
+      BecomeOwner(&account, &error) && WriteSpoolFile(account, argv[1], input, &spoolPath, &error);
   if (input != stdin) std::fclose(input);
   if (!written) return KeepJob(error);
   return RunPortCommand(command, spoolPath);

@@ -113,7 +113,11 @@ int AddNewPrinter(const char* printerName, char* portName) {
 
   HANDLE printer = AddPrinterA(nullptr, 2, reinterpret_cast<unsigned char*>(&info));
   if (!printer) {
-    OutLog("AddPrinter failed, error code is %d.\n", static_cast<int>(GetLastError()));
+    const uint32_t code = GetLastError();
+    OutLog("AddPrinter failed, error code is %d.\n", static_cast<int>(code));
+    OutLog("[ERROR] The printer \"%s\" could not be added: %s: %s\n", printerName,
+           platform::SpoolerErrorText(code).c_str(),
+           platform::CurrentSpooler().LastErrorText().c_str());
     return 0;
   }
   ClosePrinter(printer);

@@ -1,7 +1,8 @@
 // Personal printers on the maker's monitor, end to end: -install-nexo-printer
 // against a private CUPS scheduler installs the first printer through
-// setup.exe and adds further ones on new ports; jobs printed with lp by a
-// local account land in that person's PDF, and their viewer is started.
+// setup.exe and adds further ones on new ports, each its installer's own
+// under CUPS's stock policy; jobs printed with lp by that local account land
+// in that person's PDF, and their viewer is started; nobody else's do.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -41,18 +42,27 @@ class FurtherPrintersTest : public testing::Test {
     std::string error;
     ASSERT_TRUE(scheduler_.Start(&error)) << error;
   }
-  RunResult Nexo(const std::string& printer) const {
+  // Installed through sudo from the account's session, as a person does.
+  RunResult Nexo(const std::string& printer, bool sudo = true) const {
     return install_.Run({"-install-nexo-printer", "-addprinter", "-printer", printer, "-outfolder",
-                         work_.Join("pdf"), "-runexe", work_.Join("viewer")});
+                         work_.Join("pdf"), "-runexe", work_.Join("viewer")},
+                        {sudo ? "SUDO_USER=" + account_.name() : "SUDO_USER="});
   }
-  bool Printed(const std::string& queue, const std::string& file) const {
-    RunResult r = scheduler_.Tool("/usr/bin/lp", {"-U", account_.name(), "-d", queue, file});
-    if (r.status != 0) return false;
+  // lp run as that account, in a session without a terminal to ask on.
+  RunResult Lp(const std::string& as, const std::vector<std::string>& args) const {
+    std::vector<std::string> words{"-u", as, "--", "/usr/bin/setsid", "-w", "/usr/bin/lp"};
+    words.insert(words.end(), args.begin(), args.end());
+    return RunProgram("/usr/sbin/runuser", words);
+  }
+  bool Done(const std::string& queue) const {
     for (int i = 0; i < 240; ++i) {
       if (scheduler_.Tool("/usr/bin/lpstat", {"-o", queue}).stdoutText.empty()) return true;
       SleepMs(250);
     }
     return false;
+  }
+  bool Printed(const std::string& queue, const std::string& file) const {
+    return Lp(account_.name(), {"-d", queue, file}).status == 0 && Done(queue);
   }
   std::string Hive() const { return ReadFileText(store_.Join("HKEY_CURRENT_USER.reg")); }
 
@@ -61,7 +71,8 @@ class FurtherPrintersTest : public testing::Test {
   InstallCopy install_;
   ScopedAccount account_{work_.Join("home")};
   ScopedEnv registry_{"TARVELIN_REGISTRY_DIR", store_.path().c_str()};
-  CupsScheduler scheduler_{CupsSchedulerOptions{{{"TARVELIN_REGISTRY_DIR", store_.path()}}, false}};
+  CupsScheduler scheduler_{
+      CupsSchedulerOptions{{{"TARVELIN_REGISTRY_DIR", store_.path()}}, false, true}};
 };
 
 TEST_F(FurtherPrintersTest, FirstPrinterThenFurtherOnesAndJobsLandInTheOwnersPdf) {
@@ -135,6 +146,48 @@ TEST_F(FurtherPrintersTest, FirstPrinterThenFurtherOnesAndJobsLandInTheOwnersPdf
   size_t why = said.find("There are no per-user settings for the port");
   ASSERT_NE(std::string::npos, why) << said;
   EXPECT_NE(std::string::npos, said.find(spool + "/job", why)) << said;
+}
+
+TEST_F(FurtherPrintersTest, OnlyTheOwnerPrintsToAPersonalPrinter) {
+  ScopedAccount other(work_.Join("other"));
+  ASSERT_TRUE(other.Ok());
+  // Root's own printer would print for nobody: none is made.
+  ASSERT_EQ(0, Nexo("Mine", false).status);
+  EXPECT_NE(std::string::npos, install_.LogText().find("needs an owner other than root"));
+  EXPECT_EQ("", scheduler_.Tool("/usr/bin/lpstat", {"-v"}).stdoutText);
+  ASSERT_EQ(0, Nexo("Mine").status);
+  // The stock configuration lacks the policy: it is added, once.
+  const std::string conf = ReadFileText(scheduler_.Path("cupsd.conf"));
+  EXPECT_EQ(conf.find("<Policy authenticated>"), conf.rfind("<Policy authenticated>")) << conf;
+  EXPECT_NE(std::string::npos, conf.find("<Policy authenticated>")) << install_.LogText();
+  const std::string job = work_.Join("job.pdf"), output = work_.Join("pdf/out.pdf");
+  MakeTextPdf(job, {"Owner page"});
+  // Claimed names are refused: another account's, root's, a made-up one.
+  struct Claim {
+    std::string as, user;
+  } claims[] = {
+      {other.name(), account_.name()}, {"root", account_.name()}, {account_.name(), "nosuchuser"}};
+  for (const Claim& claim : claims) {
+    SCOPED_TRACE(claim.as + " as " + claim.user);
+    EXPECT_NE(0, Lp(claim.as, {"-U", claim.user, "-d", "Mine", job}).status);
+  }
+  // Without the policy CUPS takes the claim, and the backend cancels the job.
+  auto policy = [this](const std::string& name) {
+    return scheduler_.Tool("/usr/sbin/lpadmin", {"-p", "Mine", "-o", "printer-op-policy=" + name});
+  };
+  ASSERT_EQ(0, policy("default").status);
+  ASSERT_EQ(0, Lp(other.name(), {"-U", account_.name(), "-d", "Mine", job}).status);
+  ASSERT_TRUE(Done("Mine"));
+  EXPECT_FALSE(fs::exists(output));
+  EXPECT_NE(std::string::npos, scheduler_.ErrorLog().find("CUPS did not authenticate the sender"));
+  // The queue runs on, and the owner's job lands.
+  const std::string state = scheduler_.Tool("/usr/bin/lpstat", {"-p", "Mine"}).stdoutText;
+  EXPECT_NE(std::string::npos, state.find("enabled")) << state;
+  ASSERT_EQ(0, policy("authenticated").status);
+  ASSERT_TRUE(Printed("Mine", job)) << scheduler_.ErrorLog();
+  std::vector<std::string> pages = PdfPageTexts(output);
+  ASSERT_EQ(1u, pages.size()) << scheduler_.ErrorLog();
+  EXPECT_NE(std::string::npos, pages[0].find("Owner page"));
 }
 
 }  // namespace

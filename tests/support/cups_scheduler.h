@@ -1,6 +1,7 @@
 // A private CUPS scheduler for tests: its own configuration, spool, state and
 // server-bin folders in a temporary folder, listening only on a unix socket
-// there, letting anyone do anything (no authentication). While it runs, the
+// there, letting anyone do anything (no authentication) unless told to keep
+// CUPS's stock locations and default policy. While it runs, the
 // test process (and the CUPS tools it starts) reach it through CUPS_SERVER;
 // CUPS_SERVERROOT points at its folder (so no client.conf or lpoptions of
 // the machine interferes, and `lpoptions -l` reads its queues' PPDs) and
@@ -37,6 +38,9 @@ struct CupsSchedulerOptions {
   /// queues, the default printer), as a scheduler refuses a user without
   /// the rights.
   bool refuseAdministration = false;
+  /// CUPS's shipped locations and default policy instead (DefaultAuthType
+  /// Basic; local users are known by the socket's peer credentials).
+  bool stockPolicy = false;
 };
 
 class CupsScheduler {
@@ -159,6 +163,14 @@ class CupsScheduler {
            "  </Limit>\n";
   }
 
+  // From CUPS's shipped cupsd.conf: its locations and its first policy.
+  static std::string StockRules() {
+    const std::string conf = ReadFileText("/usr/share/cups/cupsd.conf.default");
+    size_t start = conf.find("<Location />"), end = conf.find("</Policy>\n");
+    if (start == std::string::npos || end == std::string::npos) return "";
+    return "DefaultAuthType Basic\n" + conf.substr(start, end + 10 - start);
+  }
+
   bool WriteFolders(std::string* error) const {
     namespace fs = std::filesystem;
     // The scheduler's children run as lp and must reach their programs and
@@ -184,14 +196,15 @@ class CupsScheduler {
                                           "Browsing No\n"
                                           "DefaultShared No\n"
                                           "WebInterface No\n"
-                                          "LogLevel debug\n"
-                                          "DefaultAuthType None\n"
-                                          "<Location />\n"
-                                          "  Order allow,deny\n"
-                                          "  Allow all\n"
-                                          "</Location>\n"
-                                          "<Policy default>\n" +
-                                          Limits() + "</Policy>\n");
+                                          "LogLevel debug\n" +
+                                          (options_.stockPolicy ? StockRules()
+                                                                : "DefaultAuthType None\n"
+                                                                  "<Location />\n"
+                                                                  "  Order allow,deny\n"
+                                                                  "  Allow all\n"
+                                                                  "</Location>\n"
+                                                                  "<Policy default>\n" +
+                                                                      Limits() + "</Policy>\n"));
     std::string files = "ServerRoot " + dir_.path() + "\nRequestRoot " + Path("spool") +
                         "\nTempDir " + Path("spool/tmp") + "\nCacheDir " + Path("cache") +
                         "\nStateDir " + Path("state") + "\nServerBin " + Path("serverbin") +

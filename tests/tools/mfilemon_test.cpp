@@ -115,10 +115,10 @@ class MfilemonTest : public testing::Test {
     RegCloseKey(key);
   }
   /// Runs the backend for one job, as CUPS would, the job on standard input.
-  RunResult Deliver(ToolLaunch launch = {}) {
+  RunResult Deliver(ToolLaunch launch = {}, const std::string& port = "QuorvelPort") {
     if (launch.args.empty()) launch.args = {"42", "alice", "Invoice", "1", ""};
     if (launch.stdinPath == "/dev/null") launch.stdinPath = JobFile();
-    launch.env.push_back("DEVICE_URI=mfilemon:/QuorvelPort");
+    launch.env.push_back("DEVICE_URI=mfilemon:/" + port);
     return RunTool(kBackend, launch);
   }
 
@@ -138,22 +138,6 @@ TEST_F(MfilemonTest, JobFromStandardInputTakesTheFirstFreeNumber) {
   EXPECT_EQ("older job 1", ReadFileText(OutFile(1)));
   EXPECT_EQ("older job 2", ReadFileText(OutFile(2)));
   EXPECT_NE(std::string::npos, run.stderrText.find("INFO: ")) << run.stderrText;
-}
-
-TEST_F(MfilemonTest, JobNamedAsLastArgumentIsRead) {
-  ToolLaunch launch;
-  launch.args = {"42", "alice", "Invoice", "1", "", JobFile()};
-  RunResult run = Deliver(launch);
-  EXPECT_EQ(kDelivered, run.status) << run.stderrText;
-  EXPECT_EQ(kJob, ReadFileText(OutFile(1)));
-}
-
-TEST_F(MfilemonTest, UserCommandGetsTheJobPathAndTheFileStays) {
-  SetText("UserCommand", "/bin/cp \"%f\" \"" + Dest() + "/copy.ps\"");
-  RunResult run = Deliver();
-  EXPECT_EQ(kDelivered, run.status) << run.stderrText;
-  EXPECT_EQ(kJob, ReadFileText(Dest() + "/copy.ps"));
-  EXPECT_EQ(kJob, ReadFileText(OutFile(1)));
 }
 
 // No shell sees the command: separators, substitutions and pipes are words
@@ -191,64 +175,69 @@ TEST_F(MfilemonTest, FilePatternLeavingTheFolderIsRefused) {
   }
 }
 
-TEST_F(MfilemonTest, MissingOutputPathKeepsTheJob) {
-  SetText("OutputPath", work_.Join("missing"));
-  RunResult run = Deliver();
-  EXPECT_EQ(kKeepJob, run.status);
-  EXPECT_NE(std::string::npos, run.stderrText.find("ERROR: ")) << run.stderrText;
-  EXPECT_NE(std::string::npos, run.stderrText.find("No such file")) << run.stderrText;
-  EXPECT_FALSE(fs::exists(work_.Join("missing")));
+// A job that cannot be delivered is kept, with the reason in CUPS's log. A
+// file already written stays for whoever mends the port; an account that
+// cannot be taken is never replaced by root.
+TEST_F(MfilemonTest, JobThatCannotBeDeliveredIsKept) {
+  struct Case {
+    const char* name;  ///< the port's value changed; nullptr: a port without settings
+    std::string value, said;
+    bool fileStays;
+  } cases[] = {
+      {nullptr, "", "NoSuchPort", false},
+      {"OutputPath", work_.Join("missing"), "No such file", false},
+      {"UserCommand", "\"" + work_.Join("no-such-program") + "\" \"%f\"", "Cannot start", true},
+      {"User", "no-such-account-here", "no-such-account-here", false},
+      {"User", "root", "\"root\"", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.said);
+    if (c.name && c.name == std::string("User") && !IsRoot()) continue;
+    if (c.name) SetText(c.name, c.value);
+    RunResult run = Deliver({}, c.name ? "QuorvelPort" : "NoSuchPort");
+    if (c.name) SetText(c.name, c.name == std::string("OutputPath") ? Out() : "");
+    EXPECT_EQ(kKeepJob, run.status);
+    EXPECT_NE(std::string::npos, run.stderrText.find("ERROR: ")) << run.stderrText;
+    EXPECT_NE(std::string::npos, run.stderrText.find(c.said)) << run.stderrText;
+    EXPECT_EQ(c.fileStays ? kJob : "", ReadFileText(OutFile(1)));
+    EXPECT_FALSE(fs::exists(work_.Join("missing")));
+    fs::remove(OutFile(1));
+  }
 }
 
-TEST_F(MfilemonTest, PortWithoutSettingsKeepsTheJob) {
-  ToolLaunch launch;
-  launch.env = {"DEVICE_URI=mfilemon:/NoSuchPort"};
-  launch.args = {"42", "alice", "Invoice", "1", ""};
-  launch.stdinPath = JobFile();
-  RunResult run = RunTool(kBackend, launch);
-  EXPECT_EQ(kKeepJob, run.status);
-  EXPECT_NE(std::string::npos, run.stderrText.find("ERROR: ")) << run.stderrText;
-  EXPECT_NE(std::string::npos, run.stderrText.find("NoSuchPort")) << run.stderrText;
-}
-
-// The job file is the job once it is written: a command that cannot start
-// leaves it for whoever mends the port.
-TEST_F(MfilemonTest, CommandThatCannotStartKeepsTheJobAndItsFile) {
-  SetText("UserCommand", "\"" + work_.Join("no-such-program") + "\" \"%f\"");
-  RunResult run = Deliver();
-  EXPECT_EQ(kKeepJob, run.status);
-  EXPECT_NE(std::string::npos, run.stderrText.find("ERROR: ")) << run.stderrText;
-  EXPECT_EQ(kJob, ReadFileText(OutFile(1)));
-}
-
-TEST_F(MfilemonTest, FailingCommandStillCountsAsDelivered) {
-  SetText("UserCommand", "/bin/false \"%f\"");
-  RunResult run = Deliver();
-  EXPECT_EQ(kDelivered, run.status);
-  EXPECT_NE(std::string::npos, run.stderrText.find("ERROR: The UserCommand ended with exit code 1"))
-      << run.stderrText;
-  EXPECT_EQ(kJob, ReadFileText(OutFile(1)));
-}
-
-TEST_F(MfilemonTest, CommandRunningPastWaitTimeoutIsEnded) {
+// Once the UserCommand has the job's path the job is delivered and its file
+// stays, whatever the command does; past WaitTimeout it is ended, and
+// without WaitTermination it is not awaited.
+TEST_F(MfilemonTest, CommandThatGotTheJobPathDeliveredIt) {
   // A duration no other process has, so the child can be looked for.
-  std::string seconds = "30." + std::to_string(getpid());
-  SetText("UserCommand", "/bin/sleep " + seconds);
-  SetNumber("WaitTimeout", 1);
-  RunResult run = Deliver();
-  EXPECT_EQ(kDelivered, run.status);
-  EXPECT_NE(std::string::npos, run.stderrText.find("did not end within 1 s")) << run.stderrText;
-  EXPECT_FALSE(ProcessWithWordRuns("sleep " + seconds));
-  EXPECT_EQ(kJob, ReadFileText(OutFile(1)));
-}
-
-TEST_F(MfilemonTest, WithoutWaitTerminationTheCommandRunsOnItsOwn) {
-  SetNumber("WaitTermination", 0);
-  SetText("UserCommand", "/bin/cp \"%f\" \"" + Dest() + "/copy.ps\"");
-  RunResult run = Deliver();
-  EXPECT_EQ(kDelivered, run.status) << run.stderrText;
-  for (int i = 0; i < 500 && ReadFileText(Dest() + "/copy.ps") != kJob; ++i) SleepMs(10);
-  EXPECT_EQ(kJob, ReadFileText(Dest() + "/copy.ps"));
+  const std::string sleep = "sleep 30." + std::to_string(getpid());
+  const std::string copy = "/bin/cp \"%f\" \"" + Dest() + "/copy.ps\"";
+  struct Case {
+    std::string command;
+    uint32_t waitTermination, waitTimeout;
+    const char* said;
+  } cases[] = {
+      {copy, 1, 300, "INFO: "},
+      {copy, 0, 300, ""},
+      {"/bin/false \"%f\"", 1, 300, "ERROR: The UserCommand ended with exit code 1"},
+      {"/bin/" + sleep, 1, 1, "did not end within 1 s"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command + " " + std::to_string(c.waitTermination));
+    SetText("UserCommand", c.command);
+    SetNumber("WaitTermination", c.waitTermination);
+    SetNumber("WaitTimeout", c.waitTimeout);
+    RunResult run = Deliver();
+    EXPECT_EQ(kDelivered, run.status) << run.stderrText;
+    EXPECT_NE(std::string::npos, run.stderrText.find(c.said)) << run.stderrText;
+    EXPECT_EQ(kJob, ReadFileText(OutFile(1)));
+    for (int i = 0; c.command == copy && i < 500 && ReadFileText(Dest() + "/copy.ps") != kJob; ++i)
+      SleepMs(10);
+    EXPECT_EQ(c.command == copy ? kJob : "", ReadFileText(Dest() + "/copy.ps"));
+    EXPECT_FALSE(ProcessWithWordRuns(sleep));
+    fs::remove(OutFile(1));
+    fs::remove(Dest() + "/copy.ps");
+  }
 }
 
 // A link planted at the next name is a taken name: skipped, never written through.
@@ -308,14 +297,12 @@ TEST_F(MfilemonTest, WithoutArgumentsListsOnePortPerLine) {
       run.stdoutText);
 }
 
-TEST_F(MfilemonTest, EscapedPortNameOfTheUriIsFound) {
+TEST_F(MfilemonTest, JobNamedAsLastArgumentOnAnEscapedPortIsRead) {
   SetText("OutputPath", Out(), "Other Port");
   SetText("FilePattern", "other%i.ps", "Other Port");
   ToolLaunch launch;
-  launch.args = {"42", "alice", "Invoice", "1", ""};
-  launch.stdinPath = JobFile();
-  launch.env = {"DEVICE_URI=mfilemon:/Other%20Port"};
-  RunResult run = RunTool(kBackend, launch);
+  launch.args = {"42", "alice", "Invoice", "1", "", JobFile()};
+  RunResult run = Deliver(launch, "Other%20Port");
   EXPECT_EQ(kDelivered, run.status) << run.stderrText;
   EXPECT_EQ(kJob, ReadFileText(Out() + "/other1.ps"));
 }
@@ -328,44 +315,26 @@ TEST_F(MfilemonTest, WrongArgumentCountShowsUsage) {
   EXPECT_NE(std::string::npos, run.stderrText.find("Usage:")) << run.stderrText;
 }
 
-// As root the job and the command belong to the port's account.
+// As root the job and the command belong to the port's account, else lp.
 TEST_F(MfilemonTest, RootBecomesThePortsAccount) {
   if (!IsRoot()) GTEST_SKIP() << "needs root";
-  SetText("User", "nobody");
-  ShareWith("nobody");
   SetText("UserCommand", "/usr/bin/touch \"%f.ran\"");
-  RunResult run = Deliver();
-  EXPECT_EQ(kDelivered, run.status) << run.stderrText;
-  struct stat job {
-  }, ran{};
-  ASSERT_EQ(0, lstat(OutFile(1).c_str(), &job));
-  ASSERT_EQ(0, lstat((OutFile(1) + ".ran").c_str(), &ran));
-  EXPECT_EQ(UserId("nobody"), job.st_uid);
-  EXPECT_EQ(0600u, job.st_mode & 07777);
-  EXPECT_EQ(UserId("nobody"), ran.st_uid);
-}
-
-TEST_F(MfilemonTest, RootWithoutAPortAccountBecomesLp) {
-  if (!IsRoot()) GTEST_SKIP() << "needs root";
-  SetText("UserCommand", "/usr/bin/touch \"%f.ran\"");
-  RunResult run = Deliver();
-  EXPECT_EQ(kDelivered, run.status) << run.stderrText;
-  struct stat ran {};
-  ASSERT_EQ(0, lstat((OutFile(1) + ".ran").c_str(), &ran));
-  EXPECT_EQ(UserId("lp"), ran.st_uid);
-}
-
-// An account that cannot be taken is never replaced by root: nothing is written.
-TEST_F(MfilemonTest, AccountThatCannotBeTakenKeepsTheJob) {
-  if (!IsRoot()) GTEST_SKIP() << "needs root";
-  for (const char* account : {"no-such-account-here", "root"}) {
-    SCOPED_TRACE(account);
+  for (const std::string account : {"nobody", ""}) {
+    const std::string expected = account.empty() ? "lp" : account;
+    SCOPED_TRACE(expected);
     SetText("User", account);
-    SetText("UserCommand", "/usr/bin/touch \"%f.ran\"");
+    ShareWith(expected.c_str());
     RunResult run = Deliver();
-    EXPECT_EQ(kKeepJob, run.status);
-    EXPECT_NE(std::string::npos, run.stderrText.find("ERROR: ")) << run.stderrText;
-    EXPECT_TRUE(Names(Out()).empty());
+    EXPECT_EQ(kDelivered, run.status) << run.stderrText;
+    struct stat job {
+    }, ran{};
+    ASSERT_EQ(0, lstat(OutFile(1).c_str(), &job));
+    ASSERT_EQ(0, lstat((OutFile(1) + ".ran").c_str(), &ran));
+    EXPECT_EQ(UserId(expected.c_str()), job.st_uid);
+    EXPECT_EQ(0600u, job.st_mode & 07777);
+    EXPECT_EQ(UserId(expected.c_str()), ran.st_uid);
+    fs::remove(OutFile(1));
+    fs::remove(OutFile(1) + ".ran");
   }
 }
 

@@ -10,11 +10,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <set>
 #include <vector>
 
+#include "platform/accounts.h"
 #include "platform/names.h"
 #include "platform/platform.h"
 #include "platform/posix/monitor_ports.h"
@@ -312,6 +314,105 @@ std::string PrinterResource(const std::string& queue, const char* suffix) {
   return uri.substr(path) + suffix;
 }
 
+// A personal printer (a queue on a port of the maker's monitor) prints for
+// its owner only, and CUPS must know the sender rather than trust the name
+// a client gives (lp -U): the queue's requesting-user-name-allowed names
+// the owner, and its operation policy "authenticated" (shipped in CUPS's own
+// cupsd.conf) asks for authentication before a job is made. Local users are
+// authenticated by the peer credentials of the scheduler's socket, so they
+// print without a password.
+const char kPersonalScheme[] = "quorvel";
+const char kOwnerPolicy[] = "authenticated";
+const char kConfResource[] = "/admin/conf/cupsd.conf";
+// How long a scheduler may take to come back with a changed cupsd.conf.
+constexpr int kReloadLimitMs = 30000;
+// The policy as CUPS ships it, for a cupsd.conf that lacks it.
+const char kOwnerPolicySection[] =
+    "\n# Added by tarvelin for its personal printers: jobs of an authenticated user only.\n"
+    "<Policy authenticated>\n"
+    "  JobPrivateAccess default\n"
+    "  JobPrivateValues default\n"
+    "  SubscriptionPrivateAccess default\n"
+    "  SubscriptionPrivateValues default\n"
+    "  <Limit Create-Job Print-Job Print-URI Validate-Job>\n"
+    "    AuthType Default\n"
+    "    Order deny,allow\n"
+    "  </Limit>\n"
+    "  <Limit Send-Document Send-URI Hold-Job Release-Job Restart-Job Purge-Jobs "
+    "Set-Job-Attributes Create-Job-Subscription Renew-Subscription Cancel-Subscription "
+    "Get-Notifications Reprocess-Job Cancel-Current-Job Suspend-Current-Job Resume-Job "
+    "Cancel-My-Jobs Close-Job CUPS-Move-Job CUPS-Get-Document>\n"
+    "    AuthType Default\n"
+    "    Require user @OWNER @SYSTEM\n"
+    "    Order deny,allow\n"
+    "  </Limit>\n"
+    "  <Limit CUPS-Add-Modify-Printer CUPS-Delete-Printer CUPS-Add-Modify-Class "
+    "CUPS-Delete-Class CUPS-Set-Default>\n"
+    "    AuthType Default\n"
+    "    Require user @SYSTEM\n"
+    "    Order deny,allow\n"
+    "  </Limit>\n"
+    "  <Limit Pause-Printer Resume-Printer Enable-Printer Disable-Printer "
+    "Pause-Printer-After-Current-Job Hold-New-Jobs Release-Held-New-Jobs Deactivate-Printer "
+    "Activate-Printer Restart-Printer Shutdown-Printer Startup-Printer Promote-Job "
+    "Schedule-Job-After Cancel-Jobs CUPS-Accept-Jobs CUPS-Reject-Jobs>\n"
+    "    AuthType Default\n"
+    "    Require user @SYSTEM\n"
+    "    Order deny,allow\n"
+    "  </Limit>\n"
+    "  <Limit Cancel-Job CUPS-Authenticate-Job>\n"
+    "    AuthType Default\n"
+    "    Require user @OWNER @SYSTEM\n"
+    "    Order deny,allow\n"
+    "  </Limit>\n"
+    "  <Limit All>\n"
+    "    Order deny,allow\n"
+    "  </Limit>\n"
+    "</Policy>\n";
+
+// The person a personal printer is for: who called sudo when the
+// installation runs as root through sudo (as the registry store's current
+// user is), else the real user. Never root, whose jobs never run.
+uint32_t InstallingAccount(std::string* owner) {
+  const char* caller = std::getenv("SUDO_USER");
+  Account account;
+  std::string why;
+  if (IsSuperUser() && caller && *caller) {
+    if (!LookUpAccount(caller, &account, &why)) return Failed(ERROR_SPOOLER_ACCESS_DENIED, why);
+  } else {
+    account = CurrentAccount();
+  }
+  if (account.userId == 0 || account.name.empty() || account.name[0] == '#') {
+    return Failed(ERROR_SPOOLER_ACCESS_DENIED,
+                  "a personal printer needs an owner other than root (\"" + account.name +
+                      "\"): install it through sudo from the owner's account");
+  }
+  *owner = account.name;
+  return 0;
+}
+
+// Records the owner as the port's User value in the machine's registry
+// store, where the port's backend reads it.
+uint32_t WritePortOwner(const std::string& monitor, const std::string& port,
+                        const std::string& owner) {
+  const std::string path =
+      "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\" + monitor + "\\Ports\\" + port;
+  HKEY key = nullptr;
+  long status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_SET_VALUE, &key);
+  if (status == ERROR_SUCCESS) {
+    status = RegSetValueExA(key, "User", 0, REG_SZ,
+                            reinterpret_cast<const unsigned char*>(owner.c_str()),
+                            static_cast<uint32_t>(owner.size() + 1));
+    RegCloseKey(key);
+  }
+  if (status != ERROR_SUCCESS) {
+    return Failed(ERROR_SPOOLER_ACCESS_DENIED,
+                  "the owner of the port " + port + " cannot be written to HKLM\\" + path +
+                      " (registry error " + std::to_string(status) + ")");
+  }
+  return 0;
+}
+
 const char* Text(ipp_attribute_t* attribute) {
   const char* text = attribute ? ippGetString(attribute, 0, nullptr) : nullptr;
   return text ? text : "";
@@ -574,8 +675,9 @@ class CupsSpooler : public Spooler {
                         "\" cannot name a CUPS queue (empty, over 127 bytes or not "
                         "UTF-8)");
     }
-    std::string deviceUri;
-    if (uint32_t code = DeviceOfPort(port, &deviceUri)) return code;
+    std::string deviceUri, monitor;
+    if (uint32_t code = DeviceOfPort(port, &deviceUri, &monitor)) return code;
+    const bool personal = deviceUri.rfind(std::string(kPersonalScheme) + ":", 0) == 0;
     Connection http;
     if (uint32_t code = Connect(&http)) return code;
     std::vector<QueueFacts> queues;
@@ -590,13 +692,26 @@ class CupsSpooler : public Spooler {
     }
     std::string ppdName;
     if (uint32_t code = FindPpd(http.get(), driver, &ppdName)) return code;
-    return AddQueue(http.get(), queue, name, deviceUri, ppdName);
+    if (!personal) return AddQueue(http.get(), queue, name, deviceUri, ppdName, true);
+    // A personal queue is made closed and opened once it is its owner's, so
+    // that nobody else's job gets in meanwhile; CUPS checks the device first.
+    if (uint32_t code = AddQueue(http.get(), queue, name, deviceUri, ppdName, false)) return code;
+    std::string owner;
+    uint32_t code = InstallingAccount(&owner);
+    if (code == 0) code = WritePortOwner(monitor, port, owner);
+    if (code == 0) code = GiveQueueToOwner(&http, queue, owner);
+    if (code != 0) {
+      const std::string words = t_lastWords;
+      if (http || Connect(&http) == 0) RemoveQueue(http.get(), queue);
+      t_lastWords = words;
+    }
+    return code;
   }
 
   std::string LastErrorText() override { return t_lastWords; }
 
  private:
-  uint32_t DeviceOfPort(const std::string& port, std::string* deviceUri) {
+  uint32_t DeviceOfPort(const std::string& port, std::string* deviceUri, std::string* monitor) {
     std::vector<SpoolerPort> ports;
     if (uint32_t code = Ports(&ports)) return code;
     for (const SpoolerPort& candidate : ports) {
@@ -607,6 +722,7 @@ class CupsSpooler : public Spooler {
                                               "\" has no CUPS backend");
       }
       *deviceUri = cups_rules::DeviceUriOfPort(scheme, candidate.name);
+      *monitor = candidate.monitor;
       return 0;
     }
     return Failed(ERROR_UNKNOWN_PORT, "no port monitor has a port named \"" + port + "\"");
@@ -626,17 +742,18 @@ class CupsSpooler : public Spooler {
   }
 
   // The queue starts stopped and refusing jobs in CUPS unless told
-  // otherwise, so both are asked for with the queue itself.
+  // otherwise, so an open queue asks for both with the queue itself.
   static uint32_t AddQueue(http_t* http, const std::string& queue, const std::string& name,
-                           const std::string& deviceUri, const std::string& ppdName) {
+                           const std::string& deviceUri, const std::string& ppdName, bool open) {
     ipp_t* request = ippNewRequest(IPP_OP_CUPS_ADD_MODIFY_PRINTER);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
                  PrinterUri(queue).c_str());
     ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_URI, "device-uri", nullptr, deviceUri.c_str());
     ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_NAME, "ppd-name", nullptr, ppdName.c_str());
     ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_TEXT, "printer-info", nullptr, name.c_str());
-    ippAddBoolean(request, IPP_TAG_PRINTER, "printer-is-accepting-jobs", 1);
-    ippAddInteger(request, IPP_TAG_PRINTER, IPP_TAG_ENUM, "printer-state", IPP_PSTATE_IDLE);
+    ippAddBoolean(request, IPP_TAG_PRINTER, "printer-is-accepting-jobs", open ? 1 : 0);
+    ippAddInteger(request, IPP_TAG_PRINTER, IPP_TAG_ENUM, "printer-state",
+                  open ? IPP_PSTATE_IDLE : IPP_PSTATE_STOPPED);
     Message response(cupsDoRequest(http, request, "/admin/"));
     // cupsd answers "not possible" when it has no backend for the device's
     // scheme (or cannot use the device otherwise): the port cannot be used.
@@ -645,6 +762,101 @@ class CupsSpooler : public Spooler {
                     "CUPS refused the device " + deviceUri + ": " + cupsLastErrorString());
     }
     if (!Succeeded()) return RequestFailure("creating the CUPS queue " + queue);
+    return 0;
+  }
+
+  static void RemoveQueue(http_t* http, const std::string& queue) {
+    ipp_t* request = ippNewRequest(IPP_OP_CUPS_DELETE_PRINTER);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                 PrinterUri(queue).c_str());
+    Message response(cupsDoRequest(http, request, "/admin/"));
+  }
+
+  // The operation policies the scheduler knows, as a queue lists them.
+  static uint32_t OfferedPolicies(http_t* http, const std::string& queue,
+                                  std::set<std::string>* policies) {
+    static const char* const kWanted[] = {"printer-op-policy-supported"};
+    ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                 PrinterUri(queue).c_str());
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 1, nullptr,
+                  kWanted);
+    Message response(cupsDoRequest(http, request, "/"));
+    if (!Succeeded()) return RequestFailure("asking the queue " + queue + " for its policies");
+    policies->clear();
+    ipp_attribute_t* offered =
+        ippFindAttribute(response.get(), "printer-op-policy-supported", IPP_TAG_NAME);
+    for (int i = 0; offered && i < ippGetCount(offered); ++i) {
+      const char* policy = ippGetString(offered, i, nullptr);
+      if (policy) policies->insert(policy);
+    }
+    return 0;
+  }
+
+  // Adds the owner's policy to the scheduler's cupsd.conf, once: the file
+  // goes to the scheduler as CUPS's own administration tools send it, and
+  // the scheduler reloads itself. Waits (bounded) until it offers the policy.
+  static uint32_t AddOwnerPolicy(Connection* http, const std::string& queue) {
+    ScratchFile file;
+    std::string conf;
+    if (file.fd() < 0) return Failed(ERROR_SPOOLER_ACCESS_DENIED, "no scratch file for cupsd.conf");
+    http_status_t got = cupsGetFd(http->get(), kConfResource, file.fd());
+    if (got != HTTP_STATUS_OK || !ReadWholeFile(file.path(), &conf)) {
+      return Failed(ERROR_SPOOLER_ACCESS_DENIED,
+                    std::string("cannot read the scheduler's cupsd.conf: ") + httpStatus(got) +
+                        " " + cupsLastErrorString());
+    }
+    const std::string section = std::string("<Policy ") + kOwnerPolicy + ">";
+    if (conf.find(section) == std::string::npos) {
+      if (!conf.empty() && conf.back() != '\n') conf += '\n';
+      conf += kOwnerPolicySection;
+      if (!file.Replace(conf) || lseek(file.fd(), 0, SEEK_SET) != 0) {
+        return Failed(ERROR_SPOOLER_ACCESS_DENIED,
+                      "cannot write the scratch copy of cupsd.conf: " + ErrorText(errno));
+      }
+      http_status_t put = cupsPutFd(http->get(), kConfResource, file.fd());
+      if (put != HTTP_STATUS_CREATED && put != HTTP_STATUS_OK) {
+        return Failed(ERROR_SPOOLER_ACCESS_DENIED,
+                      std::string("the scheduler refused the changed cupsd.conf: ") +
+                          httpStatus(put) + " " + cupsLastErrorString());
+      }
+      ReportDiagnostic(std::string("[INFO] Added the operation policy \"") + kOwnerPolicy +
+                       "\" to the CUPS scheduler's cupsd.conf\n");
+    }
+    std::set<std::string> policies;
+    for (int waited = 0; waited <= kReloadLimitMs; waited += 250) {
+      SleepMilliseconds(250);
+      http->reset();
+      if (Connect(http) == 0 && OfferedPolicies(http->get(), queue, &policies) == 0 &&
+          policies.count(kOwnerPolicy)) {
+        return 0;
+      }
+    }
+    return Failed(RPC_S_SERVER_UNAVAILABLE,
+                  std::string("the scheduler did not offer the policy \"") + kOwnerPolicy +
+                      "\" within 30 s: " + t_lastWords);
+  }
+
+  // Lets only the owner print to the queue, as CUPS authenticates the
+  // owner, then opens it.
+  static uint32_t GiveQueueToOwner(Connection* http, const std::string& queue,
+                                   const std::string& owner) {
+    std::set<std::string> policies;
+    if (uint32_t code = OfferedPolicies(http->get(), queue, &policies)) return code;
+    if (!policies.count(kOwnerPolicy)) {
+      if (uint32_t code = AddOwnerPolicy(http, queue)) return code;
+    }
+    ipp_t* request = ippNewRequest(IPP_OP_CUPS_ADD_MODIFY_PRINTER);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                 PrinterUri(queue).c_str());
+    ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_NAME, "requesting-user-name-allowed", nullptr,
+                 owner.c_str());
+    ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_NAME, "printer-op-policy", nullptr,
+                 kOwnerPolicy);
+    ippAddBoolean(request, IPP_TAG_PRINTER, "printer-is-accepting-jobs", 1);
+    ippAddInteger(request, IPP_TAG_PRINTER, IPP_TAG_ENUM, "printer-state", IPP_PSTATE_IDLE);
+    Message response(cupsDoRequest(http->get(), request, "/admin/"));
+    if (!Succeeded()) return RequestFailure("giving the CUPS queue " + queue + " to " + owner);
     return 0;
   }
 
