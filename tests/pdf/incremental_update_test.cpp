@@ -171,6 +171,45 @@ TEST_F(IncrementalUpdateTest, EveryKindOfOutputTakesTheUpdateOrIsWrittenWhole) {
   }
 }
 
+// An output whose pages tree miscounts is written whole: an update would
+// keep the lie, and readers trusting the /Count would not show the new page.
+// Its pages are counted as readers find them, not by its /Count.
+TEST_F(IncrementalUpdateTest, PagesTreeThatMiscountsIsWrittenWhole) {
+  const struct {
+    const char* name;
+    std::vector<std::string> pages;
+    int count;     // the root's /Count
+    bool untyped;  // the last page has no /Type
+    const char* why;
+  } trees[] = {
+      {"low.pdf", {"A", "B", "C"}, 1, false, "says /Count 1, its kids hold 3"},
+      {"zero.pdf", {"A"}, 0, false, "says /Count 0, its kids hold 1"},
+      {"high.pdf", {"A", "B"}, 5, false, "says /Count 5, its kids hold 2"},
+      {"untyped.pdf", {"A", "B"}, 2, true, "is neither a page nor a pages node"},
+  };
+  for (const auto& tree : trees) {
+    SCOPED_TRACE(tree.name);
+    TestPdfOptions lie;
+    lie.edit = [&tree](QPDF& pdf) {
+      QPDFObjectHandle root = pdf.getRoot().getKey("/Pages");
+      root.replaceKey("/Count", QPDFObjectHandle::newInteger(tree.count));
+      if (tree.untyped) root.getKey("/Kids").getArrayItem(1).removeKey("/Type");
+    };
+    const std::string output = program_.Join(tree.name);
+    MakeTextPdf(output, tree.pages, lie);
+    const int pages = static_cast<int>(tree.pages.size());
+    EXPECT_EQ(pages, GetPDFFilePageCount(output.c_str()));
+    ASSERT_EQ(1, Append("Job", output)) << Log();
+    EXPECT_EQ(pages + 1, GetPDFFilePageCount(output.c_str()));
+    EXPECT_TRUE(Valid(output));
+    std::vector<std::string> texts = PdfPageTexts(output);
+    ASSERT_EQ(static_cast<size_t>(pages + 1), texts.size());
+    EXPECT_NE(std::string::npos, texts.back().find("Job"));
+    EXPECT_NE(std::string::npos, Log().find(output + "\" is written whole: "));
+    EXPECT_NE(std::string::npos, Log().find(tree.why)) << Log();
+  }
+}
+
 // An output that is a link is written whole (an update is never written
 // through a link), as before.
 TEST_F(IncrementalUpdateTest, LinkedOutputIsWrittenWhole) {
