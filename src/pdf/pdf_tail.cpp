@@ -251,9 +251,17 @@ bool PdfTail::ReadTable(Section* section, QPDFObjectHandle* trailer, std::string
       *why = "a cross-reference table is malformed";
       return false;
     }
+    // Checked before they are narrowed, so that no first + count wraps.
+    const long long firstNumber = QUtil::string_to_ll(first.getValue().c_str());
+    const long long entries = QUtil::string_to_ll(count.getValue().c_str());
+    if (firstNumber < 0 || entries < 0 || firstNumber > kMaxObjects ||
+        entries > kMaxObjects - firstNumber) {
+      *why = "a cross-reference subsection's object numbers are out of range";
+      return false;
+    }
     Subsection sub;
-    sub.first = static_cast<int>(QUtil::string_to_ll(first.getValue().c_str()));
-    sub.count = static_cast<int>(QUtil::string_to_ll(count.getValue().c_str()));
+    sub.first = static_cast<int>(firstNumber);
+    sub.count = static_cast<int>(entries);
     // The entries start after the end of the header's line.
     char c = 0;
     while (input_->read(&c, 1) == 1 && (c == ' ' || c == '\t')) {
@@ -265,8 +273,7 @@ bool PdfTail::ReadTable(Section* section, QPDFObjectHandle* trailer, std::string
       return false;
     }
     sub.entries = input_->tell();
-    if (sub.first < 0 || sub.count < 0 ||
-        sub.entries + int64_t{sub.count} * kEntrySize > fileLength_) {
+    if (sub.entries + int64_t{sub.count} * kEntrySize > fileLength_) {
       *why = "a cross-reference subsection runs past the end of the file";
       return false;
     }
@@ -277,6 +284,15 @@ bool PdfTail::ReadTable(Section* section, QPDFObjectHandle* trailer, std::string
   if (!trailer->isDictionary()) {
     *why = "the trailer is not a dictionary";
     return false;
+  }
+  // An entry at or above the section's own /Size names an object the file
+  // does not have; the next update would number a new object the same.
+  QPDFObjectHandle size = trailer->getKey("/Size");
+  for (const Subsection& sub : section->subsections) {
+    if (!size.isInteger() || int64_t{sub.first} + sub.count > size.getIntValue()) {
+      *why = "a cross-reference subsection reaches past the trailer's /Size";
+      return false;
+    }
   }
   QPDFObjectHandle prev = trailer->getKey("/Prev");
   if (prev.isInteger()) section->prev = prev.getIntValue();

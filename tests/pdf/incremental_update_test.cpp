@@ -295,6 +295,59 @@ TEST_F(IncrementalUpdateTest, DamagedTailsNeverCrashOrHang) {
   }
 }
 
+// Cross-reference subsections at the edges of a section: an update builds
+// on one whose last entry is the last object its /Size allows, read from
+// that very entry; an entry at /Size, or numbers that wrap, make the output
+// written whole.
+TEST_F(IncrementalUpdateTest, SubsectionBoundsAreCheckedAtTheEdge) {
+  MakeTextPdf(Out(), {"Base"});
+  const std::string good = ReadFileText(Out());
+  const std::string prev = std::to_string(good.rfind("\nxref") + 1);
+  // A new catalog whose pages tree is the new object 6.
+  const std::string objects =
+      "1 0 obj\n<< /Pages 6 0 R /Type /Catalog >>\nendobj\n"
+      "6 0 obj\n<< /Count 1 /Kids [ 3 0 R ] /Type /Pages >>\nendobj\n";
+  auto entry = [&](int number) {
+    char text[32];
+    size_t at = good.size() + (number == 1 ? 0 : objects.find("6 0 obj"));
+    snprintf(text, sizeof(text), "%010zu 00000 n \n", at);
+    return std::string(text);
+  };
+  auto withSection = [&](const std::string& subsections, int size) {
+    return good + objects + "xref\n" + subsections + "trailer\n<< /Size " + std::to_string(size) +
+           " /Root 1 0 R /Prev " + prev + " >>\nstartxref\n" +
+           std::to_string(good.size() + objects.size()) + "\n%%EOF\n";
+  };
+  const struct {
+    const char* name;
+    std::string file;
+    const char* whole;  // why it is written whole, nullptr for an update
+  } rows[] = {
+      {"last entry at /Size - 1", withSection("1 1\n" + entry(1) + "6 1\n" + entry(6), 7), nullptr},
+      {"an entry at /Size", withSection("6 1\n" + entry(6), 6),
+       " reaches past the trailer's /Size"},
+      {"a first number that wraps to 1", withSection("4294967297 1\n" + entry(1), 6),
+       "'s object numbers are out of range"},
+      {"first + count past the int range", withSection("2147483647 1\n" + entry(1), 6),
+       "'s object numbers are out of range"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    WriteFileText(Out(), row.file);
+    ASSERT_EQ(1, Append("Job", Out())) << Log();
+    std::vector<std::string> pages = PdfPageTexts(Out());
+    ASSERT_EQ(2u, pages.size());
+    EXPECT_NE(std::string::npos, pages[1].find("Job"));
+    if (row.whole) {
+      EXPECT_NE(std::string::npos, Log().find("\" is written whole: a cross-reference subsection" +
+                                              std::string(row.whole)))
+          << Log();
+    } else {
+      EXPECT_TRUE(StartsWith(ReadFileText(Out()), row.file)) << Log();
+    }
+  }
+}
+
 TEST_F(IncrementalUpdateTest, UpdateCutShortIsCutBackToTheByte) {
   MakeTextPdf(Out(), {"Base"});
   const std::string original = ReadFileText(Out());
