@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <string>
@@ -157,6 +158,58 @@ TEST_F(MetafileDamageTest, DamagedWindowsAndEmfPlusRecordsAreRefusedOneByOne) {
   texts = MergeWithPdf("badplus.emf", emf.Bytes());
   EXPECT_EQ(2u, texts.size());
   EXPECT_NE(std::string::npos, Log().find("EMF+ record with a size outside its comment"));
+}
+
+// A last record that ends exactly at the end of its file (or of its EMF+
+// comment) is drawn; one that runs 1 to 4 bytes past it is refused with a
+// log line, and the merge goes on.
+TEST_F(MetafileDamageTest, LastRecordEndingAtOrJustPastTheEnd) {
+  EmfBuilder emf(kA4);
+  const std::string emfBytes = emf.Font(1, -100, "Arial").Text(100, 100, "emf edge").Bytes();
+  WmfBuilder wmf(1440, 1440, 1440);
+  char text[] = "wmf edge";
+  const std::string wmfBytes = wmf.Add(U_WMRTEXTOUT_set(point16_set(100, 100), text)).Bytes();
+  // EMF+: a 5 mm font, then DrawString as the comment's last record.
+  std::string plus =
+      PlusRecord(0x4001, 0, LeBytes(0xDBC01002, 4) + LeBytes(0, 4) + LeBytes(96, 8)) +
+      PlusRecord(0x4030, 6, FloatBytes(1)) +
+      PlusRecord(0x4008, 0x0601,
+                 LeBytes(0xDBC01002, 4) + FloatBytes(5) + LeBytes(6, 4) + LeBytes(0, 8) +
+                     LeBytes(5, 4) + std::string("A\0r\0i\0a\0l\0\0\0", 12));
+  const std::string draw = PlusRecord(0x401C, 0x8001,
+                                      LeBytes(0xFF000000, 4) + LeBytes(0, 4) + LeBytes(4, 4) +
+                                          FloatBytes(20) + FloatBytes(200) + FloatBytes(100) +
+                                          FloatBytes(20) + std::string("p\0l\0u\0s\0", 8));
+  const struct {
+    const char* name;
+    std::function<std::string(size_t)> make;  // the last record `past` bytes beyond the end
+    const char* text;
+    const char* refusal;
+  } kinds[] = {
+      // EMF and WMF files without their EOF record, cut inside the last one.
+      {"edge.emf", [&](size_t past) { return emfBytes.substr(0, emfBytes.size() - 20 - past); },
+       "emf edge", "\": record U_EMR_EXTTEXTOUTW at byte "},
+      {"edge.wmf", [&](size_t past) { return wmfBytes.substr(0, wmfBytes.size() - 6 - past); },
+       "wmf edge", "\": record "},
+      {"plus.emf",
+       [&](size_t past) {
+         std::string last = draw;
+         last.replace(4, 4, LeBytes(draw.size() + past, 4));
+         return EmfBuilder(kA4).Plus(plus + last).Bytes();
+       },
+       "plus", "\": not drawn: EMF+ record with a size outside its comment"},
+  };
+  for (const auto& kind : kinds) {
+    for (size_t past = 0; past <= 4; ++past) {
+      const std::string name = std::to_string(past) + kind.name;
+      SCOPED_TRACE(name);
+      std::vector<std::string> texts = MergeWithPdf(name, kind.make(past));
+      ASSERT_EQ(2u, texts.size());
+      EXPECT_EQ(past == 0, texts[0].find(kind.text) != std::string::npos) << texts[0];
+      const std::string line = "Metafile \"" + program.Join(name) + kind.refusal;
+      EXPECT_EQ(past != 0, Log().find(line) != std::string::npos) << Log();
+    }
+  }
 }
 
 TEST_F(MetafileDamageTest, BadPicturesAndHugeObjectsAreRefusedAndTheRestIsDrawn) {
