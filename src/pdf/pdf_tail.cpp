@@ -240,8 +240,37 @@ bool PdfTail::ReadSection(int64_t offset, Section* section, QPDFObjectHandle* tr
   return ReadXrefStream(offset, section, trailer, why);
 }
 
+namespace {
+
+// A subsection's first object number and count, checked before they are
+// narrowed, so that no first + count wraps.
+bool SubsectionNumbers(const std::string& firstText, const std::string& countText, int* first,
+                       int* count) {
+  const long long firstNumber = QUtil::string_to_ll(firstText.c_str());
+  const long long entries = QUtil::string_to_ll(countText.c_str());
+  if (firstNumber < 0 || entries < 0 || firstNumber > kMaxObjects ||
+      entries > kMaxObjects - firstNumber) {
+    return false;
+  }
+  *first = static_cast<int>(firstNumber);
+  *count = static_cast<int>(entries);
+  return true;
+}
+
+}  // namespace
+
+bool PdfTail::SkipLineEnd() {
+  char c = 0;
+  while (input_->read(&c, 1) == 1 && (c == ' ' || c == '\t')) {
+  }
+  if (c != '\r') return c == '\n';
+  if (input_->read(&c, 1) == 1 && c != '\n') input_->unreadCh(c);
+  return true;
+}
+
 bool PdfTail::ReadTable(Section* section, QPDFObjectHandle* trailer, std::string* why) {
   QPDFTokenizer tokenizer;
+  int64_t end = 0;  // one above the highest object number of the section
   for (;;) {
     QPDFTokenizer::Token first = tokenizer.readToken(input_, path_);
     if (first.getType() == QPDFTokenizer::tt_word && first.getValue() == "trailer") break;
@@ -251,24 +280,14 @@ bool PdfTail::ReadTable(Section* section, QPDFObjectHandle* trailer, std::string
       *why = "a cross-reference table is malformed";
       return false;
     }
-    // Checked before they are narrowed, so that no first + count wraps.
-    const long long firstNumber = QUtil::string_to_ll(first.getValue().c_str());
-    const long long entries = QUtil::string_to_ll(count.getValue().c_str());
-    if (firstNumber < 0 || entries < 0 || firstNumber > kMaxObjects ||
-        entries > kMaxObjects - firstNumber) {
+    Subsection sub;
+    if (!SubsectionNumbers(first.getValue(), count.getValue(), &sub.first, &sub.count)) {
       *why = "a cross-reference subsection's object numbers are out of range";
       return false;
     }
-    Subsection sub;
-    sub.first = static_cast<int>(firstNumber);
-    sub.count = static_cast<int>(entries);
+    end = std::max(end, int64_t{sub.first} + sub.count);
     // The entries start after the end of the header's line.
-    char c = 0;
-    while (input_->read(&c, 1) == 1 && (c == ' ' || c == '\t')) {
-    }
-    if (c == '\r') {
-      if (input_->read(&c, 1) == 1 && c != '\n') input_->unreadCh(c);
-    } else if (c != '\n') {
+    if (!SkipLineEnd()) {
       *why = "a cross-reference subsection header is malformed";
       return false;
     }
@@ -288,11 +307,9 @@ bool PdfTail::ReadTable(Section* section, QPDFObjectHandle* trailer, std::string
   // An entry at or above the section's own /Size names an object the file
   // does not have; the next update would number a new object the same.
   QPDFObjectHandle size = trailer->getKey("/Size");
-  for (const Subsection& sub : section->subsections) {
-    if (!size.isInteger() || int64_t{sub.first} + sub.count > size.getIntValue()) {
-      *why = "a cross-reference subsection reaches past the trailer's /Size";
-      return false;
-    }
+  if (!size.isInteger() || end > size.getIntValue()) {
+    *why = "a cross-reference subsection reaches past the trailer's /Size";
+    return false;
   }
   QPDFObjectHandle prev = trailer->getKey("/Prev");
   if (prev.isInteger()) section->prev = prev.getIntValue();

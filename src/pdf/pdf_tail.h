@@ -103,6 +103,9 @@ class PdfTail {
   int TableEntry(const Section& section, int number, Entry* entry, std::string* why);
   bool ReadSection(int64_t offset, Section* section, QPDFObjectHandle* trailer, std::string* why);
   bool ReadTable(Section* section, QPDFObjectHandle* trailer, std::string* why);
+  /// Reads past blanks and the end of the line; false when anything else
+  /// comes first.
+  bool SkipLineEnd();
   bool ReadXrefStream(int64_t offset, Section* section, QPDFObjectHandle* trailer,
                       std::string* why);
   bool ReadAt(int64_t offset, int number, QPDFObjectHandle* object, std::string* streamData,
