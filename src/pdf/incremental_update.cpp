@@ -18,7 +18,6 @@ namespace {
 // A pages-tree node takes at most this many kids, so an append rewrites a
 // few short nodes, never a Kids array of the whole document.
 const int kMaxKids = 64;
-const int kMaxDepth = 32;
 // After this many updates, or once updates are more than a third of the
 // file, the whole document is written anew instead.
 const int kMaxUpdates = 500;
@@ -127,27 +126,17 @@ bool UpdateBuilder::ReadLastBranch(std::string* why) {
     if (why->empty()) *why = "its catalog is unreadable";
     return false;
   }
-  std::set<int> seen;
-  int number = PdfTail::NumberOf(catalog_.getKey("/Pages"));
-  for (int depth = 0;; ++depth) {
-    if (depth >= kMaxDepth || !seen.insert(number).second) {
-      *why = "its pages tree is too deep or has a cycle";
-      return false;
-    }
+  // The update adds to the /Count of every node on this branch: a node that
+  // miscounts would keep its lie, and readers trusting it would not show
+  // the new pages.
+  std::vector<int> numbers;
+  if (!base_.LastBranch(&numbers, why)) return false;
+  for (int number : numbers) {
     TreeNode node;
     if (!ReadTreeNode(number, &node, why)) return false;
     path_.push_back(node);
-    int kids = node.Kids();
-    if (kids == 0) return true;
-    int last = PdfTail::NumberOf(node.dict.getKey("/Kids").getArrayItem(kids - 1));
-    QPDFObjectHandle kid;
-    if (!base_.ReadObject(last, &kid, why) || !kid.isDictionary()) {
-      if (why->empty()) *why = "its last page is unreadable";
-      return false;
-    }
-    if (!kid.getKey("/Type").isNameAndEquals("/Pages")) return true;
-    number = last;
   }
+  return true;
 }
 
 bool UpdateBuilder::CollectNewObjects(std::string* why) {

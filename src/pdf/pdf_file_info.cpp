@@ -14,11 +14,18 @@ int GetPDFFilePageCount(const char* path, std::string* error) {
     if (error) *error = "no file name";
     return -1;
   }
-  // The count of the pages tree's root, read from the file's end, costs the
-  // same for any size; a file whose end cannot be read that way is parsed.
+  // The /Count of the pages tree's root, read from the file's end, costs
+  // the same for any size. It is taken only when every node on the last
+  // branch, where appended pages go, holds what its /Count says; a tree that
+  // miscounts there would hide the last pages from readers that trust the
+  // /Count. Otherwise the file is parsed and its pages found by qpdf's walk
+  // of the tree, the pages a whole write of it keeps.
   PdfTail tail;
   std::string ignored;
-  int count = tail.Open(path, &ignored) ? tail.PageCount(&ignored) : -1;
+  std::vector<int> branch;
+  int count = tail.Open(path, &ignored) && tail.LastBranch(&branch, &ignored)
+                  ? tail.PageCount(&ignored)
+                  : -1;
   if (count >= 0) return count;
   try {
     QPDF pdf;

@@ -17,6 +17,9 @@ namespace {
 // followed (the full rewrite consolidates long before).
 const int64_t kTailWindow = 2048;
 const int kMaxSections = 100000;
+const size_t kMaxTreeDepth = 32;
+// The largest /Size taken: one above the highest object number in use.
+const long long kMaxObjects = 8388607;
 // An xref table entry: 10 digits, blank, 5 digits, blank, n or f, end of line.
 const int kEntrySize = 20;
 const size_t kMaxStreamLength = size_t{256} << 20;
@@ -211,7 +214,7 @@ bool PdfTail::Open(const std::string& path, std::string* why) {
       return false;
     }
     QPDFObjectHandle size = trailer_.getKey("/Size");
-    if (!size.isInteger() || size.getIntValue() < 1 || size.getIntValue() > 8388607 ||
+    if (!size.isInteger() || size.getIntValue() < 1 || size.getIntValue() > kMaxObjects ||
         NumberOf(trailer_.getKey("/Root")) < 1) {
       *why = "its trailer has no usable /Size or /Root";
       return false;
@@ -237,8 +240,37 @@ bool PdfTail::ReadSection(int64_t offset, Section* section, QPDFObjectHandle* tr
   return ReadXrefStream(offset, section, trailer, why);
 }
 
+namespace {
+
+// A subsection's first object number and count, checked before they are
+// narrowed, so that no first + count wraps.
+bool SubsectionNumbers(const std::string& firstText, const std::string& countText, int* first,
+                       int* count) {
+  const long long firstNumber = QUtil::string_to_ll(firstText.c_str());
+  const long long entries = QUtil::string_to_ll(countText.c_str());
+  if (firstNumber < 0 || entries < 0 || firstNumber > kMaxObjects ||
+      entries > kMaxObjects - firstNumber) {
+    return false;
+  }
+  *first = static_cast<int>(firstNumber);
+  *count = static_cast<int>(entries);
+  return true;
+}
+
+}  // namespace
+
+bool PdfTail::SkipLineEnd() {
+  char c = 0;
+  while (input_->read(&c, 1) == 1 && (c == ' ' || c == '\t')) {
+  }
+  if (c != '\r') return c == '\n';
+  if (input_->read(&c, 1) == 1 && c != '\n') input_->unreadCh(c);
+  return true;
+}
+
 bool PdfTail::ReadTable(Section* section, QPDFObjectHandle* trailer, std::string* why) {
   QPDFTokenizer tokenizer;
+  int64_t end = 0;  // one above the highest object number of the section
   for (;;) {
     QPDFTokenizer::Token first = tokenizer.readToken(input_, path_);
     if (first.getType() == QPDFTokenizer::tt_word && first.getValue() == "trailer") break;
@@ -249,21 +281,18 @@ bool PdfTail::ReadTable(Section* section, QPDFObjectHandle* trailer, std::string
       return false;
     }
     Subsection sub;
-    sub.first = static_cast<int>(QUtil::string_to_ll(first.getValue().c_str()));
-    sub.count = static_cast<int>(QUtil::string_to_ll(count.getValue().c_str()));
-    // The entries start after the end of the header's line.
-    char c = 0;
-    while (input_->read(&c, 1) == 1 && (c == ' ' || c == '\t')) {
+    if (!SubsectionNumbers(first.getValue(), count.getValue(), &sub.first, &sub.count)) {
+      *why = "a cross-reference subsection's object numbers are out of range";
+      return false;
     }
-    if (c == '\r') {
-      if (input_->read(&c, 1) == 1 && c != '\n') input_->unreadCh(c);
-    } else if (c != '\n') {
+    end = std::max(end, int64_t{sub.first} + sub.count);
+    // The entries start after the end of the header's line.
+    if (!SkipLineEnd()) {
       *why = "a cross-reference subsection header is malformed";
       return false;
     }
     sub.entries = input_->tell();
-    if (sub.first < 0 || sub.count < 0 ||
-        sub.entries + int64_t{sub.count} * kEntrySize > fileLength_) {
+    if (sub.entries + int64_t{sub.count} * kEntrySize > fileLength_) {
       *why = "a cross-reference subsection runs past the end of the file";
       return false;
     }
@@ -273,6 +302,13 @@ bool PdfTail::ReadTable(Section* section, QPDFObjectHandle* trailer, std::string
   *trailer = ParseObject(input_);
   if (!trailer->isDictionary()) {
     *why = "the trailer is not a dictionary";
+    return false;
+  }
+  // An entry at or above the section's own /Size names an object the file
+  // does not have; the next update would number a new object the same.
+  QPDFObjectHandle size = trailer->getKey("/Size");
+  if (!size.isInteger() || end > size.getIntValue()) {
+    *why = "a cross-reference subsection reaches past the trailer's /Size";
     return false;
   }
   QPDFObjectHandle prev = trailer->getKey("/Prev");
@@ -577,4 +613,75 @@ int PdfTail::PageCount(std::string* why) {
     return -1;
   }
   return count.getIntValueAsInt();
+}
+
+bool PdfTail::ReadCountedKids(QPDFObjectHandle node, int number, std::vector<Kid>* kids,
+                              std::string* why) {
+  kids->clear();
+  QPDFObjectHandle array = node.getKey("/Kids");
+  if (!array.isArray()) {
+    *why = "pages-tree node " + std::to_string(number) + " has no /Kids";
+    return false;
+  }
+  long long pages = 0;
+  for (auto& item : array.getArrayAsVector()) {
+    Kid kid;
+    kid.number = NumberOf(item);
+    QPDFObjectHandle dict;
+    if (kid.number <= 0 || !ReadObject(kid.number, &dict, why)) {
+      *why = "a kid of pages-tree node " + std::to_string(number) + " is unreadable" +
+             (why->empty() ? std::string() : ": " + *why);
+      return false;
+    }
+    const bool isDict = dict.isDictionary();
+    QPDFObjectHandle type = isDict ? dict.getKey("/Type") : QPDFObjectHandle::newNull();
+    QPDFObjectHandle count = isDict ? dict.getKey("/Count") : QPDFObjectHandle::newNull();
+    if (type.isNameAndEquals("/Page")) {
+      ++pages;
+    } else if (type.isNameAndEquals("/Pages") && count.isInteger() && count.getIntValue() >= 0) {
+      pages += count.getIntValue();
+      kid.isNode = true;
+      kid.node = dict;
+    } else {
+      *why = "kid " + std::to_string(kid.number) + " of pages-tree node " + std::to_string(number) +
+             " is neither a page nor a pages node";
+      return false;
+    }
+    kids->push_back(kid);
+  }
+  QPDFObjectHandle count = node.getKey("/Count");
+  if (!count.isInteger() || count.getIntValue() != pages) {
+    *why = "pages-tree node " + std::to_string(number) + " says /Count " +
+           (count.isInteger() ? std::to_string(count.getIntValue()) : std::string("(none)")) +
+           ", its kids hold " + std::to_string(pages);
+    return false;
+  }
+  return true;
+}
+
+bool PdfTail::LastBranch(std::vector<int>* nodes, std::string* why) {
+  nodes->clear();
+  QPDFObjectHandle catalog, node;
+  if (!ReadObject(NumberOf(trailer_.getKey("/Root")), &catalog, why) || !catalog.isDictionary()) {
+    if (why->empty()) *why = "its catalog is unreadable";
+    return false;
+  }
+  int number = NumberOf(catalog.getKey("/Pages"));
+  if (!ReadObject(number, &node, why) || !node.isDictionary()) {
+    if (why->empty()) *why = "its pages tree is unreadable";
+    return false;
+  }
+  std::vector<Kid> kids;
+  for (;;) {
+    if (nodes->size() >= kMaxTreeDepth ||
+        std::find(nodes->begin(), nodes->end(), number) != nodes->end()) {
+      *why = "its pages tree is too deep or has a cycle";
+      return false;
+    }
+    nodes->push_back(number);
+    if (!ReadCountedKids(node, number, &kids, why)) return false;
+    if (kids.empty() || !kids.back().isNode) return true;
+    number = kids.back().number;
+    node = kids.back().node;
+  }
 }

