@@ -181,6 +181,33 @@ TEST_F(FlashSyncTest, UnreadableSourceOrTargetStays) {
 
 // The write to the drive fails half-way (the file size limit stands in for a
 // full drive): the source stays and the target keeps its old pages.
+// The output is deleted only when the drive's copy verifiably holds its old
+// pages and the new ones: a copy whose pages tree overstates its pages in a
+// side branch (T1's node says 2) comes out one page short of the count.
+TEST_F(FlashSyncTest, TargetThatComesOutShortKeepsTheSource) {
+  MakeTextPdf(Source(), {"S1"});
+  TestPdfOptions lie;
+  lie.edit = [](QPDF& pdf) {
+    QPDFObjectHandle root = pdf.getRoot().getKey("/Pages");
+    std::vector<QPDFObjectHandle> nodes;
+    for (QPDFObjectHandle page : root.getKey("/Kids").getArrayAsVector()) {
+      QPDFObjectHandle node = pdf.makeIndirectObject(QPDFObjectHandle::parse("<< /Type /Pages >>"));
+      node.replaceKey("/Kids", QPDFObjectHandle::newArray({page}));
+      node.replaceKey("/Count", QPDFObjectHandle::newInteger(nodes.empty() ? 2 : 1));
+      node.replaceKey("/Parent", root);
+      page.replaceKey("/Parent", node);
+      nodes.push_back(node);
+    }
+    root.replaceKey("/Kids", QPDFObjectHandle::newArray(nodes));
+    root.replaceKey("/Count", QPDFObjectHandle::newInteger(3));
+  };
+  std::string target = drive_.Join("usb/all.pages");  // not a ".pdf": written whole
+  MakeTextPdf(target, {"T1", "T2"}, lie);
+  EXPECT_EQ(0, SyncPDFFileToFlashDrive(Source().c_str(), target.c_str(), &options_));
+  EXPECT_TRUE(platform::PathExists(Source()));
+  EXPECT_NE(std::string::npos, Log().find("(3 pages there, 4 expected); it stays")) << Log();
+}
+
 TEST_F(FlashSyncTest, FailedWriteToTheDriveKeepsTheSource) {
   std::vector<std::string> many(300, "A long line of text on a page of the source document");
   for (bool targetExists : {false, true}) {
