@@ -1,7 +1,11 @@
 // The system's spooler on POSIX against a private CUPS scheduler, through
 // the winspool-shaped calls: monitors and ports from the registry store,
 // printers as CUPS queues.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
+#include "platform/posix/registry_store.h"
 #include "platform/registry.h"
 #include "platform/winspool.h"
 #include "support/cups_scheduler.h"
@@ -137,7 +143,7 @@ TEST_F(CupsRegistryTest, TheMakersMonitorAddsNumberedPortsWithoutAWindow) {
   EXPECT_EQ("Quorvel8:|Quorvel|Local port", Ports().back());
 
   // Two processes adding at once never get the same port.
-  const int kEach = 8;
+  const int kEach = 12;
   std::vector<pid_t> children;
   for (int child = 0; child < 2; ++child) {
     pid_t pid = fork();
@@ -149,6 +155,33 @@ TEST_F(CupsRegistryTest, TheMakersMonitorAddsNumberedPortsWithoutAWindow) {
     }
     children.push_back(pid);
   }
+  // Whenever a child holds the store's lock, the lock is taken the moment
+  // it lets go and held for longer than a child's wait: the other child may
+  // then read the store before the first has written, so a number chosen
+  // outside the lock would be chosen twice.
+  std::string hive = platform::registry_store::HiveFile(platform::registry_store::kLocalMachine);
+  int lock = open((hive + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  auto working = [&children] {
+    for (pid_t pid : children) {
+      siginfo_t info{};
+      if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+          info.si_pid == 0) {
+        return true;
+      }
+    }
+    return false;
+  };
+  for (int round = 0; round < 100000 && working(); ++round) {
+    if (flock(lock, LOCK_EX | LOCK_NB) == 0) {  // free: let go again at once
+      flock(lock, LOCK_UN);
+      usleep(200);
+      continue;
+    }
+    flock(lock, LOCK_EX);
+    SleepMs(60);
+    flock(lock, LOCK_UN);
+  }
+  close(lock);
   for (pid_t pid : children) {
     int status = -1;
     ASSERT_EQ(pid, waitpid(pid, &status, 0));
