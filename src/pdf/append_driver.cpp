@@ -28,12 +28,6 @@ const int kMaxAttempts = 3;
 // retry whenever they run: a new job is worth a new try).
 const long long kSyncRetrySeconds = 60;
 
-void CleanUp(int deleteTempFiles, const char* converted, const char* input) {
-  if (!deleteTempFiles) return;
-  DeleteFileLogged(converted);
-  DeleteFileLogged(input);
-}
-
 bool HasPdfExtension(const std::string& path) {
   if (path.size() < 4) return false;
   std::string ext = path.substr(path.size() - 4);
@@ -452,7 +446,7 @@ class OutputSession {
   void RecoverCommit() {
     const PendingCommit c = journal_.commit;
     journal_.hasCommit = false;
-    bool toOutput = SamePath(c.target, output_) || c.target == output_;
+    bool toOutput = SamePath(c.target, output_);
     if (!toOutput && !SamePath(c.target, SyncTarget())) {
       OutLog(
           "[ERROR] The commit in \"%s\" names \"%s\", which is neither \"%s\" nor the drive's "
@@ -613,7 +607,11 @@ class OutputSession {
     // old pages and the new ones.
     write(converted, output_.c_str(), options_, lockHandle_);
     if (GetPDFFilePageCount(output_.c_str()) == before + extra) {
-      CleanUp(deleteTempFiles, converted, kept->job.c_str());
+      // The spool file goes only while it is still the job that was kept.
+      if (deleteTempFiles) {
+        DeleteFileLogged(converted);
+        if (IsKeptJobFile(kept->job, kept->digest)) DeleteFileLogged(kept->job.c_str());
+      }
       if (isOwn) ownCopied_ = !exists;
       return Delivery::kArrived;
     }
