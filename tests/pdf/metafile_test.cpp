@@ -159,24 +159,24 @@ TEST_F(MetafileTest, RegionsFillAndAlphaBlendedBitmapsShowThrough) {
   PU_RGNDATA region = rgndata_set(rgndataheader_set(2, U_RECTL{0, 0, 2100, 2970}), rects);
   emf.Add(U_EMRFILLRGN_set(U_RCL_DEF, 1, region));
   std::free(region);
-  // A 2 x 2 blue bitmap with premultiplied alpha 128 over the red top-left
-  // quarter: purple where it lies.
+  // A 2 x 2 blue bitmap with premultiplied alpha 128, blended at half
+  // strength over the red top-left quarter: a quarter blue where it lies.
   U_BITMAPINFOHEADER bih = bitmapinfoheader_set(2, 2, 1, 32, U_BI_RGB, 0, 0, 0, 0, 0);
   PU_BITMAPINFO bmi = bitmapinfo_set(bih, nullptr);
   std::string px;
   for (int i = 0; i < 4; ++i) px += std::string("\x80\x00\x00\x80", 4);
   emf.Add(U_EMRALPHABLEND_set(U_RCL_DEF, point_set(0, 0), point_set(525, 742), point_set(0, 0),
                               point_set(2, 2), xform_set(1, 0, 0, 1, 0, 0), colorref_set(0, 0, 0),
-                              U_DIB_RGB_COLORS, U_BLEND{0, 0, 255, U_AC_SRC_ALPHA}, bmi,
+                              U_DIB_RGB_COLORS, U_BLEND{0, 0, 128, U_AC_SRC_ALPHA}, bmi,
                               static_cast<uint32_t>(px.size()), &px[0]));
   std::free(bmi);
   emf.Write(program.Join("region.emf"));
 
   ASSERT_EQ(1, Merge({program.Join("region.emf")})) << Log();
   TestRgb blended = ColorAt(output, 1, 0.1, 0.1);
-  EXPECT_NEAR(127, blended.r, 3);
+  EXPECT_NEAR(191, blended.r, 3);
   EXPECT_EQ(0, blended.g);
-  EXPECT_NEAR(128, blended.b, 3);
+  EXPECT_NEAR(64, blended.b, 3);
   EXPECT_COLOR(kRed, ColorAt(output, 1, 0.4, 0.1));
   EXPECT_COLOR(kWhite, ColorAt(output, 1, 0.75, 0.1));
   EXPECT_COLOR(kWhite, ColorAt(output, 1, 0.5, 0.5));
