@@ -46,13 +46,28 @@ struct MetafileDamageTest : testing::Test {
   std::string output = program.Join("out.pdf");
 };
 
-TEST_F(MetafileDamageTest, NotAMetafileIsSkippedWithTheSizeMessage) {
-  std::vector<std::string> texts =
-      MergeWithPdf("letter.emf", "Dear reader, this is no metafile at all.\n");
-  EXPECT_EQ((std::vector<std::string>{"after"}), PageTexts(output));
-  EXPECT_NE(std::string::npos, Log().find("Can't open the EMF/WMF file or can't read the paper "
+TEST_F(MetafileDamageTest, AFileThatGivesNoPageSaysOnceWhy) {
+  std::string lying = EmfBuilder(kA4).Bytes();
+  lying.replace(4, 4, LeBytes(lying.size() + 4, 4));
+  const std::pair<const char*, std::string> cases[] = {
+      {"letter.emf", "Dear reader, this is no metafile at all.\n"}, {"lying.emf", lying}};
+  const char* why[] = {"the file is not a Windows metafile",
+                       "the header record claims 132 bytes, the file holds 128"};
+  for (size_t i = 0; i < 2; ++i) {
+    SCOPED_TRACE(cases[i].first);
+    WriteFileText(program.Join(cases[i].first), cases[i].second);
+    std::vector<std::string> inputs{program.Join(cases[i].first)};
+    CommandOptions options{};
+    EXPECT_EQ(0, PDFMerger(inputs, output.c_str(), &options));
+    std::string log = Log();
+    size_t error = log.find("[ERROR]");
+    EXPECT_EQ(error, log.rfind("[ERROR]")) << log;
+    EXPECT_NE(std::string::npos, log.find(why[i], error)) << log;
+    EXPECT_NE(std::string::npos, log.find("Can't open the EMF/WMF file or can't read the paper "
                                           "size from EMF/WMF file properly.\n"));
-  EXPECT_EQ(std::string::npos, Log().find("Append PDF page...")) << Log();
+    EXPECT_EQ(std::string::npos, log.find("Append PDF page...")) << log;
+    std::remove(program.Log().c_str());
+  }
 }
 
 TEST_F(MetafileDamageTest, CountsAndOffsetsOutsideTheirRecordAreNotFollowed) {
