@@ -6,6 +6,8 @@
 // combinations.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -253,6 +255,160 @@ TEST_F(MetafileFillTest, EmfRleAndJpegBitmapsHatchesAndMoreRecords) {
   EXPECT_NE(std::string::npos, page.find("small text")) << page;
   EXPECT_NE(std::string::npos, page.find("poly")) << page;
   EXPECT_EQ(std::string::npos, Log().find("not drawn")) << Log();
+}
+
+// One small picture a row: the ink expected at points of the page
+// (fractions of its width and height from the top left), a text the page
+// holds, and what the file's "not drawn" log line says (none: no line).
+struct Ink {
+  double fx, fy;
+  TestRgb color;
+  int tolerance;
+};
+struct PictureRow {
+  const char* name;
+  std::function<std::string()> bytes;
+  std::vector<Ink> ink;
+  std::string text, notDrawn;
+};
+
+std::string Blits() {
+  EmfBuilder emf(kA4);
+  emf.Brush(1, 255, 0, 0).Pen(2, U_PS_NULL, 0, 0, 0, 0);
+  emf.Add(U_EMRRECTANGLE_set(U_RECTL{0, 0, 2100, 2970}));
+  emf.Font(3, -100, "Arial").Text(100, 1400, "under the blit");
+  auto blit = [&](U_RECTL r, uint32_t rop) {
+    emf.Add(U_EMRBITBLT_set(U_RCL_DEF, point_set(r.left, r.top),
+                            point_set(r.right - r.left, r.bottom - r.top), point_set(0, 0),
+                            xform_set(1, 0, 0, 1, 0, 0), colorref_set(0, 0, 0), U_DIB_RGB_COLORS,
+                            rop, nullptr, 0, nullptr));
+  };
+  blit({0, 0, 2100, 2970}, 0x00AA0029);  // leaves the page as it is
+  emf.Brush(4, 0, 0, 255);
+  blit({0, 0, 900, 1300}, U_PATCOPY);
+  blit({1200, 0, 2100, 1300}, U_BLACKNESS);
+  blit({0, 1600, 900, 2970}, U_WHITENESS);
+  blit({1200, 1600, 2100, 2970}, U_DSTINVERT);
+  blit({0, 0, 2100, 2970}, U_PATINVERT);
+  return emf.Bytes();
+}
+
+std::string WindowsBlits() {
+  WmfBuilder wmf(1000, 1000, 1000);
+  wmf.Add(U_WMRCREATEBRUSHINDIRECT_set(U_WLOGBRUSH_set(U_BS_SOLID, colorref_set(255, 0, 0), 0)));
+  wmf.Add(U_WMRSELECTOBJECT_set(0));
+  wmf.Add(U_WMRCREATEPENINDIRECT_set(U_PEN_set(U_PS_NULL, 0, colorref_set(0, 0, 0))));
+  wmf.Add(U_WMRSELECTOBJECT_set(1));
+  wmf.Add(U_WMRRECTANGLE_set(U_RECT16_set(point16_set(0, 0), point16_set(1000, 1000))));
+  wmf.Add(U_WMRPATBLT_set(point16_set(0, 0), point16_set(1000, 1000), 0x00AA0029));
+  wmf.Add(U_WMRDIBBITBLT_set(point16_set(0, 0), point16_set(500, 1000), point16_set(0, 0),
+                             U_DSTINVERT, nullptr, 0, nullptr));
+  return wmf.Bytes();
+}
+
+// EMF+ clips by region objects of rectangles, paths, empty and infinite
+// regions, after a clip that alone would hide nearly everything.
+std::string PlusRegions() {
+  auto rect = [](float x, float y, float w, float h) {
+    return LeBytes(0x10000000, 4) + Floats({x, y, w, h});
+  };
+  std::string path = kVersion + LeBytes(4, 4) + LeBytes(0, 4) +
+                     Floats({105, 200, 210, 200, 210, 297, 105, 297}) + LeBytes(0x81010100, 4);
+  std::string plus = PlusStart() + PlusRecord(0x4032, 0x0100, Floats({0, 0, 10, 10}));
+  auto clip = [&](int mode, const std::string& nodes) {
+    plus += PlusRecord(0x4008, 0x0401, kVersion + LeBytes(0, 4) + nodes) +
+            PlusRecord(0x4034, static_cast<uint16_t>(mode << 8 | 1), "");
+  };
+  auto fill = [&](uint32_t argb) {
+    plus += PlusRecord(0x400A, 0x8000, LeBytes(argb, 4) + LeBytes(1, 4) + Floats({0, 0, 210, 297}));
+  };
+  clip(0, LeBytes(4, 4) + LeBytes(0x10000003, 4) + rect(0, 0, 105, 148.5));  // all but top left
+  fill(0xFF00FF00);
+  // (top left or the path's bottom right) XOR the top band
+  clip(0, LeBytes(2, 4) + rect(0, 0, 105, 148.5) + LeBytes(0x10000001, 4) +
+              LeBytes(path.size(), 4) + path);
+  clip(3, rect(0, 0, 210, 100));
+  fill(0xFF0000FF);
+  clip(0, LeBytes(0x10000002, 4));
+  fill(0xFFFF0000);
+  EmfBuilder emf(kA4);
+  return emf.Plus(plus).Bytes();
+}
+
+// Translucent EMF+ colours and gradients over a red page.
+std::string PlusAlpha() {
+  std::string plus = PlusStart();
+  auto fill = [&](uint16_t flags, uint32_t brush, std::initializer_list<float> rect) {
+    plus += PlusRecord(0x400A, flags, LeBytes(brush, 4) + LeBytes(1, 4) + Floats(rect));
+  };
+  fill(0x8000, 0xFFFF0000, {0, 0, 210, 297});
+  fill(0x8000, 0x800000FF, {0, 0, 105, 100});
+  // Blue fading out to the right; green fading out to a rectangle's edge.
+  plus += PlusRecord(0x4008, 0x0101,
+                     kVersion + LeBytes(4, 4) + LeBytes(0, 8) + Floats({105, 0, 105, 100}) +
+                         LeBytes(0xFF0000FF, 4) + LeBytes(0x000000FF, 4) + LeBytes(0, 8));
+  fill(1, 1, {105, 0, 105, 100});
+  plus += PlusRecord(0x4008, 0x0102,
+                     kVersion + LeBytes(3, 4) + LeBytes(0, 8) + LeBytes(0xFF00FF00, 4) +
+                         Floats({155, 200}) + LeBytes(1, 4) + LeBytes(0x0000FF00, 4) +
+                         LeBytes(4, 4) + Floats({110, 150, 200, 150, 200, 250, 110, 250}));
+  fill(2, 2, {110, 150, 90, 100});
+  EmfBuilder emf(kA4);
+  return emf.Plus(plus).Bytes();
+}
+
+TEST_F(MetafileFillTest, PicturesShowTheirInkAndText) {
+  const TestRgb kBlack{0, 0, 0}, kCyan{0, 255, 255};
+  const PictureRow rows[] = {
+      {"blits.emf",
+       Blits,
+       {{0.5, 0.5, kRed, 0},
+        {0.2, 0.2, kBlue, 0},
+        {0.8, 0.2, kBlack, 0},
+        {0.2, 0.8, kWhite, 0},
+        {0.8, 0.8, kCyan, 0}},
+       "under the blit",
+       "raster operation 0x005A0049 without a bitmap x1"},
+      {"blits.wmf", WindowsBlits, {{0.25, 0.5, kCyan, 0}, {0.75, 0.5, kRed, 0}}, "", ""},
+      {"alpha.emf",
+       PlusAlpha,
+       {{0.25, 0.15, {127, 0, 128}, 3},
+        {0.52, 0.15, kBlue, 16},
+        {0.97, 0.15, kRed, 16},
+        {155.0 / 210, 200.0 / 297, kGreen, 12},
+        {111.0 / 210, 151.0 / 297, kRed, 12}},
+       "",
+       ""},
+      {"regions.emf",
+       PlusRegions,
+       {{0.25, 0.2, kWhite, 0},
+        {0.25, 0.42, kBlue, 0},
+        {0.75, 0.2, kBlue, 0},
+        {0.75, 0.42, kGreen, 0},
+        {0.75, 0.85, kBlue, 0},
+        {0.25, 0.85, kGreen, 0}},
+       "",
+       ""},
+  };
+  for (const PictureRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::remove(output.c_str());
+    MergeOne(row.name, row.bytes());
+    for (const Ink& ink : row.ink) {
+      TestRgb c = At(ink.fx, ink.fy);
+      EXPECT_TRUE(Near(c, ink.color, ink.tolerance)) << ink.fx << "," << ink.fy << ": " << Show(c);
+    }
+    if (!row.text.empty()) {
+      EXPECT_NE(std::string::npos, PdfPageTexts(output).at(0).find(row.text));
+    }
+    std::string head = "\"" + program.Join(row.name) + "\": not drawn: ", log = Log();
+    size_t line = log.find(head);
+    std::string notDrawn =
+        line == std::string::npos
+            ? ""
+            : log.substr(line + head.size(), log.find('\n', line) - line - head.size());
+    EXPECT_EQ(row.notDrawn, notDrawn);
+  }
 }
 
 TEST_F(MetafileFillTest, ClipRegionsCombineByXorAndDifference) {
