@@ -49,20 +49,21 @@ struct MetafileDamageTest : testing::Test {
 TEST_F(MetafileDamageTest, AFileThatGivesNoPageSaysOnceWhy) {
   std::string lying = EmfBuilder(kA4).Bytes();
   lying.replace(4, 4, LeBytes(lying.size() + 4, 4));
-  const std::pair<const char*, std::string> cases[] = {
-      {"letter.emf", "Dear reader, this is no metafile at all.\n"}, {"lying.emf", lying}};
-  const char* why[] = {"the file is not a Windows metafile",
-                       "the header record claims 132 bytes, the file holds 128"};
-  for (size_t i = 0; i < 2; ++i) {
-    SCOPED_TRACE(cases[i].first);
-    WriteFileText(program.Join(cases[i].first), cases[i].second);
-    std::vector<std::string> inputs{program.Join(cases[i].first)};
+  const struct {
+    const char *name, *why;
+    std::string bytes;
+  } cases[] = {{"letter.emf", "the file is not a Windows metafile", "Dear reader, no metafile.\n"},
+               {"lying.emf", "the header record claims 132 bytes, the file holds 128", lying}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFileText(program.Join(c.name), c.bytes);
+    std::vector<std::string> inputs{program.Join(c.name)};
     CommandOptions options{};
     EXPECT_EQ(0, PDFMerger(inputs, output.c_str(), &options));
     std::string log = Log();
     size_t error = log.find("[ERROR]");
     EXPECT_EQ(error, log.rfind("[ERROR]")) << log;
-    EXPECT_NE(std::string::npos, log.find(why[i], error)) << log;
+    EXPECT_NE(std::string::npos, log.find(c.why, error)) << log;
     EXPECT_NE(std::string::npos, log.find("Can't open the EMF/WMF file or can't read the paper "
                                           "size from EMF/WMF file properly.\n"));
     EXPECT_EQ(std::string::npos, log.find("Append PDF page...")) << log;
