@@ -14,6 +14,26 @@ using Area = EmfPlusPlayer::Area;
 // A clip part that holds no point of the page.
 const char kNothing[] = "0 0 m\n0 0 l\nh\n";
 
+// The combinations where an area is everything or nothing: true when *a
+// holds the result, false when it goes on as parts by *mode.
+bool CombineWhole(Area* a, Area* b, uint32_t* mode) {
+  if (b->kind == Area::kNothing) {
+    if (*mode == 1) *a = std::move(*b);  // only intersecting with nothing changes a
+    return true;
+  }
+  if (a->kind == Area::kNothing) {
+    if (*mode == 2 || *mode == 3) *a = std::move(*b);
+    return true;
+  }
+  if (b->kind != Area::kEverything) return false;
+  if (*mode == 2) *a = Area();
+  if (*mode == 4) *a = Area{Area::kNothing, {}};
+  if (*mode != 3) return true;
+  std::swap(*a, *b);  // XOR with everything: everything less a
+  *mode = 4;
+  return false;
+}
+
 // Combines area b into a by an EMF+ combine mode (0 replace, 1 intersect,
 // 2 union, 3 XOR, 4 exclude, 5 complement); false when the result is not
 // an intersection of parts (a union or XOR of a clip of several parts).
@@ -27,21 +47,7 @@ bool Combine(Area* a, Area b, uint32_t mode) {
     mode = 4;
   }
   if (mode > 5) return false;
-  if (b.kind == Area::kNothing) {
-    if (mode == 1) *a = std::move(b);  // only intersecting with nothing changes a
-    return true;
-  }
-  if (a->kind == Area::kNothing) {
-    if (mode == 2 || mode == 3) *a = std::move(b);
-    return true;
-  }
-  if (b.kind == Area::kEverything) {
-    if (mode == 2) *a = Area();
-    if (mode == 4) *a = Area{Area::kNothing, {}};
-    if (mode != 3) return true;
-    std::swap(*a, b);  // XOR with everything: everything less a
-    mode = 4;
-  }
+  if (CombineWhole(a, &b, &mode)) return true;
   std::vector<ClipPart> clip = a->kind == Area::kEverything ? std::vector<ClipPart>() : a->parts;
   if (mode == 1) {
     if (clip.size() + b.parts.size() > kMaxClipParts) return false;
