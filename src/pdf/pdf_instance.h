@@ -50,7 +50,8 @@ struct PDF {
   bool pageImageFailed = false;  // a picture placed on the page could not be read
   QPDFObjectHandle page;
   QPDFObjectHandle xobjects;
-  QPDFObjectHandle fonts;  // the page's standard fonts, by resource name
+  QPDFObjectHandle fonts;          // the page's standard fonts, by resource name
+  QPDFObjectHandle graphicStates;  // the page's ExtGState dictionary
   std::string content;
   int imageCount = 0;
   double mediaTop = 842;  // upper edge of the media box in PDF coordinates

@@ -164,6 +164,9 @@ void PDF::EndPage() {
   QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
   resources.replaceKey("/XObject", xobjects);
   if (fonts.isDictionary() && !fonts.getKeys().empty()) resources.replaceKey("/Font", fonts);
+  if (graphicStates.isDictionary() && !graphicStates.getKeys().empty()) {
+    resources.replaceKey("/ExtGState", graphicStates);
+  }
   page.replaceKey("/Resources", resources);
   page.replaceKey("/Contents", QPDFObjectHandle::newStream(doc.get(), content));
 }
@@ -491,6 +494,7 @@ int pdfAppend(PDF* pdf) {
     pdf->page = page;
     pdf->xobjects = QPDFObjectHandle::newDictionary();
     pdf->fonts = QPDFObjectHandle::newDictionary();
+    pdf->graphicStates = QPDFObjectHandle::newDictionary();
     pdf->content.clear();
     pdf->imageCount = 0;
     pdf->mediaTop = 842;

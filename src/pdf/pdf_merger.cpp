@@ -132,7 +132,10 @@ int PDFMerger(std::vector<std::string>& inputs, const char* output, const Comman
 
   OutLog("We will insert bookmarks to PDF file...\n");
   int written = 0;
-  if (complete) {
+  if (complete && pdfGetPageCount(pdf) == 0) {
+    // Every input said why it gave no page; there is nothing to write.
+    OutLog("PDFMerger made no page.\n");
+  } else if (complete) {
     OutLog("We will close PDF file...\n");
     written = pdfCloseFile(pdf);
     if (!written) OutLog("[ERROR] PDFMerger could not write \"%s\".\n", output);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <exception>
 #include <initializer_list>
+#include <map>
 #include <qpdf/QPDFObjectHandle.hh>
 #include <string>
 
@@ -155,6 +156,24 @@ class PageCanvas : public metafile::MetafileCanvas {
     return name;
   }
 
+  // One state per opacity and blend mode a page uses, found by its values.
+  std::string GraphicStateResource(double fillAlpha, double strokeAlpha,
+                                   const std::string& blendMode) override {
+    using metafile::Num;
+    std::string key = Num(fillAlpha) + " " + Num(strokeAlpha) + " " + blendMode;
+    std::string& name = graphicStateNames_[key];
+    if (!name.empty()) return name;
+    QPDFObjectHandle state = QPDFObjectHandle::newDictionary();
+    state.replaceKey("/Type", QPDFObjectHandle::newName("/ExtGState"));
+    state.replaceKey("/ca", QPDFObjectHandle::newReal(Num(fillAlpha)));
+    state.replaceKey("/CA", QPDFObjectHandle::newReal(Num(strokeAlpha)));
+    state.replaceKey("/BM", QPDFObjectHandle::newName("/" + blendMode));
+    name = "/MGS" + std::to_string(pdf_->graphicStates.getKeys().size() + 1);
+    pdf_->graphicStates.replaceKey(name, state);
+    pdf_->neededVersion.updateIfGreater(PDFVersion(1, 4));
+    return name;
+  }
+
  private:
   static QPDFObjectHandle Array(std::initializer_list<double> values) {
     QPDFObjectHandle array = QPDFObjectHandle::newArray();
@@ -186,6 +205,7 @@ class PageCanvas : public metafile::MetafileCanvas {
   }
 
   PDF* pdf_;
+  std::map<std::string, std::string> graphicStateNames_;
 };
 
 // One line for everything the drawing left out, so a file of a thousand
@@ -212,7 +232,7 @@ int pdfGetLogMetafileSizeA(PDF* pdf, const char* path, PdfRectL* rect) {
   if (!ReadMetafile(pdf, file, &bytes)) return 0;
   double width = 0, height = 0;
   if (!metafile::MeasureMetafile(bytes, &width, &height, &error)) {
-    pdf->Report(kPdfValueError, 0, "cannot size metafile \"" + file + "\": " + error);
+    OutLog("[ERROR] Cannot size metafile \"%s\": %s\n", file.c_str(), error.c_str());
     return 0;
   }
   // Beyond this a page size is no longer a 32-bit number of points.

@@ -46,13 +46,29 @@ struct MetafileDamageTest : testing::Test {
   std::string output = program.Join("out.pdf");
 };
 
-TEST_F(MetafileDamageTest, NotAMetafileIsSkippedWithTheSizeMessage) {
-  std::vector<std::string> texts =
-      MergeWithPdf("letter.emf", "Dear reader, this is no metafile at all.\n");
-  EXPECT_EQ((std::vector<std::string>{"after"}), PageTexts(output));
-  EXPECT_NE(std::string::npos, Log().find("Can't open the EMF/WMF file or can't read the paper "
+TEST_F(MetafileDamageTest, AFileThatGivesNoPageSaysOnceWhy) {
+  std::string lying = EmfBuilder(kA4).Bytes();
+  lying.replace(4, 4, LeBytes(lying.size() + 4, 4));
+  const struct {
+    const char *name, *why;
+    std::string bytes;
+  } cases[] = {{"letter.emf", "the file is not a Windows metafile", "Dear reader, no metafile.\n"},
+               {"lying.emf", "the header record claims 132 bytes, the file holds 128", lying}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFileText(program.Join(c.name), c.bytes);
+    std::vector<std::string> inputs{program.Join(c.name)};
+    CommandOptions options{};
+    EXPECT_EQ(0, PDFMerger(inputs, output.c_str(), &options));
+    std::string log = Log();
+    size_t error = log.find("[ERROR]");
+    EXPECT_EQ(error, log.rfind("[ERROR]")) << log;
+    EXPECT_NE(std::string::npos, log.find(c.why, error)) << log;
+    EXPECT_NE(std::string::npos, log.find("Can't open the EMF/WMF file or can't read the paper "
                                           "size from EMF/WMF file properly.\n"));
-  EXPECT_EQ(std::string::npos, Log().find("Append PDF page...")) << Log();
+    EXPECT_EQ(std::string::npos, log.find("Append PDF page...")) << log;
+    std::remove(program.Log().c_str());
+  }
 }
 
 TEST_F(MetafileDamageTest, CountsAndOffsetsOutsideTheirRecordAreNotFollowed) {

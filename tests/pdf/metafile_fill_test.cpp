@@ -6,6 +6,8 @@
 // combinations.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -65,7 +67,9 @@ struct MetafileFillTest : testing::Test {
   std::string output = program.Join("out.pdf");
 };
 
-TEST_F(MetafileFillTest, EmfPlusImagesOfPixelsAndContinuedCompressedFilesAndClear) {
+// EMF+ images of pixels and of a compressed file continued over two
+// records, over a yellow Clear.
+std::string PlusImages() {
   std::string plus = PlusStart();
   plus += PlusRecord(0x4009, 0, LeBytes(0xFFFFFF00, 4));  // Clear: yellow
   // Image 1: 2 x 2 pixels of 32-bit ARGB, all red.
@@ -92,16 +96,7 @@ TEST_F(MetafileFillTest, EmfPlusImagesOfPixelsAndContinuedCompressedFilesAndClea
   plus += PlusRecord(0x401A, 0x0001,
                      LeBytes(0, 4) + LeBytes(2, 4) + Floats({0, 0, 1, 2, 105, 200, 50, 50}));
   EmfBuilder emf(kA4);
-  emf.Plus(plus);
-  MergeOne("images.emf", emf.Bytes());
-
-  EXPECT_COLOR(kRed, At(0.25, 0.15));
-  EXPECT_COLOR(kBlue, At(0.75, 0.08));
-  EXPECT_COLOR(kGreen, At(0.75, 0.25));
-  EXPECT_COLOR(kYellow, At(0.25, 0.6));
-  EXPECT_COLOR(kRed, At(125.0 / 210, 220.0 / 297));
-  EXPECT_COLOR(kYellow, At(165.0 / 210, 220.0 / 297));  // clipped to the destination
-  EXPECT_EQ(std::string::npos, Log().find("not drawn")) << Log();
+  return emf.Plus(plus).Bytes();
 }
 
 TEST_F(MetafileFillTest, EmfPlusGradientHatchBrushesAndWrappedStrings) {
@@ -255,7 +250,127 @@ TEST_F(MetafileFillTest, EmfRleAndJpegBitmapsHatchesAndMoreRecords) {
   EXPECT_EQ(std::string::npos, Log().find("not drawn")) << Log();
 }
 
-TEST_F(MetafileFillTest, ClipRegionsCombineByXorAndDifference) {
+// One small picture a row: the ink expected at points of the page
+// (fractions of its width and height from the top left), a text the page
+// holds, and what the file's "not drawn" log line says (none: no line).
+struct Ink {
+  double fx, fy;
+  TestRgb color;
+  int tolerance = 0;
+};
+struct PictureRow {
+  const char* name;
+  std::function<std::string()> bytes;
+  std::vector<Ink> ink;
+  std::string text = "", notDrawn = "";
+};
+
+std::string Blits() {
+  EmfBuilder emf(kA4);
+  emf.Brush(1, 255, 0, 0).Pen(2, U_PS_NULL, 0, 0, 0, 0);
+  emf.Add(U_EMRRECTANGLE_set(U_RECTL{0, 0, 2100, 2970}));
+  emf.Font(3, -100, "Arial").Text(100, 1400, "under the blit");
+  auto blit = [&](U_RECTL r, uint32_t rop) {
+    emf.Add(U_EMRBITBLT_set(U_RCL_DEF, point_set(r.left, r.top),
+                            point_set(r.right - r.left, r.bottom - r.top), point_set(0, 0),
+                            xform_set(1, 0, 0, 1, 0, 0), colorref_set(0, 0, 0), U_DIB_RGB_COLORS,
+                            rop, nullptr, 0, nullptr));
+  };
+  blit({0, 0, 2100, 2970}, 0x00AA0029);  // leaves the page as it is
+  emf.Brush(4, 0, 0, 255);
+  blit({0, 0, 900, 1300}, U_PATCOPY);
+  blit({1200, 0, 2100, 1300}, U_BLACKNESS);
+  blit({0, 1600, 900, 2970}, U_WHITENESS);
+  blit({1200, 1600, 2100, 2970}, U_DSTINVERT);
+  blit({0, 0, 2100, 2970}, U_PATINVERT);
+  return emf.Bytes();
+}
+
+std::string WindowsBlits() {
+  WmfBuilder wmf(1000, 1000, 1000);
+  wmf.Add(U_WMRCREATEBRUSHINDIRECT_set(U_WLOGBRUSH_set(U_BS_SOLID, colorref_set(255, 0, 0), 0)));
+  wmf.Add(U_WMRSELECTOBJECT_set(0));
+  wmf.Add(U_WMRCREATEPENINDIRECT_set(U_PEN_set(U_PS_NULL, 0, colorref_set(0, 0, 0))));
+  wmf.Add(U_WMRSELECTOBJECT_set(1));
+  wmf.Add(U_WMRRECTANGLE_set(U_RECT16_set(point16_set(0, 0), point16_set(1000, 1000))));
+  wmf.Add(U_WMRPATBLT_set(point16_set(0, 0), point16_set(1000, 1000), 0x00AA0029));
+  wmf.Add(U_WMRDIBBITBLT_set(point16_set(0, 0), point16_set(500, 1000), point16_set(0, 0),
+                             U_DSTINVERT, nullptr, 0, nullptr));
+  return wmf.Bytes();
+}
+
+// EMF+ clips by region objects of rectangles, paths, empty and infinite
+// regions, after a clip that alone would hide nearly everything.
+std::string PlusRegions() {
+  auto rect = [](float x, float y, float w, float h) {
+    return LeBytes(0x10000000, 4) + Floats({x, y, w, h});
+  };
+  std::string path = kVersion + LeBytes(4, 4) + LeBytes(0, 4) +
+                     Floats({105, 200, 210, 200, 210, 297, 105, 297}) + LeBytes(0x81010100, 4);
+  std::string plus = PlusStart() + PlusRecord(0x4032, 0x0100, Floats({0, 0, 10, 10}));
+  auto clip = [&](int mode, const std::string& nodes) {
+    plus += PlusRecord(0x4008, 0x0401, kVersion + LeBytes(0, 4) + nodes) +
+            PlusRecord(0x4034, static_cast<uint16_t>(mode << 8 | 1), "");
+  };
+  auto fill = [&](uint32_t argb) {
+    plus += PlusRecord(0x400A, 0x8000, LeBytes(argb, 4) + LeBytes(1, 4) + Floats({0, 0, 210, 297}));
+  };
+  clip(0, LeBytes(4, 4) + LeBytes(0x10000003, 4) + rect(0, 0, 105, 148.5));  // all but top left
+  fill(0xFF00FF00);
+  // (top left or the path's bottom right) XOR the top band
+  clip(0, LeBytes(2, 4) + rect(0, 0, 105, 148.5) + LeBytes(0x10000001, 4) +
+              LeBytes(path.size(), 4) + path);
+  clip(3, rect(0, 0, 210, 100));
+  fill(0xFF0000FF);
+  clip(0, LeBytes(0x10000002, 4));
+  fill(0xFFFF0000);
+  EmfBuilder emf(kA4);
+  return emf.Plus(plus).Bytes();
+}
+
+// Translucent EMF+ colours and gradients over a red page.
+std::string PlusAlpha() {
+  std::string plus = PlusStart();
+  auto fill = [&](uint16_t flags, uint32_t brush, std::initializer_list<float> rect) {
+    plus += PlusRecord(0x400A, flags, LeBytes(brush, 4) + LeBytes(1, 4) + Floats(rect));
+  };
+  fill(0x8000, 0xFFFF0000, {0, 0, 210, 297});
+  fill(0x8000, 0x800000FF, {0, 0, 105, 100});
+  // Blue fading out to the right; green fading out to a rectangle's edge.
+  plus += PlusRecord(0x4008, 0x0101,
+                     kVersion + LeBytes(4, 4) + LeBytes(0, 8) + Floats({105, 0, 105, 100}) +
+                         LeBytes(0xFF0000FF, 4) + LeBytes(0x000000FF, 4) + LeBytes(0, 8));
+  fill(1, 1, {105, 0, 105, 100});
+  plus += PlusRecord(0x4008, 0x0102,
+                     kVersion + LeBytes(3, 4) + LeBytes(0, 8) + LeBytes(0xFF00FF00, 4) +
+                         Floats({155, 200}) + LeBytes(1, 4) + LeBytes(0x0000FF00, 4) +
+                         LeBytes(4, 4) + Floats({110, 150, 200, 150, 200, 250, 110, 250}));
+  fill(2, 2, {110, 150, 90, 100});
+  EmfBuilder emf(kA4);
+  return emf.Plus(plus).Bytes();
+}
+
+// A map mode with y upwards, a world transform and a clip rectangle.
+std::string MapModes() {
+  EmfBuilder emf(kA4);
+  emf.Pen(1, U_PS_NULL, 0, 0, 0, 0).Brush(2, 255, 0, 0);
+  // MM_LOMETRIC: 0.1 mm units, y upwards; the window origin at the page's
+  // top edge. A rectangle from 50 mm to 100 mm in both axes.
+  emf.Add(U_EMRSAVEDC_set()).Add(U_EMRSETMAPMODE_set(U_MM_LOMETRIC));
+  emf.Add(U_EMRSETWINDOWORGEX_set(point_set(0, 0)));
+  emf.Add(U_EMRRECTANGLE_set(U_RECTL{500, -500, 1000, -1000})).Add(U_EMRRESTOREDC_set(-1));
+  // Moved 1050 device pixels to the right; then a clip that lets only the
+  // right half of a full-width fill through.
+  emf.Add(U_EMRSETWORLDTRANSFORM_set(U_XFORM{1, 0, 0, 1, 1050, 0}));
+  emf.Brush(3, 0, 0, 255).Add(U_EMRRECTANGLE_set(U_RECTL{0, 2000, 100, 2100}));
+  emf.Add(U_EMRSETWORLDTRANSFORM_set(U_XFORM{1, 0, 0, 1, 0, 0}));
+  emf.Add(U_EMRINTERSECTCLIPRECT_set(U_RECTL{1050, 2500, 2100, 2970}));
+  emf.Brush(4, 0, 255, 0).Add(U_EMRRECTANGLE_set(U_RECTL{0, 2500, 2100, 2970}));
+  return emf.Bytes();
+}
+
+// Clip regions: the left half XOR the top half, less a band at the bottom.
+std::string ClipRegions() {
   EmfBuilder emf(kA4);
   auto clip = [&](U_RECTL r, uint32_t mode) {
     U_RECTL rects[] = {r};
@@ -263,19 +378,210 @@ TEST_F(MetafileFillTest, ClipRegionsCombineByXorAndDifference) {
     emf.Add(U_EMREXTSELECTCLIPRGN_set(mode, region));
     std::free(region);
   };
-  // Left half, XOR the top half: the top right and the bottom left.
   clip({0, 0, 1050, 2970}, U_RGN_COPY);
   clip({0, 0, 2100, 1485}, U_RGN_XOR);
-  // Less a band across the bottom.
   clip({0, 2500, 2100, 2970}, U_RGN_DIFF);
   emf.Brush(1, 0, 255, 0).Pen(2, U_PS_NULL, 0, 0, 0, 0);
-  emf.Add(U_EMRRECTANGLE_set(U_RECTL{0, 0, 2100, 2970}));
-  MergeOne("clip.emf", emf.Bytes());
-  EXPECT_COLOR(kWhite, At(0.25, 0.25));
-  EXPECT_COLOR(kGreen, At(0.75, 0.25));
-  EXPECT_COLOR(kGreen, At(0.25, 0.7));
-  EXPECT_COLOR(kWhite, At(0.75, 0.7));
-  EXPECT_COLOR(kWhite, At(0.25, 0.95));
+  return emf.Add(U_EMRRECTANGLE_set(U_RECTL{0, 0, 2100, 2970})).Bytes();
+}
+
+// A region filled red, and a bitmap of premultiplied alpha 128 blended at
+// half strength over its top-left part: a quarter blue where it lies.
+std::string RegionAndAlphaBlend() {
+  EmfBuilder emf(kA4);
+  emf.Brush(1, 255, 0, 0);
+  U_RECTL rects[] = {{0, 0, 1050, 742}, {0, 2227, 2100, 2970}};
+  PU_RGNDATA region = rgndata_set(rgndataheader_set(2, U_RECTL{0, 0, 2100, 2970}), rects);
+  emf.Add(U_EMRFILLRGN_set(U_RCL_DEF, 1, region));
+  std::free(region);
+  U_BITMAPINFOHEADER bih = bitmapinfoheader_set(2, 2, 1, 32, U_BI_RGB, 0, 0, 0, 0, 0);
+  PU_BITMAPINFO bmi = bitmapinfo_set(bih, nullptr);
+  std::string px;
+  for (int i = 0; i < 4; ++i) px += std::string("\x80\x00\x00\x80", 4);
+  emf.Add(U_EMRALPHABLEND_set(U_RCL_DEF, point_set(0, 0), point_set(525, 742), point_set(0, 0),
+                              point_set(2, 2), xform_set(1, 0, 0, 1, 0, 0), colorref_set(0, 0, 0),
+                              U_DIB_RGB_COLORS, U_BLEND{0, 0, 128, U_AC_SRC_ALPHA}, bmi,
+                              static_cast<uint32_t>(px.size()), &px[0]));
+  std::free(bmi);
+  return emf.Bytes();
+}
+
+const std::string kArial = std::string("A\0r\0i\0a\0l\0\0\0", 12);
+
+// EMF+ records drawn; the plain records after them (a blue page) are the
+// fallback and not drawn.
+std::string PlusOnly() {
+  std::string plus =
+      PlusStart() + PlusRecord(0x400A, 0x8000,
+                               LeBytes(0xFFFF0000, 4) + LeBytes(1, 4) + Floats({0, 0, 105, 148.5}));
+  plus +=
+      PlusRecord(0x4008, 0x0601,
+                 kVersion + FloatBytes(5) + LeBytes(6, 4) + LeBytes(0, 8) + LeBytes(5, 4) + kArial);
+  std::string text = std::string("P\0l\0u\0s\0 \0t\0e\0x\0t\0", 18);
+  plus += PlusRecord(
+      0x401C, 0x8001,
+      LeBytes(0xFF000000, 4) + LeBytes(0, 4) + LeBytes(9, 4) + Floats({20, 200, 100, 20}) + text);
+  EmfBuilder emf(kA4);
+  emf.Plus(plus + PlusRecord(0x4002, 0, ""));
+  return emf.Brush(1, 0, 0, 255).Add(U_EMRRECTANGLE_set(U_RECTL{0, 0, 2100, 2970})).Bytes();
+}
+
+// A GDI gradient, then EMF+: a green quarter pie around (105, 150) mm from
+// 0 to 90 degrees (towards the bottom right) and a driver string.
+std::string GradientPieAndDriverString() {
+  EmfBuilder emf(kA4);
+  U_TRIVERTEX corners[] = {{0, 0, 0xFF00, 0, 0, 0}, {2100, 742, 0, 0, 0xFF00, 0}};
+  U_GRADIENT4 rect{0, 1};
+  emf.Add(U_EMRGRADIENTFILL_set(U_RCL_DEF, 2, 1, U_GRADIENT_FILL_RECT_H, corners,
+                                reinterpret_cast<uint32_t*>(&rect)));
+  std::string plus =
+      PlusStart() +
+      PlusRecord(0x4010, 0x8000, LeBytes(0xFF00FF00, 4) + Floats({0, 90, 55, 100, 100, 100}));
+  plus +=
+      PlusRecord(0x4008, 0x0601,
+                 kVersion + FloatBytes(6) + LeBytes(6, 4) + LeBytes(0, 8) + LeBytes(5, 4) + kArial);
+  // Unicode glyphs (a cmap lookup) placed 3.5 mm apart.
+  std::string glyphs = std::string("D\0r\0i\0v\0e\0r\0", 12), positions;
+  for (int i = 0; i < 6; ++i) positions += Floats({20 + 3.5f * i, 280});
+  plus += PlusRecord(
+      0x4036, 0x8001,
+      LeBytes(0xFF000000, 4) + LeBytes(1, 4) + LeBytes(0, 4) + LeBytes(6, 4) + glyphs + positions);
+  return emf.Plus(plus).Bytes();
+}
+
+// 8 x 4 inches at 1440 units per inch, the left half red.
+std::string PlaceableWindowsMetafile() {
+  WmfBuilder wmf(11520, 5760, 1440);
+  wmf.Add(U_WMRCREATEBRUSHINDIRECT_set(U_WLOGBRUSH_set(U_BS_SOLID, colorref_set(255, 0, 0), 0)));
+  wmf.Add(U_WMRSELECTOBJECT_set(0));
+  wmf.Add(U_WMRCREATEPENINDIRECT_set(U_PEN_set(U_PS_NULL, 0, colorref_set(0, 0, 0))));
+  wmf.Add(U_WMRSELECTOBJECT_set(1));
+  wmf.Add(U_WMRRECTANGLE_set(U_RECT16_set(point16_set(0, 0), point16_set(5760, 2880))));
+  wmf.Add(U_WMRSETBKMODE_set(U_TRANSPARENT));
+  char text[] = "Windows text";
+  return wmf.Add(U_WMRTEXTOUT_set(point16_set(6000, 4000), text)).Bytes();
+}
+
+// Shapes, a bitmap and text of plain GDI records.
+std::string GdiBasics() {
+  EmfBuilder emf(kA4);
+  emf.Brush(1, 255, 0, 0).Pen(2, U_PS_NULL, 0, 0, 0, 0);
+  emf.Add(U_EMRRECTANGLE_set(U_RECTL{0, 0, 1050, 742}));  // top-left quarter red
+  emf.Brush(3, 0, 0, 255);
+  emf.Add(U_EMRELLIPSE_set(U_RECTL{1050, 0, 2100, 1485}));  // top-right blue ellipse
+  emf.Bitmap(U_RECTL{0, 1485, 1050, 2970}, colorref_set(0, 255, 0), colorref_set(255, 255, 0));
+  emf.Add(U_EMRSETBKMODE_set(U_TRANSPARENT));
+  return emf.Font(4, -100, "Arial").Text(1200, 2000, "Hello metafile").Bytes();
+}
+
+std::string Landscape() {
+  EmfBuilder emf(U_RECTL{0, 0, 29700, 21000});
+  return emf.Brush(1, 0, 0, 255).Add(U_EMRRECTANGLE_set(U_RECTL{0, 0, 1485, 1050})).Bytes();
+}
+
+TEST_F(MetafileFillTest, PicturesShowTheirInkAndText) {
+  const TestRgb kBlack{0, 0, 0}, kCyan{0, 255, 255};
+  const PictureRow rows[] = {
+      {"gdi.emf",
+       GdiBasics,
+       {{0.1, 0.1, kRed},
+        {0.1, 0.3, kWhite},
+        {0.75, 0.25, kBlue},
+        {0.52, 0.02, kWhite},  // outside the ellipse's curve
+        {0.25, 0.6, kGreen},   // the bitmap's top rows
+        {0.25, 0.9, kYellow}},
+       "Hello metafile"},
+      {"wide.emf", Landscape, {{0.25, 0.25, kBlue}, {0.75, 0.75, kWhite}}},
+      {"images.emf",
+       PlusImages,
+       {{0.25, 0.15, kRed},
+        {0.75, 0.08, kBlue},
+        {0.75, 0.25, kGreen},
+        {0.25, 0.6, kYellow},
+        {125.0 / 210, 220.0 / 297, kRed},
+        {165.0 / 210, 220.0 / 297, kYellow}}},  // clipped to the destination
+      {"blits.emf",
+       Blits,
+       {{0.5, 0.5, kRed},
+        {0.2, 0.2, kBlue},
+        {0.8, 0.2, kBlack},
+        {0.2, 0.8, kWhite},
+        {0.8, 0.8, kCyan}},
+       "under the blit",
+       "raster operation 0x005A0049 without a bitmap x1"},
+      {"blits.wmf", WindowsBlits, {{0.25, 0.5, kCyan}, {0.75, 0.5, kRed}}},
+      {"alpha.emf",
+       PlusAlpha,
+       {{0.25, 0.15, {127, 0, 128}, 3},
+        {0.52, 0.15, kBlue, 16},
+        {0.97, 0.15, kRed, 16},
+        {155.0 / 210, 200.0 / 297, kGreen, 12},
+        {111.0 / 210, 151.0 / 297, kRed, 12}}},
+      {"regions.emf",
+       PlusRegions,
+       {{0.25, 0.2, kWhite},
+        {0.25, 0.42, kBlue},
+        {0.75, 0.2, kBlue},
+        {0.75, 0.42, kGreen},
+        {0.75, 0.85, kBlue},
+        {0.25, 0.85, kGreen}}},
+      {"map.emf",
+       MapModes,
+       {{75.0 / 210, 75.0 / 297, kRed},
+        {40.0 / 210, 75.0 / 297, kWhite},
+        {1100.0 / 2100, 2050.0 / 2970, kBlue},
+        {50.0 / 2100, 2050.0 / 2970, kWhite},
+        {0.75, 0.9, kGreen},
+        {0.25, 0.9, kWhite}}},
+      {"clip.emf",
+       ClipRegions,
+       {{0.25, 0.25, kWhite},
+        {0.75, 0.25, kGreen},
+        {0.25, 0.7, kGreen},
+        {0.75, 0.7, kWhite},
+        {0.25, 0.95, kWhite}}},
+      {"region.emf",
+       RegionAndAlphaBlend,
+       {{0.1, 0.1, {191, 0, 64}, 3},
+        {0.4, 0.1, kRed},
+        {0.75, 0.1, kWhite},
+        {0.5, 0.5, kWhite},
+        {0.75, 0.9, kRed}}},
+      {"plus.emf", PlusOnly, {{0.2, 0.2, kRed}, {0.8, 0.8, kWhite}}, "Plus text", ""},
+      {"more.emf",
+       GradientPieAndDriverString,
+       {{0.03, 0.1, kRed, 35},
+        {0.97, 0.1, kBlue, 35},
+        {120.0 / 210, 170.0 / 297, kGreen},
+        {90.0 / 210, 130.0 / 297, kWhite},
+        {120.0 / 210, 130.0 / 297, kWhite}},
+       "Driver",
+       ""},
+      {"a.wmf",
+       PlaceableWindowsMetafile,
+       {{0.25, 0.25, kRed}, {0.75, 0.25, kWhite}},
+       "Windows text",
+       ""},
+  };
+  for (const PictureRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::remove(output.c_str());
+    MergeOne(row.name, row.bytes());
+    for (const Ink& ink : row.ink) {
+      TestRgb c = At(ink.fx, ink.fy);
+      EXPECT_TRUE(Near(c, ink.color, ink.tolerance)) << ink.fx << "," << ink.fy << ": " << Show(c);
+    }
+    if (!row.text.empty()) {
+      EXPECT_NE(std::string::npos, PdfPageTexts(output).at(0).find(row.text));
+    }
+    std::string head = "\"" + program.Join(row.name) + "\": not drawn: ", log = Log();
+    size_t line = log.find(head);
+    std::string notDrawn =
+        line == std::string::npos
+            ? ""
+            : log.substr(line + head.size(), log.find('\n', line) - line - head.size());
+    EXPECT_EQ(row.notDrawn, notDrawn);
+  }
 }
 
 }  // namespace

@@ -103,6 +103,7 @@ class NoResources : public metafile::MetafileCanvas {
   std::string PatternFillResource(const std::string&, bool, const metafile::PatternCell&) override {
     return "/Fm1";
   }
+  std::string GraphicStateResource(double, double, const std::string&) override { return "/GS1"; }
 };
 
 TEST(PdfPainterTest, ClipsOpenAndCloseGroupsAndNumbersStayPlain) {

@@ -334,11 +334,8 @@ bool EmfPlayer::BitmapRecord(uint32_t type, const RecordReader& r) {
     case U_EMR_STRETCHBLT: {
       r.Get(offsetof(U_EMRBITBLT, cDest), &extent);
       if (r.Value<uint32_t>(offsetof(U_EMRBITBLT, cbBmiSrc)) == 0) {
-        // No source bitmap: the destination is painted with the brush.
-        if (dc_.brush.style == 0) {
-          FillRectangleWith(ToPoint(dest), {double(dest.x) + extent.x, double(dest.y) + extent.y},
-                            dc_.brush.color);
-        }
+        BlitWithoutSource(ToPoint(dest), {double(dest.x) + extent.x, double(dest.y) + extent.y},
+                          r.Value<uint32_t>(offsetof(U_EMRBITBLT, dwRop)));
         return true;
       }
       // The source fields follow the same layout in both records.
@@ -386,7 +383,7 @@ void EmfPlayer::DrawDib(const RecordReader& r, Point dest, Point extent, size_t 
       report()->Problem("embedded picture not drawn: " + why);
       return;
     }
-    PlaceImage(dest, extent, name);
+    PlaceImage(dest, extent, name, constantAlpha);
     return;
   }
   RasterImage image;
@@ -395,14 +392,8 @@ void EmfPlayer::DrawDib(const RecordReader& r, Point dest, Point extent, size_t 
     report()->Skip("bitmap not drawn: " + why);
     return;
   }
-  if (constantAlpha < 255) {
-    // AlphaBlend's constant alpha multiplies the pixels' own.
-    if (image.alpha.empty()) image.alpha.assign(image.rgb.size() / 3, '\xff');
-    for (char& a : image.alpha) {
-      a = static_cast<char>(static_cast<uint8_t>(a) * constantAlpha / 255);
-    }
-  }
-  Bitmap(dest, extent, image);
+  // AlphaBlend's constant alpha multiplies the pixels' own.
+  PlaceImage(dest, extent, painter()->ImageName(image), constantAlpha);
 }
 
 namespace {

@@ -385,7 +385,8 @@ bool ReadEmfHeader(const uint8_t* data, size_t size, EmfHeader* header, std::str
     return false;
   }
   if (h.emr.nSize < kMinimum || h.emr.nSize > size) {
-    *error = "the header record's size does not fit in the file";
+    *error = "the header record claims " + std::to_string(h.emr.nSize) + " bytes, the file holds " +
+             std::to_string(size);
     return false;
   }
   const U_RECTL* rects[] = {&h.rclBounds, &h.rclFrame};

@@ -22,6 +22,10 @@ Rgb Mix(Rgb a, Rgb b, double t) {
   return Rgb{channel(a.r, b.r), channel(a.g, b.g), channel(a.b, b.b)};
 }
 
+uint8_t MixAlpha(uint8_t a, uint8_t b, double t) {
+  return static_cast<uint8_t>(std::lround(a + (b - a) * t));
+}
+
 // EMF+ hatch styles: 0-5 are GDI's line hatches; 6-17 are dots covering a
 // share of the cell (drawn as that mixture of the colours); of the rest,
 // the diagonals, verticals and horizontals by their direction, others as
@@ -97,6 +101,7 @@ void EmfPlusPlayer::FillWithBrush(const PagePath& path, const Brush& brush, bool
   f.on = true;
   f.evenOdd = evenOdd;
   f.color = brush.color;
+  f.alpha = brush.alpha;
   painter_->Paint(path, f, StrokeStyle());
 }
 
@@ -127,6 +132,7 @@ void EmfPlusPlayer::LinearGradient(const PagePath& path, const Brush& brush) {
     if (i == kGradientSteps - 1) to = x1;
     double t = (i + 0.5) / kGradientSteps;
     f.color = Mix(brush.color, brush.second, reversed ? 1 - t : t);
+    f.alpha = MixAlpha(brush.alpha, brush.secondAlpha, reversed ? 1 - t : t);
     PagePath band;
     band.MoveTo(toPage.Apply({from, y0}));
     band.LineTo(toPage.Apply({to, y0}));
@@ -138,21 +144,30 @@ void EmfPlusPlayer::LinearGradient(const PagePath& path, const Brush& brush) {
 }
 
 // The boundary shrunk towards the centre step by step, from the
-// surrounding colour to the centre's.
+// surrounding colour to the centre's: rings that do not overlap, so that
+// translucent colours are not laid over each other.
 void EmfPlusPlayer::PathGradient(const Brush& brush) {
   if (brush.boundary.size() < 3) return;
   Matrix toPage = brush.transform.Then(WorldToPage());
+  auto outline = [&](PagePath* path, double scale) {
+    path->MoveTo(toPage.Apply({brush.center.x + (brush.boundary[0].x - brush.center.x) * scale,
+                               brush.center.y + (brush.boundary[0].y - brush.center.y) * scale}));
+    for (const Point& p : brush.boundary) {
+      path->LineTo(toPage.Apply({brush.center.x + (p.x - brush.center.x) * scale,
+                                 brush.center.y + (p.y - brush.center.y) * scale}));
+    }
+    path->Close();
+  };
   FillStyle f;
   f.on = true;
+  f.evenOdd = true;
   for (int i = 0; i < kGradientSteps && !painter_->Full(); ++i) {
-    double scale = 1 - double(i) / kGradientSteps;
     PagePath ring;
-    for (const Point& p : brush.boundary) {
-      ring.LineTo(toPage.Apply({brush.center.x + (p.x - brush.center.x) * scale,
-                                brush.center.y + (p.y - brush.center.y) * scale}));
-    }
-    ring.Close();
-    f.color = Mix(brush.second, brush.color, double(i) / (kGradientSteps - 1));
+    outline(&ring, 1 - double(i) / kGradientSteps);
+    if (i + 1 < kGradientSteps) outline(&ring, 1 - double(i + 1) / kGradientSteps);
+    double t = double(i) / (kGradientSteps - 1);
+    f.color = Mix(brush.second, brush.color, t);
+    f.alpha = MixAlpha(brush.secondAlpha, brush.alpha, t);
     painter_->Paint(ring, f, StrokeStyle());
   }
 }

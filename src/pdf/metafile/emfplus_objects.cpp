@@ -161,6 +161,9 @@ void EmfPlusPlayer::WholeObject(uint16_t flags, const uint8_t* data, size_t size
     case 3:
       PathObject(id, data, size);
       break;
+    case 4:  // region: kept as it is, its coordinates are read when it is used
+      regions_[id].assign(reinterpret_cast<const char*>(data), size);
+      break;
     case 6: {  // font: version, em size, unit, style, reserved, length, name
       Font font;
       font.emSize = r.Value<float>(4, 12);
@@ -249,23 +252,27 @@ void EmfPlusPlayer::PenObject(uint8_t id, const uint8_t* data, size_t size) {
   pens_[id] = pen;
 }
 
-void EmfPlusPlayer::PathObject(uint8_t id, const uint8_t* data, size_t size) {
-  RecordReader r(data, size);
-  uint32_t count = r.Value<uint32_t>(4);
-  uint16_t pathFlags = r.Value<uint16_t>(8);
-  Path path;
+bool EmfPlusPlayer::ReadPath(const RecordReader& r, uint64_t at, Path* out) {
+  // version, count, flags, then the points and one type byte each
+  uint32_t count = r.Value<uint32_t>(at + 4);
+  uint16_t pathFlags = r.Value<uint16_t>(at + 8);
   const uint16_t kRunLengthTypes = 0x1000;
   if ((pathFlags & (kRelativeFlag | kRunLengthTypes)) ||
-      !ReadPoints(r, 12, count, pathFlags & kInt16Flag, &path.points)) {
+      !ReadPoints(r, at + 12, count, pathFlags & kInt16Flag, &out->points)) {
+    return false;
+  }
+  uint64_t typesAt = at + 12 + uint64_t(count) * (pathFlags & kInt16Flag ? 4 : 8);
+  if (!r.Has(typesAt, count)) return false;
+  out->types.assign(r.data() + typesAt, r.data() + typesAt + count);
+  return true;
+}
+
+void EmfPlusPlayer::PathObject(uint8_t id, const uint8_t* data, size_t size) {
+  Path path;
+  if (!ReadPath(RecordReader(data, size), 0, &path)) {
     report_->Skip("EMF+ path not drawn");
     return;
   }
-  uint64_t typesAt = 12 + uint64_t(count) * (pathFlags & kInt16Flag ? 4 : 8);
-  if (!r.Has(typesAt, count)) {
-    report_->Skip("EMF+ path not drawn");
-    return;
-  }
-  path.types.assign(data + typesAt, data + typesAt + count);
   paths_[id] = std::move(path);
 }
 

@@ -274,6 +274,9 @@ bool EmfPlusPlayer::StateRecord(uint16_t type, uint16_t flags, const uint8_t* da
     case U_PMR_SETCLIPPATH:
       SetClipPath(flags);
       return true;
+    case U_PMR_SETCLIPREGION:
+      SetClipRegion(flags);
+      return true;
     default:
       return false;
   }
@@ -306,12 +309,13 @@ void EmfPlusPlayer::PaintPath(const PagePath& path, const Brush* fill, const Pen
   }
   FillStyle f;
   f.on = fill && fill->solid && fill->alpha > 0;
-  if (f.on) f.color = fill->color;
+  if (f.on) f.color = fill->color, f.alpha = fill->alpha;
   f.evenOdd = evenOdd;
   StrokeStyle s;
   s.on = pen && pen->brush.alpha > 0;
   if (s.on) {
     s.color = pen->brush.color;
+    s.alpha = pen->brush.alpha;
     double scale = pen->unit == 0
                        ? WorldToPage().Scale()
                        : UnitToPixels(pen->unit) * (2540 / dpiX_) * hundredthMmToPage_.Scale();
@@ -556,6 +560,7 @@ void EmfPlusPlayer::ShowText(const Font& f, const std::string& bytes, Point orig
                          std::cos(angle), origin.x,        origin.y};
   run.bytes = bytes;
   run.color = brush.color;
+  run.alpha = brush.alpha;
   run.horizontalScale = horizontalScale;
   painter_->SetClip(state_.clip);
   painter_->Text(run);

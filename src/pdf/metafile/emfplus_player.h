@@ -80,12 +80,21 @@ class EmfPlusPlayer {
     std::vector<ClipPart> clip;
   };
 
+  /// An area of the page: everything, nothing, or the intersection of parts.
+  struct Area {
+    enum Kind { kEverything, kNothing, kParts } kind = kEverything;
+    std::vector<ClipPart> parts;
+  };
+
   /// A solid brush of a colour given as ARGB.
   static Brush ArgbBrush(uint32_t argb);
   /// count points at `at`: 16-bit integers or floats. False when they do
   /// not fit in the record.
   static bool ReadPoints(const RecordReader& r, uint64_t at, uint32_t count, bool int16,
                          std::vector<Point>* out);
+  /// A path object's points and types at `at`; false when it does not fit
+  /// or uses relative or run-length coded points.
+  static bool ReadPath(const RecordReader& r, uint64_t at, Path* out);
 
  private:
   void Record(uint16_t type, uint16_t flags, const uint8_t* data, size_t size);
@@ -121,7 +130,10 @@ class EmfPlusPlayer {
                 double horizontalScale);
   void SetClipRect(uint16_t flags, const uint8_t* data, size_t size);
   void SetClipPath(uint16_t flags);
+  void SetClipRegion(uint16_t flags);
   void NarrowClip(const ClipPart& part, uint32_t mode);
+  /// Reads the region node at *at (moved past it) into page space.
+  bool RegionNode(const RecordReader& r, uint64_t* at, int depth, Area* out) const;
 
   Matrix WorldToPage() const;
   double UnitToPixels(uint32_t unit) const;
@@ -141,6 +153,7 @@ class EmfPlusPlayer {
   std::map<uint8_t, Pen> pens_;
   std::map<uint8_t, Font> fonts_;
   std::map<uint8_t, Path> paths_;
+  std::map<uint8_t, std::string> regions_;  ///< region objects, read when used
   std::map<uint8_t, Format> formats_;
   std::map<uint8_t, std::shared_ptr<ImageObject>> images_;
   PagePath area_;

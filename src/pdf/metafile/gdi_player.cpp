@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace metafile {
 
@@ -279,6 +280,33 @@ void GdiPlayer::FillPolygonWith(const std::vector<Point>& points, Rgb color) {
   painter_->Paint(PolygonPath(points, true), f, StrokeStyle());
 }
 
+void GdiPlayer::BlitWithoutSource(Point a, Point b, uint32_t rop) {
+  // The operation's index byte: its result for each combination of
+  // pattern, source and destination bits.
+  switch ((rop >> 16) & 0xFF) {
+    case 0xAA:  // the destination as it is
+      return;
+    case 0x00:  // BLACKNESS
+      FillRectangleWith(a, b, Rgb{0, 0, 0});
+      return;
+    case 0xFF:  // WHITENESS
+      FillRectangleWith(a, b, Rgb{255, 255, 255});
+      return;
+    case 0xF0:  // PATCOPY
+      FillWithBrush(PolygonPath({a, {b.x, a.y}, b, {a.x, b.y}}, true), dc_.brush, false);
+      return;
+    case 0x55:  // DSTINVERT
+      painter_->SetClip(dc_.clip);
+      painter_->Invert(PolygonPath({a, {b.x, a.y}, b, {a.x, b.y}}, true));
+      return;
+    default: {
+      char name[64];
+      std::snprintf(name, sizeof name, "raster operation 0x%08X without a bitmap", rop);
+      report_->Skip(name);
+    }
+  }
+}
+
 void GdiPlayer::FillRegion(const std::vector<DeviceRect>& rects, uint32_t brushIndex) {
   const GdiBrush* brush = brushIndex == kSelectedBrush ? &dc_.brush : StoredBrush(brushIndex);
   if (!brush || brush->style == 1) return;
@@ -521,7 +549,7 @@ void GdiPlayer::Bitmap(Point dest, Point extent, const RasterImage& image) {
   PlaceImage(dest, extent, painter_->ImageName(image));
 }
 
-void GdiPlayer::PlaceImage(Point dest, Point extent, const std::string& name) {
+void GdiPlayer::PlaceImage(Point dest, Point extent, const std::string& name, uint8_t alpha) {
   Matrix m = LogicalToPage();
   // The image's unit square: (0,0) bottom-left is the destination's lower
   // left corner in logical space (y down), (0,1) its upper left.
@@ -531,7 +559,7 @@ void GdiPlayer::PlaceImage(Point dest, Point extent, const std::string& name) {
   Matrix unit{right.x - origin.x, right.y - origin.y, up.x - origin.x,
               up.y - origin.y,    origin.x,           origin.y};
   painter_->SetClip(dc_.clip);
-  painter_->Place(name, unit);
+  painter_->Place(name, unit, alpha);
 }
 
 void GdiPlayer::TextDecoration(const Matrix& place, double width, double size, Rgb color) {

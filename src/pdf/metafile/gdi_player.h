@@ -119,6 +119,9 @@ class GdiPlayer {
   /// Fills a logical rectangle or polygon with a colour, without outline.
   void FillRectangleWith(Point a, Point b, Rgb color);
   void FillPolygonWith(const std::vector<Point>& points, Rgb color);
+  /// A blit without a source bitmap onto the logical rectangle a-b: what
+  /// the ternary raster operation `rop` does with the brush and the page.
+  void BlitWithoutSource(Point a, Point b, uint32_t rop);
   /// Fills a region of logical rectangles with a stored brush object, or
   /// the selected brush for kSelectedBrush.
   static const uint32_t kSelectedBrush = 0xFFFFFFFFu;
@@ -130,8 +133,8 @@ class GdiPlayer {
                uint32_t options, const Point* box);
   /// Draws a bitmap into the logical rectangle at dest of size extent.
   void Bitmap(Point dest, Point extent, const RasterImage& image);
-  /// The same for an image resource the painter made.
-  void PlaceImage(Point dest, Point extent, const std::string& name);
+  /// The same for an image resource the painter made, at an opacity.
+  void PlaceImage(Point dest, Point extent, const std::string& name, uint8_t alpha = 255);
   /// AngleArc: a line from the position to the arc's start, and the arc.
   void AngleArc(Point center, double radius, double start, double sweep);
   /// PolyDraw: points with PT_MOVETO 6, PT_LINETO 2, PT_BEZIERTO 4 and

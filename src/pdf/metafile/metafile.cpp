@@ -39,6 +39,12 @@ bool MeasureMetafile(const std::string& bytes, double* width, double* height, st
     *error = "the enhanced metafile's bounds are empty";
     return false;
   }
+  // A file that begins as an enhanced metafile is one, with that problem.
+  if (bytes.size() >= 44 && bytes.compare(0, 4, std::string("\1\0\0\0", 4)) == 0 &&
+      bytes.compare(40, 4, " EMF") == 0) {
+    *error = emfError;
+    return false;
+  }
   WmfLayout wmf;
   if (ReadWmfLayout(Bytes(bytes), bytes.size(), &wmf, error)) {
     *width = wmf.widthPoints;

@@ -176,6 +176,11 @@ bool CombineClip(std::vector<ClipPart>* clip, const std::string& ops, bool evenO
 PdfPainter::PdfPainter(MetafileCanvas* canvas, size_t limitBytes)
     : canvas_(canvas), limit_(limitBytes) {}
 
+std::string PdfPainter::Opacity(uint8_t fillAlpha, uint8_t strokeAlpha) {
+  if (fillAlpha == 255 && strokeAlpha == 255) return "";
+  return canvas_->GraphicStateResource(fillAlpha / 255.0, strokeAlpha / 255.0, "Normal") + " gs\n";
+}
+
 void PdfPainter::Emit(const std::string& ops) {
   if (!Full()) content_ += ops;
 }
@@ -201,6 +206,7 @@ void PdfPainter::Paint(const PagePath& path, const FillStyle& fill, const Stroke
   if (path.Empty() || (!fill.on && !stroke.on) || Full()) return;
   ApplyClip();
   std::string ops = "q\n";
+  ops += Opacity(fill.on ? fill.alpha : 255, stroke.on ? stroke.alpha : 255);
   if (fill.on) ops += Color(fill.color, "rg");
   if (stroke.on) {
     ops += Color(stroke.color, "RG");
@@ -228,7 +234,8 @@ void PdfPainter::Text(const TextRun& run) {
   ApplyClip();
   std::string font = canvas_->FontResource(run.baseFont);
   const Matrix& m = run.placement;
-  std::string ops = "BT\n" + Color(run.color, "rg") + font + " " + Num(run.size) + " Tf\n";
+  std::string ops = "BT\n" + Opacity(run.alpha, run.alpha) + Color(run.color, "rg") + font + " " +
+                    Num(run.size) + " Tf\n";
   if (std::fabs(run.horizontalScale - 100) > 0.01) ops += Num(run.horizontalScale) + " Tz\n";
   ops += Num(m.a) + " " + Num(m.b) + " " + Num(m.c) + " " + Num(m.d) + " " + Num(m.e) + " " +
          Num(m.f) + " Tm\n" + Literal(run.bytes) + " Tj\nET\n";
@@ -251,6 +258,13 @@ std::string PdfPainter::Picture(const std::string& file, int* width, int* height
   return canvas_->PictureResource(file, width, height, error);
 }
 
+void PdfPainter::Invert(const PagePath& path) {
+  if (path.Empty() || Full()) return;
+  ApplyClip();
+  Emit("q " + canvas_->GraphicStateResource(1, 1, "Difference") + " gs 1 g\n" + path.Ops() +
+       "f\nQ\n");
+}
+
 void PdfPainter::PatternFill(const PagePath& path, bool evenOdd, const PatternCell& cell) {
   if (path.Empty() || Full() || !(cell.width > 0) || !(cell.height > 0)) return;
   ApplyClip();
@@ -258,11 +272,11 @@ void PdfPainter::PatternFill(const PagePath& path, bool evenOdd, const PatternCe
   if (!name.empty()) Emit("q " + name + " Do Q\n");
 }
 
-void PdfPainter::Place(const std::string& name, const Matrix& u) {
+void PdfPainter::Place(const std::string& name, const Matrix& u, uint8_t alpha) {
   if (name.empty() || Full()) return;
   ApplyClip();
-  Emit("q " + Num(u.a) + " " + Num(u.b) + " " + Num(u.c) + " " + Num(u.d) + " " + Num(u.e) + " " +
-       Num(u.f) + " cm " + name + " Do Q\n");
+  Emit("q " + Opacity(alpha, alpha) + Num(u.a) + " " + Num(u.b) + " " + Num(u.c) + " " + Num(u.d) +
+       " " + Num(u.e) + " " + Num(u.f) + " cm " + name + " Do Q\n");
 }
 
 std::string PdfPainter::Finish() {

@@ -67,6 +67,10 @@ class MetafileCanvas {
   /// tiling pattern of `cell`.
   virtual std::string PatternFillResource(const std::string& area, bool evenOdd,
                                           const PatternCell& cell) = 0;
+  /// A graphics state of fill and stroke opacity (0 to 1) and blend mode
+  /// ("Normal", "Difference").
+  virtual std::string GraphicStateResource(double fillAlpha, double strokeAlpha,
+                                           const std::string& blendMode) = 0;
 };
 
 /// A path in page coordinates, kept as PDF path operators.
@@ -130,7 +134,8 @@ bool CombineClip(std::vector<ClipPart>* clip, const std::string& pathOps, bool e
 struct StrokeStyle {
   bool on = false;
   Rgb color;
-  double width = 0;  ///< 0: the thinnest line the device shows
+  uint8_t alpha = 255;  ///< opacity
+  double width = 0;     ///< 0: the thinnest line the device shows
   std::vector<double> dash;
   int cap = 0, join = 0;  ///< PDF codes
   double miterLimit = 10;
@@ -139,6 +144,7 @@ struct StrokeStyle {
 struct FillStyle {
   bool on = false;
   Rgb color;
+  uint8_t alpha = 255;  ///< opacity
   bool evenOdd = false;
 };
 
@@ -149,6 +155,7 @@ struct TextRun {
   Matrix placement;  ///< text space (baseline start at 0,0; unscaled) to page
   std::string bytes;
   Rgb color;
+  uint8_t alpha = 255;           ///< opacity
   double horizontalScale = 100;  ///< percent
 };
 
@@ -166,8 +173,10 @@ class PdfPainter {
   /// An image resource for later Place calls (empty when none was made).
   std::string ImageName(const RasterImage& image);
   std::string Picture(const std::string& file, int* width, int* height, std::string* error);
-  /// Draws a named image resource as Image does.
-  void Place(const std::string& name, const Matrix& unitSquare);
+  /// Draws a named image resource as Image does, at an opacity.
+  void Place(const std::string& name, const Matrix& unitSquare, uint8_t alpha = 255);
+  /// Inverts what lies under the path (a white fill blended by difference).
+  void Invert(const PagePath& path);
   /// Fills the path with the tiling pattern of cell.
   void PatternFill(const PagePath& path, bool evenOdd, const PatternCell& cell);
   bool Full() const { return content_.size() > limit_; }
@@ -176,6 +185,8 @@ class PdfPainter {
 
  private:
   void ApplyClip();
+  /// The operator that sets fill and stroke opacity; empty when opaque.
+  std::string Opacity(uint8_t fillAlpha, uint8_t strokeAlpha);
   void Emit(const std::string& ops);
 
   MetafileCanvas* canvas_;

@@ -323,9 +323,7 @@ bool WmfPlayer::ShapeRecord(uint8_t kind, const RecordReader& r) {
     case U_WMR_PATBLT: {
       // raster operation (4 bytes), height, width, top, left
       Point p{double(P(r, 5)), double(P(r, 4))};
-      if (dc_.brush.style == 0) {
-        FillRectangleWith(p, {p.x + P(r, 3), p.y + P(r, 2)}, dc_.brush.color);
-      }
+      BlitWithoutSource(p, {p.x + P(r, 3), p.y + P(r, 2)}, r.Value<uint32_t>(kParams));
       return true;
     }
     default:
@@ -432,11 +430,21 @@ bool WmfPlayer::BitmapRecord(uint8_t kind, const RecordReader& r) {
               {double(P(r, 8)), double(P(r, 7))});
       return true;
     case U_WMR_DIBSTRETCHBLT:
+      if (r.size() == kParams + 22) {  // no bitmap: a reserved word before the destination
+        Point p{double(P(r, 10)), double(P(r, 9))};
+        BlitWithoutSource(p, {p.x + P(r, 8), p.y + P(r, 7)}, r.Value<uint32_t>(kParams));
+        return true;
+      }
       // rop (4), srcH, srcW, ySrc, xSrc, destH, destW, yDest, xDest, DIB
       DrawDib(r, kParams + 20, {double(P(r, 9)), double(P(r, 8))},
               {double(P(r, 7)), double(P(r, 6))});
       return true;
     case U_WMR_DIBBITBLT:
+      if (r.size() == kParams + 18) {  // no bitmap: a reserved word before the destination
+        Point p{double(P(r, 8)), double(P(r, 7))};
+        BlitWithoutSource(p, {p.x + P(r, 6), p.y + P(r, 5)}, r.Value<uint32_t>(kParams));
+        return true;
+      }
       // rop (4), ySrc, xSrc, height, width, yDest, xDest, DIB
       DrawDib(r, kParams + 16, {double(P(r, 7)), double(P(r, 6))},
               {double(P(r, 5)), double(P(r, 4))});
