@@ -647,7 +647,16 @@ class OutputSession {
     kept->lastTry = time(nullptr);
     if (++kept->attempts < kMaxAttempts) return Delivery::kKept;
     std::string folder = FolderOf(output_) + platform::kPathSeparator + "failed";
-    if (!platform::IsDirectory(folder)) platform::CreateOneDirectory(folder);
+    std::string why;
+    if (!platform::PathEntryExists(folder)) platform::CreateOneDirectory(folder);
+    // A folder (or a link) planted under that name must not receive jobs.
+    if (!platform::IsOwnFolder(folder, output_, &why)) {
+      OutLog(
+          "[ERROR] The folder \"%s\" is not this program's own (%s); the job \"%s\" stays in the "
+          "journal.\n",
+          folder.c_str(), why.c_str(), kept->job.c_str());
+      return Delivery::kKept;
+    }
     std::string moved;
     std::vector<std::string> files;
     if (IsKeptJobFile(kept->job, kept->digest)) files.push_back(kept->job);

@@ -289,6 +289,9 @@ Trust ReadOwnRecord(const std::string& path, const std::string& reference, std::
                     std::string* why);
 /// The same look without reading: true when path is such a file.
 bool IsOwnFile(const std::string& path, const std::string& reference, std::string* why);
+/// True when path itself (not a link) is a folder made by one of the
+/// accounts ReadOwnRecord believes; *why says what is wrong otherwise.
+bool IsOwnFolder(const std::string& path, const std::string& reference, std::string* why);
 /// Whether the folder's file system can take bytes more now: false, with
 /// the system's reason in *why, when it has less free space than that or a
 /// small probe file cannot be written and forced to the disk there

@@ -520,6 +520,19 @@ TEST_F(AppendTest, PlantedRecordsTouchNothingTheyName) {
     EXPECT_EQ(row.setAside, fs::exists(Output() + ".journal.untrusted"));
   }
   EXPECT_NE(std::string::npos, install_.LogText().find("is not this program's own"));
+
+  // A "failed" folder planted as a link receives no job that fails for good.
+  std::string bad = Spool("letter.ps", "bad.ps"), elsewhere = work_.Join("other-folder");
+  WriteFileText(bad, "no PostScript at all\n");
+  fs::create_directory(elsewhere);
+  fs::create_directory_symlink(elsewhere, work_.Join("out/failed"));
+  JobJournal journal;
+  journal.kept.push_back(KeptJob{2, 0, bad, "", GetFileDigest(bad.c_str()), "bad"});
+  WriteFileText(Output() + ".journal", FormatJobJournal(journal));
+  EXPECT_EQ(0, Append(Spool("letter.ps", "last.ps")));
+  EXPECT_TRUE(fs::exists(bad));
+  EXPECT_TRUE(fs::is_empty(elsewhere));
+  EXPECT_NE(std::string::npos, install_.LogText().find("/failed\" is not this program's own"));
 }
 
 // File systems that fill up keep the jobs, without counting a try against

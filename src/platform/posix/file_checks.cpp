@@ -184,6 +184,19 @@ namespace {
 // Records are small; anything larger is not one of ours.
 const size_t kLargestRecord = 1 << 20;
 
+// Who made the entry that st describes: "" when this process's user, root or
+// the owner of the reference file, else why not.
+std::string ForeignOwner(const struct stat& st, const std::string& reference) {
+  // The super-user's files are as safe as one's own: nobody else makes them.
+  if (st.st_uid == geteuid() || st.st_uid == 0) return std::string();
+  struct stat ref;
+  if (!reference.empty() && lstat(reference.c_str(), &ref) == 0 && S_ISREG(ref.st_mode) &&
+      ref.st_uid == st.st_uid) {
+    return std::string();
+  }
+  return "it belongs to another account (uid " + std::to_string(st.st_uid) + ")";
+}
+
 // Why the file that st describes cannot be believed, or "" when it can.
 std::string Distrust(const struct stat& st, const std::string& reference) {
   if (!S_ISREG(st.st_mode)) return "it is not a regular file";
@@ -193,14 +206,7 @@ std::string Distrust(const struct stat& st, const std::string& reference) {
     snprintf(mode, sizeof(mode), "%04o", static_cast<unsigned>(st.st_mode & 07777));
     return std::string("others may write to it (mode ") + mode + ")";
   }
-  // The super-user's files are as safe as one's own: nobody else makes them.
-  if (st.st_uid == geteuid() || st.st_uid == 0) return std::string();
-  struct stat ref;
-  if (!reference.empty() && lstat(reference.c_str(), &ref) == 0 && S_ISREG(ref.st_mode) &&
-      ref.st_uid == st.st_uid) {
-    return std::string();
-  }
-  return "it belongs to another account (uid " + std::to_string(st.st_uid) + ")";
+  return ForeignOwner(st, reference);
 }
 
 // Opens path for reading without following a link; -1 with the verdict in
@@ -270,6 +276,18 @@ bool IsOwnFile(const std::string& path, const std::string& reference, std::strin
     return false;
   }
   *why = Distrust(st, reference);
+  return why->empty();
+}
+
+bool IsOwnFolder(const std::string& path, const std::string& reference, std::string* why) {
+  struct stat st;
+  if (path.empty() || lstat(path.c_str(), &st) != 0) {
+    *why = strerror(path.empty() ? ENOENT : errno);
+    return false;
+  }
+  *why = S_ISLNK(st.st_mode)    ? "it is a symbolic link"
+         : !S_ISDIR(st.st_mode) ? "it is not a folder"
+                                : ForeignOwner(st, reference);
   return why->empty();
 }
 

@@ -140,18 +140,21 @@ bool OwnerOf(HANDLE h, std::vector<BYTE>* sid, std::string* why) {
 
 HANDLE OpenAsItself(const std::string& path, DWORD access) {
   return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                     nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+                     nullptr, OPEN_EXISTING,
+                     FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
-// Why the open file cannot be believed, or "" when it can: it must be a
-// plain file with one name, owned by the process's account (or its default
-// owner) or by the owner of the reference file.
-std::string Distrust(HANDLE h, const std::string& reference) {
+// Why the open file (or folder, when folder is true) cannot be believed, or
+// "" when it can: it must be a plain file with one name (or a plain folder),
+// owned by the process's account (or its default owner) or by the owner of
+// the reference file.
+std::string Distrust(HANDLE h, const std::string& reference, bool folder = false) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(h, &info)) return win32::LastErrorText();
   if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return "it is a symbolic link";
-  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return "it is not a regular file";
-  if (info.nNumberOfLinks != 1) return "it has other names (hard links)";
+  bool isFolder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (isFolder != folder) return folder ? "it is not a folder" : "it is not a regular file";
+  if (!folder && info.nNumberOfLinks != 1) return "it has other names (hard links)";
   std::vector<BYTE> owner;
   std::string why;
   TokenAccounts accounts;
@@ -217,6 +220,17 @@ bool IsOwnFile(const std::string& path, const std::string& reference, std::strin
     return false;
   }
   *why = Distrust(h, reference);
+  CloseHandle(h);
+  return why->empty();
+}
+
+bool IsOwnFolder(const std::string& path, const std::string& reference, std::string* why) {
+  HANDLE h = OpenAsItself(path, READ_CONTROL);
+  if (h == INVALID_HANDLE_VALUE) {
+    *why = win32::LastErrorText();
+    return false;
+  }
+  *why = Distrust(h, reference, true);
   CloseHandle(h);
   return why->empty();
 }
