@@ -479,26 +479,32 @@ TEST_F(AppendTest, ToolThatOutlivesAKilledRunCannotOverwriteANewerOutput) {
 // converting the job.
 TEST_F(AppendTest, PlantedRecordsTouchNothingTheyName) {
   std::string victim = work_.Join("victim.txt");    // a file of the account the run is
-  std::string planted = work_.Join("planted.pdf");  // the planter's page
   struct Row {
     const char* name;
     mode_t mode;
     bool otherOwner, link, setAside;
+    const char* plantedAt;  // the planter's PDF; another account's when in tmp/
   } rows[] = {
-      {"another account's journal", 0644, true, false, true},
-      {"a journal others may write", 0666, false, false, true},
-      {"a journal that is a link", 0644, false, true, true},
-      {"an own journal naming foreign files", 0644, false, false, false},
+      {"another account's journal", 0644, true, false, true, "planted.pdf"},
+      {"a journal others may write", 0666, false, false, true, "planted.pdf"},
+      {"a journal that is a link", 0644, false, true, true, "planted.pdf"},
+      {"an own journal naming foreign files", 0644, false, false, false, "planted.pdf"},
+      {"a converted PDF of another account", 0644, false, false, false, "tmp/file999999.pdf"},
   };
   int n = 0;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    if (row.otherOwner && geteuid() != 0) continue;  // chown needs root
+    std::string planted = work_.Join(row.plantedAt);
+    bool foreignPlant = planted != work_.Join("planted.pdf");
+    if ((row.otherOwner || foreignPlant) && geteuid() != 0) continue;  // chown needs root
     for (const char* leftover : {".journal", ".journal.untrusted"}) fs::remove(Output() + leftover);
     fs::remove(Output());
     ASSERT_EQ(0, Append(Spool("invoice.ps", "first.ps")));
     WriteFileText(victim, "precious\n");
     MakeTextPdf(planted, {"Planted page"});
+    if (foreignPlant) {
+      ASSERT_EQ(0, chown(planted.c_str(), 65534, 65534));
+    }
     JobJournal journal;
     // One more failure would move the "job" into the failed folder.
     journal.kept.push_back(KeptJob{2, 0, victim, planted, "0000", "planted"});
