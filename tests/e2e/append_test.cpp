@@ -478,7 +478,7 @@ TEST_F(AppendTest, ToolThatOutlivesAKilledRunCannotOverwriteANewerOutput) {
 // files, the output and the drive's copy, and pages come only from
 // converting the job.
 TEST_F(AppendTest, PlantedRecordsTouchNothingTheyName) {
-  std::string victim = work_.Join("victim.txt");    // a file of the account the run is
+  std::string victim = work_.Join("victim.txt");  // a file of the account the run is
   struct Row {
     const char* name;
     mode_t mode;
