@@ -564,8 +564,8 @@ IncrementalResult AppendIncrementally(PdfTail& base, QPDF& pages, const Incremen
   }
   const std::string record = AppendRecordPath(path);
   std::string error;
-  if (!platform::WriteFileAtomically(record, std::to_string(base.fileLength()) + "\n", &error) ||
-      !platform::SyncFolder(FolderOf(path), &error)) {
+  // The atomic write makes the record's name durable with its folder.
+  if (!platform::WriteFileAtomically(record, std::to_string(base.fileLength()) + "\n", &error)) {
     platform::DeleteFile(record);
     *why = "the record of its length cannot be written: " + error;
     return IncrementalResult::kNotPossible;
