@@ -121,9 +121,6 @@ bool Blocks(Delivery result) {
          result == Delivery::kNotByConfig;
 }
 
-// Room a conversion needs at the least: a failed one with less than this
-// left is the machine's failure, not the job's.
-const int64_t kRoomForConversion = 1 << 20;
 // Room kept beside the journal, given up when the journal cannot be written
 // otherwise, so that a job can still be entered on a full disk.
 const int64_t kJournalReserveBytes = 256 * 1024;

@@ -143,10 +143,6 @@ int AnnouncedPageCount(const char* path) {
 
 namespace {
 
-// Room a conversion needs at the least: a failed one with less than this
-// left in its folder failed for the machine, not for the job.
-const int64_t kRoomForConversion = 1 << 20;
-
 // Says in *machineFault (when given) why the output's folder, not the job,
 // made the conversion fail. Called before a partial output is removed: that
 // is when the disk is as full as it was for the interpreter.

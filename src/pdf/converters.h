@@ -16,6 +16,10 @@
 /// their owner only.
 int ConvertPSToPDFFile(const char* input, const char* output, std::string* machineFault = nullptr);
 
+/// Room a conversion needs at the least: a failed one with less than this
+/// left in its folder failed for the machine, not for the job.
+constexpr int64_t kRoomForConversion = 1 << 20;
+
 /// Writes the pages of first then second to output with pdfsdk.dll. Returns
 /// 1 when the tool succeeded and the output exists, else 0. lockHandle, when
 /// not -1, is the output's held lock, which the tool keeps while it runs.

@@ -265,30 +265,31 @@ Trust ReadOwnRecord(const std::string& path, const std::string& reference, std::
   return Trust::kTrusted;
 }
 
-bool IsOwnFile(const std::string& path, const std::string& reference, std::string* why) {
-  struct stat st;
-  if (path.empty() || lstat(path.c_str(), &st) != 0) {
-    *why = strerror(path.empty() ? ENOENT : errno);
-    return false;
-  }
-  if (S_ISLNK(st.st_mode)) {
-    *why = "it is a symbolic link";
-    return false;
-  }
-  *why = Distrust(st, reference);
-  return why->empty();
-}
+namespace {
 
-bool IsOwnFolder(const std::string& path, const std::string& reference, std::string* why) {
+// The look behind IsOwnFile and IsOwnFolder, at the entry itself.
+bool IsOwnEntry(const std::string& path, const std::string& reference, bool folder,
+                std::string* why) {
   struct stat st;
   if (path.empty() || lstat(path.c_str(), &st) != 0) {
     *why = strerror(path.empty() ? ENOENT : errno);
     return false;
   }
   *why = S_ISLNK(st.st_mode)    ? "it is a symbolic link"
+         : !folder              ? Distrust(st, reference)
          : !S_ISDIR(st.st_mode) ? "it is not a folder"
                                 : ForeignOwner(st, reference);
   return why->empty();
+}
+
+}  // namespace
+
+bool IsOwnFile(const std::string& path, const std::string& reference, std::string* why) {
+  return IsOwnEntry(path, reference, false, why);
+}
+
+bool IsOwnFolder(const std::string& path, const std::string& reference, std::string* why) {
+  return IsOwnEntry(path, reference, true, why);
 }
 
 int64_t AvailableDiskBytes(const std::string& folder, std::string* why) {

@@ -213,26 +213,30 @@ Trust ReadOwnRecord(const std::string& path, const std::string& reference, std::
   return trust;
 }
 
-bool IsOwnFile(const std::string& path, const std::string& reference, std::string* why) {
+namespace {
+
+// The look behind IsOwnFile and IsOwnFolder, through a handle to the entry
+// itself.
+bool IsOwnEntry(const std::string& path, const std::string& reference, bool folder,
+                std::string* why) {
   HANDLE h = OpenAsItself(path, READ_CONTROL);
   if (h == INVALID_HANDLE_VALUE) {
     *why = win32::LastErrorText();
     return false;
   }
-  *why = Distrust(h, reference);
+  *why = Distrust(h, reference, folder);
   CloseHandle(h);
   return why->empty();
 }
 
+}  // namespace
+
+bool IsOwnFile(const std::string& path, const std::string& reference, std::string* why) {
+  return IsOwnEntry(path, reference, false, why);
+}
+
 bool IsOwnFolder(const std::string& path, const std::string& reference, std::string* why) {
-  HANDLE h = OpenAsItself(path, READ_CONTROL);
-  if (h == INVALID_HANDLE_VALUE) {
-    *why = win32::LastErrorText();
-    return false;
-  }
-  *why = Distrust(h, reference, true);
-  CloseHandle(h);
-  return why->empty();
+  return IsOwnEntry(path, reference, true, why);
 }
 
 int64_t AvailableDiskBytes(const std::string& folder, std::string* why) {
