@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "config/command_options.h"
-#include "pdf/append_driver.h"
+#include "delivery/append_driver.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {

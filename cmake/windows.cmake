@@ -52,7 +52,7 @@ set(POSIX_ONLY_TESTS
   e2e/print_queue_test.cpp
   e2e/sync_test.cpp
   layering_test.cpp
-  pdf/flash_sync_test.cpp
+  delivery/flash_sync_test.cpp
   pdf/incremental_update_test.cpp
   pdf/metafile_damage_test.cpp
   pdf/metafile_fill_test.cpp

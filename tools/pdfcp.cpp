@@ -23,7 +23,7 @@
 #include "config/log.h"
 #include "config/registry.h"
 #include "config/settings.h"
-#include "pdf/append_driver.h"
+#include "delivery/append_driver.h"
 #include "platform/platform.h"
 #include "platform/process.h"
 #include "platform/registry.h"

@@ -11,7 +11,7 @@
 #include "config/profile.h"
 #include "config/registry.h"
 #include "config/settings.h"
-#include "pdf/flash_sync.h"
+#include "process/autorun.h"
 #include "platform/accounts.h"
 #include "platform/names.h"
 #include "platform/platform.h"

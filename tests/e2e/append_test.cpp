@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "pdf/job_journal.h"
+#include "delivery/job_journal.h"
 #include "pdf/pdf_file_info.h"
 #include "platform/platform.h"
 #include "support/install_copy.h"

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "config/command_options.h"
-#include "pdf/append_driver.h"
+#include "delivery/append_driver.h"
 #include "pdf/pdf_file_info.h"
 #include "support/install_copy.h"
 #include "support/make_pdf.h"

@@ -1,4 +1,4 @@
-#include "pdf/append_driver.h"
+#include "delivery/append_driver.h"
 
 #include <algorithm>
 #include <cstring>
@@ -11,9 +11,9 @@
 #include "config/path_macros.h"
 #include "config/settings.h"
 #include "config/temp_names.h"
-#include "pdf/converters.h"
+#include "delivery/converters.h"
+#include "delivery/job_journal.h"
 #include "pdf/incremental_update.h"
-#include "pdf/job_journal.h"
 #include "pdf/pdf_file_info.h"
 #include "pdf/pdf_merger.h"
 #include "platform/names.h"

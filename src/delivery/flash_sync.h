@@ -1,5 +1,4 @@
-// Moving the output PDF onto a removable drive, and the auto-run entry of the
-// instance that does it.
+// Moving the output PDF onto a removable drive.
 #pragma once
 
 struct CommandOptions;
@@ -17,11 +16,3 @@ int WaitUntilFileStable(const char* path);
 /// The file's size as a signed 32-bit number; -1 when it cannot be read or
 /// is 2 GiB or more.
 int GetFileSizeBytes(const char* path);
-
-/// Starts the sync instance ("<program>" -syncpdf) without waiting and
-/// enters it in the auto-run list.
-void RunSyncMonitorApp();
-
-/// Stores the command as the auto-run value "QuorvelPrinterAutoSyncFile".
-/// Returns 1 on success, 0 on failure.
-int SetAutoRunIntoRegistry(const char* command);

@@ -1,4 +1,4 @@
-#include "pdf/flash_sync.h"
+#include "delivery/flash_sync.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -13,11 +13,12 @@
 
 #include "app/tarvelin.h"
 #include "config/command_options.h"
-#include "pdf/append_driver.h"
-#include "pdf/job_journal.h"
+#include "delivery/append_driver.h"
+#include "delivery/job_journal.h"
 #include "pdf/pdf_file_info.h"
 #include "platform/platform.h"
 #include "platform/registry.h"
+#include "process/autorun.h"
 #include "support/fake_clock.h"
 #include "support/make_pdf.h"
 #include "support/program_folder.h"

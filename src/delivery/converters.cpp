@@ -1,4 +1,4 @@
-#include "pdf/converters.h"
+#include "delivery/converters.h"
 
 #include <algorithm>
 #include <cstdlib>

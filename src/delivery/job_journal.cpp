@@ -1,4 +1,4 @@
-#include "pdf/job_journal.h"
+#include "delivery/job_journal.h"
 
 #include <cstdlib>
 

@@ -1,4 +1,4 @@
-#include "pdf/flash_sync.h"
+#include "delivery/flash_sync.h"
 
 #include <cstdio>
 #include <cstring>
@@ -7,18 +7,14 @@
 
 #include "config/log.h"
 #include "config/temp_names.h"
-#include "pdf/append_driver.h"
+#include "delivery/append_driver.h"
+#include "delivery/job_journal.h"
 #include "pdf/incremental_update.h"
-#include "pdf/job_journal.h"
 #include "pdf/pdf_file_info.h"
 #include "platform/platform.h"
-#include "platform/registry.h"
 #include "process/process_runner.h"
 
 namespace {
-
-const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-const char kAutoRunValue[] = "QuorvelPrinterAutoSyncFile";
 
 // True when both paths name the same file (also when neither exists yet).
 bool SameFile(const char* a, const char* b) {
@@ -200,35 +196,5 @@ int SyncPDFFileToFlashDrive(const char* source, const char* target, CommandOptio
   if (!MovePagesToTarget(source, target, sourcePages, options)) return 0;
   DeleteFileLogged(source);
   RecordSyncCommit(source, "", 0, 0);
-  return 1;
-}
-
-void RunSyncMonitorApp() {
-  OutLog("Enter RunSyncMonitorApp\n");
-  char command[2000];
-  snprintf(command, sizeof(command), "\"%s\" -syncpdf", platform::ModuleFileName().c_str());
-  OutLog("RunSyncMonitorApp: \"%s\"\n", command);
-  NTSystemCommand(command, 0);
-  SetAutoRunIntoRegistry(command);
-  OutLog("Exit RunSyncMonitorApp\n");
-}
-
-int SetAutoRunIntoRegistry(const char* command) {
-  if (!command || !*command) return 0;
-  OutLog("Enter SetAutoRunIntoRegistry\n");
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_WRITE, &key) != ERROR_SUCCESS) {
-    OutLog("SetAutoRunIntoRegistry failed on RegOpenKeyEx\n");
-    return 0;
-  }
-  long set =
-      RegSetValueExA(key, kAutoRunValue, 0, REG_SZ, reinterpret_cast<const unsigned char*>(command),
-                     static_cast<uint32_t>(strlen(command) + 1));
-  RegCloseKey(key);
-  if (set != ERROR_SUCCESS) {
-    OutLog("SetAutoRunIntoRegistry failed on RegSetValueEx\n");
-    return 0;
-  }
-  OutLog("Exit SetAutoRunIntoRegistry successful\n");
   return 1;
 }
