@@ -2,7 +2,6 @@
 // does, for timing: merge_tool NEW.pdf OUTPUT.pdf
 #include <cstdio>
 
-#include "config/command_options.h"
 #include "delivery/append_driver.h"
 
 int main(int argc, char** argv) {
@@ -10,7 +9,9 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: merge_tool NEW.pdf OUTPUT.pdf\n");
     return 2;
   }
-  static CommandOptions options;
-  snprintf(options.pdfVersion, sizeof(options.pdfVersion), "1.7");
-  return AppendPDFByMerger(argv[1], argv[2], &options) ? 0 : 1;
+  DocumentInfo info;
+  info.pdfVersion = "1.7";
+  Status merged = AppendPDFByMerger(argv[1], argv[2], info);
+  if (!merged) fprintf(stderr, "merge_tool: %s\n", merged.reason().c_str());
+  return merged ? 0 : 1;
 }

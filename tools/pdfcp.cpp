@@ -19,7 +19,6 @@
 #include <cstring>
 #include <string>
 
-#include "config/command_options.h"
 #include "config/log.h"
 #include "config/registry.h"
 #include "config/settings.h"
@@ -165,16 +164,14 @@ int PlaceJob(const std::string& port, const std::string& spool) {
     OutLog("[ERROR] %s; the job stays in \"%s\".\n", error.c_str(), spool.c_str());
     return kNotPlaced;
   }
-  static CommandOptions options;
-  std::memset(&options, 0, sizeof(options));
-  if (spool.size() >= sizeof(options.appendFile)) {
+  // The same bound as the main program's -appendfile option.
+  const size_t kLongestJobPath = 1023;
+  if (spool.size() > kLongestJobPath) {
     OutLog("[ERROR] The job's path is longer than %d bytes; the job stays in \"%s\".\n",
-           static_cast<int>(sizeof(options.appendFile)) - 1, spool.c_str());
+           static_cast<int>(kLongestJobPath), spool.c_str());
     return kNotPlaced;
   }
-  std::snprintf(options.appendFile, sizeof(options.appendFile), "%s", spool.c_str());
-  ReadDocumentInformation(&options);
-  if (!AppendFileToPDFFile(spool.c_str(), output.c_str(), &options)) {
+  if (!AppendFileToPDFFile(spool.c_str(), output.c_str(), CurrentJobSettings())) {
     if (platform::PathExists(spool)) {
       OutLog("[ERROR] The job did not reach \"%s\"; it stays in \"%s\".\n", output.c_str(),
              spool.c_str());

@@ -57,9 +57,9 @@ void ShowUsage(const OptionEntry* table, const std::string& programFile) {
 
 // Reads a path setting that must fit a buffer of the given size and expands
 // its macros; a longer value gives "" (a cut path would name another file).
-std::string ReadExpandedPath(const char* key, int size) {
+std::string ReadExpandedPath(SettingsFile& file, const char* key, int size) {
   std::string value;
-  if (!ReadSettingWhole(key, size, &value)) return std::string();
+  if (!ReadSettingWhole(file, key, size, &value)) return std::string();
   return ExpandPathMacros(value);
 }
 
@@ -71,23 +71,29 @@ bool WasCut(const std::vector<const OptionEntry*>& cut, const void* field) {
   return false;
 }
 
-void RunAppendJob(CommandOptions* options) {
-  std::string output = ReadExpandedPath("OutputPDFFile", 2000);
+// The job's settings are read once here, written back once, and handed down.
+void RunAppendJob(const char* job) {
+  SettingsFile& file = ProgramSettings();
+  JobSettings settings = ReadJobSettings(file);
+  std::string output = ReadExpandedPath(file, "OutputPDFFile", 2000);
+  SaveSettings(file);
   if (output.empty()) return;
-  AppendFileToPDFFile(options->appendFile, output.c_str(), options);
+  AppendFileToPDFFile(job, output.c_str(), settings);
 }
 
 }  // namespace
 
-// The sync instance: both settings are read anew every second, so a change
-// takes effect without a restart.
-void RunSyncLoop(CommandOptions* options, int cycles) {
+// The sync instance: the settings are looked up every second (the file is
+// read again only when it changed), so a change takes effect without a
+// restart.
+void RunSyncLoop(int cycles) {
+  SettingsFile& file = ProgramSettings();
   for (int cycle = 0; cycles < 0 || cycle < cycles; ++cycle) {
-    std::string target = ReadExpandedPath("SyncPDFFileToFlashDrive", 500);
-    if (!target.empty()) {
-      std::string source = ReadExpandedPath("OutputPDFFile", 500);
-      if (!source.empty()) SyncPDFFileToFlashDrive(source.c_str(), target.c_str(), options);
-    }
+    std::string target = ReadExpandedPath(file, "SyncPDFFileToFlashDrive", 500);
+    std::string source = target.empty() ? "" : ReadExpandedPath(file, "OutputPDFFile", 500);
+    JobSettings settings = source.empty() ? JobSettings() : ReadJobSettings(file);
+    SaveSettings(file);
+    if (!source.empty()) SyncPDFFileToFlashDrive(source.c_str(), target.c_str(), settings);
     platform::CurrentClock().SleepMs(1000);
   }
 }
@@ -142,7 +148,9 @@ int TarvelinMain(int argc, char** argv) {
     return -1;
   }
 
-  ReadDocumentInformation(&options);
+  // Every run lists the document information in the settings file.
+  ReadDocumentInfo(ProgramSettings());
+  SaveSettings(ProgramSettings());
 
   if (!LoadSpoolerEntryPoints()) {
     OutLog("Can't load Spool library.\n");
@@ -171,10 +179,10 @@ int TarvelinMain(int argc, char** argv) {
              static_cast<int>(sizeof(options.appendFile)) - 1);
       return 0;
     }
-    RunAppendJob(&options);
+    RunAppendJob(options.appendFile);
     return 0;
   }
-  if (options.syncPdf) RunSyncLoop(&options, -1);
+  if (options.syncPdf) RunSyncLoop(-1);
   if (options.installNexoPrinter) InstallOrAddPrinter(&options);
   return 0;
 }

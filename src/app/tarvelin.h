@@ -13,7 +13,7 @@ int TarvelinMain(int argc, char** argv);
 /// Fills table (19 rows, the last the terminator) over the fields of options.
 void BuildOptionTable(CommandOptions* options, OptionEntry* table);
 
-/// The loop of the sync instance: once a second, reads the target and source
-/// settings and runs one sync cycle. Runs for the given number of cycles, or
+/// The loop of the sync instance: once a second, looks up the target and
+/// source settings and runs one sync cycle. Runs for the given number of cycles, or
 /// for ever when it is negative.
-void RunSyncLoop(CommandOptions* options, int cycles);
+void RunSyncLoop(int cycles);

@@ -7,9 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "config/settings.h"
+#include "config/settings_file.h"
 #include "platform/platform.h"
-#include "platform/profile.h"
 
 namespace {
 
@@ -74,20 +73,15 @@ std::string LogFilePath() {
   return folder + platform::kPathSeparator + name + ".log";
 }
 
-char* GetLogFilePath(char* buffer) {
-  std::string path = LogFilePath();
-  snprintf(buffer, platform::kMaxPathLength, "%s", path.c_str());
-  return buffer;
-}
-
 void OutLog(const char* format, ...) {
-  // The switch is read and written back on every call, so it can be flipped
-  // while a long run is going on.
-  std::string config = GetConfigFilePath();
-  char flag[300];
-  platform::GetPrivateProfileStringA("debug", "outlog", "No", flag, sizeof(flag), config.c_str());
-  platform::WritePrivateProfileStringA("debug", "outlog", flag, config.c_str());
-  if (IsNo(flag)) return;
+  // The switch is looked up on every call, so it can be flipped while a long
+  // run is going on; the settings file is read again only when it changed.
+  // It is written back when it lacks the switch; a failure there is not
+  // logged, which would only come back here.
+  SettingsFile& settings = ProgramSettings();
+  std::string flag = settings.Text("debug", "outlog", "No", 300);
+  settings.Save();
+  if (IsNo(flag.c_str())) return;
 
   std::tm now = platform::CurrentClock().LocalTimeNow();
   char prefix[1000];

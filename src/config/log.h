@@ -10,11 +10,7 @@
 /// by its owner and group only and never written through a symbolic link.
 void OutLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-/// Writes the log file path (program folder, program name, ".log") into a
-/// buffer of at least 260 bytes and returns it.
-char* GetLogFilePath(char* buffer);
-
-/// The log file path as a string.
+/// The log file path: program folder, program name, ".log".
 std::string LogFilePath();
 
 /// Makes a helper program beside the main one (setup.exe, pdfcp.exe) write

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "config/log.h"
-#include "config/settings.h"
+#include "config/settings_file.h"
 #include "platform/platform.h"
 
 void ReplaceAll(std::string& text, const std::string& find, const std::string& replacement) {
@@ -35,12 +35,15 @@ std::string ExpandPathMacros(std::string& text) {
 
 char* MyGetTempPath(int size, char* buffer) {
   if (size <= 0) return buffer;
-  ReadSettingString("Options", "TempFolder", "", buffer, size);
-  if (buffer[0] == '\0') {
+  SettingsFile& settings = ProgramSettings();
+  std::string configured = settings.Text("Options", "TempFolder", "", size);
+  Status saved = settings.Save();
+  if (!saved)
+    OutLog("[ERROR] Could not write \"%s\": %s\n", settings.path().c_str(), saved.reason().c_str());
+  if (configured.empty()) {
     snprintf(buffer, static_cast<size_t>(size), "%s", platform::SystemTempPath().c_str());
     return buffer;
   }
-  std::string configured = buffer;
   std::string expanded = ExpandPathMacros(configured);
   if (!platform::IsDirectory(expanded)) CreateDirectoryRecursively(expanded);
   snprintf(buffer, static_cast<size_t>(size), "%s", expanded.c_str());

@@ -1,85 +1,109 @@
 #include "config/settings.h"
 
-#include <cstdio>
-#include <vector>
+#include <cstring>
 
-#include "config/command_options.h"
 #include "config/log.h"
-#include "platform/platform.h"
-#include "platform/profile.h"
+#include "config/path_macros.h"
 
 namespace {
 
-// Writes a setting back into the file; the first write of a run that fails
-// (a file another program holds locked, a folder without write access) is
-// logged, the others would only repeat it.
-void WriteBack(const char* section, const char* key, const char* value, const std::string& file) {
-  static bool reported = false;
-  if (platform::WritePrivateProfileStringA(section, key, value, file.c_str()) || reported) return;
-  reported = true;
-  OutLog("[ERROR] Could not write %s=%s into \"%s\"; the settings are used as they were read.\n",
-         key, value, file.c_str());
-}
+// Texts of the document information were read into 1024-byte buffers.
+const int kInfoSize = 1024;
 
 }  // namespace
 
-std::string GetConfigFilePath() {
-  return platform::ProgramFolder() + platform::kPathSeparator + "config.ini";
+void SaveSettings(SettingsFile& file) {
+  // The first failed write of a run is logged (a file another program holds
+  // locked, a folder without write access); later ones would only repeat it.
+  static bool reported = false;
+  Status saved = file.Save();
+  if (saved || reported) return;
+  reported = true;
+  OutLog("[ERROR] Could not write \"%s\": %s; the settings are used as they were read.\n",
+         file.path().c_str(), saved.reason().c_str());
+}
+
+DocumentInfo ReadDocumentInfo(SettingsFile& f) {
+  DocumentInfo info;
+  info.pdfVersion = f.Text("Options", "PDFVersion", "1.7", kInfoSize);
+  info.producer = f.Text("Options", "Producer", "", kInfoSize);
+  info.creator = f.Text("Options", "Creator", "", kInfoSize);
+  info.subject = f.Text("Options", "Subject", "", kInfoSize);
+  info.title = f.Text("Options", "Title", "", kInfoSize);
+  info.author = f.Text("Options", "Author", "", kInfoSize);
+  info.keywords = f.Text("Options", "Keywords", "", kInfoSize);
+  return info;
+}
+
+JobSettings ReadJobSettings(SettingsFile& f) {
+  JobSettings s;
+  s.info = ReadDocumentInfo(f);
+  s.appendDuringPrinting = f.Int("Options", "AppendPDFDuringPrinting", 1) != 0;
+  s.lockWaitSeconds = f.Int("Options", "LockWaitLimit", 120);
+  if (s.lockWaitSeconds <= 0) s.lockWaitSeconds = 120;
+  s.pdfPaperSize = f.Text("Options", "PDFPaperSize", "");
+  s.ghostscriptTimeLimit = f.Int("Options", "GhostscriptTimeLimit", 600);
+  s.appendMethod = f.Int("Options", "AppendPDFMethod", 1);
+  s.deleteTempFiles = f.Int("Options", "DeleteTempFiles", 1) != 0;
+  std::string target = f.Text("Options", "SyncPDFFileToFlashDrive", "");
+  s.syncTarget = ExpandPathMacros(target);
+  return s;
+}
+
+JobSettings CurrentJobSettings() {
+  SettingsFile& file = ProgramSettings();
+  JobSettings settings = ReadJobSettings(file);
+  SaveSettings(file);
+  return settings;
+}
+
+bool ReadSettingWhole(SettingsFile& file, const char* key, int size, std::string* value) {
+  value->clear();
+  file.Find("Options", key, value);
+  if (static_cast<int>(value->size()) >= size) {
+    OutLog("[ERROR] The setting %s is %d bytes long, more than %d; it is not used.\n", key,
+           static_cast<int>(value->size()), size - 1);
+    value->clear();
+    return false;
+  }
+  file.Set("Options", key, *value);
+  return true;
+}
+
+bool ReadSettingWhole(const char* key, int size, std::string* value) {
+  SettingsFile& file = ProgramSettings();
+  bool whole = ReadSettingWhole(file, key, size, value);
+  SaveSettings(file);
+  return whole;
 }
 
 int ReadSettingInt(const char* section, const char* key, int defaultValue) {
-  std::string file = GetConfigFilePath();
-  int value = platform::GetPrivateProfileIntA(section, key, defaultValue, file.c_str());
-  WriteSettingInt(section, key, value);
+  SettingsFile& file = ProgramSettings();
+  int value = file.Int(section, key, defaultValue);
+  SaveSettings(file);
   return value;
 }
 
 int WriteSettingInt(const char* section, const char* key, int value) {
-  char text[200];
-  snprintf(text, sizeof(text), "%d", value);
-  WriteBack(section, key, text, GetConfigFilePath());
+  SettingsFile& file = ProgramSettings();
+  file.Set(section, key, std::to_string(value));
+  SaveSettings(file);
   return value;
 }
 
 int ReadSettingString(const char* section, const char* key, const char* defaultValue, char* buffer,
                       int size) {
-  std::string file = GetConfigFilePath();
-  int copied =
-      platform::GetPrivateProfileStringA(section, key, defaultValue, buffer, size, file.c_str());
-  WriteBack(section, key, buffer, file);
-  return copied;
+  if (!buffer || size <= 0) return 0;
+  SettingsFile& file = ProgramSettings();
+  std::string value = file.Text(section, key, defaultValue, size);
+  SaveSettings(file);
+  memcpy(buffer, value.c_str(), value.size() + 1);
+  return static_cast<int>(value.size());
 }
 
 std::string ReadSettingText(const char* section, const char* key, const char* defaultValue) {
-  std::vector<char> buffer(4096, '\0');
-  ReadSettingString(section, key, defaultValue, buffer.data(), static_cast<int>(buffer.size()));
-  return std::string(buffer.data());
-}
-
-bool ReadSettingWhole(const char* key, int size, std::string* value) {
-  // Large enough for any line a person writes; only a longer one is cut here,
-  // and it is longer than size anyway.
-  std::vector<char> buffer(65536, '\0');
-  std::string file = GetConfigFilePath();
-  int length = platform::GetPrivateProfileStringA("Options", key, "", buffer.data(),
-                                                  static_cast<int>(buffer.size()), file.c_str());
-  value->assign(buffer.data(), static_cast<size_t>(length));
-  if (length >= size) {
-    OutLog("[ERROR] The setting %s is %d bytes long, more than %d; it is not used.\n", key, length,
-           size - 1);
-    value->clear();
-    return false;
-  }
-  WriteBack("Options", key, value->c_str(), file);
-  return true;
-}
-
-void ReadDocumentInformation(CommandOptions* o) {
-  ReadSettingString("Options", "PDFVersion", "1.7", o->pdfVersion, sizeof(o->pdfVersion));
-  ReadSettingString("Options", "Producer", "", o->producer, sizeof(o->producer));
-  ReadSettingString("Options", "Creator", "", o->creator, sizeof(o->creator));
-  ReadSettingString("Options", "Subject", "", o->subject, sizeof(o->subject));
-  ReadSettingString("Options", "Title", "", o->title, sizeof(o->title));
-  ReadSettingString("Options", "Author", "", o->author, sizeof(o->author));
-  ReadSettingString("Options", "Keywords", "", o->keywords, sizeof(o->keywords));
+  SettingsFile& file = ProgramSettings();
+  std::string value = file.Text(section, key, defaultValue, 4096);
+  SaveSettings(file);
+  return value;
 }

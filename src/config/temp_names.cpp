@@ -7,7 +7,7 @@
 
 #include "config/log.h"
 #include "config/path_macros.h"
-#include "config/settings.h"
+#include "config/settings_file.h"
 #include "platform/platform.h"
 #include "platform/profile.h"
 
@@ -48,8 +48,9 @@ int CountedTempFileName(int size, char* buffer, const char* extension) {
   {
     // Read, increment and write of the counter under the settings lock, so two
     // concurrent runs never receive the same number.
-    platform::FileLock lock(platform::ProfileLockPath(GetConfigFilePath()));
-    int index = ReadSettingInt("Options", "LastFileIndex", 1);
+    SettingsFile& settings = ProgramSettings();
+    platform::FileLock lock(platform::ProfileLockPath(settings.path()));
+    int index = settings.Int("Options", "LastFileIndex", 1);
     if (index < 1) index = 1;
     for (;; ++index) {
       char number[32];
@@ -69,7 +70,14 @@ int CountedTempFileName(int size, char* buffer, const char* extension) {
         break;
       }
     }
-    WriteSettingInt("Options", "LastFileIndex", index < 0x7FFFFFFF ? index + 1 : 1);
+    settings.Set("Options", "LastFileIndex", std::to_string(index < 0x7FFFFFFF ? index + 1 : 1));
+    Status saved = settings.SaveLocked();
+    if (!saved) {
+      // Another run could take the same number: the name made above is
+      // still this run's alone, as it was created under the lock.
+      OutLog("[ERROR] Could not write \"%s\": %s\n", settings.path().c_str(),
+             saved.reason().c_str());
+    }
     OutLog("LastFileIndex=\"%d\"\n", index);
   }
   if (name.empty()) {

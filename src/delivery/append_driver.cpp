@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "config/command_options.h"
 #include "config/log.h"
 #include "config/path_macros.h"
 #include "config/settings.h"
@@ -35,55 +34,62 @@ bool HasPdfExtension(const std::string& path) {
   return ext == ".pdf";
 }
 
+Status CopyFailure(const char* from, const char* to, const std::string& error) {
+  OutLog("[ERROR] Could not copy \"%s\" to \"%s\": %s\n", from, to, error.c_str());
+  return Status::Failure("could not copy \"" + std::string(from) + "\": " + error);
+}
+
 // Copies the output to a temporary name for the concatenation tool, which
 // must not write over a file it reads.
-int CombineByTool(const char* converted, const char* output, intptr_t lockHandle) {
+Status CombineByTool(const char* converted, const char* output, intptr_t lockHandle) {
   char copy[platform::kMaxPathLength];
-  if (!TempFileName(sizeof(copy), copy, ".pdf")) return 0;
-  int result = 0;
+  if (!TempFileName(sizeof(copy), copy, ".pdf")) {
+    return Status::Failure("no temporary name for a copy of the output");
+  }
   // The copy in the shared temporary folder is for this program only.
   std::string error;
-  if (platform::CopyFileAtomically(output, copy, 0600, &error)) {
-    result = PDFSDK_CombineTwoPDFs(copy, converted, output, lockHandle);
-  } else {
-    OutLog("[ERROR] Could not copy \"%s\" to \"%s\": %s\n", output, copy, error.c_str());
+  Status result = Status::Failure("the page tool pdfsdk.dll failed");
+  if (!platform::CopyFileAtomically(output, copy, 0600, &error)) {
+    result = CopyFailure(output, copy, error);
+  } else if (PDFSDK_CombineTwoPDFs(copy, converted, output, lockHandle)) {
+    result = Status();
   }
   DeleteFileLogged(copy);
   return result;
 }
 
 // One way of putting a converted job's pages into the output.
-using WritePages = bool (*)(const char* converted, const char* output, CommandOptions* options,
-                            intptr_t lockHandle);
+using WritePages = Status (*)(const char* converted, const char* output,
+                              const JobSettings& settings, intptr_t lockHandle);
 
-bool WriteByCopy(const char* converted, const char* output, CommandOptions*, intptr_t) {
+Status WriteByCopy(const char* converted, const char* output, const JobSettings&, intptr_t) {
   std::string error;
   bool copied = platform::CopyFileAtomically(converted, output, 0644, &error);
   OutLog("Copy from \"%s\" to \"%s\"\n", converted, output);
-  if (!copied)
-    OutLog("[ERROR] Could not copy \"%s\" to \"%s\": %s\n", converted, output, error.c_str());
-  return copied;
+  return copied ? Status() : CopyFailure(converted, output, error);
 }
 
-bool WriteByMerger(const char* converted, const char* output, CommandOptions* options, intptr_t) {
-  return AppendPDFByMerger(converted, output, options) != 0;
+Status WriteByMerger(const char* converted, const char* output, const JobSettings& settings,
+                     intptr_t) {
+  return AppendPDFByMerger(converted, output, settings.info);
 }
 
-bool WriteByPageTool(const char* converted, const char* output, CommandOptions*,
-                     intptr_t lockHandle) {
-  return AppendPDFPagesByTool(converted, output, lockHandle) != 0;
+Status WriteByPageTool(const char* converted, const char* output, const JobSettings&,
+                       intptr_t lockHandle) {
+  if (AppendPDFPagesByTool(converted, output, lockHandle)) return Status();
+  return Status::Failure("the page tool pdfutil.dll failed");
 }
 
-bool WriteByConcatenationTool(const char* converted, const char* output, CommandOptions*,
-                              intptr_t lockHandle) {
-  return CombineByTool(converted, output, lockHandle) != 0;
+Status WriteByConcatenationTool(const char* converted, const char* output, const JobSettings&,
+                                intptr_t lockHandle) {
+  return CombineByTool(converted, output, lockHandle);
 }
 
 // A copy when there is no output yet, else the method AppendPDFMethod names;
 // nullptr for a method that adds nothing.
-WritePages ChooseWriter(bool outputExists) {
+WritePages ChooseWriter(bool outputExists, int method) {
   if (!outputExists) return WriteByCopy;
-  switch (ReadSettingInt("Options", "AppendPDFMethod", 1)) {
+  switch (method) {
     case 1:
       return WriteByMerger;
     case 2:
@@ -100,7 +106,7 @@ struct Job {
   std::string input;      // the spool file
   std::string converted;  // its PDF
   std::string digest;     // of the spool file
-  bool convertedOk = false;
+  Status conversion = Status::Failure("not converted yet");
   std::string machineFault;  // why the machine, not the job, kept it from converting
 };
 
@@ -167,9 +173,8 @@ bool IsKeptJobFile(const std::string& job, const std::string& digest) {
 // output.
 class OutputSession {
  public:
-  OutputSession(const std::string& output, CommandOptions* options, intptr_t lockHandle,
-                const std::string& syncTarget = std::string())
-      : output_(output), options_(options), lockHandle_(lockHandle), syncTarget_(syncTarget) {}
+  OutputSession(const std::string& output, const JobSettings& settings, intptr_t lockHandle)
+      : output_(output), settings_(settings), lockHandle_(lockHandle) {}
 
   // Reads the journal and finishes (or rolls back) a commit that a run which
   // died left behind. False when the journal cannot be written.
@@ -415,8 +420,7 @@ class OutputSession {
   // run.
   void CollectLeftovers() {
     if (journal_.leftovers.empty()) return;
-    long long limit = ReadSettingInt("Options", "GhostscriptTimeLimit", 600);
-    if (limit <= 0) limit = 600;
+    long long limit = settings_.ghostscriptTimeLimit > 0 ? settings_.ghostscriptTimeLimit : 600;
     std::vector<Leftover> watched;
     for (const Leftover& left : journal_.leftovers) {
       if (platform::PathEntryExists(left.path) && IsOwnConverted(left.path)) {
@@ -427,16 +431,6 @@ class OutputSession {
     journal_.leftovers = watched;
   }
 
-  // The drive's copy the sync instance writes to (only a commit to it or to
-  // the output itself is ever believed).
-  const std::string& SyncTarget() {
-    if (syncTarget_.empty()) {
-      std::string value = ReadSettingText("Options", "SyncPDFFileToFlashDrive", "");
-      syncTarget_ = ExpandPathMacros(value);
-    }
-    return syncTarget_;
-  }
-
   // Pages counted equal to the commit's promise mean the commit landed
   // before its run died: only its clean-up is left. Otherwise the target
   // still holds its old pages, and the job is still in the journal.
@@ -444,7 +438,7 @@ class OutputSession {
     const PendingCommit c = journal_.commit;
     journal_.hasCommit = false;
     bool toOutput = SamePath(c.target, output_);
-    if (!toOutput && !SamePath(c.target, SyncTarget())) {
+    if (!toOutput && !SamePath(c.target, settings_.syncTarget)) {
       OutLog(
           "[ERROR] The commit in \"%s\" names \"%s\", which is neither \"%s\" nor the drive's "
           "copy; nothing it names is touched.\n",
@@ -489,9 +483,9 @@ class OutputSession {
     ownFound_ = true;
     kept->owner = 0;
     Delivery result = Delivery::kKept;
-    if (!own.convertedOk) {
-      result =
-          own.machineFault.empty() ? ConversionFailed(kept) : MachineFault(kept, own.machineFault);
+    if (!own.conversion) {
+      result = own.machineFault.empty() ? ConversionFailed(kept, own.conversion.reason())
+                                        : MachineFault(kept, own.machineFault);
     } else if (!blocked) {
       result = Commit(kept, true);
     } else {
@@ -548,25 +542,27 @@ class OutputSession {
     std::string converted = NewConvertedName();
     if (converted.empty()) {
       std::string trouble = ConversionTrouble();
-      return trouble.empty() ? ConversionFailed(kept) : MachineFault(kept, trouble);
+      return trouble.empty() ? ConversionFailed(kept, "no name for its converted PDF")
+                             : MachineFault(kept, trouble);
     }
     kept->converted = converted;
     kept->owner = platform::ProcessId();
     journal_.kept[current_] = *kept;
     Save();
     std::string machine;
-    bool ok = ConvertPSToPDFFile(kept->job.c_str(), converted.c_str(), &machine);
+    Status converting = ConvertJobToPDF(kept->job.c_str(), converted.c_str(), settings_, &machine);
     kept->owner = 0;
-    if (ok) return Delivery::kArrived;
-    return machine.empty() ? ConversionFailed(kept) : MachineFault(kept, machine);
+    if (converting) return Delivery::kArrived;
+    return machine.empty() ? ConversionFailed(kept, converting.reason())
+                           : MachineFault(kept, machine);
   }
 
   // The counted name was made before the conversion: an empty or partial
   // file may be left there.
-  Delivery ConversionFailed(KeptJob* kept) {
+  Delivery ConversionFailed(KeptJob* kept, const std::string& why) {
     if (IsOwnConverted(kept->converted)) platform::DeleteFile(kept->converted);
     kept->converted.clear();
-    kept->cause = "Ghostscript could not convert \"" + kept->job + "\"";
+    kept->cause = why;
     Delivery result = Failed(kept);
     return result == Delivery::kKept ? Delivery::kBadContent : result;
   }
@@ -583,9 +579,9 @@ class OutputSession {
   // commit recorded first.
   Delivery Commit(KeptJob* kept, bool isOwn) {
     bool exists = platform::PathExists(output_);
-    WritePages write = ChooseWriter(exists);
+    WritePages write = ChooseWriter(exists, settings_.appendMethod);
     if (!write) return Delivery::kNotByConfig;
-    int deleteTempFiles = ReadSettingInt("Options", "DeleteTempFiles", 1);
+    bool deleteTempFiles = settings_.deleteTempFiles;
     kept->lastTry = time(nullptr);
     std::string failed = "The pages of \"" + kept->job + "\" did not reach \"" + output_ + "\"";
     std::string why = "no pages";
@@ -602,8 +598,9 @@ class OutputSession {
     const char* converted = kept->converted.c_str();
     // A method's own word is not enough: the output must hold exactly the
     // old pages and the new ones.
-    write(converted, output_.c_str(), options_, lockHandle_);
-    if (GetPDFFilePageCount(output_.c_str()) == before + extra) {
+    Status written = write(converted, output_.c_str(), settings_, lockHandle_);
+    int after = GetPDFFilePageCount(output_.c_str(), &why);
+    if (after == before + extra) {
       // The spool file goes only while it is still the job that was kept.
       if (deleteTempFiles) {
         DeleteFileLogged(converted);
@@ -617,13 +614,18 @@ class OutputSession {
                      std::max<int64_t>(platform::FileSize(kept->converted), 0) + kRoomForConversion;
     std::string trouble = MachineTrouble(FolderOf(output_), needed);
     if (!trouble.empty()) return MachineFault(kept, failed + ": " + trouble);
-    kept->cause = exists ? failed : "Could not create \"" + output_ + "\"";
+    // The writer's own reason, else what the output holds now.
+    std::string reason = !written    ? written.reason()
+                         : after < 0 ? "it cannot be read as a PDF: " + why
+                                     : "it holds " + std::to_string(after) + " pages, not " +
+                                           std::to_string(before + extra);
+    kept->cause = (exists ? failed : "Could not create \"" + output_ + "\"") + ": " + reason;
     return Failed(kept);
   }
 
   // Records, before the output is replaced, which job is committed and how
   // many pages the output has once it has landed.
-  bool RecordCommit(const KeptJob& kept, int before, int after, int deleteTempFiles) {
+  bool RecordCommit(const KeptJob& kept, int before, int after, bool deleteTempFiles) {
     PendingCommit& c = journal_.commit;
     c = PendingCommit();
     c.target = output_;
@@ -680,9 +682,8 @@ class OutputSession {
   }
 
   std::string output_;
-  CommandOptions* options_;
+  const JobSettings& settings_;
   intptr_t lockHandle_;
-  std::string syncTarget_;
   std::string tempFolder_;
   JobJournal journal_;
   size_t current_ = 0;  // the index in journal_.kept of the job Deliver is at
@@ -726,9 +727,8 @@ bool IsUsableJob(const char* input, const char* output) {
 
 std::string OutputLockPath(const std::string& outputPdf) { return outputPdf + ".lock"; }
 
-int OutputLockWaitMs() {
-  int seconds = ReadSettingInt("Options", "LockWaitLimit", 120);
-  return (seconds > 0 ? seconds : 120) * 1000;
+int OutputLockWaitMs(const JobSettings& settings) {
+  return (settings.lockWaitSeconds > 0 ? settings.lockWaitSeconds : 120) * 1000;
 }
 
 namespace {
@@ -739,14 +739,14 @@ enum class Entry { kEntered, kAlreadyDelivered, kRefused };
 // Enters the job in the output's journal before anything else happens to
 // it, so that a run that dies leaves it to the next one. The name of its
 // converted PDF is made and entered under the same lock.
-Entry EnterJob(Job* job, const char* output, CommandOptions* options) {
-  platform::FileLock lock(OutputLockPath(output), OutputLockWaitMs());
+Entry EnterJob(Job* job, const char* output, const JobSettings& settings) {
+  platform::FileLock lock(OutputLockPath(output), OutputLockWaitMs(settings));
   if (!lock.Held()) {
     OutLog("[ERROR] Could not lock \"%s\": %s; the job stays in \"%s\".\n",
            OutputLockPath(output).c_str(), lock.Error().c_str(), job->input.c_str());
     return Entry::kRefused;
   }
-  OutputSession session(output, options, lock.NativeHandle());
+  OutputSession session(output, settings, lock.NativeHandle());
   if (session.Open() && session.AlreadyCommitted(*job)) {
     OutLog("[INFO] The pages of \"%s\" are already in \"%s\".\n", job->input.c_str(), output);
     return Entry::kAlreadyDelivered;
@@ -759,23 +759,23 @@ Entry EnterJob(Job* job, const char* output, CommandOptions* options) {
 
 // With the output locked, delivers the kept jobs and then the run's own.
 // Returns the run's result.
-int DeliverWithOwnJob(const Job& job, const char* output, CommandOptions* options) {
+int DeliverWithOwnJob(const Job& job, const char* output, const JobSettings& settings) {
   const char* input = job.input.c_str();
   const char* converted = job.converted.c_str();
   // From the look at the output until its write is done no other run may
   // change or move it; without the lock nothing is touched.
-  platform::FileLock lock(OutputLockPath(output), OutputLockWaitMs());
+  platform::FileLock lock(OutputLockPath(output), OutputLockWaitMs(settings));
   if (!lock.Held()) {
     OutLog("[ERROR] Could not lock \"%s\": %s; the job stays in \"%s\" and \"%s\".\n",
            OutputLockPath(output).c_str(), lock.Error().c_str(), input, converted);
     return 0;
   }
-  OutputSession session(output, options, lock.NativeHandle());
+  OutputSession session(output, settings, lock.NativeHandle());
   session.Open();
   session.Deliver(&job, false);
   if (!session.OwnFound()) {
     OutLog("[INFO] The job \"%s\" was delivered by another run.\n", input);
-    if (ReadSettingInt("Options", "DeleteTempFiles", 1)) DeleteFileLogged(converted);
+    if (settings.deleteTempFiles) DeleteFileLogged(converted);
     return 1;
   }
   Delivery result = session.OwnResult();
@@ -788,13 +788,13 @@ int DeliverWithOwnJob(const Job& job, const char* output, CommandOptions* option
 
 }  // namespace
 
-int AppendFileToPDFFile(const char* input, const char* output, CommandOptions* options) {
+int AppendFileToPDFFile(const char* input, const char* output, const JobSettings& settings) {
   if (!input || !output || !*input || !*output) return 0;
   OutLog("Enter AppendFileToPDFFile \"%s\" to \"%s\"\n", input, output);
   if (!IsUsableJob(input, output)) return 0;
   if (platform::FileSize(input) == 0) {
     OutLog("[INFO] The job \"%s\" is empty; there is nothing to append.\n", input);
-    if (ReadSettingInt("Options", "DeleteTempFiles", 1)) DeleteFileLogged(input);
+    if (settings.deleteTempFiles) DeleteFileLogged(input);
     return 0;
   }
   Job job;
@@ -802,45 +802,46 @@ int AppendFileToPDFFile(const char* input, const char* output, CommandOptions* o
   job.digest = GetFileDigest(input);
 
   // Only converting: the output and its journal are left alone.
-  if (ReadSettingInt("Options", "AppendPDFDuringPrinting", 1) == 0) {
+  if (!settings.appendDuringPrinting) {
     char converted[platform::kMaxPathLength];
     CountedTempFileName(sizeof(converted), converted, ".pdf");
     OutLog("CountedTempFileName: \"%s\"\n", converted);
-    if (converted[0] && !ConvertPSToPDFFile(input, converted)) {
+    std::string machine;
+    if (converted[0] && !ConvertJobToPDF(input, converted, settings, &machine)) {
       OutLog("Failed to convert from \"%s\" to \"%s\"\n", input, converted);
       platform::DeleteFile(converted);
     }
     return 0;
   }
-  Entry entry = EnterJob(&job, output, options);
+  Entry entry = EnterJob(&job, output, settings);
   if (entry != Entry::kEntered) {
     if (!job.converted.empty()) DeleteFileLogged(job.converted.c_str());
     return entry == Entry::kAlreadyDelivered ? 1 : 0;
   }
   const char* converted = job.converted.c_str();
-  job.convertedOk = *converted && ConvertPSToPDFFile(input, converted, &job.machineFault);
-  if (!job.convertedOk) OutLog("Failed to convert from \"%s\" to \"%s\"\n", input, converted);
-  return DeliverWithOwnJob(job, output, options);
+  if (*converted) job.conversion = ConvertJobToPDF(input, converted, settings, &job.machineFault);
+  if (!job.conversion) OutLog("Failed to convert from \"%s\" to \"%s\"\n", input, converted);
+  return DeliverWithOwnJob(job, output, settings);
 }
 
-int DeliverKeptJobs(const char* output, CommandOptions* options, intptr_t lockHandle,
-                    const char* syncTarget) {
-  OutputSession session(output, options, lockHandle, syncTarget ? syncTarget : "");
+int DeliverKeptJobs(const char* output, const JobSettings& settings, intptr_t lockHandle) {
+  OutputSession session(output, settings, lockHandle);
   if (!session.Open()) return 0;
   session.Deliver(nullptr, true);
   return 1;
 }
 
-int AppendPDFByMerger(const char* newPdf, const char* outputPdf, CommandOptions* options) {
-  if (!platform::PathExists(newPdf)) return 0;
-  if (platform::PathExists(outputPdf)) return MergeIntoOutputPDF(newPdf, outputPdf, options);
+Status AppendPDFByMerger(const char* newPdf, const char* outputPdf, const DocumentInfo& info) {
+  if (!platform::PathExists(newPdf)) {
+    return Status::Failure("\"" + std::string(newPdf) + "\" does not exist");
+  }
+  if (platform::PathExists(outputPdf)) return MergeIntoOutputPDF(newPdf, outputPdf, info);
   std::string error;
-  if (platform::CopyFileAtomically(newPdf, outputPdf, 0644, &error)) return 1;
-  OutLog("[ERROR] Could not copy \"%s\" to \"%s\": %s\n", newPdf, outputPdf, error.c_str());
-  return 0;
+  if (platform::CopyFileAtomically(newPdf, outputPdf, 0644, &error)) return Status();
+  return CopyFailure(newPdf, outputPdf, error);
 }
 
-int MergeIntoOutputPDF(const char* newPdf, const char* outputPdf, CommandOptions* options) {
+Status MergeIntoOutputPDF(const char* newPdf, const char* outputPdf, const DocumentInfo& info) {
   char copy[platform::kMaxPathLength] = "";
   std::string error;
   // The merger appends to the output in place when the output itself is
@@ -848,11 +849,10 @@ int MergeIntoOutputPDF(const char* newPdf, const char* outputPdf, CommandOptions
   if (HasPdfExtension(outputPdf)) {
     snprintf(copy, sizeof(copy), "%s", outputPdf);
   } else if (!TempFileName(sizeof(copy), copy, ".pdf")) {
-    return 0;
+    return Status::Failure("no temporary name for a copy of the output");
   } else if (!platform::CopyFileAtomically(outputPdf, copy, 0600, &error)) {
-    OutLog("[ERROR] Could not copy \"%s\" to \"%s\": %s\n", outputPdf, copy, error.c_str());
     DeleteFileLogged(copy);
-    return 0;
+    return CopyFailure(outputPdf, copy, error);
   }
   // The merger takes an input's kind from its name: a PDF under another name
   // (an output called "jobs") gets a ".pdf" name for the merge.
@@ -863,13 +863,13 @@ int MergeIntoOutputPDF(const char* newPdf, const char* outputPdf, CommandOptions
         !platform::LinkOrCopyFile(newPdf, alias, &error)) {
       OutLog("[ERROR] Could not give \"%s\" a PDF name: %s\n", newPdf, error.c_str());
       if (std::string(copy) != outputPdf) DeleteFileLogged(copy);
-      return 0;
+      return Status::Failure("could not give \"" + std::string(newPdf) + "\" a PDF name: " + error);
     }
     added = alias;
   }
   std::vector<std::string> inputs{copy, added};
   OutLog("PDFMerger to \"%s\"\n", outputPdf);
-  int result = PDFMerger(inputs, outputPdf, options);
+  Status result = PDFMerger(inputs, outputPdf, info);
   if (std::string(copy) != outputPdf) DeleteFileLogged(copy);
   if (alias[0]) DeleteFileLogged(alias);
   return result;

@@ -5,7 +5,8 @@
 #include <cstdint>
 #include <string>
 
-struct CommandOptions;
+#include "config/settings.h"
+#include "config/status.h"
 
 /// Converts input to PDF and makes it the output or adds its pages after the
 /// output's pages by the configured method. The converted PDF and the input
@@ -13,29 +14,28 @@ struct CommandOptions;
 /// output. Jobs kept by earlier runs are delivered first, oldest first; a job
 /// that cannot be delivered now is kept in the output's journal for a later
 /// run. Returns 1 when the output was handled, 0 when nothing was added.
-int AppendFileToPDFFile(const char* input, const char* output, CommandOptions* options);
+int AppendFileToPDFFile(const char* input, const char* output, const JobSettings& settings);
 
 /// Adds the pages of newPdf after those of outputPdf with the PDF merger, or
-/// copies newPdf there when outputPdf does not exist. Returns 0 when newPdf
-/// does not exist or the copy fails, 1 after a copy, the merger's result
-/// after a merge.
-int AppendPDFByMerger(const char* newPdf, const char* outputPdf, CommandOptions* options);
+/// copies newPdf there when outputPdf does not exist. Fails with the reason
+/// when newPdf does not exist, the copy fails or the merger fails.
+Status AppendPDFByMerger(const char* newPdf, const char* outputPdf, const DocumentInfo& info);
 
-/// Merges a temporary copy of outputPdf and newPdf into outputPdf. Returns
-/// the merger's result (non-zero is success).
-int MergeIntoOutputPDF(const char* newPdf, const char* outputPdf, CommandOptions* options);
+/// Merges outputPdf (in place, or a temporary copy of an output whose name
+/// does not end in ".pdf") and newPdf into outputPdf.
+Status MergeIntoOutputPDF(const char* newPdf, const char* outputPdf, const DocumentInfo& info);
 
 /// The lock file that every run changing or moving the output PDF holds.
 std::string OutputLockPath(const std::string& outputPdf);
 
 /// How long a run waits for the output's lock (setting LockWaitLimit, in
 /// seconds; 120 by default), in milliseconds.
-int OutputLockWaitMs();
+int OutputLockWaitMs(const JobSettings& settings);
 
 /// With the output's lock held (lockHandle): finishes a commit that a dead
 /// run left behind, then delivers the jobs kept in the output's journal that
-/// were not tried within the last minute, oldest first. syncTarget is the
-/// drive's copy, the only file besides the output that a commit in the
-/// journal may name. Returns 0 when the journal cannot be written.
-int DeliverKeptJobs(const char* output, CommandOptions* options, intptr_t lockHandle,
-                    const char* syncTarget);
+/// were not tried within the last minute, oldest first. The settings' sync
+/// target is the drive's copy, the only file besides the output that a
+/// commit in the journal may name. Returns 0 when the journal cannot be
+/// written.
+int DeliverKeptJobs(const char* output, const JobSettings& settings, intptr_t lockHandle);

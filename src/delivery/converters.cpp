@@ -31,15 +31,37 @@ bool RefuseQuotedPaths(std::initializer_list<const char*> paths) {
   return false;
 }
 
-// Runs a tool's command line, logs its output and tells whether it ended
-// with exit code 0.
-bool RunTool(const std::string& command, const ChildLimits& limits = ChildLimits()) {
+// The line of a tool's output that says what went wrong: the first that
+// speaks of an error, else the last one; "" for no output.
+std::string ToolErrorLine(const std::string& output) {
+  std::string last;
+  size_t start = 0;
+  while (start < output.size()) {
+    size_t end = output.find('\n', start);
+    if (end == std::string::npos) end = output.size();
+    std::string line = output.substr(start, end - start);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    if (line.find("rror") != std::string::npos) return line;
+    if (!line.empty()) last = line;
+    start = end + 1;
+  }
+  return last;
+}
+
+// Runs a tool's command line and logs its output. Fails with the tool's own
+// error line when it did not end with exit code 0.
+Status RunTool(const std::string& command, const ChildLimits& limits = ChildLimits()) {
   std::string output;
   int exitCode = -1;
   int ran = NTSystemCommand2(command.c_str(), output, &exitCode, &limits);
   if (!output.empty()) OutLog("[PipeData]\n%s\n", output.c_str());
   if (ran && exitCode != 0) OutLog("[ERROR] The command ended with exit code %d.\n", exitCode);
-  return ran && exitCode == 0;
+  if (ran && exitCode == 0) return Status();
+  std::string line = ToolErrorLine(output);
+  std::string code = !ran           ? "it could not be started"
+                     : exitCode < 0 ? "it was stopped"
+                                    : "exit code " + std::to_string(exitCode);
+  return Status::Failure(line.empty() ? code : line + " (" + code + ")");
 }
 
 // A page tool keeps the output's lock for as long as it runs, so a tool that
@@ -159,28 +181,39 @@ void NoteMachineFault(const char* output, std::string* machineFault) {
 }  // namespace
 
 int ConvertPSToPDFFile(const char* input, const char* output, std::string* machineFault) {
+  return ConvertJobToPDF(input, output, CurrentJobSettings(), machineFault) ? 1 : 0;
+}
+
+Status ConvertJobToPDF(const char* input, const char* output, const JobSettings& settings,
+                       std::string* machineFault) {
   OutLog("Enter ConvertPSToPDFFile function.\n");
-  if (!input || !output || !platform::PathExists(input)) return 0;
+  if (!input || !output || !platform::PathExists(input)) {
+    return Status::Failure(std::string("\"") + (input ? input : "") + "\" does not exist");
+  }
   // A link or a device as job could hand the interpreter (and through its
   // messages, the log) any file the program can read.
   if (!platform::IsPlainRegularFile(input)) {
     OutLog("[ERROR] \"%s\" is not a regular file; it is not converted.\n", input);
-    return 0;
+    return Status::Failure(std::string("\"") + input + "\" is not a regular file");
   }
   std::string gs = ToolPath(std::string("gs") + platform::kPathSeparator + "gswin32.exe");
   if (!platform::PathExists(gs)) {
     OutLog("\"%s\" is not exist.\n", gs.c_str());
-    return 0;
+    return Status::Failure("Ghostscript is missing: \"" + gs + "\" does not exist");
   }
-  std::string paper = ReadSettingText("Options", "PDFPaperSize", "");
+  std::string paper = settings.pdfPaperSize;
   if (!paper.empty() && !IsPaperSizeWord(paper.c_str())) {
     OutLog("[ERROR] PDFPaperSize \"%s\" is not a paper size name; converting without it.\n",
            paper.c_str());
     paper.clear();
   }
-  if (RefuseQuotedPaths({gs.c_str(), input, output})) return 0;
+  if (RefuseQuotedPaths({gs.c_str(), input, output})) {
+    return Status::Failure("a path holds a double quote");
+  }
   std::string job, alias;
-  if (!JobPathForInterpreter(input, &job, &alias)) return 0;
+  if (!JobPathForInterpreter(input, &job, &alias)) {
+    return Status::Failure("the job's name cannot be handed to Ghostscript");
+  }
 
   std::string command = "\"" + gs + "\" -q -dBATCH -dSAFER -dNOPAUSE";
   if (!paper.empty()) command += " -sPAPERSIZE=" + paper + " -dFIXEDMEDIA -dPDFFitPage";
@@ -191,19 +224,19 @@ int ConvertPSToPDFFile(const char* input, const char* output, std::string* machi
   command += "\" -c quit";
   OutLog("[CMD] %s\n", command.c_str());
   ChildLimits limits;
-  limits.timeoutSeconds = ReadSettingInt("Options", "GhostscriptTimeLimit", 600);
-  if (limits.timeoutSeconds <= 0) limits.timeoutSeconds = 600;
+  limits.timeoutSeconds = settings.ghostscriptTimeLimit > 0 ? settings.ghostscriptTimeLimit : 600;
   // What the interpreter creates (also after this run was killed) is
   // readable by this account only: a converted job is a private document.
   unsigned mask = platform::SetFileCreationMask(077);
-  bool succeeded = RunTool(command, limits);
+  Status ran = RunTool(command, limits);
   platform::SetFileCreationMask(mask);
   if (!alias.empty()) DeleteFileLogged(alias.c_str());
 
+  std::string failed = "Ghostscript could not convert \"" + std::string(input) + "\"";
   if (!platform::PathExists(output)) {
     OutLog("\"%s\" is not exist.\n", output);
     NoteMachineFault(output, machineFault);
-    return 0;
+    return Status::Failure(failed + ": " + (ran ? "it wrote no PDF" : ran.reason()));
   }
   // The interpreter leaves a partial PDF behind when the job is damaged; such
   // a file must never be taken for the job.
@@ -211,19 +244,21 @@ int ConvertPSToPDFFile(const char* input, const char* output, std::string* machi
   // a structured job must also give exactly the pages it announces.
   int pages = GetPDFFilePageCount(output);
   int announced = AnnouncedPageCount(input);
-  if (!succeeded || pages < 1 || announced < 0 || (announced > 0 && pages != announced)) {
-    if (announced != 0) {
-      OutLog("[ERROR] \"%s\" announces %s pages; %d were converted.\n", input,
-             announced < 0 ? "more" : std::to_string(announced).c_str(), pages < 0 ? 0 : pages);
+  if (!ran || pages < 1 || announced < 0 || (announced > 0 && pages != announced)) {
+    std::string why = !ran ? ran.reason() : "no page could be read";
+    if (announced != 0 && (announced < 0 || pages != announced)) {
+      why = "it announces " + (announced < 0 ? std::string("more") : std::to_string(announced)) +
+            " pages; " + std::to_string(pages < 0 ? 0 : pages) + " were converted";
+      OutLog("[ERROR] \"%s\" %s.\n", input, why.c_str());
     }
     OutLog("[ERROR] Ghostscript could not convert \"%s\" (%d pages readable); \"%s\" removed.\n",
            input, pages < 0 ? 0 : pages, output);
     NoteMachineFault(output, machineFault);
     platform::DeleteFile(output);
-    return 0;
+    return Status::Failure(failed + ": " + why);
   }
   OutLog("Exit ConvertPSToPDFFile function.\n");
-  return 1;
+  return Status();
 }
 
 int PDFSDK_CombineTwoPDFs(const char* first, const char* second, const char* output,
@@ -246,7 +281,7 @@ int PDFSDK_CombineTwoPDFs(const char* first, const char* second, const char* out
     return 0;
   }
   OutLog("[CMD] %s\n", command.c_str());
-  bool succeeded = RunTool(command, ToolLimits(lockHandle));
+  bool succeeded = RunTool(command, ToolLimits(lockHandle)).ok();
   if (!platform::PathExists(output)) {
     OutLog("\"%s\" is not exist.\n", output);
     return 0;
@@ -275,6 +310,6 @@ int AppendPDFPagesByTool(const char* added, const char* receiving, intptr_t lock
   }
   OutLog("[Append After Last Page Option], Output PDF filename is: \"%s\"\n", receiving);
   OutLog("[CMD] \"%s\"\n", command.c_str());
-  bool succeeded = RunTool(command, ToolLimits(lockHandle));
+  bool succeeded = RunTool(command, ToolLimits(lockHandle)).ok();
   return succeeded && platform::PathExists(receiving) ? 1 : 0;
 }

@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <string>
 
+#include "config/settings.h"
+#include "config/status.h"
+
 /// Converts a print job (PostScript, a printer file or a PDF; a regular file,
 /// not a link) into a PDF with the interpreter gs/gswin32.exe, which gets at
 /// most GhostscriptTimeLimit seconds. Returns 1 when the interpreter
@@ -15,6 +18,11 @@
 /// failed, not the job. The interpreter creates its files readable by
 /// their owner only.
 int ConvertPSToPDFFile(const char* input, const char* output, std::string* machineFault = nullptr);
+
+/// ConvertPSToPDFFile with the run's settings; a failure says why in
+/// Ghostscript's own words where it gave any.
+Status ConvertJobToPDF(const char* input, const char* output, const JobSettings& settings,
+                       std::string* machineFault);
 
 /// Room a conversion needs at the least: a failed one with less than this
 /// left in its folder failed for the machine, not for the job.

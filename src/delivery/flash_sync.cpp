@@ -100,7 +100,7 @@ bool RecordSyncCommit(const char* source, const std::string& target, int before,
 // Copies the source or appends its pages to the target's; true when the
 // target then holds the target's old pages followed by the source's.
 bool MovePagesToTarget(const char* source, const char* target, int sourcePages,
-                       CommandOptions* options) {
+                       const JobSettings& settings) {
   // An append to the drive cut short (a pulled drive) is cut off first.
   bool recovered = false;
   std::string why;
@@ -117,28 +117,28 @@ bool MovePagesToTarget(const char* source, const char* target, int sourcePages,
     return false;
   }
   if (!RecordSyncCommit(source, target, before, before + sourcePages)) return false;
-  bool ran;
+  Status ran;
   if (!exists) {
     std::string error;
-    ran = platform::CopyFileAtomically(source, target, 0644, &error);
-    if (!ran) OutLog("[ERROR] SyncPDFFileToFlashDrive: %s\n", error.c_str());
+    if (!platform::CopyFileAtomically(source, target, 0644, &error)) ran = Status::Failure(error);
   } else {
     OutLog("SyncPDFFileToFlashDrive: \"%s\" to \"%s\"\n", source, target);
-    ran = AppendPDFByMerger(source, target, options) != 0;
+    ran = AppendPDFByMerger(source, target, settings.info);
   }
   int after = GetPDFFilePageCount(target);
   if (ran && after == before + sourcePages) return true;
   RecordSyncCommit(source, "", 0, 0);
   OutLog(
       "[ERROR] SyncPDFFileToFlashDrive: could not %s \"%s\" to \"%s\" (%d pages there, %d "
-      "expected); it stays.\n",
-      exists ? "append" : "copy", source, target, after < 0 ? 0 : after, before + sourcePages);
+      "expected%s%s); it stays.\n",
+      exists ? "append" : "copy", source, target, after < 0 ? 0 : after, before + sourcePages,
+      ran ? "" : ": ", ran.reason().c_str());
   return false;
 }
 
 }  // namespace
 
-int SyncPDFFileToFlashDrive(const char* source, const char* target, CommandOptions* options) {
+int SyncPDFFileToFlashDrive(const char* source, const char* target, const JobSettings& settings) {
   if (!source || !target || !*source || !*target || !platform::PathExists(source)) return 0;
   if (SameFile(source, target)) {
     LogOnce("[ERROR] SyncPDFFileToFlashDrive: the target \"" + std::string(target) +
@@ -160,13 +160,16 @@ int SyncPDFFileToFlashDrive(const char* source, const char* target, CommandOptio
 
   // From here until the source is deleted no append run may change it;
   // without the lock nothing is touched.
-  platform::FileLock lock(OutputLockPath(source), OutputLockWaitMs());
+  platform::FileLock lock(OutputLockPath(source), OutputLockWaitMs(settings));
   if (!lock.Held()) {
     LogOnce("[ERROR] SyncPDFFileToFlashDrive: could not lock \"" + OutputLockPath(source) +
             "\": " + lock.Error() + "; \"" + source + "\" stays.\n");
     return 0;
   }
-  if (!DeliverKeptJobs(source, options, lock.NativeHandle(), target)) return 0;
+  // A commit in the journal may name the output and this drive's copy only.
+  JobSettings toThisTarget = settings;
+  toThisTarget.syncTarget = target;
+  if (!DeliverKeptJobs(source, toThisTarget, lock.NativeHandle())) return 0;
   if (!platform::PathExists(source)) return 0;
   int size = GetFileSizeBytes(source);
   OutLog("SyncPDFFileToFlashDrive: \"%s\" is \"%d\" bytes.\n", source, size);
@@ -193,7 +196,7 @@ int SyncPDFFileToFlashDrive(const char* source, const char* target, CommandOptio
       return 1;
     }
   }
-  if (!MovePagesToTarget(source, target, sourcePages, options)) return 0;
+  if (!MovePagesToTarget(source, target, sourcePages, settings)) return 0;
   DeleteFileLogged(source);
   RecordSyncCommit(source, "", 0, 0);
   return 1;

@@ -1,13 +1,13 @@
 // Moving the output PDF onto a removable drive.
 #pragma once
 
-struct CommandOptions;
+#include "config/settings.h"
 
 /// One cycle of the sync: once the source has stopped growing, copies it to
 /// the target or appends its pages to the target's, then deletes the source.
 /// The source is deleted only when its pages are safely in the target.
 /// Returns 1 when the source was handled (and deleted), 0 otherwise.
-int SyncPDFFileToFlashDrive(const char* source, const char* target, CommandOptions* options);
+int SyncPDFFileToFlashDrive(const char* source, const char* target, const JobSettings& settings);
 
 /// Blocks until the file's size has been the same over five one-second
 /// polls, or the file is gone or empty. Always returns 1.

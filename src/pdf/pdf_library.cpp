@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "config/log.h"
-#include "pdf/image/image.h"
+#include "pdf/image/image_reader.h"
 #include "pdf/incremental_update.h"
 #include "pdf/pdf_instance.h"
 #include "pdf/pdf_tail.h"

@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "config/command_options.h"
 #include "config/log.h"
 #include "pdf/file_kind.h"
 #include "pdf/page_geometry.h"
@@ -14,16 +13,24 @@ namespace {
 const char kDefaultProducer[] = "Quorvel Virtual PDFPrinter (https://www.quorvel.com)";
 const char kDefaultCreator[] = "Quorvel Virtual PDFPrinter, Build: Jun 24 2019";
 
-void SetDocumentInformation(PDF* pdf, const CommandOptions* o) {
-  pdfSetDocInfoA(pdf, 3, o->producer[0] ? o->producer : kDefaultProducer);
-  pdfSetDocInfoA(pdf, 1, o->creator[0] ? o->creator : kDefaultCreator);
+void SetDocumentInformation(PDF* pdf, const DocumentInfo& o) {
+  pdfSetDocInfoA(pdf, 3, !o.producer.empty() ? o.producer.c_str() : kDefaultProducer);
+  pdfSetDocInfoA(pdf, 1, !o.creator.empty() ? o.creator.c_str() : kDefaultCreator);
   const struct {
     int kind;
-    const char* text;
-  } optional[] = {{0, o->author}, {2, o->keywords}, {4, o->subject}, {5, o->title}};
+    const std::string& text;
+  } optional[] = {{0, o.author}, {2, o.keywords}, {4, o.subject}, {5, o.title}};
   for (const auto& entry : optional) {
-    if (entry.text[0]) pdfSetDocInfoA(pdf, entry.kind, entry.text);
+    if (!entry.text.empty()) pdfSetDocInfoA(pdf, entry.kind, entry.text.c_str());
   }
+}
+
+// Logs every message of the library and keeps the first error's text: the
+// reason a failed merge gives.
+int KeepFirstError(const void* data, int code, const char* message, int type) {
+  std::string* first = static_cast<std::string*>(const_cast<void*>(data));
+  if (!(type & kPdfWarning) && first->empty() && message) *first = message;
+  return OnPDFError(data, code, message, type);
 }
 
 // Opens a new page sized to rect (media box, top-down coordinates).
@@ -88,29 +95,34 @@ int PDFVersionCode(const char* version) {
   return read && major == 1 && minor >= 1 && minor <= 6 ? minor : 7;
 }
 
-int PDFMerger(std::vector<std::string>& inputs, const char* output, const CommandOptions* options) {
+Status PDFMerger(std::vector<std::string>& inputs, const char* output, const DocumentInfo& info) {
   std::vector<std::string> list;
   list.swap(inputs);
-  if (list.empty()) return 0;
+  if (list.empty()) return Status::Failure("nothing to merge");
 
   OutLog("Loading PDFMerger functions...\n");
   PDFInstance instance(pdfNewPDF());
-  if (!instance) return 0;
+  if (!instance) return Status::Failure("the PDF library could not start");
   PDF* pdf = instance.get();
   OutLog("PDFMerger 1111\n");
-  pdfSetOnErrorProc(pdf, nullptr, OnPDFError);
-  if (!pdfCreateNewPDFA(pdf, output)) return 0;
+  std::string firstError;
+  pdfSetOnErrorProc(pdf, &firstError, KeepFirstError);
+  if (!pdfCreateNewPDFA(pdf, output)) {
+    return Status::Failure(firstError.empty() ? "cannot create \"" + std::string(output) + "\""
+                                              : firstError);
+  }
   OutLog("PDFMerger 1112\n");
   pdfSetImportFlags(pdf, 0x8FFFFFFE);
   pdfSetPageCoords(pdf, 1);
-  SetDocumentInformation(pdf, options);
+  SetDocumentInformation(pdf, info);
   pdfSetMetaConvFlags(pdf, 0);
   OutLog("PDFMerger 1113\n");
-  if (options->pdfVersion[0]) pdfSetPDFVersion(pdf, PDFVersionCode(options->pdfVersion));
+  if (!info.pdfVersion.empty()) pdfSetPDFVersion(pdf, PDFVersionCode(info.pdfVersion.c_str()));
   pdfSetCompressionFilter(pdf, 0);
   OutLog("Combining PDF files into PDF file...\n");
 
   bool complete = true;
+  std::string why;
   int n = 0;
   for (const std::string& path : list) {
     OutLog("PDFMerger, Page #%d, %s\n", ++n, path.c_str());
@@ -120,6 +132,7 @@ int PDFMerger(std::vector<std::string>& inputs, const char* output, const Comman
       // first one is the earlier output itself, so writing without it would
       // lose every page printed before.
       if (!ImportPDF(pdf, path)) {
+        why = "\"" + path + "\" cannot be read" + (firstError.empty() ? "" : ": " + firstError);
         complete = false;
         break;
       }
@@ -135,15 +148,20 @@ int PDFMerger(std::vector<std::string>& inputs, const char* output, const Comman
   if (complete && pdfGetPageCount(pdf) == 0) {
     // Every input said why it gave no page; there is nothing to write.
     OutLog("PDFMerger made no page.\n");
+    why = "no input gave a page";
   } else if (complete) {
     OutLog("We will close PDF file...\n");
     written = pdfCloseFile(pdf);
-    if (!written) OutLog("[ERROR] PDFMerger could not write \"%s\".\n", output);
+    if (!written) {
+      OutLog("[ERROR] PDFMerger could not write \"%s\".\n", output);
+      why =
+          firstError.empty() ? "\"" + std::string(output) + "\" could not be written" : firstError;
+    }
   } else {
     OutLog("[ERROR] PDFMerger left \"%s\" unchanged: an input could not be imported.\n", output);
   }
   OutLog("We will delete PDF instance...\n");
   instance.reset();
   OutLog("Exit PDFMerger function.\n");
-  return written ? 1 : 0;
+  return written ? Status() : Status::Failure(why);
 }

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "config/log.h"
-#include "pdf/image/image.h"
+#include "pdf/image/image_reader.h"
 #include "pdf/metafile/metafile.h"
 #include "pdf/pdf_instance.h"
 #include "pdf/pdf_library.h"

@@ -2,7 +2,6 @@
 
 #include <memory>
 
-#include "config/command_options.h"
 #include "pdf/file_kind.h"
 #include "pdf/page_geometry.h"
 #include "pdf/pdf_merger.h"
@@ -17,9 +16,8 @@ bool IsPictureFile(const std::string& path) {
 bool WritePicturePages(const std::string& input, const std::string& output,
                        std::vector<std::string>* messages) {
   // The merger's defaults: no document information of the settings file.
-  auto options = std::make_unique<CommandOptions>();
   std::vector<std::string> list{input};
-  if (PDFMerger(list, output.c_str(), options.get())) return true;
+  if (PDFMerger(list, output.c_str(), DocumentInfo())) return true;
   messages->push_back("no page could be made of \"" + input + "\" (see the log)");
   return false;
 }

@@ -67,6 +67,21 @@ bool IsDirectory(const std::string& path);
 bool IsRegularFile(const std::string& path);
 /// Size in bytes, or -1 when the path cannot be examined.
 int64_t FileSize(const std::string& path);
+
+/// What tells one version of a file from the next without opening it: size,
+/// time of the last write and the file's identity (a file replaced by
+/// another has a new one). Two equal stamps: not written or replaced between.
+struct FileStamp {
+  bool exists = false;
+  int64_t size = 0;
+  int64_t modified = 0;
+  uint64_t identity = 0;
+  bool operator==(const FileStamp& o) const {
+    return exists == o.exists && size == o.size && modified == o.modified && identity == o.identity;
+  }
+  bool operator!=(const FileStamp& o) const { return !(*this == o); }
+};
+FileStamp StampOf(const std::string& path);
 /// Creates one folder level. Returns false on failure (also when it exists).
 bool CreateOneDirectory(const std::string& path, std::string* error = nullptr);
 /// Told of each folder CreateFolders tried to create, in order: error is

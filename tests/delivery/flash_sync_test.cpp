@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/tarvelin.h"
-#include "config/command_options.h"
+#include "config/settings.h"
 #include "delivery/append_driver.h"
 #include "delivery/job_journal.h"
 #include "pdf/pdf_file_info.h"
@@ -72,7 +72,7 @@ class FlashSyncTest : public testing::Test {
   std::string Source() const { return program_.Join("out.pdf"); }
   std::string Target() const { return drive_.Join("usb/all.pdf"); }
   int Sync(const std::string& source) {
-    return SyncPDFFileToFlashDrive(source.c_str(), Target().c_str(), &options_);
+    return SyncPDFFileToFlashDrive(source.c_str(), Target().c_str(), options_);
   }
   int Sync() { return Sync(Source()); }
   std::string Log() const { return ReadFileText(program_.Log()); }
@@ -103,14 +103,14 @@ class FlashSyncTest : public testing::Test {
   ScopedProgramFolder program_;
   FakeClock clock_;
   ScopedTempDir drive_;
-  CommandOptions options_{};
+  JobSettings options_;
 };
 
 TEST_F(FlashSyncTest, NoDriveLeavesTheSourceAlone) {
   MakeTextPdf(Source(), {"S1"});
   // The folder is missing.
   EXPECT_EQ(
-      0, SyncPDFFileToFlashDrive(Source().c_str(), drive_.Join("gone/all.pdf").c_str(), &options_));
+      0, SyncPDFFileToFlashDrive(Source().c_str(), drive_.Join("gone/all.pdf").c_str(), options_));
   // The folder is a mount point of the system's table whose drive is not in.
   WriteFileText(drive_.Join("fstab"),
                 "# <fs> <mount point>\nproc /proc proc defaults 0 0\nLABEL=USB " +
@@ -130,7 +130,7 @@ TEST_F(FlashSyncTest, NoDriveLeavesTheSourceAlone) {
 TEST_F(FlashSyncTest, TargetThatIsTheSourceIsRefused) {
   MakeTextPdf(Source(), {"S1"});
   std::string same = program_.path() + "/./out.pdf";
-  EXPECT_EQ(0, SyncPDFFileToFlashDrive(Source().c_str(), same.c_str(), &options_));
+  EXPECT_EQ(0, SyncPDFFileToFlashDrive(Source().c_str(), same.c_str(), options_));
   EXPECT_EQ(std::vector<std::string>{"S1"}, PageTexts(Source()));
 }
 
@@ -204,7 +204,7 @@ TEST_F(FlashSyncTest, TargetThatComesOutShortKeepsTheSource) {
   };
   std::string target = drive_.Join("usb/all.pages");  // not a ".pdf": written whole
   MakeTextPdf(target, {"T1", "T2"}, lie);
-  EXPECT_EQ(0, SyncPDFFileToFlashDrive(Source().c_str(), target.c_str(), &options_));
+  EXPECT_EQ(0, SyncPDFFileToFlashDrive(Source().c_str(), target.c_str(), options_));
   EXPECT_TRUE(platform::PathExists(Source()));
   EXPECT_NE(std::string::npos, Log().find("(3 pages there, 4 expected); it stays")) << Log();
 }
@@ -319,7 +319,7 @@ TEST_F(FlashSyncTest, DeliveryIsOneDurableStep) {
   {
     platform::FileLock lock(OutputLockPath(Source()));
     platform::SetFileEventRecorderForTesting(&events);
-    EXPECT_EQ(1, DeliverKeptJobs(Source().c_str(), &options_, lock.NativeHandle(), ""));
+    EXPECT_EQ(1, DeliverKeptJobs(Source().c_str(), options_, lock.NativeHandle()));
     platform::SetFileEventRecorderForTesting(nullptr);
   }
   EXPECT_EQ((std::vector<std::string>{"S1", "K1"}), PageTexts(Source()));
@@ -365,11 +365,11 @@ TEST_F(FlashSyncTest, WatcherDeliversEveryJobOnceAndInOrder) {
       std::string job = program_.Join("job" + std::to_string(it->second) + ".pdf");
       MakeTextPdf(job, {"Job " + std::to_string(it->second)});
       platform::FileLock lock(Source() + ".lock");
-      ASSERT_EQ(1, AppendPDFByMerger(job.c_str(), Source().c_str(), &options_));
+      ASSERT_TRUE(AppendPDFByMerger(job.c_str(), Source().c_str(), options_.info));
     }
     if (sleeps == 20) platform::CreateOneDirectory(drive_.Join("usb"));
   };
-  RunSyncLoop(&options_, 60);
+  RunSyncLoop(60);
   EXPECT_FALSE(platform::PathExists(Source()));
   EXPECT_EQ((std::vector<std::string>{"Job 1", "Job 2", "Job 3", "Job 4", "Job 5", "Job 6"}),
             PageTexts(Target()));
@@ -382,7 +382,7 @@ TEST_F(FlashSyncTest, WatcherNeverWritesBackACutSetting) {
   std::string config = "[debug]\noutlog=Yes\n[Options]\nOutputPDFFile=" + longSource +
                        "\nSyncPDFFileToFlashDrive=" + Target() + "\n";
   WriteFileText(program_.Config(), config);
-  RunSyncLoop(&options_, 2);
+  RunSyncLoop(2);
   EXPECT_NE(std::string::npos, ReadFileText(program_.Config()).find("OutputPDFFile=" + longSource));
   EXPECT_NE(std::string::npos, Log().find("[ERROR] The setting OutputPDFFile is"));
 }

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "config/command_options.h"
+#include "config/settings.h"
 #include "delivery/append_driver.h"
 #include "pdf/pdf_file_info.h"
 #include "support/install_copy.h"
@@ -29,7 +29,7 @@ class IncrementalUpdateTest : public testing::Test {
  protected:
   void SetUp() override {
     program_.EnableLog();
-    snprintf(options_.pdfVersion, sizeof(options_.pdfVersion), "1.4");
+    options_.pdfVersion = "1.4";
   }
   std::string Out() const { return program_.Join("out.pdf"); }
   std::string Log() const { return ReadFileText(program_.Log()); }
@@ -37,7 +37,7 @@ class IncrementalUpdateTest : public testing::Test {
   int Append(const std::string& text, const std::string& output) {
     std::string job = program_.Join("job.pdf");
     MakeTextPdf(job, {text});
-    return AppendPDFByMerger(job.c_str(), output.c_str(), &options_);
+    return AppendPDFByMerger(job.c_str(), output.c_str(), options_) ? 1 : 0;
   }
   static bool Valid(const std::string& pdf) {
     RunResult check = RunProgram("/usr/bin/qpdf", {"--check", pdf});
@@ -48,7 +48,7 @@ class IncrementalUpdateTest : public testing::Test {
   }
 
   ScopedProgramFolder program_;
-  CommandOptions options_{};
+  DocumentInfo options_;
 };
 
 TEST_F(IncrementalUpdateTest, ManyAppendsStayValidAndAreConsolidated) {
@@ -82,12 +82,12 @@ TEST_F(IncrementalUpdateTest, ManyAppendsStayValidAndAreConsolidated) {
 // The document information is the last run's, as a whole write makes it.
 TEST_F(IncrementalUpdateTest, DocumentInformationIsTheLastRuns) {
   MakeTextPdf(Out(), {"Base"});
-  snprintf(options_.title, sizeof(options_.title), "First title");
+  options_.title = "First title";
   ASSERT_EQ(1, Append("One", Out()));
   RunResult info = RunProgram("/usr/bin/pdfinfo", {Out()});
   EXPECT_NE(std::string::npos, info.stdoutText.find("First title")) << info.stdoutText;
-  options_.title[0] = '\0';
-  snprintf(options_.author, sizeof(options_.author), "Ann");
+  options_.title.clear();
+  options_.author = "Ann";
   ASSERT_EQ(1, Append("Two", Out()));
   info = RunProgram("/usr/bin/pdfinfo", {Out()});
   EXPECT_EQ(std::string::npos, info.stdoutText.find("First title")) << info.stdoutText;
@@ -108,7 +108,7 @@ TEST_F(IncrementalUpdateTest, LongJobsGetATreeOfTheirOwn) {
   // of the file and writes it whole.
   for (int round = 0; round < 2; ++round) {
     const std::string before = ReadFileText(Out());
-    ASSERT_EQ(1, AppendPDFByMerger(jobPath.c_str(), Out().c_str(), &options_)) << Log();
+    ASSERT_TRUE(AppendPDFByMerger(jobPath.c_str(), Out().c_str(), options_)) << Log();
     EXPECT_EQ(round == 0, StartsWith(ReadFileText(Out()), before)) << round;
   }
   ASSERT_TRUE(Valid(Out()));
@@ -229,7 +229,7 @@ TEST_F(IncrementalUpdateTest, LinkedOutputIsWrittenWhole) {
   if (child == 0) {
     const passwd* nobody = getpwnam("nobody");
     if (!nobody || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) _exit(2);
-    _exit(AppendPDFByMerger(job.c_str(), Out().c_str(), &options_) == 1 ? 0 : 1);
+    _exit(AppendPDFByMerger(job.c_str(), Out().c_str(), options_) ? 0 : 1);
   }
   int status = -1;
   ASSERT_EQ(child, waitpid(child, &status, 0));

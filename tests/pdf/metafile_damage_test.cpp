@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "config/command_options.h"
+#include "config/settings.h"
 #include "pdf/pdf_merger.h"
 #include "support/install_copy.h"
 #include "support/make_metafile.h"
@@ -30,8 +30,8 @@ struct MetafileDamageTest : testing::Test {
   std::vector<std::string> MergeWithPdf(const std::string& name, const std::string& bytes) {
     WriteFileText(program.Join(name), bytes);
     std::vector<std::string> inputs{program.Join(name), program.Join("after.pdf")};
-    CommandOptions options{};
-    EXPECT_EQ(1, PDFMerger(inputs, output.c_str(), &options)) << Log();
+    DocumentInfo options;
+    EXPECT_TRUE(PDFMerger(inputs, output.c_str(), options)) << Log();
     return PdfPageTexts(output);
   }
   /// The content of page `index` of the output.
@@ -58,8 +58,8 @@ TEST_F(MetafileDamageTest, AFileThatGivesNoPageSaysOnceWhy) {
     SCOPED_TRACE(c.name);
     WriteFileText(program.Join(c.name), c.bytes);
     std::vector<std::string> inputs{program.Join(c.name)};
-    CommandOptions options{};
-    EXPECT_EQ(0, PDFMerger(inputs, output.c_str(), &options));
+    DocumentInfo options;
+    EXPECT_FALSE(PDFMerger(inputs, output.c_str(), options));
     std::string log = Log();
     size_t error = log.find("[ERROR]");
     EXPECT_EQ(error, log.rfind("[ERROR]")) << log;

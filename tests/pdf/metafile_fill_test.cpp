@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "config/command_options.h"
+#include "config/settings.h"
 #include "pdf/pdf_merger.h"
 #include "support/install_copy.h"
 #include "support/make_image.h"
@@ -56,9 +56,9 @@ struct MetafileFillTest : testing::Test {
   void SetUp() override { program.EnableLog(); }
   void MergeOne(const std::string& name, const std::string& bytes) {
     WriteFileText(program.Join(name), bytes);
-    CommandOptions options{};
+    DocumentInfo options;
     std::vector<std::string> inputs{program.Join(name)};
-    ASSERT_EQ(1, PDFMerger(inputs, output.c_str(), &options)) << Log();
+    ASSERT_TRUE(PDFMerger(inputs, output.c_str(), options)) << Log();
   }
   TestRgb At(double fx, double fy) { return PageColorAt(output, 1, fx, fy); }
   std::string Log() { return ReadFileText(program.Log()); }

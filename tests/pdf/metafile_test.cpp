@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "config/command_options.h"
+#include "config/settings.h"
 #include "pdf/pdf_merger.h"
 #include "support/install_copy.h"
 #include "support/make_image.h"
@@ -24,8 +24,8 @@ struct MetafileTest : testing::Test {
   void SetUp() override { program.EnableLog(); }
   /// Merges the inputs into the output; the merger's result.
   int Merge(std::vector<std::string> inputs) {
-    CommandOptions options{};
-    return PDFMerger(inputs, output.c_str(), &options);
+    DocumentInfo options;
+    return PDFMerger(inputs, output.c_str(), options) ? 1 : 0;
   }
   std::vector<std::pair<double, double>> PageSizes() {
     QPDF pdf;

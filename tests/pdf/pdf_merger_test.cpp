@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "config/command_options.h"
+#include "config/settings.h"
 #include "platform/platform.h"
 #include "support/install_copy.h"
 #include "support/make_image.h"
@@ -42,8 +42,8 @@ TestRgb PagePixel(const std::string& pdf, int page) {
 struct MergerTest : testing::Test {
   void SetUp() override {
     program.EnableLog();
-    options = CommandOptions{};
-    snprintf(options.pdfVersion, sizeof(options.pdfVersion), "1.7");
+    options = DocumentInfo();
+    options.pdfVersion = "1.7";
   }
   std::string Info(const std::string& key) {
     QPDF pdf;
@@ -58,7 +58,7 @@ struct MergerTest : testing::Test {
   }
 
   ScopedProgramFolder program;
-  CommandOptions options;
+  DocumentInfo options;
   std::string output = program.Join("out.pdf");
 };
 
@@ -75,9 +75,9 @@ TEST_F(MergerTest, PdfsOfThreeAndTwoPagesInListOrder) {
   MakeTextPdf(a, {"a1", "a2", "a3"});
   MakeTextPdf(b, {"b1", "b2"});
   std::vector<std::string> list{a, program.Join("notes.txt"), b};
-  snprintf(options.title, sizeof(options.title), "T\xfctel");  // cp1252 u-umlaut
-  snprintf(options.pdfVersion, sizeof(options.pdfVersion), "1.4");
-  EXPECT_EQ(1, PDFMerger(list, output.c_str(), &options));
+  options.title = "T\xfctel";  // cp1252 u-umlaut
+  options.pdfVersion = "1.4";
+  EXPECT_TRUE(PDFMerger(list, output.c_str(), options));
   EXPECT_TRUE(list.empty());
   EXPECT_EQ((std::vector<std::string>{"a1", "a2", "a3", "b1", "b2"}), PageTexts(output));
   std::string log = ReadFileText(program.Log());
@@ -97,10 +97,10 @@ TEST_F(MergerTest, PdfsOfThreeAndTwoPagesInListOrder) {
   EXPECT_EQ("Quorvel Virtual PDFPrinter, Build: Jun 24 2019", Info("/Creator"));
   EXPECT_EQ("(none)", Info("/Author"));
 
-  snprintf(options.producer, sizeof(options.producer), "P");
-  snprintf(options.author, sizeof(options.author), "A");
+  options.producer = "P";
+  options.author = "A";
   list = {a};
-  EXPECT_EQ(1, PDFMerger(list, output.c_str(), &options));
+  EXPECT_TRUE(PDFMerger(list, output.c_str(), options));
   EXPECT_EQ("P", Info("/Producer"));
   EXPECT_EQ("A", Info("/Author"));
 }
@@ -151,7 +151,7 @@ TEST_F(MergerTest, ImagePagesShowTheirImagesAtTheirSizes) {
                            "a.j2k", "a.bmp", "a.gif", "a.psd", "a.ppm", "a.pgm", "a.pbm"}) {
     list.push_back(program.Join(name));
   }
-  EXPECT_EQ(1, PDFMerger(list, output.c_str(), &options));
+  EXPECT_TRUE(PDFMerger(list, output.c_str(), options));
   QPDF pdf;
   pdf.processFile(output.c_str());
   std::vector<QPDFPageObjectHelper> made = QPDFPageDocumentHelper(pdf).getAllPages();
@@ -180,14 +180,14 @@ TEST_F(MergerTest, ImagePagesShowTheirImagesAtTheirSizes) {
 TEST_F(MergerTest, FailuresLeaveTheOutputAsItWas) {
   WriteFileText(output, "old output");
   std::vector<std::string> empty;
-  EXPECT_EQ(0, PDFMerger(empty, output.c_str(), &options));
+  EXPECT_FALSE(PDFMerger(empty, output.c_str(), options));
   EXPECT_FALSE(platform::PathExists(program.Log()));
 
   std::string good = program.Join("good.pdf"), damaged = program.Join("old.pdf");
   MakeTextPdf(good, {"g"});
   WriteFileText(damaged, "%PDF-1.4 nothing else");
   std::vector<std::string> list{damaged, good};
-  EXPECT_EQ(0, PDFMerger(list, output.c_str(), &options));
+  EXPECT_FALSE(PDFMerger(list, output.c_str(), options));
   EXPECT_TRUE(list.empty());
   EXPECT_EQ("old output", ReadFileText(output));
   EXPECT_NE(

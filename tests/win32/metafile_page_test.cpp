@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "config/command_options.h"
+#include "config/settings.h"
 #include "pdf/pdf_merger.h"
 #include "support/make_metafile.h"
 #include "support/make_pdf.h"
@@ -29,8 +29,8 @@ TEST(Win32MetafilePageTest, AnEnhancedMetafileBecomesAnA4PageWithItsText) {
 
   std::vector<std::string> inputs{program.Join("a.emf")};
   std::string output = program.Join("out.pdf");
-  CommandOptions options{};
-  ASSERT_EQ(1, PDFMerger(inputs, output.c_str(), &options)) << ReadFileText(program.Log());
+  DocumentInfo options;
+  ASSERT_TRUE(PDFMerger(inputs, output.c_str(), options)) << ReadFileText(program.Log());
   QPDF pdf;
   pdf.processFile(output.c_str());
   std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();

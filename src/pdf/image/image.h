@@ -1,6 +1,6 @@
-// Image files for image pages: the picture types the decoders share, the
-// format told by a file's first bytes, and reading any supported file into
-// the form a PDF image takes. Each format has its own file beside this one.
+// Image files for image pages: the picture types and helpers the decoders
+// share and the format told by a file's first bytes. Each format has its own
+// file beside this one; image_reader.h reads any of them.
 // Failures come back as false with a reason in *error; only running out of
 // memory (or a zlib failure in qpdf's Flate) throws.
 #pragma once
@@ -78,15 +78,5 @@ void StoreInterleaved(const unsigned char* samples, int width, int height, int c
 /// The PDF form of decoded pixels: Flate-compressed colour, and a soft mask
 /// only when some pixel is not opaque.
 PdfImage ImageFromPixels(const Pixels& pixels);
-
-/// Number of images in the file (TIFF directories; 1 for other formats),
-/// told by its contents, not its name. Only headers are read.
-bool CountImages(const std::string& path, int* count, std::string* error);
-
-/// Reads the size (size not null) and/or the PDF form (image not null) of
-/// image `index` (from 1) of a file. Formats other than TIFF hold image 1
-/// only.
-bool ReadImage(const std::string& path, int index, ImageSize* size, PdfImage* image,
-               std::string* error);
 
 }  // namespace images

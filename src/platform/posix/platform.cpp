@@ -116,6 +116,17 @@ int64_t FileSize(const std::string& path) {
   return static_cast<int64_t>(st.st_size);
 }
 
+FileStamp StampOf(const std::string& path) {
+  FileStamp stamp;
+  struct stat st;
+  if (path.empty() || stat(path.c_str(), &st) != 0) return stamp;
+  stamp.exists = true;
+  stamp.size = static_cast<int64_t>(st.st_size);
+  stamp.modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  stamp.identity = static_cast<uint64_t>(st.st_ino) ^ (static_cast<uint64_t>(st.st_dev) << 40);
+  return stamp;
+}
+
 bool CreateOneDirectory(const std::string& path, std::string* error) {
   return mkdir(path.c_str(), 0755) == 0 || Fail(error);
 }

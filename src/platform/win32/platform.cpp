@@ -101,6 +101,26 @@ int64_t FileSize(const std::string& path) {
   return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+FileStamp StampOf(const std::string& path) {
+  FileStamp stamp;
+  HANDLE file = path.empty()
+                    ? INVALID_HANDLE_VALUE
+                    : CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return stamp;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileInformationByHandle(file, &info)) {
+    stamp.exists = true;
+    stamp.size = (static_cast<int64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    stamp.modified = (static_cast<int64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                     info.ftLastWriteTime.dwLowDateTime;
+    stamp.identity = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  }
+  CloseHandle(file);
+  return stamp;
+}
+
 bool CreateOneDirectory(const std::string& path, std::string* error) {
   return CreateDirectoryA(path.c_str(), nullptr) || Fail(error);
 }

@@ -1,0 +1,107 @@
+#include "config/settings_file.h"
+
+#include <map>
+#include <memory>
+
+#include "platform/profile.h"
+#include "platform/profile_text.h"
+
+std::string GetConfigFilePath() {
+  return platform::ProgramFolder() + platform::kPathSeparator + "config.ini";
+}
+
+SettingsFile::SettingsFile(std::string path) : path_(std::move(path)) {}
+
+void SettingsFile::RefreshLocked() {
+  platform::FileStamp now = platform::StampOf(path_);
+  if (loaded_ && now == stamp_) return;
+  std::string content;
+  if (!now.exists || !platform::ReadWholeFile(path_, &content)) content.clear();
+  loaded_ = true;
+  stamp_ = now;
+  content_ = content;
+  view_ = content_;
+  for (const Write& w : pending_) {
+    view_ = platform::ApplyProfileWrite(view_, w.section.c_str(), w.key.c_str(), w.value.c_str());
+  }
+}
+
+void SettingsFile::RecordLocked(const char* section, const char* key, const std::string& value) {
+  std::string updated = platform::ApplyProfileWrite(view_, section, key, value.c_str());
+  if (updated == view_) return;
+  view_ = updated;
+  pending_.push_back({section, key, value});
+}
+
+bool SettingsFile::Find(const char* section, const char* key, std::string* value) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  RefreshLocked();
+  return platform::FindProfileValue(view_, section, key, value);
+}
+
+std::string SettingsFile::Text(const char* section, const char* key, const char* defaultValue,
+                               int size) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  RefreshLocked();
+  std::string value;
+  if (!platform::FindProfileValue(view_, section, key, &value)) {
+    value = platform::ProfileDefault(defaultValue);
+  }
+  if (size > 0 && value.size() > static_cast<size_t>(size - 1)) value.resize(size - 1);
+  RecordLocked(section, key, value);
+  return value;
+}
+
+int SettingsFile::Int(const char* section, const char* key, int defaultValue) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  RefreshLocked();
+  std::string text;
+  int value = platform::FindProfileValue(view_, section, key, &text) && !text.empty()
+                  ? platform::ProfileNumber(text)
+                  : defaultValue;
+  RecordLocked(section, key, std::to_string(value));
+  return value;
+}
+
+void SettingsFile::Set(const char* section, const char* key, const std::string& value) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  RefreshLocked();
+  RecordLocked(section, key, value);
+}
+
+Status SettingsFile::Save() {
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (pending_.empty()) return Status();
+  }
+  platform::FileLock lock(platform::ProfileLockPath(path_));
+  return SaveLocked();
+}
+
+Status SettingsFile::SaveLocked() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  if (pending_.empty()) return Status();
+  RefreshLocked();  // what other runs wrote since the last read stays
+  std::vector<Write> written;
+  written.swap(pending_);
+  std::string error;
+  if (!platform::WriteFileAtomically(path_, view_, &error)) {
+    // The file keeps what it held; this run goes on with the values it read.
+    return Status::Failure(error);
+  }
+  content_ = view_;
+  stamp_ = platform::StampOf(path_);
+  return Status();
+}
+
+SettingsFile& ProgramSettings() {
+  static std::mutex mutex;
+  // One object per path, never freed: a reference handed out stays valid.
+  static std::map<std::string, std::unique_ptr<SettingsFile>>* files =
+      new std::map<std::string, std::unique_ptr<SettingsFile>>();
+  std::string path = GetConfigFilePath();
+  std::lock_guard<std::mutex> hold(mutex);
+  std::unique_ptr<SettingsFile>& file = (*files)[path];
+  if (!file) file.reset(new SettingsFile(path));
+  return *file;
+}
