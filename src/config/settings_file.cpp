@@ -75,6 +75,14 @@ Status SettingsFile::Save() {
     if (pending_.empty()) return Status();
   }
   platform::FileLock lock(platform::ProfileLockPath(path_));
+  if (!lock.Held()) {
+    // Without the lock another run's write could be lost: this run goes on
+    // with the values it read and leaves the file as it is.
+    std::lock_guard<std::mutex> hold(mutex_);
+    pending_.clear();
+    return Status::Failure("cannot lock \"" + platform::ProfileLockPath(path_) +
+                           "\": " + lock.Error());
+  }
   return SaveLocked();
 }
 

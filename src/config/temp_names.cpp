@@ -50,6 +50,14 @@ int CountedTempFileName(int size, char* buffer, const char* extension) {
     // concurrent runs never receive the same number.
     SettingsFile& settings = ProgramSettings();
     platform::FileLock lock(platform::ProfileLockPath(settings.path()));
+    static bool lockReported = false;
+    if (!lock.Held() && !lockReported) {
+      lockReported = true;
+      OutLog(
+          "[ERROR] Could not lock \"%s\": %s; LastFileIndex is read but not advanced (each "
+          "name is made unique all the same).\n",
+          platform::ProfileLockPath(settings.path()).c_str(), lock.Error().c_str());
+    }
     int index = settings.Int("Options", "LastFileIndex", 1);
     if (index < 1) index = 1;
     for (;; ++index) {
@@ -71,7 +79,7 @@ int CountedTempFileName(int size, char* buffer, const char* extension) {
       }
     }
     settings.Set("Options", "LastFileIndex", std::to_string(index < 0x7FFFFFFF ? index + 1 : 1));
-    Status saved = settings.SaveLocked();
+    Status saved = lock.Held() ? settings.SaveLocked() : Status();
     if (!saved) {
       // Another run could take the same number: the name made above is
       // still this run's alone, as it was created under the lock.

@@ -23,7 +23,33 @@ TEST(SettingsTest, ReadsWriteTheirValuesBack) {
             ReadFileText(program.Config()));
 }
 
-// The switch is read on every call: off, and written so, when missing; "no"
+// A file that already lists what a run reads is never rewritten; a change
+// another run makes is seen at the next lookup; a file that cannot be
+// written leaves the values as read and says why once.
+TEST(SettingsTest, FileIsWrittenOnlyWhenItLacksAValueAndReadAgainWhenChanged) {
+  ScopedProgramFolder program;
+  program.EnableLog();
+  WriteFileText(program.Config(), "[debug]\noutlog=Yes\n[Options]\nLockWaitLimit=5\n");
+  EXPECT_EQ(5, ReadSettingInt("Options", "LockWaitLimit", 120));
+  platform::FileStamp steady = platform::StampOf(program.Config());
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(5, ReadSettingInt("Options", "LockWaitLimit", 120));
+  EXPECT_TRUE(steady == platform::StampOf(program.Config()));
+
+  std::string replaced = program.Join("other.ini");
+  WriteFileText(replaced, "[debug]\noutlog=Yes\n[Options]\nLockWaitLimit=9\n");
+  ASSERT_TRUE(platform::ReplaceFile(replaced, program.Config()));
+  EXPECT_EQ(9, ReadSettingInt("Options", "LockWaitLimit", 120));
+
+  ASSERT_TRUE(platform::CreateOneDirectory(program.Config() + ".lock"));
+  EXPECT_EQ(1, ReadSettingInt("Options", "Fresh", 1));
+  EXPECT_EQ(std::string::npos, ReadFileText(program.Config()).find("Fresh"));
+  std::string log = ReadFileText(program.Log());
+  EXPECT_NE(std::string::npos, log.find("[ERROR] Could not write \"" + program.Config() +
+                                        "\": cannot lock \"" + program.Config() + ".lock\""))
+      << log;
+}
+
+// The switch is looked up on every call: off, and written so, when missing; "no"
 // in any letter case is off, anything else on.
 TEST(LogTest, SwitchIsReadOnEveryCall) {
   ScopedProgramFolder program;
