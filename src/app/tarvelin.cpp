@@ -76,7 +76,7 @@ void RunAppendJob(const char* job) {
   SettingsFile& file = ProgramSettings();
   JobSettings settings = ReadJobSettings(file);
   std::string output = ReadExpandedPath(file, "OutputPDFFile", 2000);
-  SaveSettings(file);
+  file.Save();
   if (output.empty()) return;
   AppendFileToPDFFile(job, output.c_str(), settings);
 }
@@ -92,7 +92,7 @@ void RunSyncLoop(int cycles) {
     std::string target = ReadExpandedPath(file, "SyncPDFFileToFlashDrive", 500);
     std::string source = target.empty() ? "" : ReadExpandedPath(file, "OutputPDFFile", 500);
     JobSettings settings = source.empty() ? JobSettings() : ReadJobSettings(file);
-    SaveSettings(file);
+    file.Save();
     if (!source.empty()) SyncPDFFileToFlashDrive(source.c_str(), target.c_str(), settings);
     platform::CurrentClock().SleepMs(1000);
   }
@@ -150,7 +150,7 @@ int TarvelinMain(int argc, char** argv) {
 
   // Every run lists the document information in the settings file.
   ReadDocumentInfo(ProgramSettings());
-  SaveSettings(ProgramSettings());
+  ProgramSettings().Save();
 
   if (!LoadSpoolerEntryPoints()) {
     OutLog("Can't load Spool library.\n");

@@ -37,9 +37,7 @@ char* MyGetTempPath(int size, char* buffer) {
   if (size <= 0) return buffer;
   SettingsFile& settings = ProgramSettings();
   std::string configured = settings.Text("Options", "TempFolder", "", size);
-  Status saved = settings.Save();
-  if (!saved)
-    OutLog("[ERROR] Could not write \"%s\": %s\n", settings.path().c_str(), saved.reason().c_str());
+  settings.Save();
   if (configured.empty()) {
     snprintf(buffer, static_cast<size_t>(size), "%s", platform::SystemTempPath().c_str());
     return buffer;

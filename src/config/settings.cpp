@@ -12,17 +12,6 @@ const int kInfoSize = 1024;
 
 }  // namespace
 
-void SaveSettings(SettingsFile& file) {
-  // The first failed write of a run is logged (a file another program holds
-  // locked, a folder without write access); later ones would only repeat it.
-  static bool reported = false;
-  Status saved = file.Save();
-  if (saved || reported) return;
-  reported = true;
-  OutLog("[ERROR] Could not write \"%s\": %s; the settings are used as they were read.\n",
-         file.path().c_str(), saved.reason().c_str());
-}
-
 DocumentInfo ReadDocumentInfo(SettingsFile& f) {
   DocumentInfo info;
   info.pdfVersion = f.Text("Options", "PDFVersion", "1.7", kInfoSize);
@@ -53,7 +42,7 @@ JobSettings ReadJobSettings(SettingsFile& f) {
 JobSettings CurrentJobSettings() {
   SettingsFile& file = ProgramSettings();
   JobSettings settings = ReadJobSettings(file);
-  SaveSettings(file);
+  file.Save();
   return settings;
 }
 
@@ -70,24 +59,17 @@ bool ReadSettingWhole(SettingsFile& file, const char* key, int size, std::string
   return true;
 }
 
-bool ReadSettingWhole(const char* key, int size, std::string* value) {
-  SettingsFile& file = ProgramSettings();
-  bool whole = ReadSettingWhole(file, key, size, value);
-  SaveSettings(file);
-  return whole;
-}
-
 int ReadSettingInt(const char* section, const char* key, int defaultValue) {
   SettingsFile& file = ProgramSettings();
   int value = file.Int(section, key, defaultValue);
-  SaveSettings(file);
+  file.Save();
   return value;
 }
 
 int WriteSettingInt(const char* section, const char* key, int value) {
   SettingsFile& file = ProgramSettings();
   file.Set(section, key, std::to_string(value));
-  SaveSettings(file);
+  file.Save();
   return value;
 }
 
@@ -96,7 +78,7 @@ int ReadSettingString(const char* section, const char* key, const char* defaultV
   if (!buffer || size <= 0) return 0;
   SettingsFile& file = ProgramSettings();
   std::string value = file.Text(section, key, defaultValue, size);
-  SaveSettings(file);
+  file.Save();
   memcpy(buffer, value.c_str(), value.size() + 1);
   return static_cast<int>(value.size());
 }
@@ -104,6 +86,6 @@ int ReadSettingString(const char* section, const char* key, const char* defaultV
 std::string ReadSettingText(const char* section, const char* key, const char* defaultValue) {
   SettingsFile& file = ProgramSettings();
   std::string value = file.Text(section, key, defaultValue, 4096);
-  SaveSettings(file);
+  file.Save();
   return value;
 }

@@ -39,10 +39,6 @@ JobSettings CurrentJobSettings();
 /// an error and false returned. Otherwise the value is recorded like every
 /// read, and true returned.
 bool ReadSettingWhole(SettingsFile& file, const char* key, int size, std::string* value);
-bool ReadSettingWhole(const char* key, int size, std::string* value);
-
-/// Saves the values this run read, logging a failure once per run.
-void SaveSettings(SettingsFile& file);
 
 /// Single reads on this run's settings file, each written back at once.
 /// A whole number (default when missing or empty):

@@ -69,6 +69,24 @@ void SettingsFile::Set(const char* section, const char* key, const std::string& 
   RecordLocked(section, key, value);
 }
 
+// Called without mutex_ held: the report goes to the log, which looks up
+// its switch in this file.
+Status SettingsFile::Reported(Status failure) {
+  bool first;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    first = !failureReported_;
+    failureReported_ = true;
+  }
+  // The first failure of a run is said (a file another program holds
+  // locked, a folder without write access); later ones would only repeat it.
+  if (first) {
+    platform::ReportDiagnostic("[ERROR] Could not write \"" + path_ + "\": " + failure.reason() +
+                               "; the settings are used as they were read.\n");
+  }
+  return failure;
+}
+
 Status SettingsFile::Save() {
   {
     std::lock_guard<std::mutex> hold(mutex_);
@@ -78,28 +96,31 @@ Status SettingsFile::Save() {
   if (!lock.Held()) {
     // Without the lock another run's write could be lost: this run goes on
     // with the values it read and leaves the file as it is.
-    std::lock_guard<std::mutex> hold(mutex_);
-    pending_.clear();
-    return Status::Failure("cannot lock \"" + platform::ProfileLockPath(path_) +
-                           "\": " + lock.Error());
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      pending_.clear();
+    }
+    return Reported(Status::Failure("cannot lock \"" + platform::ProfileLockPath(path_) +
+                                    "\": " + lock.Error()));
   }
   return SaveLocked();
 }
 
 Status SettingsFile::SaveLocked() {
-  std::lock_guard<std::mutex> hold(mutex_);
-  if (pending_.empty()) return Status();
-  RefreshLocked();  // what other runs wrote since the last read stays
-  std::vector<Write> written;
-  written.swap(pending_);
   std::string error;
-  if (!platform::WriteFileAtomically(path_, view_, &error)) {
-    // The file keeps what it held; this run goes on with the values it read.
-    return Status::Failure(error);
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (pending_.empty()) return Status();
+    RefreshLocked();  // what other runs wrote since the last read stays
+    pending_.clear();
+    if (platform::WriteFileAtomically(path_, view_, &error)) {
+      content_ = view_;
+      stamp_ = platform::StampOf(path_);
+      return Status();
+    }
   }
-  content_ = view_;
-  stamp_ = platform::StampOf(path_);
-  return Status();
+  // The file keeps what it held; this run goes on with the values it read.
+  return Reported(Status::Failure(error));
 }
 
 SettingsFile& ProgramSettings() {

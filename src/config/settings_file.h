@@ -34,7 +34,8 @@ class SettingsFile {
   /// Writes the recorded values into the file in one atomic replacement,
   /// under the settings lock, keeping what other runs wrote meanwhile;
   /// nothing when the file already holds them. A failed write is not tried
-  /// again in this run: the values are used as they were read.
+  /// again in this run: the values are used as they were read. The first
+  /// failure is reported through the platform's diagnostics (the log).
   Status Save();
   /// Save for a caller that already holds the settings lock.
   Status SaveLocked();
@@ -44,6 +45,7 @@ class SettingsFile {
     std::string section, key, value;
   };
   void RefreshLocked();
+  Status Reported(Status failure);
   void RecordLocked(const char* section, const char* key, const std::string& value);
 
   std::mutex mutex_;
@@ -53,6 +55,7 @@ class SettingsFile {
   std::string content_;  ///< the file as last read or written
   std::string view_;     ///< content_ with the pending writes applied
   std::vector<Write> pending_;
+  bool failureReported_ = false;
 };
 
 /// The settings file of this run: one object for the program's whole run

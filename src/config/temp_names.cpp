@@ -79,13 +79,9 @@ int CountedTempFileName(int size, char* buffer, const char* extension) {
       }
     }
     settings.Set("Options", "LastFileIndex", std::to_string(index < 0x7FFFFFFF ? index + 1 : 1));
-    Status saved = lock.Held() ? settings.SaveLocked() : Status();
-    if (!saved) {
-      // Another run could take the same number: the name made above is
-      // still this run's alone, as it was created under the lock.
-      OutLog("[ERROR] Could not write \"%s\": %s\n", settings.path().c_str(),
-             saved.reason().c_str());
-    }
+    // Unsaved, another run may try the same number: the name made above is
+    // still this run's alone, as it was created under the lock.
+    if (lock.Held()) settings.SaveLocked();
     OutLog("LastFileIndex=\"%d\"\n", index);
   }
   if (name.empty()) {

@@ -550,7 +550,8 @@ class OutputSession {
     journal_.kept[current_] = *kept;
     Save();
     std::string machine;
-    Status converting = ConvertJobToPDF(kept->job.c_str(), converted.c_str(), settings_, &machine);
+    Status converting =
+        ConvertPSToPDFFile(kept->job.c_str(), converted.c_str(), settings_, &machine);
     kept->owner = 0;
     if (converting) return Delivery::kArrived;
     return machine.empty() ? ConversionFailed(kept, converting.reason())
@@ -807,7 +808,7 @@ int AppendFileToPDFFile(const char* input, const char* output, const JobSettings
     CountedTempFileName(sizeof(converted), converted, ".pdf");
     OutLog("CountedTempFileName: \"%s\"\n", converted);
     std::string machine;
-    if (converted[0] && !ConvertJobToPDF(input, converted, settings, &machine)) {
+    if (converted[0] && !ConvertPSToPDFFile(input, converted, settings, &machine)) {
       OutLog("Failed to convert from \"%s\" to \"%s\"\n", input, converted);
       platform::DeleteFile(converted);
     }
@@ -819,7 +820,8 @@ int AppendFileToPDFFile(const char* input, const char* output, const JobSettings
     return entry == Entry::kAlreadyDelivered ? 1 : 0;
   }
   const char* converted = job.converted.c_str();
-  if (*converted) job.conversion = ConvertJobToPDF(input, converted, settings, &job.machineFault);
+  if (*converted)
+    job.conversion = ConvertPSToPDFFile(input, converted, settings, &job.machineFault);
   if (!job.conversion) OutLog("Failed to convert from \"%s\" to \"%s\"\n", input, converted);
   return DeliverWithOwnJob(job, output, settings);
 }

@@ -180,12 +180,8 @@ void NoteMachineFault(const char* output, std::string* machineFault) {
 
 }  // namespace
 
-int ConvertPSToPDFFile(const char* input, const char* output, std::string* machineFault) {
-  return ConvertJobToPDF(input, output, CurrentJobSettings(), machineFault) ? 1 : 0;
-}
-
-Status ConvertJobToPDF(const char* input, const char* output, const JobSettings& settings,
-                       std::string* machineFault) {
+Status ConvertPSToPDFFile(const char* input, const char* output, const JobSettings& settings,
+                          std::string* machineFault) {
   OutLog("Enter ConvertPSToPDFFile function.\n");
   if (!input || !output || !platform::PathExists(input)) {
     return Status::Failure(std::string("\"") + (input ? input : "") + "\" does not exist");

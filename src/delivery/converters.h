@@ -10,19 +10,16 @@
 
 /// Converts a print job (PostScript, a printer file or a PDF; a regular file,
 /// not a link) into a PDF with the interpreter gs/gswin32.exe, which gets at
-/// most GhostscriptTimeLimit seconds. Returns 1 when the interpreter
-/// succeeded and the output is a readable PDF with the pages a structured
-/// PostScript job announces (at least one), else 0 (and a partial output is
-/// removed). When the output's folder had no room left or could not be
-/// written at the failure, *machineFault (when given) says so: the machine
-/// failed, not the job. The interpreter creates its files readable by
-/// their owner only.
-int ConvertPSToPDFFile(const char* input, const char* output, std::string* machineFault = nullptr);
-
-/// ConvertPSToPDFFile with the run's settings; a failure says why in
-/// Ghostscript's own words where it gave any.
-Status ConvertJobToPDF(const char* input, const char* output, const JobSettings& settings,
-                       std::string* machineFault);
+/// most the settings' GhostscriptTimeLimit seconds and their PDFPaperSize.
+/// Succeeds when the interpreter succeeded and the output is a readable PDF
+/// with the pages a structured PostScript job announces (at least one);
+/// otherwise fails with the reason (Ghostscript's own error line where it
+/// gave one) and a partial output is removed. When the output's folder had
+/// no room left or could not be written at the failure, *machineFault (when
+/// given) says so: the machine failed, not the job. The interpreter creates
+/// its files readable by their owner only.
+Status ConvertPSToPDFFile(const char* input, const char* output, const JobSettings& settings,
+                          std::string* machineFault);
 
 /// Room a conversion needs at the least: a failed one with less than this
 /// left in its folder failed for the machine, not for the job.

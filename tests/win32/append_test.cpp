@@ -223,11 +223,9 @@ TEST_F(Win32AppendTest, ALockedConfigIsUsedAsReadAndSaidSo) {
   platform::WaitChildProcess(&holder, -1, &exitCode);
   EXPECT_EQ(2, Pages(dir_.Join("out.pdf")));
   std::string log = ReadLogText(dir_.Join("tarvelin.log"));
-  size_t first = log.find("[ERROR] Could not write ");
+  size_t first = log.find("[ERROR] Could not write \"" + config + "\": ");
   EXPECT_NE(std::string::npos, first) << log;
-  EXPECT_NE(std::string::npos, log.find("\"" + config +
-                                        "\"; the settings are used as they were "
-                                        "read.\n"));
+  EXPECT_NE(std::string::npos, log.find("; the settings are used as they were read.\n", first));
   EXPECT_EQ(std::string::npos, log.find("[ERROR] Could not write ", first + 1));
 }
 
