@@ -29,6 +29,7 @@ struct Winspool {
   decltype(&::DeviceCapabilitiesA) deviceCapabilities = nullptr;
   decltype(&::GetDefaultPrinterA) getDefaultPrinter = nullptr;
   decltype(&::AddPortA) addPort = nullptr;
+  decltype(&::AddPrinterA) addPrinter = nullptr;
   bool loaded = false;
 };
 
@@ -52,7 +53,7 @@ const Winspool& Calls() {
                Load(library, "DocumentPropertiesA", &w.documentProperties) &&
                Load(library, "DeviceCapabilitiesA", &w.deviceCapabilities) &&
                Load(library, "GetDefaultPrinterA", &w.getDefaultPrinter) &&
-               Load(library, "AddPortA", &w.addPort);
+               Load(library, "AddPortA", &w.addPort) && Load(library, "AddPrinterA", &w.addPrinter);
     return w;
   }();
   return calls;
@@ -220,6 +221,46 @@ uint32_t DefaultPrinter(std::string* name) {
   std::vector<char> buffer(size);
   if (!Calls().getDefaultPrinter(buffer.data(), &size)) return GetLastError();
   *name = buffer.data();
+  return 0;
+}
+
+uint32_t AddPrinterRecord(const NewPrinter& printer) {
+  if (!Available()) return ERROR_MOD_NOT_FOUND;
+  if (!printer.devMode.empty() && printer.devMode.size() < sizeof(DEVMODEA)) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  // The record points into these copies, which AddPrinterA may not change
+  // but whose type asks for writable texts.
+  const std::string* const texts[] = {
+      &printer.name,     &printer.share,     &printer.port,          &printer.driver,
+      &printer.comment,  &printer.location,  &printer.separatorFile, &printer.printProcessor,
+      &printer.dataType, &printer.parameters};
+  std::vector<std::vector<char>> copies;
+  for (const std::string* text : texts) {
+    copies.emplace_back(text->begin(), text->end());
+    copies.back().push_back('\0');
+  }
+  std::vector<unsigned char> devMode = printer.devMode;
+  PRINTER_INFO_2A record{};
+  record.pPrinterName = copies[0].data();
+  record.pShareName = copies[1].data();
+  record.pPortName = copies[2].data();
+  record.pDriverName = copies[3].data();
+  record.pComment = copies[4].data();
+  record.pLocation = copies[5].data();
+  record.pSepFile = copies[6].data();
+  record.pPrintProcessor = copies[7].data();
+  record.pDatatype = copies[8].data();
+  record.pParameters = copies[9].data();
+  record.pDevMode = devMode.empty() ? nullptr : reinterpret_cast<DEVMODEA*>(devMode.data());
+  record.Attributes = printer.attributes;
+  record.Priority = printer.priority;
+  record.DefaultPriority = printer.defaultPriority;
+  record.StartTime = printer.startTime;
+  record.UntilTime = printer.untilTime;
+  HANDLE added = Calls().addPrinter(nullptr, 2, reinterpret_cast<BYTE*>(&record));
+  if (!added) return GetLastError();
+  Calls().closePrinter(added);
   return 0;
 }
 

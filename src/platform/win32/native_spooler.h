@@ -25,6 +25,15 @@ struct Printer {
   std::vector<int16_t> paperSizes;  ///< DeviceCapabilitiesA(DC_PAPERS)
 };
 
+/// A level-2 printer record for AddPrinterA, in plain values. devMode holds
+/// the whole device mode (public part and the driver's part), or nothing.
+struct NewPrinter {
+  std::string name, share, port, driver, comment, location, separatorFile, printProcessor, dataType,
+      parameters;
+  uint32_t attributes = 0, priority = 0, defaultPriority = 0, startTime = 0, untilTime = 0;
+  std::vector<unsigned char> devMode;
+};
+
 /// False when WINSPOOL.DRV or one of its entry points cannot be loaded.
 bool Available();
 uint32_t ListPorts(std::vector<Port>* ports);
@@ -37,6 +46,10 @@ uint32_t ReadPrinter(const std::string& name, Printer* printer);
 uint32_t SetPrinterDefaults(const std::string& name, uint32_t fields, int16_t paperSize,
                             int16_t orientation);
 uint32_t DefaultPrinter(std::string* name);
+/// AddPrinterA on the local machine with the record (not named AddPrinter,
+/// which <winspool.h> defines as a macro); the handle it gives is
+/// closed again.
+uint32_t AddPrinterRecord(const NewPrinter& printer);
 /// AddPortA on the local machine without a window.
 uint32_t NewPort(const std::string& monitor);
 /// Hands command to the command interpreter (COMSPEC, else cmd.exe) with /c
