@@ -12,6 +12,8 @@
 #include <new>
 #include <set>
 
+#include "platform/spooler.h"
+
 namespace {
 
 using platform::SpoolerMonitor;
@@ -112,6 +114,22 @@ BOOL PackRecords(const std::vector<Item>& items, unsigned char* buffer, uint32_t
   }
   if (returned) *returned = static_cast<uint32_t>(items.size());
   return 1;
+}
+
+// The system's own list call, when no test spooler is in force and the
+// system's spooler makes the list itself: true with the call's result.
+bool ListedBySystem(platform::SpoolerList list, uint32_t flags, const char* name, uint32_t level,
+                    unsigned char* buffer, uint32_t size, uint32_t* needed, uint32_t* returned,
+                    BOOL* result) {
+  if (g_testSpooler.load()) return false;
+  uint32_t code = 0;
+  std::string words;
+  if (!platform::SystemSpoolerList(list, flags, name, level, buffer, size, needed, returned, &code,
+                                   &words)) {
+    return false;
+  }
+  *result = code ? Fail(code, words) : 1;
+  return true;
 }
 
 // The arguments every Enum call checks before it asks the spooler.
@@ -264,6 +282,11 @@ void SetLastError(uint32_t error) { t_lastError = error; }
 BOOL EnumPortsA(const char* name, uint32_t level, unsigned char* buffer, uint32_t size,
                 uint32_t* needed, uint32_t* returned) {
   if (uint32_t code = CheckEnumArguments(name, level, needed, returned)) return Fail(code);
+  BOOL listed = 0;
+  if (ListedBySystem(platform::SpoolerList::kPorts, 0, name, level, buffer, size, needed, returned,
+                     &listed)) {
+    return listed;
+  }
   std::vector<SpoolerPort> ports;
   if (uint32_t code = platform::CurrentSpooler().Ports(&ports)) return FailService(code);
   return PackRecords<PORT_INFO_2A>(ports, buffer, size, needed, returned, FillPort);
@@ -272,6 +295,11 @@ BOOL EnumPortsA(const char* name, uint32_t level, unsigned char* buffer, uint32_
 BOOL EnumMonitorsA(const char* name, uint32_t level, unsigned char* buffer, uint32_t size,
                    uint32_t* needed, uint32_t* returned) {
   if (uint32_t code = CheckEnumArguments(name, level, needed, returned)) return Fail(code);
+  BOOL listed = 0;
+  if (ListedBySystem(platform::SpoolerList::kMonitors, 0, name, level, buffer, size, needed,
+                     returned, &listed)) {
+    return listed;
+  }
   std::vector<SpoolerMonitor> monitors;
   if (uint32_t code = platform::CurrentSpooler().Monitors(&monitors)) return FailService(code);
   return PackRecords<MONITOR_INFO_2A>(monitors, buffer, size, needed, returned, FillMonitor);
@@ -280,6 +308,11 @@ BOOL EnumMonitorsA(const char* name, uint32_t level, unsigned char* buffer, uint
 BOOL EnumPrintersA(uint32_t flags, const char* name, uint32_t level, unsigned char* buffer,
                    uint32_t size, uint32_t* needed, uint32_t* returned) {
   if (uint32_t code = CheckEnumArguments(name, level, needed, returned)) return Fail(code);
+  BOOL listed = 0;
+  if (ListedBySystem(platform::SpoolerList::kPrinters, flags, name, level, buffer, size, needed,
+                     returned, &listed)) {
+    return listed;
+  }
   std::vector<SpoolerPrinter> printers;
   if (flags & PRINTER_ENUM_LOCAL) {
     if (uint32_t code = platform::CurrentSpooler().Printers(&printers)) return FailService(code);

@@ -6,7 +6,9 @@
 // keys of the registry store: a monitor is a key under HKLM
 // "SYSTEM\CurrentControlSet\Control\Print\Monitors" that carries a "Driver"
 // value, its ports are the monitor key's subkeys. Every call goes through the
-// Spooler service in force, which tests replace with an in-memory one.
+// Spooler service in force, which tests replace with an in-memory one; only
+// on Windows, with no test service in force, the three Enum calls are the
+// system's own, filling the caller's buffer directly.
 #pragma once
 
 #include <cstdint>

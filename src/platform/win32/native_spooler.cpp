@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "platform/win32/windows_api.h"
@@ -222,6 +223,37 @@ uint32_t DefaultPrinter(std::string* name) {
   if (!Calls().getDefaultPrinter(buffer.data(), &size)) return GetLastError();
   *name = buffer.data();
   return 0;
+}
+
+static_assert(sizeof(void*) != 8 || (sizeof(PORT_INFO_2A) == kPortRecordSize &&
+                                     sizeof(MONITOR_INFO_2A) == kMonitorRecordSize &&
+                                     sizeof(PRINTER_INFO_2A) == kPrinterRecordSize &&
+                                     sizeof(DEVMODEA) == kDevModeSize),
+              "the winspool records have the sizes the platform layer's records share");
+
+uint32_t ListInto(SpoolerList list, uint32_t flags, const char* name, uint32_t level,
+                  unsigned char* buffer, uint32_t size, uint32_t* needed, uint32_t* returned) {
+  if (!Available()) return ERROR_MOD_NOT_FOUND;
+  std::vector<char> server;
+  if (name) server.assign(name, name + strlen(name) + 1);
+  char* serverName = name ? server.data() : nullptr;
+  DWORD neededSize = 0, count = 0;
+  BOOL done = FALSE;
+  switch (list) {
+    case SpoolerList::kPorts:
+      done = Calls().enumPorts(serverName, level, buffer, size, &neededSize, &count);
+      break;
+    case SpoolerList::kMonitors:
+      done = Calls().enumMonitors(serverName, level, buffer, size, &neededSize, &count);
+      break;
+    case SpoolerList::kPrinters:
+      done = Calls().enumPrinters(flags, serverName, level, buffer, size, &neededSize, &count);
+      break;
+  }
+  const DWORD code = done ? 0 : GetLastError();
+  if (needed) *needed = neededSize;
+  if (returned) *returned = count;
+  return code;
 }
 
 uint32_t AddPrinterRecord(const NewPrinter& printer) {

@@ -3,9 +3,12 @@
 // meet in one file. Results are 0 or the Windows error code.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/spooler.h"
 
 namespace platform {
 namespace win32 {
@@ -46,6 +49,15 @@ uint32_t ReadPrinter(const std::string& name, Printer* printer);
 uint32_t SetPrinterDefaults(const std::string& name, uint32_t fields, int16_t paperSize,
                             int16_t orientation);
 uint32_t DefaultPrinter(std::string* name);
+/// EnumPortsA, EnumMonitorsA or EnumPrintersA into the caller's buffer;
+/// 0 or the system's error code. The records' layout is fixed by the sizes
+/// both sides assert (x86_64).
+uint32_t ListInto(SpoolerList list, uint32_t flags, const char* name, uint32_t level,
+                  unsigned char* buffer, uint32_t size, uint32_t* needed, uint32_t* returned);
+/// The records' sizes on x86_64, which the platform layer's own records
+/// share.
+constexpr size_t kPortRecordSize = 32, kMonitorRecordSize = 24, kPrinterRecordSize = 136,
+                 kDevModeSize = 156;
 /// AddPrinterA on the local machine with the record (not named AddPrinter,
 /// which <winspool.h> defines as a macro); the handle it gives is
 /// closed again.

@@ -23,6 +23,20 @@ SpoolerLibraryNames SpoolerLibrary() {
 
 const char* DefaultPrinterDrivers() { return "HP Color LaserJet 2800 Series PS"; }
 
+static_assert(sizeof(void*) != 8 || (sizeof(PORT_INFO_2A) == native::kPortRecordSize &&
+                                     sizeof(MONITOR_INFO_2A) == native::kMonitorRecordSize &&
+                                     sizeof(PRINTER_INFO_2A) == native::kPrinterRecordSize &&
+                                     sizeof(DEVMODEA) == native::kDevModeSize),
+              "the platform layer's records have the winspool records' sizes");
+
+bool SystemSpoolerList(SpoolerList list, uint32_t flags, const char* name, uint32_t level,
+                       unsigned char* buffer, uint32_t size, uint32_t* needed, uint32_t* returned,
+                       uint32_t* code, std::string* words) {
+  *code = native::ListInto(list, flags, name, level, buffer, size, needed, returned);
+  *words = *code ? ErrorText(static_cast<int>(*code)) : std::string();
+  return true;
+}
+
 namespace {
 
 SpoolerPrinter RecordOf(const native::Printer& p) {
