@@ -12,6 +12,8 @@
 #include <new>
 #include <set>
 
+#include "platform/spooler.h"
+
 namespace {
 
 using platform::SpoolerMonitor;
@@ -19,6 +21,8 @@ using platform::SpoolerPort;
 using platform::SpoolerPrinter;
 
 thread_local uint32_t t_lastError = 0;
+// Why the last call failed, in words ("" when only the code is known).
+thread_local std::string t_lastWords;
 std::atomic<platform::Spooler*> g_testSpooler{nullptr};
 
 constexpr size_t kAlignment = 8;
@@ -26,18 +30,22 @@ constexpr uint32_t kDefaultFields = DM_PAPERSIZE | DM_ORIENTATION;
 // The end of the last field the calls read from a caller's device mode.
 constexpr size_t kReadFieldsEnd = offsetof(DEVMODEA, dmPaperSize) + sizeof(int16_t);
 
-BOOL Fail(uint32_t code) {
+BOOL Fail(uint32_t code, const std::string& words = std::string()) {
   t_lastError = code;
+  t_lastWords = words;
   return 0;
 }
 
-HANDLE FailHandle(uint32_t code) {
-  t_lastError = code;
+// A failure the spooler service answered, with its own words.
+BOOL FailService(uint32_t code) { return Fail(code, platform::CurrentSpooler().LastErrorText()); }
+
+HANDLE FailHandle(uint32_t code, const std::string& words = std::string()) {
+  Fail(code, words);
   return nullptr;
 }
 
-long FailDocument(uint32_t code) {
-  t_lastError = code;
+long FailDocument(uint32_t code, const std::string& words = std::string()) {
+  Fail(code, words);
   return -1;
 }
 
@@ -108,6 +116,22 @@ BOOL PackRecords(const std::vector<Item>& items, unsigned char* buffer, uint32_t
   return 1;
 }
 
+// The system's own list call, when no test spooler is in force and the
+// system's spooler makes the list itself: true with the call's result.
+bool ListedBySystem(platform::SpoolerList list, uint32_t flags, const char* name, uint32_t level,
+                    unsigned char* buffer, uint32_t size, uint32_t* needed, uint32_t* returned,
+                    BOOL* result) {
+  if (g_testSpooler.load()) return false;
+  uint32_t code = 0;
+  std::string words;
+  if (!platform::SystemSpoolerList(list, flags, name, level, buffer, size, needed, returned, &code,
+                                   &words)) {
+    return false;
+  }
+  *result = code ? Fail(code, words) : 1;
+  return true;
+}
+
 // The arguments every Enum call checks before it asks the spooler.
 uint32_t CheckEnumArguments(const char* name, uint32_t level, uint32_t* needed,
                             uint32_t* returned) {
@@ -141,20 +165,27 @@ DEVMODEA DevModeOf(const SpoolerPrinter& printer) {
 }
 
 // Copies the fields input names and the printer offers over mode; returns
-// 0 or ERROR_SPOOLER_INVALID_PARAMETER for a value the printer cannot take.
+// 0 or ERROR_SPOOLER_INVALID_PARAMETER for a value the printer cannot take,
+// with the reason in *why.
 uint32_t MergeDevMode(const SpoolerPrinter& printer, const DEVMODEA& input, DEVMODEA* mode,
-                      uint32_t* merged) {
-  if (input.dmSize < kReadFieldsEnd) return ERROR_SPOOLER_INVALID_PARAMETER;
+                      uint32_t* merged, std::string* why) {
+  if (input.dmSize < kReadFieldsEnd) {
+    *why = "the device mode's size " + std::to_string(input.dmSize) + " is too small";
+    return ERROR_SPOOLER_INVALID_PARAMETER;
+  }
   const uint32_t fields = input.dmFields & printer.fields & kDefaultFields;
   if (fields & DM_PAPERSIZE) {
     const auto& sizes = printer.paperSizes;
     if (std::find(sizes.begin(), sizes.end(), input.dmPaperSize) == sizes.end()) {
+      *why = platform::CurrentSpooler().PaperSizeRefusal(printer, input.dmPaperSize);
       return ERROR_SPOOLER_INVALID_PARAMETER;
     }
     mode->dmPaperSize = input.dmPaperSize;
   }
   if (fields & DM_ORIENTATION) {
     if (input.dmOrientation != DMORIENT_PORTRAIT && input.dmOrientation != DMORIENT_LANDSCAPE) {
+      *why = "orientation " + std::to_string(input.dmOrientation) +
+             " is neither portrait (1) nor landscape (2)";
       return ERROR_SPOOLER_INVALID_PARAMETER;
     }
     mode->dmOrientation = input.dmOrientation;
@@ -226,6 +257,12 @@ uint32_t FindHandlePrinter(HANDLE handle, SpoolerPrinter* printer) {
   return platform::CurrentSpooler().FindPrinter(name, printer);
 }
 
+// A failure of FindHandlePrinter: a handle it does not know, or what the
+// spooler answered.
+BOOL FailFind(uint32_t code) {
+  return code == ERROR_INVALID_HANDLE_VALUE ? Fail(code) : FailService(code);
+}
+
 bool Report(uint32_t code, std::string* error) {
   if (code == 0) return true;
   if (error) {
@@ -245,25 +282,40 @@ void SetLastError(uint32_t error) { t_lastError = error; }
 BOOL EnumPortsA(const char* name, uint32_t level, unsigned char* buffer, uint32_t size,
                 uint32_t* needed, uint32_t* returned) {
   if (uint32_t code = CheckEnumArguments(name, level, needed, returned)) return Fail(code);
+  BOOL listed = 0;
+  if (ListedBySystem(platform::SpoolerList::kPorts, 0, name, level, buffer, size, needed, returned,
+                     &listed)) {
+    return listed;
+  }
   std::vector<SpoolerPort> ports;
-  if (uint32_t code = platform::CurrentSpooler().Ports(&ports)) return Fail(code);
+  if (uint32_t code = platform::CurrentSpooler().Ports(&ports)) return FailService(code);
   return PackRecords<PORT_INFO_2A>(ports, buffer, size, needed, returned, FillPort);
 }
 
 BOOL EnumMonitorsA(const char* name, uint32_t level, unsigned char* buffer, uint32_t size,
                    uint32_t* needed, uint32_t* returned) {
   if (uint32_t code = CheckEnumArguments(name, level, needed, returned)) return Fail(code);
+  BOOL listed = 0;
+  if (ListedBySystem(platform::SpoolerList::kMonitors, 0, name, level, buffer, size, needed,
+                     returned, &listed)) {
+    return listed;
+  }
   std::vector<SpoolerMonitor> monitors;
-  if (uint32_t code = platform::CurrentSpooler().Monitors(&monitors)) return Fail(code);
+  if (uint32_t code = platform::CurrentSpooler().Monitors(&monitors)) return FailService(code);
   return PackRecords<MONITOR_INFO_2A>(monitors, buffer, size, needed, returned, FillMonitor);
 }
 
 BOOL EnumPrintersA(uint32_t flags, const char* name, uint32_t level, unsigned char* buffer,
                    uint32_t size, uint32_t* needed, uint32_t* returned) {
   if (uint32_t code = CheckEnumArguments(name, level, needed, returned)) return Fail(code);
+  BOOL listed = 0;
+  if (ListedBySystem(platform::SpoolerList::kPrinters, flags, name, level, buffer, size, needed,
+                     returned, &listed)) {
+    return listed;
+  }
   std::vector<SpoolerPrinter> printers;
   if (flags & PRINTER_ENUM_LOCAL) {
-    if (uint32_t code = platform::CurrentSpooler().Printers(&printers)) return Fail(code);
+    if (uint32_t code = platform::CurrentSpooler().Printers(&printers)) return FailService(code);
   }
   return PackRecords<PRINTER_INFO_2A>(printers, buffer, size, needed, returned, FillPrinter);
 }
@@ -274,7 +326,7 @@ BOOL OpenPrinterA(const char* printerName, HANDLE* printer, PRINTER_DEFAULTSA*) 
   if (!printerName) return Fail(ERROR_INVALID_PRINTER_NAME);
   SpoolerPrinter found;
   if (uint32_t code = platform::CurrentSpooler().FindPrinter(printerName, &found)) {
-    return Fail(code);
+    return FailService(code);
   }
   auto* handle = new PrinterHandle{found.name};
   {
@@ -300,14 +352,14 @@ BOOL GetPrinterA(HANDLE printer, uint32_t level, unsigned char* buffer, uint32_t
   if (!needed) return Fail(ERROR_SPOOLER_INVALID_PARAMETER);
   if (level != 2) return Fail(ERROR_SPOOLER_INVALID_LEVEL);
   SpoolerPrinter found;
-  if (uint32_t code = FindHandlePrinter(printer, &found)) return Fail(code);
+  if (uint32_t code = FindHandlePrinter(printer, &found)) return FailFind(code);
   return PackRecords<PRINTER_INFO_2A>(std::vector<SpoolerPrinter>{found}, buffer, size, needed,
                                       nullptr, FillPrinter);
 }
 
 BOOL SetPrinterA(HANDLE printer, uint32_t level, unsigned char* info, uint32_t command) {
   SpoolerPrinter found;
-  if (uint32_t code = FindHandlePrinter(printer, &found)) return Fail(code);
+  if (uint32_t code = FindHandlePrinter(printer, &found)) return FailFind(code);
   if (level != 2) return Fail(ERROR_SPOOLER_INVALID_LEVEL);
   if (command != 0) return Fail(ERROR_NOT_SUPPORTED);
   if (!info) return Fail(ERROR_SPOOLER_INVALID_PARAMETER);
@@ -315,11 +367,12 @@ BOOL SetPrinterA(HANDLE printer, uint32_t level, unsigned char* info, uint32_t c
   if (!input) return 1;
   DEVMODEA mode = DevModeOf(found);
   uint32_t fields = 0;
-  if (uint32_t code = MergeDevMode(found, *input, &mode, &fields)) return Fail(code);
+  std::string why;
+  if (uint32_t code = MergeDevMode(found, *input, &mode, &fields, &why)) return Fail(code, why);
   if (fields == 0) return 1;
   if (uint32_t code = platform::CurrentSpooler().SetPrinterDefaults(
           found.name, fields, mode.dmPaperSize, mode.dmOrientation)) {
-    return Fail(code);
+    return FailService(code);
   }
   return 1;
 }
@@ -333,14 +386,20 @@ long DocumentPropertiesA(HANDLE, HANDLE printer, const char* deviceName, DEVMODE
   } else if (deviceName) {
     code = platform::CurrentSpooler().FindPrinter(deviceName, &found);
   } else {
-    code = ERROR_INVALID_PRINTER_NAME;
+    return FailDocument(ERROR_INVALID_PRINTER_NAME);
   }
-  if (code) return FailDocument(code);
+  if (code) {
+    FailFind(code);
+    return -1;
+  }
   if (mode == 0) return static_cast<long>(sizeof(DEVMODEA));
   DEVMODEA result = DevModeOf(found);
   if (mode & DM_IN_BUFFER) {
     if (!input) return FailDocument(ERROR_SPOOLER_INVALID_PARAMETER);
-    if ((code = MergeDevMode(found, *input, &result, nullptr))) return FailDocument(code);
+    std::string why;
+    if ((code = MergeDevMode(found, *input, &result, nullptr, &why))) {
+      return FailDocument(code, why);
+    }
   }
   if (mode & DM_OUT_BUFFER) {
     if (!output) return FailDocument(ERROR_SPOOLER_INVALID_PARAMETER);
@@ -352,7 +411,7 @@ long DocumentPropertiesA(HANDLE, HANDLE printer, const char* deviceName, DEVMODE
 BOOL GetDefaultPrinterA(char* buffer, uint32_t* size) {
   if (!size) return Fail(ERROR_SPOOLER_INVALID_PARAMETER);
   std::string name;
-  if (uint32_t code = platform::CurrentSpooler().DefaultPrinter(&name)) return Fail(code);
+  if (uint32_t code = platform::CurrentSpooler().DefaultPrinter(&name)) return FailService(code);
   const uint32_t length = static_cast<uint32_t>(name.size() + 1);
   if (!buffer || *size < length) {
     *size = length;
@@ -367,7 +426,9 @@ BOOL AddPortA(const char* serverName, uintptr_t window, const char* monitorName)
   if (!IsLocalServer(serverName) || window != 0) return Fail(ERROR_NOT_SUPPORTED);
   if (!monitorName) return Fail(ERROR_UNKNOWN_PRINT_MONITOR);
   std::string port;
-  if (uint32_t code = platform::CurrentSpooler().AddPort(monitorName, &port)) return Fail(code);
+  if (uint32_t code = platform::CurrentSpooler().AddPort(monitorName, &port)) {
+    return FailService(code);
+  }
   return 1;
 }
 
@@ -379,17 +440,9 @@ HANDLE AddPrinterA(const char* serverName, uint32_t level, unsigned char* printe
   if (!info->pPrinterName) return FailHandle(ERROR_INVALID_PRINTER_NAME);
   if (!info->pPortName) return FailHandle(ERROR_UNKNOWN_PORT);
   if (!info->pDriverName) return FailHandle(ERROR_UNKNOWN_PRINTER_DRIVER);
-  platform::Spooler& spooler = platform::CurrentSpooler();
-  if (uint32_t code =
-          spooler.InstallPrinter(info->pPrinterName, info->pPortName, info->pDriverName)) {
-    return FailHandle(code);
-  }
-  SpoolerPrinter added;
-  if (uint32_t code = spooler.FindPrinter(info->pPrinterName, &added)) return FailHandle(code);
-  DEVMODEA mode = DevModeOf(added);
-  uint32_t fields = 0;
-  if (info->pDevMode && MergeDevMode(added, *info->pDevMode, &mode, &fields) == 0 && fields) {
-    spooler.SetPrinterDefaults(added.name, fields, mode.dmPaperSize, mode.dmOrientation);
+  if (uint32_t code = platform::CurrentSpooler().AddPrinter(*info)) {
+    FailService(code);
+    return nullptr;
   }
   HANDLE handle = nullptr;
   if (!OpenPrinterA(info->pPrinterName, &handle, nullptr)) return nullptr;
@@ -397,6 +450,22 @@ HANDLE AddPrinterA(const char* serverName, uint32_t level, unsigned char* printe
 }
 
 namespace platform {
+
+uint32_t Spooler::AddPrinter(const PRINTER_INFO_2A& record) {
+  if (uint32_t code = InstallPrinter(record.pPrinterName, record.pPortName, record.pDriverName)) {
+    return code;
+  }
+  SpoolerPrinter added;
+  if (uint32_t code = FindPrinter(record.pPrinterName, &added)) return code;
+  DEVMODEA mode = DevModeOf(added);
+  uint32_t fields = 0;
+  std::string ignored;
+  if (record.pDevMode && MergeDevMode(added, *record.pDevMode, &mode, &fields, &ignored) == 0 &&
+      fields) {
+    SetPrinterDefaults(added.name, fields, mode.dmPaperSize, mode.dmOrientation);
+  }
+  return 0;
+}
 
 bool RestartSpoolerService(std::string* error) {
   return Report(CurrentSpooler().RestartService(), error);
@@ -409,6 +478,20 @@ bool DeletePrinterByName(const std::string& printerName, std::string* error) {
 bool InstallPrinterWithDriver(const std::string& printerName, const std::string& portName,
                               const std::string& driverName, std::string* error) {
   return Report(CurrentSpooler().InstallPrinter(printerName, portName, driverName), error);
+}
+
+std::string LastSpoolerErrorText() {
+  std::string text = SpoolerErrorText(t_lastError);
+  if (!t_lastWords.empty()) text += ": " + t_lastWords;
+  return text;
+}
+
+std::string PaperSizeRefusal(const std::string& printerName, int16_t paperSize) {
+  SpoolerPrinter printer;
+  if (CurrentSpooler().FindPrinter(printerName, &printer) != 0) {
+    printer.name = printerName;
+  }
+  return CurrentSpooler().PaperSizeRefusal(printer, paperSize);
 }
 
 std::string SpoolerErrorText(uint32_t code) {

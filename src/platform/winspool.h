@@ -6,7 +6,9 @@
 // keys of the registry store: a monitor is a key under HKLM
 // "SYSTEM\CurrentControlSet\Control\Print\Monitors" that carries a "Driver"
 // value, its ports are the monitor key's subkeys. Every call goes through the
-// Spooler service in force, which tests replace with an in-memory one.
+// Spooler service in force, which tests replace with an in-memory one; only
+// on Windows, with no test service in force, the three Enum calls are the
+// system's own, filling the caller's buffer directly.
 #pragma once
 
 #include <cstdint>
@@ -245,14 +247,15 @@ BOOL GetDefaultPrinterA(char* buffer, uint32_t* size);
 /// cannot make a port by itself.
 BOOL AddPortA(const char* serverName, uintptr_t window, const char* monitorName);
 /// Level 2: adds a local printer named pPrinterName on pPortName with the
-/// driver pDriverName, and takes over the paper size and orientation of
-/// pDevMode (when it names them and the printer offers them) as its
-/// defaults; the other fields of the record are the spooler's to choose.
+/// driver pDriverName through Spooler::AddPrinter: on POSIX the paper size
+/// and orientation of pDevMode (when it names them and the printer offers
+/// them) become its defaults and the other fields are the spooler's to
+/// choose; on Windows the system's spooler takes the whole record.
 /// Returns an open handle (free it with ClosePrinter), or nullptr with
 /// GetLastError: ERROR_SPOOLER_INVALID_LEVEL, ERROR_SPOOLER_INVALID_PARAMETER
 /// (no record), ERROR_NOT_SUPPORTED (a remote server), or what
-/// Spooler::InstallPrinter answers. Defaults the printer refuses leave it
-/// with its own; the printer is added all the same.
+/// Spooler::AddPrinter answers. Defaults the printer refuses leave it with
+/// its own; the printer is added all the same.
 HANDLE AddPrinterA(const char* serverName, uint32_t level, unsigned char* printer);
 /// Broadcasts to every top-level window; nothing to do on POSIX (returns 1,
 /// *result 0).
@@ -282,6 +285,12 @@ bool InstallPrinterWithDriver(const std::string& printerName, const std::string&
 /// A Windows error code as a short text for the log, the code included,
 /// e.g. "the printer driver is unknown (1797)".
 std::string SpoolerErrorText(uint32_t code);
+/// The calling thread's last failure of the calls above for the log:
+/// SpoolerErrorText of GetLastError, then the reason in words where the
+/// spooler or the call gave one ("...: the CUPS queue Lab does not offer ...").
+std::string LastSpoolerErrorText();
+/// Why the printer does not take that paper size (Spooler::PaperSizeRefusal).
+std::string PaperSizeRefusal(const std::string& printerName, int16_t paperSize);
 
 /// What the spooler knows, in plain records: the service behind the calls
 /// above. Each call returns 0 or a Windows error code.
@@ -323,12 +332,24 @@ class Spooler {
   /// ERROR_PRINTER_ALREADY_EXISTS (nothing is changed then).
   virtual uint32_t InstallPrinter(const std::string& name, const std::string& port,
                                   const std::string& driver) = 0;
+  /// Adds a local printer from a level-2 record (AddPrinterA). By default:
+  /// InstallPrinter with its name, port and driver, then the paper size and
+  /// orientation of its device mode, where the printer offers them, as its
+  /// defaults (refused defaults leave the printer with its own). Windows
+  /// hands the whole record to the system's spooler.
+  virtual uint32_t AddPrinter(const PRINTER_INFO_2A& record);
   /// Makes a new port of the monitor without a window and names it in
   /// *port; see AddPortA for the errors.
   virtual uint32_t AddPort(const std::string& monitor, std::string* port) = 0;
   /// The spooler's own words about this thread's last failed call, for the
   /// log ("" when it said nothing).
   virtual std::string LastErrorText() { return std::string(); }
+  /// Why the printer does not take that paper size (DMPAPER_*), in words
+  /// that name the printer, the code and the reason.
+  virtual std::string PaperSizeRefusal(const SpoolerPrinter& printer, int16_t paperSize) {
+    return "the printer \"" + printer.name + "\" does not offer paper size " +
+           std::to_string(paperSize);
+  }
 };
 
 /// The service in force: the system's, unless a test installed another.

@@ -11,7 +11,6 @@
 #include "config/profile.h"
 #include "config/registry.h"
 #include "config/settings.h"
-#include "process/autorun.h"
 #include "platform/accounts.h"
 #include "platform/names.h"
 #include "platform/platform.h"
@@ -23,6 +22,7 @@
 #include "printer/printer_creation.h"
 #include "printer/printer_defaults.h"
 #include "printer/spooler_queries.h"
+#include "process/autorun.h"
 #include "process/process_runner.h"
 
 namespace {

@@ -42,12 +42,16 @@ int GetAllMonitors(const char* monitorName) {
   uint32_t needed = 0, count = 0;
   if (!EnumMonitorsA(nullptr, 2, nullptr, 0, &needed, &count) &&
       GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+    OutLog("[ERROR] The spooler did not list its monitors: %s\n",
+           platform::LastSpoolerErrorText().c_str());
     return 0;
   }
   std::vector<unsigned char> buffer(needed, 0);
   OutLog("%s:%d -- GetAllMonitors()\n", kProgram, 1070);
   if (!EnumMonitorsA(nullptr, 2, buffer.data(), needed, &needed, &count)) {
     OutLog("%s:%d -- GetAllMonitors() fail\n", kProgram, 1073);
+    OutLog("[ERROR] The spooler did not list its monitors: %s\n",
+           platform::LastSpoolerErrorText().c_str());
     return 0;
   }
   OutLog("%s:%d -- GetAllMonitors() OK, returned = %d\n", kProgram, 1077, static_cast<int>(count));
@@ -128,17 +132,32 @@ int ConfigureMonitorPort(const char* monitorName, const char* portName) {
 }
 
 long SetPortCommand(const char* portName) {
+  const std::string port = portName ? portName : "";
   char path[platform::kMaxPathLength + 64];
   snprintf(path, sizeof(path),
-           "System\\CurrentControlSet\\control\\Print\\Monitors\\Quorvel\\Ports\\%s",
-           portName ? portName : "");
+           "System\\CurrentControlSet\\control\\Print\\Monitors\\Quorvel\\Ports\\%s", port.c_str());
   HKEY key = nullptr;
-  long opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &key);
-  if (opened != ERROR_SUCCESS) return opened;
-  std::string command = BesideProgram("pdfcp.exe");
-  RegSetValueExA(key, "Command", 0, REG_SZ, reinterpret_cast<const unsigned char*>(command.c_str()),
-                 static_cast<uint32_t>(command.size() + 1));
-  RegSetValueExA(key, "Arguments", 0, REG_SZ, reinterpret_cast<const unsigned char*>(portName),
-                 static_cast<uint32_t>(strlen(portName) + 1));
+  long status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &key);
+  if (status != ERROR_SUCCESS) {
+    OutLog("[ERROR] The port key \"%s\" cannot be opened: %s\n", path,
+           platform::SpoolerErrorText(static_cast<uint32_t>(status)).c_str());
+    return status;
+  }
+  const std::string command = BesideProgram("pdfcp.exe");
+  const struct {
+    const char* name;
+    const std::string& text;
+  } values[] = {{"Command", command}, {"Arguments", port}};
+  for (const auto& value : values) {
+    status = RegSetValueExA(key, value.name, 0, REG_SZ,
+                            reinterpret_cast<const unsigned char*>(value.text.c_str()),
+                            static_cast<uint32_t>(value.text.size() + 1));
+    if (status != ERROR_SUCCESS) {
+      OutLog("[ERROR] The value \"%s\" of the port key \"%s\" cannot be written: %s\n", value.name,
+             path, platform::SpoolerErrorText(static_cast<uint32_t>(status)).c_str());
+      RegCloseKey(key);
+      return status;
+    }
+  }
   return RegCloseKey(key);
 }

@@ -17,7 +17,8 @@ int ConfigureMonitorPort(const char* monitorName, const char* portName);
 
 /// Writes the command and arguments of a port of the maker's own monitor.
 /// Returns 0, or the registry's error code when the port's key cannot be
-/// opened (nothing is written then).
+/// opened (nothing is written then) or a value cannot be written; each
+/// failure is logged with its reason.
 long SetPortCommand(const char* portName);
 
 /// The key of the monitors in the local machine's hive.

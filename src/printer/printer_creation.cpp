@@ -77,6 +77,8 @@ int AddNewPrinter(const char* printerName, char* portName) {
 
   if (!AddPortA(nullptr, 0, platform::kMakerPortWord)) {
     OutLog("AddPort failed, error code is %d.\n", static_cast<int>(GetLastError()));
+    OutLog("[ERROR] The monitor \"%s\" gave no new port: %s\n", platform::kMakerPortWord,
+           platform::LastSpoolerErrorText().c_str());
     return 0;
   }
   GetNewPortName(portName);
@@ -113,15 +115,18 @@ int AddNewPrinter(const char* printerName, char* portName) {
 
   HANDLE printer = AddPrinterA(nullptr, 2, reinterpret_cast<unsigned char*>(&info));
   if (!printer) {
-    const uint32_t code = GetLastError();
-    OutLog("AddPrinter failed, error code is %d.\n", static_cast<int>(code));
-    OutLog("[ERROR] The printer \"%s\" could not be added: %s: %s\n", printerName,
-           platform::SpoolerErrorText(code).c_str(),
-           platform::CurrentSpooler().LastErrorText().c_str());
+    OutLog("AddPrinter failed, error code is %d.\n", static_cast<int>(GetLastError()));
+    OutLog("[ERROR] The printer \"%s\" could not be added: %s\n", printerName,
+           platform::LastSpoolerErrorText().c_str());
     return 0;
   }
   ClosePrinter(printer);
   OutLog("PortName='%s'\n", portName);
-  SetPortCommand(portName);
+  // The printer is there; a port without its command is logged (with the
+  // registry's reason) by SetPortCommand and named here.
+  if (SetPortCommand(portName) != 0) {
+    OutLog("[ERROR] The printer \"%s\" was added, but its port %s has no command to run.\n",
+           printerName, portName);
+  }
   return 1;
 }

@@ -4,23 +4,28 @@
 #include <vector>
 
 #include "config/log.h"
+#include "config/status.h"
 #include "platform/names.h"
 #include "platform/winspool.h"
 
 namespace {
 
 // The two-call protocol of the enumerations: the size first, then the
-// records. Returns false (and no records) when the first call does not ask
-// for a buffer or the second one fails.
+// records. A failure leaves no records and carries the spooler's reason.
 template <typename Enumerate>
-bool EnumerateAll(Enumerate enumerate, std::vector<unsigned char>* buffer, uint32_t* count) {
+Status EnumerateAll(Enumerate enumerate, std::vector<unsigned char>* buffer, uint32_t* count) {
   uint32_t needed = 0;
   *count = 0;
-  if (enumerate(nullptr, 0, &needed, count) || GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-    return false;
+  if (enumerate(nullptr, 0, &needed, count)) return Status();  // nothing to list
+  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+    return Status::Failure(platform::LastSpoolerErrorText());
   }
   buffer->assign(needed, 0);
-  return enumerate(buffer->data(), needed, &needed, count) && *count > 0;
+  if (!enumerate(buffer->data(), needed, &needed, count)) {
+    *count = 0;
+    return Status::Failure(platform::LastSpoolerErrorText());
+  }
+  return Status();
 }
 
 }  // namespace
@@ -35,11 +40,10 @@ int GetAllPorts(std::vector<std::string>& ports) {
   auto enumerate = [](unsigned char* data, uint32_t size, uint32_t* needed, uint32_t* returned) {
     return EnumPortsA(nullptr, 2, data, size, needed, returned) != 0;
   };
-  if (EnumerateAll(enumerate, &buffer, &count)) {
-    const auto* info = reinterpret_cast<const PORT_INFO_2A*>(buffer.data());
-    for (uint32_t i = 0; i < count; ++i)
-      ports.push_back(info[i].pPortName ? info[i].pPortName : "");
-  }
+  Status listed = EnumerateAll(enumerate, &buffer, &count);
+  if (!listed) OutLog("[ERROR] The spooler did not list its ports: %s\n", listed.reason().c_str());
+  const auto* info = reinterpret_cast<const PORT_INFO_2A*>(buffer.data());
+  for (uint32_t i = 0; i < count; ++i) ports.push_back(info[i].pPortName ? info[i].pPortName : "");
   return static_cast<int>(ports.size());
 }
 
@@ -61,7 +65,11 @@ char* GetPrinterDriver(char* buffer) {
   auto enumerate = [](unsigned char* data, uint32_t size, uint32_t* needed, uint32_t* returned) {
     return EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, data, size, needed, returned) != 0;
   };
-  if (!EnumerateAll(enumerate, &records, &count)) return buffer;
+  Status listed = EnumerateAll(enumerate, &records, &count);
+  if (!listed) {
+    OutLog("[ERROR] The spooler did not list its printers: %s\n", listed.reason().c_str());
+    return buffer;
+  }
   const auto* info = reinterpret_cast<const PRINTER_INFO_2A*>(records.data());
   for (uint32_t i = 0; i < count; ++i) {
     if (!IsQuorvelName(info[i].pPortName)) continue;

@@ -138,9 +138,11 @@ TEST_F(PrintQueueTest, DefaultsOfTheQueueAreSetByName) {
 
   ASSERT_EQ(0, install_.Run({"-printer", "No Such Printer", "-paper2", "1"}).status);
   EXPECT_EQ(after, scheduler_.Tool("/usr/bin/lpoptions", {"-p", kQueue}).stdoutText);
-  EXPECT_NE(std::string::npos,
-            install_.LogText().find("[ERROR] Could not set the default paper size of \"No Such "
-                                    "Printer\" to 1: no such printer."));
+  EXPECT_NE(
+      std::string::npos,
+      install_.LogText().find("[ERROR] Could not set the default paper size of \"No Such "
+                              "Printer\" to 1: cannot open the printer: the printer name is "
+                              "invalid (1801): no CUPS queue is named \"No Such Printer\".\n"));
 }
 
 // Without root rights nothing is half-installed on the spooler's side.

@@ -1,9 +1,12 @@
 // The rules that map printers, ports and device modes onto CUPS queues,
 // without a scheduler.
+#include <cups/cups.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/posix/cups_spooler.h"
 #include "platform/winspool.h"
@@ -71,28 +74,35 @@ TEST(CupsRulesTest, PortsAndDeviceUrisMapBothWays) {
   }
 }
 
-TEST(CupsRulesTest, PaperCodesMapToPwgMediaAndPpdSizes) {
-  const struct {
-    int16_t code;
-    const char* media;
-    const char* ppd;
-  } cases[] = {
-      {DMPAPER_LETTER, "na_letter_8.5x11in", "Letter"},
-      {DMPAPER_LEGAL, "na_legal_8.5x14in", "Legal"},
-      {DMPAPER_EXECUTIVE, "na_executive_7.25x10.5in", "Executive"},
-      {DMPAPER_A3, "iso_a3_297x420mm", "A3"},
-      {DMPAPER_A4, "iso_a4_210x297mm", "A4"},
-      {DMPAPER_A5, "iso_a5_148x210mm", "A5"},
-  };
+TEST(CupsRulesTest, PaperCodesMapToPwgMedia) {
+  const std::pair<int16_t, const char*> cases[] = {{1, "na_letter_8.5x11in"},
+                                                   {2, "na_letter_8.5x11in"},
+                                                   {3, "na_ledger_11x17in"},
+                                                   {13, "jis_b5_182x257mm"},
+                                                   {34, "iso_b5_176x250mm"},
+                                                   {101, "prc_6_120x320mm"},
+                                                   {52, nullptr},
+                                                   {77, nullptr},
+                                                   {256, nullptr}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.media);
-    EXPECT_EQ(c.code, rules::PaperOfMedia(c.media));
-    EXPECT_STREQ(c.media, rules::MediaOfPaper(c.code));
-    EXPECT_STREQ(c.ppd, rules::PpdPageSizeOfPaper(c.code));
+    SCOPED_TRACE(c.first);
+    EXPECT_STREQ(c.second, rules::MediaOfPaper(c.first));
   }
-  EXPECT_EQ(0, rules::PaperOfMedia("jis_b5_182x257mm"));
-  EXPECT_EQ(nullptr, rules::MediaOfPaper(13));
-  EXPECT_EQ(nullptr, rules::PpdPageSizeOfPaper(0));
+  // One row a code; every name is libcups's name of its sheet and leads back
+  // to a code of that name, the first one when codes share it.
+  for (size_t i = 0; i < rules::kPaperMediaCount; ++i) {
+    const rules::PaperMedia& row = rules::kPaperMedia[i];
+    SCOPED_TRACE(row.media);
+    EXPECT_LT(i > 0 ? rules::kPaperMedia[i - 1].code : 0, row.code);
+    pwg_media_t* named = pwgMediaForPWG(row.media);
+    ASSERT_NE(nullptr, named);
+    pwg_media_t* sized = pwgMediaForSize(named->width, named->length);
+    EXPECT_STREQ(row.media, sized ? sized->pwg : "");
+    const std::vector<int16_t> codes = rules::PapersOfMedia(row.media);
+    EXPECT_EQ(codes.front(), rules::PaperOfMedia(row.media));
+    EXPECT_NE(codes.end(), std::find(codes.begin(), codes.end(), row.code));
+  }
+  EXPECT_EQ(0, rules::PaperOfMedia("iso_a4-tab_225x297mm"));
 }
 
 TEST(CupsRulesTest, OrientationsMapToPortraitOrLandscape) {
@@ -119,6 +129,8 @@ const char kPpd[] =
 // PPD offers.
 TEST(CupsRulesTest, ThePpdsDefaultPaperIsSetOnEveryDefaultLine) {
   std::string ppd = kPpd;
+  EXPECT_EQ("A4", rules::PpdPageSizeOfMedia(ppd, "iso_a4_210x297mm"));
+  EXPECT_EQ("", rules::PpdPageSizeOfMedia(ppd, "na_ledger_11x17in"));
   EXPECT_FALSE(rules::SetPpdDefaultPageSize(&ppd, "A3"));
   EXPECT_FALSE(rules::SetPpdDefaultPageSize(&ppd, "A"));
   EXPECT_EQ(kPpd, ppd);

@@ -425,23 +425,4 @@ TEST_F(WinspoolTest, InstallDeleteAndRestartReportTheSpoolersAnswer) {
             spooler_.calls);
 }
 
-TEST_F(WinspoolTest, BroadcastsDoNothing) {
-#ifdef _WIN32
-  GTEST_SKIP() << "Windows broadcasts to its windows for real";
-#endif
-  uintptr_t result = 5;
-  EXPECT_EQ(1u, SendMessageTimeoutA(HWND_BROADCAST, WM_SETTINGCHANGE, 0, 0, 0, 5000, &result));
-  EXPECT_EQ(0u, result);
-}
-
-TEST(WinspoolServiceTest, TheFakeIsInForceOnlyWhileItLives) {
-  platform::Spooler* system = &platform::CurrentSpooler();
-  {
-    FakeSpooler fake;
-    EXPECT_EQ(&fake, &platform::CurrentSpooler());
-  }
-  EXPECT_EQ(system, &platform::CurrentSpooler());
-  EXPECT_EQ(&platform::SystemSpooler(), &platform::CurrentSpooler());
-}
-
 }  // namespace

@@ -152,6 +152,27 @@ void RemovePrinterAndDriver(const std::string& printer, const std::string& drive
   DeletePrinterDriverA(nullptr, kEnvironment, driverName.data());
 }
 
+std::string PrinterRecordText(const std::string& printer) {
+  std::vector<char> name = Text(printer);
+  HANDLE handle = nullptr;
+  if (!OpenPrinterA(name.data(), &handle, nullptr)) return "";
+  DWORD needed = 0;
+  GetPrinterA(handle, 2, nullptr, 0, &needed);
+  std::vector<BYTE> buffer(needed ? needed : 1);
+  std::string text;
+  if (GetPrinterA(handle, 2, buffer.data(), needed, &needed)) {
+    const auto* info = reinterpret_cast<const PRINTER_INFO_2A*>(buffer.data());
+    auto field = [](const char* value) { return std::string(value ? value : "") + "|"; };
+    char attributes[16];
+    std::snprintf(attributes, sizeof(attributes), "%lx",
+                  static_cast<unsigned long>(info->Attributes));
+    text = field(info->pPortName) + field(info->pDriverName) + field(info->pComment) +
+           field(info->pPrintProcessor) + field(info->pDatatype) + attributes;
+  }
+  ClosePrinter(handle);
+  return text;
+}
+
 std::string MachineRegistryText(const std::string& key, const char* value) {
   char data[1024] = {};
   DWORD size = sizeof(data) - 1, type = 0;

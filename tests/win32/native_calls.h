@@ -22,6 +22,10 @@ void RemoveLocalPort(const std::string& name);
 uint32_t AddPrinterWithDriver(const std::string& printer, const std::string& port,
                               const std::string& driver);
 void RemovePrinterAndDriver(const std::string& printer, const std::string& driver);
+/// The spooler's level-2 record of the printer as
+/// "port|driver|comment|print processor|data type|attributes in hex", ""
+/// when it cannot be read.
+std::string PrinterRecordText(const std::string& printer);
 
 /// A value of a key of HKEY_LOCAL_MACHINE as text (a DWORD in decimal), ""
 /// when missing.

@@ -4,9 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "config/maker.h"
+#include "platform/winspool.h"
 #include "printer/port_monitor.h"
+#include "printer/printer_creation.h"
 #include "printer/spooler_queries.h"
 #include "support/program_folder.h"
 #include "win32/native_calls.h"
@@ -59,28 +63,84 @@ TEST_F(Win32SpoolerTest, PortsArePassedOnInTheSpoolersOrder) {
   EXPECT_TRUE(Logged("OK, found printer port.\n"));
 }
 
-TEST_F(Win32SpoolerTest, TheDriverIsThatOfThePrinterOnTheMakersPort) {
-  char untouched[200] = "as it was";
-  EXPECT_STREQ("as it was", GetPrinterDriver(untouched));
-  EXPECT_EQ(0, IsPrinterDriverFound());
-  AddPort("LPT7:");
-  AddPort("QuorvelTest3:");
-  const struct {
-    const char *printer, *port, *driver;
-  } printers[] = {{"Tarvelin Other", "LPT7:", "Tarvelin Other Driver"},
-                  {"Tarvelin PDF", "QuorvelTest3:", "Tarvelin PDF Driver"}};
-  for (const auto& p : printers) {
-    uint32_t rc = win32test::AddPrinterWithDriver(p.printer, p.port, p.driver);
-    printers_.emplace_back(p.printer, p.driver);
-    if (rc != 0) {
-      GTEST_SKIP() << "Wine's spooler did not add a printer on its PostScript driver (error " << rc
-                   << ")";
-    }
+// Wine's spooler, except that the maker's monitor, which Wine lacks, is
+// stood in for by a local port of the next number.
+class MakersMonitorStandIn : public platform::Spooler {
+ public:
+  explicit MakersMonitorStandIn(std::string nextPort) : next_(std::move(nextPort)) {
+    platform::SetSpoolerForTesting(this);
   }
-  char driver[200] = {};
-  EXPECT_STREQ("Tarvelin PDF Driver", GetPrinterDriver(driver));
-  EXPECT_EQ(1, IsPrinterDriverFound());
-  EXPECT_TRUE(Logged("OK, found Printer Driver 'Tarvelin PDF Driver'.\n"));
+  ~MakersMonitorStandIn() override { platform::SetSpoolerForTesting(nullptr); }
+  uint32_t Ports(std::vector<platform::SpoolerPort>* p) override { return system_.Ports(p); }
+  uint32_t Monitors(std::vector<platform::SpoolerMonitor>* m) override {
+    return system_.Monitors(m);
+  }
+  uint32_t Printers(std::vector<platform::SpoolerPrinter>* p) override {
+    return system_.Printers(p);
+  }
+  uint32_t FindPrinter(const std::string& n, platform::SpoolerPrinter* p) override {
+    return system_.FindPrinter(n, p);
+  }
+  uint32_t SetPrinterDefaults(const std::string& n, uint32_t f, int16_t s, int16_t o) override {
+    return system_.SetPrinterDefaults(n, f, s, o);
+  }
+  uint32_t DefaultPrinter(std::string* n) override { return system_.DefaultPrinter(n); }
+  uint32_t RestartService() override { return system_.RestartService(); }
+  uint32_t DeletePrinter(const std::string& n) override { return system_.DeletePrinter(n); }
+  uint32_t InstallPrinter(const std::string& n, const std::string& p,
+                          const std::string& d) override {
+    return system_.InstallPrinter(n, p, d);
+  }
+  uint32_t AddPrinter(const PRINTER_INFO_2A& record) override { return system_.AddPrinter(record); }
+  std::string LastErrorText() override { return system_.LastErrorText(); }
+  uint32_t AddPort(const std::string&, std::string* port) override {
+    *port = next_;
+    return static_cast<uint32_t>(win32test::AddLocalPort(next_));
+  }
+
+ private:
+  platform::Spooler& system_ = platform::SystemSpooler();
+  std::string next_;
+};
+
+// AddNewPrinter copies the driver of the printer on a maker's port and hands
+// the whole printer record to the spooler's AddPrinterA; the spooler's
+// refusal is logged in its own words.
+TEST_F(Win32SpoolerTest, AddNewPrinterAddsThePrinterRecordToTheSpooler) {
+  AddPort("Quorvel900:");
+  printers_.emplace_back("Tarvelin First", "Tarvelin PDF Driver");
+  if (uint32_t rc =
+          win32test::AddPrinterWithDriver("Tarvelin First", "Quorvel900:", "Tarvelin PDF Driver")) {
+    GTEST_SKIP() << "Wine's spooler did not add a printer on its PostScript driver (error " << rc
+                 << ")";
+  }
+  const std::string makers = "System\\CurrentControlSet\\control\\Print\\Monitors\\Quorvel";
+  keys_.push_back(makers);
+  ASSERT_EQ(0, win32test::CreateMachineKey(makers + "\\Ports\\Quorvel901:"));
+  MakersMonitorStandIn monitor("Quorvel901:");
+  ports_.push_back("Quorvel901:");
+  printers_.emplace_back("Tarvelin Added", "");
+  char port[100] = {};
+  ASSERT_EQ(1, AddNewPrinter("Tarvelin Added", port)) << ReadLogText(program_.Log());
+  EXPECT_STREQ("Quorvel901:", port);
+  EXPECT_EQ(
+      std::string("Quorvel901:|Tarvelin PDF Driver|") + kMakerWebAddress + "|WinPrint|RAW|240",
+      win32test::PrinterRecordText("Tarvelin Added"));
+  EXPECT_EQ(program_.Join("pdfcp.exe"),
+            win32test::MachineRegistryText(makers + "\\Ports\\Quorvel901:", "Command"));
+
+  // The driver gone, the spooler refuses the next printer in its own words.
+  win32test::RemovePrinterAndDriver("", "Tarvelin PDF Driver");
+  printers_.emplace_back("Tarvelin Refused", "");
+  EXPECT_EQ(0, AddNewPrinter("Tarvelin Refused", port));
+  const std::string log = ReadLogText(program_.Log());
+  const size_t at = log.find("[ERROR] The printer \"Tarvelin Refused\" could not be added: ");
+  ASSERT_NE(std::string::npos, at) << log;
+  const std::string line = log.substr(at, log.find('\n', at) - at);
+  // The code in words, then the system's own text for it (FormatMessage).
+  const size_t code = line.find("): ");
+  ASSERT_NE(std::string::npos, code) << line;
+  EXPECT_LT(code + 3, line.size()) << line;
 }
 
 TEST_F(Win32SpoolerTest, MonitorsAreFoundInAnyLetterCase) {

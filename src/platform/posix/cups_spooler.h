@@ -3,8 +3,10 @@
 // scheduler so that they can be tested alone.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform {
 namespace cups_rules {
@@ -32,16 +34,29 @@ std::string DeviceUriOfPort(const std::string& scheme, const std::string& port);
 /// network printer, "socket://host:9100"), the whole URI.
 std::string PortOfDeviceUri(const std::string& deviceUri);
 
-/// DMPAPER_* of a PWG media name (the form of CUPS's "media-default"):
-/// na_letter_8.5x11in 1, na_legal_8.5x14in 5, na_executive_7.25x10.5in 7,
-/// iso_a3_297x420mm 8, iso_a4_210x297mm 9, iso_a5_148x210mm 11; 0 for any
-/// other size.
+/// A Windows paper code (DMPAPER_*) and the PWG 5101.1 self-describing
+/// media name of its sheet, the form of CUPS's "media-default" and
+/// "media-supported".
+struct PaperMedia {
+  int16_t code;
+  const char* media;
+};
+/// One row a code, in code order, for every code whose sheet has a PWG
+/// name. Codes for the same sheet share a name (Letter, Letter Small and
+/// Note); codes for a sheet turned on its side (the rotated and transverse
+/// ones) and sheets PWG does not name (Tabloid Extra) have no row.
+extern const PaperMedia kPaperMedia[];
+extern const size_t kPaperMediaCount;
+
+/// The first code of the table with that media name; 0 for any other name.
 int16_t PaperOfMedia(const std::string& media);
-/// The PWG media name of a DMPAPER_* code in the table above, or nullptr.
+/// Every code of the table with that media name, in code order.
+std::vector<int16_t> PapersOfMedia(const std::string& media);
+/// The media name of a code, or nullptr when the table has none for it.
 const char* MediaOfPaper(int16_t paper);
-/// The PPD PageSize keyword of a DMPAPER_* code in the table above
-/// ("Letter", "Legal", "Executive", "A3", "A4", "A5"), or nullptr.
-const char* PpdPageSizeOfPaper(int16_t paper);
+/// The keyword of the PPD's first "*PageSize" option whose sheet CUPS names
+/// media (the names libcups gives PPD sizes); "" when the PPD offers none.
+std::string PpdPageSizeOfMedia(const std::string& ppd, const std::string& media);
 
 /// DMORIENT_* of an "orientation-requested" value: 4 and 5 (landscape,
 /// reverse landscape) give DMORIENT_LANDSCAPE, anything else (3, 6, none:

@@ -18,6 +18,13 @@ const char* DefaultPrinterDrivers() {
   return "HP Color LaserJet 2800 Series PS||Generic PostScript Printer";
 }
 
+// The lists come from CUPS and the registry store through the Spooler
+// service's records.
+bool SystemSpoolerList(SpoolerList, uint32_t, const char*, uint32_t, unsigned char*, uint32_t,
+                       uint32_t*, uint32_t*, uint32_t*, std::string*) {
+  return false;
+}
+
 }  // namespace platform
 
 // No window listens for setting changes here.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "platform/win32/windows_api.h"
@@ -29,6 +30,7 @@ struct Winspool {
   decltype(&::DeviceCapabilitiesA) deviceCapabilities = nullptr;
   decltype(&::GetDefaultPrinterA) getDefaultPrinter = nullptr;
   decltype(&::AddPortA) addPort = nullptr;
+  decltype(&::AddPrinterA) addPrinter = nullptr;
   bool loaded = false;
 };
 
@@ -52,7 +54,7 @@ const Winspool& Calls() {
                Load(library, "DocumentPropertiesA", &w.documentProperties) &&
                Load(library, "DeviceCapabilitiesA", &w.deviceCapabilities) &&
                Load(library, "GetDefaultPrinterA", &w.getDefaultPrinter) &&
-               Load(library, "AddPortA", &w.addPort);
+               Load(library, "AddPortA", &w.addPort) && Load(library, "AddPrinterA", &w.addPrinter);
     return w;
   }();
   return calls;
@@ -220,6 +222,77 @@ uint32_t DefaultPrinter(std::string* name) {
   std::vector<char> buffer(size);
   if (!Calls().getDefaultPrinter(buffer.data(), &size)) return GetLastError();
   *name = buffer.data();
+  return 0;
+}
+
+static_assert(sizeof(void*) != 8 || (sizeof(PORT_INFO_2A) == kPortRecordSize &&
+                                     sizeof(MONITOR_INFO_2A) == kMonitorRecordSize &&
+                                     sizeof(PRINTER_INFO_2A) == kPrinterRecordSize &&
+                                     sizeof(DEVMODEA) == kDevModeSize),
+              "the winspool records have the sizes the platform layer's records share");
+
+uint32_t ListInto(SpoolerList list, uint32_t flags, const char* name, uint32_t level,
+                  unsigned char* buffer, uint32_t size, uint32_t* needed, uint32_t* returned) {
+  if (!Available()) return ERROR_MOD_NOT_FOUND;
+  std::vector<char> server;
+  if (name) server.assign(name, name + strlen(name) + 1);
+  char* serverName = name ? server.data() : nullptr;
+  DWORD neededSize = 0, count = 0;
+  BOOL done = FALSE;
+  switch (list) {
+    case SpoolerList::kPorts:
+      done = Calls().enumPorts(serverName, level, buffer, size, &neededSize, &count);
+      break;
+    case SpoolerList::kMonitors:
+      done = Calls().enumMonitors(serverName, level, buffer, size, &neededSize, &count);
+      break;
+    case SpoolerList::kPrinters:
+      done = Calls().enumPrinters(flags, serverName, level, buffer, size, &neededSize, &count);
+      break;
+  }
+  const DWORD code = done ? 0 : GetLastError();
+  if (needed) *needed = neededSize;
+  if (returned) *returned = count;
+  return code;
+}
+
+uint32_t AddPrinterRecord(const NewPrinter& printer) {
+  if (!Available()) return ERROR_MOD_NOT_FOUND;
+  if (!printer.devMode.empty() && printer.devMode.size() < sizeof(DEVMODEA)) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  // The record points into these copies, which AddPrinterA may not change
+  // but whose type asks for writable texts.
+  const std::string* const texts[] = {
+      &printer.name,     &printer.share,     &printer.port,          &printer.driver,
+      &printer.comment,  &printer.location,  &printer.separatorFile, &printer.printProcessor,
+      &printer.dataType, &printer.parameters};
+  std::vector<std::vector<char>> copies;
+  for (const std::string* text : texts) {
+    copies.emplace_back(text->begin(), text->end());
+    copies.back().push_back('\0');
+  }
+  std::vector<unsigned char> devMode = printer.devMode;
+  PRINTER_INFO_2A record{};
+  record.pPrinterName = copies[0].data();
+  record.pShareName = copies[1].data();
+  record.pPortName = copies[2].data();
+  record.pDriverName = copies[3].data();
+  record.pComment = copies[4].data();
+  record.pLocation = copies[5].data();
+  record.pSepFile = copies[6].data();
+  record.pPrintProcessor = copies[7].data();
+  record.pDatatype = copies[8].data();
+  record.pParameters = copies[9].data();
+  record.pDevMode = devMode.empty() ? nullptr : reinterpret_cast<DEVMODEA*>(devMode.data());
+  record.Attributes = printer.attributes;
+  record.Priority = printer.priority;
+  record.DefaultPriority = printer.defaultPriority;
+  record.StartTime = printer.startTime;
+  record.UntilTime = printer.untilTime;
+  HANDLE added = Calls().addPrinter(nullptr, 2, reinterpret_cast<BYTE*>(&record));
+  if (!added) return GetLastError();
+  Calls().closePrinter(added);
   return 0;
 }
 
