@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/posix/cups_spooler.h"
+#include "platform/posix/cups_rules.h"
 #include "platform/winspool.h"
 
 namespace {

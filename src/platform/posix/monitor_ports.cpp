@@ -8,7 +8,7 @@
 #include <set>
 
 #include "platform/names.h"
-#include "platform/posix/cups_spooler.h"
+#include "platform/posix/cups_rules.h"
 #include "platform/posix/registry_store.h"
 #include "platform/registry.h"
 
