@@ -833,6 +833,28 @@ int DeliverKeptJobs(const char* output, const JobSettings& settings, intptr_t lo
   return 1;
 }
 
+bool RecordSyncCommit(const char* source, const std::string& target, int before, int after) {
+  JobJournal journal;
+  std::string why;
+  if (ReadJobJournal(source, &journal, &why) != JournalRead::kRead) {
+    OutLog("[ERROR] SyncPDFFileToFlashDrive: the journal of \"%s\" cannot be used: %s.\n", source,
+           why.c_str());
+    return false;
+  }
+  journal.hasCommit = !target.empty();
+  journal.commit = PendingCommit();
+  if (journal.hasCommit) {
+    journal.commit.target = target;
+    journal.commit.pagesBefore = before;
+    journal.commit.pagesAfter = after;
+    journal.commit.files = {source};
+  }
+  std::string error;
+  if (WriteJobJournal(source, journal, &error)) return true;
+  OutLog("[ERROR] SyncPDFFileToFlashDrive: %s.\n", error.c_str());
+  return false;
+}
+
 Status AppendPDFByMerger(const char* newPdf, const char* outputPdf, const DocumentInfo& info) {
   if (!platform::PathExists(newPdf)) {
     return Status::Failure("\"" + std::string(newPdf) + "\" does not exist");

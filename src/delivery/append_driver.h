@@ -39,3 +39,11 @@ int OutputLockWaitMs(const JobSettings& settings);
 /// commit in the journal may name. Returns 0 when the journal cannot be
 /// written.
 int DeliverKeptJobs(const char* output, const JobSettings& settings, intptr_t lockHandle);
+
+/// With the output's lock held: records in the output's journal that its
+/// pages are on their way into target (before pages there, after once they
+/// have landed), so that a sync that dies after the target's write but
+/// before the output's deletion is finished by the next run (DeliverKeptJobs
+/// finishes it) instead of copying the pages twice. An empty target clears
+/// the record. False, logged, when the journal cannot be used or written.
+bool RecordSyncCommit(const char* source, const std::string& target, int before, int after);

@@ -8,7 +8,6 @@
 #include "config/log.h"
 #include "config/temp_names.h"
 #include "delivery/append_driver.h"
-#include "delivery/job_journal.h"
 #include "pdf/incremental_update.h"
 #include "pdf/pdf_file_info.h"
 #include "platform/platform.h"
@@ -70,32 +69,6 @@ int WaitUntilFileStable(const char* path) {
 }
 
 namespace {
-
-// Records in the source's journal that the source's pages are on their way
-// into the target, so that a sync that dies after the target's write but
-// before the source's deletion is finished by the next run instead of
-// copying the pages twice. An empty target clears the record.
-bool RecordSyncCommit(const char* source, const std::string& target, int before, int after) {
-  JobJournal journal;
-  std::string why;
-  if (ReadJobJournal(source, &journal, &why) != JournalRead::kRead) {
-    OutLog("[ERROR] SyncPDFFileToFlashDrive: the journal of \"%s\" cannot be used: %s.\n", source,
-           why.c_str());
-    return false;
-  }
-  journal.hasCommit = !target.empty();
-  journal.commit = PendingCommit();
-  if (journal.hasCommit) {
-    journal.commit.target = target;
-    journal.commit.pagesBefore = before;
-    journal.commit.pagesAfter = after;
-    journal.commit.files = {source};
-  }
-  std::string error;
-  if (WriteJobJournal(source, journal, &error)) return true;
-  OutLog("[ERROR] SyncPDFFileToFlashDrive: %s.\n", error.c_str());
-  return false;
-}
 
 // Copies the source or appends its pages to the target's; true when the
 // target then holds the target's old pages followed by the source's.
