@@ -206,7 +206,14 @@ TEST_F(AppendTest, DamagedJobsLeaveTheOutputAlone) {
     EXPECT_TRUE(fs::exists(job)) << job;
     EXPECT_EQ(before, ReadFileText(Output())) << job;
   }
-  EXPECT_NE(std::string::npos, install_.LogText().find("Failed to convert from \"" + notPs));
+  // The kept job's line says why in Ghostscript's own words.
+  std::string log = install_.LogText();
+  EXPECT_NE(std::string::npos, log.find("Failed to convert from \"" + notPs));
+  EXPECT_NE(std::string::npos,
+            log.find("[ERROR] Ghostscript could not convert \"" + notPs + "\": Error: /undefined"))
+      << log;
+  EXPECT_NE(std::string::npos,
+            log.find("[ERROR] Ghostscript could not convert \"" + truncated + "\": it announces"));
 }
 
 TEST_F(AppendTest, KeptJobsArriveLaterInPrintOrder) {
