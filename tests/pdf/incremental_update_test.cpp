@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "config/command_options.h"
 #include "delivery/append_driver.h"
 #include "pdf/pdf_file_info.h"
+#include "pdf/pdf_tail.h"
 #include "support/install_copy.h"
 #include "support/make_pdf.h"
 #include "support/program_folder.h"
@@ -45,6 +47,19 @@ class IncrementalUpdateTest : public testing::Test {
   }
   static bool StartsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
+  }
+  // The most kids any node of a pages tree holds.
+  static int MostKids(QPDFObjectHandle node) {
+    QPDFObjectHandle kids = node.getKey("/Kids");
+    const int n = kids.isArray() ? kids.getArrayNItems() : 0;
+    int most = n;
+    for (int i = 0; i < n; ++i) most = std::max(most, MostKids(kids.getArrayItem(i)));
+    return most;
+  }
+  static int MostKids(const std::string& pdf) {
+    QPDF doc;
+    doc.processFile(pdf.c_str());
+    return MostKids(doc.getRoot().getKey("/Pages"));
   }
 
   ScopedProgramFolder program_;
@@ -88,8 +103,12 @@ TEST_F(IncrementalUpdateTest, DocumentInformationIsTheLastRuns) {
   EXPECT_NE(std::string::npos, info.stdoutText.find("First title")) << info.stdoutText;
   options_.title[0] = '\0';
   snprintf(options_.author, sizeof(options_.author), "Ann");
+  snprintf(options_.pdfVersion, sizeof(options_.pdfVersion), "1.7");  // the catalog says it
+  const std::string before = ReadFileText(Out());
   ASSERT_EQ(1, Append("Two", Out()));
+  EXPECT_TRUE(StartsWith(ReadFileText(Out()), before));
   info = RunProgram("/usr/bin/pdfinfo", {Out()});
+  EXPECT_NE(std::string::npos, info.stdoutText.find("PDF version:     1.7")) << info.stdoutText;
   EXPECT_EQ(std::string::npos, info.stdoutText.find("First title")) << info.stdoutText;
   EXPECT_NE(std::string::npos, info.stdoutText.find("Author:          Ann")) << info.stdoutText;
   EXPECT_NE(std::string::npos, info.stdoutText.find("Producer:        Quorvel Virtual PDFPrinter"));
@@ -118,6 +137,38 @@ TEST_F(IncrementalUpdateTest, LongJobsGetATreeOfTheirOwn) {
   EXPECT_NE(std::string::npos, pages[70].find("Long 1\n"));
   EXPECT_NE(std::string::npos, pages[70 + 4199].find("Long 4200\n"));
   EXPECT_NE(std::string::npos, pages.back().find("Long 4200\n"));
+}
+
+// A node holds at most 64 kids: a full last leaf, then a full root, make
+// room elsewhere instead of taking one more.
+TEST_F(IncrementalUpdateTest, NoNodeTakesMoreThan64Kids) {
+  MakeTextPdf(Out(), std::vector<std::string>(63, "Base"));
+  for (int job = 1; job <= 3; ++job) {
+    const std::string before = ReadFileText(Out());
+    ASSERT_EQ(1, Append("Job " + std::to_string(job), Out())) << Log();
+    EXPECT_TRUE(StartsWith(ReadFileText(Out()), before)) << job;
+    EXPECT_EQ(64, MostKids(Out())) << job;
+  }
+  std::vector<std::string> pages = PdfPageTexts(Out());
+  ASSERT_EQ(66u, pages.size());
+  EXPECT_NE(std::string::npos, pages[64].find("Job 2\n"));
+}
+
+// A file that grew after it was read takes no update built on the old end.
+TEST_F(IncrementalUpdateTest, OutputThatChangedMeanwhileTakesNoUpdate) {
+  MakeTextPdf(Out(), {"Base"});
+  PdfTail tail;
+  std::string why;
+  ASSERT_TRUE(tail.Open(Out(), &why)) << why;
+  const std::string grown = ReadFileText(Out()) + "% another writer\n";
+  WriteFileText(Out(), grown);
+  MakeTextPdf(program_.Join("job.pdf"), {"Job"});
+  QPDF job;
+  job.processFile(program_.Join("job.pdf").c_str());
+  EXPECT_EQ(IncrementalResult::kNotPossible,
+            AppendIncrementally(tail, job, IncrementalUpdate(), &why));
+  EXPECT_EQ("it changed while the update was made", why);
+  EXPECT_EQ(grown, ReadFileText(Out()));
 }
 
 TEST_F(IncrementalUpdateTest, EveryKindOfOutputTakesTheUpdateOrIsWrittenWhole) {

@@ -186,6 +186,7 @@ TEST_F(MfilemonTest, JobThatCannotBeDeliveredIsKept) {
   } cases[] = {
       {nullptr, "", "NoSuchPort", false},
       {"OutputPath", work_.Join("missing"), "No such file", false},
+      {"OutputPath", "out", "no absolute OutputPath", false},
       {"UserCommand", "\"" + work_.Join("no-such-program") + "\" \"%f\"", "Cannot start", true},
       {"User", "no-such-account-here", "no-such-account-here", false},
       {"User", "root", "\"root\"", false},
@@ -305,6 +306,11 @@ TEST_F(MfilemonTest, JobNamedAsLastArgumentOnAnEscapedPortIsRead) {
   RunResult run = Deliver(launch, "Other%20Port");
   EXPECT_EQ(kDelivered, run.status) << run.stderrText;
   EXPECT_EQ(kJob, ReadFileText(Out() + "/other1.ps"));
+  // A job that cannot be read to its end (a folder) is kept, not delivered cut.
+  launch.args.back() = Dest();
+  run = Deliver(launch, "Other%20Port");
+  EXPECT_EQ(kKeepJob, run.status);
+  EXPECT_NE(std::string::npos, run.stderrText.find("Cannot read the job")) << run.stderrText;
 }
 
 TEST_F(MfilemonTest, WrongArgumentCountShowsUsage) {

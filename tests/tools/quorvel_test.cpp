@@ -189,6 +189,7 @@ TEST_F(QuorvelTest, JobThatMustNotRunIsKeptOrCancelled) {
   } cases[] = {
       {kKeepJob, "", "quorvel:/Quorvel9%3A", "", "", "", "\"Quorvel9:\" is not configured"},
       {kKeepJob, "", "mfilemon:/Quorvel2%3A", "", "", "", "does not name a port"},
+      {kKeepJob, "", "quorvel:/Quorvel2%3A%5CUser", "", "", "", "does not name a port"},
       {kKeepJob, none, "", "", "", "", "has no Command"},
       {kKeepJob, work_.Join("no-such-program"), "", "", "", "", "Cannot start the Command"},
       {kKeepJob, work_.Join("bin/\"record"), "", "", "", "", "cannot be passed as a program"},
