@@ -62,14 +62,6 @@ struct MergerTest : testing::Test {
   std::string output = program.Join("out.pdf");
 };
 
-TEST(PDFVersionCodeTest, MapsVersionTexts) {
-  EXPECT_EQ(1, PDFVersionCode("1.1"));
-  EXPECT_EQ(7, PDFVersionCode(nullptr));
-  for (const char* other : {"1.7", "2.0", "abc", "1.45", "", "1.", ".4", "1.0"}) {
-    EXPECT_EQ(7, PDFVersionCode(other)) << other;
-  }
-}
-
 TEST_F(MergerTest, PdfsOfThreeAndTwoPagesInListOrder) {
   std::string a = program.Join("a.pdf"), b = program.Join("b.PDF");
   MakeTextPdf(a, {"a1", "a2", "a3"});

@@ -162,35 +162,6 @@ TEST_F(RegistryStoreTest, HiveWithManyKeysRoundTrips) {
   EXPECT_EQ(expected.substr(differs, 100), written.substr(differs, 100)) << "at " << differs;
 }
 
-TEST_F(RegistryStoreTest, InfoAndEnumerationReportSizes) {
-  WriteFileText(Hive(), kHandWritten);
-  HKEY key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, Open("software\\quorvel", KEY_READ, &key));
-  uint32_t values = 0, subKeys = 0, maxName = 0, maxData = 0;
-  ASSERT_EQ(ERROR_SUCCESS,
-            RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,
-                             &maxName, &maxData, nullptr, nullptr));
-  EXPECT_EQ(7u, values);
-  EXPECT_EQ(1u, subKeys);
-  EXPECT_EQ(6u, maxName);
-  EXPECT_EQ(21u, maxData);
-  char name[8];
-  unsigned char data[4];
-  uint32_t nameLength, size, type;
-  auto enumerate = [&](uint32_t index, uint32_t nameRoom, uint32_t dataRoom) {
-    nameLength = nameRoom;
-    size = dataRoom;
-    return RegEnumValueA(key, index, name, &nameLength, nullptr, &type, data, &size);
-  };
-  EXPECT_EQ(ERROR_SUCCESS, enumerate(2, 8, 4));
-  EXPECT_EQ("Count", std::string(name));  // stored order, stored case
-  EXPECT_EQ(ERROR_MORE_DATA, enumerate(1, 8, 2));
-  EXPECT_EQ(21u, size);
-  EXPECT_EQ(ERROR_MORE_DATA, enumerate(2, 5, 4));  // no room for the terminator
-  EXPECT_EQ(ERROR_NO_MORE_ITEMS, enumerate(7, 8, 4));
-  RegCloseKey(key);
-}
-
 TEST_F(RegistryStoreTest, WritesWhatRegeditWrites) {
   HKEY key = Create("Vendor\\Q");
   HKEY sub = Create("VENDOR\\q\\Sub");

@@ -126,20 +126,6 @@ class MfilemonTest : public testing::Test {
   ScopedEnv registry_{"TARVELIN_REGISTRY_DIR", work_.Join("reg").c_str()};
 };
 
-TEST_F(MfilemonTest, JobFromStandardInputTakesTheFirstFreeNumber) {
-  WriteFileText(OutFile(1), "older job 1");
-  WriteFileText(OutFile(2), "older job 2");
-  RunResult run = Deliver();
-  EXPECT_EQ(kDelivered, run.status) << run.stderrText;
-  EXPECT_EQ(kJob, ReadFileText(OutFile(3)));
-  struct stat st {};
-  ASSERT_EQ(0, lstat(OutFile(3).c_str(), &st));
-  EXPECT_EQ(0600u, st.st_mode & 07777);
-  EXPECT_EQ("older job 1", ReadFileText(OutFile(1)));
-  EXPECT_EQ("older job 2", ReadFileText(OutFile(2)));
-  EXPECT_NE(std::string::npos, run.stderrText.find("INFO: ")) << run.stderrText;
-}
-
 // No shell sees the command: separators, substitutions and pipes are words
 // handed to the program as they are.
 TEST_F(MfilemonTest, ShellSyntaxInTheCommandStaysPlainWords) {
@@ -241,18 +227,26 @@ TEST_F(MfilemonTest, CommandThatGotTheJobPathDeliveredIt) {
   }
 }
 
-// A link planted at the next name is a taken name: skipped, never written through.
-TEST_F(MfilemonTest, PlantedLinkAtTheNextNameIsSkipped) {
+// The job from standard input takes the first free number, private to the
+// port's account; a link planted at a name is a taken name: skipped, never
+// written through.
+TEST_F(MfilemonTest, JobTakesTheFirstFreeNumberAndNoPlantedLink) {
   std::string victim = work_.Join("victim");
   WriteFileText(victim, "keep me");
   chmod(victim.c_str(), 0666);
-  ASSERT_EQ(0, symlink(victim.c_str(), OutFile(1).c_str()));
-  ASSERT_EQ(0, symlink(work_.Join("dangling").c_str(), OutFile(2).c_str()));
+  WriteFileText(OutFile(1), "older job 1");
+  ASSERT_EQ(0, symlink(victim.c_str(), OutFile(2).c_str()));
+  ASSERT_EQ(0, symlink(work_.Join("dangling").c_str(), OutFile(3).c_str()));
   RunResult run = Deliver();
   EXPECT_EQ(kDelivered, run.status) << run.stderrText;
+  EXPECT_NE(std::string::npos, run.stderrText.find("INFO: ")) << run.stderrText;
   EXPECT_EQ("keep me", ReadFileText(victim));
   EXPECT_FALSE(fs::exists(work_.Join("dangling")));
-  EXPECT_EQ(kJob, ReadFileText(OutFile(3)));
+  EXPECT_EQ("older job 1", ReadFileText(OutFile(1)));
+  EXPECT_EQ(kJob, ReadFileText(OutFile(4)));
+  struct stat st {};
+  ASSERT_EQ(0, lstat(OutFile(4).c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 07777);
 }
 
 // A job path the command line would split is refused: the name it took is

@@ -159,17 +159,6 @@ TEST_F(PdfcpTest, WithoutUsableSettingsTheJobStays) {
   }
 }
 
-// A log this user may not write still reaches someone: its lines go to
-// standard error, which the backend passes on to CUPS's log.
-TEST_F(PdfcpTest, LogThatCannotBeWrittenGoesToStandardError) {
-  fs::create_directories(install_.Path("tarvelin.log"));
-  std::string job = Spool("invoice.ps", "job1.ps");
-  RunResult run = Run("Quorvel2:", job);
-  EXPECT_EQ(kNotPlaced, run.status);
-  EXPECT_NE(std::string::npos, run.stderrText.find("[ERROR] There are no per-user settings"))
-      << run.stderrText;
-}
-
 TEST_F(PdfcpTest, WrongArgumentsShowTheUsage) {
   RunResult run = RunProgram(install_.Path("pdfcp.exe"), {"Quorvel2:"});
   EXPECT_EQ(2, run.status);
