@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "tools/tool_run.h"
@@ -91,28 +90,12 @@ class MfilemonTest : public testing::Test {
     ASSERT_EQ(0, chown(Out().c_str(), uid, static_cast<gid_t>(-1)));
     ASSERT_EQ(0, chown(Dest().c_str(), uid, static_cast<gid_t>(-1)));
   }
-  HKEY PortKey(const std::string& port) {
-    HKEY key = nullptr;
-    EXPECT_EQ(ERROR_SUCCESS,
-              RegCreateKeyExA(HKEY_LOCAL_MACHINE, (kMonitorKey + "\\" + port).c_str(), 0, nullptr,
-                              REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    return key;
-  }
   void SetText(const char* name, const std::string& value,
                const std::string& port = "QuorvelPort") {
-    HKEY key = PortKey(port);
-    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, REG_SZ,
-                                            reinterpret_cast<const unsigned char*>(value.c_str()),
-                                            static_cast<uint32_t>(value.size() + 1)));
-    RegCloseKey(key);
+    SetRegistryValue(HKEY_LOCAL_MACHINE, kMonitorKey + "\\" + port, name, value);
   }
   void SetNumber(const char* name, uint32_t value) {
-    HKEY key = PortKey("QuorvelPort");
-    unsigned char data[4] = {
-        static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-        static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
-    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, REG_DWORD, data, 4));
-    RegCloseKey(key);
+    SetRegistryValue(HKEY_LOCAL_MACHINE, kMonitorKey + "\\QuorvelPort", name, value);
   }
   /// Runs the backend for one job, as CUPS would, the job on standard input.
   RunResult Deliver(ToolLaunch launch = {}, const std::string& port = "QuorvelPort") {
