@@ -411,6 +411,7 @@ TEST_F(IncrementalUpdateTest, OnlyOwnRecordsOfAnEarlierEndCutTheFile) {
     std::string text;
     mode_t mode;
     bool otherOwner, link;
+    bool whole = false;  // the file is complete: no update was cut short
   } rows[] = {
       {"cut to nothing", "0\n", 0644, false, false},
       {"no number", "nonsense", 0644, false, false},
@@ -419,12 +420,15 @@ TEST_F(IncrementalUpdateTest, OnlyOwnRecordsOfAnEarlierEndCutTheFile) {
       {"open to others", length, 0666, false, false},
       {"another account's", length, 0644, true, false},
       {"a link", length, 0644, false, true},
+      {"past the end of a whole file", std::to_string(original.size() + 9), 0644, false, false,
+       true},
   };
   for (const Planted& row : rows) {
     SCOPED_TRACE(row.name);
     if (row.otherOwner && geteuid() != 0) continue;  // chown needs root
     fs::remove(record + ".untrusted");
-    WriteFileText(Out(), original + cut);
+    const std::string file = row.whole ? original : original + cut;
+    WriteFileText(Out(), file);
     std::string holder = row.link ? program_.Join("elsewhere") : record;
     WriteFileText(holder, row.text);
     chmod(holder.c_str(), row.mode);
@@ -436,7 +440,7 @@ TEST_F(IncrementalUpdateTest, OnlyOwnRecordsOfAnEarlierEndCutTheFile) {
     EXPECT_TRUE(RecoverInterruptedAppend(Out(), &recovered, &why));
     EXPECT_FALSE(recovered);
     EXPECT_NE(std::string::npos, why.find("is not believed")) << why;
-    EXPECT_EQ(original + cut, ReadFileText(Out()));
+    EXPECT_EQ(file, ReadFileText(Out()));
     EXPECT_FALSE(platform::PathEntryExists(record));
     EXPECT_TRUE(platform::PathEntryExists(record + ".untrusted"));
   }
