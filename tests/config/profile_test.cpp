@@ -32,7 +32,8 @@ TEST(IniProfileTest, SetPutsNewEntriesFirstAndKeepsEveryOtherLine) {
   SetProfileString(ini.c_str(), "installation", "PrinterName", "Printer2");
   SetProfileString(ini.c_str(), "installation", "New", "n");
   SetProfileString(ini.c_str(), "setup", "Key", "v");
-  EXPECT_EQ("; kept comment\n[setup]\nKey=v\n\n[Options]\nOutputPDFFile=" + longPath +
+  SetProfileString(ini.c_str(), "Options", "Other", "o");  // a later section's key stays
+  EXPECT_EQ("; kept comment\n[setup]\nKey=v\n\n[Options]\nOther=o\nOutputPDFFile=" + longPath +
                 "\nLastFileIndex=7\n\n[installation]\nNew=n\nPrinterName=Printer2\nOther=1\n",
             ReadFileText(ini));
   // The settings of the program still read as before.

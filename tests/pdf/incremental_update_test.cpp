@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "config/settings.h"
 #include "delivery/append_driver.h"
 #include "pdf/pdf_file_info.h"
+#include "pdf/pdf_tail.h"
 #include "support/install_copy.h"
 #include "support/make_pdf.h"
 #include "support/program_folder.h"
@@ -45,6 +47,19 @@ class IncrementalUpdateTest : public testing::Test {
   }
   static bool StartsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
+  }
+  // The most kids any node of a pages tree holds.
+  static int MostKids(QPDFObjectHandle node) {
+    QPDFObjectHandle kids = node.getKey("/Kids");
+    const int n = kids.isArray() ? kids.getArrayNItems() : 0;
+    int most = n;
+    for (int i = 0; i < n; ++i) most = std::max(most, MostKids(kids.getArrayItem(i)));
+    return most;
+  }
+  static int MostKids(const std::string& pdf) {
+    QPDF doc;
+    doc.processFile(pdf.c_str());
+    return MostKids(doc.getRoot().getKey("/Pages"));
   }
 
   ScopedProgramFolder program_;
@@ -88,8 +103,12 @@ TEST_F(IncrementalUpdateTest, DocumentInformationIsTheLastRuns) {
   EXPECT_NE(std::string::npos, info.stdoutText.find("First title")) << info.stdoutText;
   options_.title.clear();
   options_.author = "Ann";
+  options_.pdfVersion = "1.7";  // the catalog says it
+  const std::string before = ReadFileText(Out());
   ASSERT_EQ(1, Append("Two", Out()));
+  EXPECT_TRUE(StartsWith(ReadFileText(Out()), before));
   info = RunProgram("/usr/bin/pdfinfo", {Out()});
+  EXPECT_NE(std::string::npos, info.stdoutText.find("PDF version:     1.7")) << info.stdoutText;
   EXPECT_EQ(std::string::npos, info.stdoutText.find("First title")) << info.stdoutText;
   EXPECT_NE(std::string::npos, info.stdoutText.find("Author:          Ann")) << info.stdoutText;
   EXPECT_NE(std::string::npos, info.stdoutText.find("Producer:        Quorvel Virtual PDFPrinter"));
@@ -118,6 +137,38 @@ TEST_F(IncrementalUpdateTest, LongJobsGetATreeOfTheirOwn) {
   EXPECT_NE(std::string::npos, pages[70].find("Long 1\n"));
   EXPECT_NE(std::string::npos, pages[70 + 4199].find("Long 4200\n"));
   EXPECT_NE(std::string::npos, pages.back().find("Long 4200\n"));
+}
+
+// A node holds at most 64 kids: a full last leaf, then a full root, make
+// room elsewhere instead of taking one more.
+TEST_F(IncrementalUpdateTest, NoNodeTakesMoreThan64Kids) {
+  MakeTextPdf(Out(), std::vector<std::string>(63, "Base"));
+  for (int job = 1; job <= 3; ++job) {
+    const std::string before = ReadFileText(Out());
+    ASSERT_EQ(1, Append("Job " + std::to_string(job), Out())) << Log();
+    EXPECT_TRUE(StartsWith(ReadFileText(Out()), before)) << job;
+    EXPECT_EQ(64, MostKids(Out())) << job;
+  }
+  std::vector<std::string> pages = PdfPageTexts(Out());
+  ASSERT_EQ(66u, pages.size());
+  EXPECT_NE(std::string::npos, pages[64].find("Job 2\n"));
+}
+
+// A file that grew after it was read takes no update built on the old end.
+TEST_F(IncrementalUpdateTest, OutputThatChangedMeanwhileTakesNoUpdate) {
+  MakeTextPdf(Out(), {"Base"});
+  PdfTail tail;
+  std::string why;
+  ASSERT_TRUE(tail.Open(Out(), &why)) << why;
+  const std::string grown = ReadFileText(Out()) + "% another writer\n";
+  WriteFileText(Out(), grown);
+  MakeTextPdf(program_.Join("job.pdf"), {"Job"});
+  QPDF job;
+  job.processFile(program_.Join("job.pdf").c_str());
+  EXPECT_EQ(IncrementalResult::kNotPossible,
+            AppendIncrementally(tail, job, IncrementalUpdate(), &why));
+  EXPECT_EQ("it changed while the update was made", why);
+  EXPECT_EQ(grown, ReadFileText(Out()));
 }
 
 TEST_F(IncrementalUpdateTest, EveryKindOfOutputTakesTheUpdateOrIsWrittenWhole) {
@@ -360,6 +411,7 @@ TEST_F(IncrementalUpdateTest, OnlyOwnRecordsOfAnEarlierEndCutTheFile) {
     std::string text;
     mode_t mode;
     bool otherOwner, link;
+    bool whole = false;  // the file is complete: no update was cut short
   } rows[] = {
       {"cut to nothing", "0\n", 0644, false, false},
       {"no number", "nonsense", 0644, false, false},
@@ -368,12 +420,15 @@ TEST_F(IncrementalUpdateTest, OnlyOwnRecordsOfAnEarlierEndCutTheFile) {
       {"open to others", length, 0666, false, false},
       {"another account's", length, 0644, true, false},
       {"a link", length, 0644, false, true},
+      {"past the end of a whole file", std::to_string(original.size() + 9), 0644, false, false,
+       true},
   };
   for (const Planted& row : rows) {
     SCOPED_TRACE(row.name);
     if (row.otherOwner && geteuid() != 0) continue;  // chown needs root
     fs::remove(record + ".untrusted");
-    WriteFileText(Out(), original + cut);
+    const std::string file = row.whole ? original : original + cut;
+    WriteFileText(Out(), file);
     std::string holder = row.link ? program_.Join("elsewhere") : record;
     WriteFileText(holder, row.text);
     chmod(holder.c_str(), row.mode);
@@ -385,7 +440,7 @@ TEST_F(IncrementalUpdateTest, OnlyOwnRecordsOfAnEarlierEndCutTheFile) {
     EXPECT_TRUE(RecoverInterruptedAppend(Out(), &recovered, &why));
     EXPECT_FALSE(recovered);
     EXPECT_NE(std::string::npos, why.find("is not believed")) << why;
-    EXPECT_EQ(original + cut, ReadFileText(Out()));
+    EXPECT_EQ(file, ReadFileText(Out()));
     EXPECT_FALSE(platform::PathEntryExists(record));
     EXPECT_TRUE(platform::PathEntryExists(record + ".untrusted"));
   }

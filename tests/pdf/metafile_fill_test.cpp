@@ -184,9 +184,9 @@ std::string StretchDib(U_RECTL dest, int width, int height, const std::string& i
 
 TEST_F(MetafileFillTest, EmfRleAndJpegBitmapsHatchesAndMoreRecords) {
   EmfBuilder emf(kA4);
-  // RLE8, 4 x 2: the bottom row blue, the top row red.
+  // RLE8, 4 x 2: the bottom row red (colour 0), the top row blue.
   std::string palette = LeBytes(0xFF0000, 4) + LeBytes(0x0000FF, 4);  // red, blue as BGR0
-  std::string rle = std::string("\x04\x01\x00\x00\x04\x00\x00\x01", 8);
+  std::string rle = std::string("\x04\x00\x00\x00\x04\x01\x00\x01", 8);
   emf.Raw(U_EMR_STRETCHDIBITS,
           StretchDib({0, 0, 1050, 742}, 4, 2, Info(4, 2, 8, 1, palette, rle.size()), rle));
   // A JPEG (BI_JPEG) of one green.
@@ -229,8 +229,8 @@ TEST_F(MetafileFillTest, EmfRleAndJpegBitmapsHatchesAndMoreRecords) {
                                   LeBytes(0, 4) + wide);
   MergeOne("gdi.emf", emf.Bytes());
 
-  EXPECT_COLOR(kRed, At(0.25, 0.05));
-  EXPECT_COLOR(kBlue, At(0.25, 0.2));
+  EXPECT_COLOR(kBlue, At(0.25, 0.05));
+  EXPECT_COLOR(kRed, At(0.25, 0.2));
   EXPECT_TRUE(Near(At(0.75, 0.12), kGreen, 12)) << Show(At(0.75, 0.12));
   int dark = 0;
   for (int i = 0; i < 8; ++i) {
@@ -358,7 +358,10 @@ std::string MapModes() {
   // top edge. A rectangle from 50 mm to 100 mm in both axes.
   emf.Add(U_EMRSAVEDC_set()).Add(U_EMRSETMAPMODE_set(U_MM_LOMETRIC));
   emf.Add(U_EMRSETWINDOWORGEX_set(point_set(0, 0)));
-  emf.Add(U_EMRRECTANGLE_set(U_RECTL{500, -500, 1000, -1000})).Add(U_EMRRESTOREDC_set(-1));
+  emf.Add(U_EMRRECTANGLE_set(U_RECTL{500, -500, 1000, -1000}));
+  // MM_TWIPS (1/1440 inch): the same square 100 mm further right.
+  emf.Add(U_EMRSETMAPMODE_set(U_MM_TWIPS));
+  emf.Add(U_EMRRECTANGLE_set(U_RECTL{8504, -2835, 11339, -5669})).Add(U_EMRRESTOREDC_set(-1));
   // Moved 1050 device pixels to the right; then a clip that lets only the
   // right half of a full-width fill through.
   emf.Add(U_EMRSETWORLDTRANSFORM_set(U_XFORM{1, 0, 0, 1, 1050, 0}));
@@ -528,6 +531,7 @@ TEST_F(MetafileFillTest, PicturesShowTheirInkAndText) {
       {"map.emf",
        MapModes,
        {{75.0 / 210, 75.0 / 297, kRed},
+        {175.0 / 210, 75.0 / 297, kRed},
         {40.0 / 210, 75.0 / 297, kWhite},
         {1100.0 / 2100, 2050.0 / 2970, kBlue},
         {50.0 / 2100, 2050.0 / 2970, kWhite},

@@ -50,46 +50,66 @@ std::string InfoHeader(int width, int height, int bits, uint32_t compression = 0
          LeBytes(compression, 4) + LeBytes(0, 12) + LeBytes(colorsUsed, 4) + LeBytes(0, 4);
 }
 
-std::string Decode(const std::string& header, const std::string& rows, RasterImage* image) {
+// The decoded pixels, top row first, and "|" and the alpha when there is
+// one; or "error: " and why the bitmap was refused.
+std::string Decode(const std::string& header, const std::string& rows, bool alpha = false) {
+  RasterImage image;
   std::string error;
   bool ok = metafile::DecodeDib(reinterpret_cast<const uint8_t*>(header.data()), header.size(),
-                                reinterpret_cast<const uint8_t*>(rows.data()), rows.size(), image,
-                                &error);
-  return ok ? "ok" : error;
+                                reinterpret_cast<const uint8_t*>(rows.data()), rows.size(), &image,
+                                &error, alpha);
+  return ok ? image.rgb + (image.alpha.empty() ? "" : "|" + image.alpha) : "error: " + error;
 }
 
-TEST(DibTest, PalettedAndPackedPixelsDecodeTopRowFirst) {
-  RasterImage image;
-  // 1 bit, 2 x 2, bottom-up: the bottom row is pixel 0 then 1.
-  std::string palette = LeBytes(0x0000FF, 4) + LeBytes(0x00FF00, 4);  // blue, green (BGR0)
-  ASSERT_EQ("ok",
-            Decode(InfoHeader(2, 2, 1) + palette, LeBytes(0x40, 4) + LeBytes(0x80, 4), &image));
-  EXPECT_EQ(std::string("\x00\xff\x00\x00\x00\xff\x00\x00\xff\x00\xff\x00", 12), image.rgb);
-  // 4 bits with three colours used, top-down (negative height).
-  std::string three = LeBytes(0xFF0000, 4) + LeBytes(0x00FF00, 4) + LeBytes(0x0000FF, 4);
-  ASSERT_EQ("ok", Decode(InfoHeader(2, -1, 4, 0, 3) + three, LeBytes(0x12, 4), &image));
-  EXPECT_EQ(std::string("\x00\xff\x00\x00\x00\xff", 6), image.rgb);
-  // 16 bits, 5-5-5: pure red.
-  ASSERT_EQ("ok", Decode(InfoHeader(1, 1, 16), LeBytes(0x7C00, 4), &image));
-  EXPECT_EQ(std::string("\xff\x00\x00", 3), image.rgb);
-  // 32 bits with bit fields: blue in the top byte.
-  std::string masks = LeBytes(0xFF, 4) + LeBytes(0xFF00, 4) + LeBytes(0xFF000000, 4);
-  ASSERT_EQ("ok", Decode(InfoHeader(1, 1, 32, 3) + masks, LeBytes(0xFF0000FF, 4), &image));
-  EXPECT_EQ(std::string("\xff\x00\xff", 3), image.rgb);
+std::string Bytes(std::initializer_list<int> values) {
+  std::string out;
+  for (int v : values) out += static_cast<char>(v);
+  return out;
 }
 
-TEST(DibTest, ShortOrAbsurdBitmapsAreRefused) {
-  RasterImage image;
-  EXPECT_EQ("bitmap rows are cut short",
-            Decode(InfoHeader(4, 4, 24), std::string(47, 'x'), &image));
-  EXPECT_EQ("bitmap colour table is cut short",
-            Decode(InfoHeader(2, 2, 8), std::string(8, '\0'), &image));
-  EXPECT_NE(std::string::npos,
-            Decode(InfoHeader(100000, 100000, 24), "", &image).find("out of range"));
-  EXPECT_NE(std::string::npos, Decode(InfoHeader(0, 5, 24), "", &image).find("out of range"));
-  EXPECT_EQ("unsupported bitmap compression 1", Decode(InfoHeader(2, 2, 24, 1), "", &image));
-  EXPECT_EQ("unsupported bitmap depth 7", Decode(InfoHeader(2, 2, 7), "", &image));
-  EXPECT_EQ("bitmap header is cut short", Decode("abc", "", &image));
+TEST(DibTest, EachDepthAndRunLengthDecodesTopRowFirst) {
+  const std::string blueGreen = LeBytes(0x0000FF, 4) + LeBytes(0x00FF00, 4);  // BGR0
+  const std::string three = LeBytes(0xFF0000, 4) + blueGreen;                 // red, blue, green
+  const std::string masks = LeBytes(0xFF, 4) + LeBytes(0xFF00, 4) + LeBytes(0xFF000000, 4);
+  const std::string R = Bytes({255, 0, 0}), G = Bytes({0, 255, 0}), B = Bytes({0, 0, 255});
+  const struct {
+    const char* name;
+    std::string header, rows;
+    std::string decoded;
+    bool alpha = false;
+  } rows[] = {
+      {"1 bit, bottom-up", InfoHeader(2, 2, 1) + blueGreen, LeBytes(0x40, 4) + LeBytes(0x80, 4),
+       G + B + B + G},
+      {"4 bits, three colours, top-down", InfoHeader(2, -1, 4, 0, 3) + three, LeBytes(0x12, 4),
+       B + G},
+      {"16 bits 5-5-5", InfoHeader(1, 1, 16), LeBytes(0x7C00, 4), R},
+      {"32 bits with bit fields", InfoHeader(1, 1, 32, 3) + masks, LeBytes(0xFF0000FF, 4),
+       Bytes({255, 0, 255})},
+      // Bottom row: one pixel, end of line (the rest stays colour 0); top
+      // row: two from the left edge.
+      {"RLE8 end of line", InfoHeader(2, 2, 8, 1, 3) + three, Bytes({1, 1, 0, 0, 2, 2, 0, 1}),
+       G + G + B + R},
+      {"RLE4 high nibble first", InfoHeader(3, 1, 4, 2, 3) + three, Bytes({3, 0x12, 0, 1}),
+       B + G + B},
+      // Bottom row half-covered red (premultiplied), top row opaque blue.
+      {"32 bits premultiplied alpha, bottom-up", InfoHeader(1, 2, 32),
+       Bytes({0, 0, 0x40, 0x80, 0xFF, 0, 0, 0xFF}),
+       B + Bytes({127, 0, 0}) + "|" + Bytes({255, 128}), true},
+      {"rows cut short", InfoHeader(4, 4, 24), std::string(47, 'x'),
+       "error: bitmap rows are cut short"},
+      {"colour table cut short", InfoHeader(2, 2, 8) + std::string(8, '\0'), "",
+       "error: bitmap colour table is cut short"},
+      {"huge", InfoHeader(100000, 100000, 24), "",
+       "error: bitmap size 100000 x 100000 is out of range"},
+      {"no width", InfoHeader(0, 5, 24), "", "error: bitmap size 0 x 5 is out of range"},
+      {"RLE8 of 24 bits", InfoHeader(2, 2, 24, 1), "", "error: unsupported bitmap compression 1"},
+      {"7 bits", InfoHeader(2, 2, 7), "", "error: unsupported bitmap depth 7"},
+      {"short header", "abc", "", "error: bitmap header is cut short"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(row.decoded, Decode(row.header, row.rows, row.alpha));
+  }
 }
 
 class NoResources : public metafile::MetafileCanvas {

@@ -30,44 +30,32 @@ TEST(IsImageFileExtTest, KnowsTheImageExtensionsInAnyCase) {
   EXPECT_FALSE(IsImageFileExt(nullptr));
 }
 
+// An image's size in pixels is its page's size in points; each image of a
+// TIFF has its own; none past the last image, nor for a file that is none.
 TEST_F(PageGeometryTest, ImageSizeInPixelsGivesPageSizeInPoints) {
   ASSERT_TRUE(WriteTestPng(dir_.Join("a.png"), 800, 600, 255));
-  PageRect rect{-1, -1, -1, -1};
-  ASSERT_EQ(1, GetRectFromImageFile(pdf_, dir_.Join("a.png").c_str(), 1, &rect));
-  EXPECT_EQ(0, rect.left);
-  EXPECT_EQ(0, rect.top);
-  EXPECT_EQ(800, rect.right);
-  EXPECT_EQ(600, rect.bottom);
-  EXPECT_EQ(0, GetRectFromImageFile(pdf_, dir_.Join("a.png").c_str(), 2, &rect));
-}
-
-TEST_F(PageGeometryTest, EachTiffImageHasItsOwnSize) {
-  std::vector<std::pair<int, int>> sizes{{100, 50}, {30, 200}, {64, 64}};
-  ASSERT_TRUE(WriteTestTiff(dir_.Join("multi.tif"), sizes));
-  ASSERT_EQ(3, pdfGetImageCountA(pdf_, dir_.Join("multi.tif").c_str()));
-  for (int i = 1; i <= 3; ++i) {
-    PageRect rect{};
-    ASSERT_EQ(1, GetRectFromImageFile(pdf_, dir_.Join("multi.tif").c_str(), i, &rect));
-    EXPECT_EQ(sizes[i - 1].first, rect.right) << i;
-    EXPECT_EQ(sizes[i - 1].second, rect.bottom) << i;
-  }
-  EXPECT_EQ(0, GetRectFromImageFile(pdf_, dir_.Join("multi.tif").c_str(), 4, nullptr));
-}
-
-TEST_F(PageGeometryTest, MissingOrUnreadableFileGivesNoRect) {
-  PageRect rect{};
-  EXPECT_EQ(0, GetRectFromImageFile(pdf_, dir_.Join("none.png").c_str(), 1, &rect));
-  WriteFileText(dir_.Join("bad.tif"), "II*\0garbage that is no TIFF directory");
-  EXPECT_EQ(0, GetRectFromImageFile(pdf_, dir_.Join("bad.tif").c_str(), 1, &rect));
-  EXPECT_EQ(0, pdfGetImageCountA(pdf_, dir_.Join("bad.tif").c_str()));
-}
-
-TEST_F(PageGeometryTest, NetpbmBitmapIsRead) {
+  ASSERT_TRUE(WriteTestTiff(dir_.Join("multi.tif"), {{100, 50}, {30, 200}, {64, 64}}));
   WriteFileText(dir_.Join("a.pbm"), "P1\n# comment\n3 2\n010\n101\n");
-  PageRect rect{};
-  ASSERT_EQ(1, GetRectFromImageFile(pdf_, dir_.Join("a.pbm").c_str(), 1, &rect));
-  EXPECT_EQ(3, rect.right);
-  EXPECT_EQ(2, rect.bottom);
+  WriteFileText(dir_.Join("bad.tif"), "II*\0garbage that is no TIFF directory");
+  const struct {
+    const char* file;
+    int index;
+    const char* rect;  // "left top right bottom", or "none"
+  } rows[] = {
+      {"a.png", 1, "0 0 800 600"},    {"a.png", 2, "none"},          {"multi.tif", 1, "0 0 100 50"},
+      {"multi.tif", 2, "0 0 30 200"}, {"multi.tif", 3, "0 0 64 64"}, {"multi.tif", 4, "none"},
+      {"a.pbm", 1, "0 0 3 2"},        {"none.png", 1, "none"},       {"bad.tif", 1, "none"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.file) + " " + std::to_string(row.index));
+    PageRect r{-1, -1, -1, -1};
+    bool found = GetRectFromImageFile(pdf_, dir_.Join(row.file).c_str(), row.index, &r) == 1;
+    EXPECT_EQ(row.rect, !found ? std::string("none")
+                               : std::to_string(r.left) + " " + std::to_string(r.top) + " " +
+                                     std::to_string(r.right) + " " + std::to_string(r.bottom));
+  }
+  EXPECT_EQ(3, pdfGetImageCountA(pdf_, dir_.Join("multi.tif").c_str()));
+  EXPECT_EQ(0, pdfGetImageCountA(pdf_, dir_.Join("bad.tif").c_str()));
 }
 
 // Metafile pages.
@@ -92,20 +80,47 @@ class MetafileGeometryTest : public ::testing::Test {
   PDF* pdf_ = nullptr;
 };
 
-TEST_F(MetafileGeometryTest, EnhancedFrameInHundredthsOfMillimetreGivesPoints) {
-  EmfBuilder(U_RECTL{0, 0, 21000, 29700}).Write(Path("a4.emf"));
-  PageRect rect{-1, -1, -1, -1};
-  ASSERT_EQ(1, GetEMFFrameRect(Path("a4.emf").c_str(), &rect));
-  EXPECT_EQ(0, rect.left);
-  EXPECT_EQ(0, rect.top);
-  EXPECT_EQ(595, rect.right);
-  EXPECT_EQ(842, rect.bottom);
-  EXPECT_EQ("0 0 595 842", Rect("a4.emf"));
-  // A frame that does not start at the origin is measured by its sides.
-  EmfBuilder(U_RECTL{5000, -3000, 26000, 26700}).Write(Path("moved.emf"));
-  EXPECT_EQ("0 0 595 842", Rect("moved.emf"));
-  EmfBuilder(U_RECTL{0, 0, 29700, 21000}).Write(Path("landscape.emf"));
-  EXPECT_EQ("0 0 842 595", Rect("landscape.emf"));
+// An enhanced metafile's frame (hundredths of a millimetre) gives the page
+// in points, measured by its sides wherever it starts, or its bounds when
+// the frame is empty; a Windows metafile's placeable header or window
+// extent (screen pixels) gives it; very large pages are scaled down.
+TEST_F(MetafileGeometryTest, FrameOrWindowGivesThePageSizeInPoints) {
+  std::string bounds = EmfBuilder(U_RECTL{0, 0, 21000, 29700}).Bytes();
+  // Frame emptied; bounds (device pixels of 0.1 mm) from (1000, 500) to
+  // (3100, 3470): 210 by 297 mm.
+  bounds.replace(24, 16, std::string(16, '\0'));
+  bounds.replace(8, 16, LeBytes(1000, 4) + LeBytes(500, 4) + LeBytes(3100, 4) + LeBytes(3470, 4));
+  WmfBuilder window(0, 0, 0);  // a window of 960 x 480 MM_ANISOTROPIC units
+  window.Add(U_WMRSETMAPMODE_set(U_MM_ANISOTROPIC));
+  window.Add(U_WMRSETWINDOWORG_set(point16_set(0, 0)));
+  window.Add(U_WMRSETWINDOWEXT_set(point16_set(960, 480)));
+  const struct {
+    const char* name;
+    std::string bytes;
+    const char* rect;
+    int frameRight;  // GetEMFFrameRect's right side; 0: no frame
+  } rows[] = {
+      {"a4.emf", EmfBuilder(U_RECTL{0, 0, 21000, 29700}).Bytes(), "0 0 595 842", 595},
+      {"moved.emf", EmfBuilder(U_RECTL{5000, -3000, 26000, 26700}).Bytes(), "0 0 595 842", 595},
+      {"landscape.emf", EmfBuilder(U_RECTL{0, 0, 29700, 21000}).Bytes(), "0 0 842 595", 842},
+      {"bounds.emf", bounds, "0 0 595 842", 0},
+      // 20000 x 10000 points: through the size limit.
+      {"huge.emf", EmfBuilder(U_RECTL{0, 0, 705556, 352778}).Bytes(), "0 0 14000 7000", 20000},
+      {"letter.wmf", WmfBuilder(12240, 15840, 1440).Bytes(), "0 0 612 792", 0},
+      {"window.wmf", window.Bytes(), "0 0 720 360", 0},
+      {"nosize.wmf", WmfBuilder(0, 0, 0).Bytes(), "none", 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    WriteFileText(Path(row.name), row.bytes);
+    EXPECT_EQ(row.rect, Rect(row.name));
+    PageRect frame{-1, -1, -1, -1};
+    const bool framed = GetEMFFrameRect(Path(row.name).c_str(), &frame) == 1;
+    EXPECT_EQ(row.frameRight, framed ? frame.right : 0);
+  }
+  PdfRectL measured{};
+  ASSERT_EQ(1, pdfGetLogMetafileSizeA(pdf_, Path("letter.wmf").c_str(), &measured));
+  EXPECT_EQ(612, measured.right);
 }
 
 TEST_F(MetafileGeometryTest, ShortTruncatedOrLyingHeadersGiveNoFrame) {
@@ -143,18 +158,6 @@ TEST_F(MetafileGeometryTest, ShortTruncatedOrLyingHeadersGiveNoFrame) {
   EXPECT_EQ("none", Rect("missing.emf"));
 }
 
-TEST_F(MetafileGeometryTest, EmptyFrameFallsBackToTheBoundsMeasuredFromTheirOrigin) {
-  std::string bytes = EmfBuilder(U_RECTL{0, 0, 21000, 29700}).Bytes();
-  // Frame emptied; bounds (device pixels of 0.1 mm) from (1000, 500) to
-  // (3100, 3470): 210 by 297 mm wherever they start.
-  bytes.replace(24, 16, std::string(16, '\0'));
-  bytes.replace(8, 16, LeBytes(1000, 4) + LeBytes(500, 4) + LeBytes(3100, 4) + LeBytes(3470, 4));
-  WriteFileText(Path("bounds.emf"), bytes);
-  PageRect rect{};
-  EXPECT_EQ(0, GetEMFFrameRect(Path("bounds.emf").c_str(), &rect));
-  EXPECT_EQ("0 0 595 842", Rect("bounds.emf"));
-}
-
 TEST_F(MetafileGeometryTest, SizeLimitScalesLargePagesTo14000) {
   const struct {
     int width, height, limitedWidth, limitedHeight;
@@ -172,30 +175,6 @@ TEST_F(MetafileGeometryTest, SizeLimitScalesLargePagesTo14000) {
     EXPECT_EQ(c.limitedWidth, rect.right);
     EXPECT_EQ(c.limitedHeight, rect.bottom);
   }
-  // A frame 20000 points wide (705556 hundredths of a millimetre) and 10000
-  // high goes through the same limit.
-  EmfBuilder(U_RECTL{0, 0, 705556, 352778}).Write(Path("huge.emf"));
-  EXPECT_EQ("0 0 14000 7000", Rect("huge.emf"));
-}
-
-TEST_F(MetafileGeometryTest, WindowsMetafileSizedByPlaceableHeaderOrWindowExtent) {
-  // 8.5 x 11 inches at 1440 units per inch.
-  WmfBuilder(12240, 15840, 1440).Write(Path("letter.wmf"));
-  EXPECT_EQ("0 0 612 792", Rect("letter.wmf"));
-  PdfRectL measured{};
-  ASSERT_EQ(1, pdfGetLogMetafileSizeA(pdf_, Path("letter.wmf").c_str(), &measured));
-  EXPECT_EQ(612, measured.right);
-  // Without a placeable header: a window of 960 x 480 in MM_ANISOTROPIC
-  // units, taken as screen pixels (96 per inch).
-  WmfBuilder plain(0, 0, 0);
-  plain.Add(U_WMRSETMAPMODE_set(U_MM_ANISOTROPIC));
-  plain.Add(U_WMRSETWINDOWORG_set(point16_set(0, 0)));
-  plain.Add(U_WMRSETWINDOWEXT_set(point16_set(960, 480)));
-  plain.Write(Path("plain.wmf"));
-  EXPECT_EQ("0 0 720 360", Rect("plain.wmf"));
-  // Neither: no size to be had.
-  WmfBuilder(0, 0, 0).Write(Path("nosize.wmf"));
-  EXPECT_EQ("none", Rect("nosize.wmf"));
 }
 
 }  // namespace

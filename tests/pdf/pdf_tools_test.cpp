@@ -1,4 +1,5 @@
-// The two PDF tools of the install folder, run as the program runs them.
+// The two PDF tools of the install folder, run as the program runs them
+// (their plain appends of PDFs run in the end-to-end append tests).
 #include <gtest/gtest.h>
 
 #include "support/install_copy.h"
@@ -8,9 +9,6 @@
 #include "support/temp_dir.h"
 
 namespace {
-
-const std::string kPdfsdk = std::string(TARVELIN_DIST_DIR) + "/pdfsdk.dll";
-const std::string kPdfutil = std::string(TARVELIN_DIST_DIR) + "/pdfutil.dll";
 
 class PdfToolsTest : public ::testing::Test {
  protected:
@@ -23,47 +21,9 @@ class PdfToolsTest : public ::testing::Test {
   std::string b_ = dir_.Join("b pages.pdf");
 };
 
-TEST_F(PdfToolsTest, PdfsdkWritesFirstThenSecond) {
-  std::string out = dir_.Join("out.pdf");
-  RunResult r = RunProgram(kPdfsdk, {a_, b_, "cat", "output", out, "dont_ask"});
-  EXPECT_EQ(0, r.status) << r.stderrText;
-  EXPECT_EQ((std::vector<std::string>{"A1", "A2", "A3", "B1", "B2"}), PageTexts(out));
-}
-
-TEST_F(PdfToolsTest, PdfutilAppendsAfterTheLastPageInPlace) {
-  RunResult r = RunProgram(kPdfutil, {"-i", a_, "-*", b_});
-  EXPECT_EQ(0, r.status) << r.stderrText;
-  EXPECT_EQ((std::vector<std::string>{"A1", "A2", "A3", "B1", "B2"}), PageTexts(a_));
-}
-
-TEST_F(PdfToolsTest, BadArgumentsPrintUsageAndTouchNothing) {
-  std::string before = ReadFileText(a_);
-  for (const auto& args :
-       std::vector<std::vector<std::string>>{{"-i", a_, "-x", b_}, {"-i", a_, "-*"}, {}}) {
-    RunResult r = RunProgram(kPdfutil, args);
-    EXPECT_NE(0, r.status);
-    EXPECT_NE(std::string::npos, r.stderrText.find("usage:"));
-  }
-  RunResult r = RunProgram(kPdfsdk, {b_, b_, "cat", "into", a_, "dont_ask"});
-  EXPECT_NE(0, r.status);
-  EXPECT_NE(std::string::npos, r.stderrText.find("usage:"));
-  EXPECT_EQ(before, ReadFileText(a_));
-}
-
-TEST_F(PdfToolsTest, UnreadableInputFailsAndLeavesTheOutput) {
-  std::string before = ReadFileText(a_);
-  WriteFileText(dir_.Join("bad.pdf"), "%PDF-1.4\nnothing here\n");
-  RunResult r = RunProgram(kPdfutil, {"-i", a_, "-*", dir_.Join("bad.pdf")});
-  EXPECT_NE(0, r.status);
-  EXPECT_NE(std::string::npos, r.stderrText.find("bad.pdf"));
-  r = RunProgram(kPdfsdk, {b_, dir_.Join("missing.pdf"), "cat", "output", a_, "dont_ask"});
-  EXPECT_NE(0, r.status);
-  EXPECT_NE(std::string::npos, r.stderrText.find("missing.pdf"));
-  EXPECT_EQ(before, ReadFileText(a_));
-}
-
-// The merger that makes picture pages logs beside the tool (and writes the
-// log switch into its config.ini): these run in a copy of the install folder.
+// Both tools take a metafile or an image as their second input (the merger
+// that makes picture pages logs beside the tool and writes the log switch
+// into its config.ini: these run in a copy of the install folder).
 TEST_F(PdfToolsTest, SecondInputMayBeAMetafileOrAnImage) {
   InstallCopy install;
   std::string pdfsdk = install.Path("pdfsdk.dll"), pdfutil = install.Path("pdfutil.dll");
@@ -94,14 +54,34 @@ TEST_F(PdfToolsTest, SecondInputMayBeAMetafileOrAnImage) {
   EXPECT_EQ(4u, PdfPageTexts(b_).size());
 }
 
-TEST_F(PdfToolsTest, PictureThatMakesNoPageFailsAndLeavesTheOutput) {
+// Wrong words, an unreadable or missing input, a picture that makes no
+// page: the tool fails, says which, and the output stays as it was.
+TEST_F(PdfToolsTest, FailuresSayWhyAndLeaveTheOutput) {
   InstallCopy install;
-  std::string before = ReadFileText(a_);
+  const std::string pdfsdk = install.Path("pdfsdk.dll"), pdfutil = install.Path("pdfutil.dll");
+  WriteFileText(dir_.Join("bad.pdf"), "%PDF-1.4\nnothing here\n");
   WriteFileText(dir_.Join("bad.emf"), "not a metafile");
-  RunResult r = RunProgram(install.Path("pdfutil.dll"), {"-i", a_, "-*", dir_.Join("bad.emf")});
-  EXPECT_NE(0, r.status);
-  EXPECT_NE(std::string::npos, r.stderrText.find("bad.emf")) << r.stderrText;
-  EXPECT_EQ(before, ReadFileText(a_));
+  const std::string before = ReadFileText(a_);
+  const struct {
+    std::string tool;
+    std::vector<std::string> args;
+    const char* said;
+  } rows[] = {
+      {pdfutil, {"-i", a_, "-x", b_}, "usage:"},
+      {pdfutil, {"-i", a_, "-*"}, "usage:"},
+      {pdfutil, {}, "usage:"},
+      {pdfsdk, {b_, b_, "cat", "into", a_, "dont_ask"}, "usage:"},
+      {pdfutil, {"-i", a_, "-*", dir_.Join("bad.pdf")}, "bad.pdf"},
+      {pdfsdk, {b_, dir_.Join("missing.pdf"), "cat", "output", a_, "dont_ask"}, "missing.pdf"},
+      {pdfutil, {"-i", a_, "-*", dir_.Join("bad.emf")}, "bad.emf"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.said);
+    RunResult r = RunProgram(row.tool, row.args);
+    EXPECT_NE(0, r.status);
+    EXPECT_NE(std::string::npos, r.stderrText.find(row.said)) << r.stderrText;
+    EXPECT_EQ(before, ReadFileText(a_));
+  }
 }
 
 }  // namespace

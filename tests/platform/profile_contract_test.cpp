@@ -38,11 +38,13 @@ const char kSample[] =
     "Inner=\"a\"b\"\r\n"
     "Open=\"abc\r\n"
     "Single='x'\r\n"
+    "Lone=\"\r\n"
     ";Commented=1\r\n"
     "garbage line without equals\r\n"
     "Num= 007\r\n"
     "Mixed=12abc\r\n"
     "Neg=-5\r\n"
+    "Plus= +5\r\n"
     "Word=abc\r\n"
     "Empty=\r\n"
     "\r\n"
@@ -58,6 +60,7 @@ TEST(ProfileContractTest, ReadsValuesLikeTheWindowsFunctions) {
   EXPECT_EQ("a\"b", Get(ini, "Options", "Inner"));
   EXPECT_EQ("\"abc", Get(ini, "Options", "Open"));
   EXPECT_EQ("x", Get(ini, "Options", "Single"));
+  EXPECT_EQ("\"", Get(ini, "Options", "Lone"));
   EXPECT_EQ("DEF", Get(ini, "Options", "Commented"));
   EXPECT_EQ("No", Get(ini, "DEBUG", "outlog"));
   EXPECT_EQ("", Get(ini, "Options", "Empty"));
@@ -68,6 +71,7 @@ TEST(ProfileContractTest, ReadsValuesLikeTheWindowsFunctions) {
   EXPECT_EQ(7, GetPrivateProfileIntA("Options", "Num", 1, f));
   EXPECT_EQ(12, GetPrivateProfileIntA("Options", "Mixed", 1, f));
   EXPECT_EQ(-5, GetPrivateProfileIntA("Options", "Neg", 1, f));
+  EXPECT_EQ(5, GetPrivateProfileIntA("Options", "Plus", 1, f));
   EXPECT_EQ(0, GetPrivateProfileIntA("Options", "Word", 1, f));
   EXPECT_EQ(9, GetPrivateProfileIntA("Options", "Empty", 9, f));
   EXPECT_EQ(9, GetPrivateProfileIntA("Options", "Missing", 9, f));

@@ -107,6 +107,12 @@ TEST_F(RegistryContractTest, InfoAndEnumerationFollowTheSizeProtocol) {
   EXPECT_EQ("Timeout", std::string(longName, nameLength));
   EXPECT_EQ(REG_DWORD, type);
   EXPECT_EQ(4u, size);
+  unsigned char data[2];  // too small: the size it needs is given back
+  nameLength = sizeof(longName);
+  size = sizeof(data);
+  EXPECT_EQ(ERROR_MORE_DATA,
+            RegEnumValueA(key_, 1, longName, &nameLength, nullptr, &type, data, &size));
+  EXPECT_EQ(4u, size);
   nameLength = sizeof(longName);
   EXPECT_EQ(ERROR_NO_MORE_ITEMS,
             RegEnumValueA(key_, 2, longName, &nameLength, nullptr, &type, nullptr, &size));

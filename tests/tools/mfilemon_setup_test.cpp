@@ -65,94 +65,73 @@ class MfilemonSetupTest : public testing::Test {
   ScopedEnv registry_{"TARVELIN_REGISTRY_DIR", work_.Join("reg").c_str()};
 };
 
-TEST_F(MfilemonSetupTest, InstallsTheBackendForRootAndTheMonitorKey) {
+// The Windows installer's switches in any letter case install the backend
+// (root's, private) and the monitor key; a second run changes nothing.
+TEST_F(MfilemonSetupTest, InstallsTheBackendAndTheMonitorKeyOnce) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root";
-  RunResult run = Setup();
+  ToolLaunch launch;
+  launch.args = {"/verysilent", "/SuppressMsgBoxes", "/NORESTART"};
+  RunResult run = Setup(launch);
   EXPECT_EQ(0, run.status) << run.stdoutText;
-  struct stat st = Stat(Installed());
-  EXPECT_TRUE(S_ISREG(st.st_mode));
-  EXPECT_EQ(0700u, st.st_mode & 07777);
-  EXPECT_EQ(0u, st.st_uid);
+  struct stat backend = Stat(Installed()), hive = Stat(Hive());
+  EXPECT_TRUE(S_ISREG(backend.st_mode));
+  EXPECT_EQ(0700u, backend.st_mode & 07777);
+  EXPECT_EQ(0u, backend.st_uid);
   EXPECT_EQ(ReadFileText(work_.Join("dist/mfilemon")), ReadFileText(Installed()));
   EXPECT_EQ(std::string("mfilemon.dll\0", 13), Driver());
-  // No temporary file is left beside it.
-  std::vector<std::string> names;
+  std::vector<std::string> names;  // no temporary file is left beside it
   for (const auto& entry : fs::directory_iterator(Backends())) {
     names.push_back(entry.path().filename().string());
   }
   EXPECT_EQ(std::vector<std::string>{"mfilemon"}, names);
-}
 
-TEST_F(MfilemonSetupTest, SecondRunChangesNothing) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs root";
-  ASSERT_EQ(0, Setup().status);
-  struct stat backend = Stat(Installed());
-  struct stat hive = Stat(Hive());
   SleepMs(20);
-  RunResult run = Setup();
-  EXPECT_EQ(0, run.status) << run.stdoutText;
+  EXPECT_EQ(0, Setup().status);
   EXPECT_EQ(backend.st_ino, Stat(Installed()).st_ino);
   EXPECT_EQ(backend.st_mtim.tv_nsec, Stat(Installed()).st_mtim.tv_nsec);
   EXPECT_EQ(hive.st_ino, Stat(Hive()).st_ino);
   EXPECT_EQ(hive.st_mtim.tv_nsec, Stat(Hive()).st_mtim.tv_nsec);
 }
 
-// A backend left over with other content or mode is replaced by the right one.
-TEST_F(MfilemonSetupTest, StaleBackendIsReplaced) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs root";
-  WriteFileText(Installed(), "an older backend");
-  chmod(Installed().c_str(), 0755);
-  RunResult run = Setup();
-  EXPECT_EQ(0, run.status) << run.stdoutText;
-  EXPECT_EQ(0700u, Stat(Installed()).st_mode & 07777);
-  EXPECT_EQ(ReadFileText(work_.Join("dist/mfilemon")), ReadFileText(Installed()));
-}
-
-TEST_F(MfilemonSetupTest, NotRootSaysSoAndChangesNothing) {
-  ToolLaunch launch;
-  if (geteuid() == 0) {
-    const passwd* nobody = getpwnam("nobody");
-    ASSERT_NE(nullptr, nobody);
-    uid_t uid = nobody->pw_uid;
-    gid_t gid = nobody->pw_gid;
-    launch.inChild = [uid, gid] {
-      return setgroups(0, nullptr) == 0 && setgid(gid) == 0 && setuid(uid) == 0;
-    };
+// A run that cannot install says why and changes nothing.
+TEST_F(MfilemonSetupTest, RunThatCannotInstallSaysWhyAndChangesNothing) {
+  const passwd* nobody = getpwnam("nobody");
+  ASSERT_NE(nullptr, nobody);
+  const uid_t uid = nobody->pw_uid;
+  const gid_t gid = nobody->pw_gid;
+  const struct {
+    const char* said;
+    std::vector<std::string> args;
+    bool asNobody, withoutFolder;
+    int status;  // -1: any failure but 126
+  } rows[] = {
+      {"only root", {}, true, false, -1},
+      {"usage:", {"/VERYSILENT", "/DIR=elsewhere"}, false, false, 2},
+      {"serverbin/backend", {}, false, true, 1},  // the backend folder is missing
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.said);
+    if (row.withoutFolder && geteuid() != 0) continue;
+    ToolLaunch launch;
+    launch.args = row.args;
+    if (row.asNobody && geteuid() == 0) {
+      launch.inChild = [uid, gid] {
+        return setgroups(0, nullptr) == 0 && setgid(gid) == 0 && setuid(uid) == 0;
+      };
+    }
+    if (row.withoutFolder) fs::remove(Backends());
+    RunResult run = Setup(launch);
+    if (row.status < 0) {
+      EXPECT_NE(0, run.status);
+      EXPECT_NE(126, run.status);
+    } else {
+      EXPECT_EQ(row.status, run.status);
+    }
+    EXPECT_NE(std::string::npos, run.stdoutText.find(row.said)) << run.stdoutText;
+    EXPECT_TRUE(!fs::exists(Backends()) || fs::is_empty(Backends()));
+    EXPECT_EQ(!row.withoutFolder, fs::exists(Backends()));
+    EXPECT_FALSE(fs::exists(Hive()));
   }
-  RunResult run = Setup(launch);
-  EXPECT_NE(0, run.status);
-  EXPECT_NE(126, run.status);
-  EXPECT_NE(std::string::npos, run.stdoutText.find("only root")) << run.stdoutText;
-  EXPECT_TRUE(fs::is_empty(Backends()));
-  EXPECT_FALSE(fs::exists(Hive()));
-}
-
-TEST_F(MfilemonSetupTest, MissingBackendFolderFails) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs root";
-  fs::remove(Backends());
-  RunResult run = Setup();
-  EXPECT_EQ(1, run.status);
-  EXPECT_NE(std::string::npos, run.stdoutText.find(Backends())) << run.stdoutText;
-  EXPECT_FALSE(fs::exists(Backends()));
-}
-
-TEST_F(MfilemonSetupTest, UnknownArgumentShowsUsage) {
-  ToolLaunch launch;
-  launch.args = {"/VERYSILENT", "/DIR=elsewhere"};
-  RunResult run = Setup(launch);
-  EXPECT_EQ(2, run.status);
-  EXPECT_NE(std::string::npos, run.stdoutText.find("usage:")) << run.stdoutText;
-  EXPECT_TRUE(fs::is_empty(Backends()));
-  EXPECT_FALSE(fs::exists(Hive()));
-}
-
-// The Windows installer's switches are taken in any letter case.
-TEST_F(MfilemonSetupTest, SwitchesOfTheWindowsInstallerAreAccepted) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs root";
-  ToolLaunch launch;
-  launch.args = {"/verysilent", "/SuppressMsgBoxes", "/NORESTART"};
-  EXPECT_EQ(0, Setup(launch).status);
-  EXPECT_TRUE(fs::exists(Installed()));
 }
 
 }  // namespace

@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "tools/tool_run.h"
@@ -91,28 +90,12 @@ class MfilemonTest : public testing::Test {
     ASSERT_EQ(0, chown(Out().c_str(), uid, static_cast<gid_t>(-1)));
     ASSERT_EQ(0, chown(Dest().c_str(), uid, static_cast<gid_t>(-1)));
   }
-  HKEY PortKey(const std::string& port) {
-    HKEY key = nullptr;
-    EXPECT_EQ(ERROR_SUCCESS,
-              RegCreateKeyExA(HKEY_LOCAL_MACHINE, (kMonitorKey + "\\" + port).c_str(), 0, nullptr,
-                              REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    return key;
-  }
   void SetText(const char* name, const std::string& value,
                const std::string& port = "QuorvelPort") {
-    HKEY key = PortKey(port);
-    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, REG_SZ,
-                                            reinterpret_cast<const unsigned char*>(value.c_str()),
-                                            static_cast<uint32_t>(value.size() + 1)));
-    RegCloseKey(key);
+    SetRegistryValue(HKEY_LOCAL_MACHINE, kMonitorKey + "\\" + port, name, value);
   }
   void SetNumber(const char* name, uint32_t value) {
-    HKEY key = PortKey("QuorvelPort");
-    unsigned char data[4] = {
-        static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-        static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
-    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, REG_DWORD, data, 4));
-    RegCloseKey(key);
+    SetRegistryValue(HKEY_LOCAL_MACHINE, kMonitorKey + "\\QuorvelPort", name, value);
   }
   /// Runs the backend for one job, as CUPS would, the job on standard input.
   RunResult Deliver(ToolLaunch launch = {}, const std::string& port = "QuorvelPort") {
@@ -125,20 +108,6 @@ class MfilemonTest : public testing::Test {
   ScopedTempDir work_;
   ScopedEnv registry_{"TARVELIN_REGISTRY_DIR", work_.Join("reg").c_str()};
 };
-
-TEST_F(MfilemonTest, JobFromStandardInputTakesTheFirstFreeNumber) {
-  WriteFileText(OutFile(1), "older job 1");
-  WriteFileText(OutFile(2), "older job 2");
-  RunResult run = Deliver();
-  EXPECT_EQ(kDelivered, run.status) << run.stderrText;
-  EXPECT_EQ(kJob, ReadFileText(OutFile(3)));
-  struct stat st {};
-  ASSERT_EQ(0, lstat(OutFile(3).c_str(), &st));
-  EXPECT_EQ(0600u, st.st_mode & 07777);
-  EXPECT_EQ("older job 1", ReadFileText(OutFile(1)));
-  EXPECT_EQ("older job 2", ReadFileText(OutFile(2)));
-  EXPECT_NE(std::string::npos, run.stderrText.find("INFO: ")) << run.stderrText;
-}
 
 // No shell sees the command: separators, substitutions and pipes are words
 // handed to the program as they are.
@@ -186,6 +155,7 @@ TEST_F(MfilemonTest, JobThatCannotBeDeliveredIsKept) {
   } cases[] = {
       {nullptr, "", "NoSuchPort", false},
       {"OutputPath", work_.Join("missing"), "No such file", false},
+      {"OutputPath", "out", "no absolute OutputPath", false},
       {"UserCommand", "\"" + work_.Join("no-such-program") + "\" \"%f\"", "Cannot start", true},
       {"User", "no-such-account-here", "no-such-account-here", false},
       {"User", "root", "\"root\"", false},
@@ -240,18 +210,26 @@ TEST_F(MfilemonTest, CommandThatGotTheJobPathDeliveredIt) {
   }
 }
 
-// A link planted at the next name is a taken name: skipped, never written through.
-TEST_F(MfilemonTest, PlantedLinkAtTheNextNameIsSkipped) {
+// The job from standard input takes the first free number, private to the
+// port's account; a link planted at a name is a taken name: skipped, never
+// written through.
+TEST_F(MfilemonTest, JobTakesTheFirstFreeNumberAndNoPlantedLink) {
   std::string victim = work_.Join("victim");
   WriteFileText(victim, "keep me");
   chmod(victim.c_str(), 0666);
-  ASSERT_EQ(0, symlink(victim.c_str(), OutFile(1).c_str()));
-  ASSERT_EQ(0, symlink(work_.Join("dangling").c_str(), OutFile(2).c_str()));
+  WriteFileText(OutFile(1), "older job 1");
+  ASSERT_EQ(0, symlink(victim.c_str(), OutFile(2).c_str()));
+  ASSERT_EQ(0, symlink(work_.Join("dangling").c_str(), OutFile(3).c_str()));
   RunResult run = Deliver();
   EXPECT_EQ(kDelivered, run.status) << run.stderrText;
+  EXPECT_NE(std::string::npos, run.stderrText.find("INFO: ")) << run.stderrText;
   EXPECT_EQ("keep me", ReadFileText(victim));
   EXPECT_FALSE(fs::exists(work_.Join("dangling")));
-  EXPECT_EQ(kJob, ReadFileText(OutFile(3)));
+  EXPECT_EQ("older job 1", ReadFileText(OutFile(1)));
+  EXPECT_EQ(kJob, ReadFileText(OutFile(4)));
+  struct stat st {};
+  ASSERT_EQ(0, lstat(OutFile(4).c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 07777);
 }
 
 // A job path the command line would split is refused: the name it took is
@@ -305,6 +283,11 @@ TEST_F(MfilemonTest, JobNamedAsLastArgumentOnAnEscapedPortIsRead) {
   RunResult run = Deliver(launch, "Other%20Port");
   EXPECT_EQ(kDelivered, run.status) << run.stderrText;
   EXPECT_EQ(kJob, ReadFileText(Out() + "/other1.ps"));
+  // A job that cannot be read to its end (a folder) is kept, not delivered cut.
+  launch.args.back() = Dest();
+  run = Deliver(launch, "Other%20Port");
+  EXPECT_EQ(kKeepJob, run.status);
+  EXPECT_NE(std::string::npos, run.stderrText.find("Cannot read the job")) << run.stderrText;
 }
 
 TEST_F(MfilemonTest, WrongArgumentCountShowsUsage) {

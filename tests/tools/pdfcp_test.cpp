@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry.h"
 #include "support/install_copy.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
+#include "tools/tool_run.h"
 
 namespace fs = std::filesystem;
 
@@ -34,26 +34,11 @@ void ExpectPages(const std::string& pdf, const std::vector<std::string>& expecte
   }
 }
 
-HKEY UserKey(const std::string& path) {
-  HKEY key = nullptr;
-  EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0,
-                                           KEY_ALL_ACCESS, nullptr, &key, nullptr));
-  return key;
-}
-
 void SetText(const std::string& path, const char* name, const std::string& value) {
-  HKEY key = UserKey(path);
-  EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, REG_SZ,
-                                          reinterpret_cast<const unsigned char*>(value.c_str()),
-                                          static_cast<uint32_t>(value.size() + 1)));
-  RegCloseKey(key);
+  SetRegistryValue(HKEY_CURRENT_USER, path, name, value);
 }
-
 void SetNumber(const std::string& path, const char* name, uint32_t value) {
-  HKEY key = UserKey(path);
-  const unsigned char data[4] = {static_cast<unsigned char>(value), 0, 0, 0};
-  EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, REG_DWORD, data, 4));
-  RegCloseKey(key);
+  SetRegistryValue(HKEY_CURRENT_USER, path, name, value);
 }
 
 class PdfcpTest : public testing::Test {
@@ -157,17 +142,6 @@ TEST_F(PdfcpTest, WithoutUsableSettingsTheJobStays) {
     EXPECT_TRUE(fs::exists(job));
     EXPECT_TRUE(fs::is_empty(work_.Join("out")));
   }
-}
-
-// A log this user may not write still reaches someone: its lines go to
-// standard error, which the backend passes on to CUPS's log.
-TEST_F(PdfcpTest, LogThatCannotBeWrittenGoesToStandardError) {
-  fs::create_directories(install_.Path("tarvelin.log"));
-  std::string job = Spool("invoice.ps", "job1.ps");
-  RunResult run = Run("Quorvel2:", job);
-  EXPECT_EQ(kNotPlaced, run.status);
-  EXPECT_NE(std::string::npos, run.stderrText.find("[ERROR] There are no per-user settings"))
-      << run.stderrText;
 }
 
 TEST_F(PdfcpTest, WrongArgumentsShowTheUsage) {

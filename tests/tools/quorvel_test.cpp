@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry.h"
 #include "support/install_copy.h"
 #include "support/scoped_account.h"
 #include "support/scoped_env.h"
@@ -38,16 +37,6 @@ std::vector<std::string> Lines(const std::string& text) {
     lines.push_back(text.substr(start, end - start));
   }
   return lines;
-}
-
-void SetText(HKEY root, const std::string& path, const char* name, const std::string& value) {
-  HKEY key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                           nullptr, &key, nullptr));
-  EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, REG_SZ,
-                                          reinterpret_cast<const unsigned char*>(value.c_str()),
-                                          static_cast<uint32_t>(value.size() + 1)));
-  RegCloseKey(key);
 }
 
 class QuorvelTest : public testing::Test {
@@ -97,9 +86,9 @@ class QuorvelTest : public testing::Test {
     return lines.size() < 2 ? lines : std::vector<std::string>(lines.begin() + 2, lines.end());
   }
   void SetPort(const std::string& port, const std::string& command, const std::string& arguments) {
-    SetText(HKEY_LOCAL_MACHINE, kPortsKey + "\\" + port, "Command", command);
-    SetText(HKEY_LOCAL_MACHINE, kPortsKey + "\\" + port, "Arguments", arguments);
-    SetText(HKEY_LOCAL_MACHINE, kPortsKey + "\\" + port, "User", owner_);
+    SetRegistryValue(HKEY_LOCAL_MACHINE, kPortsKey + "\\" + port, "Command", command);
+    SetRegistryValue(HKEY_LOCAL_MACHINE, kPortsKey + "\\" + port, "Arguments", arguments);
+    SetRegistryValue(HKEY_LOCAL_MACHINE, kPortsKey + "\\" + port, "User", owner_);
   }
   RunResult Deliver(const std::string& owner, const std::string& uri = "quorvel:/Quorvel2%3A") {
     ToolLaunch launch;
@@ -189,6 +178,7 @@ TEST_F(QuorvelTest, JobThatMustNotRunIsKeptOrCancelled) {
   } cases[] = {
       {kKeepJob, "", "quorvel:/Quorvel9%3A", "", "", "", "\"Quorvel9:\" is not configured"},
       {kKeepJob, "", "mfilemon:/Quorvel2%3A", "", "", "", "does not name a port"},
+      {kKeepJob, "", "quorvel:/Quorvel2%3A%5CUser", "", "", "", "does not name a port"},
       {kKeepJob, none, "", "", "", "", "has no Command"},
       {kKeepJob, work_.Join("no-such-program"), "", "", "", "", "Cannot start the Command"},
       {kKeepJob, work_.Join("bin/\"record"), "", "", "", "", "cannot be passed as a program"},
@@ -257,13 +247,10 @@ TEST_F(QuorvelTest, PdfcpPutsTheJobIntoTheOwnersPdf) {
   fs::copy_file(kSamples + "letter.ps", JobFile(), fs::copy_options::overwrite_existing);
   SetPort("Quorvel2:", install.Path("pdfcp.exe"), "Quorvel2:");
   std::string pdf = Home() + "/pdf/out.pdf";
-  SetText(HKEY_CURRENT_USER, "Software\\quorvel\\lumaset\\Quorvel2", "AutomaticDirectory", pdf);
-  HKEY key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\quorvel\\lumaset\\Quorvel2",
-                                         0, KEY_ALL_ACCESS, &key));
-  const unsigned char on[4] = {1, 0, 0, 0};
-  EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "AutomaticOutput", 0, REG_DWORD, on, 4));
-  RegCloseKey(key);
+  SetRegistryValue(HKEY_CURRENT_USER, "Software\\quorvel\\lumaset\\Quorvel2", "AutomaticDirectory",
+                   pdf);
+  SetRegistryValue(HKEY_CURRENT_USER, "Software\\quorvel\\lumaset\\Quorvel2", "AutomaticOutput",
+                   1u);
 
   RunResult run = Deliver(owner_);
   EXPECT_EQ(kDelivered, run.status) << run.stderrText;

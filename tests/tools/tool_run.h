@@ -1,9 +1,11 @@
 // Running a built tool of the install folder as CUPS or an installer script
 // would: chosen standard input, extra environment, and a last step in the
-// child before the program starts (limits, another account).
+// child before the program starts (limits, another account); and setting
+// the registry values that configure the tools.
 #pragma once
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/registry.h"
 #include "support/install_copy.h"
 #include "support/temp_dir.h"
 
@@ -71,4 +74,28 @@ inline RunResult RunTool(const std::string& program, const ToolLaunch& launch) {
   result.stdoutText = ReadFileText(outPath);
   result.stderrText = ReadFileText(errPath);
   return result;
+}
+
+/// Sets a value under root\path, making the key: text as REG_SZ, a number
+/// as REG_DWORD.
+inline void SetRegistryValue(HKEY root, const std::string& path, const char* name,
+                             const std::string& text) {
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                           nullptr, &key, nullptr));
+  EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, REG_SZ,
+                                          reinterpret_cast<const unsigned char*>(text.c_str()),
+                                          static_cast<uint32_t>(text.size() + 1)));
+  RegCloseKey(key);
+}
+inline void SetRegistryValue(HKEY root, const std::string& path, const char* name,
+                             uint32_t number) {
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                           nullptr, &key, nullptr));
+  const unsigned char data[4] = {
+      static_cast<unsigned char>(number), static_cast<unsigned char>(number >> 8),
+      static_cast<unsigned char>(number >> 16), static_cast<unsigned char>(number >> 24)};
+  EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, REG_DWORD, data, 4));
+  RegCloseKey(key);
 }
