@@ -21,6 +21,12 @@ TEST(SettingsTest, ReadsWriteTheirValuesBack) {
   EXPECT_EQ("1.7", ReadSettingText("Options", "PDFVersion", "1.7"));
   EXPECT_EQ("[Options]\nNum=7\nLong=" + std::string(499, 'x') + "\nFresh=3\nPDFVersion=1.7\n",
             ReadFileText(program.Config()));
+  // A path must fit its buffer with the terminating zero; a longer one is
+  // never used or written back cut.
+  std::string path;
+  EXPECT_TRUE(ReadSettingWhole(ProgramSettings(), "Long", 500, &path));
+  EXPECT_FALSE(ReadSettingWhole(ProgramSettings(), "Long", 499, &path));
+  EXPECT_EQ("", path);
 }
 
 // A file that already lists what a run reads is never rewritten; a change
