@@ -350,6 +350,15 @@ TEST(JobJournalTest, FieldsComeBackUnchanged) {
     EXPECT_EQ(name, back.commit.files.at(1));
     EXPECT_EQ(name, back.leftovers.at(0).path);
   }
+  // Two commit records are no journal this program wrote.
+  JobJournal journal, back;
+  journal.hasCommit = true;
+  journal.commit = PendingCommit{"out.pdf", 1, 2, "job.ps", "d", {"job.ps"}};
+  std::string text = FormatJobJournal(journal);
+  size_t commit = text.find("commit");
+  ASSERT_NE(std::string::npos, commit);
+  std::string line = text.substr(commit, text.find('\n', commit) + 1 - commit);
+  EXPECT_FALSE(ParseJobJournal(text.substr(0, commit) + line + text.substr(commit), &back));
 }
 
 // The watcher on the fake clock: jobs arrive between and during its cycles,
