@@ -450,6 +450,18 @@ TEST_F(AppendTest, JobCommittedByADeadRunIsNotPrintedTwice) {
   EXPECT_FALSE(fs::exists(job));
   EXPECT_FALSE(fs::exists(Converted(2)));
   EXPECT_FALSE(fs::exists(Output() + ".journal"));
+
+  // A job entered by a run that died is taken over when it comes again.
+  std::string again = Spool("letter.ps", "again.ps");
+  pid_t dead = fork();
+  if (dead == 0) _exit(0);
+  ASSERT_EQ(dead, waitpid(dead, nullptr, 0));
+  journal = JobJournal();
+  journal.kept.push_back(KeptJob{0, 0, again, "", GetFileDigest(again.c_str()), "", dead});
+  ASSERT_TRUE(WriteJobJournal(Output(), journal, &error));
+  EXPECT_EQ(0, Append(again));
+  ExpectPages(Output(), {kFivePages[0], kFivePages[1], kFivePages[2], kFivePages[3], kFivePages[4],
+                         kFivePages[3], kFivePages[4]});
 }
 
 // The page tool still runs when its run is killed: the next run waits for
