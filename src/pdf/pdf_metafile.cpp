@@ -5,7 +5,9 @@
 #include <initializer_list>
 #include <map>
 #include <qpdf/QPDFObjectHandle.hh>
+#include <set>
 #include <string>
+#include <utility>
 
 #include "config/log.h"
 #include "pdf/image/image_reader.h"
@@ -151,6 +153,42 @@ class PageCanvas : public metafile::MetafileCanvas {
     const double kFar = 1e7;
     f.replaceKey("/BBox", Array({-kFar, -kFar, kFar, kFar}));
     f.replaceKey("/Resources", formResources);
+    std::string name = "/Fm" + std::to_string(pdf_->imageCount++);
+    pdf_->xobjects.replaceKey(name, form);
+    return name;
+  }
+
+  // An embedded picture: a form whose resources are those of the page's
+  // that its content names.
+  std::string FormResource(const std::string& content, double width, double height) override {
+    std::set<std::string> names;
+    for (size_t at = content.find('/'); at != std::string::npos; at = content.find('/', at + 1)) {
+      names.insert(content.substr(at, content.find_first_of(" \n", at) - at));
+    }
+    QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
+    const std::pair<const char*, QPDFObjectHandle*> kinds[] = {
+        {"/Font", &pdf_->fonts},
+        {"/XObject", &pdf_->xobjects},
+        {"/ExtGState", &pdf_->graphicStates}};
+    for (const auto& kind : kinds) {
+      QPDFObjectHandle used = QPDFObjectHandle::newDictionary();
+      for (const std::string& name : names) {
+        if (kind.second->hasKey(name)) used.replaceKey(name, kind.second->getKey(name));
+      }
+      resources.replaceKey(kind.first, used);
+    }
+    QPDFObjectHandle form = QPDFObjectHandle::newStream(pdf_->doc.get(), content);
+    QPDFObjectHandle f = form.getDict();
+    f.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
+    f.replaceKey("/Subtype", QPDFObjectHandle::newName("/Form"));
+    f.replaceKey("/BBox", Array({0, 0, width, height}));
+    // The scales are small numbers: written with more places than Num keeps.
+    QPDFObjectHandle matrix = QPDFObjectHandle::newArray();
+    for (double v : {1 / width, 0.0, 0.0, 1 / height, 0.0, 0.0}) {
+      matrix.appendItem(QPDFObjectHandle::newReal(v, 10));
+    }
+    f.replaceKey("/Matrix", matrix);
+    f.replaceKey("/Resources", resources);
     std::string name = "/Fm" + std::to_string(pdf_->imageCount++);
     pdf_->xobjects.replaceKey(name, form);
     return name;

@@ -477,6 +477,37 @@ std::string GdiBasics() {
   return emf.Font(4, -100, "Arial").Text(1200, 2000, "Hello metafile").Bytes();
 }
 
+// An EMF+ image object of a metafile (type 3 EMF, 2 placeable WMF) and a
+// DrawImage of its source rectangle (image pixels) onto a destination (mm).
+std::string PlusPicture(uint32_t type, const std::string& file,
+                        std::initializer_list<float> rects) {
+  return PlusRecord(0x4008, 0x0501,
+                    kVersion + LeBytes(2, 4) + LeBytes(type, 4) + LeBytes(file.size(), 4) + file) +
+         PlusRecord(0x401A, 1, LeBytes(0, 4) + LeBytes(2, 4) + Floats(rects));
+}
+
+// An A4 EMF+ file; with dual, plain records after the comment (the left
+// half blue) and after a further comment (all yellow).
+std::string PlusFile(const std::string& plus, bool dual = false) {
+  EmfBuilder emf(kA4);
+  emf.Plus(PlusStart() + plus);
+  if (!dual) return emf.Bytes();
+  emf.Pen(2, U_PS_NULL, 0, 0, 0, 0).Brush(1, 0, 0, 255);
+  emf.Add(U_EMRRECTANGLE_set(U_RECTL{0, 0, 1050, 2970})).Plus(PlusRecord(0x4002, 0, ""));
+  return emf.Brush(3, 255, 255, 0).Add(U_EMRRECTANGLE_set(U_RECTL{0, 0, 2100, 2970})).Bytes();
+}
+
+// A red page inside five EMF+ files, each drawing the one before over its
+// whole frame; the first of them has plain records as the fallback.
+std::string NestedTooDeep() {
+  EmfBuilder red(kA4);
+  std::string file = red.Brush(1, 255, 0, 0).Add(U_EMRRECTANGLE_set(kA4)).Bytes();
+  for (int i = 0; i < 5; ++i) {
+    file = PlusFile(PlusPicture(3, file, {0, 0, 2100, 2970, 0, 0, 210, 297}), i == 0);
+  }
+  return file;
+}
+
 std::string Landscape() {
   EmfBuilder emf(U_RECTL{0, 0, 29700, 21000});
   return emf.Brush(1, 0, 0, 255).Add(U_EMRRECTANGLE_set(U_RECTL{0, 0, 1485, 1050})).Bytes();
@@ -566,6 +597,40 @@ TEST_F(MetafileFillTest, PicturesShowTheirInkAndText) {
        {{0.25, 0.25, kRed}, {0.75, 0.25, kWhite}},
        "Windows text",
        ""},
+      {"nested.emf",  // whole onto the bottom right, its left half onto the bottom left
+       [] {
+         return PlusFile(PlusPicture(3, GdiBasics(), {0, 0, 2100, 2970, 105, 148.5, 105, 148.5}) +
+                         PlusPicture(3, GdiBasics(), {0, 0, 1050, 2970, 0, 148.5, 105, 148.5}));
+       },
+       {{0.55, 0.55, kRed},
+        {0.55, 0.65, kWhite},
+        {0.875, 0.625, kBlue},
+        {0.625, 0.8, kGreen},
+        {0.1, 0.55, kRed},
+        {0.4, 0.65, kWhite},
+        {0.25, 0.8, kGreen},
+        {0.25, 0.25, kWhite}},
+       "Hello metafile"},
+      {"nested-wmf.emf",
+       [] {
+         return PlusFile(
+             PlusPicture(2, PlaceableWindowsMetafile(), {0, 0, 11520, 5760, 0, 0, 210, 105}));
+       },
+       {{0.25, 0.09, kRed}, {0.75, 0.09, kWhite}, {0.25, 0.5, kWhite}},
+       "Windows text"},
+      {"deep.emf",
+       NestedTooDeep,
+       {{0.25, 0.5, kBlue}, {0.75, 0.5, kWhite}},
+       "",
+       "EMF+ metafile image nested more than 4 deep x1"},
+      {"damaged.emf",
+       [] {
+         return PlusFile(PlusPicture(3, GdiBasics().substr(0, 60), {0, 0, 1, 1, 0, 0, 210, 297}),
+                         true);
+       },
+       {{0.25, 0.5, kBlue}, {0.75, 0.5, kWhite}},
+       "",
+       "EMF+ image: metafile image not drawn: neither an enhanced nor a Windows metafile x1"},
   };
   for (const PictureRow& row : rows) {
     SCOPED_TRACE(row.name);

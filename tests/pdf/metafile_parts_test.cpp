@@ -124,6 +124,7 @@ class NoResources : public metafile::MetafileCanvas {
     return "/Fm1";
   }
   std::string GraphicStateResource(double, double, const std::string&) override { return "/GS1"; }
+  std::string FormResource(const std::string&, double, double) override { return "/Fm2"; }
 };
 
 TEST(PdfPainterTest, ClipsOpenAndCloseGroupsAndNumbersStayPlain) {

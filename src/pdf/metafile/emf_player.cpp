@@ -100,7 +100,8 @@ bool EmfPlayer::Play(const uint8_t* data, size_t size, std::string* error) {
       continue;
     }
     // Once the file draws with EMF+, its GDI records are the fallback for
-    // other readers, except right after an EMF+ GetDC record.
+    // other readers, except right after an EMF+ GetDC record or an EMF+
+    // image this could not draw.
     if (plus_.Active() && !plus_.GdiAllowed()) continue;
     // libuemf's check wants a rectangle in these text records even when
     // their options say there is none; they are read with bounds here.

@@ -1,6 +1,6 @@
-// The pictures of EMF+ files: image objects (bitmaps of raw pixels, or a
-// compressed PNG, JPEG, GIF, BMP or TIFF file) and the records that draw
-// them, and Clear.
+// The pictures of EMF+ files: image objects (bitmaps of raw pixels, a
+// compressed PNG, JPEG, GIF, BMP or TIFF file, or a metafile drawn into a
+// form) and the records that draw them, and Clear.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -9,6 +9,7 @@
 
 #include "pdf/metafile/dib.h"
 #include "pdf/metafile/emfplus_player.h"
+#include "pdf/metafile/metafile.h"
 #include "pdf/metafile/record_reader.h"
 
 namespace metafile {
@@ -125,6 +126,32 @@ bool ReadPixels(const RecordReader& r, uint64_t at, RasterImage* image, std::str
   return true;
 }
 
+// A metafile image: its type (1 WMF, 2 placeable WMF, 3 EMF, 4 EMF+ only,
+// 5 EMF+ dual), its size, its bytes.
+bool ReadMetafileImage(const RecordReader& r, uint64_t at, EmfPlusPlayer::ImageObject* image,
+                       std::string* why) {
+  uint32_t type = r.Value<uint32_t>(at), size = r.Value<uint32_t>(at + 4);
+  if (type < 1 || type > 5) {
+    *why = "metafile image of type " + std::to_string(type) + " not drawn";
+    return false;
+  }
+  if (!r.Has(at + 8, size)) {
+    *why = "metafile image is cut short";
+    return false;
+  }
+  image->metafile.assign(reinterpret_cast<const char*>(r.data()) + at + 8, size);
+  std::string error;
+  if (!MetafileImageBox(image->metafile, &image->origin, &image->extent, &error)) {
+    *why = "metafile image not drawn: " + error;
+    return false;
+  }
+  // Whole pixels for a texture brush's cell.
+  const double kLargest = 1 << 20;
+  image->width = static_cast<int>(std::clamp(std::round(image->extent.x), 1.0, kLargest));
+  image->height = static_cast<int>(std::clamp(std::round(image->extent.y), 1.0, kLargest));
+  return true;
+}
+
 }  // namespace
 
 // version, type (1 bitmap, 2 metafile), then for a bitmap: width, height,
@@ -132,8 +159,9 @@ bool ReadPixels(const RecordReader& r, uint64_t at, RasterImage* image, std::str
 bool ReadPlusImage(const RecordReader& r, uint64_t at, EmfPlusPlayer::ImageObject* image,
                    std::string* why) {
   uint32_t type = r.Value<uint32_t>(at + 4);
+  if (type == 2) return ReadMetafileImage(r, at + 8, image, why);
   if (type != 1) {
-    *why = type == 2 ? "metafile images not drawn" : "unknown image type";
+    *why = "unknown image type";
     return false;
   }
   uint64_t bitmap = at + 8;
@@ -156,9 +184,13 @@ std::string EmfPlusPlayer::ImageName(ImageObject* image) {
   if (image->failed) return "";
   if (image->resource.empty()) {
     std::string why;
-    image->resource = image->file.empty()
-                          ? painter_->ImageName(image->raster)
-                          : painter_->Picture(image->file, &image->width, &image->height, &why);
+    if (!image->metafile.empty()) {
+      image->resource = MetafileForm(*image);
+    } else if (image->file.empty()) {
+      image->resource = painter_->ImageName(image->raster);
+    } else {
+      image->resource = painter_->Picture(image->file, &image->width, &image->height, &why);
+    }
     if (image->resource.empty()) {
       image->failed = true;
       if (!why.empty()) report_->Problem("EMF+ picture not drawn: " + why);
@@ -167,45 +199,81 @@ std::string EmfPlusPlayer::ImageName(ImageObject* image) {
   return image->resource;
 }
 
+// Metafiles drawn inside each other at most this deep; deeper ones (a file
+// that holds itself through others) are left out.
+const int kMaxNesting = 4;
+
+std::string EmfPlusPlayer::MetafileForm(const ImageObject& image) {
+  if (painter_->Depth() >= kMaxNesting) {
+    report_->Skip("EMF+ metafile image nested more than " + std::to_string(kMaxNesting) + " deep");
+    return "";
+  }
+  // The form's longer side is 1000 units whatever the picture's size, so
+  // its coordinates keep their precision.
+  double scale = 1000 / std::max(image.extent.x, image.extent.y);
+  double width = image.extent.x * scale, height = image.extent.y * scale;
+  PdfPainter inner = painter_->Inner();
+  DrawReport nested;
+  std::string error;
+  bool drawn = PaintMetafile(image.metafile, 0, 0, width, height, &inner, &nested, &error);
+  // What the embedded file leaves out is counted with this file's.
+  for (const auto& entry : nested.notDrawn) report_->notDrawn[entry.first] += entry.second;
+  for (const std::string& problem : nested.problems) report_->Problem("embedded: " + problem);
+  if (!drawn) {
+    report_->Skip("EMF+ metafile image not drawn: " + error);
+    return "";
+  }
+  return painter_->Form(inner.Finish(), width, height);
+}
+
 // [DrawImage] image attributes, source unit, source rectangle (floats),
 // destination rectangle; [DrawImagePoints] the same up to the source, then
 // a count of 3 and the destination's upper-left, upper-right and lower-left
 // corners.
 void EmfPlusPlayer::DrawImage(uint16_t flags, const uint8_t* data, size_t size, bool points) {
+  // An image not drawn lets the plain records after this comment, which
+  // carry the same drawing, draw instead.
+  auto notDrawn = [this](const char* what) {
+    fallback_ = true;
+    if (what) report_->Skip(what);
+  };
   RecordReader r(data, size);
   auto found = images_.find(flags & 0xFF);
-  if (found == images_.end()) return report_->Skip("EMF+ image not defined");
+  if (found == images_.end()) return notDrawn("EMF+ image not defined");
   std::vector<Point> src, dest;
   bool int16 = flags & kInt16Flag;
-  if (!ReadPoints(r, 8, 2, false, &src)) return report_->Skip("EMF+ image record (damaged)");
+  if (!ReadPoints(r, 8, 2, false, &src)) return notDrawn("EMF+ image record (damaged)");
   if (points) {
     if ((flags & kRelativeFlag) || r.Value<uint32_t>(24) != 3 ||
         !ReadPoints(r, 28, 3, int16, &dest)) {
-      return report_->Skip("EMF+ image points not drawn");
+      return notDrawn("EMF+ image points not drawn");
     }
   } else {
     std::vector<Point> rect;
-    if (!ReadPoints(r, 24, 2, int16, &rect)) return report_->Skip("EMF+ image record (damaged)");
+    if (!ReadPoints(r, 24, 2, int16, &rect)) return notDrawn("EMF+ image record (damaged)");
     dest = {rect[0], {rect[0].x + rect[1].x, rect[0].y}, {rect[0].x, rect[0].y + rect[1].y}};
   }
   std::string name = ImageName(found->second.get());
   const ImageObject& image = *found->second;
-  if (name.empty() || image.width <= 0 || image.height <= 0) return;
+  // The image's pixels: a bitmap's from (0, 0), a metafile's picture box.
+  Point o = image.origin, e = image.extent;
+  if (image.metafile.empty()) e = {double(image.width), double(image.height)};
+  if (name.empty() || !(e.x > 0) || !(e.y > 0)) return notDrawn(nullptr);
   // Source pixels (u, v) to world: the source rectangle onto the corners.
   double sw = src[1].x, sh = src[1].y;
-  if (!(sw > 0) || !(sh > 0)) sw = image.width, sh = image.height, src[0] = {0, 0};
+  if (!(sw > 0) || !(sh > 0)) sw = e.x, sh = e.y, src[0] = o;
   Matrix world = WorldToPage();
   auto map = [&](double u, double v) {
     double s = (u - src[0].x) / sw, t = (v - src[0].y) / sh;
     return world.Apply({dest[0].x + s * (dest[1].x - dest[0].x) + t * (dest[2].x - dest[0].x),
                         dest[0].y + s * (dest[1].y - dest[0].y) + t * (dest[2].y - dest[0].y)});
   };
-  Point origin = map(0, image.height), right = map(image.width, image.height), up = map(0, 0);
+  Point origin = map(o.x, o.y + e.y), right = map(o.x + e.x, o.y + e.y), up = map(o.x, o.y);
   Matrix unit{right.x - origin.x, right.y - origin.y, up.x - origin.x,
               up.y - origin.y,    origin.x,           origin.y};
   std::vector<ClipPart> clip = state_.clip;
-  bool whole = src[0].x <= 0 && src[0].y <= 0 && src[0].x + sw >= image.width &&
-               src[0].y + sh >= image.height;
+  bool whole = src[0].x <= o.x && src[0].y <= o.y && src[0].x + sw >= o.x + e.x &&
+               src[0].y + sh >= o.y + e.y;
   if (!whole) {  // only the source rectangle shows
     PagePath frame;
     frame.MoveTo(world.Apply(dest[0]));

@@ -68,6 +68,7 @@ EmfPlusPlayer::EmfPlusPlayer(const Matrix& hundredthMmToPage, PdfPainter* painte
 
 void EmfPlusPlayer::Play(const uint8_t* data, size_t size) {
   size_t offset = 0;
+  fallback_ = false;
   while (offset + 12 <= size) {
     RecordReader head(data + offset, size - offset);
     uint16_t type = head.Value<uint16_t>(0), flags = head.Value<uint16_t>(2);

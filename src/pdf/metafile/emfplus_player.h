@@ -26,17 +26,22 @@ class EmfPlusPlayer {
   /// True once an EMF+ header record has been played: the file draws with
   /// EMF+, and its plain EMF records are only a fallback.
   bool Active() const { return active_; }
-  /// True after a GetDC record, until the next EMF+ record: the EMF records
-  /// in between belong to the drawing.
-  bool GdiAllowed() const { return gdiAllowed_; }
+  /// True after a GetDC record, until the next EMF+ record, and after an
+  /// image that could not be drawn, until the next EMF+ comment: the EMF
+  /// records in between belong to the drawing (or, after such an image,
+  /// carry the same drawing as the comment's EMF+ records).
+  bool GdiAllowed() const { return gdiAllowed_ || fallback_; }
   /// The picture's area on the page (what Clear paints).
   void SetArea(const PagePath& area) { area_ = area; }
 
-  /// An image object: a bitmap's pixels, or a compressed picture file.
+  /// An image object: a bitmap's pixels, a compressed picture file, or a
+  /// metafile.
   struct ImageObject {
     RasterImage raster;
     std::string file;
+    std::string metafile;
     int width = 0, height = 0;
+    Point origin, extent;  ///< a metafile's picture in the image's pixels
     std::string resource;  ///< the painter's name once made
     bool failed = false;
   };
@@ -109,6 +114,8 @@ class EmfPlusPlayer {
   void DrawImage(uint16_t flags, const uint8_t* data, size_t size, bool points);
   /// The image's resource name, made on first use; empty when it cannot be.
   std::string ImageName(ImageObject* image);
+  /// A metafile image drawn into a form; empty when it cannot be.
+  std::string MetafileForm(const ImageObject& image);
   void FillWithBrush(const PagePath& path, const Brush& brush, bool evenOdd);
   void LinearGradient(const PagePath& path, const Brush& brush);
   void PathGradient(const Brush& brush);
@@ -146,6 +153,7 @@ class EmfPlusPlayer {
   DrawReport* report_;
   bool active_ = false;
   bool gdiAllowed_ = false;
+  bool fallback_ = false;
   double dpiX_ = 96, dpiY_ = 96;
   State state_;
   std::map<uint32_t, State> saved_;

@@ -35,4 +35,14 @@ struct MetafileDrawing {
 bool DrawMetafile(const std::string& bytes, double left, double bottom, double width, double height,
                   MetafileCanvas* canvas, MetafileDrawing* drawing, std::string* error);
 
+/// Draws as DrawMetafile does, onto a painter the caller finishes.
+bool PaintMetafile(const std::string& bytes, double left, double bottom, double width,
+                   double height, PdfPainter* painter, DrawReport* report, std::string* error);
+
+/// The rectangle a metafile embedded as an image covers in that image's
+/// pixels: an enhanced metafile's frame (else its bounds) in pixels of its
+/// reference device, a Windows metafile's placeable box (else its window)
+/// in its logical units. False with *error set when it has no usable size.
+bool MetafileImageBox(const std::string& bytes, Point* origin, Point* extent, std::string* error);
+
 }  // namespace metafile

@@ -173,8 +173,19 @@ bool CombineClip(std::vector<ClipPart>* clip, const std::string& ops, bool evenO
   }
 }
 
-PdfPainter::PdfPainter(MetafileCanvas* canvas, size_t limitBytes)
-    : canvas_(canvas), limit_(limitBytes) {}
+PdfPainter::PdfPainter(MetafileCanvas* canvas, size_t limitBytes, int depth)
+    : canvas_(canvas), limit_(limitBytes), depth_(depth) {}
+
+PdfPainter PdfPainter::Inner() const {
+  size_t used = content_.size() + formBytes_;
+  return PdfPainter(canvas_, used < limit_ ? limit_ - used : 0, depth_ + 1);
+}
+
+std::string PdfPainter::Form(const std::string& content, double width, double height) {
+  formBytes_ += content.size();
+  if (content.empty() || Full() || !(width > 0) || !(height > 0)) return "";
+  return canvas_->FormResource(content, width, height);
+}
 
 std::string PdfPainter::Opacity(uint8_t fillAlpha, uint8_t strokeAlpha) {
   if (fillAlpha == 255 && strokeAlpha == 255) return "";

@@ -71,6 +71,9 @@ class MetafileCanvas {
   /// ("Normal", "Difference").
   virtual std::string GraphicStateResource(double fillAlpha, double strokeAlpha,
                                            const std::string& blendMode) = 0;
+  /// A form of the content (drawn in (0,0)-(width, height), clipped to it,
+  /// naming resources this canvas made) that fills the unit square.
+  virtual std::string FormResource(const std::string& content, double width, double height) = 0;
 };
 
 /// A path in page coordinates, kept as PDF path operators.
@@ -161,8 +164,9 @@ struct TextRun {
 
 class PdfPainter {
  public:
-  /// content stops growing (Full()) past limitBytes.
-  PdfPainter(MetafileCanvas* canvas, size_t limitBytes);
+  /// content stops growing (Full()) past limitBytes. depth counts the
+  /// pictures this one is embedded in (0: drawn on the page).
+  PdfPainter(MetafileCanvas* canvas, size_t limitBytes, int depth = 0);
   /// The clip for what is painted next: the intersection of the parts.
   void SetClip(const std::vector<ClipPart>& clip) { wantedClip_ = clip; }
   void Paint(const PagePath& path, const FillStyle& fill, const StrokeStyle& stroke);
@@ -179,7 +183,15 @@ class PdfPainter {
   void Invert(const PagePath& path);
   /// Fills the path with the tiling pattern of cell.
   void PatternFill(const PagePath& path, bool evenOdd, const PatternCell& cell);
-  bool Full() const { return content_.size() > limit_; }
+  bool Full() const { return content_.size() + formBytes_ > limit_; }
+  int Depth() const { return depth_; }
+  /// A painter for a picture embedded in this one's: one level deeper,
+  /// limited to the room this one has left.
+  PdfPainter Inner() const;
+  /// The content an inner painter made, as a form resource for Place
+  /// (empty when none was made); its bytes count against this painter's
+  /// limit.
+  std::string Form(const std::string& content, double width, double height);
   /// The content, every group closed.
   std::string Finish();
 
@@ -191,6 +203,8 @@ class PdfPainter {
 
   MetafileCanvas* canvas_;
   size_t limit_;
+  int depth_;
+  size_t formBytes_ = 0;  ///< content of the forms made through Form
   std::string content_;
   std::vector<ClipPart> wantedClip_;
   std::vector<ClipPart> activeClip_;
