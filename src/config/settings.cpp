@@ -66,13 +66,6 @@ int ReadSettingInt(const char* section, const char* key, int defaultValue) {
   return value;
 }
 
-int WriteSettingInt(const char* section, const char* key, int value) {
-  SettingsFile& file = ProgramSettings();
-  file.Set(section, key, std::to_string(value));
-  file.Save();
-  return value;
-}
-
 int ReadSettingString(const char* section, const char* key, const char* defaultValue, char* buffer,
                       int size) {
   if (!buffer || size <= 0) return 0;

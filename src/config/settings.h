@@ -43,8 +43,6 @@ bool ReadSettingWhole(SettingsFile& file, const char* key, int size, std::string
 /// Single reads on this run's settings file, each written back at once.
 /// A whole number (default when missing or empty):
 int ReadSettingInt(const char* section, const char* key, int defaultValue);
-/// Writes a whole number with "%d".
-int WriteSettingInt(const char* section, const char* key, int value);
 /// A text cut to size-1 bytes, copied into buffer; returns the bytes copied.
 int ReadSettingString(const char* section, const char* key, const char* defaultValue, char* buffer,
                       int size);

@@ -28,7 +28,6 @@ TEST(TempNamesTest, CountedNamesFollowTheCounter) {
   EXPECT_TRUE(platform::IsRegularFile(buf));
   for (const char* bad : {"0", "-5", "word"}) {
     platform::DeleteFile(buf);
-    WriteSettingInt("Options", "LastFileIndex", 0);
     platform::WritePrivateProfileStringA("Options", "LastFileIndex", bad, program.Config().c_str());
     CountedTempFileName(sizeof(buf), buf, ".pdf");
     EXPECT_EQ(folder + "/file000001.pdf", buf) << bad;
@@ -36,13 +35,14 @@ TEST(TempNamesTest, CountedNamesFollowTheCounter) {
   }
   CountedTempFileName(sizeof(buf), buf, nullptr);
   EXPECT_EQ(folder + "/file000002.tmp", buf);
-  WriteSettingInt("Options", "LastFileIndex", 1234567);
+  platform::WritePrivateProfileStringA("Options", "LastFileIndex", "1234567",
+                                       program.Config().c_str());
   CountedTempFileName(sizeof(buf), buf, ".pdf");
   EXPECT_EQ(folder + "/file1234567.pdf", buf);
 
   // A number whose file exists belongs to another job and is skipped.
   WriteFileText(folder + "/file000005.pdf", "job");
-  WriteSettingInt("Options", "LastFileIndex", 5);
+  platform::WritePrivateProfileStringA("Options", "LastFileIndex", "5", program.Config().c_str());
   CountedTempFileName(sizeof(buf), buf, ".pdf");
   EXPECT_EQ(folder + "/file000006.pdf", buf);
   EXPECT_EQ(7, ReadSettingInt("Options", "LastFileIndex", 1));
