@@ -178,6 +178,35 @@ void NoteMachineFault(const char* output, std::string* machineFault) {
   }
 }
 
+// What the interpreter left in output, checked: a partial PDF of a damaged
+// job must never be taken for the job (it is removed), and as the
+// interpreter renders the pages before a cut and reports success, a
+// structured job must also give exactly the pages it announces.
+Status CheckConvertedPDF(const char* input, const char* output, const Status& ran,
+                         std::string* machineFault) {
+  std::string failed = "Ghostscript could not convert \"" + std::string(input) + "\"";
+  if (!platform::PathExists(output)) {
+    OutLog("\"%s\" is not exist.\n", output);
+    NoteMachineFault(output, machineFault);
+    return Status::Failure(failed + ": " + (ran ? "it wrote no PDF" : ran.reason()));
+  }
+  int pages = GetPDFFilePageCount(output);
+  int announced = AnnouncedPageCount(input);
+  bool cutShort = announced < 0 || (announced > 0 && pages != announced);
+  if (ran && pages >= 1 && !cutShort) return Status();
+  std::string why = !ran ? ran.reason() : "no page could be read";
+  if (cutShort) {
+    why = "it announces " + (announced < 0 ? std::string("more") : std::to_string(announced)) +
+          " pages; " + std::to_string(pages < 0 ? 0 : pages) + " were converted";
+    OutLog("[ERROR] \"%s\" %s.\n", input, why.c_str());
+  }
+  OutLog("[ERROR] Ghostscript could not convert \"%s\" (%d pages readable); \"%s\" removed.\n",
+         input, pages < 0 ? 0 : pages, output);
+  NoteMachineFault(output, machineFault);
+  platform::DeleteFile(output);
+  return Status::Failure(failed + ": " + why);
+}
+
 }  // namespace
 
 Status ConvertPSToPDFFile(const char* input, const char* output, const JobSettings& settings,
@@ -228,31 +257,8 @@ Status ConvertPSToPDFFile(const char* input, const char* output, const JobSettin
   platform::SetFileCreationMask(mask);
   if (!alias.empty()) DeleteFileLogged(alias.c_str());
 
-  std::string failed = "Ghostscript could not convert \"" + std::string(input) + "\"";
-  if (!platform::PathExists(output)) {
-    OutLog("\"%s\" is not exist.\n", output);
-    NoteMachineFault(output, machineFault);
-    return Status::Failure(failed + ": " + (ran ? "it wrote no PDF" : ran.reason()));
-  }
-  // The interpreter leaves a partial PDF behind when the job is damaged; such
-  // a file must never be taken for the job.
-  // The interpreter renders the pages before a cut and reports success, so
-  // a structured job must also give exactly the pages it announces.
-  int pages = GetPDFFilePageCount(output);
-  int announced = AnnouncedPageCount(input);
-  if (!ran || pages < 1 || announced < 0 || (announced > 0 && pages != announced)) {
-    std::string why = !ran ? ran.reason() : "no page could be read";
-    if (announced != 0 && (announced < 0 || pages != announced)) {
-      why = "it announces " + (announced < 0 ? std::string("more") : std::to_string(announced)) +
-            " pages; " + std::to_string(pages < 0 ? 0 : pages) + " were converted";
-      OutLog("[ERROR] \"%s\" %s.\n", input, why.c_str());
-    }
-    OutLog("[ERROR] Ghostscript could not convert \"%s\" (%d pages readable); \"%s\" removed.\n",
-           input, pages < 0 ? 0 : pages, output);
-    NoteMachineFault(output, machineFault);
-    platform::DeleteFile(output);
-    return Status::Failure(failed + ": " + why);
-  }
+  Status checked = CheckConvertedPDF(input, output, ran, machineFault);
+  if (!checked) return checked;
   OutLog("Exit ConvertPSToPDFFile function.\n");
   return Status();
 }

@@ -87,6 +87,30 @@ void AddMetafilePage(PDF* pdf, const std::string& path) {
   OutLog("End PDF page creation...\n");
 }
 
+// Adds the pages of every input in list order. False, with *why, when a
+// PDF input cannot be imported: it would be missing from the output, and
+// the first one is the earlier output itself, so writing without it would
+// lose every page printed before.
+bool AddInputs(PDF* pdf, const std::vector<std::string>& list, const std::string& firstError,
+               std::string* why) {
+  int n = 0;
+  for (const std::string& path : list) {
+    OutLog("PDFMerger, Page #%d, %s\n", ++n, path.c_str());
+    std::string ext = FileExtension(path);
+    if (ExtensionIs(ext.c_str(), ".pdf")) {
+      if (!ImportPDF(pdf, path)) {
+        *why = "\"" + path + "\" cannot be read" + (firstError.empty() ? "" : ": " + firstError);
+        return false;
+      }
+    } else if (IsImageFileExt(ext.c_str())) {
+      AddImagePages(pdf, path);
+    } else if (ExtensionIs(ext.c_str(), ".emf") || ExtensionIs(ext.c_str(), ".wmf")) {
+      AddMetafilePage(pdf, path);
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int PDFVersionCode(const char* version) {
@@ -121,28 +145,8 @@ Status PDFMerger(std::vector<std::string>& inputs, const char* output, const Doc
   pdfSetCompressionFilter(pdf, 0);
   OutLog("Combining PDF files into PDF file...\n");
 
-  bool complete = true;
   std::string why;
-  int n = 0;
-  for (const std::string& path : list) {
-    OutLog("PDFMerger, Page #%d, %s\n", ++n, path.c_str());
-    std::string ext = FileExtension(path);
-    if (ExtensionIs(ext.c_str(), ".pdf")) {
-      // A PDF that cannot be imported would be missing from the output; the
-      // first one is the earlier output itself, so writing without it would
-      // lose every page printed before.
-      if (!ImportPDF(pdf, path)) {
-        why = "\"" + path + "\" cannot be read" + (firstError.empty() ? "" : ": " + firstError);
-        complete = false;
-        break;
-      }
-    } else if (IsImageFileExt(ext.c_str())) {
-      AddImagePages(pdf, path);
-    } else if (ExtensionIs(ext.c_str(), ".emf") || ExtensionIs(ext.c_str(), ".wmf")) {
-      AddMetafilePage(pdf, path);
-    }
-  }
-
+  bool complete = AddInputs(pdf, list, firstError, &why);
   OutLog("We will insert bookmarks to PDF file...\n");
   int written = 0;
   if (complete && pdfGetPageCount(pdf) == 0) {

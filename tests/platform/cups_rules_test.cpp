@@ -1,5 +1,7 @@
 // The rules that map printers, ports and device modes onto CUPS queues,
 // without a scheduler.
+#include "platform/posix/cups_rules.h"
+
 #include <cups/cups.h>
 #include <gtest/gtest.h>
 
@@ -8,7 +10,6 @@
 #include <utility>
 #include <vector>
 
-#include "platform/posix/cups_rules.h"
 #include "platform/winspool.h"
 
 namespace {
