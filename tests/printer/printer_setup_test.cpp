@@ -1,11 +1,11 @@
 // The printer-setup operations against the in-memory spooler: what they ask,
 // what they change and what they log.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -32,20 +32,32 @@ class PrinterSetupTest : public testing::Test {
   void AddPrinter(const std::string& name, const std::string& port, const std::string& driver) {
     spooler_.printers.push_back(FakeSpooler::MakePrinter(name, port, driver));
   }
-  // The registry value as text ("" when it is missing).
-  static std::string RegistryText(const std::string& key, const char* name,
-                                  HKEY root = HKEY_LOCAL_MACHINE) {
+  // The values of a registry key, each as text (a DWORD in decimal).
+  using Values = std::map<std::string, std::string>;
+  static Values KeyValues(const std::string& key, HKEY root = HKEY_LOCAL_MACHINE) {
+    Values values;
     HKEY open = nullptr;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE, &open) != 0) return "";
-    char data[1024] = {};
-    uint32_t size = sizeof(data), type = 0;
-    long status =
-        RegQueryValueExA(open, name, nullptr, &type, reinterpret_cast<unsigned char*>(data), &size);
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE, &open) != 0) return values;
+    char name[256], data[1024];
+    uint32_t nameSize = sizeof(name), size = sizeof(data), type = 0;
+    for (uint32_t i = 0; RegEnumValueA(open, i, name, &nameSize, nullptr, &type,
+                                       reinterpret_cast<unsigned char*>(data), &size) == 0;
+         ++i, nameSize = sizeof(name), size = sizeof(data)) {
+      values[name] = type == REG_DWORD ? std::to_string(*reinterpret_cast<uint32_t*>(data))
+                                       : std::string(data, size ? size - 1 : 0);
+    }
     RegCloseKey(open);
-    if (status != 0) return "";
-    if (type == REG_DWORD) return std::to_string(*reinterpret_cast<uint32_t*>(data));
-    return data;
+    return values;
   }
+  static void CreateKey(const std::string& key) {
+    HKEY made = nullptr;
+    ASSERT_EQ(0, RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                 nullptr, &made, nullptr));
+    RegCloseKey(made);
+  }
+  // The maker's monitor's ports, in another letter case than the program's.
+  const std::string makerPorts_ =
+      "System\\CurrentControlSet\\control\\Print\\Monitors\\Quorvel\\Ports\\";
 
   ScopedProgramFolder program_;
   ScopedTempDir store_;
@@ -100,26 +112,28 @@ TEST_F(PrinterSetupTest, MonitorAndPortSettingsAreWritten) {
                                        program_.Join("spool") + "\n");
   ASSERT_EQ(1, ConfigureMonitorPort("Multi File Port Monitor", "QuorvelPort"));
   ASSERT_EQ(1, ConfigureMonitorPort("Multi File Port Monitor", "QuorvelPort"));  // again: same
-  std::string monitor = std::string(kMonitorsKey) + "\\Multi File Port Monitor";
-  std::string port = monitor + "\\QuorvelPort";
-  // The values that follow the settings; a print through them is the e2e tests'.
-  EXPECT_EQ("mfilemon.dll", RegistryText(monitor, "Driver"));
-  EXPECT_EQ("QuorvelFile%i.prn", RegistryText(port, "FilePattern"));
-  EXPECT_EQ(program_.Join("spool"), RegistryText(port, "OutputPath"));
-  EXPECT_EQ("\"" + program_.Join("tarvelin") + "\" -appendfile \"%f\"",
-            RegistryText(port, "UserCommand"));
+  const std::string monitor = std::string(kMonitorsKey) + "\\Multi File Port Monitor";
+  EXPECT_EQ((Values{{"Driver", "mfilemon.dll"}, {"LogLevel", "3"}}), KeyValues(monitor));
+  EXPECT_EQ((Values{{"Domain", "."},
+                    {"ExecPath", ""},
+                    {"FilePattern", "QuorvelFile%i.prn"},
+                    {"HideProcess", "1"},
+                    {"OutputPath", program_.Join("spool")},
+                    {"Overwrite", "0"},
+                    {"PipeData", "0"},
+                    {"User", ""},
+                    {"UserCommand", "\"" + program_.Join("tarvelin") + "\" -appendfile \"%f\""},
+                    {"WaitTermination", "1"},
+                    {"WaitTimeout", "300"}}),
+            KeyValues(monitor + "\\QuorvelPort"));
 
   // The maker's own monitor: only a port it created gets its command.
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, SetPortCommand("Quorvel3:"));
-  std::string makerPort =
-      "System\\CurrentControlSet\\control\\Print\\Monitors\\Quorvel\\Ports\\Quorvel3:";
-  HKEY key = nullptr;
-  ASSERT_EQ(0, RegCreateKeyExA(HKEY_LOCAL_MACHINE, makerPort.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                               nullptr, &key, nullptr));
-  RegCloseKey(key);
+  const std::string makerPort = makerPorts_ + "Quorvel3:";
+  CreateKey(makerPort);
   EXPECT_EQ(0, SetPortCommand("Quorvel3:"));
-  EXPECT_EQ(program_.Join("pdfcp.exe"), RegistryText(makerPort, "Command"));
-  EXPECT_EQ("Quorvel3:", RegistryText(makerPort, "Arguments"));
+  EXPECT_EQ((Values{{"Arguments", "Quorvel3:"}, {"Command", program_.Join("pdfcp.exe")}}),
+            KeyValues(makerPort));
 }
 
 TEST_F(PrinterSetupTest, KeysThatCannotBeWrittenAskForAdministratorRights) {
@@ -214,27 +228,13 @@ TEST_F(InstallationTest, DriversAreTriedInOrderUntilThePrinterExists) {
   EXPECT_NE(std::string::npos, config.find("IsRunSyncMonitorApp=0\n"));
 }
 
-TEST_F(InstallationTest, NoWorkingDriverSaysSoAndInstallsNothing) {
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(0, InstallVirtualPrinter(&options_));
-  std::string shown = testing::internal::GetCapturedStderr();
-  const std::string text =
-      "Failed to install the Virtual Printer Driver, please contact to Quorvel to get more "
-      "support information.";
-  EXPECT_NE(std::string::npos, shown.find(text));
-  EXPECT_TRUE(Logged(text + "\n"));
-  EXPECT_TRUE(spooler_.printers.empty());
-  // The platform's own default list, the generic driver second.
-  EXPECT_TRUE(Logged("Printer Driver[2]: \"Generic PostScript Printer\"\n"));
-}
-
 TEST_F(InstallationTest, MissingMonitorStopsBeforeAnythingChanges) {
   spooler_.monitors.clear();
   std::string given = "Other Monitor";
   given.copy(options_.monitorName, given.size());
   EXPECT_EQ(0, InstallVirtualPrinter(&options_));
   EXPECT_TRUE(Logged("[ERROR] Failed to install MonitorName: \"Other Monitor\"\n"));
-  EXPECT_EQ("", RegistryText(std::string(kMonitorsKey) + "\\Other Monitor", "Driver"));
+  EXPECT_EQ(Values{}, KeyValues(std::string(kMonitorsKey) + "\\Other Monitor"));
   for (const std::string& call : spooler_.calls) EXPECT_NE(0u, call.rfind("Restart", 0)) << call;
 }
 
@@ -303,33 +303,33 @@ class FurtherPrinterTest : public PrinterSetupTest {
   static void SetText(char (&field)[N], const std::string& text) {
     std::snprintf(field, N, "%s", text.c_str());
   }
-  static std::string UserText(const std::string& key, const char* name) {
-    return RegistryText(key, name, HKEY_CURRENT_USER);
-  }
   CommandOptions options_{};
 };
 
+// The highest number after the maker's word, as atoi reads it (blanks
+// skipped, held to the largest int); the letter case must match.
 TEST_F(FurtherPrinterTest, NewPortNameIsTheHighestNumberOfTheMakersPorts) {
-  char name[100];
-  EXPECT_STREQ("Quorvel1:", GetNewPortName(name));
-  spooler_.ports.clear();
-  EXPECT_STREQ("Quorvel0:", GetNewPortName(name));  // a monitor that made none
-  for (const char* port : {"Quorvel1:", "Quorvel3:", "QuorvelPort", "quorvel9:", "Quorvel-4:"}) {
-    AddPort(port);
+  const struct {
+    std::vector<std::string> ports;
+    const char* name;
+  } cases[] = {
+      {{"Quorvel1:"}, "Quorvel1:"},
+      {{}, "Quorvel0:"},  // a monitor that made none
+      {{"Quorvel1:", "Quorvel3:", "QuorvelPort", "quorvel9:", "Quorvel-4:"}, "Quorvel3:"},
+      {{"Quorvel3:", "Quorvel 12x"}, "Quorvel12:"},
+      {{"Quorvel1:", "Quorvel99999999999:"}, "Quorvel2147483647:"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    spooler_.ports.clear();
+    for (const std::string& port : c.ports) AddPort(port);
+    char name[100];
+    EXPECT_STREQ(c.name, GetNewPortName(name));
   }
-  EXPECT_STREQ("Quorvel3:", GetNewPortName(name));
-  AddPort("Quorvel 12x");          // blanks skipped, as atoi does
-  AddPort("Quorvel99999999999:");  // held to the largest int
-  EXPECT_STREQ("Quorvel2147483647:", GetNewPortName(name));
 }
 
 TEST_F(FurtherPrinterTest, AddNewPrinterPutsAnA4PrinterOnTheNewPort) {
-  const std::string makerPort =
-      "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Quorvel\\Ports\\Quorvel2:";
-  HKEY key = nullptr;
-  ASSERT_EQ(0, RegCreateKeyExA(HKEY_LOCAL_MACHINE, makerPort.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                               nullptr, &key, nullptr));
-  RegCloseKey(key);
+  CreateKey(makerPorts_ + "Quorvel2:");
   spooler_.newPorts = {"Quorvel2:"};
   const std::string name(40, 'N');
   char port[100] = {};
@@ -337,100 +337,73 @@ TEST_F(FurtherPrinterTest, AddNewPrinterPutsAnA4PrinterOnTheNewPort) {
   EXPECT_STREQ("Quorvel2:", port);
   const platform::SpoolerPrinter* added = spooler_.Printer(name);
   ASSERT_NE(nullptr, added);  // the whole name, not the device mode's 31 bytes
-  EXPECT_EQ("Quorvel2:", added->port);
-  EXPECT_EQ("Maker Driver", added->driver);
+  EXPECT_EQ("Quorvel2:|Maker Driver", added->port + "|" + added->driver);
   EXPECT_EQ(DMPAPER_A4, added->paperSize);  // whatever the first printer has
   EXPECT_EQ(DMORIENT_PORTRAIT, added->orientation);
   EXPECT_EQ(DMPAPER_LETTER, spooler_.Printer("Quorvel PDFPrinter")->paperSize);
-  EXPECT_EQ(program_.Join("pdfcp.exe"), RegistryText(makerPort, "Command"));
-  EXPECT_EQ("Quorvel2:", RegistryText(makerPort, "Arguments"));
+  EXPECT_EQ((Values{{"Arguments", "Quorvel2:"}, {"Command", program_.Join("pdfcp.exe")}}),
+            KeyValues(makerPorts_ + "Quorvel2:"));
 
-  EXPECT_EQ(0, AddNewPrinter("", port));
-  EXPECT_TRUE(Logged("Please input new printer name.\n"));
-
-  // The spooler refuses the printer: the new port stays and is named.
-  spooler_.newPorts = {"Quorvel3:"};
-  spooler_.failures["InstallPrinter"] = ERROR_PRINTER_ALREADY_EXISTS;
-  std::memset(port, 0, sizeof(port));
-  EXPECT_EQ(0, AddNewPrinter("Printer3", port));
-  EXPECT_STREQ("Quorvel3:", port);
-  EXPECT_TRUE(Logged("AddPrinter failed, error code is 1802.\n"));
-
-  // No printer on a maker's port yet: no driver to copy.
-  spooler_.printers.clear();
-  spooler_.newPorts = {"Quorvel4:"};
-  EXPECT_EQ(0, AddNewPrinter("Printer4", port));
-  EXPECT_TRUE(Logged("Can't get printer driver, please install PDF Printer Driver first.\n"));
-  EXPECT_TRUE(Logged("You can also run setup.exe to install a fresh copy of PDF Printer first.\n"));
-
-  spooler_.monitors.clear();
-  EXPECT_EQ(0, AddNewPrinter("Printer5", port));
-  EXPECT_TRUE(Logged("AddPort failed, error code is 3000.\n"));
+  // Each refusal says why; a printer the spooler refuses leaves its new port.
+  const struct {
+    const char* name;
+    const char* newPort;  // the port AddPort makes, and the one named back
+    const char* logged;
+    std::function<void()> before;
+  } refusals[] = {
+      {"", "", "Please input new printer name.\n", [] {}},
+      {"Printer3", "Quorvel3:", "AddPrinter failed, error code is 1802.\n",
+       [&] { spooler_.failures["InstallPrinter"] = ERROR_PRINTER_ALREADY_EXISTS; }},
+      {"Printer4",
+       "Quorvel4:", "Can't get printer driver, please install PDF Printer Driver first.\n",
+       [&] { spooler_.printers.clear(); }},  // no printer on a maker's port: no driver
+      {"Printer5", "", "AddPort failed, error code is 3000.\n", [&] { spooler_.monitors.clear(); }},
+  };
+  for (const auto& c : refusals) {
+    SCOPED_TRACE(c.logged);
+    c.before();
+    spooler_.newPorts = {c.newPort};
+    std::memset(port, 0, sizeof(port));
+    EXPECT_EQ(0, AddNewPrinter(c.name, port));
+    EXPECT_TRUE(Logged(c.logged));
+    EXPECT_STREQ(c.newPort, port);
+  }
 }
 
+// Only the low 16 bits of the paper count; a folder whose last part has a
+// dot is taken as the file, one that would not fit with "/out.pdf" is not
+// written.
 TEST_F(FurtherPrinterTest, AddedPrinterGetsItsOwnUserSettings) {
   spooler_.newPorts = {"Quorvel2:"};
   SetText(options_.outFolder, "/home/ann.lee/pdf/");  // a dot, but not in the last part
   SetText(options_.runExe, "/usr/bin/viewer");
-  options_.paper = 0x10000 | DMPAPER_A5;  // only the low 16 bits count
+  options_.paper = 0x10000 | DMPAPER_A5;
   ASSERT_EQ(1, InstallOrAddPrinter(&options_));
   EXPECT_TRUE(Logged("This is NOT the first printer, we will add 'Printer2' printer.\n"));
   const std::string key = "Software\\quorvel\\lumaset\\Quorvel2";
   EXPECT_TRUE(Logged("Registry: \"" + key + "\"\n"));
-  EXPECT_EQ("/home/ann.lee/pdf/out.pdf", UserText(key, "AutomaticDirectory"));
-  EXPECT_EQ("1", UserText(key, "AutomaticOutput"));
-  EXPECT_EQ("5", UserText(key, "AutomaticValue"));
-  EXPECT_EQ("/usr/bin/viewer", UserText(key, "AutoExecProgram"));
-  EXPECT_EQ("1", UserText(key, "AutoExec"));
+  EXPECT_EQ((Values{{"AutoExec", "1"},
+                    {"AutoExecProgram", "/usr/bin/viewer"},
+                    {"AutomaticDirectory", "/home/ann.lee/pdf/out.pdf"},
+                    {"AutomaticOutput", "1"},
+                    {"AutomaticValue", "5"}}),
+            KeyValues(key, HKEY_CURRENT_USER));
   EXPECT_EQ(DMPAPER_A5, spooler_.Printer("Printer2")->paperSize);
   EXPECT_NE(std::string::npos,
             ReadFileText(program_.Config()).find("[installation]\nPrinterName=Printer2\n"));
 
-  // The same name again: nothing is added and no key written.
-  spooler_.newPorts = {"Quorvel3:"};
-  options_ = CommandOptions{};
-  options_.addPrinter = 1;
-  SetText(options_.printerName, "printer2");
-  SetText(options_.outFolder, "/elsewhere");
-  EXPECT_EQ(0, InstallOrAddPrinter(&options_));
-  EXPECT_TRUE(Logged("\"printer2\" printer is already installed, we will do nothing now.\n"));
-  EXPECT_EQ(1u, spooler_.newPorts.size());
-  EXPECT_EQ("", UserText("Software\\quorvel\\lumaset", "AutomaticDirectory"));
-  EXPECT_EQ("/home/ann.lee/pdf/out.pdf", UserText(key, "AutomaticDirectory"));
-}
-
-TEST_F(FurtherPrinterTest, OutputFolderIsCompletedOnlyWhenItFits) {
-  options_.addPrinter = 0;  // no printer changes, only the settings
-  const std::string key = "Software\\quorvel\\lumaset";
-  SetText(options_.outFolder, "/srv/out.dir");
-  ASSERT_EQ(1, InstallOrAddPrinter(&options_));
-  EXPECT_EQ("/srv/out.dir", UserText(key, "AutomaticDirectory"));
-  SetText(options_.outFolder, "/srv/test");
-  ASSERT_EQ(1, InstallOrAddPrinter(&options_));
-  EXPECT_EQ("/srv/test/out.pdf", UserText(key, "AutomaticDirectory"));
-
-  // 1020 characters: with "/out.pdf" it would not fit the field.
+  options_ = CommandOptions{};  // no printer changes, only the settings
   const std::string tooLong = "/" + std::string(1019, 'f');
-  SetText(options_.outFolder, tooLong);
-  ASSERT_EQ(1, InstallOrAddPrinter(&options_));
+  for (const auto& [folder, stored] : {std::make_pair("/srv/out.dir", "/srv/out.dir"),
+                                       std::make_pair("/srv/test", "/srv/test/out.pdf"),
+                                       std::make_pair(tooLong.c_str(), "/srv/test/out.pdf")}) {
+    SCOPED_TRACE(std::string(folder).substr(0, 16));
+    SetText(options_.outFolder, folder);
+    ASSERT_EQ(1, InstallOrAddPrinter(&options_));
+    EXPECT_EQ(stored,
+              KeyValues("Software\\quorvel\\lumaset", HKEY_CURRENT_USER)["AutomaticDirectory"]);
+  }
   EXPECT_TRUE(Logged("[ERROR] The output folder \"" + tooLong + "\" is too long"));
-  EXPECT_EQ("/srv/test/out.pdf", UserText(key, "AutomaticDirectory"));
-}
-
-TEST_F(FurtherPrinterTest, WithoutAMakersPortTheSetupProgramInstallsTheFirstPrinter) {
-  spooler_.ports.clear();
-  spooler_.printers.clear();
-  // setup.exe beside the program: here a script that leaves a mark.
-  const std::string mark = program_.Join("setup-ran");
-  WriteFileText(program_.Join("setup.exe"), "#!/bin/sh\necho ran > '" + mark + "'\n");
-  chmod(program_.Join("setup.exe").c_str(), 0755);
-  SetText(options_.outFolder, "/srv/first");
-  EXPECT_EQ(1, InstallOrAddPrinter(&options_));
-  EXPECT_TRUE(Logged("This is the first printer, we will install the first printer.\n"));
-  EXPECT_EQ("ran\n", ReadFileText(mark));
-  EXPECT_TRUE(spooler_.calls.end() ==
-              std::find(spooler_.calls.begin(), spooler_.calls.end(), "AddPort Quorvel"));
-  EXPECT_EQ("/srv/first/out.pdf", UserText("Software\\quorvel\\lumaset", "AutomaticDirectory"));
 }
 
 }  // namespace
