@@ -16,7 +16,13 @@ void SettingsFile::RefreshLocked() {
   platform::FileStamp now = platform::StampOf(path_);
   if (loaded_ && now == stamp_) return;
   std::string content;
-  if (!now.exists || !platform::ReadWholeFile(path_, &content)) content.clear();
+  readError_.clear();
+  if (now.exists && !platform::ReadWholeFile(path_, &content, &readError_)) {
+    // A file that is there but cannot be read is used as empty (the
+    // defaults) and never written over.
+    if (readError_.empty()) readError_ = "it cannot be read";
+    content.clear();
+  }
   loaded_ = true;
   stamp_ = now;
   content_ = content;
@@ -113,7 +119,8 @@ Status SettingsFile::SaveLocked() {
     if (pending_.empty()) return Status();
     RefreshLocked();  // what other runs wrote since the last read stays
     pending_.clear();
-    if (platform::WriteFileAtomically(path_, view_, &error)) {
+    error = readError_.empty() ? "" : "cannot read it: " + readError_;
+    if (error.empty() && platform::WriteFileAtomically(path_, view_, &error)) {
       content_ = view_;
       stamp_ = platform::StampOf(path_);
       return Status();

@@ -52,8 +52,9 @@ class SettingsFile {
   std::string path_;
   platform::FileStamp stamp_;
   bool loaded_ = false;
-  std::string content_;  ///< the file as last read or written
-  std::string view_;     ///< content_ with the pending writes applied
+  std::string content_;    ///< the file as last read or written
+  std::string view_;       ///< content_ with the pending writes applied
+  std::string readError_;  ///< why the file that is there could not be read
   std::vector<Write> pending_;
   bool failureReported_ = false;
 };

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -53,6 +54,23 @@ TEST(SettingsTest, FileIsWrittenOnlyWhenItLacksAValueAndReadAgainWhenChanged) {
   EXPECT_NE(std::string::npos, log.find("[ERROR] Could not write \"" + program.Config() +
                                         "\": cannot lock \"" + program.Config() + ".lock\""))
       << log;
+
+  // A file that is there but cannot be read (another account's) gives the
+  // defaults and is never written over, though its folder lets anybody
+  // write. File modes do not stop root: checked as an ordinary user.
+  if (geteuid() != 0) return;
+  ASSERT_EQ(0, rmdir((program.Config() + ".lock").c_str()));
+  WriteFileText(program.Config() + ".lock", "");
+  WriteFileText(program.Config(), "[Options]\nLockWaitLimit=5\n");
+  ASSERT_EQ(0, chmod(program.Config().c_str(), 0600));
+  ASSERT_EQ(0, chmod((program.Config() + ".lock").c_str(), 0644));
+  ASSERT_EQ(0, chmod(program.path().c_str(), 0777));
+  pid_t pid = fork();
+  if (pid == 0) _exit(setgid(65534) || setuid(65534) || ReadSettingInt("Options", "X", 1) != 1);
+  int status = -1;
+  ASSERT_EQ(pid, waitpid(pid, &status, 0));
+  EXPECT_EQ(0, status);
+  EXPECT_EQ("[Options]\nLockWaitLimit=5\n", ReadFileText(program.Config()));
 }
 
 // The switch is looked up on every call: off, and written so, when missing; "no"
