@@ -51,8 +51,13 @@ Status CombineByTool(const char* converted, const char* output, intptr_t lockHan
   Status result = Status::Failure("the page tool pdfsdk.dll failed");
   if (!platform::CopyFileAtomically(output, copy, 0600, &error)) {
     result = CopyFailure(output, copy, error);
-  } else if (PDFSDK_CombineTwoPDFs(copy, converted, output, lockHandle)) {
-    result = Status();
+  } else {
+    std::string why;
+    if (PDFSDK_CombineTwoPDFs(copy, converted, output, lockHandle, &why)) {
+      result = Status();
+    } else if (!why.empty()) {
+      result = Status::Failure("pdfsdk.dll: " + why);
+    }
   }
   DeleteFileLogged(copy);
   return result;
@@ -76,8 +81,9 @@ Status WriteByMerger(const char* converted, const char* output, const JobSetting
 
 Status WriteByPageTool(const char* converted, const char* output, const JobSettings&,
                        intptr_t lockHandle) {
-  if (AppendPDFPagesByTool(converted, output, lockHandle)) return Status();
-  return Status::Failure("the page tool pdfutil.dll failed");
+  std::string why;
+  if (AppendPDFPagesByTool(converted, output, lockHandle, &why)) return Status();
+  return Status::Failure(why.empty() ? "the page tool pdfutil.dll failed" : "pdfutil.dll: " + why);
 }
 
 Status WriteByConcatenationTool(const char* converted, const char* output, const JobSettings&,

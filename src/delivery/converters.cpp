@@ -264,7 +264,7 @@ Status ConvertPSToPDFFile(const char* input, const char* output, const JobSettin
 }
 
 int PDFSDK_CombineTwoPDFs(const char* first, const char* second, const char* output,
-                          intptr_t lockHandle) {
+                          intptr_t lockHandle, std::string* why) {
   if (!first || !second || !output || !platform::PathExists(first) ||
       !platform::PathExists(second)) {
     return 0;
@@ -283,7 +283,9 @@ int PDFSDK_CombineTwoPDFs(const char* first, const char* second, const char* out
     return 0;
   }
   OutLog("[CMD] %s\n", command.c_str());
-  bool succeeded = RunTool(command, ToolLimits(lockHandle)).ok();
+  Status ran = RunTool(command, ToolLimits(lockHandle));
+  if (!ran && why) *why = ran.reason();
+  bool succeeded = ran.ok();
   if (!platform::PathExists(output)) {
     OutLog("\"%s\" is not exist.\n", output);
     return 0;
@@ -293,7 +295,8 @@ int PDFSDK_CombineTwoPDFs(const char* first, const char* second, const char* out
   return 1;
 }
 
-int AppendPDFPagesByTool(const char* added, const char* receiving, intptr_t lockHandle) {
+int AppendPDFPagesByTool(const char* added, const char* receiving, intptr_t lockHandle,
+                         std::string* why) {
   if (!added || !receiving || !*added || !*receiving) return 0;
   if (!platform::PathExists(receiving)) {
     OutLog("[ERROR] Sorry, I can't locate existing \"%s\" file, I will copy \"%s\" to \"%s\"\n",
@@ -312,6 +315,8 @@ int AppendPDFPagesByTool(const char* added, const char* receiving, intptr_t lock
   }
   OutLog("[Append After Last Page Option], Output PDF filename is: \"%s\"\n", receiving);
   OutLog("[CMD] \"%s\"\n", command.c_str());
-  bool succeeded = RunTool(command, ToolLimits(lockHandle)).ok();
+  Status ran = RunTool(command, ToolLimits(lockHandle));
+  if (!ran && why) *why = ran.reason();
+  bool succeeded = ran.ok();
   return succeeded && platform::PathExists(receiving) ? 1 : 0;
 }

@@ -28,14 +28,18 @@ constexpr int64_t kRoomForConversion = 1 << 20;
 /// Writes the pages of first then second to output with pdfsdk.dll. Returns
 /// 1 when the tool succeeded and the output exists, else 0. lockHandle, when
 /// not -1, is the output's held lock, which the tool keeps while it runs.
+/// A failure of the tool itself puts its own error line into *why (when
+/// given).
 int PDFSDK_CombineTwoPDFs(const char* first, const char* second, const char* output,
-                          intptr_t lockHandle = -1);
+                          intptr_t lockHandle = -1, std::string* why = nullptr);
 
 /// Adds the pages of added after the last page of receiving (in place) with
 /// pdfutil.dll; when receiving does not exist, copies added there. Returns 1
 /// when the tool succeeded (or the copy was made) and receiving exists.
 /// lockHandle as for PDFSDK_CombineTwoPDFs.
-int AppendPDFPagesByTool(const char* added, const char* receiving, intptr_t lockHandle = -1);
+/// lockHandle and why as for PDFSDK_CombineTwoPDFs.
+int AppendPDFPagesByTool(const char* added, const char* receiving, intptr_t lockHandle = -1,
+                         std::string* why = nullptr);
 
 /// The page count that a structured PostScript job announces in its
 /// "%%Pages:" comment (the trailer's when the header says "(atend)"); 0 for a

@@ -392,9 +392,14 @@ TEST_F(AppendTest, LockThatCannotBeTakenKeepsTheJob) {
 TEST_F(AppendTest, ToolThatAddsNothingKeepsTheJob) {
   ASSERT_EQ(0, Append(Spool("invoice.ps", "first.ps")));
   std::string before = ReadFileText(Output());
+  // One exits 0 and adds nothing; the other fails and says why, which the
+  // kept job's record repeats.
+  const char* scripts[] = {"#!/bin/sh\nexit 0\n",
+                           "#!/bin/sh\necho 'Error: disk on fire'\nexit 3\n"};
+  int n = 0;
   for (const char* tool : {"pdfutil.dll", "pdfsdk.dll"}) {
     fs::remove(install_.Path(tool));
-    WriteFileText(install_.Path(tool), "#!/bin/sh\nexit 0\n");
+    WriteFileText(install_.Path(tool), scripts[n++]);
     fs::permissions(install_.Path(tool), fs::perms::owner_all);
   }
   for (int method : {2, 3}) {
@@ -405,6 +410,13 @@ TEST_F(AppendTest, ToolThatAddsNothingKeepsTheJob) {
     EXPECT_TRUE(fs::exists(job));
     EXPECT_EQ(before, ReadFileText(Output()));
   }
+  JobJournal journal;
+  std::string why;
+  ASSERT_EQ(JournalRead::kRead, ReadJobJournal(Output(), &journal, &why)) << why;
+  ASSERT_FALSE(journal.kept.empty());
+  EXPECT_NE(std::string::npos,
+            journal.kept[0].cause.find(": pdfsdk.dll: Error: disk on fire (exit code 3)"))
+      << journal.kept[0].cause;
 }
 
 // A page tool that adds nothing for one job only: that job is kept, and the
