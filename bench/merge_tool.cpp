@@ -2,7 +2,7 @@
 // does, for timing: merge_tool NEW.pdf OUTPUT.pdf
 #include <cstdio>
 
-#include "delivery/append_driver.h"
+#include "delivery/page_writers.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {

@@ -16,15 +16,6 @@
 /// run. Returns 1 when the output was handled, 0 when nothing was added.
 int AppendFileToPDFFile(const char* input, const char* output, const JobSettings& settings);
 
-/// Adds the pages of newPdf after those of outputPdf with the PDF merger, or
-/// copies newPdf there when outputPdf does not exist. Fails with the reason
-/// when newPdf does not exist, the copy fails or the merger fails.
-Status AppendPDFByMerger(const char* newPdf, const char* outputPdf, const DocumentInfo& info);
-
-/// Merges outputPdf (in place, or a temporary copy of an output whose name
-/// does not end in ".pdf") and newPdf into outputPdf.
-Status MergeIntoOutputPDF(const char* newPdf, const char* outputPdf, const DocumentInfo& info);
-
 /// The lock file that every run changing or moving the output PDF holds.
 std::string OutputLockPath(const std::string& outputPdf);
 

@@ -8,6 +8,7 @@
 #include "config/log.h"
 #include "config/temp_names.h"
 #include "delivery/append_driver.h"
+#include "delivery/page_writers.h"
 #include "pdf/incremental_update.h"
 #include "pdf/pdf_file_info.h"
 #include "platform/platform.h"

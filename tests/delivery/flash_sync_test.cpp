@@ -15,6 +15,7 @@
 #include "config/settings.h"
 #include "delivery/append_driver.h"
 #include "delivery/job_journal.h"
+#include "delivery/page_writers.h"
 #include "pdf/pdf_file_info.h"
 #include "platform/platform.h"
 #include "platform/registry.h"

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "config/settings.h"
-#include "delivery/append_driver.h"
+#include "delivery/page_writers.h"
 #include "pdf/pdf_file_info.h"
 #include "pdf/pdf_tail.h"
 #include "support/install_copy.h"
