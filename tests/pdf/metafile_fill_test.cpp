@@ -465,6 +465,13 @@ std::string PlaceableWindowsMetafile() {
   return wmf.Add(U_WMRTEXTOUT_set(point16_set(6000, 4000), text)).Bytes();
 }
 
+// Large text of one face at the top left of an A4 page.
+std::string BigText(const char* face, const std::string& utf8) {
+  EmfBuilder emf(kA4);
+  emf.Add(U_EMRSETBKMODE_set(U_TRANSPARENT));
+  return emf.Font(4, -400, face).Text(100, 100, utf8).Bytes();
+}
+
 // Shapes, a bitmap and text of plain GDI records.
 std::string GdiBasics() {
   EmfBuilder emf(kA4);
@@ -631,6 +638,21 @@ TEST_F(MetafileFillTest, PicturesShowTheirInkAndText) {
        {{0.25, 0.5, kBlue}, {0.75, 0.5, kWhite}},
        "",
        "EMF+ image: metafile image not drawn: neither an enhanced nor a Windows metafile x1"},
+      // Beyond Windows-1252: the left stem of the leftmost letter and a
+      // space inside it or after it (Hebrew reads from the right: its final
+      // mem stands at the left).
+      {"greek.emf",
+       [] { return BigText("Arial", "Καλημέρα"); },
+       {{0.065, 0.105, kBlack}, {0.145, 0.105, kWhite}},
+       "Καλημέρα"},
+      {"cyrillic.emf",
+       [] { return BigText("Times New Roman", "Привет"); },
+       {{0.065, 0.105, kBlack}, {0.105, 0.105, kWhite}},
+       "Привет"},
+      {"hebrew.emf",
+       [] { return BigText("Courier New", "שלום"); },
+       {{0.065, 0.105, kBlack}, {0.105, 0.105, kWhite}},
+       "שלום"},
   };
   for (const PictureRow& row : rows) {
     SCOPED_TRACE(row.name);

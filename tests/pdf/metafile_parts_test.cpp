@@ -115,6 +115,10 @@ TEST(DibTest, EachDepthAndRunLengthDecodesTopRowFirst) {
 class NoResources : public metafile::MetafileCanvas {
  public:
   std::string FontResource(const std::string&) override { return "/F1"; }
+  std::string EmbeddedFontResource(const metafile::TrueTypeFont&, const std::vector<uint16_t>&,
+                                   const std::u32string&) override {
+    return "/F2";
+  }
   std::string ImageResource(const RasterImage&) override { return "/Im1"; }
   std::string PictureResource(const std::string&, int*, int*, std::string* error) override {
     *error = "no pictures here";
