@@ -551,7 +551,7 @@ void EmfPlusPlayer::ShowText(const Font& f, const std::u16string& text, Point or
   if (shaped.bytes.empty() || brush.alpha == 0 || !(fontSize > 0.01) || !std::isfinite(fontSize)) {
     return;
   }
-  if (!shaped.lost.empty()) report_->Skip(shaped.lost);
+  report_->Lost(shaped.lost);
   double angle = std::atan2(m.b, m.a);
   if (m.a < 0 && std::fabs(m.b) < 1e-9) angle = 0;
   TextRun run;

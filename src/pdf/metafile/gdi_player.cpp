@@ -587,7 +587,7 @@ void GdiPlayer::TextOut(Point reference, const std::u16string& text, const std::
   if (box && (options & kOpaque)) FillRectangleWith(box[0], box[1], dc_.bkColor);
   ShapedText shaped = ShapeText(dc_.font.request, text);
   if (shaped.bytes.empty()) return;
-  if (!shaped.lost.empty()) report_->Skip(shaped.lost);
+  report_->Lost(shaped.lost);
   if (dc_.textAlign & kUpdateCp) reference = dc_.position;
 
   // Size: the font height through the map's vertical scale; a positive

@@ -28,6 +28,8 @@ void Put32(std::string* out, uint32_t v) {
   Put16(out, v & 0xFFFF);
 }
 
+std::string FontFile(const std::vector<std::pair<std::string, std::string>>& tables);
+
 uint32_t CheckSum(const std::string& data, size_t at, size_t length) {
   uint32_t sum = 0;
   for (size_t i = 0; i < length; i += 4) {
@@ -142,20 +144,27 @@ void TrueTypeFont::ReadCmap(const Table& cmap) {
     if (U16(at) == 12) format12 = at;
     if (U16(at) == 4) format4 = at;
   }
-  const size_t kMostCharacters = 1 << 17;
   if (format12) {
-    for (uint32_t i = 0, n = U32(format12 + 12); i < n && cmap_.size() < kMostCharacters; ++i) {
-      uint32_t group = format12 + 16 + 12 * i, first = U32(group), last = U32(group + 4);
-      uint32_t glyph = U32(group + 8);
-      for (uint32_t c = first; c <= last && c <= 0x10FFFF && cmap_.size() < kMostCharacters; ++c) {
-        if (glyph + (c - first) < glyphCount_) cmap_[c] = static_cast<uint16_t>(glyph + c - first);
-      }
-    }
-    return;
+    ReadCmap12(format12);
+  } else if (format4) {
+    ReadCmap4(format4);
   }
-  if (!format4) return;
-  uint32_t segments = U16(format4 + 6) / 2;
-  uint32_t ends = format4 + 14, starts = ends + 2 * segments + 2, deltas = starts + 2 * segments,
+}
+
+void TrueTypeFont::ReadCmap12(uint32_t at) {
+  const size_t kMostCharacters = 1 << 17;
+  for (uint32_t i = 0, n = U32(at + 12); i < n && cmap_.size() < kMostCharacters; ++i) {
+    uint32_t group = at + 16 + 12 * i, first = U32(group), last = U32(group + 4);
+    uint32_t glyph = U32(group + 8);
+    for (uint32_t c = first; c <= last && c <= 0x10FFFF && cmap_.size() < kMostCharacters; ++c) {
+      if (glyph + (c - first) < glyphCount_) cmap_[c] = static_cast<uint16_t>(glyph + c - first);
+    }
+  }
+}
+
+void TrueTypeFont::ReadCmap4(uint32_t at) {
+  uint32_t segments = U16(at + 6) / 2;
+  uint32_t ends = at + 14, starts = ends + 2 * segments + 2, deltas = starts + 2 * segments,
            offsets = deltas + 2 * segments;
   for (uint32_t s = 0; s < segments; ++s) {
     uint32_t first = U16(starts + 2 * s), last = U16(ends + 2 * s), delta = U16(deltas + 2 * s),
@@ -188,9 +197,9 @@ bool TrueTypeFont::GlyphRange(uint16_t glyph, uint32_t* start, uint32_t* end) co
   return *start <= *end && *end <= glyf.length;
 }
 
-std::string TrueTypeFont::Subset(const std::set<uint16_t>& keep) const {
-  // The glyphs to keep: the ones asked for, .notdef, and every part of a
-  // composite glyph (components may be composite themselves).
+// The glyphs asked for, .notdef, and every part of a composite glyph
+// (components may be composite themselves).
+std::vector<bool> TrueTypeFont::KeptGlyphs(const std::set<uint16_t>& keep) const {
   std::vector<bool> kept(glyphCount_, false);
   std::vector<uint16_t> todo(keep.begin(), keep.end());
   todo.push_back(0);
@@ -211,6 +220,12 @@ std::string TrueTypeFont::Subset(const std::set<uint16_t>& keep) const {
             ((flags & kXyScale) ? 4 : 0) + ((flags & kTwoByTwo) ? 8 : 0);
     }
   }
+  return kept;
+}
+
+std::string TrueTypeFont::Subset(const std::set<uint16_t>& keep) const {
+  std::vector<bool> kept = KeptGlyphs(keep);
+  const uint32_t glyf = Find("glyf")->offset;
   std::string glyphs, loca;
   for (uint32_t g = 0; g <= glyphCount_; ++g) {
     uint32_t start = 0, end = 0;
@@ -235,6 +250,14 @@ std::string TrueTypeFont::Subset(const std::set<uint16_t>& keep) const {
                              : std::string(tag) == "loca" ? loca
                                                           : body);
   }
+  return FontFile(tables);
+}
+
+namespace {
+
+// A TrueType file of the tables (tag, data; in tag order), its checksums
+// filled in.
+std::string FontFile(const std::vector<std::pair<std::string, std::string>>& tables) {
   uint32_t count = static_cast<uint32_t>(tables.size()), power = 1, log = 0;
   while (power * 2 <= count) power *= 2, ++log;
   std::string out;
@@ -261,6 +284,28 @@ std::string TrueTypeFont::Subset(const std::set<uint16_t>& keep) const {
   return out;
 }
 
+// The files that may hold the family's font, the bold ones first when bold.
+std::vector<std::string> FontCandidates(const std::string& baseFont) {
+  bool mono = baseFont.compare(0, 7, "Courier") == 0, serif = baseFont.compare(0, 5, "Times") == 0;
+  bool bold = baseFont.find("Bold") != std::string::npos;
+  const char* dejaVu = mono ? "DejaVuSansMono" : serif ? "DejaVuSerif" : "DejaVuSans";
+  const char* windows = mono ? "cour" : serif ? "times" : "arial";
+  const char* windir = std::getenv("WINDIR");
+  std::vector<std::string> candidates;
+  for (int pass = bold ? 0 : 1; pass < 2; ++pass) {
+    bool boldFile = pass == 0;
+    candidates.push_back("/usr/share/fonts/truetype/dejavu/" + std::string(dejaVu) +
+                         (boldFile ? "-Bold" : "") + ".ttf");
+    if (windir) {
+      candidates.push_back(std::string(windir) + "\\Fonts\\" + windows + (boldFile ? "bd" : "") +
+                           ".ttf");
+    }
+  }
+  return candidates;
+}
+
+}  // namespace
+
 const TrueTypeFont* UnicodeFontFor(const std::string& baseFont, std::string* error) {
   static std::mutex lock;
   static std::map<std::string, std::pair<std::unique_ptr<TrueTypeFont>, std::string>> loaded;
@@ -270,24 +315,7 @@ const TrueTypeFont* UnicodeFontFor(const std::string& baseFont, std::string* err
     *error = entry.second;
     return entry.first.get();
   }
-  bool bold = baseFont.find("Bold") != std::string::npos;
-  const char* dejaVu = baseFont.compare(0, 7, "Courier") == 0 ? "DejaVuSansMono"
-                       : baseFont.compare(0, 5, "Times") == 0 ? "DejaVuSerif"
-                                                              : "DejaVuSans";
-  const char* windows = baseFont.compare(0, 7, "Courier") == 0 ? "cour"
-                        : baseFont.compare(0, 5, "Times") == 0 ? "times"
-                                                               : "arial";
-  const char* windir = std::getenv("WINDIR");
-  std::vector<std::string> candidates;
-  for (bool boldFile : {true, false}) {
-    if (boldFile && !bold) continue;
-    std::string dejaVuName = std::string(dejaVu) + (boldFile ? "-Bold" : "") + ".ttf";
-    candidates.push_back("/usr/share/fonts/truetype/dejavu/" + dejaVuName);
-    if (windir) {
-      candidates.push_back(std::string(windir) + "\\Fonts\\" + windows + (boldFile ? "bd" : "") +
-                           ".ttf");
-    }
-  }
+  std::vector<std::string> candidates = FontCandidates(baseFont);
   std::string reasons;
   for (const std::string& path : candidates) {
     if (!platform::IsRegularFile(path)) continue;

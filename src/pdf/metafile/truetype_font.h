@@ -43,6 +43,10 @@ class TrueTypeFont {
   uint32_t U32(uint32_t at) const;
   bool GlyphRange(uint16_t glyph, uint32_t* start, uint32_t* end) const;
   void ReadCmap(const Table& cmap);
+  void ReadCmap12(uint32_t at);
+  void ReadCmap4(uint32_t at);
+  /// Which glyphs a subset of `keep` holds.
+  std::vector<bool> KeptGlyphs(const std::set<uint16_t>& keep) const;
 
   std::string path_, name_, data_;
   std::map<std::string, Table> tables_;
