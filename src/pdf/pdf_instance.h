@@ -15,6 +15,10 @@
 #include "pdf/pdf_tail.h"
 #include "pdf/qpdf_document.h"
 
+namespace metafile {
+class TrueTypeFont;
+}
+
 struct PDF {
   TErrorProc errorProc = nullptr;
   const void* errorData = nullptr;
@@ -52,6 +56,14 @@ struct PDF {
   QPDFObjectHandle xobjects;
   QPDFObjectHandle fonts;          // the page's standard fonts, by resource name
   QPDFObjectHandle graphicStates;  // the page's ExtGState dictionary
+  // The page's embedded TrueType fonts, by file: the font's objects and the
+  // glyphs (with their characters) the page shows so far.
+  struct EmbeddedFont {
+    const metafile::TrueTypeFont* font = nullptr;
+    QPDFObjectHandle type0, descendant, file, toUnicode;
+    std::map<uint16_t, char32_t> glyphs;
+  };
+  std::map<std::string, EmbeddedFont> embeddedFonts;
   std::string content;
   int imageCount = 0;
   double mediaTop = 842;  // upper edge of the media box in PDF coordinates

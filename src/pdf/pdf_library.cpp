@@ -494,6 +494,7 @@ int pdfAppend(PDF* pdf) {
     pdf->page = page;
     pdf->xobjects = QPDFObjectHandle::newDictionary();
     pdf->fonts = QPDFObjectHandle::newDictionary();
+    pdf->embeddedFonts.clear();
     pdf->graphicStates = QPDFObjectHandle::newDictionary();
     pdf->content.clear();
     pdf->imageCount = 0;

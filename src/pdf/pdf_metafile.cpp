@@ -12,6 +12,7 @@
 #include "config/log.h"
 #include "pdf/image/image_reader.h"
 #include "pdf/metafile/metafile.h"
+#include "pdf/metafile/truetype_font.h"
 #include "pdf/pdf_instance.h"
 #include "pdf/pdf_library.h"
 #include "platform/platform.h"
@@ -53,6 +54,59 @@ class PageCanvas : public metafile::MetafileCanvas {
     }
     std::string name = "/MF" + std::to_string(pdf_->fonts.getKeys().size() + 1);
     pdf_->fonts.replaceKey(name, font);
+    return name;
+  }
+
+  // A Type0 font of glyph ids (Identity-H, CIDs are glyph ids) over the
+  // TrueType font; its subset, widths and ToUnicode map are written by
+  // WriteEmbeddedFonts once the drawing is done.
+  std::string EmbeddedFontResource(const metafile::TrueTypeFont& font,
+                                   const std::vector<uint16_t>& glyphs,
+                                   const std::u32string& chars) override {
+    PDF::EmbeddedFont& entry = pdf_->embeddedFonts[font.Path()];
+    if (!entry.font) {
+      entry.font = &font;
+      auto name = [](const char* value) { return QPDFObjectHandle::newName(value); };
+      entry.file = QPDFObjectHandle::newStream(pdf_->doc.get());
+      entry.toUnicode = QPDFObjectHandle::newStream(pdf_->doc.get());
+      QPDFObjectHandle descriptor = QPDFObjectHandle::newDictionary();
+      descriptor.replaceKey("/Type", name("/FontDescriptor"));
+      descriptor.replaceKey("/Flags", QPDFObjectHandle::newInteger(4));  // symbolic
+      descriptor.replaceKey("/FontBBox",
+                            Array({font.bbox[0], font.bbox[1], font.bbox[2], font.bbox[3]}));
+      descriptor.replaceKey("/ItalicAngle", QPDFObjectHandle::newInteger(0));
+      descriptor.replaceKey("/Ascent", QPDFObjectHandle::newReal(metafile::Num(font.ascent)));
+      descriptor.replaceKey("/Descent", QPDFObjectHandle::newReal(metafile::Num(font.descent)));
+      descriptor.replaceKey("/CapHeight", QPDFObjectHandle::newReal(metafile::Num(font.ascent)));
+      descriptor.replaceKey("/StemV", QPDFObjectHandle::newInteger(80));
+      descriptor.replaceKey("/FontFile2", entry.file);
+      QPDFObjectHandle system = QPDFObjectHandle::newDictionary();
+      system.replaceKey("/Registry", QPDFObjectHandle::newString("Adobe"));
+      system.replaceKey("/Ordering", QPDFObjectHandle::newString("Identity"));
+      system.replaceKey("/Supplement", QPDFObjectHandle::newInteger(0));
+      QPDFObjectHandle descendant = QPDFObjectHandle::newDictionary();
+      descendant.replaceKey("/Type", name("/Font"));
+      descendant.replaceKey("/Subtype", name("/CIDFontType2"));
+      descendant.replaceKey("/CIDSystemInfo", system);
+      descendant.replaceKey("/FontDescriptor", pdf_->doc->makeIndirectObject(descriptor));
+      descendant.replaceKey("/CIDToGIDMap", name("/Identity"));
+      entry.descendant = pdf_->doc->makeIndirectObject(descendant);
+      QPDFObjectHandle type0 = QPDFObjectHandle::newDictionary();
+      type0.replaceKey("/Type", name("/Font"));
+      type0.replaceKey("/Subtype", name("/Type0"));
+      type0.replaceKey("/Encoding", name("/Identity-H"));
+      type0.replaceKey("/DescendantFonts", QPDFObjectHandle::newArray({entry.descendant}));
+      type0.replaceKey("/ToUnicode", entry.toUnicode);
+      entry.type0 = pdf_->doc->makeIndirectObject(type0);
+    }
+    for (size_t i = 0; i < glyphs.size() && i < chars.size(); ++i) {
+      entry.glyphs.emplace(glyphs[i], chars[i]);
+    }
+    for (const std::string& key : pdf_->fonts.getKeys()) {
+      if (pdf_->fonts.getKey(key).getObjGen() == entry.type0.getObjGen()) return key;
+    }
+    std::string name = "/MF" + std::to_string(pdf_->fonts.getKeys().size() + 1);
+    pdf_->fonts.replaceKey(name, entry.type0);
     return name;
   }
 
@@ -246,6 +300,37 @@ class PageCanvas : public metafile::MetafileCanvas {
   std::map<std::string, std::string> graphicStateNames_;
 };
 
+// Rewrites each embedded font of the page for the glyphs it shows so far:
+// the subset, its name (a tag drawn from the glyphs), widths and ToUnicode.
+void WriteEmbeddedFonts(PDF* pdf) {
+  for (auto& item : pdf->embeddedFonts) {
+    PDF::EmbeddedFont& entry = item.second;
+    std::set<uint16_t> keep;
+    QPDFObjectHandle widths = QPDFObjectHandle::newArray();
+    uint32_t hash = 2166136261u;
+    for (const auto& glyph : entry.glyphs) {
+      keep.insert(glyph.first);
+      hash = (hash ^ glyph.first) * 16777619u;
+      widths.appendItem(QPDFObjectHandle::newInteger(glyph.first));
+      widths.appendItem(QPDFObjectHandle::newArray(
+          {QPDFObjectHandle::newReal(metafile::Num(entry.font->Advance(glyph.first)))}));
+    }
+    std::string tag;
+    for (int i = 0; i < 6; ++i, hash /= 26) tag += static_cast<char>('A' + hash % 26);
+    QPDFObjectHandle baseFont = QPDFObjectHandle::newName("/" + tag + "+" + entry.font->Name());
+    std::string subset = entry.font->Subset(keep);
+    entry.file.replaceStreamData(subset, QPDFObjectHandle::newNull(), QPDFObjectHandle::newNull());
+    entry.file.getDict().replaceKey(
+        "/Length1", QPDFObjectHandle::newInteger(static_cast<int64_t>(subset.size())));
+    entry.toUnicode.replaceStreamData(metafile::ToUnicodeCMap(entry.glyphs),
+                                      QPDFObjectHandle::newNull(), QPDFObjectHandle::newNull());
+    entry.descendant.replaceKey("/W", widths);
+    entry.descendant.replaceKey("/BaseFont", baseFont);
+    entry.descendant.getKey("/FontDescriptor").replaceKey("/FontName", baseFont);
+    entry.type0.replaceKey("/BaseFont", baseFont);
+  }
+}
+
 // One line for everything the drawing left out, so a file of a thousand
 // unsupported records logs one line, not a thousand.
 void LogReport(const std::string& path, const metafile::DrawReport& report) {
@@ -300,7 +385,9 @@ int pdfInsertMetafileA(PDF* pdf, const char* path, double x, double y, double wi
     double bottom = pdf->topDown ? pdf->mediaTop - (y - pdf->frameTop) - height : y;
     PageCanvas canvas(pdf);
     metafile::MetafileDrawing drawing;
-    if (!metafile::DrawMetafile(bytes, x, bottom, width, height, &canvas, &drawing, &error)) {
+    bool drawn = metafile::DrawMetafile(bytes, x, bottom, width, height, &canvas, &drawing, &error);
+    WriteEmbeddedFonts(pdf);
+    if (!drawn) {
       pdf->pageImageFailed = true;
       OutLog("[ERROR] Cannot draw metafile \"%s\": %s\n", file.c_str(), error.c_str());
       return 0;

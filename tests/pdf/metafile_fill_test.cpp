@@ -515,6 +515,16 @@ std::string Landscape() {
 
 TEST_F(MetafileFillTest, PicturesShowTheirInkAndText) {
   const TestRgb kBlack{0, 0, 0}, kCyan{0, 255, 255};
+  // Text beyond Windows-1252, large at the top left: the left stem of the
+  // leftmost letter is ink, `space` inside or after it is not (Hebrew reads
+  // from the right: its final mem stands at the left).
+  auto bigText = [&](const char* name, const char* face, const char* utf8, double space) {
+    auto bytes = [=] {
+      EmfBuilder emf(kA4);
+      return emf.Font(4, -400, face).Text(100, 100, utf8).Bytes();
+    };
+    return PictureRow{name, bytes, {{0.065, 0.105, kBlack}, {space, 0.105, kWhite}}, utf8};
+  };
   const PictureRow rows[] = {
       {"gdi.emf",
        GdiBasics,
@@ -631,6 +641,19 @@ TEST_F(MetafileFillTest, PicturesShowTheirInkAndText) {
        {{0.25, 0.5, kBlue}, {0.75, 0.5, kWhite}},
        "",
        "EMF+ image: metafile image not drawn: neither an enhanced nor a Windows metafile x1"},
+      {"skip.emf",
+       [] {
+         EmfBuilder emf(kA4);
+         for (int i = 0; i < 3; ++i) emf.Raw(U_EMR_PLGBLT, std::string(20, '\0'));
+         emf.Raw(U_EMR_MASKBLT, std::string(20, '\0'));
+         return emf.Font(1, -100, "Arial").Text(100, 100, "still drawn").Bytes();
+       },
+       {},
+       "still drawn",
+       "U_EMR_MASKBLT (damaged) x1, U_EMR_PLGBLT (damaged) x3"},
+      bigText("greek.emf", "Arial", "Καλημέρα", 0.145),
+      bigText("cyrillic.emf", "Times New Roman", "Привет", 0.105),
+      bigText("hebrew.emf", "Courier New", "שלום", 0.085),
   };
   for (const PictureRow& row : rows) {
     SCOPED_TRACE(row.name);
@@ -650,6 +673,7 @@ TEST_F(MetafileFillTest, PicturesShowTheirInkAndText) {
             ? ""
             : log.substr(line + head.size(), log.find('\n', line) - line - head.size());
     EXPECT_EQ(row.notDrawn, notDrawn);
+    EXPECT_EQ(std::string::npos, log.find(head, line + 1)) << "one line a file";
   }
 }
 

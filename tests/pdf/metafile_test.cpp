@@ -1,5 +1,5 @@
-// Metafile pages made by the merger: in which fonts text is drawn, the
-// order of pages among other inputs, and the one line of what was not drawn.
+// Metafile pages made by the merger: in which fonts text is drawn and the
+// order of pages among other inputs.
 #include <gtest/gtest.h>
 
 #include <qpdf/QPDF.hh>
@@ -93,23 +93,6 @@ TEST_F(MetafileTest, MergerKeepsOrderOfPdfImageAndMetafileAndLogsTheSteps) {
     ASSERT_NE(std::string::npos, next) << line << " after #3 in\n" << log;
     at = next;
   }
-}
-
-TEST_F(MetafileTest, RecordsNotDrawnAreLoggedOncePerFileWithCounts) {
-  EmfBuilder emf(kA4);
-  for (int i = 0; i < 3; ++i) emf.Raw(U_EMR_PLGBLT, std::string(20, '\0'));
-  emf.Raw(U_EMR_MASKBLT, std::string(20, '\0'));
-  emf.Font(1, -100, "Arial").Text(100, 100, "still drawn");
-  emf.Write(program.Join("skip.emf"));
-  ASSERT_EQ(1, Merge({program.Join("skip.emf")}));
-  std::string log = Log();
-  std::string line = "[INFO] Metafile \"" + program.Join("skip.emf") + "\": not drawn: ";
-  size_t first = log.find(line);
-  ASSERT_NE(std::string::npos, first) << log;
-  EXPECT_EQ(std::string::npos, log.find("not drawn", first + line.size()));
-  EXPECT_NE(std::string::npos, log.find("U_EMR_PLGBLT (damaged) x3", first)) << log;
-  EXPECT_NE(std::string::npos, log.find("U_EMR_MASKBLT (damaged) x1", first)) << log;
-  EXPECT_NE(std::string::npos, PdfPageTexts(output).at(0).find("still drawn"));
 }
 
 }  // namespace

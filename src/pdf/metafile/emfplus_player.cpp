@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "pdf/metafile/record_reader.h"
+#include "pdf/metafile/truetype_font.h"
 
 namespace metafile {
 
@@ -455,21 +456,19 @@ void EmfPlusPlayer::DrawString(uint16_t flags, const uint8_t* data, size_t size)
   // flag 0x1000), where the next word would pass the layout's width.
   const uint32_t kNoWrap = 0x1000;
   const size_t kMaxLines = 1000;
-  std::string face = ChooseStandardFont(f.request);
   double wrapAt = extent.x > 0 && !(format.flags & kNoWrap) ? extent.x * 1000 / FontWorldSize(f)
                                                             : 0;  // in the font's thousandths
-  std::vector<std::string> lines;
+  std::vector<std::u16string> lines;
   std::u16string paragraph;
   auto flush = [&]() {
-    std::string line, word;
-    std::string bytes = Utf16ToWinAnsi(paragraph) + " ";
-    for (char ch : bytes) {
-      if (ch != ' ') {
+    std::u16string line, word;
+    for (char16_t ch : paragraph + u" ") {
+      if (ch != u' ') {
         word += ch;
         continue;
       }
-      std::string longer = line.empty() ? word : line + " " + word;
-      if (wrapAt > 0 && !line.empty() && StandardTextWidth(face, longer) > wrapAt) {
+      std::u16string longer = line.empty() ? word : line + u" " + word;
+      if (wrapAt > 0 && !line.empty() && ShapeText(f.request, longer).width > wrapAt) {
         lines.push_back(line);
         line = word;
       } else {
@@ -493,18 +492,17 @@ void EmfPlusPlayer::DrawString(uint16_t flags, const uint8_t* data, size_t size)
                   BrushFor(flags & kColorFlag, r.Value<uint32_t>(0)));
 }
 
-void EmfPlusPlayer::DrawStringLines(const Font& f, const std::vector<std::string>& lines,
+void EmfPlusPlayer::DrawStringLines(const Font& f, const std::vector<std::u16string>& lines,
                                     Point corner, Point extent, const Format& format,
                                     const Brush& brush) {
   double worldSize = FontWorldSize(f), lineHeight = worldSize * 1.15;
-  std::string font = ChooseStandardFont(f.request);
   Matrix m = WorldToPage();
   double total = lineHeight * lines.size();
   double y = corner.y + worldSize * 0.9;  // the first line's baseline
   if (extent.y > 0 && format.lineAlign == 1) y += (extent.y - total) / 2;
   if (extent.y > 0 && format.lineAlign == 2) y += extent.y - total;
-  for (const std::string& line : lines) {
-    double width = StandardTextWidth(font, line) * worldSize / 1000;
+  for (const std::u16string& line : lines) {
+    double width = ShapeText(f.request, line).width * worldSize / 1000;
     double x = corner.x;
     if (extent.x > 0 && format.align == 1) x += (extent.x - width) / 2;
     if (extent.x > 0 && format.align == 2) x += extent.x - width;
@@ -529,16 +527,14 @@ void EmfPlusPlayer::DrawDriverString(uint16_t flags, const uint8_t* data, size_t
     return;
   }
   if (r.Value<uint32_t>(8) != 0) report_->Skip("EMF+ driver string transform");
-  std::string bytes = Utf16ToWinAnsi(text);
   const Font& f = font->second;
   // The glyphs' own positions set the line's width: the text is scaled to
   // span from the first to the last glyph as the file places them.
-  double natural = StandardTextWidth(ChooseStandardFont(f.request),
-                                     bytes.substr(0, bytes.empty() ? 0 : bytes.size() - 1)) *
-                   FontWorldSize(f) / 1000;
+  double natural =
+      ShapeText(f.request, text.substr(0, text.size() - 1)).width * FontWorldSize(f) / 1000;
   double span = positions.back().x - positions.front().x;
   double scale = natural > 0 && span > 0 ? std::clamp(100 * span / natural, 20.0, 500.0) : 100;
-  ShowText(f, bytes, WorldToPage().Apply(positions.front()),
+  ShowText(f, text, WorldToPage().Apply(positions.front()),
            BrushFor(flags & kColorFlag, r.Value<uint32_t>(0)), scale);
 }
 
@@ -547,19 +543,26 @@ double EmfPlusPlayer::FontWorldSize(const Font& f) const {
   return f.emSize * UnitToPixels(f.unit) / (UnitToPixels(state_.pageUnit) * state_.pageScale);
 }
 
-void EmfPlusPlayer::ShowText(const Font& f, const std::string& bytes, Point origin,
+void EmfPlusPlayer::ShowText(const Font& f, const std::u16string& text, Point origin,
                              const Brush& brush, double horizontalScale) {
   Matrix m = WorldToPage();
   double fontSize = FontWorldSize(f) * std::hypot(m.c, m.d);
-  if (bytes.empty() || brush.alpha == 0 || !(fontSize > 0.01) || !std::isfinite(fontSize)) return;
+  ShapedText shaped = ShapeText(f.request, text);
+  if (shaped.bytes.empty() || brush.alpha == 0 || !(fontSize > 0.01) || !std::isfinite(fontSize)) {
+    return;
+  }
+  report_->Lost(shaped.lost);
   double angle = std::atan2(m.b, m.a);
   if (m.a < 0 && std::fabs(m.b) < 1e-9) angle = 0;
   TextRun run;
-  run.baseFont = ChooseStandardFont(f.request);
+  run.baseFont = shaped.baseFont;
+  run.font = shaped.font;
+  run.glyphs = shaped.glyphs;
+  run.chars = shaped.chars;
   run.size = fontSize;
   run.placement = Matrix{std::cos(angle), std::sin(angle), -std::sin(angle),
                          std::cos(angle), origin.x,        origin.y};
-  run.bytes = bytes;
+  run.bytes = shaped.bytes;
   run.color = brush.color;
   run.alpha = brush.alpha;
   run.horizontalScale = horizontalScale;

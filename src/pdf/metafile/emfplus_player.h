@@ -119,7 +119,7 @@ class EmfPlusPlayer {
   void FillWithBrush(const PagePath& path, const Brush& brush, bool evenOdd);
   void LinearGradient(const PagePath& path, const Brush& brush);
   void PathGradient(const Brush& brush);
-  void DrawStringLines(const Font& f, const std::vector<std::string>& lines, Point corner,
+  void DrawStringLines(const Font& f, const std::vector<std::u16string>& lines, Point corner,
                        Point extent, const Format& format, const Brush& brush);
   void PenObject(uint8_t id, const uint8_t* data, size_t size);
   void PathObject(uint8_t id, const uint8_t* data, size_t size);
@@ -133,7 +133,7 @@ class EmfPlusPlayer {
   void DrawDriverString(uint16_t flags, const uint8_t* data, size_t size);
   /// The font's em size in world units.
   double FontWorldSize(const Font& f) const;
-  void ShowText(const Font& f, const std::string& bytes, Point origin, const Brush& brush,
+  void ShowText(const Font& f, const std::u16string& text, Point origin, const Brush& brush,
                 double horizontalScale);
   void SetClipRect(uint16_t flags, const uint8_t* data, size_t size);
   void SetClipPath(uint16_t flags);

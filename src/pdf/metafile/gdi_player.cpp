@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "pdf/metafile/truetype_font.h"
+
 namespace metafile {
 
 namespace {
@@ -583,18 +585,18 @@ void GdiPlayer::TextOut(Point reference, const std::u16string& text, const std::
                  kBaseline = 24, kBottom = 8;
   Matrix m = LogicalToPage();
   if (box && (options & kOpaque)) FillRectangleWith(box[0], box[1], dc_.bkColor);
-  std::string bytes = Utf16ToWinAnsi(text);
-  if (bytes.empty()) return;
+  ShapedText shaped = ShapeText(dc_.font.request, text);
+  if (shaped.bytes.empty()) return;
+  report_->Lost(shaped.lost);
   if (dc_.textAlign & kUpdateCp) reference = dc_.position;
 
-  std::string font = ChooseStandardFont(dc_.font.request);
   // Size: the font height through the map's vertical scale; a positive
   // height is the cell, of which about 80% is the character height.
   double yScale = std::hypot(m.c, m.d), xScale = std::hypot(m.a, m.b);
   double height = dc_.font.height == 0 ? 12 / 0.75 : std::fabs(dc_.font.height);
   double size = height * yScale * (dc_.font.height > 0 ? 0.8 : 1.0);
   if (!(size > 0.01) || !std::isfinite(size)) return;
-  double natural = StandardTextWidth(font, bytes) * size / 1000;
+  double natural = shaped.width * size / 1000;
   double advance = 0;
   for (double d : dx) advance += d;
   double width = dx.empty() ? natural : std::fabs(advance) * xScale;
@@ -637,10 +639,13 @@ void GdiPlayer::TextOut(Point reference, const std::u16string& text, const std::
     painter_->Paint(cell, back, StrokeStyle());
   }
   TextRun run;
-  run.baseFont = font;
+  run.baseFont = shaped.baseFont;
+  run.font = shaped.font;
+  run.glyphs = shaped.glyphs;
+  run.chars = shaped.chars;
   run.size = size;
   run.placement = place;
-  run.bytes = bytes;
+  run.bytes = shaped.bytes;
   run.color = dc_.textColor;
   run.horizontalScale = scale;
   painter_->Text(run);

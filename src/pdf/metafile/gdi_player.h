@@ -21,6 +21,10 @@ struct DrawReport {
   std::map<std::string, int> notDrawn;
   std::vector<std::string> problems;  ///< the first few only
   void Skip(const std::string& what) { ++notDrawn[what]; }
+  /// Counts what text lost (ShapedText::lost), when it lost anything.
+  void Lost(const std::string& what) {
+    if (!what.empty()) Skip(what);
+  }
   void Problem(const std::string& what) {
     if (problems.size() < 5) problems.push_back(what);
   }

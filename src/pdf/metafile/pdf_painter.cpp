@@ -241,15 +241,26 @@ void PdfPainter::Paint(const PagePath& path, const FillStyle& fill, const Stroke
 }
 
 void PdfPainter::Text(const TextRun& run) {
-  if (run.bytes.empty() || run.size <= 0 || Full()) return;
+  if ((run.font ? run.glyphs.empty() : run.bytes.empty()) || run.size <= 0 || Full()) return;
   ApplyClip();
-  std::string font = canvas_->FontResource(run.baseFont);
+  std::string font = run.font ? canvas_->EmbeddedFontResource(*run.font, run.glyphs, run.chars)
+                              : canvas_->FontResource(run.baseFont);
+  std::string shown = Literal(run.bytes);
+  if (run.font) {
+    shown = "<";
+    char hex[8];
+    for (uint16_t glyph : run.glyphs) {
+      std::snprintf(hex, sizeof hex, "%04X", glyph);
+      shown += hex;
+    }
+    shown += ">";
+  }
   const Matrix& m = run.placement;
   std::string ops = "BT\n" + Opacity(run.alpha, run.alpha) + Color(run.color, "rg") + font + " " +
                     Num(run.size) + " Tf\n";
   if (std::fabs(run.horizontalScale - 100) > 0.01) ops += Num(run.horizontalScale) + " Tz\n";
   ops += Num(m.a) + " " + Num(m.b) + " " + Num(m.c) + " " + Num(m.d) + " " + Num(m.e) + " " +
-         Num(m.f) + " Tm\n" + Literal(run.bytes) + " Tj\nET\n";
+         Num(m.f) + " Tm\n" + shown + " Tj\nET\n";
   Emit(ops);
 }
 

@@ -11,6 +11,8 @@
 
 namespace metafile {
 
+class TrueTypeFont;
+
 struct Point {
   double x = 0, y = 0;
 };
@@ -57,6 +59,11 @@ class MetafileCanvas {
  public:
   virtual ~MetafileCanvas() = default;
   virtual std::string FontResource(const std::string& baseFont) = 0;
+  /// The page's resource of an embedded TrueType font, which must show the
+  /// glyphs given (each standing for the character of chars at its index).
+  virtual std::string EmbeddedFontResource(const TrueTypeFont& font,
+                                           const std::vector<uint16_t>& glyphs,
+                                           const std::u32string& chars) = 0;
   virtual std::string ImageResource(const RasterImage& image) = 0;
   /// A picture file's bytes (PNG, JPEG, GIF, BMP or TIFF, as metafiles embed
   /// them) as an image resource, JPEG data as it is; its size in pixels goes
@@ -151,9 +158,13 @@ struct FillStyle {
   bool evenOdd = false;
 };
 
-/// A line of text in one standard font, WinAnsi bytes.
+/// A line of text in one standard font, WinAnsi bytes, or in an embedded
+/// TrueType font, its glyphs.
 struct TextRun {
   std::string baseFont;
+  const TrueTypeFont* font = nullptr;  ///< set: glyphs and chars, not bytes
+  std::vector<uint16_t> glyphs;
+  std::u32string chars;
   double size = 12;
   Matrix placement;  ///< text space (baseline start at 0,0; unscaled) to page
   std::string bytes;
