@@ -654,6 +654,12 @@ TEST_F(MetafileFillTest, PicturesShowTheirInkAndText) {
       bigText("greek.emf", "Arial", "Καλημέρα", 0.145),
       bigText("cyrillic.emf", "Times New Roman", "Привет", 0.105),
       bigText("hebrew.emf", "Courier New", "שלום", 0.085),
+      // Wingdings codes pictures: its "J" is no letter J, so nothing shows.
+      {"wingdings.emf",
+       [] { return EmfBuilder(kA4).Font(4, -400, "Wingdings").Text(100, 100, "JJJ").Bytes(); },
+       {{0.065, 0.105, kWhite}},
+       "",
+       "text in the symbol font \"Wingdings\" x1"},
   };
   for (const PictureRow& row : rows) {
     SCOPED_TRACE(row.name);

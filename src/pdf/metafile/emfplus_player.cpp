@@ -548,10 +548,10 @@ void EmfPlusPlayer::ShowText(const Font& f, const std::u16string& text, Point or
   Matrix m = WorldToPage();
   double fontSize = FontWorldSize(f) * std::hypot(m.c, m.d);
   ShapedText shaped = ShapeText(f.request, text);
+  report_->Lost(shaped.lost);
   if (shaped.bytes.empty() || brush.alpha == 0 || !(fontSize > 0.01) || !std::isfinite(fontSize)) {
     return;
   }
-  report_->Lost(shaped.lost);
   double angle = std::atan2(m.b, m.a);
   if (m.a < 0 && std::fabs(m.b) < 1e-9) angle = 0;
   TextRun run;

@@ -586,8 +586,8 @@ void GdiPlayer::TextOut(Point reference, const std::u16string& text, const std::
   Matrix m = LogicalToPage();
   if (box && (options & kOpaque)) FillRectangleWith(box[0], box[1], dc_.bkColor);
   ShapedText shaped = ShapeText(dc_.font.request, text);
-  if (shaped.bytes.empty()) return;
   report_->Lost(shaped.lost);
+  if (shaped.bytes.empty()) return;
   if (dc_.textAlign & kUpdateCp) reference = dc_.position;
 
   // Size: the font height through the map's vertical scale; a positive

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 
@@ -332,9 +333,25 @@ const TrueTypeFont* UnicodeFontFor(const std::string& baseFont, std::string* err
   return nullptr;
 }
 
+// Faces whose codes stand for pictures, not letters (Wingdings' "J" is a
+// smiling face): their text is not mapped to Unicode, so it is not drawn as
+// the letters it is coded as.
+bool IsSymbolFace(const std::string& face) {
+  std::string lower;
+  for (char c : face) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (const char* name : {"wingdings", "webdings", "marlett", "zapf dingbats", "zapfdingbats"}) {
+    if (lower.compare(0, std::strlen(name), name) == 0) return true;
+  }
+  return lower == "symbol" || lower == "mt extra";
+}
+
 ShapedText ShapeText(const FontRequest& request, const std::u16string& text) {
   ShapedText shaped;
   shaped.baseFont = ChooseStandardFont(request);
+  if (IsSymbolFace(request.face)) {
+    shaped.lost = "text in the symbol font \"" + request.face + "\"";
+    return shaped;
+  }
   shaped.bytes = Utf16ToWinAnsi(text);
   size_t asked = 0, questions = 0;
   for (char16_t ch : text) asked += ch == u'?';
