@@ -285,21 +285,27 @@ std::string FontFile(const std::vector<std::pair<std::string, std::string>>& tab
   return out;
 }
 
-// The files that may hold the family's font, the bold ones first when bold.
+// The files that may hold the family's font: the style asked for first,
+// then the ones without its slant, then without its weight.
 std::vector<std::string> FontCandidates(const std::string& baseFont) {
   bool mono = baseFont.compare(0, 7, "Courier") == 0, serif = baseFont.compare(0, 5, "Times") == 0;
   bool bold = baseFont.find("Bold") != std::string::npos;
+  bool italic =
+      baseFont.find("Oblique") != std::string::npos || baseFont.find("Italic") != std::string::npos;
   const char* dejaVu = mono ? "DejaVuSansMono" : serif ? "DejaVuSerif" : "DejaVuSans";
+  const char* slant = serif ? "Italic" : "Oblique";
   const char* windows = mono ? "cour" : serif ? "times" : "arial";
   const char* windir = std::getenv("WINDIR");
   std::vector<std::string> candidates;
-  for (int pass = bold ? 0 : 1; pass < 2; ++pass) {
-    bool boldFile = pass == 0;
+  for (int style : {3, 1, 2, 0}) {  // bit 1: bold, bit 2: slanted
+    bool boldFile = style & 1, slanted = style & 2;
+    if ((boldFile && !bold) || (slanted && !italic)) continue;
+    std::string suffix = std::string(boldFile ? "Bold" : "") + (slanted ? slant : "");
     candidates.push_back("/usr/share/fonts/truetype/dejavu/" + std::string(dejaVu) +
-                         (boldFile ? "-Bold" : "") + ".ttf");
+                         (suffix.empty() ? "" : "-" + suffix) + ".ttf");
     if (windir) {
-      candidates.push_back(std::string(windir) + "\\Fonts\\" + windows + (boldFile ? "bd" : "") +
-                           ".ttf");
+      candidates.push_back(std::string(windir) + "\\Fonts\\" + windows + (boldFile ? "b" : "") +
+                           (slanted ? "i" : "") + (boldFile && !slanted ? "d" : "") + ".ttf");
     }
   }
   return candidates;
