@@ -285,6 +285,26 @@ std::string FontFile(const std::vector<std::pair<std::string, std::string>>& tab
   return out;
 }
 
+// A font family's file names: DejaVu's in Debian's folder and the Windows
+// fonts folder's, for one style.
+struct FontFiles {
+  const char* dejaVu;   // "DejaVuSerif"
+  const char* slant;    // its slanted style's word
+  const char* windows;  // "times"
+};
+
+std::string DejaVuFile(const FontFiles& family, bool bold, bool slanted) {
+  std::string suffix = std::string(bold ? "Bold" : "") + (slanted ? family.slant : "");
+  return "/usr/share/fonts/truetype/dejavu/" + std::string(family.dejaVu) +
+         (suffix.empty() ? "" : "-" + suffix) + ".ttf";
+}
+
+// arial.ttf, arialbd.ttf, ariali.ttf, arialbi.ttf.
+std::string WindowsFile(const FontFiles& family, const char* windir, bool bold, bool slanted) {
+  const char* style = bold ? (slanted ? "bi" : "bd") : (slanted ? "i" : "");
+  return std::string(windir) + "\\Fonts\\" + family.windows + style + ".ttf";
+}
+
 // The files that may hold the family's font: the style asked for first,
 // then the ones without its slant, then without its weight.
 std::vector<std::string> FontCandidates(const std::string& baseFont) {
@@ -292,21 +312,16 @@ std::vector<std::string> FontCandidates(const std::string& baseFont) {
   bool bold = baseFont.find("Bold") != std::string::npos;
   bool italic =
       baseFont.find("Oblique") != std::string::npos || baseFont.find("Italic") != std::string::npos;
-  const char* dejaVu = mono ? "DejaVuSansMono" : serif ? "DejaVuSerif" : "DejaVuSans";
-  const char* slant = serif ? "Italic" : "Oblique";
-  const char* windows = mono ? "cour" : serif ? "times" : "arial";
+  const FontFiles family = mono    ? FontFiles{"DejaVuSansMono", "Oblique", "cour"}
+                           : serif ? FontFiles{"DejaVuSerif", "Italic", "times"}
+                                   : FontFiles{"DejaVuSans", "Oblique", "arial"};
   const char* windir = std::getenv("WINDIR");
   std::vector<std::string> candidates;
   for (int style : {3, 1, 2, 0}) {  // bit 1: bold, bit 2: slanted
     bool boldFile = style & 1, slanted = style & 2;
     if ((boldFile && !bold) || (slanted && !italic)) continue;
-    std::string suffix = std::string(boldFile ? "Bold" : "") + (slanted ? slant : "");
-    candidates.push_back("/usr/share/fonts/truetype/dejavu/" + std::string(dejaVu) +
-                         (suffix.empty() ? "" : "-" + suffix) + ".ttf");
-    if (windir) {
-      candidates.push_back(std::string(windir) + "\\Fonts\\" + windows + (boldFile ? "b" : "") +
-                           (slanted ? "i" : "") + (boldFile && !slanted ? "d" : "") + ".ttf");
-    }
+    candidates.push_back(DejaVuFile(family, boldFile, slanted));
+    if (windir) candidates.push_back(WindowsFile(family, windir, boldFile, slanted));
   }
   return candidates;
 }
