@@ -518,12 +518,11 @@ TEST_F(MetafileFillTest, PicturesShowTheirInkAndText) {
   // Text beyond Windows-1252, large at the top left: the left stem of the
   // leftmost letter is ink, `space` inside or after it is not (Hebrew reads
   // from the right: its final mem stands at the left).
-  auto bigText = [&](const char* name, const char* face, const char* utf8, double space) {
-    auto bytes = [=] {
-      EmfBuilder emf(kA4);
-      return emf.Font(4, -400, face).Text(100, 100, utf8).Bytes();
-    };
-    return PictureRow{name, bytes, {{0.065, 0.105, kBlack}, {space, 0.105, kWhite}}, utf8};
+  auto bigText = [&](const char* name, const char* face, const char* utf8, double space,
+                     const char* shown = nullptr, const char* lost = "") {
+    auto bytes = [=] { return EmfBuilder(kA4).Font(4, -400, face).Text(100, 100, utf8).Bytes(); };
+    Ink first{0.065, 0.105, shown && !*shown ? kWhite : kBlack};  // none shown: no ink
+    return PictureRow{name, bytes, {first, {space, 0.105, kWhite}}, shown ? shown : utf8, lost};
   };
   const PictureRow rows[] = {
       {"gdi.emf",
@@ -654,12 +653,12 @@ TEST_F(MetafileFillTest, PicturesShowTheirInkAndText) {
       bigText("greek.emf", "Arial", "Καλημέρα", 0.145),
       bigText("cyrillic.emf", "Times New Roman", "Привет", 0.105),
       bigText("hebrew.emf", "Courier New", "שלום", 0.085),
-      // Wingdings codes pictures: its "J" is no letter J, so nothing shows.
-      {"wingdings.emf",
-       [] { return EmfBuilder(kA4).Font(4, -400, "Wingdings").Text(100, 100, "JJJ").Bytes(); },
-       {{0.065, 0.105, kWhite}},
-       "",
-       "text in the symbol font \"Wingdings\" x1"},
+      // Symbol fonts code pictures: Wingdings' "n", "J", "Q" are a black square,
+      // a smiling face, a plane; its 0xFF (a logo) and Marlett have no character.
+      bigText("wingdings.emf", "Wingdings", "nJ\uF051\u00FF", 0.2, "◼☺✈",
+              "codes of the symbol font \"Wingdings\" without a Unicode character x1"),
+      bigText("symbol.emf", "Symbol", "Gp\uF061", 0.2, "Γπα"),
+      bigText("marlett.emf", "Marlett", "nnn", 0.1, "", "text in the symbol font \"Marlett\" x1"),
   };
   for (const PictureRow& row : rows) {
     SCOPED_TRACE(row.name);

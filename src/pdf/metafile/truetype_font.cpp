@@ -4,10 +4,10 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <mutex>
 
+#include "pdf/metafile/symbol_fonts.h"
 #include "platform/platform.h"
 
 namespace metafile {
@@ -354,25 +354,11 @@ const TrueTypeFont* UnicodeFontFor(const std::string& baseFont, std::string* err
   return nullptr;
 }
 
-// Faces whose codes stand for pictures, not letters (Wingdings' "J" is a
-// smiling face): their text is not mapped to Unicode, so it is not drawn as
-// the letters it is coded as.
-bool IsSymbolFace(const std::string& face) {
-  std::string lower;
-  for (char c : face) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  for (const char* name : {"wingdings", "webdings", "marlett", "zapf dingbats", "zapfdingbats"}) {
-    if (lower.compare(0, std::strlen(name), name) == 0) return true;
-  }
-  return lower == "symbol" || lower == "mt extra";
-}
+namespace {
 
-ShapedText ShapeText(const FontRequest& request, const std::u16string& text) {
+ShapedText ShapeUnicode(const FontRequest& request, const std::u16string& text) {
   ShapedText shaped;
   shaped.baseFont = ChooseStandardFont(request);
-  if (IsSymbolFace(request.face)) {
-    shaped.lost = "text in the symbol font \"" + request.face + "\"";
-    return shaped;
-  }
   shaped.bytes = Utf16ToWinAnsi(text);
   size_t asked = 0, questions = 0;
   for (char16_t ch : text) asked += ch == u'?';
@@ -415,6 +401,25 @@ ShapedText ShapeText(const FontRequest& request, const std::u16string& text) {
   if (!sans || sans == font) return Visual(first);
   shape(sans, &shaped);
   return Visual(shaped.lost.empty() ? shaped : first);
+}
+
+}  // namespace
+
+ShapedText ShapeText(const FontRequest& request, const std::u16string& text) {
+  if (!IsSymbolFace(request.face)) return ShapeUnicode(request, text);
+  std::u16string characters;
+  size_t unmapped = 0;
+  if (!SymbolText(request.face, text, &characters, &unmapped)) {
+    ShapedText shaped;
+    shaped.baseFont = ChooseStandardFont(request);
+    shaped.lost = "text in the symbol font \"" + request.face + "\"";
+    return shaped;
+  }
+  ShapedText shaped = ShapeUnicode(request, characters);
+  if (unmapped > 0 && shaped.lost.empty()) {
+    shaped.lost = "codes of the symbol font \"" + request.face + "\" without a Unicode character";
+  }
+  return shaped;
 }
 
 std::string ToUnicodeCMap(const std::map<uint16_t, char32_t>& glyphs) {

@@ -63,7 +63,8 @@ const TrueTypeFont* UnicodeFontFor(const std::string& baseFont, std::string* err
 
 /// Text as a font shows it: WinAnsi bytes of the standard font when every
 /// character has a code there, else the glyphs of the family's TrueType
-/// font. Control characters are left out.
+/// font. Control characters are left out. Text in a symbol font is shaped
+/// as the Unicode characters its codes stand for.
 struct ShapedText {
   std::string baseFont;
   std::string bytes;
