@@ -14,6 +14,7 @@
 #include "delivery/job_journal.h"
 #include "delivery/page_writers.h"
 #include "pdf/incremental_update.h"
+#include "pdf/output_end.h"
 #include "pdf/pdf_file_info.h"
 #include "platform/names.h"
 #include "platform/platform.h"
@@ -81,6 +82,16 @@ std::string MachineTrouble(const std::string& folder, int64_t bytes) {
   std::string why;
   if (platform::HasRoomFor(folder, bytes, &why)) return std::string();
   return "\"" + folder + "\" cannot take it now: " + why;
+}
+
+// A whole write is checked by counting the pages of the file it wrote.
+Status HoldsPages(const std::string& output, int expected) {
+  std::string why;
+  int pages = GetPDFFilePageCount(output.c_str(), &why);
+  if (pages == expected) return Status();
+  return Status::Failure(pages < 0 ? "it cannot be read as a PDF: " + why
+                                   : "it holds " + std::to_string(pages) + " pages, not " +
+                                         std::to_string(expected));
 }
 
 // True when the kept spool file is still the job that was kept: a plain
@@ -512,7 +523,12 @@ class OutputSession {
     kept->lastTry = time(nullptr);
     std::string failed = "The pages of \"" + kept->job + "\" did not reach \"" + output_ + "\"";
     std::string why = "no pages";
-    int before = exists ? GetPDFFilePageCount(output_.c_str(), &why) : 0;
+    // The output's end is read once, here under the lock: the writer builds
+    // on it, and the end it writes is checked against it.
+    OutputEnd end;
+    Status read = exists ? end.Read(output_) : Status();
+    int before = !exists ? 0 : read ? end.pages() : -1;
+    if (!read) why = read.reason();
     int extra = before < 0 ? 0 : GetPDFFilePageCount(kept->converted.c_str(), &why);
     if (before < 0 || extra < 1) {
       kept->cause = failed + (before < 0 ? " (it cannot be read as a PDF: " + why + ")"
@@ -525,9 +541,11 @@ class OutputSession {
     const char* converted = kept->converted.c_str();
     // A method's own word is not enough: the output must hold exactly the
     // old pages and the new ones.
-    Status written = write(converted, output_.c_str(), settings_, lockHandle_);
-    int after = GetPDFFilePageCount(output_.c_str(), &why);
-    if (after == before + extra) {
+    bool updated = false;
+    Status written = write(converted, output_.c_str(), settings_, lockHandle_,
+                           exists ? &end : nullptr, &updated);
+    Status landed = updated ? end.CheckUpdate(before + extra) : HoldsPages(output_, before + extra);
+    if (landed) {
       // The spool file goes only while it is still the job that was kept.
       if (deleteTempFiles) {
         DeleteFileLogged(converted);
@@ -542,10 +560,7 @@ class OutputSession {
     std::string trouble = MachineTrouble(FolderOf(output_), needed);
     if (!trouble.empty()) return MachineFault(kept, failed + ": " + trouble);
     // The writer's own reason, else what the output holds now.
-    std::string reason = !written    ? written.reason()
-                         : after < 0 ? "it cannot be read as a PDF: " + why
-                                     : "it holds " + std::to_string(after) + " pages, not " +
-                                           std::to_string(before + extra);
+    std::string reason = !written ? written.reason() : landed.reason();
     kept->cause = (exists ? failed : "Could not create \"" + output_ + "\"") + ": " + reason;
     return Failed(kept);
   }

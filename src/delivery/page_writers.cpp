@@ -7,6 +7,7 @@
 #include "config/log.h"
 #include "config/temp_names.h"
 #include "delivery/converters.h"
+#include "pdf/output_end.h"
 #include "pdf/pdf_merger.h"
 #include "platform/platform.h"
 
@@ -48,7 +49,8 @@ Status CombineByTool(const char* converted, const char* output, intptr_t lockHan
   return result;
 }
 
-Status WriteByCopy(const char* converted, const char* output, const JobSettings&, intptr_t) {
+Status WriteByCopy(const char* converted, const char* output, const JobSettings&, intptr_t,
+                   OutputEnd*, bool*) {
   std::string error;
   bool copied = platform::CopyFileAtomically(converted, output, 0644, &error);
   OutLog("Copy from \"%s\" to \"%s\"\n", converted, output);
@@ -56,20 +58,44 @@ Status WriteByCopy(const char* converted, const char* output, const JobSettings&
 }
 
 Status WriteByMerger(const char* converted, const char* output, const JobSettings& settings,
-                     intptr_t) {
-  return AppendPDFByMerger(converted, output, settings.info);
+                     intptr_t, OutputEnd* end, bool* updated) {
+  if (!platform::PathExists(converted)) {
+    return Status::Failure("\"" + std::string(converted) + "\" does not exist");
+  }
+  return MergeIntoOutputPDF(converted, output, settings.info, *end, updated);
 }
 
 Status WriteByPageTool(const char* converted, const char* output, const JobSettings&,
-                       intptr_t lockHandle) {
+                       intptr_t lockHandle, OutputEnd*, bool*) {
   std::string why;
   if (AppendPDFPagesByTool(converted, output, lockHandle, &why)) return Status();
   return Status::Failure(why.empty() ? "the page tool pdfutil.dll failed" : "pdfutil.dll: " + why);
 }
 
 Status WriteByConcatenationTool(const char* converted, const char* output, const JobSettings&,
-                                intptr_t lockHandle) {
+                                intptr_t lockHandle, OutputEnd*, bool*) {
   return CombineByTool(converted, output, lockHandle);
+}
+
+// Merges the output (in place, or a temporary copy of an output whose name
+// does not end in ".pdf") and the new pages (under a PDF name) into a whole
+// new output.
+Status MergeWhole(const std::string& added, const char* outputPdf, const DocumentInfo& info) {
+  char copy[platform::kMaxPathLength] = "";
+  std::string error;
+  if (HasPdfExtension(outputPdf)) {
+    snprintf(copy, sizeof(copy), "%s", outputPdf);
+  } else if (!TempFileName(sizeof(copy), copy, ".pdf")) {
+    return Status::Failure("no temporary name for a copy of the output");
+  } else if (!platform::CopyFileAtomically(outputPdf, copy, 0600, &error)) {
+    DeleteFileLogged(copy);
+    return CopyFailure(outputPdf, copy, error);
+  }
+  std::vector<std::string> inputs{copy, added};
+  OutLog("PDFMerger to \"%s\"\n", outputPdf);
+  Status result = PDFMerger(inputs, outputPdf, info);
+  if (std::string(copy) != outputPdf) DeleteFileLogged(copy);
+  return result;
 }
 
 }  // namespace
@@ -94,25 +120,33 @@ Status AppendPDFByMerger(const char* newPdf, const char* outputPdf, const Docume
   if (!platform::PathExists(newPdf)) {
     return Status::Failure("\"" + std::string(newPdf) + "\" does not exist");
   }
-  if (platform::PathExists(outputPdf)) return MergeIntoOutputPDF(newPdf, outputPdf, info);
+  if (platform::PathExists(outputPdf)) {
+    OutputEnd end;
+    end.Read(outputPdf);  // an end that cannot be read is written whole
+    bool updated = false;
+    return MergeIntoOutputPDF(newPdf, outputPdf, info, end, &updated);
+  }
   std::string error;
   if (platform::CopyFileAtomically(newPdf, outputPdf, 0644, &error)) return Status();
   return CopyFailure(newPdf, outputPdf, error);
 }
 
-Status MergeIntoOutputPDF(const char* newPdf, const char* outputPdf, const DocumentInfo& info) {
-  char copy[platform::kMaxPathLength] = "";
-  std::string error;
-  // The merger appends to the output in place when the output itself is
-  // its first input; an output of another name is merged from a copy.
-  if (HasPdfExtension(outputPdf)) {
-    snprintf(copy, sizeof(copy), "%s", outputPdf);
-  } else if (!TempFileName(sizeof(copy), copy, ".pdf")) {
-    return Status::Failure("no temporary name for a copy of the output");
-  } else if (!platform::CopyFileAtomically(outputPdf, copy, 0600, &error)) {
-    DeleteFileLogged(copy);
-    return CopyFailure(outputPdf, copy, error);
+bool TakesUpdate(const char* output, const OutputEnd& end) {
+  std::string why = end.updateRefused();
+  if (why.empty() && !HasPdfExtension(output)) {
+    why = "its name does not end in \".pdf\"; it is merged from a copy";
+  } else if (why.empty() && !platform::CanWriteInPlace(output)) {
+    why = "it is a link, or this run may replace it but not write to it";
   }
+  if (why.empty()) return true;
+  OutLog("[INFO] \"%s\" is written whole: %s.\n", output, why.c_str());
+  return false;
+}
+
+Status MergeIntoOutputPDF(const char* newPdf, const char* outputPdf, const DocumentInfo& info,
+                          OutputEnd& end, bool* updated) {
+  *updated = false;
+  std::string error;
   // The merger takes an input's kind from its name: a PDF under another name
   // (an output called "jobs") gets a ".pdf" name for the merge.
   std::string added = newPdf;
@@ -121,15 +155,26 @@ Status MergeIntoOutputPDF(const char* newPdf, const char* outputPdf, const Docum
     if (!TempFileName(sizeof(alias), alias, ".pdf") ||
         !platform::LinkOrCopyFile(newPdf, alias, &error)) {
       OutLog("[ERROR] Could not give \"%s\" a PDF name: %s\n", newPdf, error.c_str());
-      if (std::string(copy) != outputPdf) DeleteFileLogged(copy);
       return Status::Failure("could not give \"" + std::string(newPdf) + "\" a PDF name: " + error);
     }
     added = alias;
   }
-  std::vector<std::string> inputs{copy, added};
-  OutLog("PDFMerger to \"%s\"\n", outputPdf);
-  Status result = PDFMerger(inputs, outputPdf, info);
-  if (std::string(copy) != outputPdf) DeleteFileLogged(copy);
+  Status result = Status::Failure("not written");
+  // An update the new pages themselves rule out (the merger marks the end
+  // refused and writes nothing) is decided again: the output is then
+  // written whole.
+  bool whole = true;
+  while (TakesUpdate(outputPdf, end)) {
+    std::vector<std::string> inputs{added};
+    OutLog("PDFMerger to \"%s\", behind its end\n", outputPdf);
+    result = PDFMerger(inputs, outputPdf, info, &end);
+    *updated = result.ok();
+    if (result || end.updateRefused().empty()) {
+      whole = false;
+      break;
+    }
+  }
+  if (whole) result = MergeWhole(added, outputPdf, info);
   if (alias[0]) DeleteFileLogged(alias);
   return result;
 }

@@ -8,9 +8,15 @@
 #include "config/settings.h"
 #include "config/status.h"
 
-/// One way of putting a converted job's pages into the output.
+class OutputEnd;
+
+/// One way of putting a converted job's pages into the output. end is the
+/// output's end as the caller read it under the lock (nullptr when there is
+/// no output yet); *updated tells whether the pages were written behind it
+/// as an update (else the output was written whole).
 using WritePages = Status (*)(const char* converted, const char* output,
-                              const JobSettings& settings, intptr_t lockHandle);
+                              const JobSettings& settings, intptr_t lockHandle, OutputEnd* end,
+                              bool* updated);
 
 /// A copy when there is no output yet, else the writer of the method
 /// (1 the merger, 2 pdfutil.dll, 3 pdfsdk.dll); nullptr for a method that
@@ -23,6 +29,15 @@ WritePages ChooseWriter(bool outputExists, int method);
 /// when newPdf does not exist, the copy fails or the merger fails.
 Status AppendPDFByMerger(const char* newPdf, const char* outputPdf, const DocumentInfo& info);
 
-/// Merges outputPdf (in place, or a temporary copy of an output whose name
-/// does not end in ".pdf") and newPdf into outputPdf.
-Status MergeIntoOutputPDF(const char* newPdf, const char* outputPdf, const DocumentInfo& info);
+/// Adds the pages of newPdf to outputPdf, whose end was read into end: as
+/// an update behind that end when TakesUpdate says so, else by a whole write
+/// of the merged document. *updated tells which.
+Status MergeIntoOutputPDF(const char* newPdf, const char* outputPdf, const DocumentInfo& info,
+                          OutputEnd& end, bool* updated);
+
+/// The one place that decides how the output takes new pages: true for an
+/// update behind its end; false, logged with the reason, when it is written
+/// whole (its end refuses an update, its name does not end in ".pdf", or it
+/// cannot be written in place: an update is never written through a link or
+/// into another's file).
+bool TakesUpdate(const char* output, const OutputEnd& end);

@@ -514,18 +514,8 @@ void UpdateBuilder::WriteCrossReferences() {
 }
 
 IncrementalResult UpdateBuilder::Build(std::string* why) {
-  QPDFObjectHandle updates = base_.trailer().getKey(kUpdatesKey);
-  QPDFObjectHandle baseLength = base_.trailer().getKey(kBaseKey);
-  if (updates.isInteger() && updates.getIntValue() >= kMaxUpdates) {
-    *why = "it has had " + std::to_string(kMaxUpdates) + " updates; it is written anew";
-    return IncrementalResult::kNotPossible;
-  }
-  const int64_t updateBytes =
-      baseLength.isInteger() ? base_.fileLength() - baseLength.getIntValue() : 0;
-  if (updateBytes > kMinUpdateBytesToConsolidate && updateBytes * 3 > base_.fileLength()) {
-    *why = "its updates are over a third of it; it is written anew";
-    return IncrementalResult::kNotPossible;
-  }
+  *why = UpdateRefusal(base_);
+  if (!why->empty()) return IncrementalResult::kNotPossible;
   if (!ReadLastBranch(why) || !CollectNewObjects(why) || !UpdateVersion(why)) {
     return IncrementalResult::kNotPossible;
   }
@@ -545,6 +535,20 @@ std::string FolderOf(const std::string& path) {
 }  // namespace
 
 std::string AppendRecordPath(const std::string& path) { return path + ".appending"; }
+
+std::string UpdateRefusal(PdfTail& base) {
+  QPDFObjectHandle updates = base.trailer().getKey(kUpdatesKey);
+  QPDFObjectHandle baseLength = base.trailer().getKey(kBaseKey);
+  if (updates.isInteger() && updates.getIntValue() >= kMaxUpdates) {
+    return "it has had " + std::to_string(kMaxUpdates) + " updates; it is written anew";
+  }
+  const int64_t updateBytes =
+      baseLength.isInteger() ? base.fileLength() - baseLength.getIntValue() : 0;
+  if (updateBytes > kMinUpdateBytesToConsolidate && updateBytes * 3 > base.fileLength()) {
+    return "its updates are over a third of it; it is written anew";
+  }
+  return std::string();
+}
 
 IncrementalResult AppendIncrementally(PdfTail& base, QPDF& pages, const IncrementalUpdate& update,
                                       std::string* why) {

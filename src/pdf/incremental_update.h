@@ -23,6 +23,11 @@ struct IncrementalUpdate {
   bool staticId = false;     ///< fixed second /ID part, for tests
 };
 
+/// "" when the file's own end lets an update build on it, else why it is
+/// written whole instead: it has had too many updates, or its updates grew
+/// to over a third of it.
+std::string UpdateRefusal(PdfTail& base);
+
 /// The result of AppendIncrementally.
 enum class IncrementalResult {
   kAppended,     ///< the pages are in the file

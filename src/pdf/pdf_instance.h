@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "pdf/output_end.h"
 #include "pdf/pdf_library.h"
 #include "pdf/pdf_tail.h"
 #include "pdf/qpdf_document.h"
@@ -38,13 +39,13 @@ struct PDF {
   std::string importPath;
   PDFVersion neededVersion{1, 3};
   std::map<int, std::string> docInfo;  // kind -> UTF-8 text
-  // The output itself as the first import: its pages stay where they are
-  // and the new ones are appended to the file as an update, unless the
-  // document has to be written whole after all (wholeWhy says why).
-  std::unique_ptr<PdfTail> base;
+  // The output's end, given by pdfAppendBehind: its pages stay where they
+  // are and the new ones are written behind it as an update, unless pages
+  // go in front of them (then the document is written whole).
+  std::shared_ptr<PdfTail> base;
+  OutputEnd* appendEnd = nullptr;
   bool baseImported = false;
   int basePages = 0;
-  std::string wholeWhy;
   // Files read into memory (the output itself, which a whole write replaces).
   std::vector<std::shared_ptr<std::string>> buffers;
   // One font object per standard font, shared by every page that uses it.
@@ -81,9 +82,9 @@ struct PDF {
     standardFonts.clear();
     pageOpen = false;
     base.reset();
+    appendEnd = nullptr;
     baseImported = false;
     basePages = 0;
-    wholeWhy.clear();
     buffers.clear();
   }
 
@@ -115,9 +116,10 @@ struct PDF {
   /// document is written whole.
   void MaterializeBase();
   PdfWriteOptions WriteOptions() const;
-  /// Appends the new pages to the output in place. False when the document
-  /// is to be written whole; *written tells whether the update landed.
-  bool TryIncremental(bool* written);
+  /// Writes the new pages behind the output's end as an update. False when
+  /// nothing landed: the write failed (reported, the file cut back) or no
+  /// update can be built for these pages (the end is marked refused).
+  bool AppendUpdate();
 
   /// Writes the open page's resources and content (or drops a page that
   /// only a failed picture would have filled).

@@ -225,21 +225,20 @@ PdfWriteOptions PDF::WriteOptions() const {
   return options;
 }
 
-bool PDF::TryIncremental(bool* written) {
-  *written = false;
-  if (!baseImported) return false;
+bool PDF::AppendUpdate() {
   IncrementalUpdate update;
   for (const auto& entry : docInfo) update.info[kDocInfoKeys[entry.first]] = entry.second;
   PdfWriteOptions options = WriteOptions();
   update.version = options.version;
   update.staticId = options.staticId;
-  IncrementalResult result = AppendIncrementally(*base, *doc, update, &wholeWhy);
-  if (result == IncrementalResult::kNotPossible) return false;
-  if (result == IncrementalResult::kFailed) {
-    Report(kPdfFileError, 0, "cannot append to \"" + outputPath + "\": " + wholeWhy);
+  std::string why;
+  IncrementalResult result = AppendIncrementally(*base, *doc, update, &why);
+  if (result == IncrementalResult::kNotPossible) {
+    appendEnd->RefuseUpdate(why);
+  } else if (result == IncrementalResult::kFailed) {
+    Report(kPdfFileError, 0, "cannot append to \"" + outputPath + "\": " + why);
   }
-  *written = result == IncrementalResult::kAppended;
-  return true;
+  return result == IncrementalResult::kAppended;
 }
 
 int OnPDFError(const void*, int, const char* errMessage, int errType) {
@@ -319,14 +318,9 @@ int pdfCloseFile(PDF* pdf) {
                   "the document has no page; \"" + pdf->outputPath + "\" is not written");
       return 0;
     }
-    bool written = false;
-    if (pdf->TryIncremental(&written)) {
-      if (!written) return 0;
+    if (pdf->baseImported) {
+      if (!pdf->AppendUpdate()) return 0;
     } else {
-      if (!pdf->wholeWhy.empty()) {
-        OutLog("[INFO] \"%s\" is written whole: %s.\n", pdf->outputPath.c_str(),
-               pdf->wholeWhy.c_str());
-      }
       pdf->MaterializeBase();
       pdf->WriteDocInfo();
       BalancePagesTree(*pdf->doc);
@@ -387,6 +381,21 @@ int pdfSetCompressionFilter(PDF* pdf, int filter) {
   return 1;
 }
 
+int pdfAppendBehind(PDF* pdf, OutputEnd* end) {
+  if (!pdf) return 0;
+  if (!end || !end->tail() || pdf->outputPath.empty() ||
+      !platform::IsSameFile(end->path(), pdf->outputPath) || pdf->PageCount() != 0 ||
+      pdf->pageOpen) {
+    pdf->Report(kPdfValueError, 0, "no update can be written behind that end");
+    return 0;
+  }
+  pdf->base = end->tail();
+  pdf->appendEnd = end;
+  pdf->baseImported = true;
+  pdf->basePages = end->pages();
+  return 1;
+}
+
 int pdfOpenImportFileA(PDF* pdf, const char* path, int, const char* password) {
   if (!pdf) return -1;
   if (!path || !*path) {
@@ -395,22 +404,8 @@ int pdfOpenImportFileA(PDF* pdf, const char* path, int, const char* password) {
   }
   pdf->importFile.reset();
   pdf->importPath.clear();
-  // The output itself, before any page: read only its end, to append to it.
+  // The output itself is read into memory: the whole write replaces it.
   bool isOutput = !pdf->outputPath.empty() && platform::IsSameFile(path, pdf->outputPath);
-  // An output reached through a link, or one this run may replace but not
-  // write to, is written whole: an update is written in place, never
-  // through a link.
-  if (isOutput && !pdf->base && pdf->PageCount() == 0 && !pdf->pageOpen &&
-      platform::CanWriteInPlace(pdf->outputPath)) {
-    auto tail = std::make_unique<PdfTail>();
-    pdf->wholeWhy.clear();
-    if (tail->Open(path, &pdf->wholeWhy) &&
-        (pdf->basePages = tail->PageCount(&pdf->wholeWhy)) >= 0) {
-      pdf->base = std::move(tail);
-      pdf->importPath = path;
-      return 0;
-    }
-  }
   std::shared_ptr<QPDF> source;
   try {
     const char* given = password && *password ? password : nullptr;
@@ -444,10 +439,6 @@ int pdfGetPageCount(PDF* pdf) {
 
 int pdfImportPDFFile(PDF* pdf, int destPage, double, double) {
   if (!pdf) return -1;
-  if (pdf->base && !pdf->baseImported && !pdf->importFile && pdf->importPath == pdf->base->path()) {
-    pdf->baseImported = true;
-    return 1 + pdf->basePages;
-  }
   if (!pdf->importFile) {
     pdf->Report(kPdfValueError, 0, "no import file is open");
     return -1;
@@ -458,10 +449,7 @@ int pdfImportPDFFile(PDF* pdf, int destPage, double, double) {
     int count = pdf->PageCount();
     int before = destPage >= 1 && destPage <= count ? destPage - 1 : -1;
     // Pages put in front of the output's own ones need the whole document.
-    if (before >= 0 && pdf->baseImported) {
-      pdf->wholeWhy = "pages go in front of its own";
-      pdf->MaterializeBase();
-    }
+    if (before >= 0 && pdf->baseImported) pdf->MaterializeBase();
     int copied = CopyAllPages(*pdf->importFile, *pdf->doc, before, &added);
     pdf->ReportWarnings(*pdf->importFile);
     pdf->neededVersion.updateIfGreater(

@@ -13,6 +13,7 @@
 
 /// A document under construction (opaque).
 struct PDF;
+class OutputEnd;
 
 /// The error callback: data as given to pdfSetOnErrorProc, a code (qpdf's
 /// error code, or 0), the message, and the type flags below. Its result is
@@ -79,6 +80,15 @@ int pdfSetPDFVersion(PDF* pdf, int version);
 /// JPEG 2000 images keep their own compression.
 int pdfSetCompressionFilter(PDF* pdf, int filter);
 
+/// Starts the document with the pages of the output (named by
+/// pdfCreateNewPDFA) whose end was read into `end`, which an update can
+/// build on: pdfCloseFile then writes only the new pages, behind that end.
+/// When no update can be built for them after all, pdfCloseFile writes
+/// nothing, returns 0 and marks the end refused (OutputEnd::updateRefused).
+/// Pages put in front of the output's own make the document written whole.
+/// The end must outlive the document. Returns 0 for an end no update builds
+/// on, another file, or a document that already has pages.
+int pdfAppendBehind(PDF* pdf, OutputEnd* end);
 /// Opens a PDF as the import file, replacing an earlier one. pwdType is
 /// ignored; password nullptr or "" tries the empty user password. Returns 0
 /// on success, negative on failure (reported through the callback).

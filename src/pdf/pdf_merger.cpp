@@ -4,6 +4,7 @@
 
 #include "config/log.h"
 #include "pdf/file_kind.h"
+#include "pdf/output_end.h"
 #include "pdf/page_geometry.h"
 #include "pdf/pdf_library.h"
 #include "pdf/version_text.h"
@@ -119,7 +120,8 @@ int PDFVersionCode(const char* version) {
   return read && major == 1 && minor >= 1 && minor <= 6 ? minor : 7;
 }
 
-Status PDFMerger(std::vector<std::string>& inputs, const char* output, const DocumentInfo& info) {
+Status PDFMerger(std::vector<std::string>& inputs, const char* output, const DocumentInfo& info,
+                 OutputEnd* appendTo) {
   std::vector<std::string> list;
   list.swap(inputs);
   if (list.empty()) return Status::Failure("nothing to merge");
@@ -143,6 +145,7 @@ Status PDFMerger(std::vector<std::string>& inputs, const char* output, const Doc
   OutLog("PDFMerger 1113\n");
   if (!info.pdfVersion.empty()) pdfSetPDFVersion(pdf, PDFVersionCode(info.pdfVersion.c_str()));
   pdfSetCompressionFilter(pdf, 0);
+  if (appendTo && !pdfAppendBehind(pdf, appendTo)) return Status::Failure(firstError);
   OutLog("Combining PDF files into PDF file...\n");
 
   std::string why;
@@ -156,7 +159,9 @@ Status PDFMerger(std::vector<std::string>& inputs, const char* output, const Doc
   } else if (complete) {
     OutLog("We will close PDF file...\n");
     written = pdfCloseFile(pdf);
-    if (!written) {
+    if (!written && appendTo && !appendTo->updateRefused().empty()) {
+      why = "no update can be written: " + appendTo->updateRefused();
+    } else if (!written) {
       OutLog("[ERROR] PDFMerger could not write \"%s\".\n", output);
       why =
           firstError.empty() ? "\"" + std::string(output) + "\" could not be written" : firstError;

@@ -1,10 +1,9 @@
-// Appending a page to an existing output as an append run does: the input is
-// the output itself, opened as the first import (its end is read for an
-// update, or the whole file when the end cannot be built on), then a new
-// page is added and the document closed. An output qpdf reads without a
-// complaint must read back with every page it had and the new one (a damaged
-// one only must not crash anything); an output that was not written must be
-// exactly as it was, with no record of an append left beside it.
+// Appending a page to an existing output as an append run does: an update
+// behind its end, or the whole file as the first import when the end cannot
+// be built on; then a page is added and the document closed. An output qpdf
+// reads without a complaint must read back with every page it had and the
+// new one (a damaged one must only not crash anything); one not written must
+// be exactly as it was, with no record of an append left beside it.
 #include <cstdint>
 #include <exception>
 #include <filesystem>
@@ -16,6 +15,7 @@
 
 #include "fuzz_support.h"
 #include "pdf/incremental_update.h"
+#include "pdf/output_end.h"
 #include "pdf/pdf_library.h"
 
 namespace {
@@ -51,7 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(pdf != nullptr);
   FUZZ_CHECK(pdfCreateNewPDFA(pdf, output.c_str()));
   int pages = -1;
-  if (pdfOpenImportFileA(pdf, output.c_str(), 0, nullptr) >= 0) {
+  OutputEnd end;
+  if (end.Read(output) && pdfAppendBehind(pdf, &end)) {
+    pages = end.pages();
+  } else if (pdfOpenImportFileA(pdf, output.c_str(), 0, nullptr) >= 0) {
     int next = pdfImportPDFFile(pdf, 1, 1.0, 1.0);
     if (next > 0) pages = next - 1;
   }

@@ -17,8 +17,8 @@
 
 #include "config/settings.h"
 #include "delivery/page_writers.h"
+#include "pdf/output_end.h"
 #include "pdf/pdf_file_info.h"
-#include "pdf/pdf_tail.h"
 #include "support/install_copy.h"
 #include "support/make_pdf.h"
 #include "support/program_folder.h"
@@ -42,8 +42,7 @@ class IncrementalUpdateTest : public testing::Test {
     return AppendPDFByMerger(job.c_str(), output.c_str(), options_) ? 1 : 0;
   }
   static bool Valid(const std::string& pdf) {
-    RunResult check = RunProgram("/usr/bin/qpdf", {"--check", pdf});
-    return check.status == 0;
+    return RunProgram("/usr/bin/qpdf", {"--check", pdf}).status == 0;
   }
   static bool StartsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
@@ -51,9 +50,8 @@ class IncrementalUpdateTest : public testing::Test {
   // The most kids any node of a pages tree holds.
   static int MostKids(QPDFObjectHandle node) {
     QPDFObjectHandle kids = node.getKey("/Kids");
-    const int n = kids.isArray() ? kids.getArrayNItems() : 0;
-    int most = n;
-    for (int i = 0; i < n; ++i) most = std::max(most, MostKids(kids.getArrayItem(i)));
+    int most = kids.isArray() ? kids.getArrayNItems() : 0;
+    for (int i = 0, n = most; i < n; ++i) most = std::max(most, MostKids(kids.getArrayItem(i)));
     return most;
   }
   static int MostKids(const std::string& pdf) {
@@ -72,9 +70,7 @@ TEST_F(IncrementalUpdateTest, ManyAppendsStayValidAndAreConsolidated) {
   for (int job = 1; job <= 600; ++job) {
     const std::string before = job == 600 ? ReadFileText(Out()) : base;
     ASSERT_EQ(1, Append("Job " + std::to_string(job), Out())) << job << Log();
-    if (job == 1 || job == 600) {
-      EXPECT_TRUE(StartsWith(ReadFileText(Out()), before));  // only an update
-    }
+    EXPECT_TRUE((job != 1 && job != 600) || StartsWith(ReadFileText(Out()), before)) << job;
     if (job != 1 && job != 50 && job != 600) continue;
     SCOPED_TRACE(job);
     ASSERT_TRUE(Valid(Out()));
@@ -154,21 +150,24 @@ TEST_F(IncrementalUpdateTest, NoNodeTakesMoreThan64Kids) {
   EXPECT_NE(std::string::npos, pages[64].find("Job 2\n"));
 }
 
-// A file that grew after it was read takes no update built on the old end.
-TEST_F(IncrementalUpdateTest, OutputThatChangedMeanwhileTakesNoUpdate) {
+// An end read once is what the update builds on and is checked against: a
+// file that grew after it was read is written whole, saying why, and an
+// update whose new end is not what was meant is cut off again.
+TEST_F(IncrementalUpdateTest, UpdateBuildsOnTheEndReadAndIsCheckedAgainstIt) {
+  const std::string job = program_.Join("job.pdf");
+  MakeTextPdf(job, {"Job"});
   MakeTextPdf(Out(), {"Base"});
-  PdfTail tail;
-  std::string why;
-  ASSERT_TRUE(tail.Open(Out(), &why)) << why;
-  const std::string grown = ReadFileText(Out()) + "% another writer\n";
-  WriteFileText(Out(), grown);
-  MakeTextPdf(program_.Join("job.pdf"), {"Job"});
-  QPDF job;
-  job.processFile(program_.Join("job.pdf").c_str());
-  EXPECT_EQ(IncrementalResult::kNotPossible,
-            AppendIncrementally(tail, job, IncrementalUpdate(), &why));
-  EXPECT_EQ("it changed while the update was made", why);
-  EXPECT_EQ(grown, ReadFileText(Out()));
+  OutputEnd end;
+  bool updated = true;
+  for (const char* another : {"% another writer\n", ""}) {
+    ASSERT_TRUE(end.Read(Out()));
+    WriteFileText(Out(), ReadFileText(Out()) + another);
+    ASSERT_TRUE(MergeIntoOutputPDF(job.c_str(), Out().c_str(), options_, end, &updated));
+    EXPECT_EQ(!*another, updated) << Log();
+  }
+  EXPECT_NE(std::string::npos, Log().find("is written whole: it changed while the update was"));
+  EXPECT_NE(std::string::npos, end.CheckUpdate(4).reason().find("holds 3 pages, not 4"));
+  EXPECT_EQ(end.length(), static_cast<int64_t>(ReadFileText(Out()).size()));
 }
 
 TEST_F(IncrementalUpdateTest, EveryKindOfOutputTakesTheUpdateOrIsWrittenWhole) {
@@ -209,13 +208,9 @@ TEST_F(IncrementalUpdateTest, EveryKindOfOutputTakesTheUpdateOrIsWrittenWhole) {
     ASSERT_EQ(4u, pages.size());
     EXPECT_NE(std::string::npos, pages[1].find("Base two"));
     EXPECT_NE(std::string::npos, pages[3].find("Second job"));
-    bool updated = StartsWith(ReadFileText(output), before);
-    if (kind.whole) {
-      EXPECT_FALSE(updated);
-      EXPECT_NE(std::string::npos, Log().find(output + "\" is written whole: " + kind.whole));
-    } else {
-      EXPECT_TRUE(updated) << Log();
-    }
+    EXPECT_EQ(!kind.whole, StartsWith(ReadFileText(output), before)) << Log();
+    const std::string whole = output + "\" is written whole: " + (kind.whole ? kind.whole : "");
+    EXPECT_TRUE(!kind.whole || Log().find(whole) != std::string::npos) << Log();
   }
 }
 
@@ -267,6 +262,7 @@ TEST_F(IncrementalUpdateTest, LinkedOutputIsWrittenWhole) {
   ASSERT_EQ(1, Append("Job", Out())) << Log();
   EXPECT_EQ(2u, PdfPageTexts(Out()).size());
   EXPECT_EQ(before, ReadFileText(real));
+  EXPECT_NE(std::string::npos, Log().find("out.pdf\" is written whole: it is a link")) << Log();
 
   // Another account's output in a folder this run may write: replaced whole.
   if (geteuid() != 0) return;
