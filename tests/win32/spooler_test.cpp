@@ -1,6 +1,7 @@
 // The printer setup's spooler queries and monitor/port settings against
-// Wine's own winspool and registry: the real calls, no spooler of the tests.
-// Every port, printer, driver and key a test adds is removed again.
+// Wine's own winspool and registry: the real calls, no spooler of the tests
+// (what the setup writes is the in-memory spooler tests' subject). Every
+// port, printer, driver and key a test adds is removed again.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -141,44 +142,6 @@ TEST_F(Win32SpoolerTest, AddNewPrinterAddsThePrinterRecordToTheSpooler) {
   const size_t code = line.find("): ");
   ASSERT_NE(std::string::npos, code) << line;
   EXPECT_LT(code + 3, line.size()) << line;
-}
-
-TEST_F(Win32SpoolerTest, MonitorsAreFoundInAnyLetterCase) {
-  EXPECT_EQ(1, GetAllMonitors("local PORT"));
-  EXPECT_EQ(0, GetAllMonitors("Multi File Port Monitor"));
-  EXPECT_EQ(0, GetAllMonitors(""));
-  EXPECT_TRUE(Logged("tarvelin:1080(mi[0].pName = Local Port)\n"));
-  EXPECT_TRUE(Logged("Found monitor ('local PORT') successful.\n"));
-}
-
-TEST_F(Win32SpoolerTest, MonitorAndPortSettingsAreWrittenIntoTheRegistry) {
-  WriteFileText(program_.Config(),
-                "[debug]\r\noutlog=Yes\r\n[Options]\r\nTempFileExt=.prn\r\n"
-                "TempFolder=" +
-                    program_.Join("spool") + "\r\n");
-  const std::string monitor = std::string(kMonitorsKey) + "\\Tarvelin Test Monitor";
-  keys_.push_back(monitor);
-  ASSERT_EQ(1, ConfigureMonitorPort("Tarvelin Test Monitor", "QuorvelPort"));
-  ASSERT_EQ(1, ConfigureMonitorPort("Tarvelin Test Monitor", "QuorvelPort"));  // again: same
-  const std::string port = monitor + "\\QuorvelPort";
-  EXPECT_EQ("mfilemon.dll", win32test::MachineRegistryText(monitor, "Driver"));
-  EXPECT_EQ("3", win32test::MachineRegistryText(monitor, "LogLevel"));
-  EXPECT_EQ("QuorvelFile%i.prn", win32test::MachineRegistryText(port, "FilePattern"));
-  EXPECT_EQ(program_.Join("spool"), win32test::MachineRegistryText(port, "OutputPath"));
-  EXPECT_EQ("\"" + program_.Join("tarvelin") + "\" -appendfile \"%f\"",
-            win32test::MachineRegistryText(port, "UserCommand"));
-  EXPECT_EQ("300", win32test::MachineRegistryText(port, "WaitTimeout"));
-
-  // The maker's own monitor: only a port it created gets its command.
-  const std::string makers = "System\\CurrentControlSet\\control\\Print\\Monitors\\Quorvel";
-  keys_.push_back(makers);
-  EXPECT_EQ(2, SetPortCommand("QuorvelTest4:"));  // ERROR_FILE_NOT_FOUND
-  ASSERT_EQ(0, win32test::CreateMachineKey(makers + "\\Ports\\QuorvelTest4:"));
-  EXPECT_EQ(0, SetPortCommand("QuorvelTest4:"));
-  EXPECT_EQ(program_.Join("pdfcp.exe"),
-            win32test::MachineRegistryText(makers + "\\Ports\\QuorvelTest4:", "Command"));
-  EXPECT_EQ("QuorvelTest4:",
-            win32test::MachineRegistryText(makers + "\\Ports\\QuorvelTest4:", "Arguments"));
 }
 
 TEST_F(Win32SpoolerTest, KeysWithoutRightsAskForAdministratorRights) {
