@@ -66,7 +66,6 @@ set(POSIX_ONLY_TESTS
   platform/cups_rules_test.cpp
   platform/cups_spooler_test.cpp
   platform/platform_test.cpp
-  platform/profile_test.cpp
   platform/registry_store_test.cpp
   printer/printer_setup_test.cpp
   process/process_runner_test.cpp

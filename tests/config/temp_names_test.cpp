@@ -26,26 +26,29 @@ TEST(TempNamesTest, CountedNamesFollowTheCounter) {
 
   // The name is created; the caller deletes the file once it is done with it.
   EXPECT_TRUE(platform::IsRegularFile(buf));
-  for (const char* bad : {"0", "-5", "word"}) {
-    platform::DeleteFile(buf);
-    platform::WritePrivateProfileStringA("Options", "LastFileIndex", bad, program.Config().c_str());
-    CountedTempFileName(sizeof(buf), buf, ".pdf");
-    EXPECT_EQ(folder + "/file000001.pdf", buf) << bad;
-    EXPECT_EQ(2, ReadSettingInt("Options", "LastFileIndex", 1));
-  }
-  CountedTempFileName(sizeof(buf), buf, nullptr);
-  EXPECT_EQ(folder + "/file000002.tmp", buf);
-  platform::WritePrivateProfileStringA("Options", "LastFileIndex", "1234567",
-                                       program.Config().c_str());
-  CountedTempFileName(sizeof(buf), buf, ".pdf");
-  EXPECT_EQ(folder + "/file1234567.pdf", buf);
-
-  // A number whose file exists belongs to another job and is skipped.
+  // A counter that is no number starts again at 1; a number whose file
+  // exists belongs to another job and is skipped.
   WriteFileText(folder + "/file000005.pdf", "job");
-  platform::WritePrivateProfileStringA("Options", "LastFileIndex", "5", program.Config().c_str());
-  CountedTempFileName(sizeof(buf), buf, ".pdf");
-  EXPECT_EQ(folder + "/file000006.pdf", buf);
-  EXPECT_EQ(7, ReadSettingInt("Options", "LastFileIndex", 1));
+  const struct {
+    const char *counter, *extension, *name;
+    int next;
+  } rows[] = {
+      {"0", ".pdf", "file000001.pdf", 2},
+      {"-5", ".pdf", "file000001.pdf", 2},
+      {"word", ".pdf", "file000001.pdf", 2},
+      {"2", nullptr, "file000002.tmp", 3},
+      {"1234567", ".pdf", "file1234567.pdf", 1234568},
+      {"5", ".pdf", "file000006.pdf", 7},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.counter);
+    platform::DeleteFile(buf);
+    platform::WritePrivateProfileStringA("Options", "LastFileIndex", row.counter,
+                                         program.Config().c_str());
+    CountedTempFileName(sizeof(buf), buf, row.extension);
+    EXPECT_EQ(folder + "/" + row.name, buf);
+    EXPECT_EQ(row.next, ReadSettingInt("Options", "LastFileIndex", 1));
+  }
 
   // With a trailing separator there is still exactly one before "file".
   WriteFileText(program.Config(), "[Options]\nTempFolder=" + folder + "/\n");

@@ -18,9 +18,12 @@
 #include "platform/posix/registry_store.h"
 #include "platform/registry.h"
 #include "platform/winspool.h"
+#include "printer/printer_defaults.h"
 #include "support/cups_scheduler.h"
+#include "support/program_folder.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
+#include "tools/tool_run.h"
 
 namespace {
 
@@ -31,15 +34,7 @@ const char kLpoptions[] = "/usr/bin/lpoptions";
 const char kLpstat[] = "/usr/bin/lpstat";
 
 void SetRegistryText(const std::string& path, const char* name, const std::string& value) {
-  HKEY key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
-                                           KEY_ALL_ACCESS, nullptr, &key, nullptr));
-  if (name) {
-    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, REG_SZ,
-                                            reinterpret_cast<const unsigned char*>(value.c_str()),
-                                            static_cast<uint32_t>(value.size() + 1)));
-  }
-  RegCloseKey(key);
+  SetRegistryValue(HKEY_LOCAL_MACHINE, path, name, value);
 }
 
 // Two monitors with a port each, as the installation leaves them, a monitor
@@ -51,8 +46,8 @@ void WriteMonitors() {
   SetRegistryText(root + "Quorvel", "Driver", "quorvelmon.dll");
   SetRegistryText(root + "Quorvel\\Ports\\Quorvel1:", "Command", "pdfcp.exe");
   SetRegistryText(root + "Other Monitor", "Driver", "other.dll");
-  SetRegistryText(root + "Other Monitor\\OtherPort", nullptr, "");
-  SetRegistryText(root + "Leftover\\Port", nullptr, "");
+  SetRegistryText(root + "Other Monitor\\OtherPort", "", "");
+  SetRegistryText(root + "Leftover\\Port", "", "");
 }
 
 // The records an Enum call lists, each as the text describe makes of it.
@@ -145,7 +140,7 @@ TEST_F(CupsRegistryTest, TheMakersMonitorAddsNumberedPortsWithoutAWindow) {
   EXPECT_EQ(ERROR_UNKNOWN_PRINT_MONITOR, GetLastError());
   WriteMonitors();
   // A port of another monitor that looks like the maker's counts as well.
-  SetRegistryText(std::string(kMonitors) + "Multi File Port Monitor\\Quorvel7:", nullptr, "");
+  SetRegistryText(std::string(kMonitors) + "Multi File Port Monitor\\Quorvel7:", "", "");
   EXPECT_FALSE(AddPortA(nullptr, 0, "Multi File Port Monitor"));  // it would ask for a name
   EXPECT_EQ(ERROR_NOT_SUPPORTED, GetLastError());
   EXPECT_FALSE(AddPortA(nullptr, 1, "Quorvel"));  // no dialog, ever
@@ -320,7 +315,7 @@ TEST_F(CupsSpoolerTest, InstallRefusesWhatCannotBecomeANewQueueAndDeleteRemovesI
 
 // SetPrinterA on the device mode GetPrinterA gave changes both values,
 // whatever the queue started with (its PPD's default depends on the
-// scheduler's locale); changing one default keeps the other.
+// scheduler's locale).
 TEST_F(CupsSpoolerTest, DefaultsRoundTripThroughTheQueue) {
   Install("Quorvel PDF");
   HANDLE handle = nullptr;
@@ -342,17 +337,42 @@ TEST_F(CupsSpoolerTest, DefaultsRoundTripThroughTheQueue) {
   EXPECT_TRUE(ClosePrinter(handle));
   const std::string options = scheduler_.Tool(kLpoptions, {"-p", "Quorvel_PDF"}).stdoutText;
   EXPECT_NE(std::string::npos, options.find("orientation-requested=4")) << options;
+}
 
-  platform::Spooler& spooler = platform::SystemSpooler();
-  ASSERT_EQ(0u, spooler.SetPrinterDefaults("Quorvel PDF", DM_PAPERSIZE, DMPAPER_A5, 0));
-  platform::SpoolerPrinter printer;
-  ASSERT_EQ(0u, spooler.FindPrinter("Quorvel PDF", &printer));
-  EXPECT_EQ(DMORIENT_LANDSCAPE, printer.orientation);
-  ASSERT_EQ(0u, spooler.SetPrinterDefaults("Quorvel PDF", DM_ORIENTATION, 0, DMORIENT_PORTRAIT));
-  ASSERT_EQ(0u, spooler.FindPrinter("Quorvel PDF", &printer));
-  EXPECT_EQ(DMPAPER_A5, printer.paperSize);
-  EXPECT_EQ(ERROR_SPOOLER_INVALID_PARAMETER,
-            spooler.SetPrinterDefaults("Quorvel PDF", DM_PAPERSIZE, 256, 0));
+// -paper2 (the printer setup's SetDefaultPaperSize) against the scheduler: a
+// queue takes a size its PPD offers (and its PPD's default follows); a size
+// the queue lacks, a queue that offers no size of a known code and a code
+// without a PWG name fail with one [ERROR] line that says why.
+TEST_F(CupsSpoolerTest, APaperSizeIsSetOnlyWhereTheQueueOffersIt) {
+  ScopedProgramFolder program;
+  program.EnableLog();
+  for (const char* queue : {"generic", "epson9", "dymo"}) {
+    RunResult made =
+        scheduler_.Tool(kLpadmin, {"-p", queue, "-E", "-v", "mfilemon:/QuorvelPort", "-m",
+                                   std::string("drv:///sample.drv/") + queue + ".ppd"});
+    ASSERT_EQ(0, made.status) << made.stderrText;
+  }
+  const struct {
+    const char* queue;
+    int16_t code;
+    const char* outcome;  // the media CUPS then uses, or the logged reason
+  } cases[] = {
+      {"generic", 3, "media=na_ledger_11x17in"},
+      {"generic", 13, "media=jis_b5_182x257mm"},
+      {"epson9", 3, "(87): the CUPS queue epson9 does not offer paper size 3 (na_ledger_11x17in)"},
+      {"dymo", 9, "to 9: the CUPS queue dymo does not offer paper size 9 (iso_a4_210x297mm)"},
+      {"generic", 77, "(87): paper size 77 has no PWG media name, so no CUPS queue can take it."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.queue) + " " + std::to_string(c.code));
+    const bool set = std::string(c.outcome).rfind("media=", 0) == 0;
+    EXPECT_EQ(set ? 1 : 0, SetDefaultPaperSize(c.queue, c.code));
+    const std::string where =
+        set ? scheduler_.Tool(kLpoptions, {"-p", c.queue}).stdoutText : ReadFileText(program.Log());
+    EXPECT_NE(std::string::npos, where.find(c.outcome)) << where;
+  }
+  const std::string ppd = ReadFileText(scheduler_.Path("ppd/generic.ppd"));
+  EXPECT_NE(std::string::npos, ppd.find("*DefaultPageSize: B5")) << ppd;
 }
 
 TEST_F(CupsRegistryTest, AnInstallTheSchedulerRefusesIsAccessDenied) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <iterator>
@@ -133,27 +132,6 @@ TEST(AtomicWriteTest, EveryRenameFollowsAnFsyncOfTheSameFile) {
   }
 }
 
-}  // namespace
-
-namespace {
-
-TEST(SleepTest, SleepsAtLeastTheTimeGivenAndNotForNothing) {
-  auto elapsedMs = [](int ms) {
-    auto start = std::chrono::steady_clock::now();
-    platform::SleepMilliseconds(ms);
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 start)
-        .count();
-  };
-  EXPECT_GE(elapsedMs(30), 30);
-  EXPECT_LT(elapsedMs(0), 5);
-  EXPECT_LT(elapsedMs(-1000), 5);
-}
-
-}  // namespace
-
-namespace {
-
 // Each missing level is made in order and reported; one that fails says why,
 // and the levels below it are still tried.
 TEST(CreateFoldersTest, CreatesMissingLevelsInOrderAndSaysWhyNot) {
@@ -179,10 +157,6 @@ TEST(CreateFoldersTest, CreatesMissingLevelsInOrderAndSaysWhyNot) {
   EXPECT_EQ("Not a directory", error);
   EXPECT_TRUE(platform::CreateFolders(dir.Join("a/b")));
 }
-
-}  // namespace
-
-namespace {
 
 // Every file operation that returns a bool says why it failed.
 TEST(FileErrorTest, FailuresInAMissingFolderSayNoSuchFile) {

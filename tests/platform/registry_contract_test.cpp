@@ -47,96 +47,78 @@ class RegistryContractTest : public testing::Test {
   HKEY key_ = nullptr;
 };
 
-TEST_F(RegistryContractTest, MissingKeysAndValuesAreNotFound) {
+// Missing keys and values are not found; a create tells new from existing;
+// names match without regard to case; a value keeps its type and data.
+TEST_F(RegistryContractTest, KeysAndValuesMatchWithoutCaseAndKeepTheirType) {
   HKEY key = nullptr;
   EXPECT_EQ(ERROR_FILE_NOT_FOUND,
             RegOpenKeyExA(HKEY_CURRENT_USER, (path_ + "\\none").c_str(), 0, KEY_READ, &key));
-  EXPECT_EQ("<error 2>", Get("none"));
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteValueA(key_, "none"));
-}
-
-TEST_F(RegistryContractTest, CreatingTellsNewFromExisting) {
-  HKEY key = nullptr;
   uint32_t disposition = 0;
-  std::string sub = path_ + "\\Sub\\Deeper";
   for (uint32_t expected : {REG_CREATED_NEW_KEY, REG_OPENED_EXISTING_KEY}) {
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, sub.c_str(), 0, nullptr, 0,
-                                             KEY_ALL_ACCESS, nullptr, &key, &disposition));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExA(HKEY_CURRENT_USER, (path_ + "\\Sub\\Deeper").c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &key, &disposition));
     EXPECT_EQ(expected, disposition);
     RegCloseKey(key);
   }
   ASSERT_EQ(ERROR_SUCCESS,
             RegOpenKeyExA(HKEY_CURRENT_USER, (path_ + "\\SUB").c_str(), 0, KEY_READ, &key));
   RegCloseKey(key);
-}
-
-TEST_F(RegistryContractTest, ValuesKeepTypeAndDataAndMatchWithoutCase) {
   const std::string multi("a\0b\0\0", 5);
   ASSERT_EQ(ERROR_SUCCESS, Set("Driver", REG_SZ, std::string("PS", 3)));
   ASSERT_EQ(ERROR_SUCCESS, Set("Timeout", REG_DWORD, std::string("\x2C\x01\0\0", 4)));
   ASSERT_EQ(ERROR_SUCCESS, Set("Names", REG_MULTI_SZ, multi));
-  EXPECT_EQ(std::string("1:PS\0", 5), Get("DRIVER"));
-  EXPECT_EQ(std::string("4:\x2C\x01\0\0", 6), Get("timeout"));
-  EXPECT_EQ("7:" + multi, Get("Names"));
-  ASSERT_EQ(ERROR_SUCCESS, Set("driver", REG_SZ, std::string("X", 2)));
-  EXPECT_EQ(std::string("1:X\0", 4), Get("Driver"));
+  ASSERT_EQ(ERROR_SUCCESS, Set("names", REG_SZ, std::string("X", 2)));
+  EXPECT_EQ(std::string("1:PS\0|4:\x2C\x01\0\0|1:X\0|<error 2>", 27),
+            Get("DRIVER") + "|" + Get("timeout") + "|" + Get("NAMES") + "|" + Get("none"));
   ASSERT_EQ(ERROR_SUCCESS, RegDeleteValueA(key_, "NAMES"));
   EXPECT_EQ("<error 2>", Get("Names"));
 }
 
+// Sub keys are listed by name without regard to case; the value listing
+// and the key's counts follow the size protocol.
 TEST_F(RegistryContractTest, InfoAndEnumerationFollowTheSizeProtocol) {
-  ASSERT_EQ(ERROR_SUCCESS, Set("Driver", REG_SZ, std::string("PS", 3)));
-  ASSERT_EQ(ERROR_SUCCESS, Set("Timeout", REG_DWORD, std::string("\x2C\x01\0\0", 4)));
-  uint32_t values = 0, maxName = 0, maxData = 0, subKeys = 9;
-  ASSERT_EQ(ERROR_SUCCESS,
-            RegQueryInfoKeyA(key_, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,
-                             &maxName, &maxData, nullptr, nullptr));
-  EXPECT_EQ(0u, subKeys);
-  EXPECT_EQ(2u, values);
-  EXPECT_EQ(7u, maxName);
-  EXPECT_GE(maxData, 4u);  // Windows counts a text's data as it stores it: UTF-16
-
-  char name[4];
-  uint32_t nameLength = sizeof(name), type = 0, size = 0;
-  EXPECT_EQ(ERROR_MORE_DATA,
-            RegEnumValueA(key_, 1, name, &nameLength, nullptr, &type, nullptr, &size));
-  char longName[16];
-  nameLength = sizeof(longName);
-  ASSERT_EQ(ERROR_SUCCESS,
-            RegEnumValueA(key_, 1, longName, &nameLength, nullptr, &type, nullptr, &size));
-  EXPECT_EQ("Timeout", std::string(longName, nameLength));
-  EXPECT_EQ(REG_DWORD, type);
-  EXPECT_EQ(4u, size);
-  unsigned char data[2];  // too small: the size it needs is given back
-  nameLength = sizeof(longName);
-  size = sizeof(data);
-  EXPECT_EQ(ERROR_MORE_DATA,
-            RegEnumValueA(key_, 1, longName, &nameLength, nullptr, &type, data, &size));
-  EXPECT_EQ(4u, size);
-  nameLength = sizeof(longName);
-  EXPECT_EQ(ERROR_NO_MORE_ITEMS,
-            RegEnumValueA(key_, 2, longName, &nameLength, nullptr, &type, nullptr, &size));
-}
-
-TEST_F(RegistryContractTest, SubKeysAreListedByNameWithoutCase) {
   for (const char* sub : {"beta", "Alpha", "gamma"}) {
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS,
               RegCreateKeyExA(key_, sub, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
     RegCloseKey(key);
   }
-  std::vector<std::string> names;
-  for (uint32_t index = 0;; ++index) {
-    char name[32];
-    uint32_t length = sizeof(name);
-    long rc = RegEnumKeyExA(key_, index, name, &length, nullptr, nullptr, nullptr, nullptr);
-    if (rc != ERROR_SUCCESS) {
-      EXPECT_EQ(ERROR_NO_MORE_ITEMS, rc);
-      break;
-    }
-    names.push_back(std::string(name, length));
+  std::string names;
+  char name[32];
+  uint32_t length = sizeof(name);
+  for (uint32_t i = 0;
+       RegEnumKeyExA(key_, i, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+       ++i, length = sizeof(name)) {
+    names += std::string(name, length) + " ";
   }
-  EXPECT_EQ((std::vector<std::string>{"Alpha", "beta", "gamma"}), names);
+  EXPECT_EQ("Alpha beta gamma ", names);
+  ASSERT_EQ(ERROR_SUCCESS, Set("Driver", REG_SZ, std::string("PS", 3)));
+  ASSERT_EQ(ERROR_SUCCESS, Set("Timeout", REG_DWORD, std::string("\x2C\x01\0\0", 4)));
+  uint32_t values = 0, maxName = 0, maxData = 0, subKeys = 9;
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegQueryInfoKeyA(key_, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,
+                             &maxName, &maxData, nullptr, nullptr));
+  EXPECT_EQ("3 2 7",
+            std::to_string(subKeys) + " " + std::to_string(values) + " " + std::to_string(maxName));
+  EXPECT_GE(maxData, 4u);  // Windows counts a text's data as it stores it: UTF-16
+
+  uint32_t type = 0, size = 0;
+  length = 4;  // too short for the name
+  EXPECT_EQ(ERROR_MORE_DATA, RegEnumValueA(key_, 1, name, &length, nullptr, &type, nullptr, &size));
+  length = sizeof(name);
+  ASSERT_EQ(ERROR_SUCCESS, RegEnumValueA(key_, 1, name, &length, nullptr, &type, nullptr, &size));
+  EXPECT_EQ("Timeout 4 4",
+            std::string(name, length) + " " + std::to_string(type) + " " + std::to_string(size));
+  unsigned char data[2];  // too small: the size it needs is given back
+  length = sizeof(name);
+  size = sizeof(data);
+  EXPECT_EQ(ERROR_MORE_DATA, RegEnumValueA(key_, 1, name, &length, nullptr, &type, data, &size));
+  EXPECT_EQ(4u, size);
+  length = sizeof(name);
+  EXPECT_EQ(ERROR_NO_MORE_ITEMS,
+            RegEnumValueA(key_, 2, name, &length, nullptr, &type, nullptr, &size));
 }
 
 }  // namespace

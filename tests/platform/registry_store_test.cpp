@@ -83,38 +83,6 @@ class RegistryStoreTest : public testing::Test {
   ScopedEnv env_{"TARVELIN_REGISTRY_DIR", dir_.path().c_str()};
 };
 
-// CRLF and other letter case (the value lines themselves are the REGEDIT4
-// reader's tests).
-const char kHandWritten[] =
-    "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Quorvel]\r\n@=\"default\"\r\n"
-    "\"Count\"=dword:0000012C\r\n\"Expand\"=hex(2):25,00\r\n\r\n"
-    "[hkey_local_machine\\SOFTWARE\\quorvel\\Sub]\r\n";
-
-TEST_F(RegistryStoreTest, ReadsHandWrittenHive) {
-  WriteFileText(Hive(), kHandWritten);
-  HKEY key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, Open("SOFTWARE\\QUORVEL", KEY_READ, &key));
-  struct {
-    const char* name;
-    uint32_t type;
-    std::string data;
-  } expected[] = {
-      {nullptr, REG_SZ, std::string("default\0", 8)},
-      {"COUNT", REG_DWORD, std::string("\x2c\x01\0\0", 4)},
-      {"expand", REG_EXPAND_SZ, std::string("%\0", 2)},
-  };
-  for (const auto& value : expected) {
-    SCOPED_TRACE(value.name ? value.name : "@");
-    uint32_t type = 0;
-    EXPECT_EQ(value.data, Query(key, value.name, &type));
-    EXPECT_EQ(value.type, type);
-  }
-  EXPECT_EQ(ERROR_ACCESS_DENIED, Set(key, "x", REG_SZ, std::string("y", 2)));
-  EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
-  EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(key));
-  EXPECT_EQ(ERROR_FILE_NOT_FOUND, Open("Software\\Quorvel\\Missing", KEY_READ, &key));
-}
-
 // Keys are found through an index by folded path: a hive of many keys, with
 // a header repeated in other letter case, reads and writes back in order.
 TEST_F(RegistryStoreTest, HiveWithManyKeysRoundTrips) {
@@ -157,32 +125,21 @@ TEST_F(RegistryStoreTest, HiveWithManyKeysRoundTrips) {
   EXPECT_EQ(expected.substr(differs, 100), written.substr(differs, 100)) << "at " << differs;
 }
 
+// New keys get headers for their parents; a text with a line break is
+// written as hex(1) (the format itself is the REGEDIT4 writer's test) and
+// everything reads back byte for byte.
 TEST_F(RegistryStoreTest, WritesWhatRegeditWrites) {
   HKEY key = Create("Vendor\\Q");
-  HKEY sub = Create("VENDOR\\q\\Sub");
   EXPECT_EQ(ERROR_SUCCESS, Set(key, "", REG_SZ, std::string("d\0", 2)));
-  EXPECT_EQ(ERROR_SUCCESS, Set(key, "Na\"me\\", REG_SZ, std::string("a\"b\\c\0", 6)));
-  EXPECT_EQ(ERROR_SUCCESS, Set(key, "NA\"ME\\", REG_SZ, std::string("new\0", 4)));
-  EXPECT_EQ(ERROR_SUCCESS, Set(key, "N", REG_DWORD, std::string("\x2c\x01\0\0", 4)));
   EXPECT_EQ(ERROR_SUCCESS, Set(key, "B", REG_BINARY, std::string(30, '\xab')));
-  EXPECT_EQ(ERROR_SUCCESS, Set(key, "M", REG_MULTI_SZ, std::string("a\0\0", 3)));
   EXPECT_EQ(ERROR_SUCCESS, Set(key, "Raw", REG_SZ, std::string("two\nlines", 9)));
-  EXPECT_EQ(ERROR_SUCCESS, Set(sub, "E", REG_EXPAND_SZ, std::string("%\0", 2)));
   RegCloseKey(key);
-  RegCloseKey(sub);
-  std::string hex23;
-  for (int i = 0; i < 23; ++i) hex23 += "ab,";
-  EXPECT_EQ(
-      "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Vendor]\n\n[HKEY_LOCAL_MACHINE\\Vendor\\Q]\n@=\"d\"\n"
-      "\"Na\\\"me\\\\\"=\"new\"\n\"N\"=dword:0000012c\n\"B\"=hex:" +
-          hex23 +
-          "\\\n  ab,ab,ab,ab,ab,ab,ab\n\"M\"=hex(7):61,00,00\n"
-          "\"Raw\"=hex(1):74,77,6f,0a,6c,69,6e,65,73\n\n"
-          "[HKEY_LOCAL_MACHINE\\Vendor\\Q\\Sub]\n\"E\"=hex(2):25,00\n\n",
-      ReadFileText(Hive()));
-  key = Create("vendor\\q", KEY_READ);  // what was written reads back byte for byte
-  EXPECT_EQ(std::string(30, '\xab'), Query(key, "b"));
-  EXPECT_EQ("two\nlines", Query(key, "RAW"));
+  EXPECT_EQ(0u, ReadFileText(Hive()).find("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Vendor]\n\n[HKEY_LOCAL_"
+                                          "MACHINE\\Vendor\\Q]\n@=\"d\"\n"));
+  EXPECT_NE(std::string::npos,
+            ReadFileText(Hive()).find("\"Raw\"=hex(1):74,77,6f,0a,6c,69,6e,65,73\n"));
+  key = Create("vendor\\q", KEY_READ);
+  EXPECT_EQ(std::string(30, '\xab') + "|two\nlines", Query(key, "b") + "|" + Query(key, "RAW"));
   RegCloseKey(key);
 }
 
@@ -216,24 +173,14 @@ TEST_F(RegistryStoreTest, SubKeysAreTheDirectChildrenByName) {
   EXPECT_EQ((std::vector<std::string>{}), SubKeys("Mon\\zeta"));
 
   HKEY key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, Open("Mon\\Alpha", KEY_READ, &key));
-  char name[5], keyClass[4] = "x";
-  uint32_t length = 4, classLength = sizeof(keyClass);
-  FILETIME written{0, 0};
-  EXPECT_EQ(ERROR_MORE_DATA,
-            RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr));
-  length = 5;
-  EXPECT_EQ(ERROR_SUCCESS,
-            RegEnumKeyExA(key, 0, name, &length, nullptr, keyClass, &classLength, &written));
-  EXPECT_EQ("Deep", std::string(name) + keyClass);
-  EXPECT_EQ(4u, length + classLength);
-  EXPECT_NE(0u, written.dwHighDateTime);
-  RegCloseKey(key);
   ASSERT_EQ(ERROR_SUCCESS, Open("Mon", KEY_QUERY_VALUE, &key));
-  length = sizeof(name);
+  char name[8];
+  uint32_t length = sizeof(name);
   EXPECT_EQ(ERROR_ACCESS_DENIED,
             RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr));
-  RegCloseKey(key);
+  EXPECT_EQ(ERROR_ACCESS_DENIED, Set(key, "x", REG_SZ, std::string("y", 2)));
+  EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
+  EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(key));
 }
 
 // Each damaged line is reported with its reason, a zero byte ending the

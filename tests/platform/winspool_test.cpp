@@ -136,14 +136,12 @@ TEST_F(WinspoolTest, RecordsPointAtTheirTextsAndDeviceModesInsideTheBuffer) {
       "QuorvelUser|Quorvel|Local port|\nQuorvel|Linux x86_64|quorvelmon.dll|\n"
       "Office|QuorvelUser|Driver B||\n",
       seen);
-  const DEVMODEA& office = *reinterpret_cast<const PRINTER_INFO_2A*>(printers.data())[1].pDevMode;
-  EXPECT_STREQ("Office", office.dmDeviceName);
-  EXPECT_EQ(156, office.dmSize);
-  EXPECT_EQ(DM_SPECVERSION, office.dmSpecVersion);
-  EXPECT_EQ(0, office.dmDriverExtra);
-  EXPECT_EQ(DM_PAPERSIZE | DM_ORIENTATION, office.dmFields);
-  EXPECT_EQ(DMPAPER_A4, office.dmPaperSize);
-  EXPECT_EQ(DMORIENT_LANDSCAPE, office.dmOrientation);
+  const DEVMODEA& m = *reinterpret_cast<const PRINTER_INFO_2A*>(printers.data())[1].pDevMode;
+  EXPECT_EQ("Office 156 1025 0 3 9 2",
+            std::string(m.dmDeviceName) + " " + std::to_string(m.dmSize) + " " +
+                std::to_string(m.dmSpecVersion) + " " + std::to_string(m.dmDriverExtra) + " " +
+                std::to_string(m.dmFields) + " " + std::to_string(m.dmPaperSize) + " " +
+                std::to_string(m.dmOrientation));
 }
 
 // Calls that succeed with nothing listed (error 0) or fail with an error;

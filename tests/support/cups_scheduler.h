@@ -146,21 +146,12 @@ class CupsScheduler {
   }
 
   std::string Limits() const {
-    std::string text;
-    if (options_.refuseAdministration) {
-      text +=
-          "  <Limit CUPS-Add-Modify-Printer CUPS-Delete-Printer CUPS-Add-Modify-Class "
-          "CUPS-Delete-Class CUPS-Set-Default Pause-Printer Resume-Printer CUPS-Accept-Jobs "
-          "CUPS-Reject-Jobs>\n"
-          "    AuthType Basic\n"
-          "    Require user tarvelin-nobody\n"
-          "  </Limit>\n";
-    }
-    return text +
-           "  <Limit All>\n"
-           "    Order allow,deny\n"
-           "    Allow all\n"
-           "  </Limit>\n";
+    const std::string refuse =
+        "  <Limit CUPS-Add-Modify-Printer CUPS-Delete-Printer CUPS-Add-Modify-Class "
+        "CUPS-Delete-Class CUPS-Set-Default Pause-Printer Resume-Printer CUPS-Accept-Jobs "
+        "CUPS-Reject-Jobs>\n    AuthType Basic\n    Require user tarvelin-nobody\n  </Limit>\n";
+    return (options_.refuseAdministration ? refuse : "") +
+           "  <Limit All>\n    Order allow,deny\n    Allow all\n  </Limit>\n";
   }
 
   // From CUPS's shipped cupsd.conf: its locations and its first policy.
@@ -191,20 +182,13 @@ class CupsScheduler {
       fs::create_symlink(entry.path(),
                          Path("serverbin/backend/") + entry.path().filename().string(), linkError);
     }
-    WriteFileText(Path("cupsd.conf"), "Listen " + Socket() +
-                                          "\n"
-                                          "Browsing No\n"
-                                          "DefaultShared No\n"
-                                          "WebInterface No\n"
-                                          "LogLevel debug\n" +
-                                          (options_.stockPolicy ? StockRules()
-                                                                : "DefaultAuthType None\n"
-                                                                  "<Location />\n"
-                                                                  "  Order allow,deny\n"
-                                                                  "  Allow all\n"
-                                                                  "</Location>\n"
-                                                                  "<Policy default>\n" +
-                                                                      Limits() + "</Policy>\n"));
+    const std::string open =
+        "DefaultAuthType None\n<Location />\n  Order allow,deny\n  Allow all\n"
+        "</Location>\n<Policy default>\n" +
+        Limits() + "</Policy>\n";
+    WriteFileText(Path("cupsd.conf"),
+                  "Listen " + Socket() + "\nBrowsing No\nDefaultShared No\nWebInterface No\n" +
+                      "LogLevel debug\n" + (options_.stockPolicy ? StockRules() : open));
     std::string files = "ServerRoot " + dir_.path() + "\nRequestRoot " + Path("spool") +
                         "\nTempDir " + Path("spool/tmp") + "\nCacheDir " + Path("cache") +
                         "\nStateDir " + Path("state") + "\nServerBin " + Path("serverbin") +

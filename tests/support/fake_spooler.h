@@ -63,21 +63,13 @@ class FakeSpooler : public platform::Spooler {
   }
 
   uint32_t Ports(std::vector<platform::SpoolerPort>* out) override {
-    if (uint32_t code = Record("Ports", "")) return code;
-    *out = ports;
-    return 0;
+    return List("Ports", ports, out);
   }
-
   uint32_t Monitors(std::vector<platform::SpoolerMonitor>* out) override {
-    if (uint32_t code = Record("Monitors", "")) return code;
-    *out = monitors;
-    return 0;
+    return List("Monitors", monitors, out);
   }
-
   uint32_t Printers(std::vector<platform::SpoolerPrinter>* out) override {
-    if (uint32_t code = Record("Printers", "")) return code;
-    *out = printers;
-    return 0;
+    return List("Printers", printers, out);
   }
 
   uint32_t FindPrinter(const std::string& name, platform::SpoolerPrinter* out) override {
@@ -150,6 +142,12 @@ class FakeSpooler : public platform::Spooler {
   std::string LastErrorText() override { return lastWords_; }
 
  private:
+  template <typename Item>
+  uint32_t List(const char* call, const std::vector<Item>& items, std::vector<Item>* out) {
+    if (uint32_t code = Record(call, "")) return code;
+    *out = items;
+    return 0;
+  }
   uint32_t Record(const std::string& call, const std::string& arguments) {
     calls.push_back(arguments.empty() ? call : call + " " + arguments);
     auto failure = failures.find(call);

@@ -265,7 +265,9 @@ TEST_F(MfilemonTest, DiskFullRemovesThePartialFileAndKeepsTheJob) {
   EXPECT_TRUE(Names(Out()).empty());
 }
 
-TEST_F(MfilemonTest, WithoutArgumentsListsOnePortPerLine) {
+// Without arguments the ports are listed for CUPS, one a line; a wrong
+// count of arguments shows the usage.
+TEST_F(MfilemonTest, ArgumentCountsListPortsOrShowUsage) {
   SetText("OutputPath", Out(), "Other Port");
   RunResult run = RunTool(kBackend, {});
   EXPECT_EQ(0, run.status);
@@ -273,6 +275,11 @@ TEST_F(MfilemonTest, WithoutArgumentsListsOnePortPerLine) {
       "file mfilemon:/Other%20Port \"Unknown\" \"Multi File Port Monitor Other Port\"\n"
       "file mfilemon:/QuorvelPort \"Unknown\" \"Multi File Port Monitor QuorvelPort\"\n",
       run.stdoutText);
+  ToolLaunch launch;
+  launch.args = {"42", "alice"};
+  run = RunTool(kBackend, launch);
+  EXPECT_EQ(1, run.status);
+  EXPECT_NE(std::string::npos, run.stderrText.find("Usage:")) << run.stderrText;
 }
 
 TEST_F(MfilemonTest, JobNamedAsLastArgumentOnAnEscapedPortIsRead) {
@@ -288,14 +295,6 @@ TEST_F(MfilemonTest, JobNamedAsLastArgumentOnAnEscapedPortIsRead) {
   run = Deliver(launch, "Other%20Port");
   EXPECT_EQ(kKeepJob, run.status);
   EXPECT_NE(std::string::npos, run.stderrText.find("Cannot read the job")) << run.stderrText;
-}
-
-TEST_F(MfilemonTest, WrongArgumentCountShowsUsage) {
-  ToolLaunch launch;
-  launch.args = {"42", "alice"};
-  RunResult run = RunTool(kBackend, launch);
-  EXPECT_EQ(1, run.status);
-  EXPECT_NE(std::string::npos, run.stderrText.find("Usage:")) << run.stderrText;
 }
 
 // As root the job and the command belong to the port's account, else lp.

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "support/install_copy.h"
 #include "support/scoped_account.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
@@ -22,7 +21,6 @@ namespace {
 
 const std::string kBackend = TARVELIN_DIST_DIR "/quorvel";
 const std::string kPortsKey = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Quorvel\\Ports";
-const std::string kSamples = TARVELIN_TEST_DATA "/../../samples/";
 const int kDelivered = 0;
 const int kKeepJob = 4;
 const int kCancelJob = 5;
@@ -235,34 +233,6 @@ TEST_F(QuorvelTest, WithoutArgumentsListsThePorts) {
       "file quorvel:/Quorvel1%3A \"Unknown\" \"Quorvel Quorvel1:\"\n"
       "file quorvel:/Quorvel2%3A \"Unknown\" \"Quorvel Quorvel2:\"\n",
       run.stdoutText);
-}
-
-// The whole road: the backend runs pdfcp.exe of the install folder as the
-// owner, which puts the job's pages into the PDF of the owner's settings.
-// The owner may not write the program's log: its lines reach CUPS instead.
-TEST_F(QuorvelTest, PdfcpPutsTheJobIntoTheOwnersPdf) {
-  InstallCopy install;
-  chmod(install.folder().c_str(), 0755);
-  install.WriteConfig("[debug]\noutlog=Yes\n");
-  fs::copy_file(kSamples + "letter.ps", JobFile(), fs::copy_options::overwrite_existing);
-  SetPort("Quorvel2:", install.Path("pdfcp.exe"), "Quorvel2:");
-  std::string pdf = Home() + "/pdf/out.pdf";
-  SetRegistryValue(HKEY_CURRENT_USER, "Software\\quorvel\\lumaset\\Quorvel2", "AutomaticDirectory",
-                   pdf);
-  SetRegistryValue(HKEY_CURRENT_USER, "Software\\quorvel\\lumaset\\Quorvel2", "AutomaticOutput",
-                   1u);
-
-  RunResult run = Deliver(owner_);
-  EXPECT_EQ(kDelivered, run.status) << run.stderrText;
-  std::vector<std::string> pages = PdfPageTexts(pdf);
-  ASSERT_EQ(2u, pages.size()) << run.stderrText;
-  EXPECT_NE(std::string::npos, pages[1].find("Letter page 2 of 2"));
-  EXPECT_TRUE(fs::is_empty(SpoolFolder()));
-  struct stat st {};
-  ASSERT_EQ(0, stat(pdf.c_str(), &st));
-  EXPECT_EQ(OwnerUid(), st.st_uid);
-  std::string said = IsRoot() ? run.stderrText : ReadFileText(install.Path("tarvelin.log"));
-  EXPECT_NE(std::string::npos, said.find("The pages of the job are in \"" + pdf)) << said;
 }
 
 }  // namespace

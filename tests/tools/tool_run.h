@@ -76,26 +76,25 @@ inline RunResult RunTool(const std::string& program, const ToolLaunch& launch) {
   return result;
 }
 
-/// Sets a value under root\path, making the key: text as REG_SZ, a number
+/// Sets a value under root\\path, making the key: text as REG_SZ, a number
 /// as REG_DWORD.
-inline void SetRegistryValue(HKEY root, const std::string& path, const char* name,
-                             const std::string& text) {
+inline void SetRegistryData(HKEY root, const std::string& path, const char* name, uint32_t type,
+                            const std::string& data) {
   HKEY key = nullptr;
   ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                                            nullptr, &key, nullptr));
-  EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, REG_SZ,
-                                          reinterpret_cast<const unsigned char*>(text.c_str()),
-                                          static_cast<uint32_t>(text.size() + 1)));
+  EXPECT_EQ(ERROR_SUCCESS,
+            RegSetValueExA(key, name, 0, type, reinterpret_cast<const unsigned char*>(data.data()),
+                           static_cast<uint32_t>(data.size())));
   RegCloseKey(key);
 }
 inline void SetRegistryValue(HKEY root, const std::string& path, const char* name,
+                             const std::string& text) {
+  SetRegistryData(root, path, name, REG_SZ, text + '\0');
+}
+inline void SetRegistryValue(HKEY root, const std::string& path, const char* name,
                              uint32_t number) {
-  HKEY key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                           nullptr, &key, nullptr));
-  const unsigned char data[4] = {
-      static_cast<unsigned char>(number), static_cast<unsigned char>(number >> 8),
-      static_cast<unsigned char>(number >> 16), static_cast<unsigned char>(number >> 24)};
-  EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, REG_DWORD, data, 4));
-  RegCloseKey(key);
+  std::string data;
+  for (int shift = 0; shift < 32; shift += 8) data += static_cast<char>(number >> shift);
+  SetRegistryData(root, path, name, REG_DWORD, data);
 }

@@ -61,10 +61,17 @@ class Win32AppendTest : public testing::Test {
   }
   std::string Job(const char* sample, const char* name) {
     std::string job = dir_.Join(name);
-    fs::copy_file(TARVELIN_TEST_DATA "\\..\\..\\samples\\" + std::string(sample), job);
+    fs::copy_file(Sample(sample), job);
     return job;
   }
 
+  /// Runs "-appendfile" on a copy of the sample; its exit code.
+  int Append(const char* sample, const char* name) {
+    std::string output;
+    int exitCode = Run("-appendfile \"" + Job(sample, name) + "\"", &output);
+    EXPECT_EQ(0, exitCode) << output;
+    return exitCode;
+  }
   void AppendTwoJobs(int method);
 
   ScopedTempDir dir_;
@@ -87,70 +94,39 @@ void Win32AppendTest::AppendTwoJobs(int method) {
     fs::remove(dir_.Join(name));
   }
   Configure("AppendPDFMethod=" + std::to_string(method) + "\r\n");
-  std::string output;
-  ASSERT_EQ(0, Run("-appendfile \"" + Job("invoice.ps", "QuorvelFile1.ps") + "\"", &output))
-      << output;
-  ASSERT_EQ(0, Run("-appendfile \"" + Job("letter.ps", "QuorvelFile2.ps") + "\"", &output))
-      << output;
-  std::string error;
-  EXPECT_EQ(5, GetPDFFilePageCount(dir_.Join("out.pdf").c_str(), &error))
-      << error << "\n"
-      << ReadFileText(dir_.Join("tarvelin.log"));
+  ASSERT_EQ(0, Append("invoice.ps", "QuorvelFile1.ps"));
+  ASSERT_EQ(0, Append("letter.ps", "QuorvelFile2.ps"));
+  EXPECT_EQ(5, Pages(dir_.Join("out.pdf"))) << ReadFileText(dir_.Join("tarvelin.log"));
   EXPECT_FALSE(fs::exists(dir_.Join("QuorvelFile2.ps")));
   // The settings the program read were written back into config.ini.
   EXPECT_NE(std::string::npos, ReadFileText(dir_.Join("config.ini")).find("DeleteTempFiles="));
 }
 
-TEST_F(Win32AppendTest, JobsAreMergedByTheProgramsOwnMerger) { AppendTwoJobs(1); }
-TEST_F(Win32AppendTest, JobsAreAppendedByThePageTool) { AppendTwoJobs(2); }
-TEST_F(Win32AppendTest, JobsAreAppendedByTheConcatenationTool) { AppendTwoJobs(3); }
-
-// The program's own merger appends a job to an existing output in place, as
-// an update behind its end: the first run's bytes stay where they were.
-TEST_F(Win32AppendTest, TheSecondJobIsAnUpdateBehindTheFirstOutput) {
-  Configure("AppendPDFMethod=1\r\n");
-  std::string output;
-  ASSERT_EQ(0, Run("-appendfile \"" + Job("invoice.ps", "QuorvelFile1.ps") + "\"", &output))
-      << output;
-  const std::string first = ReadFileText(dir_.Join("out.pdf"));
-  ASSERT_FALSE(first.empty());
-  ASSERT_EQ(0, Run("-appendfile \"" + Job("letter.ps", "QuorvelFile2.ps") + "\"", &output))
-      << output;
-  const std::string second = ReadFileText(dir_.Join("out.pdf"));
-  ASSERT_GT(second.size(), first.size());
-  EXPECT_EQ(first, second.substr(0, first.size()));
-  std::string error;
-  EXPECT_EQ(5, GetPDFFilePageCount(dir_.Join("out.pdf").c_str(), &error)) << error;
-  EXPECT_FALSE(fs::exists(dir_.Join("out.pdf.appending")));
+// Each method; the log has Windows line ends.
+TEST_F(Win32AppendTest, JobsAreAppendedByEachMethod) {
+  for (int method : {1, 2, 3}) AppendTwoJobs(method);
+  std::string log = ReadFileText(dir_.Join("tarvelin.log"));
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log.find('\n') - 1, log.find("\r\n"));
 }
 
-// An update cut short leaves the record of the old length beside the
+// The program's own merger appends in place, behind the first output's
+// bytes; an update cut short leaves the record of the old length beside the
 // output: the next run cuts the output back to it (TruncateFile) before it
 // appends its own job.
 TEST_F(Win32AppendTest, AnInterruptedUpdateIsCutBackByTheNextRun) {
   Configure("AppendPDFMethod=1\r\n");
-  std::string output;
-  ASSERT_EQ(0, Run("-appendfile \"" + Job("invoice.ps", "QuorvelFile1.ps") + "\"", &output))
-      << output;
+  ASSERT_EQ(0, Append("invoice.ps", "QuorvelFile1.ps"));
   const std::string first = ReadFileText(dir_.Join("out.pdf"));
   WriteFileText(dir_.Join("out.pdf.appending"), std::to_string(first.size()) + "\n");
   WriteFileText(dir_.Join("out.pdf"), first + "1 0 obj\n<< /Cut sh");
-  ASSERT_EQ(0, Run("-appendfile \"" + Job("letter.ps", "QuorvelFile2.ps") + "\"", &output))
-      << output;
+  ASSERT_EQ(0, Append("letter.ps", "QuorvelFile2.ps"));
   const std::string second = ReadFileText(dir_.Join("out.pdf"));
   EXPECT_EQ(first, second.substr(0, first.size()));
   EXPECT_EQ(std::string::npos, second.find("/Cut sh"));
   EXPECT_FALSE(fs::exists(dir_.Join("out.pdf.appending")));
-  std::string error;
-  EXPECT_EQ(5, GetPDFFilePageCount(dir_.Join("out.pdf").c_str(), &error)) << error;
+  EXPECT_EQ(5, Pages(dir_.Join("out.pdf")));
   EXPECT_NE(std::string::npos, ReadFileText(dir_.Join("tarvelin.log")).find("was cut short"));
-}
-
-TEST_F(Win32AppendTest, TheLogHasWindowsLineEnds) {
-  AppendTwoJobs(1);
-  std::string log = ReadFileText(dir_.Join("tarvelin.log"));
-  ASSERT_FALSE(log.empty());
-  EXPECT_EQ(log.find('\n') - 1, log.find("\r\n"));
 }
 
 // A name in the ANSI code page reaches the program whole; one with a
@@ -215,9 +191,7 @@ TEST_F(Win32AppendTest, ALockedConfigIsUsedAsReadAndSaidSo) {
       << error;
   std::string ready;
   ASSERT_TRUE(win32test::WaitForFile(dir_.Join("locked"), 20000, &ready));
-  std::string output;
-  EXPECT_EQ(0, Run("-appendfile \"" + Job("letter.ps", "QuorvelFile1.ps") + "\"", &output))
-      << output;
+  Append("letter.ps", "QuorvelFile1.ps");
   platform::KillChildProcess(holder);
   int exitCode = 0;
   platform::WaitChildProcess(&holder, -1, &exitCode);

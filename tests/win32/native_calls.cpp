@@ -88,17 +88,6 @@ int HoldAndStartHelper(const std::string& path, const std::string& ready) {
 
 }  // namespace
 
-std::vector<std::string> SpoolerPortNames() {
-  DWORD needed = 0, count = 0;
-  EnumPortsA(nullptr, 1, nullptr, 0, &needed, &count);
-  std::vector<BYTE> buffer(needed);
-  std::vector<std::string> names;
-  if (needed == 0 || !EnumPortsA(nullptr, 1, buffer.data(), needed, &needed, &count)) return names;
-  const auto* ports = reinterpret_cast<const PORT_INFO_1A*>(buffer.data());
-  for (DWORD i = 0; i < count; ++i) names.emplace_back(ports[i].pName);
-  return names;
-}
-
 long AddLocalPort(const std::string& name) {
   HKEY key = nullptr;
   long rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPortsKey, 0, KEY_SET_VALUE, &key);

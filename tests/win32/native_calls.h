@@ -11,8 +11,6 @@
 
 namespace win32test {
 
-/// The port names EnumPortsA (level 1) of WINSPOOL.DRV gives, in its order.
-std::vector<std::string> SpoolerPortNames();
 /// A local port, as a value of the Ports key that Wine's local monitor lists.
 long AddLocalPort(const std::string& name);
 void RemoveLocalPort(const std::string& name);

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "platform/accounts.h"
@@ -39,27 +40,27 @@ TEST(Win32FileUpdateTest, AppendAndSyncAddsAtTheEndAndTruncateCutsBack) {
   EXPECT_EQ(0, platform::FileSize(file));
 }
 
+// Missing files and folders, and a folder or file for the other, are
+// refused with the reason; an existing folder is synced.
 TEST(Win32FileUpdateTest, MissingFilesAndFoldersAreRefusedWithTheReason) {
   ScopedTempDir dir;
-  std::string error;
-  EXPECT_FALSE(platform::AppendAndSync(dir.Join("missing.pdf"), "x", &error));
-  EXPECT_FALSE(error.empty());
-  error.clear();
-  EXPECT_FALSE(platform::TruncateFile(dir.Join("missing.pdf"), 0, &error));
-  EXPECT_FALSE(error.empty());
-  error.clear();
-  EXPECT_FALSE(platform::AppendAndSync(dir.path(), "x", &error));  // a folder
-  EXPECT_FALSE(error.empty());
-  error.clear();
-  EXPECT_FALSE(platform::SyncFolder(dir.Join("missing"), &error));
-  EXPECT_FALSE(error.empty());
   WriteFileText(dir.Join("file"), "x");
-  EXPECT_FALSE(platform::SyncFolder(dir.Join("file"), &error));
-}
-
-TEST(Win32FileUpdateTest, AnExistingFolderIsSynced) {
-  ScopedTempDir dir;
+  const std::string missing = dir.Join("missing");
+  const std::pair<const char*, std::function<bool(std::string*)>> calls[] = {
+      {"append", [&](std::string* e) { return platform::AppendAndSync(missing, "x", e); }},
+      {"truncate", [&](std::string* e) { return platform::TruncateFile(missing, 0, e); }},
+      {"append to a folder",
+       [&](std::string* e) { return platform::AppendAndSync(dir.path(), "x", e); }},
+      {"sync", [&](std::string* e) { return platform::SyncFolder(missing, e); }},
+      {"sync a file", [&](std::string* e) { return platform::SyncFolder(dir.Join("file"), e); }},
+  };
   std::string error;
+  for (const auto& [name, call] : calls) {
+    SCOPED_TRACE(name);
+    error.clear();
+    EXPECT_FALSE(call(&error));
+    EXPECT_FALSE(error.empty());
+  }
   EXPECT_TRUE(platform::SyncFolder(dir.path(), &error)) << error;
 }
 
@@ -109,21 +110,16 @@ TEST(Win32MetafileHeaderTest, GdiGivesTheFrameAndDamagedHeadersAreRefused) {
   platform::EnhMetaFrame frame;
   std::string error;
   ASSERT_TRUE(platform::ReadEnhMetaFileFrame(dir.Join("a.emf"), &frame, &error)) << error;
-  EXPECT_EQ(100, frame.left);
-  EXPECT_EQ(-200, frame.top);
-  EXPECT_EQ(21000, frame.right);
-  EXPECT_EQ(29700, frame.bottom);
-
-  std::string longer = good;
+  EXPECT_EQ("100 -200 21000 29700", std::to_string(frame.left) + " " + std::to_string(frame.top) +
+                                        " " + std::to_string(frame.right) + " " +
+                                        std::to_string(frame.bottom));
+  std::string longer = good, signature = good;
   longer.replace(48, 4, LeBytes(good.size() + 4, 4));  // nBytes past the file's end
-  WriteFileText(dir.Join("long.emf"), longer);
-  EXPECT_FALSE(platform::ReadEnhMetaFileFrame(dir.Join("long.emf"), &frame, &error));
-  std::string signature = good;
   signature[40] = 'X';
-  WriteFileText(dir.Join("sig.emf"), signature);
-  EXPECT_FALSE(platform::ReadEnhMetaFileFrame(dir.Join("sig.emf"), &frame, &error));
-  WriteFileText(dir.Join("short.emf"), good.substr(0, 60));
-  EXPECT_FALSE(platform::ReadEnhMetaFileFrame(dir.Join("short.emf"), &frame, &error));
+  for (const std::string& bad : {longer, signature, good.substr(0, 60)}) {
+    WriteFileText(dir.Join("bad.emf"), bad);
+    EXPECT_FALSE(platform::ReadEnhMetaFileFrame(dir.Join("bad.emf"), &frame, &error)) << bad.size();
+  }
   EXPECT_EQ("shorter than a metafile header", error);
   EXPECT_FALSE(platform::ReadEnhMetaFileFrame(dir.Join("missing.emf"), &frame, &error));
   EXPECT_FALSE(platform::ReadEnhMetaFileFrame(dir.path(), &frame, &error));
