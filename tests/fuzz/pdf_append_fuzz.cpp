@@ -16,7 +16,6 @@
 
 #include "fuzz_support.h"
 #include "pdf/incremental_update.h"
-#include "pdf/pdf_library.h"
 
 namespace {
 
@@ -47,9 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string before = Content(output);
   const long pagesBefore = Pages(output);
 
-  PDF* pdf = pdfNewPDF();
-  FUZZ_CHECK(pdf != nullptr);
-  FUZZ_CHECK(pdfCreateNewPDFA(pdf, output.c_str()));
+  PDF* pdf = fuzz::NewPdf(output);
   int pages = -1;
   if (pdfOpenImportFileA(pdf, output.c_str(), 0, nullptr) >= 0) {
     int next = pdfImportPDFFile(pdf, 1, 1.0, 1.0);

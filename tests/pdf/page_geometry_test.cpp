@@ -18,18 +18,6 @@ class PageGeometryTest : public ::testing::Test {
   PDF* pdf_ = nullptr;
 };
 
-TEST(IsImageFileExtTest, KnowsTheImageExtensionsInAnyCase) {
-  for (const char* ext :
-       {".bmp", ".gif", ".jpg", ".jpeg", ".jp2", ".j2k", ".jpc", ".jpx", ".pbm", ".pgm", ".pnm",
-        ".ppm", ".png", ".psd", ".tif", ".tiff", ".JPG", ".Tiff"}) {
-    EXPECT_TRUE(IsImageFileExt(ext)) << ext;
-  }
-  for (const char* ext : {".jpe", "", ".pdf", "jpg", ".tif ", ".tiffx", ".ti"}) {
-    EXPECT_FALSE(IsImageFileExt(ext)) << ext;
-  }
-  EXPECT_FALSE(IsImageFileExt(nullptr));
-}
-
 // An image's size in pixels is its page's size in points; each image of a
 // TIFF has its own; none past the last image, nor for a file that is none.
 TEST_F(PageGeometryTest, ImageSizeInPixelsGivesPageSizeInPoints) {
