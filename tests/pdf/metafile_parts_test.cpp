@@ -37,14 +37,6 @@ TEST(StandardFontsTest, FaceWeightAndItalicChooseTheFontOfWinAnsiWidths) {
   EXPECT_EQ(2278, metafile::StandardTextWidth("Helvetica", "Hello"));
 }
 
-// A BITMAPINFOHEADER of the given size, depth and compression.
-std::string InfoHeader(int width, int height, int bits, uint32_t compression = 0,
-                       uint32_t colorsUsed = 0) {
-  return LeBytes(40, 4) + LeBytes(static_cast<uint32_t>(width), 4) +
-         LeBytes(static_cast<uint32_t>(height), 4) + LeBytes(1, 2) + LeBytes(bits, 2) +
-         LeBytes(compression, 4) + LeBytes(0, 12) + LeBytes(colorsUsed, 4) + LeBytes(0, 4);
-}
-
 // The decoded pixels, top row first, and "|" and the alpha when there is
 // one; or "error: " and why the bitmap was refused.
 std::string Decode(const std::string& header, const std::string& rows, bool alpha = false) {
@@ -73,31 +65,31 @@ TEST(DibTest, EachDepthAndRunLengthDecodesTopRowFirst) {
     std::string decoded;
     bool alpha = false;
   } rows[] = {
-      {"1 bit, bottom-up", InfoHeader(2, 2, 1) + blueGreen, LeBytes(0x40, 4) + LeBytes(0x80, 4),
+      {"1 bit, bottom-up", DibHeader(2, 2, 1) + blueGreen, LeBytes(0x40, 4) + LeBytes(0x80, 4),
        G + B + B + G},
-      {"4 bits, three colours, top-down", InfoHeader(2, -1, 4, 0, 3) + three, LeBytes(0x12, 4),
+      {"4 bits, three colours, top-down", DibHeader(2, -1, 4, 0, 3) + three, LeBytes(0x12, 4),
        B + G},
-      {"16 bits 5-5-5", InfoHeader(1, 1, 16), LeBytes(0x7C00, 4), R},
-      {"32 bits with bit fields", InfoHeader(1, 1, 32, 3) + masks, LeBytes(0xFF0000FF, 4),
+      {"16 bits 5-5-5", DibHeader(1, 1, 16), LeBytes(0x7C00, 4), R},
+      {"32 bits with bit fields", DibHeader(1, 1, 32, 3) + masks, LeBytes(0xFF0000FF, 4),
        Bytes({255, 0, 255})},
       // Bottom row: one pixel, end of line (the rest stays colour 0); top
       // row: two from the left edge.
-      {"RLE8 end of line", InfoHeader(2, 2, 8, 1, 3) + three, Bytes({1, 1, 0, 0, 2, 2, 0, 1}),
+      {"RLE8 end of line", DibHeader(2, 2, 8, 1, 3) + three, Bytes({1, 1, 0, 0, 2, 2, 0, 1}),
        G + G + B + R},
-      {"RLE4 high nibble first", InfoHeader(3, 1, 4, 2, 3) + three, Bytes({3, 0x12, 0, 1}),
+      {"RLE4 high nibble first", DibHeader(3, 1, 4, 2, 3) + three, Bytes({3, 0x12, 0, 1}),
        B + G + B},
       // Bottom row half-covered red (premultiplied), top row opaque blue.
-      {"32 bits premultiplied alpha, bottom-up", InfoHeader(1, 2, 32),
+      {"32 bits premultiplied alpha, bottom-up", DibHeader(1, 2, 32),
        Bytes({0, 0, 0x40, 0x80, 0xFF, 0, 0, 0xFF}),
        B + Bytes({127, 0, 0}) + "|" + Bytes({255, 128}), true},
-      {"rows cut short", InfoHeader(4, 4, 24), std::string(47, 'x'),
+      {"rows cut short", DibHeader(4, 4, 24), std::string(47, 'x'),
        "error: bitmap rows are cut short"},
-      {"colour table cut short", InfoHeader(2, 2, 8) + std::string(8, '\0'), "",
+      {"colour table cut short", DibHeader(2, 2, 8) + std::string(8, '\0'), "",
        "error: bitmap colour table is cut short"},
-      {"huge", InfoHeader(100000, 100000, 24), "",
+      {"huge", DibHeader(100000, 100000, 24), "",
        "error: bitmap size 100000 x 100000 is out of range"},
-      {"RLE8 of 24 bits", InfoHeader(2, 2, 24, 1), "", "error: unsupported bitmap compression 1"},
-      {"7 bits", InfoHeader(2, 2, 7), "", "error: unsupported bitmap depth 7"},
+      {"RLE8 of 24 bits", DibHeader(2, 2, 24, 1), "", "error: unsupported bitmap compression 1"},
+      {"7 bits", DibHeader(2, 2, 7), "", "error: unsupported bitmap depth 7"},
       {"short header", "abc", "", "error: bitmap header is cut short"},
   };
   for (const auto& row : rows) {

@@ -19,8 +19,6 @@
 
 namespace {
 
-const U_RECTL kA4{0, 0, 21000, 29700};  // hundredths of a millimetre
-
 struct MetafileTest : testing::Test {
   void SetUp() override { program.EnableLog(); }
   /// Merges the inputs into the output; the merger's result.
