@@ -1,13 +1,10 @@
 // The metafile translator's parts on their own: font choice and text
-// encoding, bitmap decoding, and the PDF operators the painter writes.
+// encoding, and bitmap decoding.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cmath>
 #include <string>
 
 #include "pdf/metafile/dib.h"
-#include "pdf/metafile/pdf_painter.h"
 #include "pdf/metafile/standard_fonts.h"
 #include "support/make_metafile.h"
 
@@ -96,50 +93,6 @@ TEST(DibTest, EachDepthAndRunLengthDecodesTopRowFirst) {
     SCOPED_TRACE(row.name);
     EXPECT_EQ(row.decoded, Decode(row.header, row.rows, row.alpha));
   }
-}
-
-class NoResources : public metafile::MetafileCanvas {
- public:
-  std::string FontResource(const std::string&) override { return "/F1"; }
-  std::string EmbeddedFontResource(const metafile::TrueTypeFont&, const std::vector<uint16_t>&,
-                                   const std::u32string&) override {
-    return "/F2";
-  }
-  std::string ImageResource(const RasterImage&) override { return "/Im1"; }
-  std::string PictureResource(const std::string&, int*, int*, std::string* error) override {
-    *error = "no pictures here";
-    return "";
-  }
-  std::string PatternFillResource(const std::string&, bool, const metafile::PatternCell&) override {
-    return "/Fm1";
-  }
-  std::string GraphicStateResource(double, double, const std::string&) override { return "/GS1"; }
-  std::string FormResource(const std::string&, double, double) override { return "/Fm2"; }
-};
-
-TEST(PdfPainterTest, ClipsOpenAndCloseGroupsAndNumbersStayPlain) {
-  NoResources canvas;
-  metafile::PdfPainter painter(&canvas, 1 << 20);
-  metafile::PagePath square;
-  square.MoveTo({0, 0});
-  square.LineTo({10, 0});
-  square.LineTo({10, 10});
-  square.Close();
-  metafile::FillStyle fill;
-  fill.on = true;
-  painter.SetClip({metafile::ClipPart("0 0 m 5 5 l h\n", false)});
-  painter.Paint(square, fill, metafile::StrokeStyle());
-  painter.Paint(square, fill, metafile::StrokeStyle());  // same clip: no new group
-  painter.SetClip({});
-  painter.Paint(square, fill, metafile::StrokeStyle());
-  std::string content = painter.Finish();
-  EXPECT_EQ(1u, content.find("\n0 0 m 5 5 l h\nW n\n"));
-  EXPECT_EQ(4, std::count(content.begin(), content.end(), 'q'));  // the clip and three paints
-  EXPECT_EQ(4, std::count(content.begin(), content.end(), 'Q'));
-  EXPECT_EQ("0.3333", metafile::Num(1.0 / 3));
-  EXPECT_EQ("10000000", metafile::Num(1e300));
-  EXPECT_EQ("0", metafile::Num(-0.00001));
-  EXPECT_EQ("0", metafile::Num(std::nan("")));
 }
 
 }  // namespace
