@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,6 +20,7 @@
 #include "platform/registry.h"
 #include "process/autorun.h"
 #include "support/fake_clock.h"
+#include "support/file_size_limit.h"
 #include "support/make_pdf.h"
 #include "support/program_folder.h"
 #include "support/scoped_env.h"
@@ -211,17 +211,7 @@ TEST_F(FlashSyncTest, FailedWriteToTheDriveKeepsTheSource) {
     if (targetExists) MakeTextPdf(Target(), {"T1"});
     MakeTextPdf(Source(), many);
     std::string before = ReadFileText(Target());
-    pid_t child = fork();
-    if (child == 0) {
-      signal(SIGXFSZ, SIG_IGN);
-      rlimit limit{4096, 4096};
-      setrlimit(RLIMIT_FSIZE, &limit);
-      _exit(Sync());
-    }
-    int status = -1;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(0, WEXITSTATUS(status));
+    EXPECT_EQ("0", RunWithFileSizeLimit(4096, [this] { return std::to_string(Sync()); }));
     EXPECT_EQ(300u, PageTexts(Source()).size());
     EXPECT_EQ(before, ReadFileText(Target()));
   }
