@@ -20,13 +20,6 @@
 #include "support/make_image.h"
 #include "support/temp_dir.h"
 
-/// value as `bytes` little-endian bytes (zeros past its eighth).
-inline std::string LeBytes(uint64_t value, int bytes) {
-  std::string out;
-  for (int i = 0; i < bytes; ++i) out += static_cast<char>(i < 8 ? (value >> (8 * i)) & 0xFF : 0);
-  return out;
-}
-
 inline std::string FloatBytes(float value) {
   uint32_t bits;
   std::memcpy(&bits, &value, 4);
