@@ -6,10 +6,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
 #include <fstream>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
 #include <string>
+#include <vector>
 
+#include "pdf/pdf_library.h"
 #include "platform/platform.h"
 
 #define FUZZ_CHECK(condition)                                            \
@@ -70,6 +75,26 @@ inline void ClearScratch() {
     std::string name = entry.path().filename().string();
     if (name == "config.ini" || name == "config.ini.lock") continue;
     std::filesystem::remove_all(entry.path(), ec);
+  }
+}
+
+/// A new document that will be written to `output`.
+inline PDF* NewPdf(const std::string& output) {
+  PDF* pdf = pdfNewPDF();
+  FUZZ_CHECK(pdf != nullptr);
+  FUZZ_CHECK(pdfCreateNewPDFA(pdf, output.c_str()));
+  return pdf;
+}
+
+/// The pages of a written document, read back by qpdf into `check`; a
+/// document that does not read back stops the run.
+inline std::vector<QPDFPageObjectHelper> ReadBack(QPDF& check, const std::string& path) {
+  check.setSuppressWarnings(true);
+  try {
+    check.processFile(path.c_str());
+    return QPDFPageDocumentHelper(check).getAllPages();
+  } catch (const std::exception&) {
+    CheckFailed("the written document reads back", __FILE__, __LINE__);
   }
 }
 

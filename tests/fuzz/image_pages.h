@@ -6,9 +6,6 @@
 #pragma once
 
 #include <cstdint>
-#include <exception>
-#include <qpdf/QPDF.hh>
-#include <qpdf/QPDFPageDocumentHelper.hh>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,9 +29,7 @@ inline int FuzzImagePages(const uint8_t* data, size_t size, const char* extensio
   std::string path = WriteScratchFile(std::string("input") + extension, data, size);
   std::string output = ScratchPath("output.pdf");
 
-  PDF* pdf = pdfNewPDF();
-  FUZZ_CHECK(pdf != nullptr);
-  FUZZ_CHECK(pdfCreateNewPDFA(pdf, output.c_str()));
+  PDF* pdf = NewPdf(output);
   pdfSetPageCoords(pdf, 1);
 
   int count = pdfGetImageCountA(pdf, path.c_str());
@@ -65,14 +60,7 @@ inline int FuzzImagePages(const uint8_t* data, size_t size, const char* extensio
   if (placed.empty()) return 0;
 
   QPDF check;
-  check.setSuppressWarnings(true);
-  std::vector<QPDFPageObjectHelper> pages;
-  try {
-    check.processFile(output.c_str());
-    pages = QPDFPageDocumentHelper(check).getAllPages();
-  } catch (const std::exception&) {
-    CheckFailed("the written document reads back", __FILE__, __LINE__);
-  }
+  std::vector<QPDFPageObjectHelper> pages = ReadBack(check, output);
   FUZZ_CHECK(pages.size() == placed.size());
   for (size_t i = 0; i < pages.size(); ++i) {
     QPDFObjectHandle::Rectangle box = pages[i].getMediaBox().getArrayAsRectangle();

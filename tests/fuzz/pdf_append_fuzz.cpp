@@ -47,9 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string before = Content(output);
   const long pagesBefore = Pages(output);
 
-  PDF* pdf = pdfNewPDF();
-  FUZZ_CHECK(pdf != nullptr);
-  FUZZ_CHECK(pdfCreateNewPDFA(pdf, output.c_str()));
+  PDF* pdf = fuzz::NewPdf(output);
   int pages = -1;
   OutputEnd end;
   if (end.Read(output) && pdfAppendBehind(pdf, &end)) {

@@ -18,8 +18,6 @@
 
 namespace {
 
-const U_RECTL kA4{0, 0, 21000, 29700};
-
 struct MetafileDamageTest : testing::Test {
   void SetUp() override {
     program.EnableLog();
@@ -156,14 +154,13 @@ TEST_F(MetafileDamageTest, LastRecordEndingAtOrJustPastTheEnd) {
   const std::string wmfBytes = wmf.Add(U_WMRTEXTOUT_set(point16_set(100, 100), text)).Bytes();
   // EMF+: a font, then DrawString as the comment's last record.
   std::string plus =
-      PlusRecord(0x4001, 0, LeBytes(0xDBC01002, 4) + LeBytes(0, 4) + LeBytes(96, 8)) +
-      PlusRecord(0x4008, 0x0601,
-                 LeBytes(0xDBC01002, 4) + FloatBytes(5) + LeBytes(6, 4) + LeBytes(0, 8) +
-                     LeBytes(5, 4) + std::string("A\0r\0i\0a\0l\0\0\0", 12));
-  const std::string draw = PlusRecord(0x401C, 0x8001,
-                                      LeBytes(0xFF000000, 4) + LeBytes(0, 4) + LeBytes(4, 4) +
-                                          FloatBytes(20) + FloatBytes(200) + FloatBytes(100) +
-                                          FloatBytes(20) + std::string("p\0l\0u\0s\0", 8));
+      PlusHeader() + PlusRecord(0x4008, 0x0601,
+                                kPlusVersion + FloatBytes(5) + LeBytes(6, 4) + LeBytes(0, 8) +
+                                    LeBytes(5, 4) + std::string("A\0r\0i\0a\0l\0\0\0", 12));
+  const std::string draw =
+      PlusRecord(0x401C, 0x8001,
+                 LeBytes(0xFF000000, 4) + LeBytes(0, 4) + LeBytes(4, 4) +
+                     Floats({20, 200, 100, 20}) + std::string("p\0l\0u\0s\0", 8));
   const struct {
     const char* name;
     std::string bytes;  // with the EOF record, cut off with the end of the record before
@@ -194,9 +191,8 @@ TEST_F(MetafileDamageTest, LastRecordEndingAtOrJustPastTheEnd) {
 }
 
 TEST_F(MetafileDamageTest, BadPicturesAndHugeObjectsAreRefusedAndTheRestIsDrawn) {
-  std::string version = LeBytes(0xDBC01002, 4);
-  std::string plus =
-      PlusRecord(0x4001, 0, version + LeBytes(0, 4) + LeBytes(96, 4) + LeBytes(96, 4));
+  const std::string& version = kPlusVersion;
+  std::string plus = PlusHeader();
   // Image 1: "compressed" data that is a broken JPEG; image 2: pixels of a
   // size past the limit; object 3 announced as 2 GiB over several records.
   std::string bitmap = version + LeBytes(1, 4) + LeBytes(8, 4) + LeBytes(8, 4) + LeBytes(0, 4) +
@@ -206,9 +202,7 @@ TEST_F(MetafileDamageTest, BadPicturesAndHugeObjectsAreRefusedAndTheRestIsDrawn)
                      version + LeBytes(1, 4) + LeBytes(100000, 4) + LeBytes(100000, 4) +
                          LeBytes(300000, 4) + LeBytes(0x00021808, 4) + LeBytes(0, 4));
   plus += PlusRecord(0x4008, 0x8503, LeBytes(0x80000000u, 4) + std::string(16, '\0'));
-  std::string draw = LeBytes(0, 4) + LeBytes(2, 4) + FloatBytes(0) + FloatBytes(0) + FloatBytes(8) +
-                     FloatBytes(8) + FloatBytes(0) + FloatBytes(0) + FloatBytes(100) +
-                     FloatBytes(100);
+  std::string draw = LeBytes(0, 4) + LeBytes(2, 4) + Floats({0, 0, 8, 8, 0, 0, 100, 100});
   plus += PlusRecord(0x401A, 1, draw) + PlusRecord(0x401A, 2, draw);
   EmfBuilder emf(kA4);
   emf.Plus(plus);

@@ -21,8 +21,6 @@
 
 namespace {
 
-const U_RECTL kA4{0, 0, 21000, 29700};
-
 std::string Show(TestRgb c) {
   return std::to_string(c.r) + "," + std::to_string(c.g) + "," + std::to_string(c.b);
 }
@@ -36,21 +34,11 @@ bool Near(TestRgb a, TestRgb b, int tolerance) {
          std::abs(a.b - b.b) <= tolerance;
 }
 
-std::string Floats(std::initializer_list<float> values) {
-  std::string out;
-  for (float v : values) out += FloatBytes(v);
-  return out;
-}
-
 // EMF+ header (a reference device of `dpi` pixels per inch) and a page
 // unit of millimetres.
 std::string PlusStart(int dpi = 96) {
-  return PlusRecord(0x4001, 0,
-                    LeBytes(0xDBC01002, 4) + LeBytes(0, 4) + LeBytes(dpi, 4) + LeBytes(dpi, 4)) +
-         PlusRecord(0x4030, 6, FloatBytes(1));
+  return PlusHeader(dpi) + PlusRecord(0x4030, 6, FloatBytes(1));
 }
-
-const std::string kVersion = LeBytes(0xDBC01002, 4);
 
 struct MetafileFillTest : testing::Test {
   void SetUp() override { program.EnableLog(); }
@@ -76,14 +64,14 @@ std::string PlusImages() {
   std::string pixels;
   for (int i = 0; i < 4; ++i) pixels += LeBytes(0xFFFF0000, 4);
   plus += PlusRecord(0x4008, 0x0501,
-                     kVersion + LeBytes(1, 4) + LeBytes(2, 4) + LeBytes(2, 4) + LeBytes(8, 4) +
+                     kPlusVersion + LeBytes(1, 4) + LeBytes(2, 4) + LeBytes(2, 4) + LeBytes(8, 4) +
                          LeBytes(0x0026200A, 4) + LeBytes(0, 4) + pixels);
   // DrawImage: the whole image onto the top-left 105 x 100 mm.
   plus += PlusRecord(0x401A, 0x0001,
                      LeBytes(0, 4) + LeBytes(2, 4) + Floats({0, 0, 2, 2, 0, 0, 105, 100}));
   // Image 2: a BMP file (blue over green) in two records, each with the
   // whole object's size first.
-  std::string image = kVersion + LeBytes(1, 4) + LeBytes(2, 4) + LeBytes(2, 4) + LeBytes(0, 4) +
+  std::string image = kPlusVersion + LeBytes(1, 4) + LeBytes(2, 4) + LeBytes(2, 4) + LeBytes(0, 4) +
                       LeBytes(0x00021808, 4) + LeBytes(1, 4) + TestBmp({0, 0, 255}, {0, 255, 0});
   std::string total = LeBytes(image.size(), 4);
   plus += PlusRecord(0x4008, 0x8502, total + image.substr(0, 30));
@@ -103,8 +91,8 @@ TEST_F(MetafileFillTest, EmfPlusGradientHatchBrushesAndWrappedStrings) {
   // 10 pixels per inch: a hatch's cell of 8 pixels is 20 mm wide.
   std::string plus = PlusStart(10);
   auto brush = [&](int id, uint32_t type, const std::string& data) {
-    plus +=
-        PlusRecord(0x4008, static_cast<uint16_t>(0x0100 | id), kVersion + LeBytes(type, 4) + data);
+    plus += PlusRecord(0x4008, static_cast<uint16_t>(0x0100 | id),
+                       kPlusVersion + LeBytes(type, 4) + data);
   };
   auto fill = [&](int id, std::initializer_list<float> rect) {
     plus += PlusRecord(0x400A, 0, LeBytes(id, 4) + LeBytes(1, 4) + Floats(rect));
@@ -126,7 +114,7 @@ TEST_F(MetafileFillTest, EmfPlusGradientHatchBrushesAndWrappedStrings) {
   // A string in a 40 mm wide box: wrapped onto lines.
   std::string family = std::string("A\0r\0i\0a\0l\0", 10);
   plus += PlusRecord(0x4008, 0x0601,
-                     kVersion + FloatBytes(5) + LeBytes(6, 4) + LeBytes(0, 8) + LeBytes(5, 4) +
+                     kPlusVersion + FloatBytes(5) + LeBytes(6, 4) + LeBytes(0, 8) + LeBytes(5, 4) +
                          family + std::string(2, '\0'));
   std::string words = "alpha beta gamma delta epsilon", text;
   for (char c : words) text += std::string{c, '\0'};
@@ -160,15 +148,6 @@ TEST_F(MetafileFillTest, EmfPlusGradientHatchBrushesAndWrappedStrings) {
   EXPECT_NE(std::string::npos, page.substr(alpha, epsilon - alpha).find('\n')) << page;
 }
 
-// A BITMAPINFOHEADER and colour table for StretchDIBits.
-std::string Info(int width, int height, int bits, uint32_t compression, const std::string& table,
-                 uint32_t imageSize = 0) {
-  return LeBytes(40, 4) + LeBytes(static_cast<uint32_t>(width), 4) +
-         LeBytes(static_cast<uint32_t>(height), 4) + LeBytes(1, 2) + LeBytes(bits, 2) +
-         LeBytes(compression, 4) + LeBytes(imageSize, 4) + LeBytes(0, 8) +
-         LeBytes(table.size() / 4, 4) + LeBytes(0, 4) + table;
-}
-
 // StretchDIBits of a header and rows onto a logical rectangle.
 std::string StretchDib(U_RECTL dest, int width, int height, const std::string& info,
                        std::string bits) {
@@ -188,12 +167,12 @@ TEST_F(MetafileFillTest, EmfRleAndJpegBitmapsHatchesAndMoreRecords) {
   std::string palette = LeBytes(0xFF0000, 4) + LeBytes(0x0000FF, 4);  // red, blue as BGR0
   std::string rle = std::string("\x04\x00\x00\x00\x04\x01\x00\x01", 8);
   emf.Raw(U_EMR_STRETCHDIBITS,
-          StretchDib({0, 0, 1050, 742}, 4, 2, Info(4, 2, 8, 1, palette, rle.size()), rle));
+          StretchDib({0, 0, 1050, 742}, 4, 2, DibHeader(4, 2, 8, 1, 2, rle.size()) + palette, rle));
   // A JPEG (BI_JPEG) of one green.
   ASSERT_TRUE(WriteFlatJpeg(program.Join("g.jpg"), 8, 8, JCS_RGB, {0, 255, 0}));
   std::string jpeg = ReadFileText(program.Join("g.jpg"));
   emf.Raw(U_EMR_STRETCHDIBITS,
-          StretchDib({1050, 0, 2100, 742}, 8, 8, Info(8, 8, 0, 4, "", jpeg.size()), jpeg));
+          StretchDib({1050, 0, 2100, 742}, 8, 8, DibHeader(8, 8, 0, 4, 0, jpeg.size()), jpeg));
   // A hatched brush (cross, black) over a yellow background.
   emf.Add(U_EMRSETBKCOLOR_set(colorref_set(255, 255, 0)));
   emf.Add(U_EMRCREATEBRUSHINDIRECT_set(
@@ -305,11 +284,11 @@ std::string PlusRegions() {
   auto rect = [](float x, float y, float w, float h) {
     return LeBytes(0x10000000, 4) + Floats({x, y, w, h});
   };
-  std::string path = kVersion + LeBytes(4, 4) + LeBytes(0, 4) +
+  std::string path = kPlusVersion + LeBytes(4, 4) + LeBytes(0, 4) +
                      Floats({105, 200, 210, 200, 210, 297, 105, 297}) + LeBytes(0x81010100, 4);
   std::string plus = PlusStart() + PlusRecord(0x4032, 0x0100, Floats({0, 0, 10, 10}));
   auto clip = [&](int mode, const std::string& nodes) {
-    plus += PlusRecord(0x4008, 0x0401, kVersion + LeBytes(0, 4) + nodes) +
+    plus += PlusRecord(0x4008, 0x0401, kPlusVersion + LeBytes(0, 4) + nodes) +
             PlusRecord(0x4034, static_cast<uint16_t>(mode << 8 | 1), "");
   };
   auto fill = [&](uint32_t argb) {
@@ -338,11 +317,11 @@ std::string PlusAlpha() {
   fill(0x8000, 0x800000FF, {0, 0, 105, 100});
   // Blue fading out to the right; green fading out to a rectangle's edge.
   plus += PlusRecord(0x4008, 0x0101,
-                     kVersion + LeBytes(4, 4) + LeBytes(0, 8) + Floats({105, 0, 105, 100}) +
+                     kPlusVersion + LeBytes(4, 4) + LeBytes(0, 8) + Floats({105, 0, 105, 100}) +
                          LeBytes(0xFF0000FF, 4) + LeBytes(0x000000FF, 4) + LeBytes(0, 8));
   fill(1, 1, {105, 0, 105, 100});
   plus += PlusRecord(0x4008, 0x0102,
-                     kVersion + LeBytes(3, 4) + LeBytes(0, 8) + LeBytes(0xFF00FF00, 4) +
+                     kPlusVersion + LeBytes(3, 4) + LeBytes(0, 8) + LeBytes(0xFF00FF00, 4) +
                          Floats({155, 200}) + LeBytes(1, 4) + LeBytes(0x0000FF00, 4) +
                          LeBytes(4, 4) + Floats({110, 150, 200, 150, 200, 250, 110, 250}));
   fill(2, 2, {110, 150, 90, 100});
@@ -417,9 +396,9 @@ std::string PlusOnly() {
   std::string plus =
       PlusStart() + PlusRecord(0x400A, 0x8000,
                                LeBytes(0xFFFF0000, 4) + LeBytes(1, 4) + Floats({0, 0, 105, 148.5}));
-  plus +=
-      PlusRecord(0x4008, 0x0601,
-                 kVersion + FloatBytes(5) + LeBytes(6, 4) + LeBytes(0, 8) + LeBytes(5, 4) + kArial);
+  plus += PlusRecord(
+      0x4008, 0x0601,
+      kPlusVersion + FloatBytes(5) + LeBytes(6, 4) + LeBytes(0, 8) + LeBytes(5, 4) + kArial);
   std::string text = std::string("P\0l\0u\0s\0 \0t\0e\0x\0t\0", 18);
   plus += PlusRecord(
       0x401C, 0x8001,
@@ -440,9 +419,9 @@ std::string GradientPieAndDriverString() {
   std::string plus =
       PlusStart() +
       PlusRecord(0x4010, 0x8000, LeBytes(0xFF00FF00, 4) + Floats({0, 90, 55, 100, 100, 100}));
-  plus +=
-      PlusRecord(0x4008, 0x0601,
-                 kVersion + FloatBytes(6) + LeBytes(6, 4) + LeBytes(0, 8) + LeBytes(5, 4) + kArial);
+  plus += PlusRecord(
+      0x4008, 0x0601,
+      kPlusVersion + FloatBytes(6) + LeBytes(6, 4) + LeBytes(0, 8) + LeBytes(5, 4) + kArial);
   // Unicode glyphs (a cmap lookup) placed 3.5 mm apart.
   std::string glyphs = std::string("D\0r\0i\0v\0e\0r\0", 12), positions;
   for (int i = 0; i < 6; ++i) positions += Floats({20 + 3.5f * i, 280});
@@ -481,8 +460,9 @@ std::string GdiBasics() {
 // DrawImage of its source rectangle (image pixels) onto a destination (mm).
 std::string PlusPicture(uint32_t type, const std::string& file,
                         std::initializer_list<float> rects) {
-  return PlusRecord(0x4008, 0x0501,
-                    kVersion + LeBytes(2, 4) + LeBytes(type, 4) + LeBytes(file.size(), 4) + file) +
+  return PlusRecord(
+             0x4008, 0x0501,
+             kPlusVersion + LeBytes(2, 4) + LeBytes(type, 4) + LeBytes(file.size(), 4) + file) +
          PlusRecord(0x401A, 1, LeBytes(0, 4) + LeBytes(2, 4) + Floats(rects));
 }
 

@@ -1,13 +1,10 @@
 // The metafile translator's parts on their own: font choice and text
-// encoding, bitmap decoding, and the PDF operators the painter writes.
+// encoding, and bitmap decoding.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cmath>
 #include <string>
 
 #include "pdf/metafile/dib.h"
-#include "pdf/metafile/pdf_painter.h"
 #include "pdf/metafile/standard_fonts.h"
 #include "support/make_metafile.h"
 
@@ -35,14 +32,6 @@ TEST(StandardFontsTest, FaceWeightAndItalicChooseTheFontOfWinAnsiWidths) {
   EXPECT_EQ(std::string("a\xe9\x80\x96?z"), metafile::Utf16ToWinAnsi(text));
   // H e l l o in Helvetica: 722 + 556 + 222 + 222 + 556.
   EXPECT_EQ(2278, metafile::StandardTextWidth("Helvetica", "Hello"));
-}
-
-// A BITMAPINFOHEADER of the given size, depth and compression.
-std::string InfoHeader(int width, int height, int bits, uint32_t compression = 0,
-                       uint32_t colorsUsed = 0) {
-  return LeBytes(40, 4) + LeBytes(static_cast<uint32_t>(width), 4) +
-         LeBytes(static_cast<uint32_t>(height), 4) + LeBytes(1, 2) + LeBytes(bits, 2) +
-         LeBytes(compression, 4) + LeBytes(0, 12) + LeBytes(colorsUsed, 4) + LeBytes(0, 4);
 }
 
 // The decoded pixels, top row first, and "|" and the alpha when there is
@@ -73,81 +62,37 @@ TEST(DibTest, EachDepthAndRunLengthDecodesTopRowFirst) {
     std::string decoded;
     bool alpha = false;
   } rows[] = {
-      {"1 bit, bottom-up", InfoHeader(2, 2, 1) + blueGreen, LeBytes(0x40, 4) + LeBytes(0x80, 4),
+      {"1 bit, bottom-up", DibHeader(2, 2, 1) + blueGreen, LeBytes(0x40, 4) + LeBytes(0x80, 4),
        G + B + B + G},
-      {"4 bits, three colours, top-down", InfoHeader(2, -1, 4, 0, 3) + three, LeBytes(0x12, 4),
+      {"4 bits, three colours, top-down", DibHeader(2, -1, 4, 0, 3) + three, LeBytes(0x12, 4),
        B + G},
-      {"16 bits 5-5-5", InfoHeader(1, 1, 16), LeBytes(0x7C00, 4), R},
-      {"32 bits with bit fields", InfoHeader(1, 1, 32, 3) + masks, LeBytes(0xFF0000FF, 4),
+      {"16 bits 5-5-5", DibHeader(1, 1, 16), LeBytes(0x7C00, 4), R},
+      {"32 bits with bit fields", DibHeader(1, 1, 32, 3) + masks, LeBytes(0xFF0000FF, 4),
        Bytes({255, 0, 255})},
       // Bottom row: one pixel, end of line (the rest stays colour 0); top
       // row: two from the left edge.
-      {"RLE8 end of line", InfoHeader(2, 2, 8, 1, 3) + three, Bytes({1, 1, 0, 0, 2, 2, 0, 1}),
+      {"RLE8 end of line", DibHeader(2, 2, 8, 1, 3) + three, Bytes({1, 1, 0, 0, 2, 2, 0, 1}),
        G + G + B + R},
-      {"RLE4 high nibble first", InfoHeader(3, 1, 4, 2, 3) + three, Bytes({3, 0x12, 0, 1}),
+      {"RLE4 high nibble first", DibHeader(3, 1, 4, 2, 3) + three, Bytes({3, 0x12, 0, 1}),
        B + G + B},
       // Bottom row half-covered red (premultiplied), top row opaque blue.
-      {"32 bits premultiplied alpha, bottom-up", InfoHeader(1, 2, 32),
+      {"32 bits premultiplied alpha, bottom-up", DibHeader(1, 2, 32),
        Bytes({0, 0, 0x40, 0x80, 0xFF, 0, 0, 0xFF}),
        B + Bytes({127, 0, 0}) + "|" + Bytes({255, 128}), true},
-      {"rows cut short", InfoHeader(4, 4, 24), std::string(47, 'x'),
+      {"rows cut short", DibHeader(4, 4, 24), std::string(47, 'x'),
        "error: bitmap rows are cut short"},
-      {"colour table cut short", InfoHeader(2, 2, 8) + std::string(8, '\0'), "",
+      {"colour table cut short", DibHeader(2, 2, 8) + std::string(8, '\0'), "",
        "error: bitmap colour table is cut short"},
-      {"huge", InfoHeader(100000, 100000, 24), "",
+      {"huge", DibHeader(100000, 100000, 24), "",
        "error: bitmap size 100000 x 100000 is out of range"},
-      {"RLE8 of 24 bits", InfoHeader(2, 2, 24, 1), "", "error: unsupported bitmap compression 1"},
-      {"7 bits", InfoHeader(2, 2, 7), "", "error: unsupported bitmap depth 7"},
+      {"RLE8 of 24 bits", DibHeader(2, 2, 24, 1), "", "error: unsupported bitmap compression 1"},
+      {"7 bits", DibHeader(2, 2, 7), "", "error: unsupported bitmap depth 7"},
       {"short header", "abc", "", "error: bitmap header is cut short"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     EXPECT_EQ(row.decoded, Decode(row.header, row.rows, row.alpha));
   }
-}
-
-class NoResources : public metafile::MetafileCanvas {
- public:
-  std::string FontResource(const std::string&) override { return "/F1"; }
-  std::string EmbeddedFontResource(const metafile::TrueTypeFont&, const std::vector<uint16_t>&,
-                                   const std::u32string&) override {
-    return "/F2";
-  }
-  std::string ImageResource(const RasterImage&) override { return "/Im1"; }
-  std::string PictureResource(const std::string&, int*, int*, std::string* error) override {
-    *error = "no pictures here";
-    return "";
-  }
-  std::string PatternFillResource(const std::string&, bool, const metafile::PatternCell&) override {
-    return "/Fm1";
-  }
-  std::string GraphicStateResource(double, double, const std::string&) override { return "/GS1"; }
-  std::string FormResource(const std::string&, double, double) override { return "/Fm2"; }
-};
-
-TEST(PdfPainterTest, ClipsOpenAndCloseGroupsAndNumbersStayPlain) {
-  NoResources canvas;
-  metafile::PdfPainter painter(&canvas, 1 << 20);
-  metafile::PagePath square;
-  square.MoveTo({0, 0});
-  square.LineTo({10, 0});
-  square.LineTo({10, 10});
-  square.Close();
-  metafile::FillStyle fill;
-  fill.on = true;
-  painter.SetClip({metafile::ClipPart("0 0 m 5 5 l h\n", false)});
-  painter.Paint(square, fill, metafile::StrokeStyle());
-  painter.Paint(square, fill, metafile::StrokeStyle());  // same clip: no new group
-  painter.SetClip({});
-  painter.Paint(square, fill, metafile::StrokeStyle());
-  std::string content = painter.Finish();
-  EXPECT_EQ(1u, content.find("\n0 0 m 5 5 l h\nW n\n"));
-  EXPECT_EQ(4, std::count(content.begin(), content.end(), 'q'));  // the clip and three paints
-  EXPECT_EQ(4, std::count(content.begin(), content.end(), 'Q'));
-  EXPECT_EQ("0.3333", metafile::Num(1.0 / 3));
-  EXPECT_EQ("10000000", metafile::Num(1e300));
-  EXPECT_EQ("0", metafile::Num(-0.00001));
-  EXPECT_EQ("0", metafile::Num(std::nan("")));
 }
 
 }  // namespace

@@ -133,14 +133,15 @@ inline bool WriteTestJpeg2000(const std::string& path, int width, int height, Te
   return ok;
 }
 
-/// `value` as `bytes` bytes, little-endian (TestLE) or big-endian (TestBE).
-inline std::string TestLE(uint64_t value, int bytes) {
+/// `value` as `bytes` bytes, little-endian (LeBytes) or big-endian (BeBytes);
+/// zeros past its eighth.
+inline std::string LeBytes(uint64_t value, int bytes) {
   std::string out;
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+  for (int i = 0; i < bytes; ++i) out += static_cast<char>(i < 8 ? (value >> (8 * i)) & 0xFF : 0);
   return out;
 }
-inline std::string TestBE(uint64_t value, int bytes) {
-  std::string out = TestLE(value, bytes);
+inline std::string BeBytes(uint64_t value, int bytes) {
+  std::string out = LeBytes(value, bytes);
   return std::string(out.rbegin(), out.rend());
 }
 
@@ -153,9 +154,9 @@ inline std::string TestBmp(TestRgb top, TestRgb bottom) {
   // File size, reserved, offset of the pixels; the info header's size,
   // width, height, planes, bits per pixel, compression (none), size of the
   // pixels, pixels per metre across and down, colours used and important.
-  bmp += TestLE(70, 4) + TestLE(0, 4) + TestLE(54, 4) + TestLE(40, 4) + TestLE(2, 4) +
-         TestLE(2, 4) + TestLE(1, 2) + TestLE(24, 2) + TestLE(0, 4) + TestLE(16, 4) +
-         TestLE(2835, 4) + TestLE(2835, 4) + TestLE(0, 4) + TestLE(0, 4);
+  bmp += LeBytes(70, 4) + LeBytes(0, 4) + LeBytes(54, 4) + LeBytes(40, 4) + LeBytes(2, 4) +
+         LeBytes(2, 4) + LeBytes(1, 2) + LeBytes(24, 2) + LeBytes(0, 4) + LeBytes(16, 4) +
+         LeBytes(2835, 4) + LeBytes(2835, 4) + LeBytes(0, 4) + LeBytes(0, 4);
   for (const TestRgb& c : {bottom, top}) {
     for (int x = 0; x < 2; ++x) {
       bmp += {static_cast<char>(c.b), static_cast<char>(c.g), static_cast<char>(c.r)};
@@ -171,12 +172,13 @@ inline std::string TestBmp(TestRgb top, TestRgb bottom) {
 inline std::string TestGif(TestRgb top, TestRgb bottom) {
   std::string gif = "GIF89a";
   // Width, height; a global table of 4 colours, background 0, square pixels.
-  gif += TestLE(2, 2) + TestLE(2, 2) + TestLE(0x81, 1) + TestLE(0, 1) + TestLE(0, 1);
+  gif += LeBytes(2, 2) + LeBytes(2, 2) + LeBytes(0x81, 1) + LeBytes(0, 1) + LeBytes(0, 1);
   for (const TestRgb& c : {top, bottom, TestRgb{0, 0, 0}, TestRgb{0, 0, 0}}) {
     gif += {static_cast<char>(c.r), static_cast<char>(c.g), static_cast<char>(c.b)};
   }
   // The image: left, top, width, height, no local colour table.
-  gif += TestLE(0x2C, 1) + TestLE(0, 2) + TestLE(0, 2) + TestLE(2, 2) + TestLE(2, 2) + TestLE(0, 1);
+  gif += LeBytes(0x2C, 1) + LeBytes(0, 2) + LeBytes(0, 2) + LeBytes(2, 2) + LeBytes(2, 2) +
+         LeBytes(0, 1);
   const unsigned codes[] = {4, 0, 0, 4, 1, 1, 5};  // clear, top row, clear, bottom row, end
   std::string data;
   unsigned bits = 0, count = 0;
@@ -197,8 +199,9 @@ inline std::string TestPsd(TestRgb top, TestRgb bottom) {
   std::string psd = "8BPS";
   // Version, 6 reserved bytes, channels, height, width, bits per channel,
   // colour mode (RGB), three empty sections, compression (none).
-  psd += TestBE(1, 2) + TestBE(0, 6) + TestBE(3, 2) + TestBE(2, 4) + TestBE(2, 4) + TestBE(8, 2) +
-         TestBE(3, 2) + TestBE(0, 4) + TestBE(0, 4) + TestBE(0, 4) + TestBE(0, 2);
+  psd += BeBytes(1, 2) + BeBytes(0, 6) + BeBytes(3, 2) + BeBytes(2, 4) + BeBytes(2, 4) +
+         BeBytes(8, 2) + BeBytes(3, 2) + BeBytes(0, 4) + BeBytes(0, 4) + BeBytes(0, 4) +
+         BeBytes(0, 2);
   for (int channel = 0; channel < 3; ++channel) {
     for (const TestRgb& c : {top, bottom}) {
       unsigned char value = channel == 0 ? c.r : channel == 1 ? c.g : c.b;

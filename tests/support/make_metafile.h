@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,17 +20,28 @@
 #include "support/make_image.h"
 #include "support/temp_dir.h"
 
-/// value as `bytes` little-endian bytes (zeros past its eighth).
-inline std::string LeBytes(uint64_t value, int bytes) {
-  std::string out;
-  for (int i = 0; i < bytes; ++i) out += static_cast<char>(i < 8 ? (value >> (8 * i)) & 0xFF : 0);
-  return out;
-}
-
 inline std::string FloatBytes(float value) {
   uint32_t bits;
   std::memcpy(&bits, &value, 4);
   return LeBytes(bits, 4);
+}
+
+inline std::string Floats(std::initializer_list<float> values) {
+  std::string out;
+  for (float v : values) out += FloatBytes(v);
+  return out;
+}
+
+/// An A4 page's frame, in hundredths of a millimetre.
+inline const U_RECTL kA4{0, 0, 21000, 29700};
+
+/// A BITMAPINFOHEADER (the colour table, if any, follows it).
+inline std::string DibHeader(int width, int height, int bits, uint32_t compression = 0,
+                             uint32_t colorsUsed = 0, uint32_t imageSize = 0) {
+  return LeBytes(40, 4) + LeBytes(static_cast<uint32_t>(width), 4) +
+         LeBytes(static_cast<uint32_t>(height), 4) + LeBytes(1, 2) + LeBytes(bits, 2) +
+         LeBytes(compression, 4) + LeBytes(imageSize, 4) + LeBytes(0, 8) + LeBytes(colorsUsed, 4) +
+         LeBytes(0, 4);
 }
 
 /// An enhanced metafile under construction: a header for a frame in
@@ -143,6 +155,14 @@ class EmfBuilder {
 inline std::string PlusRecord(uint16_t type, uint16_t flags, const std::string& data) {
   return LeBytes(type, 2) + LeBytes(flags, 2) + LeBytes(12 + data.size(), 4) +
          LeBytes(data.size(), 4) + data;
+}
+
+/// The version field of EMF+ records and objects.
+inline const std::string kPlusVersion = LeBytes(0xDBC01002, 4);
+
+/// The EMF+ header record, for a reference device of `dpi` pixels per inch.
+inline std::string PlusHeader(int dpi = 96) {
+  return PlusRecord(0x4001, 0, kPlusVersion + LeBytes(0, 4) + LeBytes(dpi, 4) + LeBytes(dpi, 4));
 }
 
 /// A Windows metafile: a placeable header for a box in units per inch (or
