@@ -25,6 +25,9 @@ struct JobSettings {
   int ghostscriptTimeLimit = 600;    ///< GhostscriptTimeLimit in seconds
   std::string pdfPaperSize;          ///< PDFPaperSize for the PostScript conversion
   std::string syncTarget;            ///< SyncPDFFileToFlashDrive, macros expanded
+  /// Not a setting: the printer application's documents, already a PDF or
+  /// an image, go in as they are instead of through Ghostscript.
+  bool documentsAsTheyAre = false;
 };
 
 /// Reads the document information from the settings file (recorded for it).

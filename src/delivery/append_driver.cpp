@@ -488,7 +488,7 @@ class OutputSession {
     Save();
     std::string machine;
     Status converting =
-        ConvertPSToPDFFile(kept->job.c_str(), converted.c_str(), settings_, &machine);
+        ConvertDocumentToPDF(kept->job.c_str(), converted.c_str(), settings_, &machine);
     kept->owner = 0;
     if (converting) return Delivery::kArrived;
     return machine.empty() ? ConversionFailed(kept, converting.reason())
@@ -749,7 +749,7 @@ int AppendFileToPDFFile(const char* input, const char* output, const JobSettings
     CountedTempFileName(sizeof(converted), converted, ".pdf");
     OutLog("CountedTempFileName: \"%s\"\n", converted);
     std::string machine;
-    if (converted[0] && !ConvertPSToPDFFile(input, converted, settings, &machine)) {
+    if (converted[0] && !ConvertDocumentToPDF(input, converted, settings, &machine)) {
       OutLog("Failed to convert from \"%s\" to \"%s\"\n", input, converted);
       platform::DeleteFile(converted);
     }
@@ -762,7 +762,7 @@ int AppendFileToPDFFile(const char* input, const char* output, const JobSettings
   }
   const char* converted = job.converted.c_str();
   if (*converted)
-    job.conversion = ConvertPSToPDFFile(input, converted, settings, &job.machineFault);
+    job.conversion = ConvertDocumentToPDF(input, converted, settings, &job.machineFault);
   if (!job.conversion) OutLog("Failed to convert from \"%s\" to \"%s\"\n", input, converted);
   return DeliverWithOwnJob(job, output, settings);
 }

@@ -9,7 +9,10 @@
 #include "config/log.h"
 #include "config/settings.h"
 #include "config/temp_names.h"
+#include "pdf/image/image.h"
 #include "pdf/pdf_file_info.h"
+#include "pdf/pdf_merger.h"
+#include "pdf/picture_pages.h"
 #include "platform/platform.h"
 #include "process/process_runner.h"
 
@@ -319,4 +322,38 @@ int AppendPDFPagesByTool(const char* added, const char* receiving, intptr_t lock
   if (!ran && why) *why = ran.reason();
   bool succeeded = ran.ok();
   return succeeded && platform::PathExists(receiving) ? 1 : 0;
+}
+
+Status ConvertDocumentToPDF(const char* input, const char* output, const JobSettings& settings,
+                            std::string* machineFault) {
+  if (!settings.documentsAsTheyAre) return ConvertPSToPDFFile(input, output, settings, machineFault);
+  if (!platform::IsPlainRegularFile(input)) {
+    return Status::Failure(std::string("\"") + input + "\" is not a regular file");
+  }
+  char bytes[16] = {};
+  std::ifstream file(input, std::ios::binary);
+  file.read(bytes, sizeof(bytes));
+  std::string head(bytes, static_cast<size_t>(file.gcount()));
+  images::ImageFormat format = images::SniffImageFormat(head);
+  if (head.compare(0, 5, "%PDF-") == 0) {
+    std::string why;
+    if (GetPDFFilePageCount(input, &why) < 1) {
+      return Status::Failure(std::string("\"") + input + "\" is not a readable PDF: " + why);
+    }
+    std::string error;
+    if (platform::CopyFileAtomically(input, output, 0600, &error)) return Status();
+    NoteMachineFault(output, machineFault);
+    return Status::Failure(std::string("\"") + input + "\" could not be copied: " + error);
+  }
+  if ((format == images::ImageFormat::kJpeg || format == images::ImageFormat::kPng) &&
+      IsPictureFile(input)) {
+    std::vector<std::string> inputs{input};
+    Status made = PDFMerger(inputs, output, settings.info);
+    if (made && GetPDFFilePageCount(output) >= 1) return made;
+    NoteMachineFault(output, machineFault);
+    platform::DeleteFile(output);
+    if (!made) return made;
+    return Status::Failure(std::string("no page could be made of \"") + input + "\"");
+  }
+  return ConvertPSToPDFFile(input, output, settings, machineFault);
 }

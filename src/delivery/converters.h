@@ -21,6 +21,13 @@
 Status ConvertPSToPDFFile(const char* input, const char* output, const JobSettings& settings,
                           std::string* machineFault);
 
+/// The conversion of a job's document to a PDF: Ghostscript's
+/// (ConvertPSToPDFFile), unless the settings take documents as they are and
+/// the document is a PDF (checked to be readable and copied) or a JPEG or
+/// PNG image (made into image pages). Results as for ConvertPSToPDFFile.
+Status ConvertDocumentToPDF(const char* input, const char* output, const JobSettings& settings,
+                            std::string* machineFault);
+
 /// Room a conversion needs at the least: a failed one with less than this
 /// left in its folder failed for the machine, not for the job.
 constexpr int64_t kRoomForConversion = 1 << 20;

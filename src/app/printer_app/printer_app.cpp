@@ -1,0 +1,393 @@
+// tarvelin-printer: an IPP Everywhere printer (a PAPPL system) whose pages go
+// into a growing PDF through the same road as -appendfile. Each printer's
+// output PDF is its device URI ("tarvelin-pdf:///path/to/file.pdf"), so the
+// server's state file keeps it.
+#include <pappl/pappl.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/printer_app/intake.h"
+#include "config/log.h"
+#include "config/settings.h"
+#include "pdf/image/image.h"
+#include "pdf/raster_pages.h"
+#include "platform/platform.h"
+
+namespace {
+
+const char kScheme[] = "tarvelin-pdf";
+const char kDriver[] = "tarvelin_pdf";
+
+const char* const kMedia[] = {"na_letter_8.5x11in", "na_legal_8.5x14in",  "iso_a4_210x297mm",
+                              "iso_a5_148x210mm",   "iso_a3_297x420mm",   "na_ledger_11x17in",
+                              "jis_b5_182x257mm",   "na_executive_7x10in"};
+
+struct Server {
+  std::string stateFolder;
+  JobSettings settings;
+  std::mutex mutex;
+  std::map<int, std::unique_ptr<OrderedIntake>> intakes;  ///< by printer id
+};
+
+Server* server = nullptr;
+
+// The output PDF a printer's device URI names, or "".
+std::string OutputOf(pappl_printer_t* printer) {
+  const char* uri = papplPrinterGetDeviceURI(printer);
+  char scheme[32], user[256], host[256], resource[1024];
+  int port = 0;
+  if (!uri || httpSeparateURI(HTTP_URI_CODING_ALL, uri, scheme, sizeof(scheme), user, sizeof(user),
+                              host, sizeof(host), &port, resource,
+                              sizeof(resource)) < HTTP_URI_STATUS_OK ||
+      strcmp(scheme, kScheme) != 0 || resource[0] != '/') {
+    return "";
+  }
+  return resource;
+}
+
+struct OlderJobSearch {
+  int jobId;
+  std::vector<int> found;
+};
+
+void CheckOlderJob(pappl_job_t* job, void* data) {
+  auto* search = static_cast<OlderJobSearch*>(data);
+  int id = papplJobGetID(job);
+  ipp_jstate_t state = papplJobGetState(job);
+  if (id < search->jobId && (state == IPP_JSTATE_PENDING || state == IPP_JSTATE_PROCESSING)) {
+    search->found.push_back(id);
+  }
+}
+
+// Identify-Printer: the printer has no panel; the request is logged.
+void Identify(pappl_printer_t* printer, pappl_identify_actions_t, const char* message) {
+  papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify-Printer: %s", message ? message : "");
+}
+
+// The printer's one supply is the room left on the output PDF's disk.
+void ReportRoom(pappl_printer_t* printer, const std::string& output) {
+  pappl_supply_t room = {};
+  room.color = PAPPL_SUPPLY_COLOR_NO_COLOR;
+  papplCopyString(room.description, "Room for the output PDF", sizeof(room.description));
+  room.is_consumed = true;
+  room.type = PAPPL_SUPPLY_TYPE_OTHER;
+  std::error_code error;
+  std::filesystem::space_info space = std::filesystem::space(platform::DirName(output), error);
+  room.level = error || space.capacity == 0 ? -1
+                                            : static_cast<int>(space.available * 100 / space.capacity);
+  papplPrinterSetSupplies(printer, 1, &room);
+}
+
+// The intake of a printer, made and started on first use.
+OrderedIntake* IntakeOf(pappl_printer_t* printer, std::string* why) {
+  std::lock_guard<std::mutex> hold(server->mutex);
+  int id = papplPrinterGetID(printer);
+  auto found = server->intakes.find(id);
+  if (found != server->intakes.end()) return found->second.get();
+  std::string output = OutputOf(printer);
+  if (output.empty()) {
+    *why = std::string("the printer's device URI \"") + papplPrinterGetDeviceURI(printer) +
+           "\" names no output PDF";
+    return nullptr;
+  }
+  std::string folder = server->stateFolder + "/intake-" + std::to_string(id);
+  auto intake =
+      std::make_unique<OrderedIntake>(folder, output, server->settings, [printer](int jobId) {
+        OlderJobSearch search{jobId, {}};
+        papplPrinterIterateActiveJobs(printer, CheckOlderJob, &search, 1, 0);
+        return search.found;
+      });
+  if (!intake->Start(why)) return nullptr;
+  ReportRoom(printer, output);
+  return (server->intakes[id] = std::move(intake)).get();
+}
+
+// Takes a job's document as it is into the printer's intake.
+bool TakeJob(pappl_job_t* job, const std::string& document, const char* ext) {
+  std::string why;
+  OrderedIntake* intake = IntakeOf(papplJobGetPrinter(job), &why);
+  if (intake && intake->Take(papplJobGetID(job), document, ext, &why)) {
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Taken in for \"%s\".", intake->output().c_str());
+    return true;
+  }
+  papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Not taken in: %s", why.c_str());
+  OutLog("[ERROR] Job %d was not taken in: %s.\n", papplJobGetID(job), why.c_str());
+  return false;
+}
+
+bool PrintFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
+  return TakeJob(job, papplJobGetFilename(job), "pdf");
+}
+
+bool FilterDocument(pappl_job_t* job, pappl_device_t*, void* ext) {
+  return TakeJob(job, papplJobGetFilename(job), static_cast<const char*>(ext));
+}
+
+// A raster job (PWG or Apple raster) becomes one image page per raster page.
+struct RasterJob {
+  RasterPages pages;
+  images::Pixels page;
+  bool black = false;  ///< 1-bit black: a set bit is a black dot
+};
+
+bool RasterStartJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
+  papplJobSetData(job, new RasterJob);
+  return true;
+}
+
+bool RasterStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned) {
+  auto* raster = static_cast<RasterJob*>(papplJobGetData(job));
+  const auto& header = options->header;
+  raster->black = header.cupsBitsPerPixel == 1;
+  raster->page = images::Pixels();
+  raster->page.width = static_cast<int>(header.cupsWidth);
+  raster->page.height = static_cast<int>(header.cupsHeight);
+  raster->page.channels = header.cupsBitsPerPixel == 24 ? 3 : 1;
+  if (!images::SizeIsSane(raster->page.width, raster->page.height)) return false;
+  raster->page.color.assign(
+      static_cast<size_t>(raster->page.width) * raster->page.height * raster->page.channels,
+      static_cast<char>(0xFF));
+  return true;
+}
+
+bool RasterWriteLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned y,
+                     const unsigned char* line) {
+  auto* raster = static_cast<RasterJob*>(papplJobGetData(job));
+  images::Pixels& page = raster->page;
+  if (y >= static_cast<unsigned>(page.height)) return true;
+  size_t rowBytes = static_cast<size_t>(page.width) * page.channels;
+  char* row = &page.color[y * rowBytes];
+  if (!raster->black) {
+    memcpy(row, line, rowBytes);
+    return true;
+  }
+  for (int x = 0; x < page.width; ++x) {
+    row[x] = (line[x / 8] & (0x80 >> (x % 8))) ? 0 : static_cast<char>(0xFF);
+  }
+  return true;
+}
+
+bool RasterEndPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned) {
+  auto* raster = static_cast<RasterJob*>(papplJobGetData(job));
+  const auto& header = options->header;
+  double dpiX = header.HWResolution[0] > 0 ? header.HWResolution[0] : 300;
+  double dpiY = header.HWResolution[1] > 0 ? header.HWResolution[1] : 300;
+  raster->pages.AddPage(raster->page, raster->page.width * 72.0 / dpiX,
+                        raster->page.height * 72.0 / dpiY);
+  raster->page = images::Pixels();
+  return true;
+}
+
+bool RasterEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
+  std::unique_ptr<RasterJob> raster(static_cast<RasterJob*>(papplJobGetData(job)));
+  papplJobSetData(job, nullptr);
+  std::string temp;
+  std::string why;
+  if (!platform::CreateUniqueTempFile(server->stateFolder, "raster", &temp, &why)) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "No room for the raster pages: %s", why.c_str());
+    return false;
+  }
+  Status written = raster->pages.Write(temp);
+  bool taken = written && TakeJob(job, temp, "pdf");
+  if (!written) papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", written.reason().c_str());
+  platform::DeleteFile(temp);
+  return taken;
+}
+
+bool DriverSetup(pappl_system_t*, const char*, const char*, const char*,
+                 pappl_pr_driver_data_t* data, ipp_t** attributes, void*) {
+  // What IPP Everywhere asks for beyond PAPPL's own attributes.
+  static const char* const kOverrides[] = {"document-number", "pages"};
+  *attributes = ippNew();
+  ippAddBoolean(*attributes, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+  ippAddStrings(*attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "overrides-supported", 2, nullptr,
+                kOverrides);
+  ippAddString(*attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default",
+               nullptr, "auto");
+  ippAddString(*attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported",
+               nullptr, "auto");
+  data->identify_cb = Identify;
+  data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+  data->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+  data->has_supplies = true;
+  data->duplex = PAPPL_DUPLEX_NORMAL;
+  data->printfile_cb = PrintFile;
+  data->rstartjob_cb = RasterStartJob;
+  data->rstartpage_cb = RasterStartPage;
+  data->rwriteline_cb = RasterWriteLine;
+  data->rendpage_cb = RasterEndPage;
+  data->rendjob_cb = RasterEndJob;
+  data->format = "application/pdf";
+  papplCopyString(data->make_and_model, "tarvelin PDF", sizeof(data->make_and_model));
+  data->ppm = 60;
+  data->ppm_color = 60;
+  data->kind = PAPPL_KIND_DOCUMENT;
+  data->orient_default = IPP_ORIENT_PORTRAIT;
+  data->quality_default = IPP_QUALITY_NORMAL;
+  data->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_COLOR |
+                          PAPPL_COLOR_MODE_MONOCHROME;
+  data->color_default = PAPPL_COLOR_MODE_AUTO;
+  data->raster_types = PAPPL_PWG_RASTER_TYPE_BLACK_1 | PAPPL_PWG_RASTER_TYPE_SGRAY_8 |
+                       PAPPL_PWG_RASTER_TYPE_SRGB_8;
+  data->num_resolution = 2;
+  data->x_resolution[0] = data->y_resolution[0] = 150;
+  data->x_resolution[1] = data->y_resolution[1] = 300;
+  data->x_default = data->y_default = 300;
+  data->sides_supported = PAPPL_SIDES_ONE_SIDED;
+  data->sides_default = PAPPL_SIDES_ONE_SIDED;
+  data->borderless = true;
+  data->num_media = static_cast<int>(sizeof(kMedia) / sizeof(kMedia[0]));
+  for (int i = 0; i < data->num_media; ++i) data->media[i] = kMedia[i];
+  data->num_source = 1;
+  data->source[0] = "auto";
+  data->num_type = 1;
+  data->type[0] = "stationery";
+  pwg_media_t* media = pwgMediaForPWG(kMedia[0]);
+  pappl_media_col_t& ready = data->media_ready[0];
+  papplCopyString(ready.size_name, kMedia[0], sizeof(ready.size_name));
+  papplCopyString(ready.source, "auto", sizeof(ready.source));
+  papplCopyString(ready.type, "stationery", sizeof(ready.type));
+  ready.size_width = media->width;
+  ready.size_length = media->length;
+  data->media_default = ready;
+  return true;
+}
+
+// The output device does nothing: the pages go into the PDF on their own road.
+bool DeviceOpen(pappl_device_t*, const char*, const char*) { return true; }
+void DeviceClose(pappl_device_t*) {}
+ssize_t DeviceRead(pappl_device_t*, void*, size_t) { return 0; }
+ssize_t DeviceWrite(pappl_device_t*, const void*, size_t bytes) {
+  return static_cast<ssize_t>(bytes);
+}
+pappl_preason_t DeviceStatus(pappl_device_t*) { return PAPPL_PREASON_NONE; }
+bool DeviceList(pappl_device_cb_t, void*, pappl_deverror_cb_t, void*) { return false; }
+
+bool SaveState(pappl_system_t* system, void*) {
+  return papplSystemSaveState(system, (server->stateFolder + "/state").c_str());
+}
+
+struct Options {
+  int port = 8631;
+  std::string output, state, name = "tarvelin";
+};
+
+int Usage() {
+  fprintf(stderr,
+          "Usage: tarvelin-printer server --output FILE.pdf [--port N] [--state DIR] "
+          "[--name PRINTER]\n");
+  return 2;
+}
+
+bool ParseOptions(int argc, char** argv, Options* options) {
+  if (argc < 2 || strcmp(argv[1], "server") != 0) return false;
+  for (int i = 2; i < argc; i += 2) {
+    if (i + 1 >= argc) return false;
+    std::string key = argv[i];
+    const char* value = argv[i + 1];
+    if (key == "--port") {
+      options->port = atoi(value);
+    } else if (key == "--output") {
+      options->output = value;
+    } else if (key == "--state") {
+      options->state = value;
+    } else if (key == "--name") {
+      options->name = value;
+    } else {
+      return false;
+    }
+  }
+  return options->port > 0 && options->port < 65536;
+}
+
+std::string Absolute(const std::string& path) {
+  return !path.empty() && path[0] != '/' ? platform::CurrentFolder() + "/" + path : path;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!ParseOptions(argc, argv, &options)) return Usage();
+  if (options.state.empty()) {
+    const char* home = getenv("HOME");
+    options.state = std::string(home ? home : ".") + "/.local/share/tarvelin-printer";
+  }
+  options.state = Absolute(options.state);
+  std::string why;
+  if (!platform::CreateFolders(options.state, &why) ||
+      !platform::EnsurePrivateFolder(options.state, &why)) {
+    fprintf(stderr, "tarvelin-printer: the state folder \"%s\" cannot be used: %s\n",
+            options.state.c_str(), why.c_str());
+    return 1;
+  }
+  Server state;
+  state.stateFolder = options.state;
+  state.settings = CurrentJobSettings();
+  server = &state;
+
+  papplDeviceAddScheme(kScheme, PAPPL_DEVTYPE_CUSTOM_LOCAL, DeviceList, DeviceOpen, DeviceClose,
+                       DeviceRead, DeviceWrite, DeviceStatus, nullptr);
+  pappl_system_t* system = papplSystemCreate(
+      static_cast<pappl_soptions_t>(PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |
+                                    PAPPL_SOPTIONS_NO_TLS),
+      "tarvelin", options.port, "_print,_universal", (options.state + "/spool").c_str(),
+      (options.state + "/server.log").c_str(), PAPPL_LOGLEVEL_INFO, nullptr, false);
+  if (!system) {
+    fprintf(stderr, "tarvelin-printer: the server cannot be made\n");
+    return 1;
+  }
+  papplSystemAddListeners(system, "localhost");
+  static pappl_pr_driver_t drivers[] = {{kDriver, "tarvelin PDF", "MFG:tarvelin;MDL:PDF;", nullptr}};
+  papplSystemSetPrinterDrivers(system, 1, drivers, nullptr, nullptr, DriverSetup, nullptr);
+  papplSystemAddMIMEFilter(system, "application/postscript", "application/pdf", FilterDocument,
+                           const_cast<char*>("ps"));
+  papplSystemAddMIMEFilter(system, "image/jpeg", "application/pdf", FilterDocument,
+                           const_cast<char*>("jpg"));
+  papplSystemAddMIMEFilter(system, "image/png", "application/pdf", FilterDocument,
+                           const_cast<char*>("png"));
+  std::string stateFile = options.state + "/state";
+  papplSystemLoadState(system, stateFile.c_str());
+  pappl_printer_t* printer = papplSystemFindPrinter(system, nullptr, 0, nullptr);
+  if (!printer) {
+    if (options.output.empty()) {
+      fprintf(stderr, "tarvelin-printer: no printer yet: give its --output FILE.pdf\n");
+      return 2;
+    }
+    char uri[1024];
+    httpAssembleURI(HTTP_URI_CODING_ALL, uri, sizeof(uri), kScheme, nullptr, "", 0,
+                    Absolute(options.output).c_str());
+    printer = papplPrinterCreate(system, 0, options.name.c_str(), kDriver,
+                                 "MFG:tarvelin;MDL:PDF;", uri);
+    if (!printer) {
+      fprintf(stderr, "tarvelin-printer: the printer \"%s\" cannot be made\n",
+              options.name.c_str());
+      return 1;
+    }
+    papplSystemSetDefaultPrinterID(system, papplPrinterGetID(printer));
+  }
+  papplSystemSetSaveCallback(system, SaveState, nullptr);
+  // Jobs a stopped server left in the intake go on now.
+  papplSystemIteratePrinters(
+      system,
+      [](pappl_printer_t* each, void*) {
+        std::string error;
+        if (!IntakeOf(each, &error)) {
+          fprintf(stderr, "tarvelin-printer: %s\n", error.c_str());
+        }
+      },
+      nullptr);
+  papplSystemRun(system);
+  papplSystemDelete(system);
+  server->intakes.clear();
+  return 0;
+}
