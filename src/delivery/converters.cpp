@@ -326,7 +326,8 @@ int AppendPDFPagesByTool(const char* added, const char* receiving, intptr_t lock
 
 Status ConvertDocumentToPDF(const char* input, const char* output, const JobSettings& settings,
                             std::string* machineFault) {
-  if (!settings.documentsAsTheyAre) return ConvertPSToPDFFile(input, output, settings, machineFault);
+  if (!settings.documentsAsTheyAre)
+    return ConvertPSToPDFFile(input, output, settings, machineFault);
   if (!platform::IsPlainRegularFile(input)) {
     return Status::Failure(std::string("\"") + input + "\" is not a regular file");
   }

@@ -27,10 +27,10 @@ void RasterPages::AddPage(const images::Pixels& pixels, double widthPt, double h
                             QPDFObjectHandle::newNull());
   std::string width = QUtil::double_to_string(widthPt, 2);
   std::string height = QUtil::double_to_string(heightPt, 2);
-  QPDFObjectHandle content = QPDFObjectHandle::newStream(
-      &pdf, "q " + width + " 0 0 " + height + " 0 0 cm /Im0 Do Q\n");
-  QPDFObjectHandle page = QPDFObjectHandle::parse("<< /Type /Page /MediaBox [0 0 " + width + " " +
-                                                  height + "] >>");
+  QPDFObjectHandle content =
+      QPDFObjectHandle::newStream(&pdf, "q " + width + " 0 0 " + height + " 0 0 cm /Im0 Do Q\n");
+  QPDFObjectHandle page =
+      QPDFObjectHandle::parse("<< /Type /Page /MediaBox [0 0 " + width + " " + height + "] >>");
   QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
   xobjects.replaceKey("/Im0", picture);
   QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();

@@ -102,6 +102,11 @@ bool OrderedIntake::IsTaken(int jobId) {
   return taken_.count(jobId) > 0;
 }
 
+int OrderedIntake::LastTaken() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return taken_.empty() ? 0 : *taken_.rbegin();
+}
+
 bool OrderedIntake::Take(int jobId, const std::string& document, const std::string& ext,
                          std::string* why) {
   std::lock_guard<std::mutex> hold(mutex_);

@@ -37,6 +37,8 @@ class OrderedIntake {
   bool Take(int jobId, const std::string& document, const std::string& ext, std::string* why);
 
   bool IsTaken(int jobId);
+  /// The highest job id ever taken in, 0 for none.
+  int LastTaken();
   const std::string& output() const { return output_; }
 
  private:
@@ -49,7 +51,7 @@ class OrderedIntake {
   OlderJobPending olderJobPending_;
   std::mutex mutex_;
   std::condition_variable wake_;
-  std::set<int> taken_;                ///< every job id in the ledger
+  std::set<int> taken_;                 ///< every job id in the ledger
   std::map<int, std::string> waiting_;  ///< job id -> document, not yet delivered
   bool stopping_ = false;
   std::thread worker_;

@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -39,15 +40,16 @@ struct Server {
 };
 
 Server* server = nullptr;
+volatile std::sig_atomic_t stopRequested = 0;
 
 // The output PDF a printer's device URI names, or "".
 std::string OutputOf(pappl_printer_t* printer) {
   const char* uri = papplPrinterGetDeviceURI(printer);
   char scheme[32], user[256], host[256], resource[1024];
   int port = 0;
-  if (!uri || httpSeparateURI(HTTP_URI_CODING_ALL, uri, scheme, sizeof(scheme), user, sizeof(user),
-                              host, sizeof(host), &port, resource,
-                              sizeof(resource)) < HTTP_URI_STATUS_OK ||
+  if (!uri ||
+      httpSeparateURI(HTTP_URI_CODING_ALL, uri, scheme, sizeof(scheme), user, sizeof(user), host,
+                      sizeof(host), &port, resource, sizeof(resource)) < HTTP_URI_STATUS_OK ||
       strcmp(scheme, kScheme) != 0 || resource[0] != '/') {
     return "";
   }
@@ -82,8 +84,8 @@ void ReportRoom(pappl_printer_t* printer, const std::string& output) {
   room.type = PAPPL_SUPPLY_TYPE_OTHER;
   std::error_code error;
   std::filesystem::space_info space = std::filesystem::space(platform::DirName(output), error);
-  room.level = error || space.capacity == 0 ? -1
-                                            : static_cast<int>(space.available * 100 / space.capacity);
+  room.level =
+      error || space.capacity == 0 ? -1 : static_cast<int>(space.available * 100 / space.capacity);
   papplPrinterSetSupplies(printer, 1, &room);
 }
 
@@ -103,10 +105,16 @@ OrderedIntake* IntakeOf(pappl_printer_t* printer, std::string* why) {
   auto intake =
       std::make_unique<OrderedIntake>(folder, output, server->settings, [printer](int jobId) {
         OlderJobSearch search{jobId, {}};
-        papplPrinterIterateActiveJobs(printer, CheckOlderJob, &search, 1, 0);
+        papplPrinterIterateActiveJobs(printer, CheckOlderJob, &search, 1,
+                                      papplPrinterGetNumberOfActiveJobs(printer));
         return search.found;
       });
   if (!intake->Start(why)) return nullptr;
+  // A killed server may not have recorded its last job ids; they are never
+  // given out again.
+  if (papplPrinterGetNextJobID(printer) <= intake->LastTaken()) {
+    papplPrinterSetNextJobID(printer, intake->LastTaken() + 1);
+  }
   ReportRoom(printer, output);
   return (server->intakes[id] = std::move(intake)).get();
 }
@@ -122,6 +130,55 @@ bool TakeJob(pappl_job_t* job, const std::string& document, const char* ext) {
   papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Not taken in: %s", why.c_str());
   OutLog("[ERROR] Job %d was not taken in: %s.\n", papplJobGetID(job), why.c_str());
   return false;
+}
+
+// True when a document's end is there: a kill during its upload leaves a
+// cut file, which the client never saw accepted and sends again.
+bool LooksWhole(const std::string& path, const std::string& ext) {
+  std::string text;
+  if (!platform::ReadWholeFile(path, &text)) return false;
+  std::string tail = text.substr(text.size() > 1024 ? text.size() - 1024 : 0);
+  if (ext == "pdf" || ext == "ps") return tail.find("%%EOF") != std::string::npos;
+  if (ext == "jpg") return text.size() > 2 && text.compare(text.size() - 2, 2, "\xFF\xD9") == 0;
+  if (ext == "png") return text.size() > 12 && text.compare(text.size() - 8, 4, "IEND") == 0;
+  return false;
+}
+
+// A job the server accepted shortly before it was killed may be missing from
+// its state file: PAPPL then forgets it, although its document is still in
+// the spool folder ("p00001j000000042-name.pdf"). Such documents are taken in
+// here, and the printer's next job id moves past them.
+void TakeForgottenJobs(pappl_printer_t* printer) {
+  std::error_code error;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(server->stateFolder + "/spool", error)) {
+    std::string name = entry.path().filename().string();
+    int printerId = 0, jobId = 0, end = 0;
+    if (sscanf(name.c_str(), "p%5dj%9d-%n", &printerId, &jobId, &end) != 2 || end == 0 ||
+        printerId != papplPrinterGetID(printer) || papplPrinterFindJob(printer, jobId)) {
+      continue;
+    }
+    std::string path = entry.path().string();
+    std::string ext = entry.path().extension().string();
+    ext = ext.empty() ? "" : ext.substr(1);
+    if (ext == "jpeg") ext = "jpg";
+    std::string why;
+    OrderedIntake* intake = IntakeOf(printer, &why);
+    if (!intake || !platform::IsPlainRegularFile(path)) continue;
+    if (!intake->IsTaken(jobId) && !LooksWhole(path, ext)) {
+      OutLog("[INFO] \"%s\", cut short while it was sent, is removed from the spool.\n",
+             path.c_str());
+    } else if (intake->IsTaken(jobId) || intake->Take(jobId, path, ext, &why)) {
+      OutLog("[INFO] Job %d, accepted before the server stopped, is taken in from \"%s\".\n", jobId,
+             path.c_str());
+      if (papplPrinterGetNextJobID(printer) <= jobId) papplPrinterSetNextJobID(printer, jobId + 1);
+    } else {
+      OutLog("[ERROR] Job %d in \"%s\" could not be taken in: %s.\n", jobId, path.c_str(),
+             why.c_str());
+      continue;
+    }
+    platform::DeleteFile(path);
+  }
 }
 
 bool PrintFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
@@ -233,11 +290,11 @@ bool DriverSetup(pappl_system_t*, const char*, const char*, const char*,
   data->kind = PAPPL_KIND_DOCUMENT;
   data->orient_default = IPP_ORIENT_PORTRAIT;
   data->quality_default = IPP_QUALITY_NORMAL;
-  data->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_COLOR |
-                          PAPPL_COLOR_MODE_MONOCHROME;
+  data->color_supported =
+      PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_COLOR | PAPPL_COLOR_MODE_MONOCHROME;
   data->color_default = PAPPL_COLOR_MODE_AUTO;
-  data->raster_types = PAPPL_PWG_RASTER_TYPE_BLACK_1 | PAPPL_PWG_RASTER_TYPE_SGRAY_8 |
-                       PAPPL_PWG_RASTER_TYPE_SRGB_8;
+  data->raster_types =
+      PAPPL_PWG_RASTER_TYPE_BLACK_1 | PAPPL_PWG_RASTER_TYPE_SGRAY_8 | PAPPL_PWG_RASTER_TYPE_SRGB_8;
   data->num_resolution = 2;
   data->x_resolution[0] = data->y_resolution[0] = 150;
   data->x_resolution[1] = data->y_resolution[1] = 300;
@@ -274,6 +331,26 @@ bool DeviceList(pappl_device_cb_t, void*, pappl_deverror_cb_t, void*) { return f
 
 bool SaveState(pappl_system_t* system, void*) {
   return papplSystemSaveState(system, (server->stateFolder + "/state").c_str());
+}
+
+// PAPPL restores a job that was being processed when the server was killed
+// as still processing, and then never processes it; as pending it is.
+void RequeueInterruptedJobs(const std::string& stateFile) {
+  std::string text;
+  if (!platform::ReadWholeFile(stateFile, &text)) return;
+  std::string requeued;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    size_t processing = line.find(" state=\"5\"");
+    if (line.compare(0, 4, "Job ") == 0 && processing != std::string::npos) {
+      line.replace(processing, 11, " state=\"3\"");
+    }
+    requeued += line + "\n";
+  }
+  std::string why;
+  if (requeued != text && !platform::WriteFileAtomically(stateFile, requeued, &why)) {
+    OutLog("[ERROR] \"%s\" could not be written: %s.\n", stateFile.c_str(), why.c_str());
+  }
 }
 
 struct Options {
@@ -347,7 +424,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   papplSystemAddListeners(system, "localhost");
-  static pappl_pr_driver_t drivers[] = {{kDriver, "tarvelin PDF", "MFG:tarvelin;MDL:PDF;", nullptr}};
+  static pappl_pr_driver_t drivers[] = {
+      {kDriver, "tarvelin PDF", "MFG:tarvelin;MDL:PDF;", nullptr}};
   papplSystemSetPrinterDrivers(system, 1, drivers, nullptr, nullptr, DriverSetup, nullptr);
   papplSystemAddMIMEFilter(system, "application/postscript", "application/pdf", FilterDocument,
                            const_cast<char*>("ps"));
@@ -356,8 +434,13 @@ int main(int argc, char** argv) {
   papplSystemAddMIMEFilter(system, "image/png", "application/pdf", FilterDocument,
                            const_cast<char*>("png"));
   std::string stateFile = options.state + "/state";
+  RequeueInterruptedJobs(stateFile);
   papplSystemLoadState(system, stateFile.c_str());
-  pappl_printer_t* printer = papplSystemFindPrinter(system, nullptr, 0, nullptr);
+  pappl_printer_t* printer = nullptr;
+  papplSystemIteratePrinters(
+      system,
+      [](pappl_printer_t* each, void* first) { *static_cast<pappl_printer_t**>(first) = each; },
+      &printer);
   if (!printer) {
     if (options.output.empty()) {
       fprintf(stderr, "tarvelin-printer: no printer yet: give its --output FILE.pdf\n");
@@ -366,8 +449,8 @@ int main(int argc, char** argv) {
     char uri[1024];
     httpAssembleURI(HTTP_URI_CODING_ALL, uri, sizeof(uri), kScheme, nullptr, "", 0,
                     Absolute(options.output).c_str());
-    printer = papplPrinterCreate(system, 0, options.name.c_str(), kDriver,
-                                 "MFG:tarvelin;MDL:PDF;", uri);
+    printer =
+        papplPrinterCreate(system, 0, options.name.c_str(), kDriver, "MFG:tarvelin;MDL:PDF;", uri);
     if (!printer) {
       fprintf(stderr, "tarvelin-printer: the printer \"%s\" cannot be made\n",
               options.name.c_str());
@@ -383,11 +466,35 @@ int main(int argc, char** argv) {
         std::string error;
         if (!IntakeOf(each, &error)) {
           fprintf(stderr, "tarvelin-printer: %s\n", error.c_str());
+        } else {
+          TakeForgottenJobs(each);
         }
       },
       nullptr);
+  // PAPPL puts the jobs a killed server had spooled back in the queue but
+  // starts none of them; a printer that is resumed looks at its queue.
+  papplSystemAddTimerCallback(
+      system, time(nullptr) + 1, 0,
+      [](pappl_system_t* running, void*) {
+        papplSystemIteratePrinters(
+            running, [](pappl_printer_t* each, void*) { papplPrinterResume(each); }, nullptr);
+        return false;
+      },
+      nullptr);
+  // SIGTERM and SIGINT end the server cleanly: the flag is looked at by the
+  // server's own loop, where shutting down is safe.
+  std::signal(SIGTERM, [](int) { stopRequested = 1; });
+  std::signal(SIGINT, [](int) { stopRequested = 1; });
+  papplSystemAddTimerCallback(
+      system, time(nullptr), 1,
+      [](pappl_system_t* running, void*) {
+        if (stopRequested) papplSystemShutdown(running);
+        return !stopRequested;
+      },
+      nullptr);
   papplSystemRun(system);
-  papplSystemDelete(system);
+  // The deliveries end before the printers they ask about go away.
   server->intakes.clear();
+  papplSystemDelete(system);
   return 0;
 }

@@ -1,0 +1,223 @@
+// The driverless printer end to end: tarvelin-printer from a copy of the
+// install folder on a loopback port, CUPS's own IPP Everywhere conformance
+// file run against it with ipptool, and jobs of every format checked by the
+// pages they add to the output PDF.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "support/install_copy.h"
+#include "support/make_pdf.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kConformance[] = "/usr/share/cups/ipptool/ipp-everywhere.test";
+const char kPrintJob[] = "/usr/share/cups/ipptool/print-job.test";
+
+class PrinterAppTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!fs::exists(install_.Path("tarvelin-printer")) || !fs::exists(kConformance)) {
+      GTEST_SKIP() << "tarvelin-printer or ipptool's files are missing";
+    }
+    port_ = 20000 + getpid() % 20000;
+    install_.WriteConfig("[debug]\noutlog=Yes\n");
+    Start();
+  }
+  void TearDown() override {
+    if (pid_ > 0) Stop(SIGTERM);
+  }
+  std::string Output() const { return work_.Join("out.pdf"); }
+  std::string Uri() const { return "ipp://127.0.0.1:" + std::to_string(port_) + "/ipp/print"; }
+
+  // Starts the server and waits (bounded) until it answers.
+  void Start() {
+    pid_ = RunInBackground(install_.Path("tarvelin-printer"),
+                           {"server", "--port", std::to_string(port_), "--output", Output(),
+                            "--state", work_.Join("state")});
+    for (int i = 0; i < 100; ++i) {
+      if (Ipp({"-q", Uri(), "/usr/share/cups/ipptool/get-printer-attributes.test"}).status == 0) {
+        return;
+      }
+      SleepMs(100);
+    }
+    FAIL() << "the server did not answer on port " << port_;
+  }
+  // Stops the server; SIGTERM must end it cleanly within 10 s.
+  void Stop(int signal) {
+    kill(pid_, signal);
+    int status = 0;
+    for (int i = 0; i < 100 && waitpid(pid_, &status, WNOHANG) == 0; ++i) SleepMs(100);
+    if (waitpid(pid_, &status, WNOHANG) == 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &status, 0);
+      ADD_FAILURE() << "the server did not end on signal " << signal;
+    } else if (signal == SIGTERM) {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    }
+    pid_ = -1;
+  }
+  static pid_t RunInBackground(const std::string& program, std::vector<std::string> args) {
+    args.insert(args.begin(), program);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+      execv(program.c_str(), argv.data());
+      _exit(127);
+    }
+    return pid;
+  }
+  static RunResult Ipp(const std::vector<std::string>& args) {
+    return RunProgram("/usr/bin/ipptool", args);
+  }
+  // Prints one document; true when the printer accepted the job.
+  bool Print(const std::string& file) const {
+    return Ipp({"-t", "-f", file, Uri(), kPrintJob}).status == 0;
+  }
+  // Waits (bounded) until the output holds at least pages pages.
+  std::vector<std::string> WaitForPages(size_t pages) const {
+    std::vector<std::string> texts;
+    for (int i = 0; i < 300 && texts.size() < pages; ++i) {
+      SleepMs(100);
+      texts = PdfPageTexts(Output());
+    }
+    return texts;
+  }
+  std::string Job(int k) const { return work_.Join("job" + std::to_string(k) + ".pdf"); }
+
+  ScopedTempDir work_;
+  InstallCopy install_;
+  int port_ = 0;
+  pid_t pid_ = -1;
+};
+
+// Gives Ghostscript's rendering of a one-line page at dpi in a PWG raster
+// type (black-1, sgray-8, srgb-8) to path; pages pages of width x height points.
+void MakeRaster(const std::string& path, const std::string& type, int dpi, int width, int height,
+                int pages, const std::string& text) {
+  std::string space = type == "black-1" ? "3" : type == "sgray-8" ? "18" : "19";
+  std::string bits = type == "black-1" ? "1" : "8";
+  RunResult r = RunProgram(
+      "/usr/bin/gs", {"-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-sDEVICE=pwgraster",
+                      "-r" + std::to_string(dpi), "-dcupsColorSpace=" + space,
+                      "-dcupsBitsPerColor=" + bits, "-dDEVICEWIDTHPOINTS=" + std::to_string(width),
+                      "-dDEVICEHEIGHTPOINTS=" + std::to_string(height), "-dFIXEDMEDIA",
+                      "-sOutputFile=" + path, "-c",
+                      "1 1 " + std::to_string(pages) +
+                          " { /Helvetica findfont 20 scalefont setfont 20 40 moveto (" + text +
+                          ") show pop showpage } for"});
+  ASSERT_EQ(0, r.status) << r.stderrText;
+}
+
+TEST_F(PrinterAppTest, PassesIppEverywhereConformanceAndTakesEveryFormatInOrder) {
+  // The conformance file prints raster samples that Debian does not ship:
+  // the ones this printer's resolutions and types call for are rendered,
+  // the others are empty (their tests are skipped).
+  std::string folder = work_.Join("conformance");
+  fs::create_directories(folder);
+  fs::copy_file(kConformance, folder + "/ipp-everywhere.test");
+  std::ifstream test(kConformance);
+  std::set<std::string> files;
+  static const std::regex fileLine(R"(^\s*FILE\s+(\S+))");
+  static const std::regex sample(
+      R"(pwg-raster-samples-(\d+)dpi/([a-z0-9-]+)/([a-z0-9.-]+)-\2-\d+dpi\.pwg)");
+  std::smatch m;
+  for (std::string line; std::getline(test, line);) {
+    if (std::regex_search(line, m, fileLine)) files.insert(m[1]);
+  }
+  for (const std::string& file : files) {
+    std::string path = folder + "/" + file;
+    fs::create_directories(fs::path(path).parent_path());
+    ASSERT_TRUE(std::regex_search(file, m, sample)) << file;
+    int dpi = std::stoi(m[1]);
+    std::string type = m[2], name = m[3];
+    if ((dpi != 150 && dpi != 300) || type == "cmyk-8" || type == "srgb-16") {
+      WriteFileText(path, "");
+      continue;
+    }
+    bool small = name.find("4x6") != std::string::npos, a4 = name.find("a4") != std::string::npos;
+    MakeRaster(path, type, dpi,
+               small ? 288
+               : a4  ? 595
+                     : 612,
+               small ? 432
+               : a4  ? 842
+                     : 792,
+               name.find("document") == 0 ? 2 : 1, name);
+  }
+  MakeTextPdf(work_.Join("doc.pdf"), {"conformance"});
+  RunResult conformance = RunProgram(
+      "/bin/sh", {"-c", "cd '" + folder + "' && /usr/bin/ipptool -t -f '" + work_.Join("doc.pdf") +
+                            "' " + Uri() + " ipp-everywhere.test"});
+  EXPECT_EQ(0, conformance.status) << conformance.stdoutText;
+  EXPECT_NE(std::string::npos, conformance.stdoutText.find(" 0 failed,")) << conformance.stdoutText;
+  size_t before = WaitForPages(1).size();
+  for (int i = 0; i < 30 && before != PdfPageTexts(Output()).size(); ++i) {
+    before = PdfPageTexts(Output()).size();
+    SleepMs(500);
+  }
+
+  // Every format, one after the other: each lands once, in the order sent.
+  MakeTextPdf(Job(1), {"pdf page 1", "pdf page 2"});
+  WriteFileText(work_.Join("job2.ps"),
+                "%!PS\n/Helvetica findfont 20 scalefont setfont 72 600 moveto (postscript job) "
+                "show showpage\n");
+  MakeRaster(work_.Join("job3.pwg"), "srgb-8", 150, 288, 432, 2, "raster job");
+  ASSERT_EQ(0, RunProgram("/usr/bin/gs", {"-q", "-dSAFER", "-sDEVICE=jpeg", "-r30", "-o",
+                                          work_.Join("job4.jpg"), work_.Join("job2.ps")})
+                   .status);
+  ASSERT_EQ(0, RunProgram("/usr/bin/gs", {"-q", "-dSAFER", "-sDEVICE=png16m", "-r30", "-o",
+                                          work_.Join("job5.png"), work_.Join("job2.ps")})
+                   .status);
+  for (const char* job : {"job1.pdf", "job2.ps", "job3.pwg", "job4.jpg", "job5.png"}) {
+    ASSERT_TRUE(Print(work_.Join(job))) << job;
+  }
+  std::vector<std::string> pages = WaitForPages(before + 7);
+  ASSERT_EQ(before + 7, pages.size());
+  std::vector<std::string> ours(pages.begin() + static_cast<long>(before), pages.end());
+  EXPECT_NE(std::string::npos, ours[0].find("pdf page 1"));
+  EXPECT_NE(std::string::npos, ours[1].find("pdf page 2"));
+  EXPECT_NE(std::string::npos, ours[2].find("postscript job"));
+  // The raster and image pages carry no text; their page sizes tell them.
+  std::string sizes = RunProgram("/usr/bin/pdfinfo", {"-f", std::to_string(before + 4), "-l",
+                                                      std::to_string(before + 5), Output()})
+                          .stdoutText;
+  size_t small = 0;
+  for (size_t at = 0; (at = sizes.find("288 x 432 pts", at)) != std::string::npos; ++at) ++small;
+  EXPECT_EQ(2u, small) << sizes;
+  EXPECT_EQ("", RunProgram("/usr/bin/qpdf", {"--check", Output()}).stderrText);
+}
+
+TEST_F(PrinterAppTest, AKillDuringABurstLosesNoJobAndRepeatsNone) {
+  const int kJobs = 16;
+  for (int k = 1; k <= kJobs; ++k) MakeTextPdf(Job(k), {"burst job " + std::to_string(k)});
+  // A job the server accepted must land; one it refused (it was down) is
+  // sent again, as a client does.
+  int k = 1;
+  for (; k <= kJobs / 2; ++k) ASSERT_TRUE(Print(Job(k)));
+  Stop(SIGKILL);
+  Start();
+  for (; k <= kJobs; ++k) ASSERT_TRUE(Print(Job(k)));
+  std::vector<std::string> pages = WaitForPages(kJobs);
+  SleepMs(500);
+  pages = PdfPageTexts(Output());
+  ASSERT_EQ(static_cast<size_t>(kJobs), pages.size());
+  for (int j = 1; j <= kJobs; ++j) {
+    EXPECT_NE(std::string::npos, pages[j - 1].find("burst job " + std::to_string(j) + "\n"))
+        << "page " << j << ": " << pages[j - 1];
+  }
+}
+
+}  // namespace
