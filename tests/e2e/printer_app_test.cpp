@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "support/cups_scheduler.h"
 #include "support/install_copy.h"
 #include "support/make_pdf.h"
 
@@ -232,6 +233,34 @@ TEST_F(PrinterAppTest, AKillDuringABurstLosesNoJobAndRepeatsNone) {
     EXPECT_NE(std::string::npos, pages[j - 1].find("burst job " + std::to_string(j) + "\n"))
         << "page " << j << ": " << pages[j - 1];
   }
+}
+
+TEST_F(PrinterAppTest, CupsPrintsToItAsADriverlessQueue) {
+  if (!CupsScheduler::Installed()) GTEST_SKIP() << "cupsd is not installed";
+  CupsScheduler scheduler;
+  std::string error;
+  ASSERT_TRUE(scheduler.Start(&error)) << error;
+  RunResult added =
+      scheduler.Tool("/usr/sbin/lpadmin",
+                     {"-p", "Driverless", "-v", Uri() + "/tarvelin", "-m", "everywhere", "-E"});
+  ASSERT_EQ(0, added.status) << added.stderrText;
+  WriteFileText(
+      work_.Join("a.ps"),
+      "%!PS\n/Helvetica findfont 20 scalefont setfont 72 600 moveto (from lp: postscript) "
+      "show showpage\n");
+  MakeTextPdf(work_.Join("b.pdf"), {"from lp: pdf"});
+  WriteFileText(work_.Join("c.txt"), "from lp: text\n");
+  for (const char* file : {"a.ps", "b.pdf", "c.txt"}) {
+    RunResult r = scheduler.Tool("/usr/bin/lp", {"-d", "Driverless", work_.Join(file)});
+    ASSERT_EQ(0, r.status) << file << ": " << r.stderrText;
+  }
+  std::vector<std::string> pages = WaitForPages(3);
+  ASSERT_EQ(3u, pages.size()) << scheduler.ErrorLog();
+  EXPECT_NE(std::string::npos, pages[0].find("from lp: postscript")) << pages[0];
+  EXPECT_NE(std::string::npos, pages[1].find("from lp: pdf")) << pages[1];
+  // CUPS's text filter embeds a font subset without a Unicode map: its
+  // page's text cannot be read back, only seen to be there.
+  EXPECT_GE(pages[2].size(), 8u) << pages[2];
 }
 
 }  // namespace
