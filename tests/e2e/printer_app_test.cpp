@@ -213,6 +213,31 @@ TEST_F(PrinterAppTest, PassesIppEverywhereConformanceAndTakesEveryFormatInOrder)
   for (size_t at = 0; (at = sizes.find("288 x 432 pts", at)) != std::string::npos; ++at) ++small;
   EXPECT_EQ(2u, small) << sizes;
   EXPECT_EQ("", RunProgram("/usr/bin/qpdf", {"--check", Output()}).stderrText);
+
+  // The printer's own page, in a real browser: the output's pages, the last
+  // jobs with their page ranges and the picture of the last page. The
+  // screenshot stays in the build's test-output folder.
+  if (!fs::exists("/usr/bin/chromium")) return;
+  std::string page = "http://127.0.0.1:" + std::to_string(port_) + "/tarvelin/1";
+  std::vector<std::string> browser{"--headless", "--no-sandbox", "--disable-gpu",
+                                   "--hide-scrollbars", "--window-size=900,1100"};
+  std::vector<std::string> dump(browser);
+  dump.insert(dump.end(), {"--dump-dom", page});
+  std::string dom = RunProgram("/usr/bin/chromium", dump).stdoutText;
+  EXPECT_NE(std::string::npos, dom.find(std::to_string(before + 7) + " pages.")) << dom;
+  EXPECT_NE(std::string::npos, dom.find("<td>" + std::to_string(before + 4) + "-" +
+                                        std::to_string(before + 5) + "</td>"))
+      << dom;
+  RunResult picture =
+      RunProgram("/usr/bin/curl", {"-sf", "-o", work_.Join("last.png"), page + "/last-page.png"});
+  EXPECT_EQ(0, picture.status);
+  EXPECT_EQ(ReadFileText(work_.Join("last.png")).compare(1, 3, "PNG"), 0);
+  std::string shots = fs::path(TARVELIN_DIST_DIR).parent_path().string() + "/test-output";
+  fs::create_directories(shots);
+  std::vector<std::string> shot(browser);
+  shot.insert(shot.end(), {"--screenshot=" + shots + "/printer-page.png", page});
+  RunProgram("/usr/bin/chromium", shot);
+  EXPECT_GT(fs::file_size(shots + "/printer-page.png"), 10000u);
 }
 
 TEST_F(PrinterAppTest, AKillDuringABurstLosesNoJobAndRepeatsNone) {

@@ -107,8 +107,13 @@ int OrderedIntake::LastTaken() {
   return taken_.empty() ? 0 : *taken_.rbegin();
 }
 
+std::deque<DeliveredJob> OrderedIntake::Recent() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return recent_;
+}
+
 bool OrderedIntake::Take(int jobId, const std::string& document, const std::string& ext,
-                         std::string* why) {
+                         const std::string& who, std::string* why) {
   std::lock_guard<std::mutex> hold(mutex_);
   if (taken_.count(jobId)) {
     OutLog("[INFO] Job %d was taken in before; it is not taken twice.\n", jobId);
@@ -128,6 +133,7 @@ bool OrderedIntake::Take(int jobId, const std::string& document, const std::stri
   platform::SyncFolder(folder_);
   taken_.insert(jobId);
   waiting_[jobId] = path;
+  who_[jobId] = who;
   wake_.notify_all();
   return true;
 }
@@ -165,10 +171,20 @@ void OrderedIntake::DeliverOne(int jobId, const std::string& path) {
   int before = platform::PathExists(output_) ? GetPDFFilePageCount(output_.c_str()) : 0;
   int done = AppendFileToPDFFile(path.c_str(), output_.c_str(), settings_);
   int after = GetPDFFilePageCount(output_.c_str());
+  DeliveredJob delivered;
+  delivered.jobId = jobId;
+  delivered.when = time(nullptr);
   if (done && before >= 0 && after > before) {
     OutLog("[INFO] Job %d: %d pages appended to \"%s\" (pages %d-%d).\n", jobId, after - before,
            output_.c_str(), before + 1, after);
+    delivered.firstPage = before + 1;
+    delivered.lastPage = after;
   } else if (!done) {
     OutLog("[ERROR] Job %d did not reach \"%s\" (the reason is above).\n", jobId, output_.c_str());
   }
+  std::lock_guard<std::mutex> hold(mutex_);
+  delivered.who = who_[jobId];
+  who_.erase(jobId);
+  recent_.push_front(delivered);
+  if (recent_.size() > 20) recent_.pop_back();
 }

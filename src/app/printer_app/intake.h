@@ -5,6 +5,8 @@
 #pragma once
 
 #include <condition_variable>
+#include <ctime>
+#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -14,6 +16,15 @@
 #include <vector>
 
 #include "config/settings.h"
+
+/// A job's way into the output, as the printer's page shows it.
+struct DeliveredJob {
+  int jobId = 0;
+  std::string who;    ///< the job's user and name
+  int firstPage = 0;  ///< its pages in the output; 0 when it did not arrive
+  int lastPage = 0;
+  time_t when = 0;
+};
 
 class OrderedIntake {
  public:
@@ -34,12 +45,17 @@ class OrderedIntake {
   /// Keeps a copy of a job's document (extension ext, e.g. "pdf") for
   /// delivery, forced to the disk before this returns. A job taken in before
   /// (the server hands it over again after a restart) is not taken twice.
-  bool Take(int jobId, const std::string& document, const std::string& ext, std::string* why);
+  /// who names the job (its user and name) for the printer's page.
+  bool Take(int jobId, const std::string& document, const std::string& ext, const std::string& who,
+            std::string* why);
 
   bool IsTaken(int jobId);
   /// The highest job id ever taken in, 0 for none.
   int LastTaken();
   const std::string& output() const { return output_; }
+  const JobSettings& settings() const { return settings_; }
+  /// The last jobs delivered or tried, newest first.
+  std::deque<DeliveredJob> Recent();
 
  private:
   void Deliver();
@@ -53,6 +69,8 @@ class OrderedIntake {
   std::condition_variable wake_;
   std::set<int> taken_;                 ///< every job id in the ledger
   std::map<int, std::string> waiting_;  ///< job id -> document, not yet delivered
+  std::map<int, std::string> who_;      ///< job id -> user and name, while waiting
+  std::deque<DeliveredJob> recent_;
   bool stopping_ = false;
   std::thread worker_;
 };

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/printer_app/intake.h"
+#include "app/printer_app/status_page.h"
 #include "config/log.h"
 #include "config/settings.h"
 #include "pdf/image/image.h"
@@ -116,6 +117,7 @@ OrderedIntake* IntakeOf(pappl_printer_t* printer, std::string* why) {
     papplPrinterSetNextJobID(printer, intake->LastTaken() + 1);
   }
   ReportRoom(printer, output);
+  AddStatusPage(papplPrinterGetSystem(printer), printer, intake.get(), folder);
   return (server->intakes[id] = std::move(intake)).get();
 }
 
@@ -123,7 +125,9 @@ OrderedIntake* IntakeOf(pappl_printer_t* printer, std::string* why) {
 bool TakeJob(pappl_job_t* job, const std::string& document, const char* ext) {
   std::string why;
   OrderedIntake* intake = IntakeOf(papplJobGetPrinter(job), &why);
-  if (intake && intake->Take(papplJobGetID(job), document, ext, &why)) {
+  std::string who = std::string(papplJobGetUsername(job) ? papplJobGetUsername(job) : "") + ": " +
+                    (papplJobGetName(job) ? papplJobGetName(job) : "");
+  if (intake && intake->Take(papplJobGetID(job), document, ext, who, &why)) {
     papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Taken in for \"%s\".", intake->output().c_str());
     return true;
   }
@@ -168,7 +172,7 @@ void TakeForgottenJobs(pappl_printer_t* printer) {
     if (!intake->IsTaken(jobId) && !LooksWhole(path, ext)) {
       OutLog("[INFO] \"%s\", cut short while it was sent, is removed from the spool.\n",
              path.c_str());
-    } else if (intake->IsTaken(jobId) || intake->Take(jobId, path, ext, &why)) {
+    } else if (intake->IsTaken(jobId) || intake->Take(jobId, path, ext, "", &why)) {
       OutLog("[INFO] Job %d, accepted before the server stopped, is taken in from \"%s\".\n", jobId,
              path.c_str());
       if (papplPrinterGetNextJobID(printer) <= jobId) papplPrinterSetNextJobID(printer, jobId + 1);
@@ -424,6 +428,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   papplSystemAddListeners(system, "localhost");
+  // PAPPL's page footer reads this text; without one it crashes.
+  papplSystemSetFooterHTML(system, "tarvelin-printer: every job appended to one PDF");
   static pappl_pr_driver_t drivers[] = {
       {kDriver, "tarvelin PDF", "MFG:tarvelin;MDL:PDF;", nullptr}};
   papplSystemSetPrinterDrivers(system, 1, drivers, nullptr, nullptr, DriverSetup, nullptr);
@@ -459,18 +465,23 @@ int main(int argc, char** argv) {
     papplSystemSetDefaultPrinterID(system, papplPrinterGetID(printer));
   }
   papplSystemSetSaveCallback(system, SaveState, nullptr);
-  // Jobs a stopped server left in the intake go on now.
+  // Jobs a stopped server left in the intake go on now. (The printers are
+  // listed first: a printer's page cannot be added while they are iterated.)
+  std::vector<pappl_printer_t*> printers;
   papplSystemIteratePrinters(
       system,
-      [](pappl_printer_t* each, void*) {
-        std::string error;
-        if (!IntakeOf(each, &error)) {
-          fprintf(stderr, "tarvelin-printer: %s\n", error.c_str());
-        } else {
-          TakeForgottenJobs(each);
-        }
+      [](pappl_printer_t* each, void* list) {
+        static_cast<std::vector<pappl_printer_t*>*>(list)->push_back(each);
       },
-      nullptr);
+      &printers);
+  for (pappl_printer_t* each : printers) {
+    std::string error;
+    if (!IntakeOf(each, &error)) {
+      fprintf(stderr, "tarvelin-printer: %s\n", error.c_str());
+    } else {
+      TakeForgottenJobs(each);
+    }
+  }
   // PAPPL puts the jobs a killed server had spooled back in the queue but
   // starts none of them; a printer that is resumed looks at its queue.
   papplSystemAddTimerCallback(
