@@ -47,13 +47,16 @@ class PrinterAppTest : public testing::Test {
   std::string Output() const { return work_.Join("out.pdf"); }
   std::string Uri() const { return "ipp://127.0.0.1:" + std::to_string(port_) + "/ipp/print"; }
 
-  // Starts the server and waits (bounded) until it answers.
-  void Start() {
-    pid_ = RunInBackground(install_.Path("tarvelin-printer"),
-                           {"server", "--port", std::to_string(port_), "--output", Output(),
-                            "--state", work_.Join("state")});
+  // Starts the server and waits (bounded) until it answers at uri.
+  void Start(std::vector<std::string> more = {}, std::string uri = "") {
+    std::vector<std::string> args{"server", "--port",  std::to_string(port_), "--output",
+                                  Output(), "--state", work_.Join("state")};
+    args.insert(args.end(), more.begin(), more.end());
+    pid_ = RunInBackground(install_.Path("tarvelin-printer"), args);
     for (int i = 0; i < 100; ++i) {
-      if (Ipp({"-q", Uri(), "/usr/share/cups/ipptool/get-printer-attributes.test"}).status == 0) {
+      if (Ipp({"-q", uri.empty() ? Uri() : uri,
+               "/usr/share/cups/ipptool/get-printer-attributes.test"})
+              .status == 0) {
         return;
       }
       SleepMs(100);
@@ -258,6 +261,30 @@ TEST_F(PrinterAppTest, AKillDuringABurstLosesNoJobAndRepeatsNone) {
     EXPECT_NE(std::string::npos, pages[j - 1].find("burst job " + std::to_string(j) + "\n"))
         << "page " << j << ": " << pages[j - 1];
   }
+}
+
+TEST_F(PrinterAppTest, EachPrinterKeepsItsOwnPdfAndTheNetworkAsksForALogin) {
+  Stop(SIGTERM);
+  Start({"--printer", "second=" + work_.Join("second.pdf")});
+  MakeTextPdf(Job(1), {"to the first"});
+  MakeTextPdf(Job(2), {"to the second"});
+  ASSERT_TRUE(Print(Job(1)));
+  ASSERT_EQ(0, Ipp({"-t", "-f", Job(2), Uri() + "/second", kPrintJob}).status);
+  ASSERT_EQ(1u, WaitForPages(1).size());
+  EXPECT_NE(std::string::npos, PdfPageTexts(Output())[0].find("to the first"));
+  for (int i = 0; i < 100 && PdfPageTexts(work_.Join("second.pdf")).empty(); ++i) SleepMs(100);
+  std::vector<std::string> second = PdfPageTexts(work_.Join("second.pdf"));
+  ASSERT_EQ(1u, second.size());
+  EXPECT_NE(std::string::npos, second[0].find("to the second"));
+
+  // On the network: TLS, and printing only after a login.
+  Stop(SIGTERM);
+  std::string secure = "ipps://127.0.0.1:" + std::to_string(port_) + "/ipp/print";
+  Start({"--network", "--print-group", "nogroup"}, secure);
+  RunResult refused = Ipp({"-t", "-f", Job(1), secure, kPrintJob});
+  EXPECT_NE(0, refused.status);
+  EXPECT_NE(std::string::npos, refused.stdoutText.find("client-error-not-authenticated"))
+      << refused.stdoutText;
 }
 
 TEST_F(PrinterAppTest, CupsPrintsToItAsADriverlessQueue) {

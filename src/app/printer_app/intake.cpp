@@ -31,6 +31,11 @@ bool EndsWith(const std::string& s, const std::string& end) {
 
 }  // namespace
 
+std::mutex& RoadMutex() {
+  static std::mutex road;
+  return road;
+}
+
 OrderedIntake::OrderedIntake(std::string folder, std::string output, JobSettings settings,
                              OlderJobPending olderJobPending)
     : folder_(std::move(folder)),
@@ -168,6 +173,7 @@ void OrderedIntake::Deliver() {
 }
 
 void OrderedIntake::DeliverOne(int jobId, const std::string& path) {
+  std::unique_lock<std::mutex> road(RoadMutex());
   int before = platform::PathExists(output_) ? GetPDFFilePageCount(output_.c_str()) : 0;
   int done = AppendFileToPDFFile(path.c_str(), output_.c_str(), settings_);
   int after = GetPDFFilePageCount(output_.c_str());
@@ -182,6 +188,7 @@ void OrderedIntake::DeliverOne(int jobId, const std::string& path) {
   } else if (!done) {
     OutLog("[ERROR] Job %d did not reach \"%s\" (the reason is above).\n", jobId, output_.c_str());
   }
+  road.unlock();
   std::lock_guard<std::mutex> hold(mutex_);
   delivered.who = who_[jobId];
   who_.erase(jobId);

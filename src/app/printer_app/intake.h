@@ -17,6 +17,10 @@
 
 #include "config/settings.h"
 
+/// The road a job takes to its output is made for one job at a time in a
+/// process: every delivery, and every look at an output, holds this.
+std::mutex& RoadMutex();
+
 /// A job's way into the output, as the printer's page shows it.
 struct DeliveredJob {
   int jobId = 0;

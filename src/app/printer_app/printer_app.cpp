@@ -359,34 +359,51 @@ void RequeueInterruptedJobs(const std::string& stateFile) {
 
 struct Options {
   int port = 8631;
-  std::string output, state, name = "tarvelin";
+  std::string state, name = "tarvelin";
+  std::vector<std::pair<std::string, std::string>> printers;  ///< name, output PDF
+  bool network = false;    ///< listen on every address, with TLS and PAM logins
+  std::string printGroup;  ///< who may print when on the network
 };
 
 int Usage() {
   fprintf(stderr,
-          "Usage: tarvelin-printer server --output FILE.pdf [--port N] [--state DIR] "
-          "[--name PRINTER]\n");
+          "Usage: tarvelin-printer server --output FILE.pdf [--name PRINTER] [--port N]\n"
+          "         [--state DIR] [--printer NAME=FILE.pdf ...]\n"
+          "         [--network --print-group GROUP]\n");
   return 2;
 }
 
 bool ParseOptions(int argc, char** argv, Options* options) {
   if (argc < 2 || strcmp(argv[1], "server") != 0) return false;
-  for (int i = 2; i < argc; i += 2) {
-    if (i + 1 >= argc) return false;
+  std::string output;
+  for (int i = 2; i < argc; ++i) {
     std::string key = argv[i];
-    const char* value = argv[i + 1];
+    if (key == "--network") {
+      options->network = true;
+      continue;
+    }
+    if (i + 1 >= argc) return false;
+    std::string value = argv[++i];
+    size_t equals = value.find('=');
     if (key == "--port") {
-      options->port = atoi(value);
+      options->port = atoi(value.c_str());
     } else if (key == "--output") {
-      options->output = value;
+      output = value;
     } else if (key == "--state") {
       options->state = value;
     } else if (key == "--name") {
       options->name = value;
+    } else if (key == "--print-group") {
+      options->printGroup = value;
+    } else if (key == "--printer" && equals != std::string::npos && equals > 0) {
+      options->printers.emplace_back(value.substr(0, equals), value.substr(equals + 1));
     } else {
       return false;
     }
   }
+  if (!output.empty()) options->printers.emplace(options->printers.begin(), options->name, output);
+  // On the network only authenticated members of a group print.
+  if (options->network && options->printGroup.empty()) return false;
   return options->port > 0 && options->port < 65536;
 }
 
@@ -418,16 +435,19 @@ int main(int argc, char** argv) {
 
   papplDeviceAddScheme(kScheme, PAPPL_DEVTYPE_CUSTOM_LOCAL, DeviceList, DeviceOpen, DeviceClose,
                        DeviceRead, DeviceWrite, DeviceStatus, nullptr);
+  // On loopback without TLS; on the network with TLS only (PAPPL's own
+  // self-signed certificate) and logins checked by PAM.
+  int flags = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE;
+  if (!options.network) flags |= PAPPL_SOPTIONS_NO_TLS;
   pappl_system_t* system = papplSystemCreate(
-      static_cast<pappl_soptions_t>(PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |
-                                    PAPPL_SOPTIONS_NO_TLS),
-      "tarvelin", options.port, "_print,_universal", (options.state + "/spool").c_str(),
-      (options.state + "/server.log").c_str(), PAPPL_LOGLEVEL_INFO, nullptr, false);
+      static_cast<pappl_soptions_t>(flags), "tarvelin", options.port, "_print,_universal",
+      (options.state + "/spool").c_str(), (options.state + "/server.log").c_str(),
+      PAPPL_LOGLEVEL_INFO, options.network ? "login" : nullptr, options.network);
   if (!system) {
     fprintf(stderr, "tarvelin-printer: the server cannot be made\n");
     return 1;
   }
-  papplSystemAddListeners(system, "localhost");
+  papplSystemAddListeners(system, options.network ? nullptr : "localhost");
   // PAPPL's page footer reads this text; without one it crashes.
   papplSystemSetFooterHTML(system, "tarvelin-printer: every job appended to one PDF");
   static pappl_pr_driver_t drivers[] = {
@@ -442,27 +462,29 @@ int main(int argc, char** argv) {
   std::string stateFile = options.state + "/state";
   RequeueInterruptedJobs(stateFile);
   papplSystemLoadState(system, stateFile.c_str());
-  pappl_printer_t* printer = nullptr;
-  papplSystemIteratePrinters(
-      system,
-      [](pappl_printer_t* each, void* first) { *static_cast<pappl_printer_t**>(first) = each; },
-      &printer);
-  if (!printer) {
-    if (options.output.empty()) {
-      fprintf(stderr, "tarvelin-printer: no printer yet: give its --output FILE.pdf\n");
-      return 2;
+  // The printers asked for that the state does not have yet are made; one
+  // that exists keeps the output it has.
+  for (const auto& wanted : options.printers) {
+    pappl_printer_t* printer =
+        papplSystemFindPrinter(system, ("/ipp/print/" + wanted.first).c_str(), 0, nullptr);
+    std::string output = Absolute(wanted.second);
+    if (printer && OutputOf(printer) != output) {
+      fprintf(stderr, "tarvelin-printer: the printer \"%s\" keeps its output \"%s\"\n",
+              wanted.first.c_str(), OutputOf(printer).c_str());
     }
+    if (printer) continue;
     char uri[1024];
-    httpAssembleURI(HTTP_URI_CODING_ALL, uri, sizeof(uri), kScheme, nullptr, "", 0,
-                    Absolute(options.output).c_str());
+    httpAssembleURI(HTTP_URI_CODING_ALL, uri, sizeof(uri), kScheme, nullptr, "", 0, output.c_str());
     printer =
-        papplPrinterCreate(system, 0, options.name.c_str(), kDriver, "MFG:tarvelin;MDL:PDF;", uri);
+        papplPrinterCreate(system, 0, wanted.first.c_str(), kDriver, "MFG:tarvelin;MDL:PDF;", uri);
     if (!printer) {
       fprintf(stderr, "tarvelin-printer: the printer \"%s\" cannot be made\n",
-              options.name.c_str());
+              wanted.first.c_str());
       return 1;
     }
-    papplSystemSetDefaultPrinterID(system, papplPrinterGetID(printer));
+    if (papplSystemGetDefaultPrinterID(system) == 0) {
+      papplSystemSetDefaultPrinterID(system, papplPrinterGetID(printer));
+    }
   }
   papplSystemSetSaveCallback(system, SaveState, nullptr);
   // Jobs a stopped server left in the intake go on now. (The printers are
@@ -474,7 +496,12 @@ int main(int argc, char** argv) {
         static_cast<std::vector<pappl_printer_t*>*>(list)->push_back(each);
       },
       &printers);
+  if (printers.empty()) {
+    fprintf(stderr, "tarvelin-printer: no printer yet: give its --output FILE.pdf\n");
+    return 2;
+  }
   for (pappl_printer_t* each : printers) {
+    if (options.network) papplPrinterSetPrintGroup(each, options.printGroup.c_str());
     std::string error;
     if (!IntakeOf(each, &error)) {
       fprintf(stderr, "tarvelin-printer: %s\n", error.c_str());

@@ -80,6 +80,7 @@ void ListKeptAndFailed(pappl_client_t* client, const std::string& output) {
 bool ShowPage(pappl_client_t* client, void* data) {
   const Page& page = *static_cast<Page*>(data);
   const std::string& output = page.intake->output();
+  std::lock_guard<std::mutex> road(RoadMutex());
   papplClientHTMLPrinterHeader(client, page.printer, "Output PDF", 10, nullptr, nullptr);
   int pages = platform::PathExists(output) ? GetPDFFilePageCount(output.c_str()) : 0;
   papplClientHTMLPuts(client, "<div class=\"row\"><div class=\"col-12\">\n<p>Output: <tt>");
