@@ -122,8 +122,13 @@ OrderedIntake* IntakeOf(pappl_printer_t* printer, std::string* why) {
 }
 
 // Takes a job's document as it is into the printer's intake.
-bool TakeJob(pappl_job_t* job, const std::string& document, const char* ext) {
+bool TakeJob(pappl_job_t* job, const char* document, const char* ext) {
   std::string why;
+  if (!document) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The job has no document.");
+    OutLog("[ERROR] Job %d has no document; nothing is taken in.\n", papplJobGetID(job));
+    return false;
+  }
   OrderedIntake* intake = IntakeOf(papplJobGetPrinter(job), &why);
   std::string who = std::string(papplJobGetUsername(job) ? papplJobGetUsername(job) : "") + ": " +
                     (papplJobGetName(job) ? papplJobGetName(job) : "");
@@ -258,7 +263,7 @@ bool RasterEndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
     return false;
   }
   Status written = raster->pages.Write(temp);
-  bool taken = written && TakeJob(job, temp, "pdf");
+  bool taken = written && TakeJob(job, temp.c_str(), "pdf");
   if (!written) papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", written.reason().c_str());
   platform::DeleteFile(temp);
   return taken;
