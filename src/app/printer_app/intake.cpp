@@ -9,7 +9,7 @@
 
 #include "config/log.h"
 #include "delivery/append_driver.h"
-#include "pdf/pdf_file_info.h"
+#include "pdf/output_end.h"
 #include "platform/platform.h"
 
 namespace {
@@ -172,11 +172,17 @@ void OrderedIntake::Deliver() {
   }
 }
 
+int PagesOf(const std::string& output) {
+  if (!platform::PathExists(output)) return 0;
+  OutputEnd end;
+  return end.Read(output) ? end.pages() : -1;
+}
+
 void OrderedIntake::DeliverOne(int jobId, const std::string& path) {
   std::unique_lock<std::mutex> road(RoadMutex());
-  int before = platform::PathExists(output_) ? GetPDFFilePageCount(output_.c_str()) : 0;
+  int before = PagesOf(output_);
   int done = AppendFileToPDFFile(path.c_str(), output_.c_str(), settings_);
-  int after = GetPDFFilePageCount(output_.c_str());
+  int after = PagesOf(output_);
   DeliveredJob delivered;
   delivered.jobId = jobId;
   delivered.when = time(nullptr);

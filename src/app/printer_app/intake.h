@@ -21,6 +21,11 @@
 /// process: every delivery, and every look at an output, holds this.
 std::mutex& RoadMutex();
 
+/// The output's pages, read from its end (the whole file only when its end
+/// cannot tell), so that a growing output costs each job the same; 0 for no
+/// output, -1 for one that cannot be read.
+int PagesOf(const std::string& output);
+
 /// A job's way into the output, as the printer's page shows it.
 struct DeliveredJob {
   int jobId = 0;

@@ -8,7 +8,6 @@
 #include "config/log.h"
 #include "delivery/append_driver.h"
 #include "delivery/job_journal.h"
-#include "pdf/pdf_file_info.h"
 #include "platform/platform.h"
 #include "process/process_runner.h"
 
@@ -82,7 +81,7 @@ bool ShowPage(pappl_client_t* client, void* data) {
   const std::string& output = page.intake->output();
   std::lock_guard<std::mutex> road(RoadMutex());
   papplClientHTMLPrinterHeader(client, page.printer, "Output PDF", 10, nullptr, nullptr);
-  int pages = platform::PathExists(output) ? GetPDFFilePageCount(output.c_str()) : 0;
+  int pages = PagesOf(output);
   papplClientHTMLPuts(client, "<div class=\"row\"><div class=\"col-12\">\n<p>Output: <tt>");
   Escaped(client, output);
   papplClientHTMLPrintf(client, "</tt>, %lld bytes, %d pages.</p>\n",
