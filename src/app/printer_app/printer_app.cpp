@@ -416,6 +416,115 @@ std::string Absolute(const std::string& path) {
   return !path.empty() && path[0] != '/' ? platform::CurrentFolder() + "/" + path : path;
 }
 
+// The PAPPL system: loopback without TLS, or on the network with TLS only
+// (PAPPL's own self-signed certificate) and logins checked by PAM; the
+// driver and the filters that take documents as they are.
+pappl_system_t* MakeSystem(const Options& options) {
+  papplDeviceAddScheme(kScheme, PAPPL_DEVTYPE_CUSTOM_LOCAL, DeviceList, DeviceOpen, DeviceClose,
+                       DeviceRead, DeviceWrite, DeviceStatus, nullptr);
+  int flags = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE;
+  if (!options.network) flags |= PAPPL_SOPTIONS_NO_TLS;
+  pappl_system_t* system = papplSystemCreate(
+      static_cast<pappl_soptions_t>(flags), "tarvelin", options.port, "_print,_universal",
+      (options.state + "/spool").c_str(), (options.state + "/server.log").c_str(),
+      PAPPL_LOGLEVEL_INFO, options.network ? "login" : nullptr, options.network);
+  if (!system) return nullptr;
+  papplSystemAddListeners(system, options.network ? nullptr : "localhost");
+  // PAPPL's page footer reads this text; without one it crashes.
+  papplSystemSetFooterHTML(system, "tarvelin-printer: every job appended to one PDF");
+  static pappl_pr_driver_t drivers[] = {
+      {kDriver, "tarvelin PDF", "MFG:tarvelin;MDL:PDF;", nullptr}};
+  papplSystemSetPrinterDrivers(system, 1, drivers, nullptr, nullptr, DriverSetup, nullptr);
+  papplSystemAddMIMEFilter(system, "application/postscript", "application/pdf", FilterDocument,
+                           const_cast<char*>("ps"));
+  papplSystemAddMIMEFilter(system, "image/jpeg", "application/pdf", FilterDocument,
+                           const_cast<char*>("jpg"));
+  papplSystemAddMIMEFilter(system, "image/png", "application/pdf", FilterDocument,
+                           const_cast<char*>("png"));
+  std::string stateFile = options.state + "/state";
+  RequeueInterruptedJobs(stateFile);
+  papplSystemLoadState(system, stateFile.c_str());
+  return system;
+}
+
+// Makes the printers asked for that the state does not have yet; one that
+// exists keeps the output it has. False when one cannot be made.
+bool MakeWantedPrinters(pappl_system_t* system, const Options& options) {
+  for (const auto& wanted : options.printers) {
+    pappl_printer_t* printer =
+        papplSystemFindPrinter(system, ("/ipp/print/" + wanted.first).c_str(), 0, nullptr);
+    std::string output = Absolute(wanted.second);
+    if (printer && OutputOf(printer) != output) {
+      fprintf(stderr, "tarvelin-printer: the printer \"%s\" keeps its output \"%s\"\n",
+              wanted.first.c_str(), OutputOf(printer).c_str());
+    }
+    if (printer) continue;
+    char uri[1024];
+    httpAssembleURI(HTTP_URI_CODING_ALL, uri, sizeof(uri), kScheme, nullptr, "", 0, output.c_str());
+    printer =
+        papplPrinterCreate(system, 0, wanted.first.c_str(), kDriver, "MFG:tarvelin;MDL:PDF;", uri);
+    if (!printer) {
+      fprintf(stderr, "tarvelin-printer: the printer \"%s\" cannot be made\n",
+              wanted.first.c_str());
+      return false;
+    }
+    if (papplSystemGetDefaultPrinterID(system) == 0) {
+      papplSystemSetDefaultPrinterID(system, papplPrinterGetID(printer));
+    }
+  }
+  return true;
+}
+
+// Starts each printer's intake, with the jobs a stopped server left. (The
+// printers are listed first: a printer's page cannot be added while they are
+// iterated.) False when there is no printer.
+bool StartPrinters(pappl_system_t* system, const Options& options) {
+  std::vector<pappl_printer_t*> printers;
+  papplSystemIteratePrinters(
+      system,
+      [](pappl_printer_t* each, void* list) {
+        static_cast<std::vector<pappl_printer_t*>*>(list)->push_back(each);
+      },
+      &printers);
+  for (pappl_printer_t* each : printers) {
+    if (options.network) papplPrinterSetPrintGroup(each, options.printGroup.c_str());
+    std::string error;
+    if (!IntakeOf(each, &error)) {
+      fprintf(stderr, "tarvelin-printer: %s\n", error.c_str());
+    } else {
+      TakeForgottenJobs(each);
+    }
+  }
+  return !printers.empty();
+}
+
+// Runs the server until SIGTERM or SIGINT, which end it cleanly: the flag is
+// looked at by the server's own loop, where shutting down is safe.
+void Run(pappl_system_t* system) {
+  // PAPPL puts the jobs a killed server had spooled back in the queue but
+  // starts none of them; a printer that is resumed looks at its queue.
+  papplSystemAddTimerCallback(
+      system, time(nullptr) + 1, 0,
+      [](pappl_system_t* running, void*) {
+        papplSystemIteratePrinters(
+            running, [](pappl_printer_t* each, void*) { papplPrinterResume(each); }, nullptr);
+        return false;
+      },
+      nullptr);
+  std::signal(SIGTERM, [](int) { stopRequested = 1; });
+  std::signal(SIGINT, [](int) { stopRequested = 1; });
+  papplSystemAddTimerCallback(
+      system, time(nullptr), 1,
+      [](pappl_system_t* running, void*) {
+        if (stopRequested) papplSystemShutdown(running);
+        return !stopRequested;
+      },
+      nullptr);
+  papplSystemRun(system);
+  // The deliveries end before the printers they ask about go away.
+  server->intakes.clear();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -437,107 +546,22 @@ int main(int argc, char** argv) {
   state.stateFolder = options.state;
   state.settings = CurrentJobSettings();
   server = &state;
-
-  papplDeviceAddScheme(kScheme, PAPPL_DEVTYPE_CUSTOM_LOCAL, DeviceList, DeviceOpen, DeviceClose,
-                       DeviceRead, DeviceWrite, DeviceStatus, nullptr);
-  // On loopback without TLS; on the network with TLS only (PAPPL's own
-  // self-signed certificate) and logins checked by PAM.
-  int flags = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE;
-  if (!options.network) flags |= PAPPL_SOPTIONS_NO_TLS;
-  pappl_system_t* system = papplSystemCreate(
-      static_cast<pappl_soptions_t>(flags), "tarvelin", options.port, "_print,_universal",
-      (options.state + "/spool").c_str(), (options.state + "/server.log").c_str(),
-      PAPPL_LOGLEVEL_INFO, options.network ? "login" : nullptr, options.network);
+  pappl_system_t* system = MakeSystem(options);
   if (!system) {
     fprintf(stderr, "tarvelin-printer: the server cannot be made\n");
     return 1;
   }
-  papplSystemAddListeners(system, options.network ? nullptr : "localhost");
-  // PAPPL's page footer reads this text; without one it crashes.
-  papplSystemSetFooterHTML(system, "tarvelin-printer: every job appended to one PDF");
-  static pappl_pr_driver_t drivers[] = {
-      {kDriver, "tarvelin PDF", "MFG:tarvelin;MDL:PDF;", nullptr}};
-  papplSystemSetPrinterDrivers(system, 1, drivers, nullptr, nullptr, DriverSetup, nullptr);
-  papplSystemAddMIMEFilter(system, "application/postscript", "application/pdf", FilterDocument,
-                           const_cast<char*>("ps"));
-  papplSystemAddMIMEFilter(system, "image/jpeg", "application/pdf", FilterDocument,
-                           const_cast<char*>("jpg"));
-  papplSystemAddMIMEFilter(system, "image/png", "application/pdf", FilterDocument,
-                           const_cast<char*>("png"));
-  std::string stateFile = options.state + "/state";
-  RequeueInterruptedJobs(stateFile);
-  papplSystemLoadState(system, stateFile.c_str());
-  // The printers asked for that the state does not have yet are made; one
-  // that exists keeps the output it has.
-  for (const auto& wanted : options.printers) {
-    pappl_printer_t* printer =
-        papplSystemFindPrinter(system, ("/ipp/print/" + wanted.first).c_str(), 0, nullptr);
-    std::string output = Absolute(wanted.second);
-    if (printer && OutputOf(printer) != output) {
-      fprintf(stderr, "tarvelin-printer: the printer \"%s\" keeps its output \"%s\"\n",
-              wanted.first.c_str(), OutputOf(printer).c_str());
-    }
-    if (printer) continue;
-    char uri[1024];
-    httpAssembleURI(HTTP_URI_CODING_ALL, uri, sizeof(uri), kScheme, nullptr, "", 0, output.c_str());
-    printer =
-        papplPrinterCreate(system, 0, wanted.first.c_str(), kDriver, "MFG:tarvelin;MDL:PDF;", uri);
-    if (!printer) {
-      fprintf(stderr, "tarvelin-printer: the printer \"%s\" cannot be made\n",
-              wanted.first.c_str());
-      return 1;
-    }
-    if (papplSystemGetDefaultPrinterID(system) == 0) {
-      papplSystemSetDefaultPrinterID(system, papplPrinterGetID(printer));
-    }
-  }
-  papplSystemSetSaveCallback(system, SaveState, nullptr);
-  // Jobs a stopped server left in the intake go on now. (The printers are
-  // listed first: a printer's page cannot be added while they are iterated.)
-  std::vector<pappl_printer_t*> printers;
-  papplSystemIteratePrinters(
-      system,
-      [](pappl_printer_t* each, void* list) {
-        static_cast<std::vector<pappl_printer_t*>*>(list)->push_back(each);
-      },
-      &printers);
-  if (printers.empty()) {
+  int status = 0;
+  if (!MakeWantedPrinters(system, options)) {
+    status = 1;
+  } else if (!StartPrinters(system, options)) {
     fprintf(stderr, "tarvelin-printer: no printer yet: give its --output FILE.pdf\n");
-    return 2;
+    status = 2;
+  } else {
+    papplSystemSetSaveCallback(system, SaveState, nullptr);
+    Run(system);
   }
-  for (pappl_printer_t* each : printers) {
-    if (options.network) papplPrinterSetPrintGroup(each, options.printGroup.c_str());
-    std::string error;
-    if (!IntakeOf(each, &error)) {
-      fprintf(stderr, "tarvelin-printer: %s\n", error.c_str());
-    } else {
-      TakeForgottenJobs(each);
-    }
-  }
-  // PAPPL puts the jobs a killed server had spooled back in the queue but
-  // starts none of them; a printer that is resumed looks at its queue.
-  papplSystemAddTimerCallback(
-      system, time(nullptr) + 1, 0,
-      [](pappl_system_t* running, void*) {
-        papplSystemIteratePrinters(
-            running, [](pappl_printer_t* each, void*) { papplPrinterResume(each); }, nullptr);
-        return false;
-      },
-      nullptr);
-  // SIGTERM and SIGINT end the server cleanly: the flag is looked at by the
-  // server's own loop, where shutting down is safe.
-  std::signal(SIGTERM, [](int) { stopRequested = 1; });
-  std::signal(SIGINT, [](int) { stopRequested = 1; });
-  papplSystemAddTimerCallback(
-      system, time(nullptr), 1,
-      [](pappl_system_t* running, void*) {
-        if (stopRequested) papplSystemShutdown(running);
-        return !stopRequested;
-      },
-      nullptr);
-  papplSystemRun(system);
-  // The deliveries end before the printers they ask about go away.
   server->intakes.clear();
   papplSystemDelete(system);
-  return 0;
+  return status;
 }
