@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "config/log.h"
 #include "delivery/append_driver.h"
@@ -139,8 +141,11 @@ bool SendPicture(pappl_client_t* client, void* data) {
 void AddStatusPage(pappl_system_t* system, pappl_printer_t* printer, OrderedIntake* intake,
                    const std::string& folder) {
   // One page per printer for the server's life.
-  auto* page = new Page{printer, intake, "/tarvelin/" + std::to_string(papplPrinterGetID(printer)),
-                        folder + "/last-page.png"};
+  static std::vector<std::unique_ptr<Page>> pages;
+  pages.push_back(std::make_unique<Page>(
+      Page{printer, intake, "/tarvelin/" + std::to_string(papplPrinterGetID(printer)),
+           folder + "/last-page.png"}));
+  Page* page = pages.back().get();
   papplSystemAddResourceCallback(system, page->path.c_str(), "text/html", ShowPage, page);
   papplSystemAddResourceCallback(system, (page->path + "/last-page.png").c_str(), "image/png",
                                  SendPicture, page);
