@@ -35,7 +35,6 @@ const char* const kMedia[] = {"na_letter_8.5x11in", "na_legal_8.5x14in",  "iso_a
 
 struct Server {
   std::string stateFolder;
-  JobSettings settings;
   std::mutex mutex;
   std::map<int, std::unique_ptr<OrderedIntake>> intakes;  ///< by printer id
 };
@@ -103,13 +102,18 @@ OrderedIntake* IntakeOf(pappl_printer_t* printer, std::string* why) {
     return nullptr;
   }
   std::string folder = server->stateFolder + "/intake-" + std::to_string(id);
-  auto intake =
-      std::make_unique<OrderedIntake>(folder, output, server->settings, [printer](int jobId) {
-        OlderJobSearch search{jobId, {}};
-        papplPrinterIterateActiveJobs(printer, CheckOlderJob, &search, 1,
-                                      papplPrinterGetNumberOfActiveJobs(printer));
-        return search.found;
-      });
+  // Each printer has its own settings (the "Options" of config.ini) in the
+  // state folder, listed with the values used as config.ini lists them.
+  SettingsFile file(server->stateFolder + "/printer-" + std::to_string(id) + ".ini");
+  JobSettings settings = ReadJobSettings(file);
+  Status saved = file.Save();
+  if (!saved) OutLog("[ERROR] The printer's settings: %s.\n", saved.reason().c_str());
+  auto intake = std::make_unique<OrderedIntake>(folder, output, settings, [printer](int jobId) {
+    OlderJobSearch search{jobId, {}};
+    papplPrinterIterateActiveJobs(printer, CheckOlderJob, &search, 1,
+                                  papplPrinterGetNumberOfActiveJobs(printer));
+    return search.found;
+  });
   if (!intake->Start(why)) return nullptr;
   // A killed server may not have recorded its last job ids; they are never
   // given out again.
@@ -544,7 +548,6 @@ int main(int argc, char** argv) {
   }
   Server state;
   state.stateFolder = options.state;
-  state.settings = CurrentJobSettings();
   server = &state;
   pappl_system_t* system = MakeSystem(options);
   if (!system) {
