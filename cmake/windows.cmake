@@ -50,6 +50,7 @@ set(POSIX_ONLY_TESTS
   e2e/append_test.cpp
   e2e/further_printers_test.cpp
   e2e/print_queue_test.cpp
+  e2e/printer_app_test.cpp
   e2e/sync_test.cpp
   layering_test.cpp
   delivery/flash_sync_test.cpp
