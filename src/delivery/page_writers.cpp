@@ -50,7 +50,8 @@ Status CombineByTool(const char* converted, const char* output, intptr_t lockHan
 }
 
 Status WriteByCopy(const char* converted, const char* output, const JobSettings&, intptr_t,
-                   OutputEnd*, bool*) {
+                   OutputEnd* end, bool*) {
+  if (end) end->Close();
   std::string error;
   bool copied = platform::CopyFileAtomically(converted, output, 0644, &error);
   OutLog("Copy from \"%s\" to \"%s\"\n", converted, output);
@@ -66,14 +67,16 @@ Status WriteByMerger(const char* converted, const char* output, const JobSetting
 }
 
 Status WriteByPageTool(const char* converted, const char* output, const JobSettings&,
-                       intptr_t lockHandle, OutputEnd*, bool*) {
+                       intptr_t lockHandle, OutputEnd* end, bool*) {
+  if (end) end->Close();
   std::string why;
   if (AppendPDFPagesByTool(converted, output, lockHandle, &why)) return Status();
   return Status::Failure(why.empty() ? "the page tool pdfutil.dll failed" : "pdfutil.dll: " + why);
 }
 
 Status WriteByConcatenationTool(const char* converted, const char* output, const JobSettings&,
-                                intptr_t lockHandle, OutputEnd*, bool*) {
+                                intptr_t lockHandle, OutputEnd* end, bool*) {
+  if (end) end->Close();
   return CombineByTool(converted, output, lockHandle);
 }
 
@@ -174,7 +177,10 @@ Status MergeIntoOutputPDF(const char* newPdf, const char* outputPdf, const Docum
       break;
     }
   }
-  if (whole) result = MergeWhole(added, outputPdf, info);
+  if (whole) {
+    end.Close();
+    result = MergeWhole(added, outputPdf, info);
+  }
   if (alias[0]) DeleteFileLogged(alias);
   return result;
 }

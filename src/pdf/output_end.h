@@ -42,6 +42,14 @@ class OutputEnd {
   /// off again, back to this end, and the failure says what was found.
   Status CheckUpdate(int pages) const;
 
+  /// Lets go of the file (no update builds on this end any more): a writer
+  /// that replaces the output must not find it held open, which Windows
+  /// refuses.
+  void Close() {
+    tail_.reset();
+    if (refused_.empty()) refused_ = "the output is written whole";
+  }
+
   /// For the PDF layer: the reader of the end, or nullptr when an update is
   /// refused.
   std::shared_ptr<PdfTail> tail() const { return tail_; }
