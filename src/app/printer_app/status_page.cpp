@@ -20,14 +20,19 @@ struct Page {
   OrderedIntake* intake;
   std::string path;     ///< of the page, e.g. "/tarvelin/1"
   std::string picture;  ///< the last page as PNG, in the intake's folder
+  /// The output as it was when the picture was made: a page shown again
+  /// (it refreshes itself) renders nothing while the output is unchanged.
+  platform::FileStamp pictured;
 };
 
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
 // Renders the output's last page to the page's picture (with the output
 // locked, so that no job is half written into it). False with *why.
-bool RenderLastPage(const Page& page, int pages, std::string* why) {
+bool RenderLastPage(Page& page, int pages, std::string* why) {
   const std::string& output = page.intake->output();
+  platform::FileStamp now = platform::StampOf(output);
+  if (now == page.pictured && platform::FileSize(page.picture) > 0) return true;
   platform::FileLock lock(OutputLockPath(output), 10000);
   if (!lock.Held()) {
     *why = lock.Error();
@@ -43,7 +48,10 @@ bool RenderLastPage(const Page& page, int pages, std::string* why) {
   ChildLimits limits;
   limits.timeoutSeconds = 30;
   NTSystemCommand2(command.c_str(), said, &exitCode, &limits);
-  if (exitCode == 0 && platform::FileSize(page.picture) > 0) return true;
+  if (exitCode == 0 && platform::FileSize(page.picture) > 0) {
+    page.pictured = now;
+    return true;
+  }
   *why = "Ghostscript: " + said;
   return false;
 }
@@ -79,7 +87,7 @@ void ListKeptAndFailed(pappl_client_t* client, const std::string& output) {
 }
 
 bool ShowPage(pappl_client_t* client, void* data) {
-  const Page& page = *static_cast<Page*>(data);
+  Page& page = *static_cast<Page*>(data);
   const std::string& output = page.intake->output();
   std::lock_guard<std::mutex> road(RoadMutex());
   papplClientHTMLPrinterHeader(client, page.printer, "Output PDF", 10, nullptr, nullptr);
@@ -144,7 +152,7 @@ void AddStatusPage(pappl_system_t* system, pappl_printer_t* printer, OrderedInta
   static std::vector<std::unique_ptr<Page>> pages;
   pages.push_back(std::make_unique<Page>(
       Page{printer, intake, "/tarvelin/" + std::to_string(papplPrinterGetID(printer)),
-           folder + "/last-page.png"}));
+           folder + "/last-page.png", platform::FileStamp()}));
   Page* page = pages.back().get();
   papplSystemAddResourceCallback(system, page->path.c_str(), "text/html", ShowPage, page);
   papplSystemAddResourceCallback(system, (page->path + "/last-page.png").c_str(), "image/png",
