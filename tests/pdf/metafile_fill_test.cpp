@@ -24,7 +24,6 @@ namespace {
 std::string Show(TestRgb c) {
   return std::to_string(c.r) + "," + std::to_string(c.g) + "," + std::to_string(c.b);
 }
-#define EXPECT_COLOR(expected, actual) EXPECT_EQ(Show(expected), Show(actual))
 
 const TestRgb kWhite{255, 255, 255}, kRed{255, 0, 0}, kBlue{0, 0, 255}, kGreen{0, 255, 0},
     kYellow{255, 255, 0};
@@ -87,67 +86,6 @@ std::string PlusImages() {
   return emf.Plus(plus).Bytes();
 }
 
-TEST_F(MetafileFillTest, EmfPlusGradientHatchBrushesAndWrappedStrings) {
-  // 10 pixels per inch: a hatch's cell of 8 pixels is 20 mm wide.
-  std::string plus = PlusStart(10);
-  auto brush = [&](int id, uint32_t type, const std::string& data) {
-    plus += PlusRecord(0x4008, static_cast<uint16_t>(0x0100 | id),
-                       kPlusVersion + LeBytes(type, 4) + data);
-  };
-  auto fill = [&](int id, std::initializer_list<float> rect) {
-    plus += PlusRecord(0x400A, 0, LeBytes(id, 4) + LeBytes(1, 4) + Floats(rect));
-  };
-  // Linear: red to blue across the page, over its top band.
-  brush(1, 4,
-        LeBytes(0, 8) + Floats({0, 0, 210, 40}) + LeBytes(0xFFFF0000, 4) + LeBytes(0xFF0000FF, 4) +
-            LeBytes(0, 8));
-  fill(1, {0, 0, 210, 40});
-  // Hatch: a black diagonal cross over green, on the left.
-  brush(2, 1, LeBytes(5, 4) + LeBytes(0xFF000000, 4) + LeBytes(0xFF00FF00, 4));
-  fill(2, {0, 60, 100, 60});
-  // Path gradient: white in the centre of a rectangle, blue at its edge.
-  brush(3, 3,
-        LeBytes(0, 8) + LeBytes(0xFFFFFFFF, 4) + Floats({155, 90}) + LeBytes(1, 4) +
-            LeBytes(0xFF0000FF, 4) + LeBytes(4, 4) +
-            Floats({110, 60, 200, 60, 200, 120, 110, 120}));
-  fill(3, {110, 60, 90, 60});
-  // A string in a 40 mm wide box: wrapped onto lines.
-  std::string family = std::string("A\0r\0i\0a\0l\0", 10);
-  plus += PlusRecord(0x4008, 0x0601,
-                     kPlusVersion + FloatBytes(5) + LeBytes(6, 4) + LeBytes(0, 8) + LeBytes(5, 4) +
-                         family + std::string(2, '\0'));
-  std::string words = "alpha beta gamma delta epsilon", text;
-  for (char c : words) text += std::string{c, '\0'};
-  plus += PlusRecord(0x401C, 0x8001,
-                     LeBytes(0xFF000000, 4) + LeBytes(0, 4) + LeBytes(words.size(), 4) +
-                         Floats({20, 200, 40, 60}) + text);
-  EmfBuilder emf(kA4);
-  emf.Plus(plus);
-  MergeOne("brushes.emf", emf.Bytes());
-
-  TestRgb left = At(0.03, 0.05), right = At(0.97, 0.05);
-  EXPECT_TRUE(left.r > 220 && left.b < 35) << Show(left);
-  EXPECT_TRUE(right.b > 220 && right.r < 35) << Show(right);
-  // Pattern cells are drawn smoothed: every sample a mixture of the two
-  // colours, some the background's, some darkened by the lines.
-  int green = 0, dark = 0;
-  for (int i = 0; i < 20; ++i) {
-    TestRgb c = At(0.02 + 0.02 * i, 0.22 + 0.009 * i);
-    EXPECT_TRUE(c.r == 0 && c.b == 0) << Show(c);
-    green += c.g == 255;
-    dark += c.g < 160;
-  }
-  EXPECT_GT(green, 2);
-  EXPECT_GT(dark, 0);
-  EXPECT_TRUE(Near(At(155.0 / 210, 90.0 / 297), kWhite, 25)) << Show(At(155.0 / 210, 90.0 / 297));
-  EXPECT_TRUE(Near(At(112.0 / 210, 62.0 / 297), kBlue, 25)) << Show(At(112.0 / 210, 62.0 / 297));
-  std::string page = PdfPageTexts(output).at(0);
-  size_t alpha = page.find("alpha"), epsilon = page.find("epsilon");
-  ASSERT_NE(std::string::npos, alpha) << page;
-  ASSERT_NE(std::string::npos, epsilon) << page;
-  EXPECT_NE(std::string::npos, page.substr(alpha, epsilon - alpha).find('\n')) << page;
-}
-
 // StretchDIBits of a header and rows onto a logical rectangle.
 std::string StretchDib(U_RECTL dest, int width, int height, const std::string& info,
                        std::string bits) {
@@ -161,41 +99,36 @@ std::string StretchDib(U_RECTL dest, int width, int height, const std::string& i
   return body + info + bits;
 }
 
-TEST_F(MetafileFillTest, EmfRleAndJpegBitmapsHatchesAndMoreRecords) {
+// Bitmaps run-length encoded (RLE8, 4 x 2: the bottom row red, the top
+// blue) and carrying a JPEG (all green); a hatched brush over yellow; a
+// thick red PolyDraw line along y = 1600 and an AngleArc from its end, half
+// a circle around (1550, 2000); a blue FrameRgn; SmallTextOut, PolyTextOutW.
+std::string GdiRecords(const std::string& jpegPath) {
   EmfBuilder emf(kA4);
-  // RLE8, 4 x 2: the bottom row red (colour 0), the top row blue.
   std::string palette = LeBytes(0xFF0000, 4) + LeBytes(0x0000FF, 4);  // red, blue as BGR0
   std::string rle = std::string("\x04\x00\x00\x00\x04\x01\x00\x01", 8);
   emf.Raw(U_EMR_STRETCHDIBITS,
           StretchDib({0, 0, 1050, 742}, 4, 2, DibHeader(4, 2, 8, 1, 2, rle.size()) + palette, rle));
-  // A JPEG (BI_JPEG) of one green.
-  ASSERT_TRUE(WriteFlatJpeg(program.Join("g.jpg"), 8, 8, JCS_RGB, {0, 255, 0}));
-  std::string jpeg = ReadFileText(program.Join("g.jpg"));
+  if (!WriteFlatJpeg(jpegPath, 8, 8, JCS_RGB, {0, 255, 0})) return "";
+  std::string jpeg = ReadFileText(jpegPath);
   emf.Raw(U_EMR_STRETCHDIBITS,
           StretchDib({1050, 0, 2100, 742}, 8, 8, DibHeader(8, 8, 0, 4, 0, jpeg.size()), jpeg));
-  // A hatched brush (cross, black) over a yellow background.
   emf.Add(U_EMRSETBKCOLOR_set(colorref_set(255, 255, 0)));
   emf.Add(U_EMRCREATEBRUSHINDIRECT_set(
       5, logbrush_set(U_BS_HATCHED, colorref_set(0, 0, 0), U_HS_CROSS)));
   emf.Add(U_EMRSELECTOBJECT_set(5)).Add(U_EMRSELECTOBJECT_set(U_NULL_PEN | 0x80000000u));
   emf.Add(U_EMRRECTANGLE_set(U_RECTL{0, 900, 1000, 1400}));
-  // PolyDraw: a thick red line along y = 1600, from a move.
   emf.Pen(6, U_PS_SOLID | U_PS_GEOMETRIC, 40, 255, 0, 0);
-  std::string draw = LeBytes(0, 16) + LeBytes(2, 4) + LeBytes(1100, 4) + LeBytes(1600, 4) +
-                     LeBytes(2000, 4) + LeBytes(1600, 4) + std::string("\x06\x02\0\0", 4);
-  emf.Raw(U_EMR_POLYDRAW, draw);
-  // AngleArc: from the position (2000, 1600) to a half circle around
-  // (1550, 2000) of radius 300 from 0 degrees through 180.
+  emf.Raw(U_EMR_POLYDRAW, LeBytes(0, 16) + LeBytes(2, 4) + LeBytes(1100, 4) + LeBytes(1600, 4) +
+                              LeBytes(2000, 4) + LeBytes(1600, 4) + std::string("\x06\x02\0\0", 4));
   emf.Raw(U_EMR_ANGLEARC,
           LeBytes(1550, 4) + LeBytes(2000, 4) + LeBytes(300, 4) + FloatBytes(0) + FloatBytes(180));
-  // FrameRgn: a blue frame 60 units wide around a rectangle.
   emf.Add(U_EMRCREATEBRUSHINDIRECT_set(7, logbrush_set(U_BS_SOLID, colorref_set(0, 0, 255), 0)));
   std::string region = LeBytes(32, 4) + LeBytes(1, 4) + LeBytes(1, 4) + LeBytes(16, 4) +
                        LeBytes(0, 16) + LeBytes(100, 4) + LeBytes(2300, 4) + LeBytes(1000, 4) +
                        LeBytes(2900, 4);
   emf.Raw(U_EMR_FRAMERGN, LeBytes(0, 16) + LeBytes(region.size(), 4) + LeBytes(7, 4) +
                               LeBytes(60, 4) + LeBytes(60, 4) + region);
-  // SmallTextOut (bytes, no rectangle) and PolyTextOutW.
   emf.Font(8, -80, "Arial").Add(U_EMRSETBKMODE_set(U_TRANSPARENT));
   std::string small = "small text";
   emf.Raw(U_EMR_SMALLTEXTOUT, LeBytes(1200, 4) + LeBytes(2400, 4) + LeBytes(small.size(), 4) +
@@ -206,27 +139,7 @@ TEST_F(MetafileFillTest, EmfRleAndJpegBitmapsHatchesAndMoreRecords) {
                                   LeBytes(1, 4) + LeBytes(1200, 4) + LeBytes(2700, 4) +
                                   LeBytes(4, 4) + LeBytes(64, 4) + LeBytes(U_ETO_NO_RECT, 4) +
                                   LeBytes(0, 4) + wide);
-  MergeOne("gdi.emf", emf.Bytes());
-
-  EXPECT_COLOR(kBlue, At(0.25, 0.05));
-  EXPECT_COLOR(kRed, At(0.25, 0.2));
-  EXPECT_TRUE(Near(At(0.75, 0.12), kGreen, 12)) << Show(At(0.75, 0.12));
-  int dark = 0;
-  for (int i = 0; i < 8; ++i) {
-    TestRgb c = At(0.03 + 0.05 * i, 0.31 + 0.15 * i / 8);
-    EXPECT_TRUE(c.b == 0 && std::abs(c.r - c.g) < 3 && c.r > 60) << Show(c);
-    dark += c.r < 240;
-  }
-  EXPECT_GT(dark, 0);
-  EXPECT_COLOR(kRed, At(1550.0 / 2100, 1600.0 / 2970));
-  EXPECT_COLOR(kRed, At(1550.0 / 2100, 1700.0 / 2970));  // the arc's highest point
-  EXPECT_COLOR(kWhite, At(1550.0 / 2100, 2000.0 / 2970));
-  EXPECT_COLOR(kBlue, At(130.0 / 2100, 2600.0 / 2970));
-  EXPECT_COLOR(kWhite, At(550.0 / 2100, 2600.0 / 2970));
-  std::string page = PdfPageTexts(output).at(0);
-  EXPECT_NE(std::string::npos, page.find("small text")) << page;
-  EXPECT_NE(std::string::npos, page.find("poly")) << page;
-  EXPECT_EQ(std::string::npos, Log().find("not drawn")) << Log();
+  return emf.Bytes();
 }
 
 // One small picture a row: the ink expected at points of the page
@@ -389,6 +302,43 @@ std::string RegionAndAlphaBlend() {
 }
 
 const std::string kArial = std::string("A\0r\0i\0a\0l\0\0\0", 12);
+
+// EMF+ brushes: linear gradient, hatch (10 pixels per inch: a cell of 8
+// pixels is 20 mm wide) and path gradient; a string wrapped in its box.
+std::string PlusBrushes() {
+  std::string plus = PlusStart(10);
+  auto brush = [&](int id, uint32_t type, const std::string& data) {
+    plus += PlusRecord(0x4008, static_cast<uint16_t>(0x0100 | id),
+                       kPlusVersion + LeBytes(type, 4) + data);
+  };
+  auto fill = [&](int id, std::initializer_list<float> rect) {
+    plus += PlusRecord(0x400A, 0, LeBytes(id, 4) + LeBytes(1, 4) + Floats(rect));
+  };
+  // Linear: red to blue across the page, over its top band.
+  brush(1, 4,
+        LeBytes(0, 8) + Floats({0, 0, 210, 40}) + LeBytes(0xFFFF0000, 4) + LeBytes(0xFF0000FF, 4) +
+            LeBytes(0, 8));
+  fill(1, {0, 0, 210, 40});
+  // Hatch: a black diagonal cross over green, on the left.
+  brush(2, 1, LeBytes(5, 4) + LeBytes(0xFF000000, 4) + LeBytes(0xFF00FF00, 4));
+  fill(2, {0, 60, 100, 60});
+  // Path gradient: white in the centre of a rectangle, blue at its edge.
+  brush(3, 3,
+        LeBytes(0, 8) + LeBytes(0xFFFFFFFF, 4) + Floats({155, 90}) + LeBytes(1, 4) +
+            LeBytes(0xFF0000FF, 4) + LeBytes(4, 4) +
+            Floats({110, 60, 200, 60, 200, 120, 110, 120}));
+  fill(3, {110, 60, 90, 60});
+  // A string in a 40 mm wide box: wrapped onto lines.
+  plus += PlusRecord(
+      0x4008, 0x0601,
+      kPlusVersion + FloatBytes(5) + LeBytes(6, 4) + LeBytes(0, 8) + LeBytes(5, 4) + kArial);
+  std::string words = "alpha beta gamma delta epsilon", text;
+  for (char c : words) text += std::string{c, '\0'};
+  plus += PlusRecord(0x401C, 0x8001,
+                     LeBytes(0xFF000000, 4) + LeBytes(0, 4) + LeBytes(words.size(), 4) +
+                         Floats({20, 200, 40, 60}) + text);
+  return EmfBuilder(kA4).Plus(plus).Bytes();
+}
 
 // EMF+ records drawn; the plain records after them (a blue page) are the
 // fallback and not drawn.
@@ -581,6 +531,28 @@ TEST_F(MetafileFillTest, PicturesShowTheirInkAndText) {
         {120.0 / 210, 130.0 / 297, kWhite}},
        "Driver",
        ""},
+      {"brushes.emf",
+       PlusBrushes,
+       {{0.03, 0.05, kRed, 35},
+        {0.97, 0.05, kBlue, 35},
+        {0.08, 0.247, kGreen},      // the hatch's ground
+        {0.30, 0.346, kBlack, 30},  // and a line of it
+        {155.0 / 210, 90.0 / 297, kWhite, 25},
+        {112.0 / 210, 62.0 / 297, kBlue, 25}},
+       "beta\ngamma"},
+      {"records.emf",
+       [this] { return GdiRecords(program.Join("g.jpg")); },
+       {{0.25, 0.05, kBlue},
+        {0.25, 0.2, kRed},
+        {0.75, 0.12, kGreen, 12},
+        {0.03, 0.31, {223, 223, 0}, 40},  // the hatch smoothed over yellow
+        {0.08, 0.3287, {129, 129, 0}, 40},
+        {1550.0 / 2100, 1600.0 / 2970, kRed},
+        {1550.0 / 2100, 1700.0 / 2970, kRed},  // the arc's highest point
+        {1550.0 / 2100, 2000.0 / 2970, kWhite},
+        {130.0 / 2100, 2600.0 / 2970, kBlue},
+        {550.0 / 2100, 2600.0 / 2970, kWhite}},
+       "small text\n\npoly"},
       {"a.wmf",
        PlaceableWindowsMetafile,
        {{0.25, 0.25, kRed}, {0.75, 0.25, kWhite}},
