@@ -51,13 +51,11 @@ set(POSIX_ONLY_TESTS
   e2e/further_printers_test.cpp
   e2e/print_queue_test.cpp
   e2e/printer_app_test.cpp
-  e2e/sync_test.cpp
   layering_test.cpp
   delivery/flash_sync_test.cpp
   pdf/incremental_update_test.cpp
   pdf/metafile_damage_test.cpp
   pdf/metafile_fill_test.cpp
-  pdf/metafile_test.cpp
   pdf/pdf_library_test.cpp
   pdf/pdf_merger_test.cpp
   pdf/pdf_tools_test.cpp

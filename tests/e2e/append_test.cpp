@@ -1,4 +1,5 @@
-// The printing road end to end: the built program, real Ghostscript, real PDFs.
+// The printing road end to end: the built program, real Ghostscript, real PDFs,
+// and the sync instance moving them to the drive.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -581,6 +582,28 @@ TEST_F(AppendTest, ConvertedFilesOfKilledRunsAreCollected) {
   EXPECT_FALSE(fs::exists(leftover));
   ExpectJobs(Output(), "ILLI");
   EXPECT_TRUE(fs::is_empty(work_.Join("tmp")));
+}
+
+// The sync instance in the background while jobs arrive moves them to the
+// drive in print order (its timing and failures are tested on a fake clock).
+using SyncTest = AppendTest;
+TEST_F(SyncTest, PrintedJobsReachTheDrive) {
+  fs::create_directories(work_.Join("usb"));
+  Configure("SyncPDFFileToFlashDrive=" + work_.Join("usb/all.pdf") + "\n");
+  struct Instance {
+    pid_t pid;
+    ~Instance() {
+      kill(pid, SIGTERM);
+      waitpid(pid, nullptr, 0);
+    }
+  } sync{install_.Start({"-syncpdf"})};
+  ASSERT_EQ(0, Append(Spool("invoice.ps", "job1.ps")));
+  ASSERT_EQ(0, Append(Spool("letter.ps", "job2.ps")));
+  for (int i = 0; i < 120 && fs::exists(Output()); ++i) SleepMs(250);
+  EXPECT_FALSE(fs::exists(Output())) << "the output was not synchronised";
+  EXPECT_EQ(0, waitpid(sync.pid, nullptr, WNOHANG));
+  ExpectJobs(work_.Join("usb/all.pdf"), "IL");
+  EXPECT_TRUE(fs::is_empty(work_.Join("spool")));
 }
 
 }  // namespace

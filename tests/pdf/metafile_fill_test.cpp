@@ -3,11 +3,15 @@
 // gradient, hatch and path-gradient brushes, wrapped strings; EMF bitmaps
 // run-length encoded or carrying a JPEG, hatched brushes, and the records
 // AngleArc, PolyDraw, FrameRgn, SmallTextOut, PolyTextOut and clip
-// combinations.
+// combinations; the fonts text is drawn in.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -49,6 +53,18 @@ struct MetafileFillTest : testing::Test {
   }
   TestRgb At(double fx, double fy) { return PageColorAt(output, 1, fx, fy); }
   std::string Log() { return ReadFileText(program.Log()); }
+  std::set<std::string> FontsUsed() {
+    QPDF pdf;
+    pdf.processFile(output.c_str());
+    std::set<std::string> fonts;
+    for (auto& page : QPDFPageDocumentHelper(pdf).getAllPages()) {
+      QPDFObjectHandle dict = page.getObjectHandle().getKey("/Resources").getKey("/Font");
+      for (const auto& key : dict.isDictionary() ? dict.getKeys() : std::set<std::string>()) {
+        fonts.insert(dict.getKey(key).getKey("/BaseFont").getName());
+      }
+    }
+    return fonts;
+  }
 
   ScopedProgramFolder program;
   std::string output = program.Join("out.pdf");
@@ -631,6 +647,28 @@ TEST_F(MetafileFillTest, PicturesShowTheirInkAndText) {
             : log.substr(line + head.size(), log.find('\n', line) - line - head.size());
     EXPECT_EQ(row.notDrawn, notDrawn);
     EXPECT_EQ(std::string::npos, log.find(head, line + 1)) << "one line a file";
+  }
+}
+
+// Font requests choose the standard families; text beyond Windows-1252 is
+// an embedded subset (here of the serif italic font, for Greek).
+TEST_F(MetafileFillTest, FontRequestsChooseStandardFamilies) {
+  EmfBuilder emf(kA4);
+  emf.Font(1, -80, "Times New Roman", 700).Text(100, 100, "Serif bold");
+  emf.Font(2, -80, "Courier New", 400, true).Text(100, 300, "Mono italic");
+  emf.Font(3, -80, "Verdana").Text(100, 500, "Sans \xc3\xa9t\xc3\xa9");       // UTF-8 "été"
+  emf.Font(4, -80, "Georgia", 400, true).Text(100, 700, "\xce\xb1\xce\xb2");  // Greek, italic
+  MergeOne("fonts.emf", emf.Bytes());
+  std::set<std::string> fonts = FontsUsed();
+  auto unicode = std::find_if(fonts.begin(), fonts.end(), [](const std::string& name) {
+    return name.find("DejaVuSerif-Italic") != std::string::npos;
+  });
+  ASSERT_NE(fonts.end(), unicode) << ::testing::PrintToString(fonts);
+  fonts.erase(unicode);
+  EXPECT_EQ((std::set<std::string>{"/Times-Bold", "/Courier-Oblique", "/Helvetica"}), fonts);
+  std::string text = PdfPageTexts(output).at(0);
+  for (const char* word : {"Serif bold", "Mono italic", "Sans \xc3\xa9t\xc3\xa9"}) {
+    EXPECT_NE(std::string::npos, text.find(word)) << word << " in " << text;
   }
 }
 
