@@ -166,20 +166,6 @@ TEST_F(PrinterSetupTest, DefaultsChangeOnlyTheNamedField) {
   EXPECT_EQ(0, PrinterExists("No Such Printer"));
 }
 
-TEST(SplitStringTest, PiecesBetweenDelimiters) {
-  const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
-      {"A||B", {"A", "B"}},       {"A||", {"A"}}, {"||B", {"", "B"}},
-      {"A||||B", {"A", "", "B"}}, {"", {""}},     {"A", {"A"}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.first);
-    std::vector<std::string> list{"before"};
-    SplitString(c.first, "||", list);
-    list.erase(list.begin());
-    EXPECT_EQ(c.second, list);
-  }
-}
-
 class InstallationTest : public PrinterSetupTest {
  protected:
   void SetUp() override {
