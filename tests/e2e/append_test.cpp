@@ -19,8 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kSamples = TARVELIN_TEST_DATA "/../../samples/";
-
 class AppendTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -58,54 +56,6 @@ class AppendTest : public testing::Test {
   ScopedTempDir work_;
   InstallCopy install_;
 };
-
-// Expects the pages of the jobs in order, one letter a job: I the invoice
-// sample (three pages), L the letter (two), F a "Filler page".
-void ExpectJobs(const std::string& pdf, const std::string& jobs) {
-  std::vector<std::string> expected;
-  for (char job : jobs) {
-    const int pages = job == 'I' ? 3 : job == 'L' ? 2 : 1;
-    for (int page = 1; page <= pages; ++page) {
-      expected.push_back(job == 'F' ? "Filler page"
-                                    : (job == 'I' ? "Invoice page " : "Letter page ") +
-                                          std::to_string(page) + " of " + std::to_string(pages));
-    }
-  }
-  std::vector<std::string> texts = PdfPageTexts(pdf);
-  ASSERT_EQ(expected.size(), texts.size()) << pdf;
-  for (size_t i = 0; i < texts.size(); ++i) {
-    EXPECT_NE(std::string::npos, texts[i].find(expected[i])) << "page " << i + 1;
-  }
-}
-
-// The process id of a live program of that name whose command line holds
-// `argument`, and in *word the rest of its word that begins with `prefix`
-// (read from /proc); -1 for none.
-pid_t FindProcess(const std::string& name, const std::string& argument,
-                  const std::string& prefix = "", std::string* word = nullptr) {
-  for (const auto& entry : fs::directory_iterator("/proc")) {
-    const std::string dir = entry.path().string(), pid = entry.path().filename().string();
-    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
-    const std::string comm = ReadFileText(dir + "/cmdline"), stat = ReadFileText(dir + "/stat");
-    const std::string program = comm.substr(0, comm.find('\0'));
-    const size_t paren = stat.rfind(')');
-    if (comm.find(argument) == std::string::npos || program.size() < name.size() ||
-        program.compare(program.size() - name.size(), name.size(), name) != 0 ||
-        paren == std::string::npos || stat.size() <= paren + 2 || stat[paren + 2] == 'Z') {
-      continue;
-    }
-    for (size_t at = 0; word && at < comm.size(); at = comm.find('\0', at) + 1) {
-      if (comm.compare(at, prefix.size(), prefix) == 0)
-        *word = comm.substr(at + prefix.size(), comm.find('\0', at) - at - prefix.size());
-      if (comm.find('\0', at) == std::string::npos) break;
-    }
-    return static_cast<pid_t>(std::stol(pid));
-  }
-  return -1;
-}
-bool ProcessRunning(const std::string& name, const std::string& argument) {
-  return FindProcess(name, argument) > 0;
-}
 
 TEST_F(AppendTest, FirstJobBecomesTheOutputByCopy) {
   Configure("DeleteTempFiles=0\n");

@@ -20,7 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kSamples = TARVELIN_TEST_DATA "/../../samples/";
 const char kQueue[] = "Quorvel_PDFPrinter";
 
 class PrintQueueTest : public testing::Test {
