@@ -85,6 +85,7 @@ TEST_F(MergerTest, ImagePagesShowTheirImagesAtTheirSizes) {
                 "P6\n2 2\n255\n\x1E\x1E\xC8\x1E\x1E\xC8\xC8\x1E\x1E\xC8\x1E\x1E");
   WriteFileText(program.Join("a.pgm"), "P5 2 2 255\n\x40\x40\xC0\xC0");
   WriteFileText(program.Join("a.pbm"), std::string("P4\n2 2\n\xC0\x00", 9));
+  WriteFileText(program.Join("plain.pbm"), "P1\n# comment\n2 2\n10\n01\n");
   const struct {
     const char* file;
     int width, height;
@@ -105,10 +106,12 @@ TEST_F(MergerTest, ImagePagesShowTheirImagesAtTheirSizes) {
       {"a.ppm", 2, 2, blue},
       {"a.pgm", 2, 2, {64, 64, 64}},
       {"a.pbm", 2, 2, {0, 0, 0}},
+      {"plain.pbm", 2, 2, {0, 0, 0}},
   };
   std::vector<std::string> list;
-  for (const char* name : {"scan.TIF", "logo.png", "broken.jpg", "mac.tif", "adobe.jpg", "a.jp2",
-                           "a.j2k", "a.bmp", "a.gif", "a.psd", "a.ppm", "a.pgm", "a.pbm"}) {
+  for (const char* name :
+       {"scan.TIF", "logo.png", "broken.jpg", "mac.tif", "adobe.jpg", "a.jp2", "a.j2k", "a.bmp",
+        "a.gif", "a.psd", "a.ppm", "a.pgm", "a.pbm", "plain.pbm"}) {
     list.push_back(program.Join(name));
   }
   EXPECT_TRUE(PDFMerger(list, output.c_str(), options));
