@@ -46,7 +46,6 @@ set(POSIX_ONLY_TESTS
   config/registry_test.cpp
   config/settings_log_test.cpp
   config/temp_names_test.cpp
-  e2e/append_stress_test.cpp
   e2e/append_test.cpp
   e2e/further_printers_test.cpp
   e2e/print_queue_test.cpp

@@ -364,22 +364,4 @@ TEST_F(WinspoolTest, TheLastErrorBelongsToItsThread) {
   EXPECT_EQ(7u, GetLastError());
 }
 
-// A refusal comes back as the code's text and the spooler's own words.
-TEST_F(WinspoolTest, InstallDeleteAndRestartReportTheSpoolersAnswer) {
-  std::string error = "untouched";
-  EXPECT_TRUE(platform::RestartSpoolerService(&error));
-  EXPECT_TRUE(
-      platform::InstallPrinterWithDriver("Quorvel PDFPrinter", "QuorvelPort", "Driver A", &error));
-  EXPECT_EQ("untouched", error);
-  EXPECT_FALSE(platform::InstallPrinterWithDriver("New", "QuorvelPort", "Driver Z", &error));
-  EXPECT_EQ("the printer driver is unknown (1797): no driver Driver Z", error);
-  EXPECT_TRUE(platform::DeletePrinterByName("Office", &error));
-  EXPECT_FALSE(platform::DeletePrinterByName("Office", &error));
-  EXPECT_EQ("the printer name is invalid (1801): no printer Office", error);
-  EXPECT_NE(nullptr, spooler_.Printer("Quorvel PDFPrinter"));
-  EXPECT_EQ(nullptr, spooler_.Printer("New"));
-  EXPECT_EQ(nullptr, spooler_.Printer("Office"));
-  EXPECT_EQ("RestartService", spooler_.calls.front());
-}
-
 }  // namespace
