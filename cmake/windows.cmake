@@ -57,7 +57,6 @@ set(POSIX_ONLY_TESTS
   pdf/metafile_fill_test.cpp
   pdf/pdf_library_test.cpp
   pdf/pdf_merger_test.cpp
-  pdf/pdf_tools_test.cpp
   platform/accounts_test.cpp
   platform/child_process_test.cpp
   platform/code_page_test.cpp
