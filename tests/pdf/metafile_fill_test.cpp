@@ -9,9 +9,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -52,6 +54,32 @@ struct MetafileFillTest : testing::Test {
     ASSERT_TRUE(PDFMerger(inputs, output.c_str(), options)) << Log();
   }
   TestRgb At(double fx, double fy) { return PageColorAt(output, 1, fx, fy); }
+  // Expects the ink of `spec` on the first page: entries "colour x y" or
+  // "colour x y tolerance" apart by commas, x and y fractions of the page
+  // from the top left ("a/b" allowed), the colour a name or "r:g:b".
+  void ExpectInk(const std::string& spec) {
+    const std::map<std::string, TestRgb> names = {
+        {"white", kWhite},   {"red", kRed},        {"blue", kBlue},        {"green", kGreen},
+        {"yellow", kYellow}, {"black", {0, 0, 0}}, {"cyan", {0, 255, 255}}};
+    auto number = [](const std::string& text) {
+      size_t slash = text.find('/');
+      return std::stod(text) / (slash == std::string::npos ? 1 : std::stod(text.substr(slash + 1)));
+    };
+    std::istringstream entries(spec);
+    for (std::string entry; std::getline(entries, entry, ',');) {
+      std::istringstream in(entry);
+      std::string colour, x, y;
+      int tolerance = 0, r = 0, g = 0, b = 0;
+      in >> colour >> x >> y >> tolerance;
+      bool named = names.count(colour) > 0;
+      ASSERT_TRUE(named || std::sscanf(colour.c_str(), "%d:%d:%d", &r, &g, &b) == 3) << entry;
+      TestRgb want = named ? names.at(colour)
+                           : TestRgb{static_cast<unsigned char>(r), static_cast<unsigned char>(g),
+                                     static_cast<unsigned char>(b)};
+      TestRgb seen = At(number(x), number(y));
+      EXPECT_TRUE(Near(seen, want, tolerance)) << entry << ": " << Show(seen);
+    }
+  }
   std::string Log() { return ReadFileText(program.Log()); }
   std::set<std::string> FontsUsed() {
     QPDF pdf;
@@ -158,19 +186,13 @@ std::string GdiRecords(const std::string& jpegPath) {
   return emf.Bytes();
 }
 
-// One small picture a row: the ink expected at points of the page
-// (fractions of its width and height from the top left), a text the page
-// holds, and what the file's "not drawn" log line says (none: no line).
-struct Ink {
-  double fx, fy;
-  TestRgb color;
-  int tolerance = 0;
-};
+// One small picture a row: the ink expected on the page (ExpectInk), a
+// text the page holds, and what the file's "not drawn" log line says (none:
+// no line).
 struct PictureRow {
   const char* name;
   std::function<std::string()> bytes;
-  std::vector<Ink> ink;
-  std::string text = "", notDrawn = "";
+  std::string ink, text = "", notDrawn = "";
 };
 
 std::string Blits() {
@@ -460,153 +482,81 @@ std::string Landscape() {
 }
 
 TEST_F(MetafileFillTest, PicturesShowTheirInkAndText) {
-  const TestRgb kBlack{0, 0, 0}, kCyan{0, 255, 255};
   // Text beyond Windows-1252, large at the top left: the left stem of the
   // leftmost letter is ink, `space` inside or after it is not (Hebrew reads
   // from the right: its final mem stands at the left).
   auto bigText = [&](const char* name, const char* face, const char* utf8, double space,
                      const char* shown = nullptr, const char* lost = "") {
     auto bytes = [=] { return EmfBuilder(kA4).Font(4, -400, face).Text(100, 100, utf8).Bytes(); };
-    Ink first{0.065, 0.105, shown && !*shown ? kWhite : kBlack};  // none shown: no ink
-    return PictureRow{name, bytes, {first, {space, 0.105, kWhite}}, shown ? shown : utf8, lost};
+    std::string ink = std::string(shown && !*shown ? "white" : "black") + " .065 .105, white " +
+                      std::to_string(space) + " .105";  // none shown: no ink
+    return PictureRow{name, bytes, ink, shown ? shown : utf8, lost};
   };
   const PictureRow rows[] = {
-      {"gdi.emf",
-       GdiBasics,
-       {{0.1, 0.1, kRed},
-        {0.1, 0.3, kWhite},
-        {0.75, 0.25, kBlue},
-        {0.52, 0.02, kWhite},  // outside the ellipse's curve
-        {0.25, 0.6, kGreen},   // the bitmap's top rows
-        {0.25, 0.9, kYellow}},
+      // .52 .02 is outside the ellipse's curve; green and yellow the bitmap's rows.
+      {"gdi.emf", GdiBasics,
+       "red .1 .1, white .1 .3, blue .75 .25, white .52 .02, green .25 .6, yellow .25 .9",
        "Hello metafile"},
-      {"wide.emf", Landscape, {{0.25, 0.25, kBlue}, {0.75, 0.75, kWhite}}},
-      {"images.emf",
-       PlusImages,
-       {{0.25, 0.15, kRed},
-        {0.75, 0.08, kBlue},
-        {0.75, 0.25, kGreen},
-        {0.25, 0.6, kYellow},
-        {125.0 / 210, 220.0 / 297, kRed},
-        {165.0 / 210, 220.0 / 297, kYellow}}},  // clipped to the destination
-      {"blits.emf",
-       Blits,
-       {{0.5, 0.5, kRed},
-        {0.2, 0.2, kBlue},
-        {0.8, 0.2, kBlack},
-        {0.2, 0.8, kWhite},
-        {0.8, 0.8, kCyan}},
-       "under the blit",
-       "raster operation 0x005A0049 without a bitmap x1"},
-      {"blits.wmf", WindowsBlits, {{0.25, 0.5, kCyan}, {0.75, 0.5, kRed}}},
-      {"alpha.emf",
-       PlusAlpha,
-       {{0.25, 0.15, {127, 0, 128}, 3},
-        {0.52, 0.15, kBlue, 16},
-        {0.97, 0.15, kRed, 16},
-        {155.0 / 210, 200.0 / 297, kGreen, 12},
-        {111.0 / 210, 151.0 / 297, kRed, 12}}},
-      {"regions.emf",
-       PlusRegions,
-       {{0.25, 0.2, kWhite},
-        {0.25, 0.42, kBlue},
-        {0.75, 0.2, kBlue},
-        {0.75, 0.42, kGreen},
-        {0.75, 0.85, kBlue},
-        {0.25, 0.85, kGreen}}},
-      {"map.emf",
-       MapModes,
-       {{75.0 / 210, 75.0 / 297, kRed},
-        {175.0 / 210, 75.0 / 297, kRed},
-        {40.0 / 210, 75.0 / 297, kWhite},
-        {1100.0 / 2100, 2050.0 / 2970, kBlue},
-        {50.0 / 2100, 2050.0 / 2970, kWhite},
-        {0.75, 0.9, kGreen},
-        {0.25, 0.9, kWhite}}},
-      {"clip.emf",
-       ClipRegions,
-       {{0.25, 0.25, kWhite},
-        {0.75, 0.25, kGreen},
-        {0.25, 0.7, kGreen},
-        {0.75, 0.7, kWhite},
-        {0.25, 0.95, kWhite}}},
-      {"region.emf",
-       RegionAndAlphaBlend,
-       {{0.1, 0.1, {191, 0, 64}, 3},
-        {0.4, 0.1, kRed},
-        {0.75, 0.1, kWhite},
-        {0.5, 0.5, kWhite},
-        {0.75, 0.9, kRed}}},
-      {"plus.emf", PlusOnly, {{0.2, 0.2, kRed}, {0.8, 0.8, kWhite}}, "Plus text", ""},
-      {"more.emf",
-       GradientPieAndDriverString,
-       {{0.03, 0.1, kRed, 35},
-        {0.97, 0.1, kBlue, 35},
-        {120.0 / 210, 170.0 / 297, kGreen},
-        {90.0 / 210, 130.0 / 297, kWhite},
-        {120.0 / 210, 130.0 / 297, kWhite}},
-       "Driver",
-       ""},
-      {"brushes.emf",
-       PlusBrushes,
-       {{0.03, 0.05, kRed, 35},
-        {0.97, 0.05, kBlue, 35},
-        {0.08, 0.247, kGreen},      // the hatch's ground
-        {0.30, 0.346, kBlack, 30},  // and a line of it
-        {155.0 / 210, 90.0 / 297, kWhite, 25},
-        {112.0 / 210, 62.0 / 297, kBlue, 25}},
+      {"wide.emf", Landscape, "blue .25 .25, white .75 .75"},
+      // The last: clipped to the destination.
+      {"images.emf", PlusImages,
+       "red .25 .15, blue .75 .08, green .75 .25, yellow .25 .6, red 125/210 220/297, "
+       "yellow 165/210 220/297"},
+      {"blits.emf", Blits, "red .5 .5, blue .2 .2, black .8 .2, white .2 .8, cyan .8 .8",
+       "under the blit", "raster operation 0x005A0049 without a bitmap x1"},
+      {"blits.wmf", WindowsBlits, "cyan .25 .5, red .75 .5"},
+      {"alpha.emf", PlusAlpha,
+       "127:0:128 .25 .15 3, blue .52 .15 16, red .97 .15 16, green 155/210 200/297 12, "
+       "red 111/210 151/297 12"},
+      {"regions.emf", PlusRegions,
+       "white .25 .2, blue .25 .42, blue .75 .2, green .75 .42, blue .75 .85, green .25 .85"},
+      {"map.emf", MapModes,
+       "red 75/210 75/297, red 175/210 75/297, white 40/210 75/297, blue 1100/2100 2050/2970, "
+       "white 50/2100 2050/2970, green .75 .9, white .25 .9"},
+      {"clip.emf", ClipRegions,
+       "white .25 .25, green .75 .25, green .25 .7, white .75 .7, white .25 .95"},
+      {"region.emf", RegionAndAlphaBlend,
+       "191:0:64 .1 .1 3, red .4 .1, white .75 .1, white .5 .5, red .75 .9"},
+      {"plus.emf", PlusOnly, "red .2 .2, white .8 .8", "Plus text"},
+      {"more.emf", GradientPieAndDriverString,
+       "red .03 .1 35, blue .97 .1 35, green 120/210 170/297, white 90/210 130/297, "
+       "white 120/210 130/297",
+       "Driver"},
+      // The hatch: its ground and a line of it.
+      {"brushes.emf", PlusBrushes,
+       "red .03 .05 35, blue .97 .05 35, green .08 .247, black .30 .346 30, "
+       "white 155/210 90/297 25, blue 112/210 62/297 25",
        "beta\ngamma"},
-      {"records.emf",
-       [this] { return GdiRecords(program.Join("g.jpg")); },
-       {{0.25, 0.05, kBlue},
-        {0.25, 0.2, kRed},
-        {0.75, 0.12, kGreen, 12},
-        {0.03, 0.31, {223, 223, 0}, 40},  // the hatch smoothed over yellow
-        {0.08, 0.3287, {129, 129, 0}, 40},
-        {1550.0 / 2100, 1600.0 / 2970, kRed},
-        {1550.0 / 2100, 1700.0 / 2970, kRed},  // the arc's highest point
-        {1550.0 / 2100, 2000.0 / 2970, kWhite},
-        {130.0 / 2100, 2600.0 / 2970, kBlue},
-        {550.0 / 2100, 2600.0 / 2970, kWhite}},
+      // The hatch smoothed over yellow; then the line, the arc's highest point.
+      {"records.emf", [this] { return GdiRecords(program.Join("g.jpg")); },
+       "blue .25 .05, red .25 .2, green .75 .12 12, 223:223:0 .03 .31 40, "
+       "129:129:0 .08 .3287 40, red 1550/2100 1600/2970, red 1550/2100 1700/2970, "
+       "white 1550/2100 2000/2970, blue 130/2100 2600/2970, white 550/2100 2600/2970",
        "small text\n\npoly"},
-      {"a.wmf",
-       PlaceableWindowsMetafile,
-       {{0.25, 0.25, kRed}, {0.75, 0.25, kWhite}},
-       "Windows text",
-       ""},
-      {"nested.emf",  // whole onto the bottom right, its left half onto the bottom left
+      {"a.wmf", PlaceableWindowsMetafile, "red .25 .25, white .75 .25", "Windows text"},
+      // Whole onto the bottom right, its left half onto the bottom left.
+      {"nested.emf",
        [] {
          return PlusFile(PlusPicture(3, GdiBasics(), {0, 0, 2100, 2970, 105, 148.5, 105, 148.5}) +
                          PlusPicture(3, GdiBasics(), {0, 0, 1050, 2970, 0, 148.5, 105, 148.5}));
        },
-       {{0.55, 0.55, kRed},
-        {0.55, 0.65, kWhite},
-        {0.875, 0.625, kBlue},
-        {0.625, 0.8, kGreen},
-        {0.1, 0.55, kRed},
-        {0.4, 0.65, kWhite},
-        {0.25, 0.8, kGreen},
-        {0.25, 0.25, kWhite}},
+       "red .55 .55, white .55 .65, blue .875 .625, green .625 .8, red .1 .55, white .4 .65, "
+       "green .25 .8, white .25 .25",
        "Hello metafile"},
       {"nested-wmf.emf",
        [] {
          return PlusFile(
              PlusPicture(2, PlaceableWindowsMetafile(), {0, 0, 11520, 5760, 0, 0, 210, 105}));
        },
-       {{0.25, 0.09, kRed}, {0.75, 0.09, kWhite}, {0.25, 0.5, kWhite}},
-       "Windows text"},
-      {"deep.emf",
-       NestedTooDeep,
-       {{0.25, 0.5, kBlue}, {0.75, 0.5, kWhite}},
-       "",
+       "red .25 .09, white .75 .09, white .25 .5", "Windows text"},
+      {"deep.emf", NestedTooDeep, "blue .25 .5, white .75 .5", "",
        "EMF+ metafile image nested more than 4 deep x1"},
       {"damaged.emf",
        [] {
          return PlusFile(PlusPicture(3, GdiBasics().substr(0, 60), {0, 0, 1, 1, 0, 0, 210, 297}),
                          true);
        },
-       {{0.25, 0.5, kBlue}, {0.75, 0.5, kWhite}},
-       "",
+       "blue .25 .5, white .75 .5", "",
        "EMF+ image: metafile image not drawn: neither an enhanced nor a Windows metafile x1"},
       {"skip.emf",
        [] {
@@ -615,9 +565,7 @@ TEST_F(MetafileFillTest, PicturesShowTheirInkAndText) {
          emf.Raw(U_EMR_MASKBLT, std::string(20, '\0'));
          return emf.Font(1, -100, "Arial").Text(100, 100, "still drawn").Bytes();
        },
-       {},
-       "still drawn",
-       "U_EMR_MASKBLT (damaged) x1, U_EMR_PLGBLT (damaged) x3"},
+       "", "still drawn", "U_EMR_MASKBLT (damaged) x1, U_EMR_PLGBLT (damaged) x3"},
       bigText("greek.emf", "Arial", "Καλημέρα", 0.145),
       bigText("cyrillic.emf", "Times New Roman", "Привет", 0.105),
       bigText("hebrew.emf", "Courier New", "שלום", 0.085),
@@ -632,10 +580,7 @@ TEST_F(MetafileFillTest, PicturesShowTheirInkAndText) {
     SCOPED_TRACE(row.name);
     std::remove(output.c_str());
     MergeOne(row.name, row.bytes());
-    for (const Ink& ink : row.ink) {
-      TestRgb c = At(ink.fx, ink.fy);
-      EXPECT_TRUE(Near(c, ink.color, ink.tolerance)) << ink.fx << "," << ink.fy << ": " << Show(c);
-    }
+    ExpectInk(row.ink);
     if (!row.text.empty()) {
       EXPECT_NE(std::string::npos, PdfPageTexts(output).at(0).find(row.text));
     }
