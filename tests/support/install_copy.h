@@ -119,9 +119,10 @@ class InstallCopy {
                 const std::vector<std::string>& extraEnv = {}) const {
     return RunProgram(Program(), args, extraEnv);
   }
-  /// Starts the program in the background; the caller waits for or stops it.
-  pid_t Start(const std::vector<std::string>& args) const {
-    std::vector<std::string> words{Program()};
+  /// Starts the program (or another of the folder's, by its path) in the
+  /// background; the caller waits for or stops it.
+  pid_t Start(const std::vector<std::string>& args, const std::string& program = "") const {
+    std::vector<std::string> words{program.empty() ? Program() : program};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& w : words) argv.push_back(&w[0]);
