@@ -117,21 +117,4 @@ TEST(TempNamesTest, ConcurrentRunsNeverShareANumber) {
   EXPECT_EQ(201, ReadSettingInt("Options", "LastFileIndex", 1));
 }
 
-// The name is the system's temporary file with the process id and the
-// extension; neither file is left behind.
-TEST(TempNamesTest, TempFileNameLeavesNoFile) {
-  ScopedProgramFolder program;
-  char a[260], b[260];
-  TempFileName(sizeof(a), a, ".pdf");
-  TempFileName(sizeof(b), b, nullptr);
-  std::string name = a;
-  std::string suffix = "-" + std::to_string(platform::ProcessId()) + ".pdf";
-  EXPECT_EQ(platform::SystemTempPath() + "fil",
-            name.substr(0, platform::SystemTempPath().size() + 3));
-  EXPECT_EQ(suffix, name.substr(name.size() - suffix.size()));
-  EXPECT_STRNE(a, b);
-  EXPECT_FALSE(platform::PathExists(a));
-  EXPECT_FALSE(platform::PathExists(name.substr(0, name.size() - suffix.size()) + ".tmp"));
-}
-
 }  // namespace

@@ -98,13 +98,6 @@ TEST(CupsRulesTest, PaperCodesMapToPwgMedia) {
   EXPECT_EQ(0, rules::PaperOfMedia("iso_a4-tab_225x297mm"));
 }
 
-TEST(CupsRulesTest, OrientationsMapToPortraitOrLandscape) {
-  std::string seen;  // for orientation-requested 0 and 3 to 6
-  for (int requested : {0, 3, 4, 5, 6})
-    seen += std::to_string(rules::OrientationOfRequested(requested));
-  EXPECT_EQ("11221", seen);
-}
-
 const char kPpd[] =
     "*PPD-Adobe: \"4.3\"\r\n"
     "*OpenUI *PageSize/Media Size: PickOne\r\n"

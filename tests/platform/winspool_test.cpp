@@ -7,7 +7,6 @@
 #include <cstring>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/fake_spooler.h"
@@ -348,20 +347,6 @@ TEST_F(WinspoolTest, GetDefaultPrinterAsksForRoomFirst) {
     EXPECT_EQ(12u, size);
   }
   EXPECT_STREQ("Quorvel PDF", name.data());
-}
-
-// The last error belongs to its thread, and a succeeding call leaves it alone.
-TEST_F(WinspoolTest, TheLastErrorBelongsToItsThread) {
-  SetLastError(7);
-  std::thread other([] {
-    char name[8];
-    uint32_t size = sizeof(name);
-    GetDefaultPrinterA(name, &size);
-    EXPECT_EQ(ERROR_SPOOLER_FILE_NOT_FOUND, GetLastError());
-  });
-  other.join();
-  EXPECT_TRUE(ClosePrinter(Open("Office")));
-  EXPECT_EQ(7u, GetLastError());
 }
 
 }  // namespace
