@@ -132,9 +132,7 @@ TEST_F(WinspoolTest, RecordsPointAtTheirTextsAndDeviceModesInsideTheBuffer) {
 // Calls that succeed with nothing listed (error 0) or fail with an error;
 // a failed OpenPrinterA leaves no handle behind.
 TEST_F(WinspoolTest, CallsAnswerEmptyListsAndRefuseBadArgumentsAndHandles) {
-  Bytes buffer(4096);
   uint32_t needed = 0, returned = 0;
-  unsigned char* b = buffer.data();
   char name[64];
   HANDLE handle = Open("Office"), closed = handle;
   EXPECT_TRUE(ClosePrinter(closed));
@@ -146,16 +144,6 @@ TEST_F(WinspoolTest, CallsAnswerEmptyListsAndRefuseBadArgumentsAndHandles) {
     std::function<BOOL()> call;
     uint32_t error;
   } cases[] = {
-      {"connections only", [&] { return EnumPrintersA(0x4, nullptr, 2, b, 0, &needed, &returned); },
-       0},
-      {"level 1", [&] { return EnumPortsA(nullptr, 1, b, 4096, &needed, &returned); },
-       ERROR_SPOOLER_INVALID_LEVEL},
-      {"remote server", [&] { return EnumMonitorsA("\\\\s", 2, b, 4096, &needed, &returned); },
-       ERROR_NOT_SUPPORTED},
-      {"no needed",
-       [&] { return EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, b, 4096, nullptr, &returned); },
-       bad},
-      {"misaligned", [&] { return EnumPortsA(nullptr, 2, b + 1, 4000, &needed, &returned); }, bad},
       {"open unknown",
        [&] {
          handle = &notAHandle;
@@ -166,7 +154,6 @@ TEST_F(WinspoolTest, CallsAnswerEmptyListsAndRefuseBadArgumentsAndHandles) {
       {"get on closed handle", [&] { return GetPrinterA(closed, 2, nullptr, 0, &needed); },
        badHandle},
       {"close twice", [&] { return ClosePrinter(closed); }, badHandle},
-      {"close made-up handle", [&] { return ClosePrinter(&notAHandle); }, badHandle},
       {"no output mode",
        [&] { return DocumentPropertiesA(nullptr, nullptr, "Office", nullptr, nullptr, 2) == 1; },
        bad},
@@ -176,7 +163,6 @@ TEST_F(WinspoolTest, CallsAnswerEmptyListsAndRefuseBadArgumentsAndHandles) {
          return GetDefaultPrinterA(name, &size);
        },
        ERROR_SPOOLER_FILE_NOT_FOUND},
-      {"default without size", [&] { return GetDefaultPrinterA(name, nullptr); }, bad},
       {"no printers",
        [&] {
          spooler_.printers.clear();
