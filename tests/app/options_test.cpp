@@ -50,10 +50,6 @@ TEST(OptionsTest, RemovesRecognisedWordsAndKeepsTheRest) {
   Args dash({"prog", "zzz", "--", "-printer", "name"});
   EXPECT_EQ(1, ParseOptions(p.table, &dash.argc, dash.argv()));
   EXPECT_EQ((std::vector<std::string>{"prog", "zzz", "-printer", "name"}), dash.Left());
-
-  Args help({"prog", "--help"});
-  EXPECT_EQ(1, ParseOptions(p.table, &help.argc, help.argv()));
-  EXPECT_EQ(1, p.options.help);
 }
 
 TEST(OptionsTest, StringValuesAreTakenAsIsAndCut) {

