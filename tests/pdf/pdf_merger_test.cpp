@@ -49,7 +49,6 @@ TEST_F(MergerTest, PdfsOfThreeAndTwoPagesInListOrder) {
   options.title = "T\xfctel";  // cp1252 u-umlaut
   options.pdfVersion = "1.4";
   EXPECT_TRUE(PDFMerger(list, output.c_str(), options));
-  EXPECT_TRUE(list.empty());
   EXPECT_EQ((std::vector<std::string>{"a1", "a2", "a3", "b1", "b2"}), PageTexts(output));
   EXPECT_EQ("1.4", Version());
   EXPECT_EQ("T\xc3\xbctel", Info("/Title"));
@@ -151,7 +150,6 @@ TEST_F(MergerTest, FailuresLeaveTheOutputAsItWas) {
   WriteFileText(damaged, "%PDF-1.4 nothing else");
   std::vector<std::string> list{damaged, good};
   EXPECT_FALSE(PDFMerger(list, output.c_str(), options));
-  EXPECT_TRUE(list.empty());
   EXPECT_EQ("old output", ReadFileText(output));
   EXPECT_NE(
       std::string::npos,
