@@ -99,14 +99,14 @@ TEST(Regedit4Test, WritesWhatItReadsInStoredOrder) {
   for (int i = 0; i < 26; ++i) ffs += i ? ",ff" : "ff";
   const std::string read =
       "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"x\"=\"1\"\n\"Q\\\"\"=dword:1\n"
-      "[HKEY_CURRENT_USER\\B]\n@=hex(2):25,00\n\"T\"=hex(1):61,0a,62\n[hkey_current_user\\a]"
+      "[HKEY_CURRENT_USER\\B]\n@=hex(2):25,00\n\"T\"=hex(1):61,0a,62,00\n[hkey_current_user\\a]"
       "\n\"X\"=\"2\"\n"
       "\"Long\"=hex:" +
       ffs + "\n";
   const std::string written =
       "REGEDIT4\n\n[HKEY_CURRENT_USER\\A]\n\"x\"=\"2\"\n\"Q\\\"\"=dword:00000001\n"
       "\"Long\"=hex:ff,ff,ff,ff,ff,ff,ff,ff,ff,ff,ff,ff,ff,ff,ff,ff,ff,ff,ff,ff,ff,ff,\\\n"
-      "  ff,ff,ff,ff\n\n[HKEY_CURRENT_USER\\B]\n@=hex(2):25,00\n\"T\"=hex(1):61,0a,62\n\n";
+      "  ff,ff,ff,ff\n\n[HKEY_CURRENT_USER\\B]\n@=hex(2):25,00\n\"T\"=hex(1):61,0a,62,00\n\n";
   EXPECT_EQ(written, SerializeHive(Parse(read)));
   Hive again = Parse(written);
   EXPECT_TRUE(again.problems.empty());
