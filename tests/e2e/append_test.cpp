@@ -369,14 +369,14 @@ TEST_F(AppendTest, ToolThatOutlivesAKilledRunCannotOverwriteANewerOutput) {
   pid_t run = install_.Start({"-appendfile", a});
   bool seen = false;
   for (int i = 0; i < 3000 && !seen; ++i) {
-    seen = ProcessRunning("pdfutil.dll", Output());
+    seen = FindProcess("pdfutil.dll", Output()) > 0;
     if (!seen) SleepMs(5);
   }
   ASSERT_TRUE(seen) << "the page tool never started";
   kill(run, SIGKILL);
   waitpid(run, nullptr, 0);
   EXPECT_EQ(0, Append(Spool("letter.ps", "b.ps")));
-  EXPECT_FALSE(ProcessRunning("pdfutil.dll", Output()));
+  EXPECT_EQ(-1, FindProcess("pdfutil.dll", Output()));
   ExpectJobs(Output(), std::string(6000, 'F') + "IL");
   EXPECT_FALSE(fs::exists(a));
   EXPECT_FALSE(fs::exists(work_.Join("spool/b.ps")));
@@ -519,7 +519,7 @@ TEST_F(AppendTest, ConvertedFilesOfKilledRunsAreCollected) {
   EXPECT_EQ(0, Append(Spool("letter.ps", "next.ps")));  // takes the job over
   EXPECT_FALSE(fs::exists(leftover));
   kill(gs, SIGCONT);
-  for (int i = 0; i < 3000 && ProcessRunning("gswin32.exe", job); ++i) SleepMs(10);
+  for (int i = 0; i < 3000 && FindProcess("gswin32.exe", job) > 0; ++i) SleepMs(10);
   ASSERT_TRUE(fs::exists(leftover)) << "Ghostscript wrote no file";
   EXPECT_EQ(0, static_cast<int>(fs::status(leftover).permissions() &
                                 (fs::perms::group_all | fs::perms::others_all)));

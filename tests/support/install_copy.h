@@ -194,6 +194,3 @@ inline pid_t FindProcess(const std::string& name, const std::string& argument,
   }
   return -1;
 }
-inline bool ProcessRunning(const std::string& name, const std::string& argument) {
-  return FindProcess(name, argument) > 0;
-}

@@ -192,7 +192,7 @@ TEST_F(MfilemonTest, CommandThatGotTheJobPathDeliveredIt) {
     for (int i = 0; c.command == copy && i < 500 && ReadFileText(Dest() + "/copy.ps") != kJob; ++i)
       SleepMs(10);
     EXPECT_EQ(c.command == copy ? kJob : "", ReadFileText(Dest() + "/copy.ps"));
-    EXPECT_FALSE(ProcessRunning("sleep", sleep.substr(6)));
+    EXPECT_EQ(-1, FindProcess("sleep", sleep.substr(6)));
     fs::remove(OutFile(1));
     fs::remove(Dest() + "/copy.ps");
   }
