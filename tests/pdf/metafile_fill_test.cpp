@@ -54,10 +54,10 @@ struct MetafileFillTest : testing::Test {
     ASSERT_TRUE(PDFMerger(inputs, output.c_str(), options)) << Log();
   }
   TestRgb At(double fx, double fy) { return PageColorAt(output, 1, fx, fy); }
-  // Expects the ink of `spec` on the first page: entries "colour x y" or
+  // Expects the ink `expected` on the first page: entries "colour x y" or
   // "colour x y tolerance" apart by commas, x and y fractions of the page
   // from the top left ("a/b" allowed), the colour a name or "r:g:b".
-  void ExpectInk(const std::string& spec) {
+  void ExpectInk(const std::string& expected) {
     const std::map<std::string, TestRgb> names = {
         {"white", kWhite},   {"red", kRed},        {"blue", kBlue},        {"green", kGreen},
         {"yellow", kYellow}, {"black", {0, 0, 0}}, {"cyan", {0, 255, 255}}};
@@ -65,7 +65,7 @@ struct MetafileFillTest : testing::Test {
       size_t slash = text.find('/');
       return std::stod(text) / (slash == std::string::npos ? 1 : std::stod(text.substr(slash + 1)));
     };
-    std::istringstream entries(spec);
+    std::istringstream entries(expected);
     for (std::string entry; std::getline(entries, entry, ',');) {
       std::istringstream in(entry);
       std::string colour, x, y;
