@@ -273,11 +273,13 @@ TEST_F(FlashSyncTest, CommitOfADeadSyncIsFinishedOnce) {
   }
 }
 
+// Kept jobs arrive first; a new job that took a kept one's spool name stays.
 TEST_F(FlashSyncTest, KeptJobsAreDeliveredBeforeTheSync) {
   KeptJob kept = KeepJobs({"K1"}, 0).kept[0];
+  WriteFileText(kept.job, "%!PS another job");
   EXPECT_EQ(1, Sync());
   EXPECT_EQ((std::vector<std::string>{"S1", "K1"}), PageTexts(Target()));
-  EXPECT_FALSE(platform::PathExists(kept.job));
+  EXPECT_EQ("%!PS another job", ReadFileText(kept.job));
   EXPECT_FALSE(platform::PathExists(kept.converted));
   EXPECT_FALSE(platform::PathExists(JournalPath(Source())));
 }
