@@ -114,4 +114,16 @@ TEST(TempNamesTest, ConcurrentRunsNeverShareANumber) {
   EXPECT_EQ(201, ReadSettingInt("Options", "LastFileIndex", 1));
 }
 
+// The system's temporary name, with the process id: no file is left of it.
+TEST(TempNamesTest, TempFileNameLeavesNoFile) {
+  ScopedProgramFolder program;
+  char a[260], b[260];
+  TempFileName(sizeof(a), a, ".pdf");
+  TempFileName(sizeof(b), b, nullptr);
+  const std::string name = a, suffix = "-" + std::to_string(platform::ProcessId()) + ".pdf";
+  EXPECT_STRNE(a, b);
+  EXPECT_EQ(suffix, name.substr(name.size() - suffix.size()));
+  EXPECT_FALSE(platform::PathExists(name.substr(0, name.size() - suffix.size()) + ".tmp"));
+}
+
 }  // namespace

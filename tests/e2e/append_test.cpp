@@ -93,7 +93,6 @@ TEST_F(AppendTest, SettingsChooseHowTheJobIsAppendedOrKept) {
       EXPECT_EQ(before, ReadFileText(Output()));
     }
   }
-  EXPECT_TRUE(Logged("Exit AppendFileToPDFFile"));
 }
 
 TEST_F(AppendTest, EveryJobGoesThroughGhostscript) {

@@ -82,8 +82,8 @@ TEST_F(IncrementalUpdateTest, ManyAppendsStayValidAndAreConsolidated) {
   }
   // Once the updates grew, the whole document was written now and then (and
   // later jobs were updates again).
-  std::string log = Log();
-  EXPECT_NE(std::string::npos, log.find("\" is written whole: its updates are over a third of it"));
+  EXPECT_NE(std::string::npos,
+            Log().find("\" is written whole: its updates are over a third of it"));
 }
 
 // The document information is the last run's, as a whole write makes it.
