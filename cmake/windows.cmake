@@ -48,24 +48,19 @@ set(POSIX_ONLY_TESTS
   config/registry_test.cpp
   config/settings_log_test.cpp
   config/temp_names_test.cpp
-  e2e/append_stress_test.cpp
   e2e/append_test.cpp
   e2e/further_printers_test.cpp
   e2e/print_queue_test.cpp
   e2e/printer_app_test.cpp
-  e2e/sync_test.cpp
   layering_test.cpp
   delivery/flash_sync_test.cpp
   pdf/incremental_update_test.cpp
   pdf/metafile_damage_test.cpp
   pdf/metafile_fill_test.cpp
-  pdf/metafile_test.cpp
   pdf/pdf_library_test.cpp
   pdf/pdf_merger_test.cpp
-  pdf/pdf_tools_test.cpp
   platform/accounts_test.cpp
   platform/child_process_test.cpp
-  platform/code_page_test.cpp
   platform/cups_rules_test.cpp
   platform/cups_spooler_test.cpp
   platform/platform_test.cpp

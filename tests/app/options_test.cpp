@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <string>
 #include <vector>
 
@@ -51,30 +50,6 @@ TEST(OptionsTest, RemovesRecognisedWordsAndKeepsTheRest) {
   Args dash({"prog", "zzz", "--", "-printer", "name"});
   EXPECT_EQ(1, ParseOptions(p.table, &dash.argc, dash.argv()));
   EXPECT_EQ((std::vector<std::string>{"prog", "zzz", "-printer", "name"}), dash.Left());
-
-  Args help({"prog", "--help"});
-  EXPECT_EQ(1, ParseOptions(p.table, &help.argc, help.argv()));
-  EXPECT_EQ(1, p.options.help);
-}
-
-TEST(OptionsTest, BadIntegersFailWithoutStoppingTheParse) {
-  Parsed p;
-  p.options.paper = 42;
-  Args a({"prog", "-paper", "A", "-paper2", "-5", "-orient2"});
-  EXPECT_EQ(0, ParseOptions(p.table, &a.argc, a.argv()));
-  EXPECT_EQ(42, p.options.paper);
-  EXPECT_EQ(-5, p.options.paper2);
-  EXPECT_EQ((std::vector<std::string>{"prog", "A"}), a.Left());
-
-  Args sat({"prog", "-paper", "99999999999999999999", "-paper2", "-3000000000", "-orient2", "-"});
-  EXPECT_EQ(1, ParseOptions(p.table, &sat.argc, sat.argv()));
-  EXPECT_EQ(INT_MAX, p.options.paper);
-  EXPECT_EQ(INT_MIN, p.options.paper2);
-  EXPECT_EQ(0, p.options.orient2);
-
-  Args cased({"prog", "-Printer", "x", "-printer"});
-  EXPECT_EQ(0, ParseOptions(p.table, &cased.argc, cased.argv()));
-  EXPECT_EQ((std::vector<std::string>{"prog", "-Printer", "x"}), cased.Left());
 }
 
 TEST(OptionsTest, StringValuesAreTakenAsIsAndCut) {

@@ -13,16 +13,6 @@
 
 namespace {
 
-TEST(IniProfileTest, LinesAreClassified) {
-  const std::vector<std::pair<const char*, int>> cases = {
-      {"", kProfileBlank},           {"; note", kProfileBlank},  {"[Options]", kProfileSection},
-      {"[]", kProfileSection},       {"a=b", kProfileKey},       {"[x=y", kProfileKey},
-      {"=value", kProfileMalformed}, {"   ", kProfileMalformed}, {"[open", kProfileMalformed},
-      {"words", kProfileMalformed},
-  };
-  for (const auto& c : cases) EXPECT_EQ(c.second, ClassifyProfileLine(c.first)) << c.first;
-}
-
 TEST(IniProfileTest, SetPutsNewEntriesFirstAndKeepsEveryOtherLine) {
   ScopedProgramFolder program;
   std::string ini = program.Join("config.ini");

@@ -2,113 +2,31 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include "platform/platform.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace {
 
-class CRegistryTest : public testing::Test {
- protected:
-  std::string Hive() const { return dir_.Join("HKEY_LOCAL_MACHINE.reg"); }
-  bool Open() { return reg_.Open("Software\\Port", HKEY_LOCAL_MACHINE, 3); }
-  /// The stored value as Typed(type, data), or "<error N>".
-  std::string Stored(const char* name) {
-    HKEY key = nullptr;
-    long status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Port", 0, KEY_READ, &key);
-    std::string data(8192, '\0');
-    uint32_t size = static_cast<uint32_t>(data.size()), type = 0;
-    if (status == ERROR_SUCCESS) {
-      status = RegQueryValueExA(key, name, nullptr, &type,
-                                reinterpret_cast<unsigned char*>(&data[0]), &size);
-      RegCloseKey(key);
-    }
-    if (status != ERROR_SUCCESS) return "<error " + std::to_string(status) + ">";
-    return Typed(type, data.substr(0, size));
-  }
-  static std::string Typed(uint32_t type, const std::string& data) {
-    return std::to_string(type) + ":" + data;
-  }
-
-  ScopedTempDir dir_;
-  ScopedEnv store_{"TARVELIN_REGISTRY_DIR", dir_.path().c_str()};
-  CRegistry reg_{CRegistry::kCreateKey};  // last: closed before the environment is restored
-};
-
-TEST_F(CRegistryTest, OpenLoadsTheSupportedValuesWithoutWriting) {
-  // CRLF and capital hex digits: any rewrite of the file would show.
-  std::string hive =
-      "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Port]\r\n"
-      "\"Driver\"=\"PS\"\r\n\"Timeout\"=dword:0000012C\r\n\"Names\"=hex(7):61,00,62,00,00\r\n"
-      "\"Home\"=hex(2):25,00\r\n\"Huge\"=\"" +
-      std::string(2100, 'h') + "\"\r\n";
-  WriteFileText(Hive(), hive);
-  ASSERT_TRUE(reg_.Open("Software\\Port", HKEY_LOCAL_MACHINE, KEY_QUERY_VALUE | KEY_SET_VALUE));
-  ASSERT_EQ(3u, reg_.EntryCount());  // no entry for REG_EXPAND_SZ, none for data over 2048 bytes
-  EXPECT_STREQ("PS", reg_["Driver"].Text());
-  EXPECT_EQ(REG_DWORD, reg_["Timeout"].Type());
-  EXPECT_EQ(300u, reg_["Timeout"].Number());
-  EXPECT_EQ((std::vector<std::string>{"a", "b"}), reg_["Names"].Texts());
-  EXPECT_EQ(3u, reg_.EntryCount());
-  EXPECT_EQ(hive, ReadFileText(Hive()));
-}
-
-TEST_F(CRegistryTest, AssignmentsStoreTheirType) {
-  ASSERT_TRUE(Open());
-  CRegEntry& port = reg_["Port"];  // letter case is ignored, the first name is kept
-  EXPECT_EQ(&port, &reg_["PORT"]);
-  EXPECT_EQ(1u, reg_.EntryCount());
-  reg_["PORT"] = 9;
-  EXPECT_EQ(Typed(REG_DWORD, std::string("\x09\0\0\0", 4)), Stored("port"));
-  reg_["port"] = "LPT1:";  // text over a number becomes text
-  EXPECT_EQ(REG_SZ, port.Type());
-  EXPECT_EQ("Port", port.Name());
-  EXPECT_EQ(Typed(REG_SZ, std::string("LPT1:\0", 6)), Stored("Port"));
-
+// An assignment writes the value with its type, under the name first used.
+TEST(CRegistryTest, AssignmentsStoreTheirType) {
+  ScopedTempDir dir;
+  ScopedEnv store("TARVELIN_REGISTRY_DIR", dir.path().c_str());
+  auto hive = [&dir] { return ReadFileText(dir.Join("HKEY_LOCAL_MACHINE.reg")); };
+  CRegistry reg(CRegistry::kCreateKey);  // closed before the environment is restored
+  ASSERT_TRUE(reg.Open("Software\\Port", HKEY_LOCAL_MACHINE, 3));
+  CRegEntry& port = reg["Port"];  // letter case is ignored
+  EXPECT_EQ(&port, &reg["PORT"]);
+  reg["PORT"] = 9;
+  EXPECT_NE(std::string::npos, hive().find("\n\"Port\"=dword:00000009\n")) << hive();
+  reg["port"] = "LPT1:";  // text over a number becomes text
+  EXPECT_NE(std::string::npos, hive().find("\n\"Port\"=\"LPT1:\"\n")) << hive();
   std::string text(3000, 't');  // cut in the entry, stored whole
-  reg_["Command"] = text.c_str();
-  EXPECT_EQ(2047u, strlen(reg_["Command"].Text()));
-  EXPECT_EQ(Typed(REG_SZ, text + '\0'), Stored("Command"));
-
-  reg_["Multi"].SetMulti("a\0b\0\0", 5);
-  EXPECT_EQ((std::vector<std::string>{"a", "b"}), reg_["Multi"].Texts());
-  EXPECT_EQ(Typed(REG_MULTI_SZ, std::string("a\0b\0\0", 5)), Stored("Multi"));
-  reg_["Multi"].SetMulti("\0\0", 2);
-  EXPECT_TRUE(reg_["Multi"].Texts().empty());
-
-  const unsigned char bytes[] = {1, 0, 2};
-  reg_["Bin"].SetBinary(bytes, 0);  // does nothing
-  EXPECT_EQ(REG_NONE, reg_["Bin"].Type());
-  EXPECT_EQ("<error 2>", Stored("Bin"));
-  reg_["Bin"].SetBinary(bytes, 3);
-  EXPECT_EQ(Typed(REG_BINARY, std::string("\x01\0\x02", 3)), Stored("Bin"));
-  EXPECT_EQ(3u, reg_["bin"].Bytes().size());
-}
-
-TEST_F(CRegistryTest, WithoutAnOpenKeyAssignmentsChangeOnlyTheEntry) {
-  CRegistry plain(0);
-  EXPECT_FALSE(plain.Open("Software\\Missing", HKEY_LOCAL_MACHINE, 3));
-  EXPECT_FALSE(plain.IsOpen());
-  EXPECT_FALSE(plain.Refresh());
-  plain["Name"] = "nowhere";  // nothing written, nothing crashes
-  EXPECT_FALSE(platform::PathExists(Hive()));
-
-  ASSERT_TRUE(Open());
-  reg_["Kept"] = 1u;
-  reg_.Close();
-  std::string before = ReadFileText(Hive());
-  reg_["Kept"] = "changed";
-  reg_["Late"] = 5u;
-  EXPECT_STREQ("changed", reg_["Kept"].Text());
-  EXPECT_EQ(before, ReadFileText(Hive()));
-
-  WriteFileText(dir_.Join("file"), "");  // a store folder that cannot be made
-  ScopedEnv unusable("TARVELIN_REGISTRY_DIR", dir_.Join("file/sub").c_str());
-  EXPECT_FALSE(Open());
+  reg["Command"] = text.c_str();
+  EXPECT_EQ(2047u, strlen(reg["Command"].Text()));
+  EXPECT_NE(std::string::npos, hive().find("\n\"Command\"=\"" + text + "\"\n"));
 }
 
 }  // namespace

@@ -102,21 +102,6 @@ TEST(LogTest, RollsOverAboveTheSizeLimit) {
   EXPECT_NE(std::string::npos, log.find("fresh\n"));
 }
 
-// A tool's huge output is cut to one 64 KiB entry, so the next entry does
-// not find the log past its size limit and throw everything away.
-TEST(LogTest, HugeEntryIsCutAndTheLogKept) {
-  ScopedProgramFolder program;
-  program.EnableLog();
-  OutLog("earlier\n");
-  OutLog("[PipeData]\n%s\n", std::string(5000000, 'p').c_str());
-  OutLog("next\n");
-  std::string log = ReadFileText(program.Log());
-  EXPECT_NE(std::string::npos, log.find("earlier\n"));
-  EXPECT_NE(std::string::npos, log.find(std::string(60000, 'p') + "... [cut 4934499 bytes]\n"));
-  EXPECT_NE(std::string::npos, log.find("next\n"));
-  EXPECT_LT(log.size(), 70000u);
-}
-
 // The log holds job names and tools' output: it is not for other users and
 // follows no link. A log that cannot be written (a link, a folder in its
 // place) shows a message and the entry on stderr, and the run goes on.

@@ -1,9 +1,11 @@
-// The printing road end to end: the built program, real Ghostscript, real PDFs.
+// The printing road end to end: the built program, real Ghostscript, real PDFs,
+// and the sync instance moving them to the drive.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -17,8 +19,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-const std::string kSamples = TARVELIN_TEST_DATA "/../../samples/";
 
 class AppendTest : public testing::Test {
  protected:
@@ -50,6 +50,7 @@ class AppendTest : public testing::Test {
     return job;
   }
   int Append(const std::string& job) const { return install_.Run({"-appendfile", job}).status; }
+  pid_t Start(const std::string& job) const { return install_.Start({"-appendfile", job}); }
   bool Logged(const std::string& text) const {
     return install_.LogText().find(text) != std::string::npos;
   }
@@ -57,67 +58,6 @@ class AppendTest : public testing::Test {
   ScopedTempDir work_;
   InstallCopy install_;
 };
-
-// Expects the pages of the jobs in order, one letter a job: I the invoice
-// sample (three pages), L the letter (two), F a "Filler page".
-void ExpectJobs(const std::string& pdf, const std::string& jobs) {
-  std::vector<std::string> expected;
-  for (char job : jobs) {
-    const int pages = job == 'I' ? 3 : job == 'L' ? 2 : 1;
-    for (int page = 1; page <= pages; ++page) {
-      expected.push_back(job == 'F' ? "Filler page"
-                                    : (job == 'I' ? "Invoice page " : "Letter page ") +
-                                          std::to_string(page) + " of " + std::to_string(pages));
-    }
-  }
-  std::vector<std::string> texts = PdfPageTexts(pdf);
-  ASSERT_EQ(expected.size(), texts.size()) << pdf;
-  for (size_t i = 0; i < texts.size(); ++i) {
-    EXPECT_NE(std::string::npos, texts[i].find(expected[i])) << "page " << i + 1;
-  }
-}
-
-// The process id of a live program of that name whose command line holds
-// `argument`, and in *word the rest of its word that begins with `prefix`
-// (read from /proc); -1 for none.
-pid_t FindProcess(const std::string& name, const std::string& argument,
-                  const std::string& prefix = "", std::string* word = nullptr) {
-  for (const auto& entry : fs::directory_iterator("/proc")) {
-    const std::string dir = entry.path().string(), pid = entry.path().filename().string();
-    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
-    const std::string comm = ReadFileText(dir + "/cmdline"), stat = ReadFileText(dir + "/stat");
-    const std::string program = comm.substr(0, comm.find('\0'));
-    const size_t paren = stat.rfind(')');
-    if (comm.find(argument) == std::string::npos || program.size() < name.size() ||
-        program.compare(program.size() - name.size(), name.size(), name) != 0 ||
-        paren == std::string::npos || stat.size() <= paren + 2 || stat[paren + 2] == 'Z') {
-      continue;
-    }
-    for (size_t at = 0; word && at < comm.size(); at = comm.find('\0', at) + 1) {
-      if (comm.compare(at, prefix.size(), prefix) == 0)
-        *word = comm.substr(at + prefix.size(), comm.find('\0', at) - at - prefix.size());
-      if (comm.find('\0', at) == std::string::npos) break;
-    }
-    return static_cast<pid_t>(std::stol(pid));
-  }
-  return -1;
-}
-bool ProcessRunning(const std::string& name, const std::string& argument) {
-  return FindProcess(name, argument) > 0;
-}
-
-TEST_F(AppendTest, FirstJobBecomesTheOutputByCopy) {
-  Configure("DeleteTempFiles=0\n");
-  std::string job = Spool("invoice.ps", "QuorvelFile1.ps");
-  EXPECT_EQ(0, Append(job));
-  EXPECT_EQ(ReadFileText(Converted(1)), ReadFileText(Output()));
-  ExpectJobs(Output(), "I");
-  EXPECT_TRUE(fs::exists(job));
-  EXPECT_TRUE(Logged("Copy from \"" + Converted(1) + "\" to \"" + Output()));
-  EXPECT_FALSE(Logged("Exit AppendFileToPDFFile"));
-  EXPECT_TRUE(Logged("-sDEVICE=pdfwrite -dAutoRotatePages=/PageByPage -sOutputFile=\"" +
-                     Converted(1) + "\" -f \"" + job + "\" -c quit\n"));
-}
 
 // Every method appends; a method of none, an unknown one, kept temporary
 // files or no appending while printing keep the job and its converted PDF.
@@ -153,12 +93,17 @@ TEST_F(AppendTest, SettingsChooseHowTheJobIsAppendedOrKept) {
       EXPECT_EQ(before, ReadFileText(Output()));
     }
   }
-  EXPECT_TRUE(Logged("Exit AppendFileToPDFFile"));
 }
 
 TEST_F(AppendTest, EveryJobGoesThroughGhostscript) {
-  Configure("PDFPaperSize=a4 -dNOSAFER\n");
-  ASSERT_EQ(0, Append(Spool("invoice.ps", "first.ps")));
+  Configure("PDFPaperSize=a4 -dNOSAFER\nDeleteTempFiles=0\n");
+  const std::string first = Spool("invoice.ps", "first.ps");
+  ASSERT_EQ(0, Append(first));
+  // The first job's converted PDF becomes the output by copy.
+  EXPECT_EQ(ReadFileText(Converted(1)), ReadFileText(Output()));
+  EXPECT_TRUE(Logged("Copy from \"" + Converted(1) + "\" to \"" + Output()));
+  EXPECT_TRUE(Logged("-sDEVICE=pdfwrite -dAutoRotatePages=/PageByPage -sOutputFile=\"" +
+                     Converted(1) + "\" -f \"" + first + "\" -c quit\n"));
   // A PDF given as the job is converted too, and a paper size that is not one
   // word never reaches the command line.
   std::string pdfJob = work_.Join("spool/given.pdf");
@@ -423,14 +368,14 @@ TEST_F(AppendTest, ToolThatOutlivesAKilledRunCannotOverwriteANewerOutput) {
   pid_t run = install_.Start({"-appendfile", a});
   bool seen = false;
   for (int i = 0; i < 3000 && !seen; ++i) {
-    seen = ProcessRunning("pdfutil.dll", Output());
+    seen = FindProcess("pdfutil.dll", Output()) > 0;
     if (!seen) SleepMs(5);
   }
   ASSERT_TRUE(seen) << "the page tool never started";
   kill(run, SIGKILL);
   waitpid(run, nullptr, 0);
   EXPECT_EQ(0, Append(Spool("letter.ps", "b.ps")));
-  EXPECT_FALSE(ProcessRunning("pdfutil.dll", Output()));
+  EXPECT_EQ(-1, FindProcess("pdfutil.dll", Output()));
   ExpectJobs(Output(), std::string(6000, 'F') + "IL");
   EXPECT_FALSE(fs::exists(a));
   EXPECT_FALSE(fs::exists(work_.Join("spool/b.ps")));
@@ -573,7 +518,7 @@ TEST_F(AppendTest, ConvertedFilesOfKilledRunsAreCollected) {
   EXPECT_EQ(0, Append(Spool("letter.ps", "next.ps")));  // takes the job over
   EXPECT_FALSE(fs::exists(leftover));
   kill(gs, SIGCONT);
-  for (int i = 0; i < 3000 && ProcessRunning("gswin32.exe", job); ++i) SleepMs(10);
+  for (int i = 0; i < 3000 && FindProcess("gswin32.exe", job) > 0; ++i) SleepMs(10);
   ASSERT_TRUE(fs::exists(leftover)) << "Ghostscript wrote no file";
   EXPECT_EQ(0, static_cast<int>(fs::status(leftover).permissions() &
                                 (fs::perms::group_all | fs::perms::others_all)));
@@ -581,6 +526,113 @@ TEST_F(AppendTest, ConvertedFilesOfKilledRunsAreCollected) {
   EXPECT_FALSE(fs::exists(leftover));
   ExpectJobs(Output(), "ILLI");
   EXPECT_TRUE(fs::is_empty(work_.Join("tmp")));
+}
+
+// Append runs that overlap or die: no job may be lost and the output PDF may
+// never be left broken.
+using AppendStressTest = AppendTest;
+
+// A PostScript job of `pages` pages, each naming its page.
+std::string MakeJob(const std::string& path, int pages, const std::string& title) {
+  WriteFileText(path, "%!PS-Adobe-3.0\n%%Pages: " + std::to_string(pages) +
+                          "\n%%EndComments\n/Helvetica findfont 20 scalefont setfont\n1 1 " +
+                          std::to_string(pages) + " { 72 720 moveto (" + title +
+                          ") show 20 string cvs show showpage } for\n%%EOF\n");
+  return path;
+}
+
+TEST_F(AppendStressTest, ConcurrentRunsNeverLoseAJob) {
+  const int kRounds = 4;
+  for (int round = 0; round < kRounds; ++round) {
+    pid_t a = Start(MakeJob(work_.Join("a" + std::to_string(round) + ".ps"), 2, "A"));
+    pid_t b = Start(MakeJob(work_.Join("b" + std::to_string(round) + ".ps"), 1, "B"));
+    for (pid_t pid : {a, b}) {
+      int status = -1;
+      waitpid(pid, &status, 0);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+  }
+  EXPECT_EQ(kRounds * 3, GetPDFFilePageCount(Output().c_str()));
+  for (const auto& entry : fs::directory_iterator(work_.path())) {
+    EXPECT_NE(".ps", entry.path().extension()) << entry.path();
+  }
+}
+
+// Each run is killed while it appends its update to the output (the record
+// of the output's old length exists): the next run cuts the output back and
+// delivers every killed job exactly once, in order.
+TEST_F(AppendStressTest, KillingARunMidAppendLosesNoJob) {
+  ASSERT_EQ(0, install_.Run({"-appendfile", MakeJob(work_.Join("big.ps"), 1500, "Big")}).status);
+  const int pages = GetPDFFilePageCount(Output().c_str());
+  ASSERT_EQ(1500, pages);
+
+  int killedMidWrite = 0;
+  const int kTrials = 4;
+  for (int trial = 0; trial < kTrials; ++trial) {
+    pid_t pid = Start(MakeJob(work_.Join("job" + std::to_string(trial) + ".ps"), 1,
+                              "Small" + std::to_string(trial)));
+    // A record left by the run killed before is removed by this run before
+    // it starts its own append.
+    const std::string record = Output() + ".appending";
+    bool leftoverGone = !fs::exists(record);
+    bool writing = false;
+    bool ended = false;
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+         !writing && !ended && std::chrono::steady_clock::now() < end;) {
+      bool exists = fs::exists(record);
+      leftoverGone = leftoverGone || !exists;
+      writing = leftoverGone && exists;
+      ended = !writing && waitpid(pid, nullptr, WNOHANG) == pid;  // done before a kill landed
+    }
+    if (!ended) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+    if (writing) ++killedMidWrite;
+    // A run delivers the jobs kept by the runs killed before its own, so
+    // several may have landed; never more than were printed.
+    int now = GetPDFFilePageCount(Output().c_str());
+    ASSERT_TRUE(now >= pages && now <= pages + trial + 1) << "trial " << trial << ": " << now;
+  }
+  EXPECT_GT(killedMidWrite, 0) << "no kill landed while the output was written";
+
+  ASSERT_EQ(0, install_.Run({"-appendfile", MakeJob(work_.Join("last.ps"), 1, "Last")}).status);
+  EXPECT_EQ(pages + kTrials + 1, GetPDFFilePageCount(Output().c_str())) << install_.LogText();
+  EXPECT_FALSE(fs::exists(Output() + ".appending"));
+  EXPECT_EQ("", RunProgram("/usr/bin/qpdf", {"--check", Output()}).stderrText);
+  std::vector<std::string> texts = PdfPageTexts(Output());
+  ASSERT_EQ(static_cast<size_t>(pages + kTrials + 1), texts.size());
+  for (int trial = 0; trial < kTrials; ++trial) {
+    EXPECT_NE(std::string::npos, texts[pages + trial].find("Small" + std::to_string(trial)))
+        << trial;
+  }
+  EXPECT_NE(std::string::npos, texts.back().find("Last"));
+  for (const auto& entry : fs::directory_iterator(work_.path())) {
+    EXPECT_NE(".ps", entry.path().extension()) << entry.path();
+    EXPECT_NE(".tmp", entry.path().extension()) << entry.path();
+  }
+}
+
+// The sync instance in the background while jobs arrive moves them to the
+// drive in print order (its timing and failures are tested on a fake clock).
+using SyncTest = AppendTest;
+TEST_F(SyncTest, PrintedJobsReachTheDrive) {
+  fs::create_directories(work_.Join("usb"));
+  Configure("SyncPDFFileToFlashDrive=" + work_.Join("usb/all.pdf") + "\n");
+  struct Instance {
+    pid_t pid;
+    ~Instance() {
+      kill(pid, SIGTERM);
+      waitpid(pid, nullptr, 0);
+    }
+  } sync{install_.Start({"-syncpdf"})};
+  ASSERT_EQ(0, Append(Spool("invoice.ps", "job1.ps")));
+  ASSERT_EQ(0, Append(Spool("letter.ps", "job2.ps")));
+  for (int i = 0; i < 120 && fs::exists(Output()); ++i) SleepMs(250);
+  EXPECT_FALSE(fs::exists(Output())) << "the output was not synchronised";
+  EXPECT_EQ(0, waitpid(sync.pid, nullptr, WNOHANG));
+  ExpectJobs(work_.Join("usb/all.pdf"), "IL");
+  EXPECT_TRUE(fs::is_empty(work_.Join("spool")));
 }
 
 }  // namespace

@@ -83,18 +83,12 @@ TEST_F(FurtherPrintersTest, FirstPrinterThenFurtherOnesAndJobsLandInTheOwnersPdf
             log.find("This is the first printer, we will install the first printer.\n"))
       << log;
   ASSERT_NE(std::string::npos, log.find("on \"Quorvel1:\" Printer Port successful")) << log;
-  EXPECT_NE(std::string::npos, log.find("Registry: \"Software\\quorvel\\lumaset\"\n"));
 
   // A further printer gets the next port and a settings key of its own.
   ASSERT_EQ(0, Nexo("Printer 3").status);
-  log = install_.LogText();
-  ASSERT_NE(std::string::npos,
-            log.find("This is NOT the first printer, we will add 'Printer 3' printer.\n"))
-      << log << scheduler_.ErrorLog();
-  EXPECT_NE(std::string::npos, log.find("PortName='Quorvel2:'\n"));
-  EXPECT_NE(std::string::npos, log.find("Registry: \"Software\\quorvel\\lumaset\\Quorvel2\"\n"));
   EXPECT_NE(std::string::npos,
-            Hive().find("[HKEY_CURRENT_USER\\Software\\quorvel\\lumaset\\Quorvel2]"));
+            Hive().find("[HKEY_CURRENT_USER\\Software\\quorvel\\lumaset\\Quorvel2]"))
+      << install_.LogText() << scheduler_.ErrorLog();
   std::string devices = scheduler_.Tool("/usr/bin/lpstat", {"-v"}).stdoutText;
   EXPECT_NE(std::string::npos, devices.find("Printer_3: quorvel:/Quorvel2%3A")) << devices;
 
@@ -105,12 +99,6 @@ TEST_F(FurtherPrintersTest, FirstPrinterThenFurtherOnesAndJobsLandInTheOwnersPdf
             install_.LogText().find("\"Printer 3\" printer is already installed, we will do "
                                     "nothing now.\n"));
   EXPECT_EQ(hive, Hive());
-
-  // A name CUPS cannot take: refused with the spooler's code; the new port
-  // stays, as the spooler leaves it.
-  ASSERT_EQ(0, Nexo(std::string(200, 'N')).status);
-  EXPECT_NE(std::string::npos, install_.LogText().find("AddPrinter failed, error code is 1801.\n"));
-  EXPECT_NE(std::string::npos, install_.LogText().find("PortName='Quorvel3:'\n"));
 
   // Two jobs of the account, in order, into its PDF; the viewer is started
   // with that PDF each time.

@@ -18,6 +18,7 @@
 #include "support/cups_scheduler.h"
 #include "support/install_copy.h"
 #include "support/make_pdf.h"
+#include "support/scoped_env.h"
 
 namespace fs = std::filesystem;
 
@@ -52,7 +53,7 @@ class PrinterAppTest : public testing::Test {
     std::vector<std::string> args{"server", "--port",  std::to_string(port_), "--output",
                                   Output(), "--state", work_.Join("state")};
     args.insert(args.end(), more.begin(), more.end());
-    pid_ = RunInBackground(install_.Path("tarvelin-printer"), args);
+    pid_ = install_.Start(args, install_.Path("tarvelin-printer"));
     for (int i = 0; i < 100; ++i) {
       if (Ipp({"-q", uri.empty() ? Uri() : uri,
                "/usr/share/cups/ipptool/get-printer-attributes.test"})
@@ -76,20 +77,6 @@ class PrinterAppTest : public testing::Test {
       EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
     }
     pid_ = -1;
-  }
-  static pid_t RunInBackground(const std::string& program, std::vector<std::string> args) {
-    args.insert(args.begin(), program);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-      // What PAPPL and libcups keep until the end is theirs, not a leak of ours.
-      setenv("LSAN_OPTIONS", "suppressions=" TARVELIN_TEST_DATA "/pappl.supp", 1);
-      execv(program.c_str(), argv.data());
-      _exit(127);
-    }
-    return pid;
   }
   static RunResult Ipp(const std::vector<std::string>& args) {
     return RunProgram("/usr/bin/ipptool", args);
@@ -133,6 +120,8 @@ class PrinterAppTest : public testing::Test {
 
   ScopedTempDir work_;
   InstallCopy install_;
+  // What PAPPL and libcups keep until the end is theirs, not a leak of ours.
+  ScopedEnv leaks_{"LSAN_OPTIONS", "suppressions=" TARVELIN_TEST_DATA "/pappl.supp"};
   int port_ = 0;
   pid_t pid_ = -1;
 };

@@ -49,7 +49,6 @@ TEST_F(MergerTest, PdfsOfThreeAndTwoPagesInListOrder) {
   options.title = "T\xfctel";  // cp1252 u-umlaut
   options.pdfVersion = "1.4";
   EXPECT_TRUE(PDFMerger(list, output.c_str(), options));
-  EXPECT_TRUE(list.empty());
   EXPECT_EQ((std::vector<std::string>{"a1", "a2", "a3", "b1", "b2"}), PageTexts(output));
   EXPECT_EQ("1.4", Version());
   EXPECT_EQ("T\xc3\xbctel", Info("/Title"));
@@ -85,6 +84,7 @@ TEST_F(MergerTest, ImagePagesShowTheirImagesAtTheirSizes) {
                 "P6\n2 2\n255\n\x1E\x1E\xC8\x1E\x1E\xC8\xC8\x1E\x1E\xC8\x1E\x1E");
   WriteFileText(program.Join("a.pgm"), "P5 2 2 255\n\x40\x40\xC0\xC0");
   WriteFileText(program.Join("a.pbm"), std::string("P4\n2 2\n\xC0\x00", 9));
+  WriteFileText(program.Join("plain.pbm"), "P1\n# comment\n2 2\n10\n01\n");
   const struct {
     const char* file;
     int width, height;
@@ -105,10 +105,12 @@ TEST_F(MergerTest, ImagePagesShowTheirImagesAtTheirSizes) {
       {"a.ppm", 2, 2, blue},
       {"a.pgm", 2, 2, {64, 64, 64}},
       {"a.pbm", 2, 2, {0, 0, 0}},
+      {"plain.pbm", 2, 2, {0, 0, 0}},
   };
   std::vector<std::string> list;
-  for (const char* name : {"scan.TIF", "logo.png", "broken.jpg", "mac.tif", "adobe.jpg", "a.jp2",
-                           "a.j2k", "a.bmp", "a.gif", "a.psd", "a.ppm", "a.pgm", "a.pbm"}) {
+  for (const char* name :
+       {"scan.TIF", "logo.png", "broken.jpg", "mac.tif", "adobe.jpg", "a.jp2", "a.j2k", "a.bmp",
+        "a.gif", "a.psd", "a.ppm", "a.pgm", "a.pbm", "plain.pbm"}) {
     list.push_back(program.Join(name));
   }
   EXPECT_TRUE(PDFMerger(list, output.c_str(), options));
@@ -148,7 +150,6 @@ TEST_F(MergerTest, FailuresLeaveTheOutputAsItWas) {
   WriteFileText(damaged, "%PDF-1.4 nothing else");
   std::vector<std::string> list{damaged, good};
   EXPECT_FALSE(PDFMerger(list, output.c_str(), options));
-  EXPECT_TRUE(list.empty());
   EXPECT_EQ("old output", ReadFileText(output));
   EXPECT_NE(
       std::string::npos,

@@ -51,18 +51,6 @@ TEST(SplitCommandLineTest, FollowsTheWindowsRules) {
             platform::SplitCommandLine(std::string("prog a\0b", 8)));
 }
 
-// A line is made only of words it can hold (the round trip is the next
-// test's); a refusal leaves the line as it was.
-TEST(JoinCommandLineTest, RefusesWordsALineCannotHold) {
-  std::string line = "kept";
-  EXPECT_EQ("prog a", (platform::JoinCommandLine({"prog", "a"}, &line), line));
-  for (const auto& words : std::vector<std::vector<std::string>>{
-           {}, {""}, {"pro\"g"}, {"prog", std::string("a\0b", 3)}}) {
-    EXPECT_FALSE(platform::JoinCommandLine(words, &line));
-  }
-  EXPECT_EQ("prog a", line);
-}
-
 // Every word of bytes that matter to the rules, shell syntax among them,
 // comes back as it was.
 TEST(JoinCommandLineTest, RandomWordsSurviveTheRoundTrip) {

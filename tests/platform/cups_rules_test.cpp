@@ -40,8 +40,7 @@ TEST(CupsRulesTest, QueueNamesReplaceWhatCupsRefuses) {
   }
 }
 
-// A device of another scheme, or with a host, is its own port; each
-// monitor has its backend, in any letter case.
+// A device of another scheme, or with a host, is its own port.
 TEST(CupsRulesTest, PortsAndDeviceUrisMapBothWays) {
   const struct {
     const char* scheme;  // nullptr: the device is not one of ours
@@ -60,11 +59,6 @@ TEST(CupsRulesTest, PortsAndDeviceUrisMapBothWays) {
     EXPECT_EQ(c.uri, c.scheme ? rules::DeviceUriOfPort(c.scheme, c.port) : c.uri);
     EXPECT_EQ(c.port, rules::PortOfDeviceUri(c.uri));
   }
-  EXPECT_STREQ("mfilemon quorvel",
-               (std::string(rules::BackendOfMonitor("multi file port monitor")) + " " +
-                rules::BackendOfMonitor("Quorvel"))
-                   .c_str());
-  EXPECT_EQ(nullptr, rules::BackendOfMonitor("Local Port"));
 }
 
 TEST(CupsRulesTest, PaperCodesMapToPwgMedia) {
@@ -96,13 +90,6 @@ TEST(CupsRulesTest, PaperCodesMapToPwgMedia) {
     EXPECT_NE(codes.end(), std::find(codes.begin(), codes.end(), row.code));
   }
   EXPECT_EQ(0, rules::PaperOfMedia("iso_a4-tab_225x297mm"));
-}
-
-TEST(CupsRulesTest, OrientationsMapToPortraitOrLandscape) {
-  std::string seen;  // for orientation-requested 0 and 3 to 6
-  for (int requested : {0, 3, 4, 5, 6})
-    seen += std::to_string(rules::OrientationOfRequested(requested));
-  EXPECT_EQ("11221", seen);
 }
 
 const char kPpd[] =

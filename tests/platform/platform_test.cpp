@@ -132,32 +132,6 @@ TEST(AtomicWriteTest, EveryRenameFollowsAnFsyncOfTheSameFile) {
   }
 }
 
-// Each missing level is made in order and reported; one that fails says why,
-// and the levels below it are still tried.
-TEST(CreateFoldersTest, CreatesMissingLevelsInOrderAndSaysWhyNot) {
-  ScopedTempDir dir;
-  std::vector<std::string> steps;
-  auto record = [&](const std::string& folder, const std::string* error) {
-    steps.push_back(folder.substr(dir.path().size()) + (error ? ": " + *error : ""));
-  };
-  std::string error;
-  EXPECT_TRUE(platform::CreateFolders(dir.Join("a/b//c"), &error, record));
-  EXPECT_TRUE(platform::IsDirectory(dir.Join("a/b/c")));
-  EXPECT_EQ((std::vector<std::string>{"/a", "/a/b", "/a/b/: File exists", "/a/b//c"}), steps);
-
-  steps.clear();
-  WriteFileText(dir.Join("a/file"), "x");
-  EXPECT_FALSE(platform::CreateFolders(dir.Join("a/file/x/y"), &error, record));
-  EXPECT_EQ(
-      (std::vector<std::string>{"/a/file/x: Not a directory", "/a/file/x/y: Not a directory"}),
-      steps);
-  EXPECT_EQ("Not a directory", error);
-  error.clear();
-  EXPECT_FALSE(platform::CreateFolders(dir.Join("a/file"), &error));
-  EXPECT_EQ("Not a directory", error);
-  EXPECT_TRUE(platform::CreateFolders(dir.Join("a/b")));
-}
-
 // Every file operation that returns a bool says why it failed.
 TEST(FileErrorTest, FailuresInAMissingFolderSayNoSuchFile) {
   ScopedTempDir dir;

@@ -77,16 +77,6 @@ TEST(ProfileContractTest, ReadsValuesLikeTheWindowsFunctions) {
   EXPECT_EQ(9, GetPrivateProfileIntA("Options", "Missing", 9, f));
 }
 
-TEST(ProfileContractTest, NewFilesHaveThePlatformsLineEnds) {
-  ScopedTempDir dir;
-  const std::string eol = platform::kPathSeparator == '\\' ? "\r\n" : "\n";
-  std::string fresh = dir.Join("sub.ini");
-  ASSERT_TRUE(WritePrivateProfileStringA("debug", "outlog", "No", fresh.c_str()));
-  EXPECT_EQ("[debug]" + eol + "outlog=No" + eol, ReadFileText(fresh));
-  EXPECT_FALSE(
-      WritePrivateProfileStringA("debug", "outlog", "No", dir.Join("missing/dir.ini").c_str()));
-}
-
 TEST(ProfileContractTest, WritesKeepEveryOtherLine) {
   if (UnderWine()) GTEST_SKIP() << kWineRewrites;
   ScopedTempDir dir;

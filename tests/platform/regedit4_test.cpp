@@ -91,20 +91,22 @@ TEST(Regedit4Test, HeadersAndFirstLinesGiveTheirReason) {
 }
 
 // Headers in other letter case add to the first; a value set twice keeps
-// its first place and its last data; the writer quotes, escapes and breaks
-// long hex lines, and its text reads back as it is.
+// its first place and its last data; the writer quotes, escapes, breaks
+// long hex lines and writes a text with a line break (or no final zero) as
+// hex(1), and its text reads back as it is.
 TEST(Regedit4Test, WritesWhatItReadsInStoredOrder) {
   std::string ffs;
   for (int i = 0; i < 26; ++i) ffs += i ? ",ff" : "ff";
   const std::string read =
       "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"x\"=\"1\"\n\"Q\\\"\"=dword:1\n"
-      "[HKEY_CURRENT_USER\\B]\n@=hex(2):25,00\n[hkey_current_user\\a]\n\"X\"=\"2\"\n"
+      "[HKEY_CURRENT_USER\\B]\n@=hex(2):25,00\n\"T\"=hex(1):61,0a,62,00\n[hkey_current_user\\a]"
+      "\n\"X\"=\"2\"\n"
       "\"Long\"=hex:" +
       ffs + "\n";
   const std::string written =
       "REGEDIT4\n\n[HKEY_CURRENT_USER\\A]\n\"x\"=\"2\"\n\"Q\\\"\"=dword:00000001\n"
       "\"Long\"=hex:ff,ff,ff,ff,ff,ff,ff,ff,ff,ff,ff,ff,ff,ff,ff,ff,ff,ff,ff,ff,ff,ff,\\\n"
-      "  ff,ff,ff,ff\n\n[HKEY_CURRENT_USER\\B]\n@=hex(2):25,00\n\n";
+      "  ff,ff,ff,ff\n\n[HKEY_CURRENT_USER\\B]\n@=hex(2):25,00\n\"T\"=hex(1):61,0a,62,00\n\n";
   EXPECT_EQ(written, SerializeHive(Parse(read)));
   Hive again = Parse(written);
   EXPECT_TRUE(again.problems.empty());

@@ -169,15 +169,12 @@ TEST(ChildProcessTest, StartFailureGivesErrno) {
   WriteFileText(dir.Join("plain"), "not a program\n");
   platform::ChildProcess child;
   int error = 0;
-  EXPECT_FALSE(platform::StartChildProcess("/nonexistent/tool", true, &child, &error));
-  EXPECT_EQ(ENOENT, error);
   EXPECT_FALSE(platform::StartChildProcess("tarvelin-no-such-tool-in-path", true, &child, &error));
   EXPECT_EQ(ENOENT, error);
   EXPECT_FALSE(platform::StartChildProcess(dir.Join("plain"), false, &child, &error));
   EXPECT_EQ(EACCES, error);
   EXPECT_FALSE(platform::StartDetachedProcess(dir.Join("plain"), &error));
   EXPECT_EQ(EACCES, error);
-  EXPECT_EQ(-1, child.outputFd);
   std::string output = "kept";
   int exitCode = 0;
   EXPECT_EQ(0, NTSystemCommand2("/nonexistent/tarvelin-no-such-tool -v", output, &exitCode));

@@ -108,16 +108,6 @@ class CupsScheduler {
     pid_ = -1;
   }
 
-  /// Installs a backend: a copy of program as serverbin/backend/<scheme>
-  /// with that mode (0700 runs it as root, 0755 as the scheduler's user).
-  bool AddBackend(const std::string& scheme, const std::string& program, mode_t mode) const {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const fs::path target = Path("serverbin/backend/" + scheme);
-    fs::copy_file(program, target, fs::copy_options::overwrite_existing, ec);
-    return !ec && chmod(target.c_str(), mode) == 0;
-  }
-
   /// Installs a backend written as a script text.
   bool AddBackendScript(const std::string& scheme, const std::string& text, mode_t mode) const {
     const std::string target = Path("serverbin/backend/" + scheme);
@@ -133,7 +123,6 @@ class CupsScheduler {
   std::string Socket() const { return Path("cups.sock"); }
   std::string Path(const std::string& name) const { return dir_.Join(name); }
   std::string ErrorLog() const { return ReadFileText(Path("log/error_log")); }
-  bool Running() const { return pid_ > 0; }
 
  private:
   static std::string UserLines() {

@@ -47,18 +47,6 @@ std::vector<std::string> Names(const std::string& folder) {
   return names;
 }
 
-// True while a process whose command line holds word runs.
-bool ProcessWithWordRuns(const std::string& word) {
-  for (const auto& entry : fs::directory_iterator("/proc")) {
-    std::string name = entry.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::string cmdline = ReadFileText(entry.path().string() + "/cmdline");
-    std::replace(cmdline.begin(), cmdline.end(), '\0', ' ');
-    if (cmdline.find(word) != std::string::npos && name != std::to_string(getpid())) return true;
-  }
-  return false;
-}
-
 class MfilemonTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -204,7 +192,7 @@ TEST_F(MfilemonTest, CommandThatGotTheJobPathDeliveredIt) {
     for (int i = 0; c.command == copy && i < 500 && ReadFileText(Dest() + "/copy.ps") != kJob; ++i)
       SleepMs(10);
     EXPECT_EQ(c.command == copy ? kJob : "", ReadFileText(Dest() + "/copy.ps"));
-    EXPECT_FALSE(ProcessWithWordRuns(sleep));
+    EXPECT_EQ(-1, FindProcess("sleep", sleep.substr(6)));
     fs::remove(OutFile(1));
     fs::remove(Dest() + "/copy.ps");
   }

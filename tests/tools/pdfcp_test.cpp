@@ -1,6 +1,6 @@
-// pdfcp.exe, the command of the Quorvel port monitor: a copy of the install
-// folder, the owner's settings in a registry store of a temporary folder,
-// real Ghostscript and real PDFs.
+// pdfcp.exe, the command of the Quorvel port monitor, and the two PDF tools:
+// a copy of the install folder, the owner's settings in a registry store of
+// a temporary folder, real Ghostscript and real PDFs.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -8,6 +8,9 @@
 #include <vector>
 
 #include "support/install_copy.h"
+#include "support/make_image.h"
+#include "support/make_metafile.h"
+#include "support/make_pdf.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "tools/tool_run.h"
@@ -16,23 +19,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kSamples = TARVELIN_TEST_DATA "/../../samples/";
 const std::string kGeneralKey = "Software\\quorvel\\lumaset";
 const std::string kPortKey = kGeneralKey + "\\Quorvel2";
 const int kPlaced = 0;
 const int kNotPlaced = 1;
-
-const std::vector<std::string> kFivePages = {"Invoice page 1 of 3", "Invoice page 2 of 3",
-                                             "Invoice page 3 of 3", "Letter page 1 of 2",
-                                             "Letter page 2 of 2"};
-
-void ExpectPages(const std::string& pdf, const std::vector<std::string>& expected) {
-  std::vector<std::string> pages = PdfPageTexts(pdf);
-  ASSERT_EQ(expected.size(), pages.size()) << pdf;
-  for (size_t i = 0; i < pages.size(); ++i) {
-    EXPECT_NE(std::string::npos, pages[i].find(expected[i])) << "page " << i + 1;
-  }
-}
 
 void SetText(const std::string& path, const char* name, const std::string& value) {
   SetRegistryValue(HKEY_CURRENT_USER, path, name, value);
@@ -67,6 +57,12 @@ class PdfcpTest : public testing::Test {
     return RunProgram(install_.Path("pdfcp.exe"), {port, job});
   }
   std::string Log() const { return ReadFileText(install_.Path("tarvelin.log")); }
+  /// a.pdf of three pages and "b pages.pdf" of two; the first's path.
+  std::string ThreeAndTwo() const {
+    MakeTextPdf(work_.Join("a.pdf"), {"A1", "A2", "A3"});
+    MakeTextPdf(work_.Join("b pages.pdf"), {"B1", "B2"});
+    return work_.Join("a.pdf");
+  }
 
   ScopedTempDir work_;
   InstallCopy install_;
@@ -84,7 +80,7 @@ TEST_F(PdfcpTest, JobsGoIntoOnePdfInOrderAndAutoExecGetsIt) {
   EXPECT_EQ(kPlaced, Run("Quorvel2:", first).status) << Log();
   EXPECT_EQ(kPlaced, Run("Quorvel2:", second).status) << Log();
   std::string pdf = work_.Join("out/out.pdf");
-  ExpectPages(pdf, kFivePages);
+  ExpectJobs(pdf, "IL");
   EXPECT_FALSE(fs::exists(first));
   EXPECT_FALSE(fs::exists(second));
   EXPECT_EQ(std::string::npos, Log().find("[ERROR]")) << Log();
@@ -98,7 +94,7 @@ TEST_F(PdfcpTest, PortKeyWinsOverTheGeneralOne) {
   Settings(kGeneralKey, work_.Join("out/general.pdf"));
   Settings(kPortKey, work_.Join("out/port/"), work_.Join("no-such-program"));
   EXPECT_EQ(kPlaced, Run("Quorvel2:", Spool("invoice.ps", "job1.ps")).status) << Log();
-  ExpectPages(work_.Join("out/port/out.pdf"), {kFivePages[0], kFivePages[1], kFivePages[2]});
+  ExpectJobs(work_.Join("out/port/out.pdf"), "I");
   EXPECT_FALSE(fs::exists(work_.Join("out/general.pdf")));
   EXPECT_NE(std::string::npos,
             Log().find("[ERROR] Could not start AutoExecProgram \"" +
@@ -106,7 +102,7 @@ TEST_F(PdfcpTest, PortKeyWinsOverTheGeneralOne) {
       << Log();
 
   EXPECT_EQ(kPlaced, Run("Quorvel3:", Spool("letter.ps", "job2.ps")).status) << Log();
-  ExpectPages(work_.Join("out/general.pdf"), {kFivePages[3], kFivePages[4]});
+  ExpectJobs(work_.Join("out/general.pdf"), "L");
 }
 
 // Without settings that name a PDF the job stays as it is, and the log says
@@ -148,6 +144,73 @@ TEST_F(PdfcpTest, WrongArgumentsShowTheUsage) {
   RunResult run = RunProgram(install_.Path("pdfcp.exe"), {"Quorvel2:"});
   EXPECT_EQ(2, run.status);
   EXPECT_NE(std::string::npos, run.stderrText.find("Usage: pdfcp.exe PORT SPOOLFILE"));
+}
+
+// The two PDF tools of the install folder, run as the program runs them
+// (their plain appends of PDFs run in the end-to-end append tests).
+using PdfToolsTest = PdfcpTest;
+
+// Both tools take a metafile or an image as their second input (the merger
+// that makes picture pages logs beside the tool and writes the log switch
+// into its config.ini: these run in a copy of the install folder).
+TEST_F(PdfToolsTest, SecondInputMayBeAMetafileOrAnImage) {
+  const std::string a_ = ThreeAndTwo(), b_ = work_.Join("b pages.pdf");
+  std::string pdfsdk = install_.Path("pdfsdk.dll"), pdfutil = install_.Path("pdfutil.dll");
+  EmfBuilder(U_RECTL{0, 0, 21000, 29700})
+      .Font(1, -100, "Arial")
+      .Text(100, 100, "EMF page")
+      .Write(work_.Join("c.emf"));
+  std::string out = work_.Join("out.pdf");
+  RunResult r = RunProgram(pdfsdk, {a_, work_.Join("c.emf"), "cat", "output", out, "dont_ask"});
+  EXPECT_EQ(0, r.status) << r.stderrText;
+  std::vector<std::string> texts = PdfPageTexts(out);
+  ASSERT_EQ(4u, texts.size());
+  EXPECT_NE(std::string::npos, texts[3].find("EMF page"));
+
+  WmfBuilder wmf(2880, 1440, 1440);
+  char text[] = "WMF page";
+  wmf.Add(U_WMRTEXTOUT_set(point16_set(100, 700), text));
+  wmf.Write(work_.Join("d.WMF"));
+  r = RunProgram(pdfutil, {"-i", b_, "-*", work_.Join("d.WMF")});
+  EXPECT_EQ(0, r.status) << r.stderrText;
+  texts = PdfPageTexts(b_);
+  ASSERT_EQ(3u, texts.size());
+  EXPECT_NE(std::string::npos, texts[2].find("WMF page"));
+
+  ASSERT_TRUE(WriteTestPng(work_.Join("e.png"), 30, 20, 255));
+  r = RunProgram(pdfutil, {"-i", b_, "-*", work_.Join("e.png")});
+  EXPECT_EQ(0, r.status) << r.stderrText;
+  EXPECT_EQ(4u, PdfPageTexts(b_).size());
+}
+
+// Wrong words, an unreadable or missing input, a picture that makes no
+// page: the tool fails, says which, and the output stays as it was.
+TEST_F(PdfToolsTest, FailuresSayWhyAndLeaveTheOutput) {
+  const std::string a_ = ThreeAndTwo(), b_ = work_.Join("b pages.pdf");
+  const std::string pdfsdk = install_.Path("pdfsdk.dll"), pdfutil = install_.Path("pdfutil.dll");
+  WriteFileText(work_.Join("bad.pdf"), "%PDF-1.4\nnothing here\n");
+  WriteFileText(work_.Join("bad.emf"), "not a metafile");
+  const std::string before = ReadFileText(a_);
+  const struct {
+    std::string tool;
+    std::vector<std::string> args;
+    const char* said;
+  } rows[] = {
+      {pdfutil, {"-i", a_, "-x", b_}, "usage:"},
+      {pdfutil, {"-i", a_, "-*"}, "usage:"},
+      {pdfutil, {}, "usage:"},
+      {pdfsdk, {b_, b_, "cat", "into", a_, "dont_ask"}, "usage:"},
+      {pdfutil, {"-i", a_, "-*", work_.Join("bad.pdf")}, "bad.pdf"},
+      {pdfsdk, {b_, work_.Join("missing.pdf"), "cat", "output", a_, "dont_ask"}, "missing.pdf"},
+      {pdfutil, {"-i", a_, "-*", work_.Join("bad.emf")}, "bad.emf"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.said);
+    RunResult r = RunProgram(row.tool, row.args);
+    EXPECT_NE(0, r.status);
+    EXPECT_NE(std::string::npos, r.stderrText.find(row.said)) << r.stderrText;
+    EXPECT_EQ(before, ReadFileText(a_));
+  }
 }
 
 }  // namespace

@@ -225,14 +225,4 @@ TEST_F(QuorvelTest, SpoolFolderThatIsNotTheOwnersIsRefused) {
   EXPECT_NE(std::string::npos, run.stderrText.find("belongs to the user id 0")) << run.stderrText;
 }
 
-TEST_F(QuorvelTest, WithoutArgumentsListsThePorts) {
-  SetPort("Quorvel1:", "/bin/true", "Quorvel1:");
-  RunResult run = RunTool(kBackend, {});
-  EXPECT_EQ(0, run.status);
-  EXPECT_EQ(
-      "file quorvel:/Quorvel1%3A \"Unknown\" \"Quorvel Quorvel1:\"\n"
-      "file quorvel:/Quorvel2%3A \"Unknown\" \"Quorvel Quorvel2:\"\n",
-      run.stdoutText);
-}
-
 }  // namespace

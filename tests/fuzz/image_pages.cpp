@@ -1,11 +1,12 @@
-// Image pages as the merger makes them: the input is written as an image
-// file with the target's extension, its images are counted and measured, a
+// Image pages as the merger makes them, one target per format (the build
+// makes image_<format>_fuzz with FUZZ_IMAGE_FORMAT set): the input is written
+// as an image file of that extension, its images are counted and measured, a
 // page of each image's size is opened and the image placed on it, and the
 // document is written. What was written must read back with one page per
-// placed image, each as large as its image.
-#pragma once
-
+// placed image, each as large as its image. A Netpbm input is named by its
+// kind (.pbm, .pgm, .ppm; .pnm for anything else), as a Netpbm tool names it.
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,7 +15,7 @@
 #include "pdf/page_geometry.h"
 #include "pdf/pdf_library.h"
 
-namespace fuzz {
+namespace {
 
 // More pages only repeat the same work (a TIFF can hold thousands).
 const int kMaxImagePages = 16;
@@ -23,13 +24,13 @@ const int kMaxImagePages = 16;
 // larger images are only measured, not placed.
 const int64_t kMaxPlacedPixels = int64_t(1) << 22;
 
-inline int FuzzImagePages(const uint8_t* data, size_t size, const char* extension) {
-  ClearScratch();
+int FuzzImagePages(const uint8_t* data, size_t size, const char* extension) {
+  fuzz::ClearScratch();
   FUZZ_CHECK(IsImageFileExt(extension));
-  std::string path = WriteScratchFile(std::string("input") + extension, data, size);
-  std::string output = ScratchPath("output.pdf");
+  std::string path = fuzz::WriteScratchFile(std::string("input") + extension, data, size);
+  std::string output = fuzz::ScratchPath("output.pdf");
 
-  PDF* pdf = NewPdf(output);
+  PDF* pdf = fuzz::NewPdf(output);
   pdfSetPageCoords(pdf, 1);
 
   int count = pdfGetImageCountA(pdf, path.c_str());
@@ -60,7 +61,7 @@ inline int FuzzImagePages(const uint8_t* data, size_t size, const char* extensio
   if (placed.empty()) return 0;
 
   QPDF check;
-  std::vector<QPDFPageObjectHelper> pages = ReadBack(check, output);
+  std::vector<QPDFPageObjectHelper> pages = fuzz::ReadBack(check, output);
   FUZZ_CHECK(pages.size() == placed.size());
   for (size_t i = 0; i < pages.size(); ++i) {
     QPDFObjectHandle::Rectangle box = pages[i].getMediaBox().getArrayAsRectangle();
@@ -70,4 +71,12 @@ inline int FuzzImagePages(const uint8_t* data, size_t size, const char* extensio
   return 0;
 }
 
-}  // namespace fuzz
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::string extension = "." FUZZ_IMAGE_FORMAT;
+  if (extension == ".pnm" && size >= 2 && data[0] == 'P' && data[1] >= '1' && data[1] <= '6') {
+    extension = std::string(".p") + "bgp"[(data[1] - '1') % 3] + "m";
+  }
+  return FuzzImagePages(data, size, extension.c_str());
+}

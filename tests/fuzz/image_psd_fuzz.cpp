@@ -1,8 +1,0 @@
-// Image pages from a .psd file: Photoshop PSD, its composite image (decoded by stb_image).
-#include <cstdint>
-
-#include "image_pages.h"
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  return fuzz::FuzzImagePages(data, size, ".psd");
-}
