@@ -35,6 +35,7 @@ Status OutputEnd::Read(const std::string& path) {
 Status OutputEnd::CheckUpdate(int pages) const {
   if (!tail_) return Status::Failure("no update was built on its end");
   PdfTail now;
+  now.ShareReadsWith(*tail_);
   std::string why;
   std::vector<int> branch;
   int found = -1;

@@ -22,6 +22,8 @@ const size_t kMaxTreeDepth = 32;
 const long long kMaxObjects = 8388607;
 // An xref table entry: 10 digits, blank, 5 digits, blank, n or f, end of line.
 const int kEntrySize = 20;
+// A table of at most this many entries (every update's) is read whole.
+const int64_t kWholeTableEntries = 4096;
 const size_t kMaxStreamLength = size_t{256} << 20;
 
 // Decimal digits only, at most 18 of them (no offset in a file needs more).
@@ -237,7 +239,8 @@ bool PdfTail::ReadSection(int64_t offset, Section* section, QPDFObjectHandle* tr
   char word[4] = {};
   input_->read(word, 4);
   if (std::memcmp(word, "xref", 4) == 0) return ReadTable(section, trailer, why);
-  return ReadXrefStream(offset, section, trailer, why);
+  QPDFObjectHandle dictionary;
+  return ReadXrefStream(offset, section, trailer ? trailer : &dictionary, why);
 }
 
 namespace {
@@ -299,20 +302,125 @@ bool PdfTail::ReadTable(Section* section, QPDFObjectHandle* trailer, std::string
     section->subsections.push_back(sub);
     input_->seek(sub.entries + int64_t{sub.count} * kEntrySize, SEEK_SET);
   }
-  *trailer = ParseObject(input_);
-  if (!trailer->isDictionary()) {
-    *why = "the trailer is not a dictionary";
-    return false;
+  // An older section's trailer is only asked for its /Size and /Prev: a
+  // scan of its words finds them, and the dictionary is built only when the
+  // scan cannot tell.
+  int64_t size = -1, prev = -1;
+  qpdf_offset_t at = input_->tell();
+  if (trailer || !ScanTrailer(&size, &prev)) {
+    QPDFObjectHandle parsed;
+    input_->seek(at, SEEK_SET);
+    parsed = ParseObject(input_);
+    if (!parsed.isDictionary()) {
+      *why = "the trailer is not a dictionary";
+      return false;
+    }
+    QPDFObjectHandle sizeKey = parsed.getKey("/Size"), prevKey = parsed.getKey("/Prev");
+    size = sizeKey.isInteger() ? sizeKey.getIntValue() : -1;
+    prev = prevKey.isInteger() ? prevKey.getIntValue() : -1;
+    if (trailer) *trailer = parsed;
   }
   // An entry at or above the section's own /Size names an object the file
   // does not have; the next update would number a new object the same.
-  QPDFObjectHandle size = trailer->getKey("/Size");
-  if (!size.isInteger() || end > size.getIntValue()) {
+  if (size < 0 || end > size) {
     *why = "a cross-reference subsection reaches past the trailer's /Size";
     return false;
   }
-  QPDFObjectHandle prev = trailer->getKey("/Prev");
-  if (prev.isInteger()) section->prev = prev.getIntValue();
+  section->prev = prev;
+  ReadSmallTable(section);
+  return true;
+}
+
+namespace {
+
+bool IsDelimiter(char c) { return std::strchr("()<>[]{}/%", c) != nullptr; }
+
+bool IsDigits(const std::string& word) {
+  return !word.empty() && word.size() <= 18 &&
+         word.find_first_not_of("0123456789") == std::string::npos;
+}
+
+}  // namespace
+
+bool PdfTail::ScanDictionary(std::map<std::string, std::string>* entries) {
+  std::string text(static_cast<size_t>(kTailWindow), '\0');
+  text.resize(input_->read(&text[0], text.size()));
+  // The dictionary's words at its own level; a nested array, dictionary or
+  // string is one word "*".
+  std::vector<std::string> words;
+  size_t i = 0;
+  while (i < text.size() && IsPdfSpace(text[i])) ++i;
+  if (text.compare(i, 2, "<<") != 0) return false;
+  i += 2;
+  int depth = 0;  // of nesting inside the dictionary
+  for (;;) {
+    if (i >= text.size()) return false;
+    char c = text[i];
+    if (IsPdfSpace(c)) {
+      ++i;
+    } else if (c == '%') {
+      return false;  // a comment: left to the parser
+    } else if (text.compare(i, 2, ">>") == 0 || c == ']') {
+      i += c == ']' ? 1 : 2;
+      if (depth == 0) {
+        if (c == ']') return false;
+        break;
+      }
+      if (--depth == 0) words.push_back("*");
+    } else if (text.compare(i, 2, "<<") == 0 || c == '[') {
+      i += c == '[' ? 1 : 2;
+      ++depth;
+    } else if (c == '<') {
+      size_t close = text.find('>', i);
+      if (close == std::string::npos) return false;
+      i = close + 1;
+      if (depth == 0) words.push_back("*");
+    } else if (c == '(') {
+      int open = 0;
+      for (; i < text.size(); ++i) {
+        if (text[i] == '\\') {
+          ++i;
+        } else if (text[i] == '(') {
+          ++open;
+        } else if (text[i] == ')' && --open == 0) {
+          break;
+        }
+      }
+      if (i >= text.size()) return false;
+      ++i;
+      if (depth == 0) words.push_back("*");
+    } else if (c == '>' || c == ')' || c == '{' || c == '}') {
+      return false;
+    } else {
+      size_t start = i++;
+      while (i < text.size() && !IsPdfSpace(text[i]) && !IsDelimiter(text[i])) ++i;
+      if (depth == 0) words.push_back(text.substr(start, i - start));
+    }
+  }
+  // Keys and values in turn; a value "N G R" is three words.
+  for (size_t k = 0; k < words.size();) {
+    const std::string& key = words[k];
+    if (key.size() < 2 || key[0] != '/' || k + 1 >= words.size()) return false;
+    bool reference = k + 3 < words.size() && IsDigits(words[k + 1]) && IsDigits(words[k + 2]) &&
+                     words[k + 3] == "R";
+    (*entries)[key] = reference ? "R" : words[k + 1];
+    k += reference ? 4 : 2;
+  }
+  return true;
+}
+
+bool PdfTail::ScanTrailer(int64_t* size, int64_t* prev) {
+  std::map<std::string, std::string> entries;
+  if (!ScanDictionary(&entries)) return false;
+  for (auto [key, value] : {std::make_pair("/Size", size), std::make_pair("/Prev", prev)}) {
+    auto found = entries.find(key);
+    *value = -1;
+    if (found == entries.end()) continue;
+    if (!IsDigits(found->second) ||
+        !ParseDigits(found->second.data(), static_cast<int>(found->second.size()), value)) {
+      return false;
+    }
+  }
   return true;
 }
 
@@ -391,7 +499,7 @@ bool PdfTail::ReadXrefStream(int64_t offset, Section* section, QPDFObjectHandle*
         *why = "a cross-reference stream is shorter than its /Index";
         return false;
       }
-      section->streamEntries.emplace(ranges[r] + k, DecodeEntry(decoded, widths, &at));
+      section->entries.emplace(ranges[r] + k, DecodeEntry(decoded, widths, &at));
     }
   }
   section->stream = true;
@@ -419,8 +527,7 @@ bool PdfTail::DecodeStream(QPDFObjectHandle dict, const std::string& raw, std::s
 
 // Reads "N G obj", the object and, for a stream, its raw data. number -1
 // takes whatever number is there.
-bool PdfTail::ReadAt(int64_t offset, int number, QPDFObjectHandle* object, std::string* streamData,
-                     std::string* why) {
+bool PdfTail::ReadHeader(int64_t offset, int number, std::string* why) {
   if (offset <= 0 || offset >= fileLength_) {
     *why = "an object's offset points outside the file";
     return false;
@@ -439,6 +546,13 @@ bool PdfTail::ReadAt(int64_t offset, int number, QPDFObjectHandle* object, std::
   if (number >= 0) {
     generations_[number] = static_cast<int>(QUtil::string_to_ll(gen.getValue().c_str()));
   }
+  return true;
+}
+
+bool PdfTail::ReadAt(int64_t offset, int number, QPDFObjectHandle* object, std::string* streamData,
+                     std::string* why) {
+  QPDFTokenizer tokenizer;
+  if (!ReadHeader(offset, number, why)) return false;
   *object = ParseObject(input_);
   if (!streamData) return true;
   qpdf_offset_t afterObject = input_->tell();
@@ -478,11 +592,47 @@ const PdfTail::Section* PdfTail::SectionAt(int64_t offset, std::string* why) {
   auto it = sections_.find(offset);
   if (it == sections_.end()) {
     Section section;
-    QPDFObjectHandle trailer;
-    if (!ReadSection(offset, &section, &trailer, why)) return nullptr;
+    if (!ReadSection(offset, &section, nullptr, why)) return nullptr;
     it = sections_.emplace(offset, section).first;
   }
   return &it->second;
+}
+
+namespace {
+
+// One 20-byte table entry; false when it is malformed.
+bool ParseTableEntry(const char* text, PdfTail::Entry* entry) {
+  int64_t field2 = 0, field3 = 0;
+  if (!ParseDigits(text, 10, &field2) || text[10] != ' ' || !ParseDigits(text + 11, 5, &field3) ||
+      (text[17] != 'n' && text[17] != 'f') || !IsPdfSpace(text[18]) || !IsPdfSpace(text[19])) {
+    return false;
+  }
+  entry->type = text[17] == 'n' ? 1 : 0;
+  entry->field2 = field2;
+  entry->field3 = static_cast<int>(field3);
+  return true;
+}
+
+}  // namespace
+
+void PdfTail::ReadSmallTable(Section* section) {
+  int64_t total = 0;
+  for (const Subsection& sub : section->subsections) total += sub.count;
+  if (total > kWholeTableEntries) return;
+  std::map<int, Entry> entries;
+  for (const Subsection& sub : section->subsections) {
+    std::string text(static_cast<size_t>(sub.count) * kEntrySize, '\0');
+    input_->seek(sub.entries, SEEK_SET);
+    if (input_->read(&text[0], text.size()) != text.size()) return;
+    for (int k = 0; k < sub.count; ++k) {
+      Entry entry;
+      // A malformed entry is left to the look-up that asks for it.
+      if (!ParseTableEntry(text.data() + int64_t{k} * kEntrySize, &entry)) return;
+      entries.emplace(sub.first + k, entry);  // the first subsection wins, as in TableEntry
+    }
+  }
+  section->entries = std::move(entries);
+  section->whole = true;
 }
 
 // The entry of a table section: one seek to its fixed 20-byte line.
@@ -491,22 +641,16 @@ int PdfTail::TableEntry(const Section& section, int number, Entry* entry, std::s
     if (number < sub.first || number >= sub.first + sub.count) continue;
     char text[kEntrySize];
     input_->seek(sub.entries + int64_t{number - sub.first} * kEntrySize, SEEK_SET);
-    int64_t field2 = 0, field3 = 0;
-    if (input_->read(text, kEntrySize) != kEntrySize || !ParseDigits(text, 10, &field2) ||
-        text[10] != ' ' || !ParseDigits(text + 11, 5, &field3) ||
-        (text[17] != 'n' && text[17] != 'f') || !IsPdfSpace(text[18]) || !IsPdfSpace(text[19])) {
+    if (input_->read(text, kEntrySize) != kEntrySize || !ParseTableEntry(text, entry)) {
       *why = "the cross-reference entry of object " + std::to_string(number) + " is malformed";
       return -1;
     }
-    entry->type = text[17] == 'n' ? 1 : 0;
-    entry->field2 = field2;
-    entry->field3 = static_cast<int>(field3);
     return 1;
   }
   return 0;
 }
 
-bool PdfTail::FindEntry(int number, Entry* entry, std::string* why) {
+bool PdfTail::BuildIndex(std::string* why) {
   std::set<int64_t> seen;
   for (int64_t offset = lastXref_; offset > 0;) {
     if (!seen.insert(offset).second || static_cast<int>(seen.size()) > kMaxSections) {
@@ -515,9 +659,44 @@ bool PdfTail::FindEntry(int number, Entry* entry, std::string* why) {
     }
     const Section* section = SectionAt(offset, why);
     if (!section) return false;
-    if (section->stream) {
-      auto found = section->streamEntries.find(number);
-      if (found != section->streamEntries.end()) {
+    if (!section->stream && !section->whole) {
+      olderFrom_ = offset;
+      return true;
+    }
+    index_.insert(section->entries.begin(), section->entries.end());  // newer ones stay
+    offset = section->prev;
+  }
+  olderFrom_ = 0;
+  return true;
+}
+
+bool PdfTail::FindEntry(int number, Entry* entry, std::string* why) {
+  // Updates add small sections, one each: they are looked up in one index
+  // instead of one by one for every object.
+  if (!indexed_) {
+    std::string indexWhy;
+    indexed_ = true;
+    if (!BuildIndex(&indexWhy)) {
+      index_.clear();
+      olderFrom_ = lastXref_;  // the walk below finds the fault again
+    }
+  }
+  auto indexed = index_.find(number);
+  if (indexed != index_.end()) {
+    *entry = indexed->second;
+    return true;
+  }
+  std::set<int64_t> seen;
+  for (int64_t offset = olderFrom_; offset > 0;) {
+    if (!seen.insert(offset).second || static_cast<int>(seen.size()) > kMaxSections) {
+      *why = "the cross-reference sections form a loop";
+      return false;
+    }
+    const Section* section = SectionAt(offset, why);
+    if (!section) return false;
+    if (section->stream || section->whole) {
+      auto found = section->entries.find(number);
+      if (found != section->entries.end()) {
         *entry = found->second;
         return true;
       }
@@ -628,7 +807,7 @@ bool PdfTail::ReadCountedKids(QPDFObjectHandle node, int number, std::vector<Kid
     Kid kid;
     kid.number = NumberOf(item);
     QPDFObjectHandle dict;
-    if (kid.number <= 0 || !ReadObject(kid.number, &dict, why)) {
+    if (kid.number <= 0 || !ReadKid(kid.number, &dict, why)) {
       *why = "a kid of pages-tree node " + std::to_string(number) + " is unreadable" +
              (why->empty() ? std::string() : ": " + *why);
       return false;
@@ -659,7 +838,52 @@ bool PdfTail::ReadCountedKids(QPDFObjectHandle node, int number, std::vector<Kid
   return true;
 }
 
+bool PdfTail::ReadKid(int number, QPDFObjectHandle* object, std::string* why) {
+  Entry entry;
+  try {
+    if (number <= 0 || number >= size_ || !FindEntry(number, &entry, why)) {
+      return ReadObject(number, object, why);
+    }
+  } catch (const std::exception&) {
+    return ReadObject(number, object, why);
+  }
+  if (entry.type == 1) {
+    auto kept = kids_->find(entry.field2);
+    if (kept != kids_->end() && kept->second.first == number) {
+      *object = kept->second.second;
+      return true;
+    }
+    // A page is only counted: a scan of its dictionary tells it is one,
+    // without building it.
+    std::map<std::string, std::string> keys;
+    std::string ignored;
+    try {
+      if (ReadHeader(entry.field2, number, &ignored) && ScanDictionary(&keys) &&
+          keys["/Type"] == "/Page") {
+        *object = QPDFObjectHandle::newDictionary({{"/Type", QPDFObjectHandle::newName("/Page")}});
+        (*kids_)[entry.field2] = {number, *object};
+        return true;
+      }
+    } catch (const std::exception&) {
+      // left to ReadObject, which says why
+    }
+  }
+  if (!ReadObject(number, object, why)) return false;
+  if (entry.type == 1) (*kids_)[entry.field2] = {number, *object};
+  return true;
+}
+
 bool PdfTail::LastBranch(std::vector<int>* nodes, std::string* why) {
+  if (!branchRead_) {
+    branchOk_ = WalkLastBranch(&branch_, &branchWhy_);
+    branchRead_ = true;
+  }
+  *nodes = branch_;
+  if (!branchOk_) *why = branchWhy_;
+  return branchOk_;
+}
+
+bool PdfTail::WalkLastBranch(std::vector<int>* nodes, std::string* why) {
   nodes->clear();
   QPDFObjectHandle catalog, node;
   if (!ReadObject(NumberOf(trailer_.getKey("/Root")), &catalog, why) || !catalog.isDictionary()) {

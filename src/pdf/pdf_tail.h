@@ -86,6 +86,16 @@ class PdfTail {
   /// miscounts, is too deep or cannot be read.
   bool LastBranch(std::vector<int>* nodes, std::string* why);
 
+  /// Takes over what `older`, a reader of the same file before an update
+  /// was appended to it, read: its cross-reference sections and the kids
+  /// along its last branch. The file's old bytes are unchanged, so nothing
+  /// at an offset read there is parsed again, and checking an update costs
+  /// what the update added.
+  void ShareReadsWith(const PdfTail& older) {
+    kids_ = older.kids_;
+    sections_.insert(older.sections_.begin(), older.sections_.end());
+  }
+
  private:
   struct Subsection {
     int first = 0;
@@ -95,24 +105,44 @@ class PdfTail {
   struct Section {
     bool stream = false;
     std::vector<Subsection> subsections;  // table
-    std::map<int, Entry> streamEntries;   // stream
+    // Every entry of a stream, and of a table small enough to be read
+    // whole; a larger table's entries are read one by one when asked for.
+    std::map<int, Entry> entries;
+    bool whole = false;  // entries holds all of the section
     int64_t prev = -1;
   };
 
   const Section* SectionAt(int64_t offset, std::string* why);
   int TableEntry(const Section& section, int number, Entry* entry, std::string* why);
+  /// Reads the section at offset; its trailer is built only when asked for.
   bool ReadSection(int64_t offset, Section* section, QPDFObjectHandle* trailer, std::string* why);
   bool ReadTable(Section* section, QPDFObjectHandle* trailer, std::string* why);
+  void ReadSmallTable(Section* section);
+  /// /Size and /Prev of the trailer dictionary at the input's position (-1
+  /// when it has none), read without building it. False for anything a
+  /// plain scan cannot be sure of.
+  bool ScanTrailer(int64_t* size, int64_t* prev);
+  /// The keys of the dictionary at the input's position with their values
+  /// as one word each: a number or name as written, "R" for a reference,
+  /// "*" for an array, dictionary or string. False for anything a plain
+  /// scan cannot be sure of (a comment, a dictionary over 2 KiB, ...).
+  bool ScanDictionary(std::map<std::string, std::string>* entries);
   /// Reads past blanks and the end of the line; false when anything else
   /// comes first.
   bool SkipLineEnd();
   bool ReadXrefStream(int64_t offset, Section* section, QPDFObjectHandle* trailer,
                       std::string* why);
+  /// Reads "N G obj" at offset (N the number, unless it is -1).
+  bool ReadHeader(int64_t offset, int number, std::string* why);
   bool ReadAt(int64_t offset, int number, QPDFObjectHandle* object, std::string* streamData,
               std::string* why);
   bool ReadFromObjectStream(int stream, int index, int number, QPDFObjectHandle* object,
                             std::string* why);
   QPDFObjectHandle ParseObject(const std::shared_ptr<InputSource>& input);
+  bool WalkLastBranch(std::vector<int>* nodes, std::string* why);
+  /// ReadObject for a kid of a pages-tree node, which is only looked at:
+  /// one stored at an offset is parsed once and then kept.
+  bool ReadKid(int number, QPDFObjectHandle* object, std::string* why);
   bool DecodeStream(QPDFObjectHandle dict, const std::string& raw, std::string* data,
                     std::string* why);
 
@@ -125,5 +155,21 @@ class PdfTail {
   QPDFObjectHandle trailer_;
   int size_ = 0;
   std::map<int64_t, Section> sections_;  // by offset, read on demand
+  // The newest entry of every object in the sections read whole from the
+  // last one back, built on the first look-up; the search goes on from
+  // olderFrom_ (the first section not read whole, or 0) for others.
+  bool indexed_ = false;
+  std::map<int, Entry> index_;
+  int64_t olderFrom_ = 0;
+  bool BuildIndex(std::string* why);
   std::map<int, int> generations_;
+  // The last branch, read once: the end's reader, the update built on it
+  // and the page count all walk it.
+  bool branchRead_ = false;
+  bool branchOk_ = false;
+  std::vector<int> branch_;
+  std::string branchWhy_;
+  // Kid dictionaries by their offset in the file (see ShareKidsWith).
+  using KidsByOffset = std::map<int64_t, std::pair<int, QPDFObjectHandle>>;
+  std::shared_ptr<KidsByOffset> kids_ = std::make_shared<KidsByOffset>();
 };

@@ -378,6 +378,39 @@ TEST_F(IncrementalUpdateTest, SubsectionBoundsAreCheckedAtTheEdge) {
   }
 }
 
+// An older section's trailer is read for its /Prev and /Size alone: one
+// hidden in a string, a nested dictionary or an array is not taken for it.
+TEST_F(IncrementalUpdateTest, OlderTrailersAreFollowedByTheirOwnPrev) {
+  MakeTextPdf(Out(), {"Base"});
+  const std::string good = ReadFileText(Out());
+  const std::string prev = std::to_string(good.rfind("\nxref") + 1);
+  const std::string objects =
+      "1 0 obj\n<< /Pages 6 0 R /Type /Catalog >>\nendobj\n"
+      "6 0 obj\n<< /Count 1 /Kids [ 3 0 R ] /Type /Pages >>\nendobj\n";
+  char entries[64];
+  snprintf(entries, sizeof(entries), "1 1\n%010zu 00000 n \n6 1\n%010zu 00000 n \n", good.size(),
+           good.size() + objects.find("6 0 obj"));
+  const char* trailers[] = {
+      "<< /Title (a /Prev 5 \\) (and) ) /Size 7 /Root 1 0 R /Prev @ >>",
+      "<< /X << /Prev 5 /Size 1 >> /Size 7 /Prev @ /Root 1 0 R >>",
+      "<< /ID [<00ff> <01>] /K [ /Prev 5 [ /Size 1 ] ] /Size 7 /Root 1 0 R /Prev @ >>",
+      "<< /Size 7 % /Prev 5\n /Root 1 0 R /Prev @ >>",
+      "<</Size 7/Root 1 0 R/Prev @>>",
+  };
+  for (std::string trailer : trailers) {
+    SCOPED_TRACE(trailer);
+    trailer.replace(trailer.find('@'), 1, prev);
+    const std::string older = good + objects + "xref\n" + entries + "trailer\n" + trailer + "\n";
+    const std::string file = older + "xref\n0 0\ntrailer\n<< /Size 7 /Root 1 0 R /Prev " +
+                             std::to_string(good.size() + objects.size()) + " >>\nstartxref\n" +
+                             std::to_string(older.size()) + "\n%%EOF\n";
+    WriteFileText(Out(), file);
+    ASSERT_EQ(1, Append("Job", Out())) << Log();
+    EXPECT_EQ(2u, PdfPageTexts(Out()).size());
+    EXPECT_TRUE(StartsWith(ReadFileText(Out()), file)) << Log();
+  }
+}
+
 TEST_F(IncrementalUpdateTest, OnlyOwnRecordsOfAnEarlierEndCutTheFile) {
   MakeTextPdf(Out(), {"Base"});
   const std::string original = ReadFileText(Out());
