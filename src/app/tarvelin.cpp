@@ -81,6 +81,15 @@ void RunAppendJob(const char* job) {
   AppendFileToPDFFile(job, output.c_str(), settings);
 }
 
+// A print job and the sync never talk to the spooler: they do not pay for
+// loading its library (on POSIX libcups, half of what starting costs), nor
+// fail for want of it.
+bool UsesSpooler(const CommandOptions& o) {
+  bool changesPrinters = o.paper2 != 0 || o.orient2 != 0 || o.installOstalgrovePrinter ||
+                         o.installQuorvelPrinter || o.installNexoPrinter;
+  return changesPrinters || (o.appendFile[0] == '\0' && !o.syncPdf);
+}
+
 }  // namespace
 
 // The sync instance: the settings are looked up every second (the file is
@@ -152,7 +161,7 @@ int TarvelinMain(int argc, char** argv) {
   ReadDocumentInfo(ProgramSettings());
   ProgramSettings().Save();
 
-  if (!LoadSpoolerEntryPoints()) {
+  if (UsesSpooler(options) && !LoadSpoolerEntryPoints()) {
     OutLog("Can't load Spool library.\n");
     return -2;
   }

@@ -63,6 +63,14 @@ TEST(DispatchTest, SettingsAndSpoolerLibrary) {
   RunResult r = install.Run({"-paper2", "1"}, {"TARVELIN_SPOOLER_LIBRARY=libnothere.so.9"});
   EXPECT_EQ(254, r.status);
   EXPECT_NE(std::string::npos, install.LogText().find("Can't load Spool library.\n"));
+  // A print job never talks to the spooler, and arrives without its library.
+  install.WriteConfig("[Options]\nOutputPDFFile=" + install.Path("out.pdf") + "\n");
+  WriteFileText(install.Path("job.ps"), "%!PS\nshowpage\n");
+  EXPECT_EQ(0, install
+                   .Run({"-appendfile", install.Path("job.ps")},
+                        {"TARVELIN_SPOOLER_LIBRARY=libnothere.so.9"})
+                   .status);
+  EXPECT_TRUE(std::filesystem::exists(install.Path("out.pdf")));
 
   // With the log off the usage is the option list on stderr and nothing more.
   InstallCopy quiet;

@@ -3,8 +3,6 @@
 // scheduler so that they can be tested alone.
 #include "platform/posix/cups_rules.h"
 
-#include <cups/cups.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +11,7 @@
 
 #include "platform/names.h"
 #include "platform/platform.h"
+#include "platform/posix/cups_client.h"
 #include "platform/winspool.h"
 
 namespace platform {
@@ -231,6 +230,8 @@ const char* MediaOfPaper(int16_t code) {
 
 std::string PpdPageSizeOfMedia(const std::string& ppd, const std::string& media) {
   static const char kHead[] = "*PageSize ";
+  std::string why;
+  if (!cups_client::Load(&why)) return std::string();
   size_t pos = 0;
   while ((pos = ppd.find(kHead, pos)) != std::string::npos) {
     const bool lineStart = pos == 0 || ppd[pos - 1] == '\n' || ppd[pos - 1] == '\r';
@@ -238,7 +239,7 @@ std::string PpdPageSizeOfMedia(const std::string& ppd, const std::string& media)
     const size_t end = ppd.find_first_of("/:\r\n", pos);
     if (!lineStart || end == std::string::npos) continue;
     const std::string keyword = ppd.substr(pos, end - pos);
-    pwg_media_t* sheet = pwgMediaForPPD(keyword.c_str());
+    pwg_media_t* sheet = cups_client::cups.pwgMediaForPPD(keyword.c_str());
     if (sheet && sheet->pwg && media == sheet->pwg) return keyword;
   }
   return std::string();

@@ -2,7 +2,6 @@
 // libcups with IPP requests by the rules of platform/posix/cups_rules;
 // monitors and ports are keys of the registry store
 // (platform/posix/monitor_ports).
-#include <cups/cups.h>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -18,6 +17,7 @@
 #include "platform/accounts.h"
 #include "platform/names.h"
 #include "platform/platform.h"
+#include "platform/posix/cups_client.h"
 #include "platform/posix/cups_rules.h"
 #include "platform/posix/monitor_ports.h"
 #include "platform/registry.h"
@@ -27,6 +27,7 @@ namespace platform {
 
 namespace {
 
+using cups_client::cups;
 using cups_rules::QueueName;
 
 constexpr int kConnectTimeoutMs = 30000;
@@ -41,12 +42,12 @@ uint32_t Failed(uint32_t code, const std::string& words) {
 }
 
 struct HttpClose {
-  void operator()(http_t* http) const { httpClose(http); }
+  void operator()(http_t* http) const { cups.httpClose(http); }
 };
 using Connection = std::unique_ptr<http_t, HttpClose>;
 
 struct IppDelete {
-  void operator()(ipp_t* ipp) const { ippDelete(ipp); }
+  void operator()(ipp_t* ipp) const { cups.ippDelete(ipp); }
 };
 using Message = std::unique_ptr<ipp_t, IppDelete>;
 
@@ -90,8 +91,8 @@ class ScratchFile {
 // access denied, the scheduler's own failures (or none reached) mean the
 // spooler is not available, any other refusal is a bad parameter.
 uint32_t RequestFailure(const std::string& what) {
-  const ipp_status_t status = cupsLastError();
-  const std::string words = what + ": " + cupsLastErrorString();
+  const ipp_status_t status = cups.cupsLastError();
+  const std::string words = what + ": " + cups.cupsLastErrorString();
   switch (status) {
     case IPP_STATUS_ERROR_FORBIDDEN:
     case IPP_STATUS_ERROR_NOT_AUTHENTICATED:
@@ -105,33 +106,35 @@ uint32_t RequestFailure(const std::string& what) {
   return Failed(ERROR_SPOOLER_INVALID_PARAMETER, words);
 }
 
-bool Succeeded() { return cupsLastError() <= IPP_STATUS_OK_EVENTS_COMPLETE; }
+bool Succeeded() { return cups.cupsLastError() <= IPP_STATUS_OK_EVENTS_COMPLETE; }
 
 // Asked for a password, the program has nobody to ask: it must never wait
 // for an answer on a terminal.
 const char* NoPassword(const char*, http_t*, const char*, const char*, void*) { return nullptr; }
 
 uint32_t Connect(Connection* http) {
-  cupsSetPasswordCB2(NoPassword, nullptr);
+  std::string why;
+  if (!cups_client::Load(&why)) return Failed(RPC_S_SERVER_UNAVAILABLE, why);
+  cups.cupsSetPasswordCB2(NoPassword, nullptr);
   // libcups keeps the server it first read (CUPS_SERVER, client.conf) for
   // the rest of the thread; forgetting it follows the environment as it is
   // now, which is how tests point the program at their own scheduler.
-  cupsSetServer(nullptr);
-  const std::string server = cupsServer();
-  http->reset(httpConnect2(server.c_str(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
-                           kConnectTimeoutMs, nullptr));
+  cups.cupsSetServer(nullptr);
+  const std::string server = cups.cupsServer();
+  http->reset(cups.httpConnect2(server.c_str(), cups.ippPort(), nullptr, AF_UNSPEC,
+                                cups.cupsEncryption(), 1, kConnectTimeoutMs, nullptr));
   if (!*http) {
-    return Failed(RPC_S_SERVER_UNAVAILABLE,
-                  "cannot reach the CUPS scheduler at " + server + ": " + cupsLastErrorString());
+    return Failed(RPC_S_SERVER_UNAVAILABLE, "cannot reach the CUPS scheduler at " + server + ": " +
+                                                cups.cupsLastErrorString());
   }
-  httpSetTimeout(http->get(), kRequestTimeoutSeconds, nullptr, nullptr);
+  cups.httpSetTimeout(http->get(), kRequestTimeoutSeconds, nullptr, nullptr);
   return 0;
 }
 
 std::string PrinterUri(const std::string& queue) {
   char uri[HTTP_MAX_URI];
-  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof(uri), "ipp", nullptr, "localhost", 0,
-                   "/printers/%s", queue.c_str());
+  cups.httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof(uri), "ipp", nullptr, "localhost", 0,
+                        "/printers/%s", queue.c_str());
   return uri;
 }
 
@@ -242,7 +245,7 @@ uint32_t WritePortOwner(const std::string& monitor, const std::string& port,
 }
 
 const char* Text(ipp_attribute_t* attribute) {
-  const char* text = attribute ? ippGetString(attribute, 0, nullptr) : nullptr;
+  const char* text = attribute ? cups.ippGetString(attribute, 0, nullptr) : nullptr;
   return text ? text : "";
 }
 
@@ -265,7 +268,7 @@ const char* const kQueueAttributes[] = {"printer-name",
                                         "orientation-requested-supported"};
 
 void ReadFact(ipp_attribute_t* attribute, QueueFacts* facts, std::set<std::string>* seen) {
-  const std::string name = ippGetName(attribute);
+  const std::string name = cups.ippGetName(attribute);
   // A queue with a PPD lists some defaults twice (its own, then the PPD's):
   // the first is the one in force.
   if (!seen->insert(name).second) return;
@@ -282,30 +285,31 @@ void ReadFact(ipp_attribute_t* attribute, QueueFacts* facts, std::set<std::strin
   } else if (name == "media-default") {
     facts->mediaDefault = Text(attribute);
   } else if (name == "media-supported") {
-    for (int i = 0; i < ippGetCount(attribute); ++i) {
-      const char* media = ippGetString(attribute, i, nullptr);
+    for (int i = 0; i < cups.ippGetCount(attribute); ++i) {
+      const char* media = cups.ippGetString(attribute, i, nullptr);
       if (media) facts->mediaSupported.push_back(media);
     }
   } else if (name == "orientation-requested-default") {
-    if (ippGetValueTag(attribute) == IPP_TAG_ENUM)
-      facts->orientationDefault = ippGetInteger(attribute, 0);
+    if (cups.ippGetValueTag(attribute) == IPP_TAG_ENUM)
+      facts->orientationDefault = cups.ippGetInteger(attribute, 0);
   } else if (name == "orientation-requested-supported") {
-    facts->offersOrientation = ippGetCount(attribute) > 0;
+    facts->offersOrientation = cups.ippGetCount(attribute) > 0;
   }
 }
 
 std::vector<QueueFacts> ReadQueues(ipp_t* response) {
   std::vector<QueueFacts> queues;
-  ipp_attribute_t* attribute = ippFirstAttribute(response);
+  ipp_attribute_t* attribute = cups.ippFirstAttribute(response);
   while (attribute) {
-    while (attribute && ippGetGroupTag(attribute) != IPP_TAG_PRINTER) {
-      attribute = ippNextAttribute(response);
+    while (attribute && cups.ippGetGroupTag(attribute) != IPP_TAG_PRINTER) {
+      attribute = cups.ippNextAttribute(response);
     }
     if (!attribute) break;
     QueueFacts facts;
     std::set<std::string> seen;
-    for (; attribute && ippGetGroupTag(attribute) == IPP_TAG_PRINTER && ippGetName(attribute);
-         attribute = ippNextAttribute(response)) {
+    for (; attribute && cups.ippGetGroupTag(attribute) == IPP_TAG_PRINTER &&
+           cups.ippGetName(attribute);
+         attribute = cups.ippNextAttribute(response)) {
       ReadFact(attribute, &facts, &seen);
     }
     if (!facts.queue.empty()) queues.push_back(facts);
@@ -349,21 +353,21 @@ SpoolerPrinter PrinterOf(const QueueFacts& facts) {
 // matches driver names; the scheduler's own filter on it only ranks.
 uint32_t FindPpd(http_t* http, const std::string& driver, std::string* ppdName) {
   static const char* const kWanted[] = {"ppd-name", "ppd-make-and-model"};
-  ipp_t* request = ippNewRequest(IPP_OP_CUPS_GET_PPDS);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_TEXT, "ppd-make-and-model", nullptr,
-               driver.c_str());
-  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr,
-                kWanted);
-  Message response(cupsDoRequest(http, request, "/"));
-  if (!Succeeded() && cupsLastError() != IPP_STATUS_ERROR_NOT_FOUND) {
+  ipp_t* request = cups.ippNewRequest(IPP_OP_CUPS_GET_PPDS);
+  cups.ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_TEXT, "ppd-make-and-model", nullptr,
+                    driver.c_str());
+  cups.ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2,
+                     nullptr, kWanted);
+  Message response(cups.cupsDoRequest(http, request, "/"));
+  if (!Succeeded() && cups.cupsLastError() != IPP_STATUS_ERROR_NOT_FOUND) {
     return RequestFailure("listing the drivers");
   }
   // One group per PPD, ended by a separator (an attribute without a name).
   std::string name;
   bool matches = false;
-  for (ipp_attribute_t* attribute = ippFirstAttribute(response.get());;
-       attribute = ippNextAttribute(response.get())) {
-    const char* attributeName = attribute ? ippGetName(attribute) : nullptr;
+  for (ipp_attribute_t* attribute = cups.ippFirstAttribute(response.get());;
+       attribute = cups.ippNextAttribute(response.get())) {
+    const char* attributeName = attribute ? cups.ippGetName(attribute) : nullptr;
     if (!attributeName) {
       if (matches && !name.empty()) {
         *ppdName = name;
@@ -385,7 +389,7 @@ uint32_t FindPpd(http_t* http, const std::string& driver, std::string* ppdName) 
 // Fetches the queue's PPD into file; false when the queue has none.
 bool FetchPpd(http_t* http, const std::string& queue, ScratchFile* file, std::string* ppd) {
   if (file->fd() < 0) return false;
-  if (cupsGetFd(http, PrinterResource(queue, ".ppd").c_str(), file->fd()) != HTTP_STATUS_OK) {
+  if (cups.cupsGetFd(http, PrinterResource(queue, ".ppd").c_str(), file->fd()) != HTTP_STATUS_OK) {
     return false;
   }
   return ReadWholeFile(file->path(), ppd);
@@ -456,16 +460,16 @@ class CupsSpooler : public Spooler {
     if (uint32_t code = Connect(&http)) return code;
     // The user's default (lpoptions, LPDEST, PRINTER) before the
     // scheduler's, as Windows keeps a default per user.
-    cups_dest_t* dest = cupsGetNamedDest(http.get(), nullptr, nullptr);
+    cups_dest_t* dest = cups.cupsGetNamedDest(http.get(), nullptr, nullptr);
     if (!dest) {
-      const ipp_status_t status = cupsLastError();
+      const ipp_status_t status = cups.cupsLastError();
       if (status == IPP_STATUS_ERROR_NOT_FOUND || Succeeded()) {
         return Failed(ERROR_SPOOLER_FILE_NOT_FOUND, "there is no default printer");
       }
       return RequestFailure("asking for the default printer");
     }
     const std::string queue = dest->name;
-    cupsFreeDests(1, dest);
+    cups.cupsFreeDests(1, dest);
     SpoolerPrinter printer;
     if (FindPrinter(queue, &printer) != 0) {
       return Failed(ERROR_SPOOLER_FILE_NOT_FOUND, "the default printer " + queue + " is gone");
@@ -482,11 +486,11 @@ class CupsSpooler : public Spooler {
     if (uint32_t code = FindPrinter(name, &printer)) return code;
     Connection http;
     if (uint32_t code = Connect(&http)) return code;
-    ipp_t* request = ippNewRequest(IPP_OP_CUPS_DELETE_PRINTER);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-                 PrinterUri(printer.queue).c_str());
-    Message response(cupsDoRequest(http.get(), request, "/admin/"));
-    if (cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND) {
+    ipp_t* request = cups.ippNewRequest(IPP_OP_CUPS_DELETE_PRINTER);
+    cups.ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                      PrinterUri(printer.queue).c_str());
+    Message response(cups.cupsDoRequest(http.get(), request, "/admin/"));
+    if (cups.cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND) {
       return Failed(ERROR_INVALID_PRINTER_NAME, "the queue " + printer.queue + " is gone");
     }
     if (!Succeeded()) return RequestFailure("deleting the queue " + printer.queue);
@@ -564,13 +568,13 @@ class CupsSpooler : public Spooler {
   }
 
   static uint32_t ListQueues(http_t* http, std::vector<QueueFacts>* queues) {
-    ipp_t* request = ippNewRequest(IPP_OP_CUPS_GET_PRINTERS);
-    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
-                  sizeof(kQueueAttributes) / sizeof(kQueueAttributes[0]), nullptr,
-                  kQueueAttributes);
-    Message response(cupsDoRequest(http, request, "/"));
+    ipp_t* request = cups.ippNewRequest(IPP_OP_CUPS_GET_PRINTERS);
+    cups.ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                       sizeof(kQueueAttributes) / sizeof(kQueueAttributes[0]), nullptr,
+                       kQueueAttributes);
+    Message response(cups.cupsDoRequest(http, request, "/"));
     queues->clear();
-    if (cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND) return 0;
+    if (cups.cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND) return 0;
     if (!Succeeded()) return RequestFailure("listing the CUPS queues");
     *queues = ReadQueues(response.get());
     return 0;
@@ -580,49 +584,51 @@ class CupsSpooler : public Spooler {
   // otherwise, so an open queue asks for both with the queue itself.
   static uint32_t AddQueue(http_t* http, const std::string& queue, const std::string& name,
                            const std::string& deviceUri, const std::string& ppdName, bool open) {
-    ipp_t* request = ippNewRequest(IPP_OP_CUPS_ADD_MODIFY_PRINTER);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-                 PrinterUri(queue).c_str());
-    ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_URI, "device-uri", nullptr, deviceUri.c_str());
-    ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_NAME, "ppd-name", nullptr, ppdName.c_str());
-    ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_TEXT, "printer-info", nullptr, name.c_str());
-    ippAddBoolean(request, IPP_TAG_PRINTER, "printer-is-accepting-jobs", open ? 1 : 0);
-    ippAddInteger(request, IPP_TAG_PRINTER, IPP_TAG_ENUM, "printer-state",
-                  open ? IPP_PSTATE_IDLE : IPP_PSTATE_STOPPED);
-    Message response(cupsDoRequest(http, request, "/admin/"));
+    ipp_t* request = cups.ippNewRequest(IPP_OP_CUPS_ADD_MODIFY_PRINTER);
+    cups.ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                      PrinterUri(queue).c_str());
+    cups.ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_URI, "device-uri", nullptr,
+                      deviceUri.c_str());
+    cups.ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_NAME, "ppd-name", nullptr, ppdName.c_str());
+    cups.ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_TEXT, "printer-info", nullptr,
+                      name.c_str());
+    cups.ippAddBoolean(request, IPP_TAG_PRINTER, "printer-is-accepting-jobs", open ? 1 : 0);
+    cups.ippAddInteger(request, IPP_TAG_PRINTER, IPP_TAG_ENUM, "printer-state",
+                       open ? IPP_PSTATE_IDLE : IPP_PSTATE_STOPPED);
+    Message response(cups.cupsDoRequest(http, request, "/admin/"));
     // cupsd answers "not possible" when it has no backend for the device's
     // scheme (or cannot use the device otherwise): the port cannot be used.
-    if (cupsLastError() == IPP_STATUS_ERROR_NOT_POSSIBLE) {
+    if (cups.cupsLastError() == IPP_STATUS_ERROR_NOT_POSSIBLE) {
       return Failed(ERROR_UNKNOWN_PORT,
-                    "CUPS refused the device " + deviceUri + ": " + cupsLastErrorString());
+                    "CUPS refused the device " + deviceUri + ": " + cups.cupsLastErrorString());
     }
     if (!Succeeded()) return RequestFailure("creating the CUPS queue " + queue);
     return 0;
   }
 
   static void RemoveQueue(http_t* http, const std::string& queue) {
-    ipp_t* request = ippNewRequest(IPP_OP_CUPS_DELETE_PRINTER);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-                 PrinterUri(queue).c_str());
-    Message response(cupsDoRequest(http, request, "/admin/"));
+    ipp_t* request = cups.ippNewRequest(IPP_OP_CUPS_DELETE_PRINTER);
+    cups.ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                      PrinterUri(queue).c_str());
+    Message response(cups.cupsDoRequest(http, request, "/admin/"));
   }
 
   // The operation policies the scheduler knows, as a queue lists them.
   static uint32_t OfferedPolicies(http_t* http, const std::string& queue,
                                   std::set<std::string>* policies) {
     static const char* const kWanted[] = {"printer-op-policy-supported"};
-    ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-                 PrinterUri(queue).c_str());
-    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 1, nullptr,
-                  kWanted);
-    Message response(cupsDoRequest(http, request, "/"));
+    ipp_t* request = cups.ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+    cups.ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                      PrinterUri(queue).c_str());
+    cups.ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 1,
+                       nullptr, kWanted);
+    Message response(cups.cupsDoRequest(http, request, "/"));
     if (!Succeeded()) return RequestFailure("asking the queue " + queue + " for its policies");
     policies->clear();
     ipp_attribute_t* offered =
-        ippFindAttribute(response.get(), "printer-op-policy-supported", IPP_TAG_NAME);
-    for (int i = 0; offered && i < ippGetCount(offered); ++i) {
-      const char* policy = ippGetString(offered, i, nullptr);
+        cups.ippFindAttribute(response.get(), "printer-op-policy-supported", IPP_TAG_NAME);
+    for (int i = 0; offered && i < cups.ippGetCount(offered); ++i) {
+      const char* policy = cups.ippGetString(offered, i, nullptr);
       if (policy) policies->insert(policy);
     }
     return 0;
@@ -635,11 +641,11 @@ class CupsSpooler : public Spooler {
     ScratchFile file;
     std::string conf;
     if (file.fd() < 0) return Failed(ERROR_SPOOLER_ACCESS_DENIED, "no scratch file for cupsd.conf");
-    http_status_t got = cupsGetFd(http->get(), kConfResource, file.fd());
+    http_status_t got = cups.cupsGetFd(http->get(), kConfResource, file.fd());
     if (got != HTTP_STATUS_OK || !ReadWholeFile(file.path(), &conf)) {
       return Failed(ERROR_SPOOLER_ACCESS_DENIED,
-                    std::string("cannot read the scheduler's cupsd.conf: ") + httpStatus(got) +
-                        " " + cupsLastErrorString());
+                    std::string("cannot read the scheduler's cupsd.conf: ") + cups.httpStatus(got) +
+                        " " + cups.cupsLastErrorString());
     }
     const std::string section = std::string("<Policy ") + kOwnerPolicy + ">";
     if (conf.find(section) == std::string::npos) {
@@ -649,11 +655,11 @@ class CupsSpooler : public Spooler {
         return Failed(ERROR_SPOOLER_ACCESS_DENIED,
                       "cannot write the scratch copy of cupsd.conf: " + ErrorText(errno));
       }
-      http_status_t put = cupsPutFd(http->get(), kConfResource, file.fd());
+      http_status_t put = cups.cupsPutFd(http->get(), kConfResource, file.fd());
       if (put != HTTP_STATUS_CREATED && put != HTTP_STATUS_OK) {
         return Failed(ERROR_SPOOLER_ACCESS_DENIED,
                       std::string("the scheduler refused the changed cupsd.conf: ") +
-                          httpStatus(put) + " " + cupsLastErrorString());
+                          cups.httpStatus(put) + " " + cups.cupsLastErrorString());
       }
       ReportDiagnostic(std::string("[INFO] Added the operation policy \"") + kOwnerPolicy +
                        "\" to the CUPS scheduler's cupsd.conf\n");
@@ -681,16 +687,16 @@ class CupsSpooler : public Spooler {
     if (!policies.count(kOwnerPolicy)) {
       if (uint32_t code = AddOwnerPolicy(http, queue)) return code;
     }
-    ipp_t* request = ippNewRequest(IPP_OP_CUPS_ADD_MODIFY_PRINTER);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-                 PrinterUri(queue).c_str());
-    ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_NAME, "requesting-user-name-allowed", nullptr,
-                 owner.c_str());
-    ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_NAME, "printer-op-policy", nullptr,
-                 kOwnerPolicy);
-    ippAddBoolean(request, IPP_TAG_PRINTER, "printer-is-accepting-jobs", 1);
-    ippAddInteger(request, IPP_TAG_PRINTER, IPP_TAG_ENUM, "printer-state", IPP_PSTATE_IDLE);
-    Message response(cupsDoRequest(http->get(), request, "/admin/"));
+    ipp_t* request = cups.ippNewRequest(IPP_OP_CUPS_ADD_MODIFY_PRINTER);
+    cups.ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                      PrinterUri(queue).c_str());
+    cups.ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_NAME, "requesting-user-name-allowed",
+                      nullptr, owner.c_str());
+    cups.ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_NAME, "printer-op-policy", nullptr,
+                      kOwnerPolicy);
+    cups.ippAddBoolean(request, IPP_TAG_PRINTER, "printer-is-accepting-jobs", 1);
+    cups.ippAddInteger(request, IPP_TAG_PRINTER, IPP_TAG_ENUM, "printer-state", IPP_PSTATE_IDLE);
+    Message response(cups.cupsDoRequest(http->get(), request, "/admin/"));
     if (!Succeeded()) return RequestFailure("giving the CUPS queue " + queue + " to " + owner);
     return 0;
   }
@@ -700,14 +706,15 @@ class CupsSpooler : public Spooler {
   // orientation is 0 to leave it alone.
   static uint32_t WriteDefaults(http_t* http, const std::string& queue, const char* media,
                                 int16_t orientation) {
-    ipp_t* request = ippNewRequest(IPP_OP_CUPS_ADD_MODIFY_PRINTER);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-                 PrinterUri(queue).c_str());
+    ipp_t* request = cups.ippNewRequest(IPP_OP_CUPS_ADD_MODIFY_PRINTER);
+    cups.ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                      PrinterUri(queue).c_str());
     if (media)
-      ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "media-default", nullptr, media);
+      cups.ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "media-default", nullptr, media);
     if (orientation) {
-      ippAddInteger(request, IPP_TAG_PRINTER, IPP_TAG_ENUM, "orientation-requested-default",
-                    orientation == DMORIENT_LANDSCAPE ? IPP_ORIENT_LANDSCAPE : IPP_ORIENT_PORTRAIT);
+      cups.ippAddInteger(
+          request, IPP_TAG_PRINTER, IPP_TAG_ENUM, "orientation-requested-default",
+          orientation == DMORIENT_LANDSCAPE ? IPP_ORIENT_LANDSCAPE : IPP_ORIENT_PORTRAIT);
     }
     ScratchFile file;
     std::string ppd;
@@ -717,8 +724,8 @@ class CupsSpooler : public Spooler {
       withPpd =
           !keyword.empty() && cups_rules::SetPpdDefaultPageSize(&ppd, keyword) && file.Replace(ppd);
     }
-    Message response(withPpd ? cupsDoFileRequest(http, request, "/admin/", file.path().c_str())
-                             : cupsDoRequest(http, request, "/admin/"));
+    Message response(withPpd ? cups.cupsDoFileRequest(http, request, "/admin/", file.path().c_str())
+                             : cups.cupsDoRequest(http, request, "/admin/"));
     if (!Succeeded()) return RequestFailure("setting the defaults of the CUPS queue " + queue);
     return 0;
   }
