@@ -4,8 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <qpdf/BufferInputSource.hh>
-#include <qpdf/FileInputSource.hh>
+#include <qpdf/InputSource.hh>
 #include <qpdf/QPDFTokenizer.hh>
 #include <qpdf/QUtil.hh>
 #include <set>
@@ -36,6 +37,82 @@ bool ParseDigits(const char* text, int length, int64_t* value) {
   }
   return true;
 }
+
+// The output read through blocks kept in memory: the tail reader jumps
+// between the sections and objects at the file's end, and a plain file
+// input would seek and refill its buffer for each of them.
+class BlockFileInput : public InputSource {
+ public:
+  explicit BlockFileInput(const std::string& path) : name_(path), file_(path, std::ios::binary) {
+    if (!file_ || !file_.seekg(0, std::ios::end)) {
+      throw std::runtime_error("cannot open " + path + " for reading");
+    }
+    size_ = static_cast<qpdf_offset_t>(file_.tellg());
+  }
+
+  qpdf_offset_t findAndSkipNextEOL() override {
+    char c = 0;
+    while (read(&c, 1) == 1) {
+      if (c != '\r' && c != '\n') continue;
+      qpdf_offset_t eol = position_ - 1;
+      while (read(&c, 1) == 1) {
+        if (c != '\r' && c != '\n') {
+          unreadCh(c);
+          break;
+        }
+      }
+      return eol;
+    }
+    return position_;
+  }
+  const std::string& getName() const override { return name_; }
+  qpdf_offset_t tell() override { return position_; }
+  void seek(qpdf_offset_t offset, int whence) override {
+    qpdf_offset_t from = whence == SEEK_END ? size_ : whence == SEEK_CUR ? position_ : 0;
+    if (from + offset < 0) throw std::runtime_error(name_ + ": seek before the start");
+    position_ = from + offset;
+  }
+  void rewind() override { position_ = 0; }
+  size_t read(char* buffer, size_t length) override {
+    last_offset = position_;
+    size_t done = 0;
+    while (done < length && position_ < size_) {
+      const std::string& block = Block(position_ / kBlock);
+      size_t at = static_cast<size_t>(position_ % kBlock);
+      if (at >= block.size()) break;
+      size_t n = std::min(length - done, block.size() - at);
+      std::memcpy(buffer + done, block.data() + at, n);
+      done += n;
+      position_ += static_cast<qpdf_offset_t>(n);
+    }
+    return done;
+  }
+  void unreadCh(char) override {
+    if (position_ > 0) --position_;
+  }
+
+ private:
+  static constexpr qpdf_offset_t kBlock = 65536;
+  static constexpr size_t kMaxBlocks = 256;
+
+  const std::string& Block(qpdf_offset_t index) {
+    auto found = blocks_.find(index);
+    if (found != blocks_.end()) return found->second;
+    if (blocks_.size() >= kMaxBlocks) blocks_.clear();
+    std::string block(static_cast<size_t>(kBlock), '\0');
+    file_.clear();
+    if (!file_.seekg(index * kBlock)) throw std::runtime_error(name_ + ": cannot seek");
+    file_.read(&block[0], kBlock);
+    block.resize(static_cast<size_t>(file_.gcount()));
+    return blocks_.emplace(index, std::move(block)).first->second;
+  }
+
+  std::string name_;
+  std::ifstream file_;
+  qpdf_offset_t size_ = 0;
+  qpdf_offset_t position_ = 0;
+  std::map<qpdf_offset_t, std::string> blocks_;
+};
 
 bool IsPdfSpace(char c) {
   return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == '\0';
@@ -170,7 +247,7 @@ bool PdfTail::Open(const std::string& path, std::string* why) {
     context_ = QPDF::create();
     context_->setSuppressWarnings(true);
     context_->emptyPDF();
-    auto file = std::make_shared<FileInputSource>(path.c_str());
+    auto file = std::make_shared<BlockFileInput>(path);
     input_ = file;
     input_->seek(0, SEEK_END);
     fileLength_ = input_->tell();
