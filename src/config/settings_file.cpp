@@ -120,7 +120,12 @@ Status SettingsFile::SaveLocked() {
     RefreshLocked();  // what other runs wrote since the last read stays
     pending_.clear();
     error = readError_.empty() ? "" : "cannot read it: " + readError_;
-    if (error.empty() && platform::WriteFileAtomically(path_, view_, &error)) {
+    // The new name need not reach the disk at once: after a power cut the
+    // file as it was still holds every setting, and a counter gone back
+    // only makes the next run pass over names already taken (they are
+    // made exclusively).
+    if (error.empty() &&
+        platform::WriteFileAtomically(path_, view_, &error, platform::NameOnDisk::kWithTheFolder)) {
       content_ = view_;
       stamp_ = platform::StampOf(path_);
       return Status();

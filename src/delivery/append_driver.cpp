@@ -261,12 +261,12 @@ class OutputSession {
   // forces the file to the disk, and most steps change nothing. On a full
   // disk the reserve beside the journal is given up, a piece at a time, to
   // make room for it.
-  bool Save() {
+  bool Save(platform::NameOnDisk name = platform::NameOnDisk::kNow) {
     std::string text = FormatJobJournal(journal_);
     if (saved_ && text == savedText_) return true;
     std::string error;
-    bool written = WriteJobJournal(output_, journal_, &error);
-    while (!written && ShrinkReserve()) written = WriteJobJournal(output_, journal_, &error);
+    bool written = WriteJobJournal(output_, journal_, &error, name);
+    while (!written && ShrinkReserve()) written = WriteJobJournal(output_, journal_, &error, name);
     if (!written) {
       saveError_ = error;
       OutLog("[ERROR] %s.\n", error.c_str());
@@ -577,7 +577,9 @@ class OutputSession {
     c.digest = kept.digest;
     if (deleteTempFiles) c.files = {kept.converted, kept.job};
     journal_.hasCommit = true;
-    if (Save()) return true;
+    // Every writer forces the output's folder, where the journal is, to
+    // the disk before the output changes: the record's name goes with it.
+    if (Save(platform::NameOnDisk::kWithTheFolder)) return true;
     journal_.hasCommit = false;
     return false;
   }

@@ -176,7 +176,8 @@ JournalRead ReadJobJournal(const std::string& outputPdf, JobJournal* journal, st
   return JournalRead::kDamaged;
 }
 
-bool WriteJobJournal(const std::string& outputPdf, const JobJournal& journal, std::string* error) {
+bool WriteJobJournal(const std::string& outputPdf, const JobJournal& journal, std::string* error,
+                     platform::NameOnDisk name) {
   std::string path = JournalPath(outputPdf);
   if (journal.kept.empty() && !journal.hasCommit && journal.leftovers.empty()) {
     std::string why;
@@ -185,7 +186,7 @@ bool WriteJobJournal(const std::string& outputPdf, const JobJournal& journal, st
     return false;
   }
   std::string why;
-  if (platform::WriteFileAtomically(path, FormatJobJournal(journal), &why)) return true;
+  if (platform::WriteFileAtomically(path, FormatJobJournal(journal), &why, name)) return true;
   *error = "could not write \"" + path + "\": " + why;
   return false;
 }

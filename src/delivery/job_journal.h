@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
+
 /// A print job whose pages have not reached the output yet.
 struct KeptJob {
   int attempts = 0;       ///< deliveries tried and failed
@@ -64,7 +66,9 @@ JournalRead ReadJobJournal(const std::string& outputPdf, JobJournal* journal, st
 
 /// Replaces the journal atomically, or removes it when there is nothing in
 /// it. Returns false, with the reason in *error, when it cannot be written.
-bool WriteJobJournal(const std::string& outputPdf, const JobJournal& journal, std::string* error);
+/// `name` says when its new name must be on the disk.
+bool WriteJobJournal(const std::string& outputPdf, const JobJournal& journal, std::string* error,
+                     platform::NameOnDisk name = platform::NameOnDisk::kNow);
 
 /// The journal's text form, and back (tests and the fuzzer use them).
 std::string FormatJobJournal(const JobJournal& journal);

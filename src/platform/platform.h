@@ -112,12 +112,16 @@ bool CopyFileAtomically(const std::string& from, const std::string& to, unsigned
                         std::string* error = nullptr);
 /// Reads a whole file. Returns false when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::string* content, std::string* error = nullptr);
+/// When a replaced file's new name must be on the disk: at once, or with
+/// the next forcing of its folder (for a file whose older version serves as
+/// well after a power cut, or whose folder the caller forces out next).
+enum class NameOnDisk { kNow, kWithTheFolder };
 /// Writes content to a new temporary file in the same folder (see
 /// NewFile::CreateBeside), forces it to the disk and renames it over path.
 /// The file keeps its permissions (0644 for a new one). Returns false (and
 /// leaves path alone) on failure.
 bool WriteFileAtomically(const std::string& path, const std::string& content,
-                         std::string* error = nullptr);
+                         std::string* error = nullptr, NameOnDisk name = NameOnDisk::kNow);
 /// Appends data to a file with a single write on a descriptor opened for
 /// appending, so concurrent appenders never interleave inside one call. A
 /// missing file is created with permission bits mode (narrowed by the umask);

@@ -317,7 +317,17 @@ TEST_F(FlashSyncTest, DeliveryIsOneDurableStep) {
     EXPECT_EQ(std::string::npos, later->find(" " + JournalPath(Source()))) << *later;
   }
   // The removal of the length record is on the disk before the job counts.
-  EXPECT_NE(events.end(), std::find(written, events.end(), "fsync " + platform::DirName(Source())));
+  const std::string folder = platform::DirName(Source());
+  EXPECT_NE(events.end(), std::find(written, events.end(), "fsync " + folder));
+  // So is every name made beside the output (the commit's record among
+  // them) before the output changes.
+  auto unsynced = events.end();
+  for (auto e = events.begin(); e != written; ++e) {
+    if (e->rfind("rename ", 0) == 0 && e->find(" " + folder + "/") != std::string::npos)
+      unsynced = e;
+    if (*e == "fsync " + folder) unsynced = events.end();
+  }
+  EXPECT_TRUE(unsynced == events.end()) << *unsynced;
 }
 
 // Job names travel through the journal's tab-separated fields unchanged.

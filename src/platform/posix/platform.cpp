@@ -300,7 +300,8 @@ mode_t ModeOf(const std::string& path, mode_t fallback) {
 // forces it to the disk, then renames it over path. The temporary file is
 // removed on any failure. `produce` leaves errno set when it fails.
 template <typename Produce>
-bool WriteViaSibling(const std::string& path, Produce produce, mode_t mode, std::string* error) {
+bool WriteViaSibling(const std::string& path, Produce produce, mode_t mode, std::string* error,
+                     NameOnDisk name = NameOnDisk::kNow) {
   std::string tmp;
   int fd = OpenNewSibling(path, mode, &tmp);
   if (fd < 0) return Fail(error);
@@ -311,7 +312,14 @@ bool WriteViaSibling(const std::string& path, Produce produce, mode_t mode, std:
   }
   if (failure == 0) Record("fsync", tmp);
   if (close(fd) != 0 && failure == 0) failure = errno;
-  if (failure == 0 && ReplaceFile(tmp, path, error)) return true;
+  if (failure == 0 && name == NameOnDisk::kNow && ReplaceFile(tmp, path, error)) return true;
+  if (failure == 0 && name == NameOnDisk::kWithTheFolder) {
+    if (rename(tmp.c_str(), path.c_str()) == 0) {
+      Record("rename", tmp, path);
+      return true;
+    }
+    failure = errno;
+  }
   if (failure != 0) Fail(error, failure);
   unlink(tmp.c_str());
   return false;
@@ -357,10 +365,11 @@ bool ReadWholeFile(const std::string& path, std::string* content, std::string* e
   return failure == 0 || Fail(error, failure);
 }
 
-bool WriteFileAtomically(const std::string& path, const std::string& content, std::string* error) {
+bool WriteFileAtomically(const std::string& path, const std::string& content, std::string* error,
+                         NameOnDisk name) {
   return WriteViaSibling(
       path, [&content](int fd) { return WriteAll(fd, content.data(), content.size()); },
-      ModeOf(path, 0644), error);
+      ModeOf(path, 0644), error, name);
 }
 
 bool AppendToFile(const std::string& path, const std::string& data, unsigned mode,

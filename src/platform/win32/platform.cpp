@@ -303,7 +303,10 @@ bool ReadWholeFile(const std::string& path, std::string* content, std::string* e
   return ok;
 }
 
-bool WriteFileAtomically(const std::string& path, const std::string& content, std::string* error) {
+// The move is written through in any case: Windows has no cheaper rename
+// whose durability a later flush of the folder would settle.
+bool WriteFileAtomically(const std::string& path, const std::string& content, std::string* error,
+                         NameOnDisk) {
   return WriteViaSibling(
       path, [&content](HANDLE h) { return WriteAll(h, content.data(), content.size()); }, error);
 }
