@@ -49,12 +49,24 @@ std::string SettingsFile::Text(const char* section, const char* key, const char*
                                int size) {
   std::lock_guard<std::mutex> hold(mutex_);
   RefreshLocked();
+  std::string asked = std::string(section) + '\n' + key + '\n' + std::to_string(size) +
+                      (defaultValue ? std::string("\n=") + defaultValue : std::string());
+  if (view_ == memoView_) {
+    auto known = memo_.find(asked);
+    if (known != memo_.end()) return known->second;
+  }
   std::string value;
   if (!platform::FindProfileValue(view_, section, key, &value)) {
     value = platform::ProfileDefault(defaultValue);
   }
   if (size > 0 && value.size() > static_cast<size_t>(size - 1)) value.resize(size - 1);
   RecordLocked(section, key, value);
+  // Recorded, the same question gives the same answer and changes nothing.
+  if (view_ != memoView_) {
+    memo_.clear();
+    memoView_ = view_;
+  }
+  memo_[asked] = value;
   return value;
 }
 

@@ -4,6 +4,7 @@
 // changed it (its stamp), and written only when a recorded value is not in it.
 #pragma once
 
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -57,6 +58,10 @@ class SettingsFile {
   std::string readError_;  ///< why the file that is there could not be read
   std::vector<Write> pending_;
   bool failureReported_ = false;
+  // Text()'s answers for the view they were given from: asked again (the
+  // log asks for its switch on every line) they cost no parse of the file.
+  std::string memoView_;
+  std::map<std::string, std::string> memo_;
 };
 
 /// The settings file of this run: one object for the program's whole run
