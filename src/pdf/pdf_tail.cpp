@@ -727,14 +727,18 @@ int PdfTail::TableEntry(const Section& section, int number, Entry* entry, std::s
   return 0;
 }
 
+const PdfTail::Section* PdfTail::WalkTo(int64_t offset, std::set<int64_t>* seen, std::string* why) {
+  if (!seen->insert(offset).second || static_cast<int>(seen->size()) > kMaxSections) {
+    *why = "the cross-reference sections form a loop";
+    return nullptr;
+  }
+  return SectionAt(offset, why);
+}
+
 bool PdfTail::BuildIndex(std::string* why) {
   std::set<int64_t> seen;
   for (int64_t offset = lastXref_; offset > 0;) {
-    if (!seen.insert(offset).second || static_cast<int>(seen.size()) > kMaxSections) {
-      *why = "the cross-reference sections form a loop";
-      return false;
-    }
-    const Section* section = SectionAt(offset, why);
+    const Section* section = WalkTo(offset, &seen, why);
     if (!section) return false;
     if (!section->stream && !section->whole) {
       olderFrom_ = offset;
@@ -765,11 +769,7 @@ bool PdfTail::FindEntry(int number, Entry* entry, std::string* why) {
   }
   std::set<int64_t> seen;
   for (int64_t offset = olderFrom_; offset > 0;) {
-    if (!seen.insert(offset).second || static_cast<int>(seen.size()) > kMaxSections) {
-      *why = "the cross-reference sections form a loop";
-      return false;
-    }
-    const Section* section = SectionAt(offset, why);
+    const Section* section = WalkTo(offset, &seen, why);
     if (!section) return false;
     if (section->stream || section->whole) {
       auto found = section->entries.find(number);

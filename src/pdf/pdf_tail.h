@@ -11,6 +11,7 @@
 #include <memory>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -113,6 +114,9 @@ class PdfTail {
   };
 
   const Section* SectionAt(int64_t offset, std::string* why);
+  /// SectionAt for a walk down the /Prev chain, which `seen` keeps from
+  /// going round in a loop.
+  const Section* WalkTo(int64_t offset, std::set<int64_t>* seen, std::string* why);
   int TableEntry(const Section& section, int number, Entry* entry, std::string* why);
   /// Reads the section at offset; its trailer is built only when asked for.
   bool ReadSection(int64_t offset, Section* section, QPDFObjectHandle* trailer, std::string* why);

@@ -333,10 +333,10 @@ TEST_F(IncrementalUpdateTest, DamagedTailsNeverCrashOrHang) {
   }
 }
 
-// Cross-reference subsections at the edges of a section: an update builds
-// on one whose last entry is the last object its /Size allows, read from
-// that very entry; an entry at /Size, or numbers that wrap, make the output
-// written whole.
+// Hand-made sections. Cross-reference subsections at the edges of a
+// section: an update builds on one whose last entry is the last object its
+// /Size allows, read from that very entry; an entry at /Size, or numbers
+// that wrap, make the output written whole.
 TEST_F(IncrementalUpdateTest, SubsectionBoundsAreCheckedAtTheEdge) {
   MakeTextPdf(Out(), {"Base"});
   const std::string good = ReadFileText(Out());
@@ -376,28 +376,17 @@ TEST_F(IncrementalUpdateTest, SubsectionBoundsAreCheckedAtTheEdge) {
     const std::string whole = "\" is written whole: a cross-reference subsection";
     EXPECT_TRUE(!row.whole || Log().find(whole + row.whole) != std::string::npos) << Log();
   }
-}
 
-// An older section's trailer is read for its /Prev and /Size alone: one
-// hidden in a string, a nested dictionary or an array is not taken for it.
-TEST_F(IncrementalUpdateTest, OlderTrailersAreFollowedByTheirOwnPrev) {
-  MakeTextPdf(Out(), {"Base"});
-  const std::string good = ReadFileText(Out());
-  const std::string prev = std::to_string(good.rfind("\nxref") + 1);
-  const std::string objects =
-      "1 0 obj\n<< /Pages 6 0 R /Type /Catalog >>\nendobj\n"
-      "6 0 obj\n<< /Count 1 /Kids [ 3 0 R ] /Type /Pages >>\nendobj\n";
-  char entries[64];
-  snprintf(entries, sizeof(entries), "1 1\n%010zu 00000 n \n6 1\n%010zu 00000 n \n", good.size(),
-           good.size() + objects.find("6 0 obj"));
-  const char* trailers[] = {
-      "<< /Title (a /Prev 5 \\) (and) ) /Size 7 /Root 1 0 R /Prev @ >>",
-      "<< /X << /Prev 5 /Size 1 >> /Size 7 /Prev @ /Root 1 0 R >>",
-      "<< /ID [<00ff> <01>] /K [ /Prev 5 [ /Size 1 ] ] /Size 7 /Root 1 0 R /Prev @ >>",
-      "<< /Size 7 % /Prev 5\n /Root 1 0 R /Prev @ >>",
-      "<</Size 7/Root 1 0 R/Prev @>>",
-  };
-  for (std::string trailer : trailers) {
+  // An older section's trailer is read for its /Prev and /Size alone: one
+  // hidden in a string, a nested dictionary or an array is not taken.
+  const std::string entries = "1 1\n" + entry(0) + "6 1\n" + entry(objects.find("6 0 obj"));
+  for (std::string trailer : {
+           "<< /Title (a /Prev 5 \\) (and) ) /Size 7 /Root 1 0 R /Prev @ >>",
+           "<< /X << /Prev 5 /Size 1 >> /Size 7 /Prev @ /Root 1 0 R >>",
+           "<< /ID [<00ff> <01>] /K [ /Prev 5 [ /Size 1 ] ] /Size 7 /Root 1 0 R /Prev @ >>",
+           "<< /Size 7 % /Prev 5\n /Root 1 0 R /Prev @ >>",
+           "<</Size 7/Root 1 0 R/Prev @>>",
+       }) {
     SCOPED_TRACE(trailer);
     trailer.replace(trailer.find('@'), 1, prev);
     const std::string older = good + objects + "xref\n" + entries + "trailer\n" + trailer + "\n";
