@@ -361,20 +361,26 @@ TEST_F(IncrementalUpdateTest, SubsectionBoundsAreCheckedAtTheEdge) {
       {"4294967297 1\n" + entry(0), 6, "'s object numbers are out of range"},  // wraps to 1
       {"2147483647 1\n" + entry(0), 6, "'s object numbers are out of range"},
   };
+  // A section of over 4096 entries is read entry by entry, a smaller one
+  // whole: each row is read both ways.
+  std::string padding;
+  for (int i = 0; i <= 4096; ++i) padding += "0 1\n0000000000 65535 f \n";
   for (const auto& row : rows) {
-    SCOPED_TRACE(row.subsections);
-    const std::string file = good + objects + "xref\n" + row.subsections + "trailer\n<< /Size " +
-                             std::to_string(row.size) + " /Root 1 0 R /Prev " + prev +
-                             " >>\nstartxref\n" + std::to_string(good.size() + objects.size()) +
-                             "\n%%EOF\n";
-    WriteFileText(Out(), file);
-    ASSERT_EQ(1, Append("Job", Out())) << Log();
-    std::vector<std::string> pages = PdfPageTexts(Out());
-    ASSERT_EQ(2u, pages.size());
-    EXPECT_NE(std::string::npos, pages[1].find("Job"));
-    EXPECT_EQ(!row.whole, StartsWith(ReadFileText(Out()), file));
-    const std::string whole = "\" is written whole: a cross-reference subsection";
-    EXPECT_TRUE(!row.whole || Log().find(whole + row.whole) != std::string::npos) << Log();
+    for (const std::string& pad : {std::string(), padding}) {
+      SCOPED_TRACE(row.subsections + (pad.empty() ? "read whole" : "read entry by entry"));
+      const std::string file = good + objects + "xref\n" + pad + row.subsections +
+                               "trailer\n<< /Size " + std::to_string(row.size) +
+                               " /Root 1 0 R /Prev " + prev + " >>\nstartxref\n" +
+                               std::to_string(good.size() + objects.size()) + "\n%%EOF\n";
+      WriteFileText(Out(), file);
+      ASSERT_EQ(1, Append("Job", Out())) << Log();
+      std::vector<std::string> pages = PdfPageTexts(Out());
+      ASSERT_EQ(2u, pages.size());
+      EXPECT_NE(std::string::npos, pages[1].find("Job"));
+      EXPECT_EQ(!row.whole, StartsWith(ReadFileText(Out()), file));
+      const std::string whole = "\" is written whole: a cross-reference subsection";
+      EXPECT_TRUE(!row.whole || Log().find(whole + row.whole) != std::string::npos) << Log();
+    }
   }
 
   // An older section's trailer is read for its /Prev and /Size alone: one
