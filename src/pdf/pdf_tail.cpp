@@ -352,16 +352,21 @@ bool PdfTail::ReadTable(Section* section, QPDFObjectHandle* trailer, std::string
   QPDFTokenizer tokenizer;
   int64_t end = 0;  // one above the highest object number of the section
   for (;;) {
-    QPDFTokenizer::Token first = tokenizer.readToken(input_, path_);
-    if (first.getType() == QPDFTokenizer::tt_word && first.getValue() == "trailer") break;
-    QPDFTokenizer::Token count = tokenizer.readToken(input_, path_);
-    if (first.getType() != QPDFTokenizer::tt_integer ||
-        count.getType() != QPDFTokenizer::tt_integer) {
-      *why = "a cross-reference table is malformed";
-      return false;
+    std::string firstText, countText;
+    if (!ReadPlainHeader(&firstText, &countText)) {
+      QPDFTokenizer::Token first = tokenizer.readToken(input_, path_);
+      if (first.getType() == QPDFTokenizer::tt_word && first.getValue() == "trailer") break;
+      QPDFTokenizer::Token count = tokenizer.readToken(input_, path_);
+      if (first.getType() != QPDFTokenizer::tt_integer ||
+          count.getType() != QPDFTokenizer::tt_integer) {
+        *why = "a cross-reference table is malformed";
+        return false;
+      }
+      firstText = first.getValue();
+      countText = count.getValue();
     }
     Subsection sub;
-    if (!SubsectionNumbers(first.getValue(), count.getValue(), &sub.first, &sub.count)) {
+    if (!SubsectionNumbers(firstText, countText, &sub.first, &sub.count)) {
       *why = "a cross-reference subsection's object numbers are out of range";
       return false;
     }
@@ -433,18 +438,19 @@ bool PdfTail::ScanDictionary(std::map<std::string, std::string>* entries) {
   for (;;) {
     if (i >= text.size()) return false;
     char c = text[i];
+    char next = i + 1 < text.size() ? text[i + 1] : '\0';
     if (IsPdfSpace(c)) {
       ++i;
     } else if (c == '%') {
       return false;  // a comment: left to the parser
-    } else if (text.compare(i, 2, ">>") == 0 || c == ']') {
+    } else if ((c == '>' && next == '>') || c == ']') {
       i += c == ']' ? 1 : 2;
       if (depth == 0) {
         if (c == ']') return false;
         break;
       }
       if (--depth == 0) words.push_back("*");
-    } else if (text.compare(i, 2, "<<") == 0 || c == '[') {
+    } else if ((c == '<' && next == '<') || c == '[') {
       i += c == '[' ? 1 : 2;
       ++depth;
     } else if (c == '<') {
@@ -691,6 +697,25 @@ bool ParseTableEntry(const char* text, PdfTail::Entry* entry) {
 }
 
 }  // namespace
+
+bool PdfTail::ReadPlainHeader(std::string* first, std::string* count) {
+  qpdf_offset_t at = input_->tell();
+  char text[64];
+  size_t length = input_->read(text, sizeof(text));
+  size_t i = 0;
+  auto digits = [&](std::string* number) {
+    size_t start = i;
+    while (i < length && text[i] >= '0' && text[i] <= '9') ++i;
+    number->assign(text + start, i - start);
+    return i > start && i < length;
+  };
+  while (i < length && IsPdfSpace(text[i])) ++i;
+  bool plain = digits(first) && text[i] == ' ';
+  while (plain && i < length && text[i] == ' ') ++i;
+  plain = plain && digits(count) && IsPdfSpace(text[i]);
+  input_->seek(plain ? at + static_cast<qpdf_offset_t>(i) : at, SEEK_SET);
+  return plain;
+}
 
 void PdfTail::ReadSmallTable(Section* section) {
   int64_t total = 0;

@@ -122,6 +122,10 @@ class PdfTail {
   bool ReadSection(int64_t offset, Section* section, QPDFObjectHandle* trailer, std::string* why);
   bool ReadTable(Section* section, QPDFObjectHandle* trailer, std::string* why);
   void ReadSmallTable(Section* section);
+  /// Reads a subsection's header written plainly ("first count" in digits
+  /// and blanks); false, with the input where it was, for anything else
+  /// (the word "trailer" among them), which the tokenizer then reads.
+  bool ReadPlainHeader(std::string* first, std::string* count);
   /// /Size and /Prev of the trailer dictionary at the input's position (-1
   /// when it has none), read without building it. False for anything a
   /// plain scan cannot be sure of.
