@@ -60,7 +60,6 @@ set(POSIX_ONLY_TESTS
   pdf/pdf_library_test.cpp
   pdf/pdf_merger_test.cpp
   platform/accounts_test.cpp
-  platform/child_process_test.cpp
   platform/cups_rules_test.cpp
   platform/cups_spooler_test.cpp
   platform/platform_test.cpp
