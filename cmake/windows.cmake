@@ -66,7 +66,6 @@ set(POSIX_ONLY_TESTS
   platform/registry_store_test.cpp
   printer/printer_setup_test.cpp
   process/process_runner_test.cpp
-  tools/mfilemon_setup_test.cpp
   tools/mfilemon_test.cpp
   tools/pdfcp_test.cpp
   tools/quorvel_test.cpp)
