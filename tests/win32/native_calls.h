@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/process.h"
+
 namespace win32test {
 
 /// A local port, as a value of the Ports key that Wine's local monitor lists.
@@ -56,6 +58,10 @@ bool CopyToWideName(const std::string& from, const std::string& utf8To);
 std::string AnsiText(const std::string& utf8, bool* exact);
 /// True when a file of that UTF-8 name exists (wide-character calls).
 bool WideNameExists(const std::string& utf8Name);
+
+/// Everything the child writes until it ends (or its pipe closes); its exit
+/// code in *exitCode once it has ended.
+std::string CollectOutput(platform::ChildProcess* child, int* exitCode);
 
 /// Runs the helper of argv[2] when argv[1] is "--helper"; its exit code,
 /// or -1 when this is no helper run.
