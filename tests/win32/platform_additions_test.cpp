@@ -1,12 +1,9 @@
-// The Win32 platform calls that the in-place append, the per-user spool
-// folders and the metafile pages rest on, under Wine; and a metafile page
-// made there: GDI reads the frame for the page size, libuemf (built for
-// Windows) reads the records and the translator draws them, text included
+// The Win32 platform calls that the in-place append and the metafile pages
+// rest on, under Wine; and a metafile page made there: GDI reads the frame for the page size,
+// libuemf (built for Windows) reads the records and the translator draws them, text included
 // (libuemf's UTF-16 conversion makes the test's text record).
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
@@ -14,18 +11,12 @@
 
 #include "config/settings.h"
 #include "pdf/pdf_merger.h"
-#include "platform/accounts.h"
 #include "platform/metafile_header.h"
 #include "platform/platform.h"
 #include "support/make_metafile.h"
 #include "support/make_pdf.h"
 #include "support/program_folder.h"
 #include "support/temp_dir.h"
-// last: its macros (DeleteFile) must not rename the platform layer's calls
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -71,43 +62,6 @@ TEST(Win32FileUpdateTest, MissingFilesAndFoldersAreRefusedWithTheReason) {
     EXPECT_FALSE(error.empty());
   }
   EXPECT_TRUE(platform::SyncFolder(dir.path(), &error)) << error;
-}
-
-TEST(Win32PrivateFolderTest, IsMadeWithItsParentsAndRefusesAFile) {
-  ScopedTempDir dir;
-  std::string folder = dir.Join("a\\b\\spool");
-  std::string error;
-  ASSERT_TRUE(platform::EnsurePrivateFolder(folder, &error)) << error;
-  EXPECT_TRUE(platform::IsDirectory(folder));
-  EXPECT_TRUE(platform::EnsurePrivateFolder(folder, &error)) << error;  // again: still fine
-  WriteFileText(dir.Join("file"), "x");
-  EXPECT_FALSE(platform::EnsurePrivateFolder(dir.Join("file"), &error));
-  EXPECT_EQ("it is not a folder", error);
-}
-
-TEST(Win32EnvironmentTest, ValuesAreSetForThisProcessAndRemoved) {
-  ASSERT_TRUE(platform::SetEnvironmentValue("TARVELIN_WIN_TEST", "one two"));
-  ASSERT_NE(nullptr, std::getenv("TARVELIN_WIN_TEST"));
-  EXPECT_STREQ("one two", std::getenv("TARVELIN_WIN_TEST"));
-  char buffer[64];
-  EXPECT_EQ(7u, GetEnvironmentVariableA("TARVELIN_WIN_TEST", buffer, sizeof(buffer)));
-  ASSERT_TRUE(platform::SetEnvironmentValue("TARVELIN_WIN_TEST", nullptr));
-  EXPECT_EQ(nullptr, std::getenv("TARVELIN_WIN_TEST"));
-  EXPECT_EQ(0u, GetEnvironmentVariableA("TARVELIN_WIN_TEST", buffer, sizeof(buffer)));
-  EXPECT_FALSE(platform::SetEnvironmentValue("A=B", "x"));
-}
-
-TEST(Win32AccountTest, TheCurrentAccountHasItsProfileFolderAsHome) {
-  platform::Account me = platform::CurrentAccount();
-  ASSERT_FALSE(me.home.empty());
-  EXPECT_TRUE(platform::IsDirectory(me.home)) << me.home;
-  platform::Account found;
-  std::string error;
-  ASSERT_TRUE(platform::LookUpAccount(me.name, &found, &error)) << error;
-  if (found.home.empty()) {
-    GTEST_SKIP() << "no ProfileList entry for " << me.name << " (Wine keeps none)";
-  }
-  EXPECT_TRUE(fs::equivalent(me.home, found.home)) << me.home << " " << found.home;
 }
 
 // GDI reads the header (GetEnhMetaFileA); the sizes it does not check are
