@@ -34,11 +34,6 @@ std::string MachineRegistryText(const std::string& key, const char* value);
 long CreateMachineKey(const std::string& key);
 /// Removes a key of HKEY_LOCAL_MACHINE with its subkeys.
 void DeleteMachineKey(const std::string& key);
-/// Creates the key with an empty access list (no one is granted anything)
-/// and tells whether the registry then refuses to open it for writing.
-bool MachineKeyWithoutRights(const std::string& key);
-/// Gives the key back its inherited rights so it can be deleted.
-void RestoreMachineKeyRights(const std::string& key);
 
 /// This test binary's full name (the real one, whatever the tests set as
 /// the program's name).
