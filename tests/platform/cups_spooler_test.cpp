@@ -3,9 +3,7 @@
 // printers as CUPS queues.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sys/file.h>
-#include <sys/inotify.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>

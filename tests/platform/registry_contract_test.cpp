@@ -3,9 +3,7 @@
 // Windows (a key of its own under HKEY_CURRENT_USER).
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
-#include <vector>
 
 #include "platform/platform.h"
 #include "platform/registry.h"
