@@ -152,7 +152,7 @@ TEST_F(CupsRegistryTest, TheMakersMonitorAddsNumberedPortsWithoutAWindow) {
   EXPECT_EQ("Quorvel8:|Quorvel|Local port", Ports().back());
 
   // Two processes adding at once never get the same port.
-  const int kEach = 12;
+  const int kEach = 24;
   pid_t children[2];
   for (pid_t& child : children) {
     if ((child = fork()) == 0) {
