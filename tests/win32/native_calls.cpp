@@ -238,14 +238,16 @@ bool WideNameExists(const std::string& utf8Name) {
 std::string CollectOutput(platform::ChildProcess* child, int* exitCode) {
   std::string text;
   char buffer[4096];
-  for (;;) {
+  for (bool ended = false;;) {
     int waiting = platform::PeekChildOutput(*child);
     if (waiting > 0) {
       int n = platform::ReadChildOutput(*child, buffer, sizeof(buffer));
       if (n <= 0) break;
       text.append(buffer, static_cast<size_t>(n));
-    } else if (waiting < 0 || platform::WaitChildProcess(child, 0, exitCode) == 1) {
+    } else if (waiting < 0 || ended) {
       break;
+    } else if (platform::WaitChildProcess(child, 0, exitCode) == 1) {
+      ended = true;  // what it wrote just before its end is still read
     } else {
       platform::WaitChildActivity(*child, 100);
     }
