@@ -60,14 +60,12 @@ set(POSIX_ONLY_TESTS
   pdf/pdf_library_test.cpp
   pdf/pdf_merger_test.cpp
   platform/accounts_test.cpp
-  platform/child_process_test.cpp
   platform/cups_rules_test.cpp
   platform/cups_spooler_test.cpp
   platform/platform_test.cpp
   platform/registry_store_test.cpp
   printer/printer_setup_test.cpp
   process/process_runner_test.cpp
-  tools/mfilemon_setup_test.cpp
   tools/mfilemon_test.cpp
   tools/pdfcp_test.cpp
   tools/quorvel_test.cpp)

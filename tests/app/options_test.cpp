@@ -45,11 +45,6 @@ TEST(OptionsTest, RemovesRecognisedWordsAndKeepsTheRest) {
   EXPECT_EQ(7, p.options.paper);
   EXPECT_EQ(1, p.options.syncPdf);
   EXPECT_EQ((std::vector<std::string>{"prog", "x", "y"}), a.Left());
-
-  // "--" ends the parse and is removed.
-  Args dash({"prog", "zzz", "--", "-printer", "name"});
-  EXPECT_EQ(1, ParseOptions(p.table, &dash.argc, dash.argv()));
-  EXPECT_EQ((std::vector<std::string>{"prog", "zzz", "-printer", "name"}), dash.Left());
 }
 
 TEST(OptionsTest, StringValuesAreTakenAsIsAndCut) {

@@ -5,8 +5,6 @@
 #include <unistd.h>
 
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "platform/profile.h"
 #include "support/program_folder.h"

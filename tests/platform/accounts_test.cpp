@@ -16,64 +16,40 @@
 
 namespace {
 
-// Runs body in a forked child and returns its exit code (-1 on a signal).
-template <typename Body>
-int InChild(Body body) {
-  std::fflush(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) _exit(body());
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Exit codes of the child: 0 all held, 1 the drop failed, 2 an id is wrong,
-// 3 root came back, 4 still counted as the super-user.
+// In a child: 0 all held, 1 the drop failed, 2 an id is wrong, 3 root came
+// back, 4 still counted as the super-user.
 TEST(AccountsTest, DropIsForGood) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root";
   const passwd* nobody = getpwnam("nobody");
   ASSERT_NE(nullptr, nobody);
-  uid_t uid = nobody->pw_uid;
-  gid_t gid = nobody->pw_gid;
-  EXPECT_EQ(0, InChild([uid, gid] {
-              std::string error;
-              if (!platform::DropToAccount("nobody", &error)) return 1;
-              uid_t r, e, s;
-              gid_t rg, eg, sg;
-              getresuid(&r, &e, &s);
-              getresgid(&rg, &eg, &sg);
-              if (r != uid || e != uid || s != uid || rg != gid || eg != gid || sg != gid) return 2;
-              if (setuid(0) == 0 || setgid(0) == 0) return 3;
-              return platform::IsSuperUser() ? 4 : 0;
-            }));
-}
-
-class InstallFileCopyTest : public testing::Test {
- protected:
-  void SetUp() override { WriteFileText(Source(), "backend program"); }
-  std::string Source() const { return dir_.Join("source"); }
-  std::string Target() const { return dir_.Join("target"); }
-  bool Install(bool* changed) {
+  const uid_t uid = nobody->pw_uid;
+  const gid_t gid = nobody->pw_gid;
+  std::fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
     std::string error;
-    bool ok = platform::InstallFileCopy(Source(), Target(), 0700, changed, &error);
-    EXPECT_TRUE(ok) << error;
-    return ok;
+    if (!platform::DropToAccount("nobody", &error)) _exit(1);
+    uid_t r, e, s;
+    gid_t rg, eg, sg;
+    getresuid(&r, &e, &s);
+    getresgid(&rg, &eg, &sg);
+    if (r != uid || e != uid || s != uid || rg != gid || eg != gid || sg != gid) _exit(2);
+    if (setuid(0) == 0 || setgid(0) == 0) _exit(3);
+    _exit(platform::IsSuperUser() ? 4 : 0);
   }
-  struct stat Stat(const std::string& path) const {
-    struct stat st {};
-    lstat(path.c_str(), &st);
-    return st;
-  }
-
-  ScopedTempDir dir_;
-};
+  int status = -1;
+  ASSERT_EQ(pid, waitpid(pid, &status, 0));
+  EXPECT_EQ(0, status);
+}
 
 // A target of the wrong mode or content, or a link planted there, is
 // replaced (what the link pointed to is untouched); a narrow umask does not
-// narrow the mode. Installing the same again changes nothing (the installer's
-// own test).
-TEST_F(InstallFileCopyTest, WrongModeContentOrLinkIsReplaced) {
-  std::string victim = dir_.Join("victim");
+// narrow the mode.
+TEST(InstallFileCopyTest, WrongModeContentOrLinkIsReplaced) {
+  ScopedTempDir dir;
+  const std::string source = dir.Join("source"), target = dir.Join("target");
+  const std::string victim = dir.Join("victim");
+  WriteFileText(source, "backend program");
   WriteFileText(victim, "keep me");
   chmod(victim.c_str(), 0644);
   const struct {
@@ -83,26 +59,30 @@ TEST_F(InstallFileCopyTest, WrongModeContentOrLinkIsReplaced) {
       {"none", [] {}},
       {"mode",
        [&] {
-         WriteFileText(Target(), "backend program");
-         chmod(Target().c_str(), 0755);
+         WriteFileText(target, "backend program");
+         chmod(target.c_str(), 0755);
        }},
-      {"content", [&] { WriteFileText(Target(), "an older backend"); }},
-      {"link", [&] { ASSERT_EQ(0, symlink(victim.c_str(), Target().c_str())); }},
+      {"content", [&] { WriteFileText(target, "an older backend"); }},
+      {"link", [&] { ASSERT_EQ(0, symlink(victim.c_str(), target.c_str())); }},
   };
+  struct stat st {};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
-    std::filesystem::remove(Target());
+    std::filesystem::remove(target);
     row.plant();
     mode_t oldMask = umask(0077);
     bool changed = false;
-    bool installed = Install(&changed);
+    std::string error;
+    EXPECT_TRUE(platform::InstallFileCopy(source, target, 0700, &changed, &error)) << error;
     umask(oldMask);
-    EXPECT_TRUE(installed && changed);
-    EXPECT_EQ(0100700u, Stat(Target()).st_mode);  // a plain file
-    EXPECT_EQ("backend program", ReadFileText(Target()));
+    EXPECT_TRUE(changed);
+    ASSERT_EQ(0, lstat(target.c_str(), &st));
+    EXPECT_EQ(0100700u, st.st_mode);  // a plain file
+    EXPECT_EQ("backend program", ReadFileText(target));
   }
   EXPECT_EQ("keep me", ReadFileText(victim));
-  EXPECT_EQ(0644u, Stat(victim).st_mode & 07777);
+  ASSERT_EQ(0, lstat(victim.c_str(), &st));
+  EXPECT_EQ(0644u, st.st_mode & 07777);
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -57,10 +56,9 @@ class RegistryStoreTest : public testing::Test {
     std::vector<std::string> names;
     HKEY key = nullptr;
     long status = Open(path, KEY_READ, &key);
-    for (uint32_t index = 0; status == ERROR_SUCCESS; ++index) {
-      char name[256];
-      uint32_t length = sizeof(name);
-      status = RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+    char name[256];
+    for (uint32_t i = 0, length = sizeof(name); status == ERROR_SUCCESS; length = sizeof(name)) {
+      status = RegEnumKeyExA(key, i++, name, &length, nullptr, nullptr, nullptr, nullptr);
       if (status == ERROR_SUCCESS) names.push_back(std::string(name, length));
     }
     if (status != ERROR_NO_MORE_ITEMS) names.push_back("<error " + std::to_string(status) + ">");
@@ -125,18 +123,14 @@ TEST_F(RegistryStoreTest, HiveWithManyKeysRoundTrips) {
   EXPECT_EQ(expected.substr(differs, 100), written.substr(differs, 100)) << "at " << differs;
 }
 
-// The system's keys exist in a new store (the Run key: the auto-run test).
-TEST_F(RegistryStoreTest, SystemKeysExistInANewStore) {
-  HKEY key = nullptr;
-  EXPECT_EQ(ERROR_FILE_NOT_FOUND, Open("SOFTWARE\\Quorvel", KEY_READ, &key));
-  EXPECT_EQ((std::vector<std::string>{"Monitors"}),
-            SubKeys("SYSTEM\\CurrentControlSet\\Control\\Print"));
-}
-
 // Direct children only, each once, ordered by name without regard to case,
 // spelled as the hive first spells them; a child known only through a
-// deeper key counts too.
+// deeper key counts too. The system's keys exist in a new store (the Run
+// key: the auto-run test).
 TEST_F(RegistryStoreTest, SubKeysAreTheDirectChildrenByName) {
+  EXPECT_EQ((std::vector<std::string>{"Monitors"}),
+            SubKeys("SYSTEM\\CurrentControlSet\\Control\\Print"));
+  EXPECT_EQ((std::vector<std::string>{"<error 2>"}), SubKeys("SOFTWARE\\Quorvel"));
   WriteFileText(Hive(),
                 "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Mon]\n\n[HKEY_LOCAL_MACHINE\\Mon\\zeta]\n\n"
                 "[HKEY_LOCAL_MACHINE\\Mon\\Alpha]\n\"V\"=\"1\"\n\n"
@@ -245,50 +239,49 @@ TEST_F(RegistryStoreTest, UnwritableStoreDeniesWritesButReads) {
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, Open("Run", KEY_READ, &key));
 }
 
-TEST_F(RegistryStoreTest, UserHiveFollowsTheEnvironmentAtEachOpen) {
+// The user's hive follows the environment at each open. Run by root through
+// sudo, the user's settings are the caller's, and so are the files written
+// for them; the machine's stay root's.
+TEST_F(RegistryStoreTest, UserHiveFollowsTheEnvironmentAndTheCallerOfSudo) {
   ScopedTempDir config;
-  ScopedEnv unset("TARVELIN_REGISTRY_DIR", nullptr);
-  ScopedEnv xdg("XDG_CONFIG_HOME", config.path().c_str());
-  HKEY key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\quorvel\\lumaset", 0,
-                                           nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-  EXPECT_EQ(ERROR_SUCCESS, Set(key, "K", REG_DWORD, std::string(4, '\0')));
-  RegCloseKey(key);
+  auto setUserValue = [this](const char* path) {
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &key, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, Set(key, "K", REG_DWORD, std::string(4, '\0')));
+    RegCloseKey(key);
+  };
+  {
+    ScopedEnv unset("TARVELIN_REGISTRY_DIR", nullptr);
+    ScopedEnv xdg("XDG_CONFIG_HOME", config.path().c_str());
+    setUserValue("Software\\quorvel\\lumaset");
+  }
   EXPECT_NE(std::string::npos,
             ReadFileText(config.Join("tarvelin/HKEY_CURRENT_USER.reg"))
                 .find("[HKEY_CURRENT_USER\\Software\\quorvel\\lumaset]\n\"K\"=dword:00000000\n"));
   EXPECT_FALSE(platform::PathExists(dir_.Join("HKEY_CURRENT_USER.reg")));
-}
 
-// Run by root through sudo, the user's settings are the caller's, and so
-// are the files written for them; the machine's stay root's.
-TEST_F(RegistryStoreTest, UnderSudoTheUsersFilesBelongToTheCaller) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root";
   struct passwd* nobody = getpwnam("nobody");
   ASSERT_NE(nullptr, nobody);
-  ScopedEnv sudo("SUDO_USER", "nobody");
-  HKEY key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\quorvel\\lumaset", 0,
-                                           nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-  EXPECT_EQ(ERROR_SUCCESS, Set(key, "AutomaticOutput", REG_DWORD, std::string(4, '\0')));
-  RegCloseKey(key);
-  RegCloseKey(Create("Machine"));
-  struct stat st;
-  for (const char* name : {"HKEY_CURRENT_USER.reg", "HKEY_CURRENT_USER.reg.lock"}) {
-    ASSERT_EQ(0, lstat(dir_.Join(name).c_str(), &st)) << name;
-    EXPECT_EQ(nobody->pw_uid, st.st_uid) << name;
-    EXPECT_EQ(nobody->pw_gid, st.st_gid) << name;
+  const std::string user = dir_.Join("HKEY_CURRENT_USER.reg");
+  for (const char* caller : {"nobody", "root"}) {  // root: no one to hand the files to
+    SCOPED_TRACE(caller);
+    const uid_t owner = std::string(caller) == "nobody" ? nobody->pw_uid : 0;
+    ScopedEnv sudo("SUDO_USER", caller);
+    unlink(user.c_str());
+    unlink((user + ".lock").c_str());
+    setUserValue("Software\\quorvel\\lumaset");
+    RegCloseKey(Create("Machine"));
+    struct stat st;
+    for (const std::string& name : {user, user + ".lock"}) {
+      ASSERT_EQ(0, lstat(name.c_str(), &st)) << name;
+      EXPECT_EQ(owner, st.st_uid) << name;
+      EXPECT_EQ(owner ? nobody->pw_gid : 0, st.st_gid) << name;
+    }
+    ASSERT_EQ(0, lstat(Hive().c_str(), &st));
+    EXPECT_EQ(0u, st.st_uid);
   }
-  ASSERT_EQ(0, lstat(Hive().c_str(), &st));
-  EXPECT_EQ(0u, st.st_uid);
-
-  ScopedEnv rootCaller("SUDO_USER", "root");  // no one to hand the files to
-  ASSERT_EQ(0, unlink(dir_.Join("HKEY_CURRENT_USER.reg").c_str()));
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\x", 0, nullptr, 0,
-                                           KEY_ALL_ACCESS, nullptr, &key, nullptr));
-  RegCloseKey(key);
-  ASSERT_EQ(0, lstat(dir_.Join("HKEY_CURRENT_USER.reg").c_str(), &st));
-  EXPECT_EQ(0u, st.st_uid);
 }
 
 TEST_F(RegistryStoreTest, ConcurrentWritersLoseNothing) {

@@ -89,37 +89,33 @@ TEST_F(WinspoolTest, RecordsPointAtTheirTextsAndDeviceModesInsideTheBuffer) {
   uint32_t n[3] = {};
   const Bytes ports = CallTwice(kEnumPorts, &n[0]), monitors = CallTwice(kEnumMonitors, &n[1]),
               printers = CallTwice(kEnumPrinters, &n[2]);
-  EXPECT_EQ("2 2 2",
-            std::to_string(n[0]) + " " + std::to_string(n[1]) + " " + std::to_string(n[2]));
-  std::string seen;  // the texts of each record, "?" for one outside its place
-  auto add = [&seen](const Bytes& buffer, size_t record, std::vector<const char*> texts) {
-    for (const char* t : texts) {
+  std::string seen = std::to_string(n[0]) + std::to_string(n[1]) + std::to_string(n[2]) + "\n";
+  auto add = [&seen](const Bytes& buffer, size_t records, std::vector<const char*> texts) {
+    for (const char* t : texts) {  // "?" for a text outside its place
       const bool placed = t && Inside(t, buffer) && Inside(t + std::strlen(t), buffer) &&
-                          t >= reinterpret_cast<const char*>(buffer.data()) + 2 * record;
+                          t >= reinterpret_cast<const char*>(buffer.data()) + records;
       seen += (placed ? std::string(t) : "?") + "|";
     }
-    seen += "\n";
   };
   for (int i = 0; i < 2; ++i) {
     const auto& port = reinterpret_cast<const PORT_INFO_2A*>(ports.data())[i];
     const auto& monitor = reinterpret_cast<const MONITOR_INFO_2A*>(monitors.data())[i];
     const auto& printer = reinterpret_cast<const PRINTER_INFO_2A*>(printers.data())[i];
-    add(ports, sizeof(port), {port.pPortName, port.pMonitorName, port.pDescription});
-    add(monitors, sizeof(monitor), {monitor.pName, monitor.pEnvironment, monitor.pDLLName});
-    add(printers, sizeof(printer),
+    add(ports, 2 * sizeof(port), {port.pPortName, port.pMonitorName, port.pDescription});
+    add(monitors, 2 * sizeof(monitor), {monitor.pName, monitor.pEnvironment, monitor.pDLLName});
+    add(printers, 2 * sizeof(printer),
         {printer.pPrinterName, printer.pPortName, printer.pDriverName, printer.pComment});
-    EXPECT_EQ(PORT_TYPE_WRITE, port.fPortType);
-    EXPECT_EQ(nullptr, printer.pServerName);
-    EXPECT_EQ(PRINTER_ATTRIBUTE_LOCAL, printer.Attributes);
+    seen += std::to_string(port.fPortType == PORT_TYPE_WRITE && !printer.pServerName &&
+                           printer.Attributes == PRINTER_ATTRIBUTE_LOCAL) +
+            "\n";
     const auto* mode = reinterpret_cast<const unsigned char*>(printer.pDevMode);
     ASSERT_TRUE(Inside(mode, printers) && Inside(mode + 155, printers));
     EXPECT_EQ(0u, (mode - printers.data()) % 8);
   }
   EXPECT_EQ(
-      "QuorvelPort|Multi File Port Monitor|Local port|\n"
-      "Multi File Port Monitor|Linux x86_64|mfilemon.dll|\nQuorvel PDF|QuorvelPort|Driver A||\n"
-      "QuorvelUser|Quorvel|Local port|\nQuorvel|Linux x86_64|quorvelmon.dll|\n"
-      "Office|QuorvelUser|Driver B||\n",
+      "222\nQuorvelPort|Multi File Port Monitor|Local port|Multi File Port Monitor|Linux x86_64|"
+      "mfilemon.dll|Quorvel PDF|QuorvelPort|Driver A||1\nQuorvelUser|Quorvel|Local port|Quorvel|"
+      "Linux x86_64|quorvelmon.dll|Office|QuorvelUser|Driver B||1\n",
       seen);
   const DEVMODEA& m = *reinterpret_cast<const PRINTER_INFO_2A*>(printers.data())[1].pDevMode;
   EXPECT_EQ("Office 156 1025 0 3 9 2",
@@ -186,7 +182,18 @@ TEST_F(WinspoolTest, CallsAnswerEmptyListsAndRefuseBadArgumentsAndHandles) {
   }
 }
 
-TEST_F(WinspoolTest, AHandleFindsItsPrinterAnewOnEachCall) {
+// A handle finds its printer anew on each call. The device name is cut to 31
+// bytes, never inside a character.
+TEST_F(WinspoolTest, AHandleFindsItsPrinterAnewAndCutsItsDeviceName) {
+  for (const auto& [name, cut] :
+       {std::make_pair(std::string(30, 'P') + "\xC3\x9C" + "X", std::string(30, 'P')),
+        std::make_pair(std::string(40, 'Q'), std::string(31, 'Q'))}) {
+    SCOPED_TRACE(cut);
+    spooler_.printers.push_back(FakeSpooler::MakePrinter(name, "QuorvelPort", "Driver A"));
+    HANDLE handle = Open(name.c_str());
+    EXPECT_EQ(cut, CurrentMode(handle).dmDeviceName);
+    EXPECT_TRUE(ClosePrinter(handle));
+  }
   HANDLE handle = Open("quorvel_pdf");  // the queue's name, any letter case
   EXPECT_EQ(DMPAPER_LETTER, CurrentMode(handle).dmPaperSize);
   spooler_.printers[0].paperSize = DMPAPER_A5;
@@ -197,19 +204,6 @@ TEST_F(WinspoolTest, AHandleFindsItsPrinterAnewOnEachCall) {
   EXPECT_EQ(ERROR_INVALID_PRINTER_NAME, GetLastError());
   EXPECT_EQ("FindPrinter Quorvel PDF", spooler_.calls.back());
   EXPECT_TRUE(ClosePrinter(handle));
-}
-
-// The device name is cut to 31 bytes, never inside a character.
-TEST_F(WinspoolTest, TheDeviceNameIsCutTo31BytesBetweenCharacters) {
-  for (const auto& [name, cut] :
-       {std::make_pair(std::string(30, 'P') + "\xC3\x9C" + "X", std::string(30, 'P')),
-        std::make_pair(std::string(40, 'Q'), std::string(31, 'Q'))}) {
-    SCOPED_TRACE(cut);
-    spooler_.printers.push_back(FakeSpooler::MakePrinter(name, "QuorvelPort", "Driver A"));
-    HANDLE handle = Open(name.c_str());
-    EXPECT_EQ(cut, CurrentMode(handle).dmDeviceName);
-    EXPECT_TRUE(ClosePrinter(handle));
-  }
 }
 
 // Office offers Letter, Legal and A4 and has Legal; Narrow offers no

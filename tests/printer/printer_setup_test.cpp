@@ -192,9 +192,6 @@ TEST_F(InstallationTest, DriversAreTriedInOrderUntilThePrinterExists) {
       "PDFPrinter|QuorvelPort|Driver A\nInstallPrinter Quorvel PDFPrinter|QuorvelPort|Driver B\n",
       changes);
   EXPECT_EQ("Driver B", spooler_.Printer("Quorvel PDFPrinter")->driver);
-  EXPECT_TRUE(
-      Logged("Install the printer \"Quorvel PDFPrinter\" with printer driver \"Driver B\" on "
-             "\"QuorvelPort\" Printer Port successful.\n"));
 }
 
 TEST_F(InstallationTest, MissingMonitorStopsBeforeAnythingChanges) {
@@ -299,9 +296,7 @@ TEST_F(FurtherPrinterTest, AddedPrinterGetsItsOwnUserSettings) {
   SetText(options_.runExe, "/usr/bin/viewer");
   options_.paper = 0x10000 | DMPAPER_A5;
   ASSERT_EQ(1, InstallOrAddPrinter(&options_));
-  EXPECT_TRUE(Logged("This is NOT the first printer, we will add 'Printer2' printer.\n"));
   const std::string key = "Software\\quorvel\\lumaset\\Quorvel2";
-  EXPECT_TRUE(Logged("Registry: \"" + key + "\"\n"));
   EXPECT_EQ((Values{{"AutoExec", "1"},
                     {"AutoExecProgram", "/usr/bin/viewer"},
                     {"AutomaticDirectory", "/home/ann.lee/pdf/out.pdf"},

@@ -1,5 +1,6 @@
 #include "process/process_runner.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -180,6 +181,39 @@ TEST(ChildProcessTest, StartFailureGivesErrno) {
   EXPECT_EQ(0, NTSystemCommand2("/nonexistent/tarvelin-no-such-tool -v", output, &exitCode));
   EXPECT_EQ(0, NTSystemCommand2("", output));
   EXPECT_EQ("kept|-1", output + "|" + std::to_string(exitCode));
+}
+
+// Destroying a child's record ends a running child, reaps it and closes its
+// pipe; one that ended by itself is reaped too.
+TEST(ChildProcessTest, DestroyingTheRecordEndsAndReapsTheChild) {
+  auto reaped = [](long pid) {
+    int status = 0;
+    return waitpid(static_cast<pid_t>(pid), &status, WNOHANG) == -1 && errno == ECHILD;
+  };
+  auto open = [](int fd) { return fcntl(fd, F_GETFD) != -1; };
+  const int64_t start = platform::MonotonicMs();
+  for (const auto& [command, ends] :
+       {std::make_pair("/bin/sleep 30", false), {"/bin/true", true}}) {
+    SCOPED_TRACE(command);
+    long pid;
+    int outputFd, writeFd;
+    {
+      platform::ChildProcess child;
+      int error = 0;
+      ASSERT_TRUE(platform::StartChildProcess(command, true, &child, &error)) << error;
+      pid = child.pid;
+      outputFd = child.outputFd;
+      writeFd = child.writeFd;
+      ASSERT_GT(pid, 0);
+      EXPECT_TRUE(open(outputFd));
+      for (int i = 0; i < 1000 && ends && platform::IsProcessRunning(pid); ++i) {
+        platform::SleepMilliseconds(5);
+      }
+    }
+    EXPECT_TRUE(reaped(pid));
+    EXPECT_FALSE(open(outputFd) || open(writeFd));
+  }
+  EXPECT_LT(platform::MonotonicMs() - start, 10000);
 }
 
 }  // namespace

@@ -1,11 +1,11 @@
 // A private CUPS scheduler for tests: its own configuration, spool, state and
 // server-bin folders in a temporary folder, listening only on a unix socket
 // there, letting anyone do anything (no authentication) unless told to keep
-// CUPS's stock locations and default policy. While it runs, the
-// test process (and the CUPS tools it starts) reach it through CUPS_SERVER;
-// CUPS_SERVERROOT points at its folder (so no client.conf or lpoptions of
-// the machine interferes, and `lpoptions -l` reads its queues' PPDs) and
-// CUPS_SERVERBIN at its server-bin folder. It is stopped by its process id.
+// CUPS's stock locations and default policy. While it runs, the test process
+// (and the CUPS tools it starts) reach it through CUPS_SERVER; CUPS_SERVERROOT
+// points at its folder (so no client.conf or lpoptions of the machine
+// interferes, and `lpoptions -l` reads its queues' PPDs) and CUPS_SERVERBIN
+// at its server-bin folder. It is stopped by its process id.
 #pragma once
 
 #include <fcntl.h>
@@ -34,9 +34,8 @@ struct CupsSchedulerOptions {
   /// Variables for the backends and filters (SetEnv lines), e.g.
   /// {"TARVELIN_REGISTRY_DIR", dir}.
   std::vector<std::pair<std::string, std::string>> env;
-  /// Refuses every administrative request (adding, changing and deleting
-  /// queues, the default printer), as a scheduler refuses a user without
-  /// the rights.
+  /// Refuses every administrative request (queues, the default printer), as
+  /// a scheduler refuses a user without the rights.
   bool refuseAdministration = false;
   /// CUPS's shipped locations and default policy instead (DefaultAuthType
   /// Basic; local users are known by the socket's peer credentials).
@@ -46,11 +45,7 @@ struct CupsSchedulerOptions {
 class CupsScheduler {
  public:
   using Options = CupsSchedulerOptions;
-
   static constexpr const char* kCupsd = "/usr/sbin/cupsd";
-  static constexpr const char* kSystemServerBin = "/usr/lib/cups";
-  static constexpr int kStartLimitMs = 20000;
-  static constexpr int kStopLimitMs = 10000;
 
   /// True when cupsd is installed (scripts/setup installs it).
   static bool Installed() { return access(kCupsd, X_OK) == 0; }
@@ -64,7 +59,7 @@ class CupsScheduler {
   /// its socket takes connections. False with *error set (and the
   /// scheduler's own log appended) when it does not come up.
   bool Start(std::string* error) {
-    if (!WriteFolders(error)) return false;
+    WriteFolders();
     const std::string out = Path("log/cupsd.out");
     std::vector<std::string> words{
         kCupsd, "-f", "-c", Path("cupsd.conf"), "-s", Path("cups-files.conf")};
@@ -76,16 +71,15 @@ class CupsScheduler {
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    pid_t pid = -1;
-    int failed = posix_spawn(&pid, kCupsd, &actions, nullptr, argv.data(), environ);
+    int failed = posix_spawn(&pid_, kCupsd, &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (failed) {
+      pid_ = -1;
       *error = std::string("cannot start cupsd: ") + std::strerror(failed);
       return false;
     }
-    pid_ = pid;
     if (!WaitUntilListening(error)) {
-      *error += "\n" + ReadFileText(out) + ReadFileText(Path("log/error_log"));
+      *error += "\n" + ReadFileText(out) + ErrorLog();
       Stop();
       return false;
     }
@@ -101,9 +95,13 @@ class CupsScheduler {
     env_.clear();
     if (pid_ <= 0) return;
     kill(pid_, SIGTERM);
-    if (!Reaped(kStopLimitMs)) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
+    for (int waited = 0; waitpid(pid_, nullptr, WNOHANG) != pid_; waited += 50) {
+      if (waited > 10000) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        break;
+      }
+      SleepMs(50);
     }
     pid_ = -1;
   }
@@ -125,103 +123,76 @@ class CupsScheduler {
   std::string ErrorLog() const { return ReadFileText(Path("log/error_log")); }
 
  private:
-  static std::string UserLines() {
-    if (geteuid() == 0) return "User lp\nGroup lp\n";
-    // A scheduler of an ordinary user runs its children as that user.
-    const passwd* user = getpwuid(geteuid());
-    const group* grp = getgrgid(getegid());
-    return std::string("User ") + (user ? user->pw_name : "nobody") + "\nGroup " +
-           (grp ? grp->gr_name : "nogroup") + "\n";
-  }
-
-  std::string Limits() const {
+  // The policy: open to all, or CUPS's shipped locations and first policy.
+  std::string Rules() const {
+    if (options_.stockPolicy) {
+      const std::string conf = ReadFileText("/usr/share/cups/cupsd.conf.default");
+      size_t start = conf.find("<Location />"), end = conf.find("</Policy>\n");
+      if (start == std::string::npos || end == std::string::npos) return "";
+      return "DefaultAuthType Basic\n" + conf.substr(start, end + 10 - start);
+    }
     const std::string refuse =
         "  <Limit CUPS-Add-Modify-Printer CUPS-Delete-Printer CUPS-Add-Modify-Class "
         "CUPS-Delete-Class CUPS-Set-Default Pause-Printer Resume-Printer CUPS-Accept-Jobs "
         "CUPS-Reject-Jobs>\n    AuthType Basic\n    Require user tarvelin-nobody\n  </Limit>\n";
-    return (options_.refuseAdministration ? refuse : "") +
-           "  <Limit All>\n    Order allow,deny\n    Allow all\n  </Limit>\n";
+    return "DefaultAuthType None\n<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
+           "<Policy default>\n" +
+           (options_.refuseAdministration ? refuse : "") +
+           "  <Limit All>\n    Order allow,deny\n    Allow all\n  </Limit>\n</Policy>\n";
   }
 
-  // From CUPS's shipped cupsd.conf: its locations and its first policy.
-  static std::string StockRules() {
-    const std::string conf = ReadFileText("/usr/share/cups/cupsd.conf.default");
-    size_t start = conf.find("<Location />"), end = conf.find("</Policy>\n");
-    if (start == std::string::npos || end == std::string::npos) return "";
-    return "DefaultAuthType Basic\n" + conf.substr(start, end + 10 - start);
-  }
-
-  bool WriteFolders(std::string* error) const {
+  void WriteFolders() const {
     namespace fs = std::filesystem;
-    // The scheduler's children run as lp and must reach their programs and
-    // the spool below this folder.
+    // The scheduler's children run as lp (as root; else as this user) and
+    // must reach their programs and the spool below this folder.
     chmod(dir_.path().c_str(), 0755);
     std::error_code ec;
-    for (const char* folder :
-         {"spool", "spool/tmp", "cache", "state", "log", "serverbin/backend"}) {
+    for (const char* folder : {"spool/tmp", "cache", "state", "log", "serverbin/backend"}) {
       fs::create_directories(Path(folder), ec);
     }
+    const std::string system = "/usr/lib/cups/";
     for (const char* folder : {"filter", "cgi-bin", "daemon", "monitor", "notifier", "driver"}) {
-      fs::create_symlink(std::string(kSystemServerBin) + "/" + folder, Path("serverbin/") + folder,
-                         ec);
+      fs::create_symlink(system + folder, Path("serverbin/") + folder, ec);
     }
-    for (const auto& entry :
-         fs::directory_iterator(std::string(kSystemServerBin) + "/backend", ec)) {
+    for (const auto& entry : fs::directory_iterator(system + "backend", ec)) {
       std::error_code linkError;
       fs::create_symlink(entry.path(),
                          Path("serverbin/backend/") + entry.path().filename().string(), linkError);
     }
-    const std::string open =
-        "DefaultAuthType None\n<Location />\n  Order allow,deny\n  Allow all\n"
-        "</Location>\n<Policy default>\n" +
-        Limits() + "</Policy>\n";
-    WriteFileText(Path("cupsd.conf"),
-                  "Listen " + Socket() + "\nBrowsing No\nDefaultShared No\nWebInterface No\n" +
-                      "LogLevel debug\n" + (options_.stockPolicy ? StockRules() : open));
+    WriteFileText(Path("cupsd.conf"), "Listen " + Socket() +
+                                          "\nBrowsing No\nDefaultShared No\nWebInterface No\n" +
+                                          "LogLevel debug\n" + Rules());
+    const passwd* user = getpwuid(geteuid());
+    const group* grp = getgrgid(getegid());
     std::string files = "ServerRoot " + dir_.path() + "\nRequestRoot " + Path("spool") +
                         "\nTempDir " + Path("spool/tmp") + "\nCacheDir " + Path("cache") +
                         "\nStateDir " + Path("state") + "\nServerBin " + Path("serverbin") +
                         "\nDataDir /usr/share/cups\nErrorLog " + Path("log/error_log") +
                         "\nAccessLog " + Path("log/access_log") + "\nPageLog " +
-                        Path("log/page_log") + "\nFileDevice No\n" + UserLines();
+                        Path("log/page_log") + "\nFileDevice No\n" +
+                        (geteuid() == 0 ? std::string("User lp\nGroup lp\n")
+                                        : std::string("User ") + (user ? user->pw_name : "nobody") +
+                                              "\nGroup " + (grp ? grp->gr_name : "nogroup") + "\n");
     for (const auto& variable : options_.env) {
       files += "SetEnv " + variable.first + " " + variable.second + "\n";
     }
     WriteFileText(Path("cups-files.conf"), files);
-    if (!fs::exists(Path("cups-files.conf"))) {
-      *error = "cannot write the scheduler's configuration in " + dir_.path();
-      return false;
-    }
-    return true;
-  }
-
-  bool Connects() const {
-    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    if (fd < 0) return false;
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, Socket().c_str(), sizeof(address.sun_path) - 1);
-    bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
-    close(fd);
-    return connected;
-  }
-
-  // True once cupsd has ended and was reaped, waiting at most limitMs.
-  bool Reaped(int limitMs) {
-    for (int waited = 0; waited <= limitMs; waited += 50) {
-      if (waitpid(pid_, nullptr, WNOHANG) == pid_) return true;
-      SleepMs(50);
-    }
-    return false;
   }
 
   bool WaitUntilListening(std::string* error) {
-    if (Socket().size() >= sizeof(sockaddr_un::sun_path)) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (Socket().size() >= sizeof(address.sun_path)) {
       *error = "the socket path " + Socket() + " is too long for a unix socket";
       return false;
     }
-    for (int waited = 0; waited <= kStartLimitMs; waited += 50) {
-      if (Connects()) return true;
+    std::strncpy(address.sun_path, Socket().c_str(), sizeof(address.sun_path) - 1);
+    for (int waited = 0; waited <= 20000; waited += 50) {
+      int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+      bool connected =
+          fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+      if (fd >= 0) close(fd);
+      if (connected) return true;
       int status = 0;
       if (waitpid(pid_, &status, WNOHANG) == pid_) {
         pid_ = -1;

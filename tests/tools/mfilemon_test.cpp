@@ -1,7 +1,7 @@
 // The CUPS backend mfilemon, run as CUPS runs it: the built program, a
 // registry store in a temporary folder, the job on standard input or named
 // as the last argument, real files and real commands.
-#include <dirent.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <signal.h>
@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/scoped_env.h"
@@ -53,11 +54,14 @@ class MfilemonTest : public testing::Test {
     // As root the backend becomes another account, which must reach the
     // folders it writes into.
     chmod(work_.path().c_str(), 0755);
-    fs::create_directories(Out());
+    for (const std::string& folder : kFolders) fs::create_directories(Out() + "/" + folder);
     fs::create_directories(Dest());
     fs::create_directories(work_.Join("reg"));
     ShareWith(IsRoot() ? "lp" : nullptr);
     WriteFileText(JobFile(), kJob);
+    Defaults();
+  }
+  void Defaults() {
     SetText("OutputPath", Out());
     SetText("FilePattern", "QuorvelFile%i.ps");
     SetText("UserCommand", "");
@@ -75,8 +79,9 @@ class MfilemonTest : public testing::Test {
     if (!account) return;
     uid_t uid = UserId(account);
     ASSERT_NE(static_cast<uid_t>(-1), uid);
-    ASSERT_EQ(0, chown(Out().c_str(), uid, static_cast<gid_t>(-1)));
-    ASSERT_EQ(0, chown(Dest().c_str(), uid, static_cast<gid_t>(-1)));
+    for (const std::string& folder : {Out(), Dest(), Out() + "/sub", Out() + "/out put"}) {
+      ASSERT_EQ(0, chown(folder.c_str(), uid, static_cast<gid_t>(-1))) << folder;
+    }
   }
   void SetText(const char* name, const std::string& value,
                const std::string& port = "QuorvelPort") {
@@ -93,92 +98,82 @@ class MfilemonTest : public testing::Test {
     return RunTool(kBackend, launch);
   }
 
+  // Folders inside the OutputPath that no job may reach.
+  static inline const std::vector<std::string> kFolders{"out put", "sub"};
   ScopedTempDir work_;
   ScopedEnv registry_{"TARVELIN_REGISTRY_DIR", work_.Join("reg").c_str()};
 };
 
-// No shell sees the command: separators, substitutions and pipes are words
-// handed to the program as they are.
-TEST_F(MfilemonTest, ShellSyntaxInTheCommandStaysPlainWords) {
-  std::string mark = work_.Join("mark");
-  SetText("UserCommand", "/bin/echo ; touch " + mark + "1 $(touch " + mark + "2) | touch " + mark +
-                             "3 `touch " + mark + "4` \"%f\"");
-  RunResult run = Deliver();
-  EXPECT_EQ(kDelivered, run.status) << run.stderrText;
-  EXPECT_NE(std::string::npos,
-            run.stderrText.find("; touch " + mark + "1 $(touch " + mark + "2) | touch " + mark +
-                                "3 `touch " + mark + "4` " + OutFile(1)))
-      << run.stderrText;
-  for (int i = 1; i <= 4; ++i) {
-    EXPECT_FALSE(fs::exists(mark + std::to_string(i))) << i;
-  }
-}
-
-TEST_F(MfilemonTest, FilePatternLeavingTheFolderIsRefused) {
-  fs::create_directories(Out() + "/sub");
-  ShareWith(IsRoot() ? "lp" : nullptr);
-  for (const char* pattern : {"../escape%i.ps", "sub/QuorvelFile%i.ps", "/tmp/escape%i.ps",
-                              "..\\escape%i.ps", "..", ".", ""}) {
-    SCOPED_TRACE(pattern);
-    SetText("FilePattern", pattern);
-    std::vector<std::string> before = Names(work_.path());
-    RunResult run = Deliver();
-    EXPECT_EQ(kKeepJob, run.status);
-    EXPECT_NE(std::string::npos, run.stderrText.find("ERROR: ")) << run.stderrText;
-    EXPECT_EQ(before, Names(work_.path()));
-    EXPECT_EQ(std::vector<std::string>{"sub"}, Names(Out()));
-    EXPECT_TRUE(Names(Out() + "/sub").empty());
-    EXPECT_FALSE(fs::exists("/tmp/escape1.ps"));
-  }
-}
-
-// A job that cannot be delivered is kept, with the reason in CUPS's log. A
-// file already written stays for whoever mends the port; an account that
-// cannot be taken is never replaced by root.
+// A job that cannot be delivered is kept, with the reason in CUPS's log, and
+// nothing is written outside the OutputPath. A file already written stays for
+// whoever mends the port; a job path the command line would split is given
+// up before any of the job is written; an account that cannot be taken is
+// never replaced by root.
 TEST_F(MfilemonTest, JobThatCannotBeDeliveredIsKept) {
+  const std::string copy = Dest() + "/copy.ps", outside = "does not name a file inside";
+  using Settings = std::vector<std::pair<const char*, std::string>>;
   struct Case {
-    const char* name;  ///< the port's value changed; nullptr: a port without settings
-    std::string value, said;
-    bool fileStays;
+    Settings set;  ///< the port's values changed; none: a port without settings
+    std::string said;
+    bool fileStays = false;
   } cases[] = {
-      {nullptr, "", "NoSuchPort", false},
-      {"OutputPath", work_.Join("missing"), "No such file", false},
-      {"OutputPath", "out", "no absolute OutputPath", false},
-      {"UserCommand", "\"" + work_.Join("no-such-program") + "\" \"%f\"", "Cannot start", true},
-      {"User", "no-such-account-here", "no-such-account-here", false},
-      {"User", "root", "\"root\"", false},
+      {{}, "NoSuchPort"},
+      {{{"OutputPath", work_.Join("missing")}}, "No such file"},
+      {{{"OutputPath", "out"}}, "no absolute OutputPath"},
+      {{{"OutputPath", Out() + "/out put"}, {"UserCommand", "/bin/cp %f \"" + copy + "\""}},
+       "cannot be passed as one word"},
+      {{{"UserCommand", "\"" + work_.Join("no-such-program") + "\" \"%f\""}}, "Cannot start", true},
+      {{{"User", "no-such-account-here"}}, "no-such-account-here"},
+      {{{"User", "root"}}, "\"root\""},
+      {{{"FilePattern", "../escape%i.ps"}}, outside},
+      {{{"FilePattern", "sub/QuorvelFile%i.ps"}}, outside},
+      {{{"FilePattern", "/tmp/escape%i.ps"}}, outside},
+      {{{"FilePattern", "..\\escape%i.ps"}}, outside},
+      {{{"FilePattern", ".."}}, outside},
+      {{{"FilePattern", "."}}, outside},
+      {{{"FilePattern", ""}}, "FilePattern"},
   };
+  const std::vector<std::string> before = Names(work_.path());
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.said);
-    if (c.name && c.name == std::string("User") && !IsRoot()) continue;
-    if (c.name) SetText(c.name, c.value);
-    RunResult run = Deliver({}, c.name ? "QuorvelPort" : "NoSuchPort");
-    if (c.name) SetText(c.name, c.name == std::string("OutputPath") ? Out() : "");
+    SCOPED_TRACE(c.said + (c.set.empty() ? "" : " " + c.set.back().second));
+    if (!c.set.empty() && c.set[0].first == std::string("User") && !IsRoot()) continue;
+    for (const auto& [name, value] : c.set) SetText(name, value);
+    RunResult run = Deliver({}, c.set.empty() ? "NoSuchPort" : "QuorvelPort");
+    Defaults();
     EXPECT_EQ(kKeepJob, run.status);
     EXPECT_NE(std::string::npos, run.stderrText.find("ERROR: ")) << run.stderrText;
     EXPECT_NE(std::string::npos, run.stderrText.find(c.said)) << run.stderrText;
     EXPECT_EQ(c.fileStays ? kJob : "", ReadFileText(OutFile(1)));
-    EXPECT_FALSE(fs::exists(work_.Join("missing")));
     fs::remove(OutFile(1));
+    EXPECT_EQ(before, Names(work_.path()));
+    EXPECT_EQ(kFolders, Names(Out()));
+    for (const std::string& folder : kFolders) EXPECT_TRUE(Names(Out() + "/" + folder).empty());
+    EXPECT_FALSE(fs::exists(copy));
+    EXPECT_FALSE(fs::exists("/tmp/escape1.ps"));
   }
 }
 
 // Once the UserCommand has the job's path the job is delivered and its file
 // stays, whatever the command does; past WaitTimeout it is ended, and
-// without WaitTermination it is not awaited.
+// without WaitTermination it is not awaited. No shell sees the command:
+// separators, substitutions and pipes are words handed to the program.
 TEST_F(MfilemonTest, CommandThatGotTheJobPathDeliveredIt) {
   // A duration no other process has, so the child can be looked for.
   const std::string sleep = "sleep 30." + std::to_string(getpid());
   const std::string copy = "/bin/cp \"%f\" \"" + Dest() + "/copy.ps\"";
+  const std::string mark = work_.Join("mark"), shell = "; touch " + mark + "1 $(touch " + mark +
+                                                       "2) | touch " + mark + "3 `touch " + mark +
+                                                       "4` ";
   struct Case {
     std::string command;
     uint32_t waitTermination, waitTimeout;
-    const char* said;
+    std::string said;
   } cases[] = {
       {copy, 1, 300, "INFO: "},
       {copy, 0, 300, ""},
       {"/bin/false \"%f\"", 1, 300, "ERROR: The UserCommand ended with exit code 1"},
       {"/bin/" + sleep, 1, 1, "did not end within 1 s"},
+      {"/bin/echo " + shell + "\"%f\"", 1, 300, shell + OutFile(1)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.command + " " + std::to_string(c.waitTermination));
@@ -196,6 +191,7 @@ TEST_F(MfilemonTest, CommandThatGotTheJobPathDeliveredIt) {
     fs::remove(OutFile(1));
     fs::remove(Dest() + "/copy.ps");
   }
+  for (int i = 1; i <= 4; ++i) EXPECT_FALSE(fs::exists(mark + std::to_string(i))) << i;
 }
 
 // The job from standard input takes the first free number, private to the
@@ -220,23 +216,6 @@ TEST_F(MfilemonTest, JobTakesTheFirstFreeNumberAndNoPlantedLink) {
   EXPECT_EQ(0600u, st.st_mode & 07777);
 }
 
-// A job path the command line would split is refused: the name it took is
-// given up again before any of the job is written.
-TEST_F(MfilemonTest, PathTheCommandWouldSplitIsRefused) {
-  std::string spaced = work_.Join("out put");
-  fs::create_directories(spaced);
-  if (IsRoot()) {
-    ASSERT_EQ(0, chown(spaced.c_str(), UserId("lp"), static_cast<gid_t>(-1)));
-  }
-  SetText("OutputPath", spaced);
-  SetText("UserCommand", "/bin/cp %f \"" + Dest() + "/copy.ps\"");
-  RunResult run = Deliver();
-  EXPECT_EQ(kKeepJob, run.status);
-  EXPECT_NE(std::string::npos, run.stderrText.find("ERROR: ")) << run.stderrText;
-  EXPECT_TRUE(Names(spaced).empty());
-  EXPECT_FALSE(fs::exists(Dest() + "/copy.ps"));
-}
-
 // A job larger than the room left: the partial file goes, the job is kept.
 TEST_F(MfilemonTest, DiskFullRemovesThePartialFileAndKeepsTheJob) {
   WriteFileText(JobFile(), std::string(256 * 1024, 'x'));
@@ -250,13 +229,16 @@ TEST_F(MfilemonTest, DiskFullRemovesThePartialFileAndKeepsTheJob) {
   EXPECT_EQ(kKeepJob, run.status);
   EXPECT_NE(std::string::npos, run.stderrText.find("ERROR: ")) << run.stderrText;
   EXPECT_NE(std::string::npos, run.stderrText.find("partial file is removed")) << run.stderrText;
-  EXPECT_TRUE(Names(Out()).empty());
+  EXPECT_EQ(kFolders, Names(Out()));
 }
 
 // Without arguments the ports are listed for CUPS, one a line; a wrong
-// count of arguments shows the usage.
-TEST_F(MfilemonTest, ArgumentCountsListPortsOrShowUsage) {
+// count of arguments shows the usage. A job named as the last argument is
+// read, on a port whose name CUPS escapes; one that cannot be read to its
+// end (a folder) is kept, not delivered cut.
+TEST_F(MfilemonTest, PortsAreListedAndAJobNamedAsLastArgumentIsRead) {
   SetText("OutputPath", Out(), "Other Port");
+  SetText("FilePattern", "other%i.ps", "Other Port");
   RunResult run = RunTool(kBackend, {});
   EXPECT_EQ(0, run.status);
   EXPECT_EQ(
@@ -268,17 +250,11 @@ TEST_F(MfilemonTest, ArgumentCountsListPortsOrShowUsage) {
   run = RunTool(kBackend, launch);
   EXPECT_EQ(1, run.status);
   EXPECT_NE(std::string::npos, run.stderrText.find("Usage:")) << run.stderrText;
-}
 
-TEST_F(MfilemonTest, JobNamedAsLastArgumentOnAnEscapedPortIsRead) {
-  SetText("OutputPath", Out(), "Other Port");
-  SetText("FilePattern", "other%i.ps", "Other Port");
-  ToolLaunch launch;
   launch.args = {"42", "alice", "Invoice", "1", "", JobFile()};
-  RunResult run = Deliver(launch, "Other%20Port");
+  run = Deliver(launch, "Other%20Port");
   EXPECT_EQ(kDelivered, run.status) << run.stderrText;
   EXPECT_EQ(kJob, ReadFileText(Out() + "/other1.ps"));
-  // A job that cannot be read to its end (a folder) is kept, not delivered cut.
   launch.args.back() = Dest();
   run = Deliver(launch, "Other%20Port");
   EXPECT_EQ(kKeepJob, run.status);
@@ -305,6 +281,103 @@ TEST_F(MfilemonTest, RootBecomesThePortsAccount) {
     EXPECT_EQ(UserId(expected.c_str()), ran.st_uid);
     fs::remove(OutFile(1));
     fs::remove(OutFile(1) + ".ran");
+  }
+}
+
+// The installer of the port monitor, run from a copy of the install folder
+// with CUPS's server-bin folder and the registry store in a temporary folder.
+class MfilemonSetupTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    // Reachable by another account, for the run that is not root's.
+    chmod(work_.path().c_str(), 0755);
+    fs::create_directories(work_.Join("dist"));
+    fs::create_directories(Backends());
+    for (const char* name : {"mfilemon", "mfilemon-setup.exe"}) {
+      fs::copy_file(std::string(TARVELIN_DIST_DIR) + "/" + name, work_.Join("dist/") + name);
+    }
+  }
+  std::string Backends() const { return work_.Join("serverbin/backend"); }
+  std::string Installed() const { return Backends() + "/mfilemon"; }
+  std::string Hive() const { return work_.Join("reg/HKEY_LOCAL_MACHINE.reg"); }
+  RunResult Setup(ToolLaunch launch = {}) {
+    if (launch.args.empty()) launch.args = {"/VERYSILENT"};
+    launch.env.push_back("CUPS_SERVERBIN=" + work_.Join("serverbin"));
+    return RunTool(work_.Join("dist/mfilemon-setup.exe"), launch);
+  }
+  struct stat Stat(const std::string& path) const {
+    struct stat st {};
+    lstat(path.c_str(), &st);
+    return st;
+  }
+
+  ScopedTempDir work_;
+  ScopedEnv registry_{"TARVELIN_REGISTRY_DIR", work_.Join("reg").c_str()};
+};
+
+// The Windows installer's switches in any letter case install the backend
+// (root's, private) and the monitor key; a second run changes nothing.
+TEST_F(MfilemonSetupTest, InstallsTheBackendAndTheMonitorKeyOnce) {
+  if (!IsRoot()) GTEST_SKIP() << "needs root";
+  ToolLaunch launch;
+  launch.args = {"/verysilent", "/SuppressMsgBoxes", "/NORESTART"};
+  RunResult run = Setup(launch);
+  EXPECT_EQ(0, run.status) << run.stdoutText;
+  struct stat backend = Stat(Installed()), hive = Stat(Hive());
+  EXPECT_TRUE(S_ISREG(backend.st_mode));
+  EXPECT_EQ(0700u, backend.st_mode & 07777);
+  EXPECT_EQ(0u, backend.st_uid);
+  EXPECT_EQ(ReadFileText(work_.Join("dist/mfilemon")), ReadFileText(Installed()));
+  EXPECT_NE(std::string::npos, ReadFileText(Hive()).find("[HKEY_LOCAL_MACHINE\\" + kMonitorKey +
+                                                         "]\n\"Driver\"=\"mfilemon.dll\"\n"));
+  EXPECT_EQ(std::vector<std::string>{"mfilemon"}, Names(Backends()));  // no temporary file left
+
+  SleepMs(20);
+  EXPECT_EQ(0, Setup().status);
+  EXPECT_EQ(backend.st_ino, Stat(Installed()).st_ino);
+  EXPECT_EQ(backend.st_mtim.tv_nsec, Stat(Installed()).st_mtim.tv_nsec);
+  EXPECT_EQ(hive.st_ino, Stat(Hive()).st_ino);
+  EXPECT_EQ(hive.st_mtim.tv_nsec, Stat(Hive()).st_mtim.tv_nsec);
+}
+
+// A run that cannot install says why and changes nothing.
+TEST_F(MfilemonSetupTest, RunThatCannotInstallSaysWhyAndChangesNothing) {
+  const passwd* nobody = getpwnam("nobody");
+  ASSERT_NE(nullptr, nobody);
+  const uid_t uid = nobody->pw_uid;
+  const gid_t gid = nobody->pw_gid;
+  const struct {
+    const char* said;
+    std::vector<std::string> args;
+    bool asNobody, withoutFolder;
+    int status;  // -1: any failure but 126
+  } rows[] = {
+      {"only root", {}, true, false, -1},
+      {"usage:", {"/VERYSILENT", "/DIR=elsewhere"}, false, false, 2},
+      {"serverbin/backend", {}, false, true, 1},  // the backend folder is missing
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.said);
+    if (row.withoutFolder && !IsRoot()) continue;
+    ToolLaunch launch;
+    launch.args = row.args;
+    if (row.asNobody && IsRoot()) {
+      launch.inChild = [uid, gid] {
+        return setgroups(0, nullptr) == 0 && setgid(gid) == 0 && setuid(uid) == 0;
+      };
+    }
+    if (row.withoutFolder) fs::remove(Backends());
+    RunResult run = Setup(launch);
+    if (row.status < 0) {
+      EXPECT_NE(0, run.status);
+      EXPECT_NE(126, run.status);
+    } else {
+      EXPECT_EQ(row.status, run.status);
+    }
+    EXPECT_NE(std::string::npos, run.stdoutText.find(row.said)) << run.stdoutText;
+    EXPECT_TRUE(!fs::exists(Backends()) || fs::is_empty(Backends()));
+    EXPECT_EQ(!row.withoutFolder, fs::exists(Backends()));
+    EXPECT_FALSE(fs::exists(Hive()));
   }
 }
 

@@ -145,21 +145,18 @@ TEST_F(QuorvelTest, CommandGetsTheArgumentsAndAPrivateSpoolFileAsTheOwner) {
   EXPECT_EQ(kJob, ReadFileText(SpoolFolder() + "/job42-2.ps"));
   ASSERT_EQ(0, lstat(SpoolFolder().c_str(), &folder));
   EXPECT_EQ(0700u, folder.st_mode & 07777);
-}
 
-// No shell sees the command: separators, substitutions and pipes in the
-// Command's path or in Arguments are words handed over as they are.
-TEST_F(QuorvelTest, ShellSyntaxStaysPlainWords) {
+  // No shell sees the command: separators, substitutions and pipes in the
+  // Command's path or in Arguments are words handed over as they are.
   std::string mark = work_.Join("mark");
-  std::string arguments = "; touch " + mark + "1 $(touch " + mark + "2) | touch " + mark +
-                          "3 `touch " + mark + "4` \"a b\"";
-  SetPort("Quorvel2:", Recorder(work_.Join("bin;x $(y) |z")), arguments);
-  RunResult run = Deliver(owner_);
-  EXPECT_EQ(kDelivered, run.status) << run.stderrText;
-  std::vector<std::string> expected = {
-      ";",     "touch",    mark + "1", "$(touch",   mark + "2)", "|",
-      "touch", mark + "3", "`touch",   mark + "4`", "a b",       SpoolFolder() + "/job42.ps"};
-  EXPECT_EQ(expected, Words());
+  SetPort("Quorvel2:", Recorder(work_.Join("bin;x $(y) |z")),
+          "; touch " + mark + "1 $(touch " + mark + "2) | touch " + mark + "3 `touch " + mark +
+              "4` \"a b\"");
+  EXPECT_EQ(kDelivered, Deliver(owner_).status);
+  EXPECT_EQ((std::vector<std::string>{";", "touch", mark + "1", "$(touch", mark + "2)", "|",
+                                      "touch", mark + "3", "`touch", mark + "4`", "a b",
+                                      SpoolFolder() + "/job42-3.ps"}),
+            Words());
   for (int i = 1; i <= 4; ++i) EXPECT_FALSE(fs::exists(mark + std::to_string(i))) << i;
 }
 

@@ -31,22 +31,10 @@ class Win32AppendTest : public testing::Test {
   /// Runs the program with the arguments; *output receives what it wrote.
   int Run(const std::string& arguments, std::string* output) {
     platform::ChildProcess child;
-    int error = 0;
+    int error = 0, exitCode = -2000;
     std::string line = "\"" + dir_.Join("tarvelin.exe") + "\" " + arguments;
     if (!platform::StartChildProcess(line, true, &child, &error)) return -1000 - error;
-    int exitCode = -2000;
-    char buffer[4096];
-    for (;;) {
-      int waiting = platform::PeekChildOutput(child);
-      if (waiting > 0) {
-        int n = platform::ReadChildOutput(child, buffer, sizeof(buffer));
-        if (n > 0) output->append(buffer, static_cast<size_t>(n));
-      } else if (waiting < 0 || platform::WaitChildProcess(&child, 0, &exitCode) == 1) {
-        break;
-      } else {
-        platform::WaitChildActivity(child, 100);
-      }
-    }
+    *output += win32test::CollectOutput(&child, &exitCode);
     return exitCode;
   }
   static std::string Sample(const char* sample) {

@@ -15,9 +15,7 @@
 #endif
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
-// after <windows.h>, whose types they use
-#include <aclapi.h>
-#include <winspool.h>
+#include <winspool.h>  // after <windows.h>, whose types it uses
 
 namespace win32test {
 
@@ -183,32 +181,6 @@ long CreateMachineKey(const std::string& key) {
 
 void DeleteMachineKey(const std::string& key) { RegDeleteTreeA(HKEY_LOCAL_MACHINE, key.c_str()); }
 
-bool MachineKeyWithoutRights(const std::string& key) {
-  SECURITY_DESCRIPTOR descriptor;
-  ACL empty;
-  InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-  InitializeAcl(&empty, sizeof(empty), ACL_REVISION);
-  SetSecurityDescriptorDacl(&descriptor, TRUE, &empty, FALSE);
-  SECURITY_ATTRIBUTES attributes{sizeof(attributes), &descriptor, FALSE};
-  HKEY made = nullptr;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_READ, &attributes, &made,
-                      nullptr) != ERROR_SUCCESS) {
-    return false;
-  }
-  RegCloseKey(made);
-  HKEY opened = nullptr;
-  long rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_SET_VALUE, &opened);
-  if (rc == ERROR_SUCCESS) RegCloseKey(opened);
-  return rc == ERROR_ACCESS_DENIED;
-}
-
-void RestoreMachineKeyRights(const std::string& key) {
-  std::vector<char> name = Text("MACHINE\\" + key);
-  SetNamedSecurityInfoA(name.data(), SE_REGISTRY_KEY,
-                        DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION, nullptr,
-                        nullptr, nullptr, nullptr);
-}
-
 std::string TestProgram() {
   char name[MAX_PATH * 4];
   DWORD n = GetModuleFileNameA(nullptr, name, sizeof(name));
@@ -261,6 +233,26 @@ std::string AnsiText(const std::string& utf8, bool* exact) {
 bool WideNameExists(const std::string& utf8Name) {
   std::wstring name = L"\\\\?\\" + Wide(utf8Name);
   return GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string CollectOutput(platform::ChildProcess* child, int* exitCode) {
+  std::string text;
+  char buffer[4096];
+  for (bool ended = false;;) {
+    int waiting = platform::PeekChildOutput(*child);
+    if (waiting > 0) {
+      int n = platform::ReadChildOutput(*child, buffer, sizeof(buffer));
+      if (n <= 0) break;
+      text.append(buffer, static_cast<size_t>(n));
+    } else if (waiting < 0 || ended) {
+      break;
+    } else if (platform::WaitChildProcess(child, 0, exitCode) == 1) {
+      ended = true;  // what it wrote just before its end is still read
+    } else {
+      platform::WaitChildActivity(*child, 100);
+    }
+  }
+  return text;
 }
 
 int RunHelper(int argc, char** argv) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/process.h"
+
 namespace win32test {
 
 /// A local port, as a value of the Ports key that Wine's local monitor lists.
@@ -32,11 +34,6 @@ std::string MachineRegistryText(const std::string& key, const char* value);
 long CreateMachineKey(const std::string& key);
 /// Removes a key of HKEY_LOCAL_MACHINE with its subkeys.
 void DeleteMachineKey(const std::string& key);
-/// Creates the key with an empty access list (no one is granted anything)
-/// and tells whether the registry then refuses to open it for writing.
-bool MachineKeyWithoutRights(const std::string& key);
-/// Gives the key back its inherited rights so it can be deleted.
-void RestoreMachineKeyRights(const std::string& key);
 
 /// This test binary's full name (the real one, whatever the tests set as
 /// the program's name).
@@ -56,6 +53,10 @@ bool CopyToWideName(const std::string& from, const std::string& utf8To);
 std::string AnsiText(const std::string& utf8, bool* exact);
 /// True when a file of that UTF-8 name exists (wide-character calls).
 bool WideNameExists(const std::string& utf8Name);
+
+/// Everything the child writes until it has ended (or its pipe closes); its exit
+/// code in *exitCode once it has ended.
+std::string CollectOutput(platform::ChildProcess* child, int* exitCode);
 
 /// Runs the helper of argv[2] when argv[1] is "--helper"; its exit code,
 /// or -1 when this is no helper run.

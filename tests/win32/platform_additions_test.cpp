@@ -1,22 +1,22 @@
-// The Win32 platform calls that the in-place append, the per-user spool
-// folders and the metafile pages rest on, under Wine.
+// The Win32 platform calls that the in-place append and the metafile pages
+// rest on, under Wine; and a metafile page made there: GDI reads the frame for the page size,
+// libuemf (built for Windows) reads the records and the translator draws them, text included
+// (libuemf's UTF-16 conversion makes the test's text record).
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <functional>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
 #include <string>
 
-#include "platform/accounts.h"
+#include "config/settings.h"
+#include "pdf/pdf_merger.h"
 #include "platform/metafile_header.h"
 #include "platform/platform.h"
 #include "support/make_metafile.h"
+#include "support/make_pdf.h"
+#include "support/program_folder.h"
 #include "support/temp_dir.h"
-// last: its macros (DeleteFile) must not rename the platform layer's calls
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -64,43 +64,6 @@ TEST(Win32FileUpdateTest, MissingFilesAndFoldersAreRefusedWithTheReason) {
   EXPECT_TRUE(platform::SyncFolder(dir.path(), &error)) << error;
 }
 
-TEST(Win32PrivateFolderTest, IsMadeWithItsParentsAndRefusesAFile) {
-  ScopedTempDir dir;
-  std::string folder = dir.Join("a\\b\\spool");
-  std::string error;
-  ASSERT_TRUE(platform::EnsurePrivateFolder(folder, &error)) << error;
-  EXPECT_TRUE(platform::IsDirectory(folder));
-  EXPECT_TRUE(platform::EnsurePrivateFolder(folder, &error)) << error;  // again: still fine
-  WriteFileText(dir.Join("file"), "x");
-  EXPECT_FALSE(platform::EnsurePrivateFolder(dir.Join("file"), &error));
-  EXPECT_EQ("it is not a folder", error);
-}
-
-TEST(Win32EnvironmentTest, ValuesAreSetForThisProcessAndRemoved) {
-  ASSERT_TRUE(platform::SetEnvironmentValue("TARVELIN_WIN_TEST", "one two"));
-  ASSERT_NE(nullptr, std::getenv("TARVELIN_WIN_TEST"));
-  EXPECT_STREQ("one two", std::getenv("TARVELIN_WIN_TEST"));
-  char buffer[64];
-  EXPECT_EQ(7u, GetEnvironmentVariableA("TARVELIN_WIN_TEST", buffer, sizeof(buffer)));
-  ASSERT_TRUE(platform::SetEnvironmentValue("TARVELIN_WIN_TEST", nullptr));
-  EXPECT_EQ(nullptr, std::getenv("TARVELIN_WIN_TEST"));
-  EXPECT_EQ(0u, GetEnvironmentVariableA("TARVELIN_WIN_TEST", buffer, sizeof(buffer)));
-  EXPECT_FALSE(platform::SetEnvironmentValue("A=B", "x"));
-}
-
-TEST(Win32AccountTest, TheCurrentAccountHasItsProfileFolderAsHome) {
-  platform::Account me = platform::CurrentAccount();
-  ASSERT_FALSE(me.home.empty());
-  EXPECT_TRUE(platform::IsDirectory(me.home)) << me.home;
-  platform::Account found;
-  std::string error;
-  ASSERT_TRUE(platform::LookUpAccount(me.name, &found, &error)) << error;
-  if (found.home.empty()) {
-    GTEST_SKIP() << "no ProfileList entry for " << me.name << " (Wine keeps none)";
-  }
-  EXPECT_TRUE(fs::equivalent(me.home, found.home)) << me.home << " " << found.home;
-}
-
 // GDI reads the header (GetEnhMetaFileA); the sizes it does not check are
 // checked against the file as on POSIX.
 TEST(Win32MetafileHeaderTest, GdiGivesTheFrameAndDamagedHeadersAreRefused) {
@@ -123,6 +86,33 @@ TEST(Win32MetafileHeaderTest, GdiGivesTheFrameAndDamagedHeadersAreRefused) {
   EXPECT_EQ("shorter than a metafile header", error);
   EXPECT_FALSE(platform::ReadEnhMetaFileFrame(dir.Join("missing.emf"), &frame, &error));
   EXPECT_FALSE(platform::ReadEnhMetaFileFrame(dir.path(), &frame, &error));
+}
+
+TEST(Win32MetafilePageTest, AnEnhancedMetafileBecomesAnA4PageWithItsText) {
+  ScopedProgramFolder program;
+  program.EnableLog();
+  EmfBuilder emf(U_RECTL{0, 0, 21000, 29700});
+  emf.Brush(1, 255, 0, 0).Pen(2, U_PS_NULL, 0, 0, 0, 0);
+  emf.Add(U_EMRRECTANGLE_set(U_RECTL{0, 0, 1050, 742}));
+  emf.Add(U_EMRSETBKMODE_set(U_TRANSPARENT));
+  emf.Font(3, -100, "Arial").Text(1200, 2000, "Hello metafile");
+  emf.Write(program.Join("a.emf"));
+
+  std::vector<std::string> inputs{program.Join("a.emf")};
+  std::string output = program.Join("out.pdf");
+  DocumentInfo options;
+  ASSERT_TRUE(PDFMerger(inputs, output.c_str(), options)) << ReadFileText(program.Log());
+  QPDF pdf;
+  pdf.processFile(output.c_str());
+  std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();
+  ASSERT_EQ(1u, pages.size());
+  QPDFObjectHandle::Rectangle box = pages[0].getMediaBox().getArrayAsRectangle();
+  EXPECT_NEAR(595, box.urx - box.llx, 0.5);
+  EXPECT_NEAR(842, box.ury - box.lly, 0.5);
+  std::string content = PageContent(pages[0]);
+  // The red rectangle over the top-left quarter: 297.5 of 595 points wide.
+  EXPECT_NE(std::string::npos, content.find("1 0 0 rg\n0 842 m\n297.5 842 l")) << content;
+  EXPECT_NE(std::string::npos, PageTexts(output).at(0).find("Hello metafile")) << content;
 }
 
 }  // namespace
