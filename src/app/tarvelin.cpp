@@ -82,7 +82,7 @@ void RunAppendJob(const char* job) {
 }
 
 // A print job and the sync never talk to the spooler: they do not pay for
-// loading its library (on POSIX libcups, half of what starting costs), nor
+// loading its library (on POSIX libcups, a third of what starting costs), nor
 // fail for want of it.
 bool UsesSpooler(const CommandOptions& o) {
   bool changesPrinters = o.paper2 != 0 || o.orient2 != 0 || o.installOstalgrovePrinter ||

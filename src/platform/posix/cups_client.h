@@ -1,7 +1,8 @@
 // libcups, loaded when the spooler is first used rather than when the
-// program starts: a print job never talks to CUPS, and libcups with what it
-// needs (gnutls, Kerberos, Avahi, D-Bus) is about half of what starting the
-// program costs. Only the CUPS spooler and its rules include this header.
+// program starts: a print job never talks to CUPS, and libcups with what
+// it needs (Kerberos, Avahi, D-Bus, systemd) is about a third of what
+// starting the program costs. Only the CUPS spooler and its rules include
+// this header.
 #pragma once
 
 #include <cups/cups.h>
