@@ -78,12 +78,32 @@ inline void ClearScratch() {
   }
 }
 
+/// The input written as `name` into the scratch folder, cleared first.
+inline std::string Input(const std::string& name, const uint8_t* data, size_t size) {
+  ClearScratch();
+  return WriteScratchFile(name, data, size);
+}
+
+/// A file's bytes ("" when it cannot be read).
+inline std::string Content(const std::string& path) {
+  std::string content;
+  platform::ReadWholeFile(path, &content);
+  return content;
+}
+
 /// A new document that will be written to `output`.
 inline PDF* NewPdf(const std::string& output) {
   PDF* pdf = pdfNewPDF();
   FUZZ_CHECK(pdf != nullptr);
   FUZZ_CHECK(pdfCreateNewPDFA(pdf, output.c_str()));
   return pdf;
+}
+
+/// Closes and deletes the document; whether it was written.
+inline bool Close(PDF* pdf) {
+  int written = pdfCloseFile(pdf);
+  pdfDeletePDF(pdf);
+  return written != 0;
 }
 
 /// The pages of a written document, read back by qpdf into `check`; a

@@ -25,9 +25,8 @@ const int kMaxImagePages = 16;
 const int64_t kMaxPlacedPixels = int64_t(1) << 22;
 
 int FuzzImagePages(const uint8_t* data, size_t size, const char* extension) {
-  fuzz::ClearScratch();
   FUZZ_CHECK(IsImageFileExt(extension));
-  std::string path = fuzz::WriteScratchFile(std::string("input") + extension, data, size);
+  std::string path = fuzz::Input(std::string("input") + extension, data, size);
   std::string output = fuzz::ScratchPath("output.pdf");
 
   PDF* pdf = fuzz::NewPdf(output);
@@ -53,10 +52,8 @@ int FuzzImagePages(const uint8_t* data, size_t size, const char* extension) {
   }
   FUZZ_CHECK(pdfGetPageCount(pdf) == static_cast<int>(placed.size()));
 
-  int written = pdfCloseFile(pdf);
-  pdfDeletePDF(pdf);
   // A document without pages is not written; one with pages is.
-  FUZZ_CHECK((written != 0) == !placed.empty());
+  FUZZ_CHECK(fuzz::Close(pdf) == !placed.empty());
   FUZZ_CHECK(platform::PathExists(output) == !placed.empty());
   if (placed.empty()) return 0;
 

@@ -27,8 +27,7 @@ struct StateDepth : QPDFObjectHandle::ParserCallbacks {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzz::ClearScratch();
-  std::string path = fuzz::WriteScratchFile("input.emf", data, size);
+  std::string path = fuzz::Input("input.emf", data, size);
   std::string output = fuzz::ScratchPath("output.pdf");
 
   PageRect frame{-1, -1, -1, -1};
@@ -51,9 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   FUZZ_CHECK(pdfGetPageCount(pdf) == (placed ? 1 : 0));
-  int written = pdfCloseFile(pdf);
-  pdfDeletePDF(pdf);
-  FUZZ_CHECK((written != 0) == placed);
+  FUZZ_CHECK(fuzz::Close(pdf) == placed);
   if (!placed) return 0;
 
   QPDF check;

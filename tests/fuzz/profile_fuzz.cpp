@@ -76,8 +76,7 @@ std::string Read(const std::string& section, const std::string& key, int size,
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzz::ClearScratch();
-  std::string file = fuzz::WriteScratchFile("profile.ini", data, size);
+  std::string file = fuzz::Input("profile.ini", data, size);
   std::string content(reinterpret_cast<const char*>(data), size);
   auto pairs = NamedPairs(content);
 
@@ -107,12 +106,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(Read(section, key, 4096, file) == value);
 
   // Writing the same value again changes nothing.
-  std::string written;
-  FUZZ_CHECK(platform::ReadWholeFile(file, &written));
+  std::string written = fuzz::Content(file);
   FUZZ_CHECK(platform::WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(),
                                                   file.c_str()) != 0);
-  std::string again;
-  FUZZ_CHECK(platform::ReadWholeFile(file, &again) && again == written);
+  FUZZ_CHECK(fuzz::Content(file) == written);
 
   // No other key changed.
   for (size_t i = 0; i < pairs.size(); ++i) {

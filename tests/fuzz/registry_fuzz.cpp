@@ -103,14 +103,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return true;
   }();
   (void)ready;
-  fuzz::ClearScratch();
 
   std::string text(reinterpret_cast<const char*>(data), size);
   bool localMachine = Lower(text).find("[hkey_local_machine") != std::string::npos;
   HKEY root = localMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
   std::string rootName = localMachine ? "hkey_local_machine" : "hkey_current_user";
-  fuzz::WriteScratchFile(localMachine ? "HKEY_LOCAL_MACHINE.reg" : "HKEY_CURRENT_USER.reg", data,
-                         size);
+  fuzz::Input(localMachine ? "HKEY_LOCAL_MACHINE.reg" : "HKEY_CURRENT_USER.reg", data, size);
 
   // The keys that open, with what they hold, by their path in lower case
   // (names differing in case only, by a final backslash or after a zero

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <filesystem>
 #include <iterator>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
+#include <tuple>
 
 #include "support/make_image.h"
 #include "support/make_pdf.h"
@@ -82,21 +84,18 @@ class PdfLibraryTest : public ::testing::Test {
   QPDF doc_;
 };
 
+// The header is the version code's, never below an imported file's.
 TEST_F(PdfLibraryTest, VersionIsTheCodeButNeverBelowAnImportedFile) {
-  struct {
-    const char* input;
-    int code;  // 0: none set
-    const char* header;
-  } cases[] = {{"1.3", 5, "%PDF-1.5"}, {"1.6", 2, "%PDF-1.6"}, {"1.6", 0, "%PDF-1.6"}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.code);
+  for (const auto& c :
+       {std::make_tuple("1.3", 5, "%PDF-1.5"), {"1.6", 2, "%PDF-1.6"}, {"1.6", 0, "%PDF-1.6"}}) {
+    SCOPED_TRACE(std::get<1>(c));
     Restart();
     TestPdfOptions options;
-    options.version = c.input;
+    options.version = std::get<0>(c);
     EXPECT_EQ(2, Import(MakePdf("in.pdf", {"a"}, options)));
-    EXPECT_TRUE(c.code == 0 || pdfSetPDFVersion(pdf_, c.code));
+    EXPECT_TRUE(std::get<1>(c) == 0 || pdfSetPDFVersion(pdf_, std::get<1>(c)));
     ASSERT_TRUE(pdfCloseFile(pdf_));
-    EXPECT_EQ(c.header, ReadFileText(out_).substr(0, 8));
+    EXPECT_EQ(std::get<2>(c), ReadFileText(out_).substr(0, 8));
   }
 }
 
@@ -243,7 +242,7 @@ TEST_F(PdfLibraryTest, PlantedLinksBesideTheOutputAreNeverFollowed) {
 TEST_F(PdfLibraryTest, ImagePagesShowTheirImages) {
   ASSERT_TRUE(WriteTestPng(dir_.Join("a.png"), 800, 600, 255));
   ASSERT_TRUE(WriteTestPng(dir_.Join("alpha.png"), 30, 20, 128));
-  ASSERT_TRUE(WriteTestJpeg(dir_.Join("a.jpg"), 40, 30));
+  ASSERT_TRUE(WriteFlatJpeg(dir_.Join("a.jpg"), 40, 30, JCS_GRAYSCALE, {0x99}));
   pdfSetPDFVersion(pdf_, 3);
   ASSERT_TRUE(AddImagePage(dir_.Join("a.png")));
   ASSERT_TRUE(AddImagePage(dir_.Join("alpha.png"), 10, 20, 100, 50));
@@ -268,24 +267,19 @@ TEST_F(PdfLibraryTest, ImagePagesShowTheirImages) {
 // A little-endian TIFF of the given size and samples in one strip of one
 // byte (libtiff reads the header but not the data).
 std::string TiffWithHeader(uint32_t width, uint32_t height, uint32_t bits, uint32_t samples) {
-  std::string tiff("II*\0\x08\0\0\0", 8);
-  auto put = [&tiff](uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) tiff.push_back(static_cast<char>(value >> (8 * i)));
-  };
-  const uint32_t entries[][3] = {
-      {256, 4, width},   {257, 4, height},     {258, 3, bits},
-      {259, 3, 1},       {262, 3, 1},          {273, 4, 8 + 2 + 9 * 12 + 4},
-      {277, 3, samples}, {278, 4, 0xFFFFFFFF}, {279, 4, 1}};
-  put(9, 2);
-  for (const auto& entry : entries) {
-    put(entry[0], 2);
-    put(entry[1], 2);
-    put(1, 4);
-    put(entry[2], 4);
+  std::string tiff = std::string("II*\0\x08\0\0\0", 8) + LeBytes(9, 2);
+  for (const auto& e : std::vector<std::array<uint32_t, 3>>{{256, 4, width},
+                                                            {257, 4, height},
+                                                            {258, 3, bits},
+                                                            {259, 3, 1},
+                                                            {262, 3, 1},
+                                                            {273, 4, 8 + 2 + 9 * 12 + 4},
+                                                            {277, 3, samples},
+                                                            {278, 4, 0xFFFFFFFF},
+                                                            {279, 4, 1}}) {
+    tiff += LeBytes(e[0], 2) + LeBytes(e[1], 2) + LeBytes(1, 4) + LeBytes(e[2], 4);
   }
-  put(0, 4);
-  tiff.push_back('\0');
-  return tiff;
+  return tiff + LeBytes(0, 4) + std::string(1, '\0');
 }
 
 // Sizes no print job's image has are refused before anything is multiplied
@@ -294,7 +288,7 @@ std::string TiffWithHeader(uint32_t width, uint32_t height, uint32_t bits, uint3
 TEST_F(PdfLibraryTest, HostileOrCutImagesAreRefused) {
   ScopedProgramFolder program;
   ASSERT_TRUE(WriteTestPng(dir_.Join("a.png"), 300, 200, 255));
-  ASSERT_TRUE(WriteTestJpeg(dir_.Join("a.jpg"), 300, 200));
+  ASSERT_TRUE(WriteFlatJpeg(dir_.Join("a.jpg"), 300, 200, JCS_GRAYSCALE, {0x99}));
   const std::string png = ReadFileText(dir_.Join("a.png")), jpg = ReadFileText(dir_.Join("a.jpg"));
   const struct {
     const char* name;

@@ -78,20 +78,6 @@ inline bool WriteFlatJpeg(const std::string& path, int width, int height, J_COLO
   return true;
 }
 
-/// Writes a gray baseline JPEG.
-inline bool WriteTestJpeg(const std::string& path, int width, int height) {
-  return WriteFlatJpeg(path, width, height, JCS_GRAYSCALE, {0x99});
-}
-
-/// Writes a CMYK JPEG the way Adobe applications do: with an Adobe marker
-/// (libjpeg writes one for CMYK) and every sample inverted (255 - value).
-inline bool WriteTestAdobeCmykJpeg(const std::string& path, int width, int height,
-                                   const std::vector<unsigned char>& cmyk) {
-  std::vector<unsigned char> inverted;
-  for (unsigned char value : cmyk) inverted.push_back(static_cast<unsigned char>(255 - value));
-  return WriteFlatJpeg(path, width, height, JCS_CMYK, inverted);
-}
-
 /// An 8-bit RGB colour.
 struct TestRgb {
   unsigned char r, g, b;
