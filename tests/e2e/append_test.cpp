@@ -1,5 +1,5 @@
-// The printing road end to end: the built program, real Ghostscript, real PDFs,
-// and the sync instance moving them to the drive.
+// The printing road end to end: the built program, real Ghostscript, real
+// PDFs, real page tools.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -54,6 +54,11 @@ class AppendTest : public testing::Test {
   bool Logged(const std::string& text) const {
     return install_.LogText().find(text) != std::string::npos;
   }
+  // Appends the first job (the invoice); the output it makes.
+  std::string First() const {
+    EXPECT_EQ(0, Append(Spool("invoice.ps", "first.ps")));
+    return ReadFileText(Output());
+  }
 
   ScopedTempDir work_;
   InstallCopy install_;
@@ -79,8 +84,7 @@ TEST_F(AppendTest, SettingsChooseHowTheJobIsAppendedOrKept) {
     std::error_code ec;
     for (const auto& file : fs::directory_iterator(work_.Join("tmp"), ec)) fs::remove(file);
     Configure("");
-    ASSERT_EQ(0, Append(Spool("invoice.ps", "first.ps")));
-    const std::string before = ReadFileText(Output());
+    const std::string before = First();
     Configure(row.setting);
     std::string job = Spool("letter.ps", "job" + std::to_string(++n) + ".ps");
     EXPECT_EQ(0, Append(job));
@@ -153,21 +157,16 @@ TEST_F(AppendTest, JobsThatGiveNoGoodPagesLeaveTheOutputAlone) {
   WriteFileText(work_.Join("spool/empty.ps"), "");
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    ASSERT_EQ(0, Append(Spool("invoice.ps", "first.ps")));
-    const std::string before = ReadFileText(Output());
+    const std::string before = First();
     std::string job = work_.Join(std::string("spool/") + row.name);
     if (!row.text.empty()) WriteFileText(job, row.text);
     EXPECT_EQ(0, Append(job));
     EXPECT_EQ(!row.delivered, fs::exists(fs::symlink_status(job)));
     EXPECT_EQ(row.delivered && !row.text.empty(), before != ReadFileText(Output()));
-    if (*row.said) {
-      EXPECT_TRUE(Logged(job + row.said)) << install_.LogText();
-    }
+    if (*row.said) EXPECT_TRUE(Logged(job + row.said)) << install_.LogText();
     for (const char* leftover : {"", ".journal"}) fs::remove(Output() + leftover);
   }
   EXPECT_TRUE(fs::exists(target));
-  EXPECT_TRUE(Logged("Failed to convert from \"" + work_.Join("spool/notes.txt")));
-  EXPECT_TRUE(Logged("[ERROR] Ghostscript could not convert \"" + work_.Join("spool/notes.txt")));
 }
 
 TEST_F(AppendTest, KeptJobsArriveLaterInPrintOrder) {
@@ -198,8 +197,7 @@ TEST_F(AppendTest, KeptJobsArriveLaterInPrintOrder) {
 // The output itself, a link to it or a hard link, given as the job; a job
 // name that reads as a switch; a name that is not UTF-8.
 TEST_F(AppendTest, JobNamesNameThatVeryFileAndNeverTheOutput) {
-  ASSERT_EQ(0, Append(Spool("invoice.ps", "first.ps")));
-  std::string before = ReadFileText(Output());
+  const std::string before = First();
   fs::create_symlink(Output(), work_.Join("spool/link.pdf"));
   fs::create_hard_link(Output(), work_.Join("spool/hard.pdf"));
   for (int method : {1, 2, 3}) {
@@ -213,7 +211,6 @@ TEST_F(AppendTest, JobNamesNameThatVeryFileAndNeverTheOutput) {
     }
   }
   EXPECT_TRUE(Logged("is the output PDF \"" + Output()));
-
   // Relative names, from the spool folder, as a user might type them.
   Spool("letter.ps", "-dNOSAFER");
   std::string cwd = fs::current_path();
@@ -248,9 +245,7 @@ TEST_F(AppendTest, GhostscriptIsBoundedInTimeAndOutput) {
 }
 
 TEST_F(AppendTest, LockThatCannotBeTakenKeepsTheJob) {
-  ASSERT_EQ(0, Append(Spool("invoice.ps", "first.ps")));
-  std::string before = ReadFileText(Output());
-  std::string victim = work_.Join("victim");
+  const std::string before = First(), victim = work_.Join("victim");
   for (bool link : {false, true}) {
     SCOPED_TRACE(link ? "link" : "folder");
     fs::remove_all(Output() + ".lock");
@@ -265,7 +260,6 @@ TEST_F(AppendTest, LockThatCannotBeTakenKeepsTheJob) {
     EXPECT_EQ(before, ReadFileText(Output()));
     EXPECT_FALSE(fs::exists(victim));
   }
-  // The reason comes with the error.
   EXPECT_TRUE(Logged("[ERROR] Could not lock \"" + Output() + ".lock\": Is a directory"));
   EXPECT_TRUE(Logged(".lock\": Too many levels of symbolic links"));
 }
@@ -274,8 +268,7 @@ TEST_F(AppendTest, LockThatCannotBeTakenKeepsTheJob) {
 // record repeats; pdfutil.dll ends with success but adds nothing for that
 // job, and the job printed after it waits behind it instead of overtaking.
 TEST_F(AppendTest, PageToolsThatLieKeepTheJobAndHoldBackTheJobsBehindIt) {
-  ASSERT_EQ(0, Append(Spool("invoice.ps", "first.ps")));
-  const std::string before = ReadFileText(Output());
+  const std::string before = First();
   const std::string util = install_.Path("pdfutil.dll"), sdk = install_.Path("pdfsdk.dll");
   for (const std::string& tool : {util, sdk}) fs::rename(tool, tool + ".real");
   WriteFileText(util,
@@ -389,9 +382,7 @@ TEST_F(AppendTest, PlantedRecordsTouchNothingTheyName) {
     ASSERT_EQ(0, Append(Spool("invoice.ps", "first.ps")));
     WriteFileText(victim, "precious\n");
     MakeTextPdf(planted, {"Planted page"});
-    if (foreignPlant) {
-      ASSERT_EQ(0, chown(planted.c_str(), 65534, 65534));
-    }
+    if (foreignPlant) ASSERT_EQ(0, chown(planted.c_str(), 65534, 65534));
     JobJournal journal;
     // One more failure would move the "job" into the failed folder.
     journal.kept.push_back(KeptJob{2, 0, victim, planted, "0000", "planted"});
@@ -400,9 +391,7 @@ TEST_F(AppendTest, PlantedRecordsTouchNothingTheyName) {
     std::string holder = row.link ? work_.Join("elsewhere") : Output() + ".journal";
     WriteFileText(holder, FormatJobJournal(journal));
     chmod(holder.c_str(), row.mode);
-    if (row.otherOwner) {
-      ASSERT_EQ(0, chown(holder.c_str(), 65534, 65534));
-    }
+    if (row.otherOwner) ASSERT_EQ(0, chown(holder.c_str(), 65534, 65534));
     if (row.link) fs::create_symlink(holder, Output() + ".journal");
 
     EXPECT_EQ(0, Append(Spool("letter.ps", "job" + std::to_string(++n) + ".ps")));
@@ -589,28 +578,6 @@ TEST_F(AppendStressTest, KillingARunMidAppendLosesNoJob) {
     EXPECT_NE(".ps", entry.path().extension()) << entry.path();
     EXPECT_NE(".tmp", entry.path().extension()) << entry.path();
   }
-}
-
-// The sync instance in the background while jobs arrive moves them to the
-// drive in print order (its timing and failures are tested on a fake clock).
-using SyncTest = AppendTest;
-TEST_F(SyncTest, PrintedJobsReachTheDrive) {
-  fs::create_directories(work_.Join("usb"));
-  Configure("SyncPDFFileToFlashDrive=" + work_.Join("usb/all.pdf") + "\n");
-  struct Instance {
-    pid_t pid;
-    ~Instance() {
-      kill(pid, SIGTERM);
-      waitpid(pid, nullptr, 0);
-    }
-  } sync{install_.Start({"-syncpdf"})};
-  ASSERT_EQ(0, Append(Spool("invoice.ps", "job1.ps")));
-  ASSERT_EQ(0, Append(Spool("letter.ps", "job2.ps")));
-  for (int i = 0; i < 120 && fs::exists(Output()); ++i) SleepMs(250);
-  EXPECT_FALSE(fs::exists(Output())) << "the output was not synchronised";
-  EXPECT_EQ(0, waitpid(sync.pid, nullptr, WNOHANG));
-  ExpectJobs(work_.Join("usb/all.pdf"), "IL");
-  EXPECT_TRUE(fs::is_empty(work_.Join("spool")));
 }
 
 }  // namespace

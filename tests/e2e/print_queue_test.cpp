@@ -27,9 +27,7 @@ class PrintQueueTest : public testing::Test {
   void SetUp() override {
     if (!CupsScheduler::Installed()) GTEST_SKIP() << "cupsd is not installed";
     // The port's account must reach the install folder and the output.
-    for (const std::string& folder : {work_.path(), install_.folder()}) {
-      chmod(folder.c_str(), 0755);
-    }
+    for (const std::string& folder : {work_.path(), install_.folder()}) chmod(folder.c_str(), 0755);
     fs::create_directories(work_.Join("out"));
     fs::create_directories(work_.Join("spool"));
     chmod(work_.Join("out").c_str(), 0777);
@@ -134,11 +132,8 @@ TEST_F(PrintQueueTest, DefaultsOfTheQueueAreSetByName) {
 
   ASSERT_EQ(0, install_.Run({"-printer", "No Such Printer", "-paper2", "1"}).status);
   EXPECT_EQ(after, scheduler_.Tool("/usr/bin/lpoptions", {"-p", kQueue}).stdoutText);
-  EXPECT_NE(
-      std::string::npos,
-      install_.LogText().find("[ERROR] Could not set the default paper size of \"No Such "
-                              "Printer\" to 1: cannot open the printer: the printer name is "
-                              "invalid (1801): no CUPS queue is named \"No Such Printer\".\n"));
+  EXPECT_NE(std::string::npos,
+            install_.LogText().find("no CUPS queue is named \"No Such Printer\""));
 }
 
 // Without root rights nothing is half-installed on the spooler's side.
@@ -150,17 +145,6 @@ TEST_F(PrintQueueTest, WithoutRightsNothingIsInstalled) {
   EXPECT_EQ(0, r.status) << r.stderrText;
   RunResult queues = scheduler_.Tool("/usr/bin/lpstat", {"-v"});
   EXPECT_EQ(std::string::npos, queues.stdoutText.find(kQueue)) << queues.stdoutText;
-}
-
-TEST_F(PrintQueueTest, OnlyUnknownDriversInstallNothing) {
-  std::string config = ReadFileText(install_.ConfigPath());
-  install_.WriteConfig(config + "PrinterDrivers=No Such Driver||Neither This One\n");
-  RunResult r = Install();
-  EXPECT_NE(std::string::npos, r.stderrText.find("Failed to install the Virtual Printer Driver"));
-  std::string log = install_.LogText();
-  EXPECT_NE(std::string::npos, log.find("Printer Driver[2]: \"Neither This One\"\n"));
-  RunResult queues = scheduler_.Tool("/usr/bin/lpstat", {"-v"});
-  EXPECT_EQ(std::string::npos, queues.stdoutText.find(kQueue));
 }
 
 }  // namespace
