@@ -159,7 +159,9 @@ TEST_F(FlashSyncTest, SourcePagesGoBehindTheDrivesOnce) {
       EXPECT_EQ(before, after);
     } else {
       EXPECT_EQ(row.after, PageTexts(Target()));
-      if (row.target.empty()) EXPECT_EQ(sourceBytes, after);
+      if (row.target.empty()) {
+        EXPECT_EQ(sourceBytes, after);
+      }
     }
   }
   // A target that is the source itself, by another spelling.

@@ -163,7 +163,9 @@ TEST_F(AppendTest, JobsThatGiveNoGoodPagesLeaveTheOutputAlone) {
     EXPECT_EQ(0, Append(job));
     EXPECT_EQ(!row.delivered, fs::exists(fs::symlink_status(job)));
     EXPECT_EQ(row.delivered && !row.text.empty(), before != ReadFileText(Output()));
-    if (*row.said) EXPECT_TRUE(Logged(job + row.said)) << install_.LogText();
+    if (*row.said) {
+      EXPECT_TRUE(Logged(job + row.said)) << install_.LogText();
+    }
     for (const char* leftover : {"", ".journal"}) fs::remove(Output() + leftover);
   }
   EXPECT_TRUE(fs::exists(target));
@@ -382,7 +384,9 @@ TEST_F(AppendTest, PlantedRecordsTouchNothingTheyName) {
     ASSERT_EQ(0, Append(Spool("invoice.ps", "first.ps")));
     WriteFileText(victim, "precious\n");
     MakeTextPdf(planted, {"Planted page"});
-    if (foreignPlant) ASSERT_EQ(0, chown(planted.c_str(), 65534, 65534));
+    if (foreignPlant) {
+      ASSERT_EQ(0, chown(planted.c_str(), 65534, 65534));
+    }
     JobJournal journal;
     // One more failure would move the "job" into the failed folder.
     journal.kept.push_back(KeptJob{2, 0, victim, planted, "0000", "planted"});
@@ -391,7 +395,9 @@ TEST_F(AppendTest, PlantedRecordsTouchNothingTheyName) {
     std::string holder = row.link ? work_.Join("elsewhere") : Output() + ".journal";
     WriteFileText(holder, FormatJobJournal(journal));
     chmod(holder.c_str(), row.mode);
-    if (row.otherOwner) ASSERT_EQ(0, chown(holder.c_str(), 65534, 65534));
+    if (row.otherOwner) {
+      ASSERT_EQ(0, chown(holder.c_str(), 65534, 65534));
+    }
     if (row.link) fs::create_symlink(holder, Output() + ".journal");
 
     EXPECT_EQ(0, Append(Spool("letter.ps", "job" + std::to_string(++n) + ".ps")));

@@ -315,7 +315,9 @@ TEST_F(IncrementalUpdateTest, DamagedTailsNeverCrashOrHang) {
   };
   MakeTextPdf(Out(), {"Base"}, cycle);
   const std::string looped = ReadFileText(Out());
-  if (Append("Job", Out()) == 0) EXPECT_EQ(looped, ReadFileText(Out()));
+  if (Append("Job", Out()) == 0) {
+    EXPECT_EQ(looped, ReadFileText(Out()));
+  }
 }
 
 // Hand-made sections. Cross-reference subsections at the edges of a
@@ -437,7 +439,9 @@ TEST_F(IncrementalUpdateTest, OnlyOwnRecordsOfAnEarlierEndCutTheFile) {
     std::string holder = row.link ? program_.Join("elsewhere") : record;
     WriteFileText(holder, row.text);
     chmod(holder.c_str(), row.mode);
-    if (row.otherOwner) ASSERT_EQ(0, chown(holder.c_str(), 65534, 65534));
+    if (row.otherOwner) {
+      ASSERT_EQ(0, chown(holder.c_str(), 65534, 65534));
+    }
     if (row.link) fs::create_symlink(holder, record);
     why.clear();
     EXPECT_TRUE(RecoverInterruptedAppend(Out(), &recovered, &why));

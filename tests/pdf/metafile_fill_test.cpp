@@ -547,7 +547,9 @@ TEST_F(MetafileFillTest, PicturesShowTheirInkAndText) {
     std::remove(output.c_str());
     MergeOne(row.name, row.bytes());
     ExpectInk(row.ink);
-    if (!row.text.empty()) EXPECT_NE(std::string::npos, PdfPageTexts(output).at(0).find(row.text));
+    if (!row.text.empty()) {
+      EXPECT_NE(std::string::npos, PdfPageTexts(output).at(0).find(row.text));
+    }
     std::string head = "\"" + program.Join(row.name) + "\": not drawn: ", log = Log();
     size_t line = log.find(head);
     std::string notDrawn =
