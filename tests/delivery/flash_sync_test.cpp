@@ -111,7 +111,7 @@ TEST_F(FlashSyncTest, NoDriveLeavesTheSourceAlone) {
   EXPECT_TRUE(platform::PathExists(Source()));
   EXPECT_FALSE(platform::PathExists(Target()));
   EXPECT_EQ(0, clock_.sleeps);
-  EXPECT_NE(std::string::npos, Log().find("is not mounted (no drive?)"));
+  EXPECT_TRUE(Has(Log(), "is not mounted (no drive?)"));
 }
 
 // A row: the source's name and pages, the drive's pages before, the result
@@ -197,7 +197,7 @@ TEST_F(FlashSyncTest, TargetThatComesOutShortKeepsTheSource) {
   MakeTextPdf(target, {"T1", "T2"}, lie);
   EXPECT_EQ(0, SyncPDFFileToFlashDrive(Source().c_str(), target.c_str(), options_));
   EXPECT_TRUE(platform::PathExists(Source()));
-  EXPECT_NE(std::string::npos, Log().find("(3 pages there, 4 expected); it stays")) << Log();
+  EXPECT_TRUE(Has(Log(), "(3 pages there, 4 expected); it stays"));
 }
 
 TEST_F(FlashSyncTest, FailedWriteToTheDriveKeepsTheSource) {
@@ -234,7 +234,7 @@ TEST_F(FlashSyncTest, LockHeldElsewhereTouchesNothing) {
   EXPECT_EQ(0, Sync());
   EXPECT_TRUE(platform::PathExists(Source()));
   EXPECT_FALSE(platform::PathExists(Target()));
-  EXPECT_NE(std::string::npos, Log().find("could not lock \"" + Source() + ".lock\": held by"));
+  EXPECT_TRUE(Has(Log(), "could not lock \"" + Source() + ".lock\": held by"));
   EXPECT_GE(clock_.sleptMs, 2000);
 
   kill(holder, SIGKILL);
@@ -389,8 +389,8 @@ TEST_F(FlashSyncTest, WatcherNeverWritesBackACutSetting) {
                        "\nSyncPDFFileToFlashDrive=" + Target() + "\n";
   WriteFileText(program_.Config(), config);
   RunSyncLoop(2);
-  EXPECT_NE(std::string::npos, ReadFileText(program_.Config()).find("OutputPDFFile=" + longSource));
-  EXPECT_NE(std::string::npos, Log().find("[ERROR] The setting OutputPDFFile is"));
+  EXPECT_TRUE(Has(ReadFileText(program_.Config()), "OutputPDFFile=" + longSource));
+  EXPECT_TRUE(Has(Log(), "[ERROR] The setting OutputPDFFile is"));
 }
 
 // The sync instance is started and entered for auto-run with the program's
@@ -401,9 +401,8 @@ TEST(AutoRunTest, SyncInstanceIsEnteredUnderRun) {
   ScopedEnv registry("TARVELIN_REGISTRY_DIR", store.path().c_str());
   program.EnableLog();
   RunSyncMonitorApp();
-  EXPECT_NE(std::string::npos,
-            ReadFileText(store.Join("HKEY_LOCAL_MACHINE.reg"))
-                .find("\\CurrentVersion\\Run]\n\"QuorvelPrinterAutoSyncFile\"=\"\\\"" +
+  EXPECT_TRUE(Has(ReadFileText(store.Join("HKEY_LOCAL_MACHINE.reg")),
+                  "\\CurrentVersion\\Run]\n\"QuorvelPrinterAutoSyncFile\"=\"\\\"" +
                       program.Join("tarvelin") + "\\\" -syncpdf\"\n"));
 }
 

@@ -289,8 +289,7 @@ TEST_F(AppendTest, PageToolsThatLieKeepTheJobAndHoldBackTheJobsBehindIt) {
     std::string why;
     ASSERT_EQ(JournalRead::kRead, ReadJobJournal(Output(), &journal, &why)) << why;
     if (method == 3) {
-      EXPECT_NE(std::string::npos,
-                journal.kept.at(0).cause.find(": pdfsdk.dll: Error: disk on fire (exit code 3)"));
+      EXPECT_TRUE(Has(journal.kept.at(0).cause, ": pdfsdk.dll: Error: disk on fire (exit code 3)"));
     }
   }
   for (const std::string& tool : {util, sdk}) fs::rename(tool + ".real", tool);
@@ -576,10 +575,9 @@ TEST_F(AppendStressTest, KillingARunMidAppendLosesNoJob) {
   std::vector<std::string> texts = PdfPageTexts(Output());
   ASSERT_EQ(static_cast<size_t>(pages + kTrials + 1), texts.size());
   for (int trial = 0; trial < kTrials; ++trial) {
-    EXPECT_NE(std::string::npos, texts[pages + trial].find("Small" + std::to_string(trial)))
-        << trial;
+    EXPECT_TRUE(Has(texts[pages + trial], "Small" + std::to_string(trial))) << trial;
   }
-  EXPECT_NE(std::string::npos, texts.back().find("Last"));
+  EXPECT_TRUE(Has(texts.back(), "Last"));
   for (const auto& entry : fs::directory_iterator(work_.path())) {
     EXPECT_NE(".ps", entry.path().extension()) << entry.path();
     EXPECT_NE(".tmp", entry.path().extension()) << entry.path();

@@ -80,10 +80,10 @@ TEST_F(PrintQueueTest, JobsPrintedWithLpArriveInOrder) {
 
   std::vector<std::string> pages = Pages();
   ASSERT_EQ(5u, pages.size()) << install_.LogText() << scheduler_.ErrorLog();
-  EXPECT_NE(std::string::npos, pages[0].find("Invoice page 1 of 3"));
-  EXPECT_NE(std::string::npos, pages[2].find("Invoice page 3 of 3"));
-  EXPECT_NE(std::string::npos, pages[3].find("Second job page one"));
-  EXPECT_NE(std::string::npos, pages[4].find("Second job page two"));
+  EXPECT_TRUE(Has(pages[0], "Invoice page 1 of 3"));
+  EXPECT_TRUE(Has(pages[2], "Invoice page 3 of 3"));
+  EXPECT_TRUE(Has(pages[3], "Second job page one"));
+  EXPECT_TRUE(Has(pages[4], "Second job page two"));
   EXPECT_TRUE(fs::is_empty(work_.Join("spool")));
   // The job ran as the spooler's unprivileged account, never as root.
   struct stat st;
@@ -126,14 +126,13 @@ TEST_F(PrintQueueTest, DefaultsOfTheQueueAreSetByName) {
   ASSERT_EQ(0, install_.Run({"-printer", "Quorvel PDFPrinter", "-paper2", "9"}).status);
   ASSERT_EQ(0, install_.Run({"-printer", "Quorvel_PDFPrinter", "-orient2", "2"}).status);
   std::string after = scheduler_.Tool("/usr/bin/lpoptions", {"-p", kQueue}).stdoutText;
-  EXPECT_EQ(std::string::npos, before.find("media=iso_a4")) << before;
-  EXPECT_NE(std::string::npos, after.find("media=iso_a4")) << after;
-  EXPECT_NE(std::string::npos, after.find("orientation-requested=4")) << after;
+  EXPECT_FALSE(Has(before, "media=iso_a4"));
+  EXPECT_TRUE(Has(after, "media=iso_a4"));
+  EXPECT_TRUE(Has(after, "orientation-requested=4"));
 
   ASSERT_EQ(0, install_.Run({"-printer", "No Such Printer", "-paper2", "1"}).status);
   EXPECT_EQ(after, scheduler_.Tool("/usr/bin/lpoptions", {"-p", kQueue}).stdoutText);
-  EXPECT_NE(std::string::npos,
-            install_.LogText().find("no CUPS queue is named \"No Such Printer\""));
+  EXPECT_TRUE(Has(install_.LogText(), "no CUPS queue is named \"No Such Printer\""));
 }
 
 // Without root rights nothing is half-installed on the spooler's side.
@@ -144,7 +143,7 @@ TEST_F(PrintQueueTest, WithoutRightsNothingIsInstalled) {
   RunResult r = RunTool(install_.Program(), launch);
   EXPECT_EQ(0, r.status) << r.stderrText;
   RunResult queues = scheduler_.Tool("/usr/bin/lpstat", {"-v"});
-  EXPECT_EQ(std::string::npos, queues.stdoutText.find(kQueue)) << queues.stdoutText;
+  EXPECT_FALSE(Has(queues.stdoutText, kQueue));
 }
 
 }  // namespace

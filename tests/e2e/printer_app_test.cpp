@@ -183,7 +183,7 @@ TEST_F(PrinterAppTest, PassesIppEverywhereConformanceAndTakesEveryFormatInOrder)
       "/bin/sh", {"-c", "cd '" + folder + "' && /usr/bin/ipptool -t -f '" + work_.Join("doc.pdf") +
                             "' " + Uri() + " ipp-everywhere.test"});
   EXPECT_EQ(0, conformance.status) << conformance.stdoutText;
-  EXPECT_NE(std::string::npos, conformance.stdoutText.find(" 0 failed,")) << conformance.stdoutText;
+  EXPECT_TRUE(Has(conformance.stdoutText, " 0 failed,"));
   ASSERT_TRUE(Idle());
   size_t before = PdfPageTexts(Output()).size();
 
@@ -206,9 +206,9 @@ TEST_F(PrinterAppTest, PassesIppEverywhereConformanceAndTakesEveryFormatInOrder)
   std::vector<std::string> pages = WaitForPages(before + 7);
   ASSERT_EQ(before + 7, pages.size());
   std::vector<std::string> ours(pages.begin() + static_cast<long>(before), pages.end());
-  EXPECT_NE(std::string::npos, ours[0].find("pdf page 1"));
-  EXPECT_NE(std::string::npos, ours[1].find("pdf page 2"));
-  EXPECT_NE(std::string::npos, ours[2].find("postscript job"));
+  EXPECT_TRUE(Has(ours[0], "pdf page 1"));
+  EXPECT_TRUE(Has(ours[1], "pdf page 2"));
+  EXPECT_TRUE(Has(ours[2], "postscript job"));
   // The raster and image pages carry no text; their page sizes tell them.
   std::string sizes = RunProgram("/usr/bin/pdfinfo", {"-f", std::to_string(before + 4), "-l",
                                                       std::to_string(before + 5), Output()})
@@ -225,10 +225,9 @@ TEST_F(PrinterAppTest, PassesIppEverywhereConformanceAndTakesEveryFormatInOrder)
   std::string dom = RunProgram("/usr/bin/chromium",
                                {"--headless", "--no-sandbox", "--disable-gpu", "--dump-dom", page})
                         .stdoutText;
-  EXPECT_NE(std::string::npos, dom.find(std::to_string(before + 7) + " pages.")) << dom;
-  EXPECT_NE(std::string::npos, dom.find("<td>" + std::to_string(before + 4) + "-" +
-                                        std::to_string(before + 5) + "</td>"))
-      << dom;
+  EXPECT_TRUE(Has(dom, std::to_string(before + 7) + " pages."));
+  EXPECT_TRUE(
+      Has(dom, "<td>" + std::to_string(before + 4) + "-" + std::to_string(before + 5) + "</td>"));
   RunResult picture = RunProgram("/usr/bin/curl", {"-sf", page + "/last-page.png"});
   EXPECT_EQ(0, picture.status);
   EXPECT_EQ(0, picture.stdoutText.compare(1, 3, "PNG"));
@@ -249,7 +248,7 @@ TEST_F(PrinterAppTest, AKillDuringABurstLosesNoJobAndRepeatsNone) {
   std::vector<std::string> pages = PdfPageTexts(Output());
   ASSERT_EQ(static_cast<size_t>(kJobs), pages.size());
   for (int j = 1; j <= kJobs; ++j) {
-    EXPECT_NE(std::string::npos, pages[j - 1].find("burst job " + std::to_string(j) + "\n"))
+    EXPECT_TRUE(Has(pages[j - 1], "burst job " + std::to_string(j) + "\n"))
         << "page " << j << ": " << pages[j - 1];
   }
 }
@@ -272,8 +271,7 @@ TEST_F(PrinterAppTest, EachPrinterKeepsItsOwnPdfAndTheNetworkAsksForALogin) {
   ASSERT_EQ(1u, PdfPageTexts(work_.Join("second.pdf")).size());
   for (const auto& pdf :
        {std::make_pair(Output(), "612 x 792 pts"), {work_.Join("second.pdf"), "595 x 842 pts"}}) {
-    EXPECT_NE(std::string::npos,
-              RunProgram("/usr/bin/pdfinfo", {pdf.first}).stdoutText.find(pdf.second));
+    EXPECT_TRUE(Has(RunProgram("/usr/bin/pdfinfo", {pdf.first}).stdoutText, pdf.second));
   }
 
   // On the network: TLS, and printing only after a login.
@@ -308,8 +306,7 @@ TEST_F(PrinterAppTest, CupsPrintsToItAsADriverlessQueue) {
   std::vector<std::string> pages = WaitForPages(3);
   ASSERT_EQ(3u, pages.size()) << scheduler.ErrorLog();
   for (size_t i = 0; i < 2; ++i)
-    EXPECT_NE(std::string::npos, pages[i].find(i ? "from lp: pdf" : "from lp: postscript"))
-        << pages[i];
+    EXPECT_TRUE(Has(pages[i], i ? "from lp: pdf" : "from lp: postscript"));
   // CUPS's text filter embeds a font subset without a Unicode map: its
   // page's text cannot be read back, only seen to be there.
   EXPECT_GE(pages[2].size(), 8u) << pages[2];

@@ -77,13 +77,12 @@ TEST_F(IncrementalUpdateTest, ManyAppendsStayValidAndAreConsolidated) {
     std::vector<std::string> pages = PdfPageTexts(Out());
     ASSERT_EQ(static_cast<size_t>(job + 1), pages.size());
     for (int page = 1; page <= job; ++page) {
-      ASSERT_NE(std::string::npos, pages[page].find("Job " + std::to_string(page) + "\n")) << page;
+      ASSERT_TRUE(Has(pages[page], "Job " + std::to_string(page) + "\n")) << page;
     }
   }
   // Once the updates grew, the whole document was written now and then (and
   // later jobs were updates again).
-  EXPECT_NE(std::string::npos,
-            Log().find("\" is written whole: its updates are over a third of it"));
+  EXPECT_TRUE(Has(Log(), "\" is written whole: its updates are over a third of it"));
 }
 
 // The document information is the last run's, as a whole write makes it.
@@ -92,7 +91,7 @@ TEST_F(IncrementalUpdateTest, DocumentInformationIsTheLastRuns) {
   options_.title = "First title";
   ASSERT_EQ(1, Append("One", Out()));
   RunResult info = RunProgram("/usr/bin/pdfinfo", {Out()});
-  EXPECT_NE(std::string::npos, info.stdoutText.find("First title")) << info.stdoutText;
+  EXPECT_TRUE(Has(info.stdoutText, "First title"));
   options_.title.clear();
   options_.author = "Ann";
   options_.pdfVersion = "1.7";  // the catalog says it
@@ -100,10 +99,10 @@ TEST_F(IncrementalUpdateTest, DocumentInformationIsTheLastRuns) {
   ASSERT_EQ(1, Append("Two", Out()));
   EXPECT_TRUE(StartsWith(ReadFileText(Out()), before));
   info = RunProgram("/usr/bin/pdfinfo", {Out()});
-  EXPECT_NE(std::string::npos, info.stdoutText.find("PDF version:     1.7")) << info.stdoutText;
-  EXPECT_EQ(std::string::npos, info.stdoutText.find("First title")) << info.stdoutText;
-  EXPECT_NE(std::string::npos, info.stdoutText.find("Author:          Ann")) << info.stdoutText;
-  EXPECT_NE(std::string::npos, info.stdoutText.find("Producer:        Quorvel Virtual PDFPrinter"));
+  EXPECT_TRUE(Has(info.stdoutText, "PDF version:     1.7"));
+  EXPECT_FALSE(Has(info.stdoutText, "First title"));
+  EXPECT_TRUE(Has(info.stdoutText, "Author:          Ann"));
+  EXPECT_TRUE(Has(info.stdoutText, "Producer:        Quorvel Virtual PDFPrinter"));
 }
 
 // A node holds at most 64 kids: a full last leaf, then a full root, make
@@ -128,9 +127,9 @@ TEST_F(IncrementalUpdateTest, NoNodeTakesMoreThan64Kids) {
   ASSERT_TRUE(Valid(Out()));
   pages = PdfPageTexts(Out());
   ASSERT_EQ(66u + 4200u, pages.size());
-  EXPECT_NE(std::string::npos, pages[64].find("Job 2\n"));
-  EXPECT_NE(std::string::npos, pages[66].find("Long 1\n"));
-  EXPECT_NE(std::string::npos, pages.back().find("Long 4200\n"));
+  EXPECT_TRUE(Has(pages[64], "Job 2\n"));
+  EXPECT_TRUE(Has(pages[66], "Long 1\n"));
+  EXPECT_TRUE(Has(pages.back(), "Long 4200\n"));
 }
 
 // An end read once is what the update builds on and is checked against: a
@@ -148,8 +147,8 @@ TEST_F(IncrementalUpdateTest, UpdateBuildsOnTheEndReadAndIsCheckedAgainstIt) {
     ASSERT_TRUE(MergeIntoOutputPDF(job.c_str(), Out().c_str(), options_, end, &updated));
     EXPECT_EQ(!*another, updated) << Log();
   }
-  EXPECT_NE(std::string::npos, Log().find("is written whole: it changed while the update was"));
-  EXPECT_NE(std::string::npos, end.CheckUpdate(4).reason().find("holds 3 pages, not 4"));
+  EXPECT_TRUE(Has(Log(), "is written whole: it changed while the update was"));
+  EXPECT_TRUE(Has(end.CheckUpdate(4).reason(), "holds 3 pages, not 4"));
   EXPECT_EQ(end.length(), static_cast<int64_t>(ReadFileText(Out()).size()));
 }
 
@@ -189,8 +188,8 @@ TEST_F(IncrementalUpdateTest, EveryKindOfOutputTakesTheUpdateOrIsWrittenWhole) {
     EXPECT_TRUE(Valid(output));
     std::vector<std::string> pages = PdfPageTexts(output);
     ASSERT_EQ(4u, pages.size());
-    EXPECT_NE(std::string::npos, pages[1].find("Base two"));
-    EXPECT_NE(std::string::npos, pages[3].find("Second job"));
+    EXPECT_TRUE(Has(pages[1], "Base two"));
+    EXPECT_TRUE(Has(pages[3], "Second job"));
     EXPECT_EQ(!kind.whole, StartsWith(ReadFileText(output), before)) << Log();
     const std::string whole = output + "\" is written whole: " + (kind.whole ? kind.whole : "");
     EXPECT_TRUE(!kind.whole || Log().find(whole) != std::string::npos) << Log();
@@ -229,7 +228,7 @@ TEST_F(IncrementalUpdateTest, PagesTreeThatMiscountsIsWrittenWhole) {
     EXPECT_EQ(tree.pages + 1, GetPDFFilePageCount(output.c_str()));
     std::vector<std::string> texts = PdfPageTexts(output);
     ASSERT_EQ(static_cast<size_t>(tree.pages + 1), texts.size());
-    EXPECT_NE(std::string::npos, texts.back().find("Job"));
+    EXPECT_TRUE(Has(texts.back(), "Job"));
     size_t whole = Log().find(output + "\" is written whole: ");
     EXPECT_NE(std::string::npos, Log().find(tree.why, whole)) << Log();
   }
@@ -245,7 +244,7 @@ TEST_F(IncrementalUpdateTest, LinkedOutputIsWrittenWhole) {
   ASSERT_EQ(1, Append("Job", Out())) << Log();
   EXPECT_EQ(2u, PdfPageTexts(Out()).size());
   EXPECT_EQ(before, ReadFileText(real));
-  EXPECT_NE(std::string::npos, Log().find("out.pdf\" is written whole: it is a link")) << Log();
+  EXPECT_TRUE(Has(Log(), "out.pdf\" is written whole: it is a link"));
 
   // Another account's output in a folder this run may write: replaced whole.
   if (geteuid() != 0) return;
@@ -297,7 +296,7 @@ TEST_F(IncrementalUpdateTest, DamagedTailsNeverCrashOrHang) {
       EXPECT_TRUE(Valid(Out()));
       std::vector<std::string> pages = PdfPageTexts(Out());
       ASSERT_FALSE(pages.empty());
-      EXPECT_NE(std::string::npos, pages.back().find("Job"));
+      EXPECT_TRUE(Has(pages.back(), "Job"));
     } else {
       EXPECT_EQ(item.second, ReadFileText(Out()));
     }
@@ -446,7 +445,7 @@ TEST_F(IncrementalUpdateTest, OnlyOwnRecordsOfAnEarlierEndCutTheFile) {
     why.clear();
     EXPECT_TRUE(RecoverInterruptedAppend(Out(), &recovered, &why));
     EXPECT_FALSE(recovered);
-    EXPECT_NE(std::string::npos, why.find("is not believed")) << why;
+    EXPECT_TRUE(Has(why, "is not believed"));
     EXPECT_EQ(file, ReadFileText(Out()));
     EXPECT_FALSE(platform::PathEntryExists(record));
     EXPECT_TRUE(platform::PathEntryExists(record + ".untrusted"));

@@ -62,9 +62,10 @@ TEST_F(MetafileDamageTest, AFileThatGivesNoPageSaysOnceWhy) {
     size_t error = log.find("[ERROR]");
     EXPECT_EQ(error, log.rfind("[ERROR]")) << log;
     EXPECT_NE(std::string::npos, log.find(c.why, error)) << log;
-    EXPECT_NE(std::string::npos, log.find("Can't open the EMF/WMF file or can't read the paper "
-                                          "size from EMF/WMF file properly.\n"));
-    EXPECT_EQ(std::string::npos, log.find("Append PDF page...")) << log;
+    EXPECT_TRUE(Has(log,
+                    "Can't open the EMF/WMF file or can't read the paper "
+                    "size from EMF/WMF file properly.\n"));
+    EXPECT_FALSE(Has(log, "Append PDF page..."));
     std::remove(program.Log().c_str());
   }
 }
@@ -91,8 +92,8 @@ TEST_F(MetafileDamageTest, CountsAndOffsetsOutsideTheirRecordAreNotFollowed) {
   emf.Font(1, -100, "Arial").Text(100, 300, "survived");
   std::vector<std::string> texts = MergeWithPdf("counts.emf", emf.Bytes());
   ASSERT_EQ(2u, texts.size());
-  EXPECT_NE(std::string::npos, texts[0].find("survived"));
-  EXPECT_NE(std::string::npos, Log().find("out of range")) << Log();
+  EXPECT_TRUE(Has(texts[0], "survived"));
+  EXPECT_TRUE(Has(Log(), "out of range"));
 }
 
 TEST_F(MetafileDamageTest, UnbalancedAndDeepSavesKeepTheContentBalanced) {
@@ -110,12 +111,12 @@ TEST_F(MetafileDamageTest, UnbalancedAndDeepSavesKeepTheContentBalanced) {
   bytes.replace(52, 4, LeBytes(50000000, 4));
   std::vector<std::string> texts = MergeWithPdf("saves.emf", bytes);
   ASSERT_EQ(2u, texts.size());
-  EXPECT_NE(std::string::npos, texts[0].find("balanced"));
+  EXPECT_TRUE(Has(texts[0], "balanced"));
   std::string content = Content(0);
   EXPECT_EQ(std::count(content.begin(), content.end(), 'q'),  // no other operator has q or Q
             std::count(content.begin(), content.end(), 'Q'));
-  EXPECT_NE(std::string::npos, Log().find("SaveDC beyond 1024 levels")) << Log();
-  EXPECT_NE(std::string::npos, Log().find("clip narrowed more than 64 times")) << Log();
+  EXPECT_TRUE(Has(Log(), "SaveDC beyond 1024 levels"));
+  EXPECT_TRUE(Has(Log(), "clip narrowed more than 64 times"));
 }
 
 TEST_F(MetafileDamageTest, HundredsOfThousandsOfRecordsFinishInBoundedTimeAndSize) {
@@ -129,7 +130,7 @@ TEST_F(MetafileDamageTest, HundredsOfThousandsOfRecordsFinishInBoundedTimeAndSiz
   EXPECT_LT(seconds, 60);
   // 600000 strokes are more than one page may hold: the drawing stops at
   // the limit and says so.
-  EXPECT_NE(std::string::npos, Log().find("larger than the limit for one page")) << Log();
+  EXPECT_TRUE(Has(Log(), "larger than the limit for one page"));
 }
 
 // A Windows polygon claiming 30000 points in a record of two.
@@ -211,14 +212,13 @@ TEST_F(MetafileDamageTest, BadPicturesAndHugeObjectsAreRefusedAndTheRestIsDrawn)
   emf.Font(1, -100, "Arial").Text(100, 100, "still here");
   std::vector<std::string> texts = MergeWithPdf("badpictures.emf", emf.Bytes());
   ASSERT_EQ(2u, texts.size());
-  EXPECT_NE(std::string::npos, texts[0].find("still here"));
+  EXPECT_TRUE(Has(texts[0], "still here"));
   std::string log = Log();
-  EXPECT_NE(std::string::npos, log.find("[ERROR] Metafile \"" + program.Join("badpictures.emf") +
-                                        "\": EMF+ picture not drawn"))
-      << log;
-  EXPECT_NE(std::string::npos, log.find("out of range")) << log;
-  EXPECT_NE(std::string::npos, log.find("EMF+ continued object larger than 64 MiB")) << log;
-  EXPECT_EQ(std::string::npos, Content(0).find("/Im")) << Content(0);
+  EXPECT_TRUE(Has(
+      log, "[ERROR] Metafile \"" + program.Join("badpictures.emf") + "\": EMF+ picture not drawn"));
+  EXPECT_TRUE(Has(log, "out of range"));
+  EXPECT_TRUE(Has(log, "EMF+ continued object larger than 64 MiB"));
+  EXPECT_FALSE(Has(Content(0), "/Im"));
 }
 
 }  // namespace

@@ -548,7 +548,7 @@ TEST_F(MetafileFillTest, PicturesShowTheirInkAndText) {
     MergeOne(row.name, row.bytes());
     ExpectInk(row.ink);
     if (!row.text.empty()) {
-      EXPECT_NE(std::string::npos, PdfPageTexts(output).at(0).find(row.text));
+      EXPECT_TRUE(Has(PdfPageTexts(output).at(0), row.text));
     }
     std::string head = "\"" + program.Join(row.name) + "\": not drawn: ", log = Log();
     size_t line = log.find(head);
@@ -572,11 +572,11 @@ TEST_F(MetafileFillTest, FontRequestsChooseStandardFamilies) {
   MergeOne("fonts.emf", emf.Bytes());
   const std::string fonts = RunProgram("/usr/bin/pdffonts", {output}).stdoutText;
   for (const char* font : {"Times-Bold ", "Courier-Oblique ", "Helvetica ", "DejaVuSerif-Italic"}) {
-    EXPECT_NE(std::string::npos, fonts.find(font)) << font << " in " << fonts;
+    EXPECT_TRUE(Has(fonts, font)) << font << " in " << fonts;
   }
   std::string text = PdfPageTexts(output).at(0);
   for (const char* word : {"Serif bold", "Mono italic", "Sans \xc3\xa9t\xc3\xa9"}) {
-    EXPECT_NE(std::string::npos, text.find(word)) << word << " in " << text;
+    EXPECT_TRUE(Has(text, word)) << word << " in " << text;
   }
 }
 

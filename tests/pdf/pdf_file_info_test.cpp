@@ -20,7 +20,7 @@ TEST(GetPDFFilePageCountTest, FailureGivesQpdfsReason) {
     SCOPED_TRACE(c.second);
     std::string error;
     EXPECT_EQ(-1, GetPDFFilePageCount(c.first, &error));
-    EXPECT_NE(std::string::npos, error.find(c.second)) << error;
+    EXPECT_TRUE(Has(error, c.second));
     EXPECT_EQ(-1, GetPDFFilePageCount(c.first));
   }
 }

@@ -145,9 +145,8 @@ TEST_F(MergerTest, FailuresLeaveTheOutputAsItWas) {
   std::vector<std::string> list{damaged, good};
   EXPECT_FALSE(PDFMerger(list, output.c_str(), options));
   EXPECT_EQ("old output", ReadFileText(output));
-  EXPECT_NE(
-      std::string::npos,
-      ReadFileText(program.Log()).find("[ImportPDF] Failed to open \"" + damaged + "\" file.\n"));
+  EXPECT_TRUE(
+      Has(ReadFileText(program.Log()), "[ImportPDF] Failed to open \"" + damaged + "\" file.\n"));
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // A scoped temporary folder for tests on the real disk.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -71,4 +73,10 @@ inline std::string ReadLogText(const std::string& path) {
 inline void WriteFileText(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
+}
+
+/// Whether text holds part; a failure shows the text.
+inline ::testing::AssertionResult Has(const std::string& text, const std::string& part) {
+  if (text.find(part) != std::string::npos) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "no \"" << part << "\" in:\n" << text;
 }
