@@ -171,8 +171,6 @@ TEST_F(FlashSyncTest, SourcePagesGoBehindTheDrivesOnce) {
   EXPECT_EQ(Pages{"S1"}, PageTexts(Source()));
 }
 
-// The write to the drive fails half-way (the file size limit stands in for a
-// full drive): the source stays and the target keeps its old pages.
 // The output is deleted only when the drive's copy verifiably holds its old
 // pages and the new ones: a copy whose pages tree overstates its pages in a
 // side branch (T1's node says 2) comes out one page short of the count.
@@ -200,6 +198,8 @@ TEST_F(FlashSyncTest, TargetThatComesOutShortKeepsTheSource) {
   EXPECT_TRUE(Has(Log(), "(3 pages there, 4 expected); it stays"));
 }
 
+// The write to the drive fails half-way (the file size limit stands in for a
+// full drive): the source stays and the target keeps its old pages.
 TEST_F(FlashSyncTest, FailedWriteToTheDriveKeepsTheSource) {
   std::vector<std::string> many(300, "A long line of text on a page of the source document");
   for (bool targetExists : {false, true}) {

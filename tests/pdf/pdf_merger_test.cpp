@@ -101,11 +101,9 @@ TEST_F(MergerTest, ImagePagesShowTheirImagesAtTheirSizes) {
       {"a.pbm", 2, 2, {0, 0, 0}},
       {"plain.pbm", 2, 2, {0, 0, 0}},
   };
-  std::vector<std::string> list;
-  for (const char* name :
-       {"scan.TIF", "logo.png", "broken.jpg", "mac.tif", "adobe.jpg", "a.jp2", "a.j2k", "a.bmp",
-        "a.gif", "a.psd", "a.ppm", "a.pgm", "a.pbm", "plain.pbm"}) {
-    list.push_back(program.Join(name));
+  std::vector<std::string> list{program.Join("broken.jpg")};  // gives no page
+  for (const auto& page : pages) {
+    if (list.back() != program.Join(page.file)) list.push_back(program.Join(page.file));
   }
   EXPECT_TRUE(PDFMerger(list, output.c_str(), options));
   QPDF pdf;

@@ -39,13 +39,19 @@ struct ToolLaunch {
   std::function<bool()> inChild;
 };
 
+/// The NULL-ended array of the words' C strings, for exec and spawn calls.
+inline std::vector<char*> CStrings(std::vector<std::string>& words) {
+  std::vector<char*> array;
+  for (auto& w : words) array.push_back(&w[0]);
+  array.push_back(nullptr);
+  return array;
+}
+
 /// Runs program (no shell) and waits for it; stdout and stderr are captured.
 inline RunResult RunTool(const std::string& program, const ToolLaunch& launch) {
   std::vector<std::string> words{program};
   words.insert(words.end(), launch.args.begin(), launch.args.end());
-  std::vector<char*> argv;
-  for (auto& w : words) argv.push_back(&w[0]);
-  argv.push_back(nullptr);
+  std::vector<char*> argv = CStrings(words);
   std::vector<std::string> envStore(launch.env);
   for (char** e = environ; *e; ++e) {
     const char* eq = std::strchr(*e, '=');
@@ -56,9 +62,7 @@ inline RunResult RunTool(const std::string& program, const ToolLaunch& launch) {
     }
     if (!replaced) envStore.push_back(*e);
   }
-  std::vector<char*> envp;
-  for (auto& e : envStore) envp.push_back(&e[0]);
-  envp.push_back(nullptr);
+  std::vector<char*> envp = CStrings(envStore);
 
   ScopedTempDir capture;
   std::string outPath = capture.Join("stdout");
@@ -91,10 +95,7 @@ inline RunResult RunTool(const std::string& program, const ToolLaunch& launch) {
 /// NAME=VALUE entries in its environment; stdout and stderr are captured.
 inline RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                             const std::vector<std::string>& extraEnv = {}) {
-  ToolLaunch launch;
-  launch.args = args;
-  launch.env = extraEnv;
-  return RunTool(program, launch);
+  return RunTool(program, ToolLaunch{args, "/dev/null", extraEnv, nullptr});
 }
 
 inline void SleepMs(int ms) {
@@ -124,9 +125,7 @@ class InstallCopy {
   pid_t Start(const std::vector<std::string>& args, const std::string& program = "") const {
     std::vector<std::string> words{program.empty() ? Program() : program};
     words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& w : words) argv.push_back(&w[0]);
-    argv.push_back(nullptr);
+    std::vector<char*> argv = CStrings(words);
     pid_t pid = -1;
     posix_spawn(&pid, words[0].c_str(), nullptr, nullptr, argv.data(), environ);
     return pid;

@@ -87,22 +87,21 @@ class EmfBuilder {
     return Add(U_EMRSELECTOBJECT_set(index));
   }
   EmfBuilder& Font(uint32_t index, int32_t height, const char* face, int32_t weight = 400,
-                   bool italic = false, int32_t escapement = 0) {
+                   bool italic = false) {
     uint16_t* name = U_Utf8ToUtf16le(face, 0, nullptr);
-    U_LOGFONT lf = logfont_set(height, 0, escapement, escapement, weight, italic ? 1 : 0, 0, 0,
-                               U_ANSI_CHARSET, 0, 0, 0, 0, name);
+    U_LOGFONT lf = logfont_set(height, 0, 0, 0, weight, italic ? 1 : 0, 0, 0, U_ANSI_CHARSET, 0, 0,
+                               0, 0, name);
     std::free(name);
     fontHeight_ = height;
     Add(U_EMREXTCREATEFONTINDIRECTW_set(index, reinterpret_cast<const char*>(&lf), nullptr));
     return Add(U_EMRSELECTOBJECT_set(index));
   }
-  /// ExtTextOutW at (x, y), with advances of `advance` logical units each
-  /// (when 0: about half the font's height, as a proportional font has).
-  EmfBuilder& Text(int32_t x, int32_t y, const std::string& utf8, int32_t advance = 0) {
+  /// ExtTextOutW at (x, y), each advance about half the font's height, as a
+  /// proportional font has.
+  EmfBuilder& Text(int32_t x, int32_t y, const std::string& utf8) {
     size_t length = 0;
     uint16_t* text = U_Utf8ToUtf16le(utf8.c_str(), 0, &length);
-    if (advance == 0) advance = std::abs(fontHeight_) * 11 / 20;
-    std::vector<uint32_t> dx(length, static_cast<uint32_t>(advance));
+    std::vector<uint32_t> dx(length, static_cast<uint32_t>(std::abs(fontHeight_) * 11 / 20));
     char* emrtext = emrtext_set(point_set(x, y), static_cast<U_NUM_STR>(length), 2, text, 0,
                                 U_RCL_DEF, dx.data());
     Add(U_EMREXTTEXTOUTW_set(U_RCL_DEF, U_GM_COMPATIBLE, 1, 1,
@@ -111,10 +110,10 @@ class EmfBuilder {
     std::free(text);
     return *this;
   }
-  /// A 24-bit bitmap of one colour per row band: `top` over `bottom`,
+  /// A 4 x 4 24-bit bitmap, its upper half `top`, its lower `bottom`,
   /// stretched onto the logical rectangle.
-  EmfBuilder& Bitmap(U_RECTL dest, U_COLORREF top, U_COLORREF bottom, int width = 4,
-                     int height = 4) {
+  EmfBuilder& Bitmap(U_RECTL dest, U_COLORREF top, U_COLORREF bottom) {
+    const int width = 4, height = 4;
     U_BITMAPINFOHEADER bih = bitmapinfoheader_set(width, height, 1, 24, U_BI_RGB, 0, 0, 0, 0, 0);
     PU_BITMAPINFO bmi = bitmapinfo_set(bih, nullptr);
     int stride = (width * 3 + 3) / 4 * 4;
