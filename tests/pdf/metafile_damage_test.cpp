@@ -73,21 +73,18 @@ TEST_F(MetafileDamageTest, AFileThatGivesNoPageSaysOnceWhy) {
 TEST_F(MetafileDamageTest, CountsAndOffsetsOutsideTheirRecordAreNotFollowed) {
   EmfBuilder emf(kA4);
   // A polyline claiming a million points in a record holding two.
-  emf.Raw(U_EMR_POLYLINE16,
-          std::string(16, '\0') + LeBytes(1000000, 4) + LeBytes(0, 4) + LeBytes(0x00640064, 4));
+  emf.Raw(U_EMR_POLYLINE16, std::string(16, '\0') + Le32s(1000000, 0, 0x00640064));
   // Text whose string offset points outside the record.
   std::string text = std::string(16, '\0') + LeBytes(1, 4) + FloatBytes(1) + FloatBytes(1) +
-                     LeBytes(0, 8) + LeBytes(5, 4) + LeBytes(0x10000, 4) + LeBytes(0, 4) +
-                     std::string(16, '\0') + LeBytes(0, 4);
+                     Le32s(0, 0, 5, 0x10000, 0) + std::string(16, '\0') + LeBytes(0, 4);
   emf.Raw(U_EMR_EXTTEXTOUTW, text);
   // A bitmap announcing 4 x 100000000 pixels of 24 bits (one row is there).
-  std::string bih = LeBytes(40, 4) + LeBytes(4, 4) + LeBytes(100000000, 4) + LeBytes(1, 2) +
-                    LeBytes(24, 2) + std::string(24, '\0');
+  std::string bih =
+      Le32s(40, 4, 100000000) + LeBytes(1, 2) + LeBytes(24, 2) + std::string(24, '\0');
   size_t fixed = 8 + 72;  // the STRETCHDIBITS fields up to the bitmap
-  std::string dib = std::string(16, '\0') + LeBytes(0, 8) + LeBytes(0, 8) + LeBytes(10, 4) +
-                    LeBytes(10, 4) + LeBytes(fixed, 4) + LeBytes(40, 4) + LeBytes(fixed + 40, 4) +
-                    LeBytes(16, 4) + LeBytes(0, 4) + LeBytes(0x00CC0020, 4) + LeBytes(100, 4) +
-                    LeBytes(100, 4) + bih + std::string(16, '\0');
+  std::string dib = std::string(16, '\0') +
+                    Le32s(0, 0, 0, 0, 10, 10, fixed, 40, fixed + 40, 16, 0, 0x00CC0020, 100, 100) +
+                    bih + std::string(16, '\0');
   emf.Raw(U_EMR_STRETCHDIBITS, dib);
   emf.Font(1, -100, "Arial").Text(100, 300, "survived");
   std::vector<std::string> texts = MergeWithPdf("counts.emf", emf.Bytes());
@@ -154,14 +151,12 @@ TEST_F(MetafileDamageTest, LastRecordEndingAtOrJustPastTheEnd) {
   wmf.Add(U_WMRTEXTOUT_set(point16_set(100, 50), kept));
   const std::string wmfBytes = wmf.Add(U_WMRTEXTOUT_set(point16_set(100, 100), text)).Bytes();
   // EMF+: a font, then DrawString as the comment's last record.
-  std::string plus =
-      PlusHeader() + PlusRecord(0x4008, 0x0601,
-                                kPlusVersion + FloatBytes(5) + LeBytes(6, 4) + LeBytes(0, 8) +
-                                    LeBytes(5, 4) + std::string("A\0r\0i\0a\0l\0\0\0", 12));
-  const std::string draw =
-      PlusRecord(0x401C, 0x8001,
-                 LeBytes(0xFF000000, 4) + LeBytes(0, 4) + LeBytes(4, 4) +
-                     Floats({20, 200, 100, 20}) + std::string("p\0l\0u\0s\0", 8));
+  std::string plus = PlusHeader() + PlusRecord(0x4008, 0x0601,
+                                               kPlusVersion + FloatBytes(5) + Le32s(6, 0, 0, 5) +
+                                                   std::string("A\0r\0i\0a\0l\0\0\0", 12));
+  const std::string draw = PlusRecord(
+      0x401C, 0x8001,
+      Le32s(0xFF000000, 0, 4) + Floats({20, 200, 100, 20}) + std::string("p\0l\0u\0s\0", 8));
   const struct {
     const char* name;
     std::string bytes;  // with the EOF record, cut off with the end of the record before
@@ -196,14 +191,11 @@ TEST_F(MetafileDamageTest, BadPicturesAndHugeObjectsAreRefusedAndTheRestIsDrawn)
   std::string plus = PlusHeader();
   // Image 1: "compressed" data that is a broken JPEG; image 2: pixels of a
   // size past the limit; object 3 announced as 2 GiB over several records.
-  std::string bitmap = version + LeBytes(1, 4) + LeBytes(8, 4) + LeBytes(8, 4) + LeBytes(0, 4) +
-                       LeBytes(0x00021808, 4);
+  std::string bitmap = version + Le32s(1, 8, 8, 0, 0x00021808);
   plus += PlusRecord(0x4008, 0x0501, bitmap + LeBytes(1, 4) + "\xFF\xD8\xFF\xE0garbage");
-  plus += PlusRecord(0x4008, 0x0502,
-                     version + LeBytes(1, 4) + LeBytes(100000, 4) + LeBytes(100000, 4) +
-                         LeBytes(300000, 4) + LeBytes(0x00021808, 4) + LeBytes(0, 4));
+  plus += PlusRecord(0x4008, 0x0502, version + Le32s(1, 100000, 100000, 300000, 0x00021808, 0));
   plus += PlusRecord(0x4008, 0x8503, LeBytes(0x80000000u, 4) + std::string(16, '\0'));
-  std::string draw = LeBytes(0, 4) + LeBytes(2, 4) + Floats({0, 0, 8, 8, 0, 0, 100, 100});
+  std::string draw = Le32s(0, 2) + Floats({0, 0, 8, 8, 0, 0, 100, 100});
   plus += PlusRecord(0x401A, 1, draw) + PlusRecord(0x401A, 2, draw);
   EmfBuilder emf(kA4);
   emf.Plus(plus);

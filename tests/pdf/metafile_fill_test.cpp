@@ -78,26 +78,22 @@ std::string PlusImages() {
   // Image 1: 2 x 2 pixels of 32-bit ARGB, all red.
   std::string pixels;
   for (int i = 0; i < 4; ++i) pixels += LeBytes(0xFFFF0000, 4);
-  plus += PlusRecord(0x4008, 0x0501,
-                     kPlusVersion + LeBytes(1, 4) + LeBytes(2, 4) + LeBytes(2, 4) + LeBytes(8, 4) +
-                         LeBytes(0x0026200A, 4) + LeBytes(0, 4) + pixels);
+  plus += PlusRecord(0x4008, 0x0501, kPlusVersion + Le32s(1, 2, 2, 8, 0x0026200A, 0) + pixels);
   // DrawImage: the whole image onto the top-left 105 x 100 mm.
-  plus += PlusRecord(0x401A, 0x0001,
-                     LeBytes(0, 4) + LeBytes(2, 4) + Floats({0, 0, 2, 2, 0, 0, 105, 100}));
+  plus += PlusRecord(0x401A, 0x0001, Le32s(0, 2) + Floats({0, 0, 2, 2, 0, 0, 105, 100}));
   // Image 2: a BMP file (blue over green) in two records, each with the
   // whole object's size first.
-  std::string image = kPlusVersion + LeBytes(1, 4) + LeBytes(2, 4) + LeBytes(2, 4) + LeBytes(0, 4) +
-                      LeBytes(0x00021808, 4) + LeBytes(1, 4) + TestBmp({0, 0, 255}, {0, 255, 0});
+  std::string image =
+      kPlusVersion + Le32s(1, 2, 2, 0, 0x00021808, 1) + TestBmp({0, 0, 255}, {0, 255, 0});
   std::string total = LeBytes(image.size(), 4);
   plus += PlusRecord(0x4008, 0x8502, total + image.substr(0, 30));
   plus += PlusRecord(0x4008, 0x8502, total + image.substr(30));
   // DrawImagePoints: upper-left, upper-right and lower-left corners.
-  plus += PlusRecord(0x401B, 0x0002,
-                     LeBytes(0, 4) + LeBytes(2, 4) + Floats({0, 0, 2, 2}) + LeBytes(3, 4) +
-                         Floats({105, 0, 210, 0, 105, 100}));
+  plus += PlusRecord(
+      0x401B, 0x0002,
+      Le32s(0, 2) + Floats({0, 0, 2, 2}) + LeBytes(3, 4) + Floats({105, 0, 210, 0, 105, 100}));
   // Only the left half of image 1 shows, on the right of the page's bottom.
-  plus += PlusRecord(0x401A, 0x0001,
-                     LeBytes(0, 4) + LeBytes(2, 4) + Floats({0, 0, 1, 2, 105, 200, 50, 50}));
+  plus += PlusRecord(0x401A, 0x0001, Le32s(0, 2) + Floats({0, 0, 1, 2, 105, 200, 50, 50}));
   EmfBuilder emf(kA4);
   return emf.Plus(plus).Bytes();
 }
@@ -107,11 +103,9 @@ std::string StretchDib(U_RECTL dest, int width, int height, const std::string& i
                        std::string bits) {
   while (bits.size() % 4) bits += '\0';
   uint32_t offBmi = 80, offBits = 80 + static_cast<uint32_t>(info.size());
-  std::string body = LeBytes(0, 16) + LeBytes(dest.left, 4) + LeBytes(dest.top, 4) + LeBytes(0, 8) +
-                     LeBytes(width, 4) + LeBytes(height, 4) + LeBytes(offBmi, 4) +
-                     LeBytes(info.size(), 4) + LeBytes(offBits, 4) + LeBytes(bits.size(), 4) +
-                     LeBytes(0, 4) + LeBytes(0x00CC0020, 4) + LeBytes(dest.right - dest.left, 4) +
-                     LeBytes(dest.bottom - dest.top, 4);
+  std::string body =
+      Le32s(0, 0, 0, 0, dest.left, dest.top, 0, 0, width, height, offBmi, info.size(), offBits,
+            bits.size(), 0, 0x00CC0020, dest.right - dest.left, dest.bottom - dest.top);
   return body + info + bits;
 }
 
@@ -121,7 +115,7 @@ std::string StretchDib(U_RECTL dest, int width, int height, const std::string& i
 // a circle around (1550, 2000); a blue FrameRgn; SmallTextOut, PolyTextOutW.
 std::string GdiRecords(const std::string& jpegPath) {
   EmfBuilder emf(kA4);
-  std::string palette = LeBytes(0xFF0000, 4) + LeBytes(0x0000FF, 4);  // red, blue as BGR0
+  std::string palette = Le32s(0xFF0000, 0x0000FF);  // red, blue as BGR0
   std::string rle = std::string("\x04\x00\x00\x00\x04\x01\x00\x01", 8);
   emf.Raw(U_EMR_STRETCHDIBITS,
           StretchDib({0, 0, 1050, 742}, 4, 2, DibHeader(4, 2, 8, 1, 2, rle.size()) + palette, rle));
@@ -135,26 +129,20 @@ std::string GdiRecords(const std::string& jpegPath) {
   emf.Add(U_EMRSELECTOBJECT_set(5)).Add(U_EMRSELECTOBJECT_set(U_NULL_PEN | 0x80000000u));
   emf.Add(U_EMRRECTANGLE_set(U_RECTL{0, 900, 1000, 1400}));
   emf.Pen(6, U_PS_SOLID | U_PS_GEOMETRIC, 40, 255, 0, 0);
-  emf.Raw(U_EMR_POLYDRAW, LeBytes(0, 16) + LeBytes(2, 4) + LeBytes(1100, 4) + LeBytes(1600, 4) +
-                              LeBytes(2000, 4) + LeBytes(1600, 4) + std::string("\x06\x02\0\0", 4));
-  emf.Raw(U_EMR_ANGLEARC,
-          LeBytes(1550, 4) + LeBytes(2000, 4) + LeBytes(300, 4) + FloatBytes(0) + FloatBytes(180));
+  emf.Raw(U_EMR_POLYDRAW,
+          Le32s(0, 0, 0, 0, 2, 1100, 1600, 2000, 1600) + std::string("\x06\x02\0\0", 4));
+  emf.Raw(U_EMR_ANGLEARC, Le32s(1550, 2000, 300) + FloatBytes(0) + FloatBytes(180));
   emf.Add(U_EMRCREATEBRUSHINDIRECT_set(7, logbrush_set(U_BS_SOLID, colorref_set(0, 0, 255), 0)));
-  std::string region = LeBytes(32, 4) + LeBytes(1, 4) + LeBytes(1, 4) + LeBytes(16, 4) +
-                       LeBytes(0, 16) + LeBytes(100, 4) + LeBytes(2300, 4) + LeBytes(1000, 4) +
-                       LeBytes(2900, 4);
-  emf.Raw(U_EMR_FRAMERGN, LeBytes(0, 16) + LeBytes(region.size(), 4) + LeBytes(7, 4) +
-                              LeBytes(60, 4) + LeBytes(60, 4) + region);
+  std::string region = Le32s(32, 1, 1, 16, 0, 0, 0, 0, 100, 2300, 1000, 2900);
+  emf.Raw(U_EMR_FRAMERGN, Le32s(0, 0, 0, 0, region.size(), 7, 60, 60) + region);
   emf.Font(8, -80, "Arial").Add(U_EMRSETBKMODE_set(U_TRANSPARENT));
   std::string small = "small text";
-  emf.Raw(U_EMR_SMALLTEXTOUT, LeBytes(1200, 4) + LeBytes(2400, 4) + LeBytes(small.size(), 4) +
-                                  LeBytes(U_ETO_NO_RECT | U_ETO_SMALL_CHARS, 4) + LeBytes(1, 4) +
-                                  FloatBytes(1) + FloatBytes(1) + small + std::string(2, '\0'));
+  emf.Raw(U_EMR_SMALLTEXTOUT,
+          Le32s(1200, 2400, small.size(), U_ETO_NO_RECT | U_ETO_SMALL_CHARS, 1) + FloatBytes(1) +
+              FloatBytes(1) + small + std::string(2, '\0'));
   std::string wide = std::string("p\0o\0l\0y\0", 8);
-  emf.Raw(U_EMR_POLYTEXTOUTW, LeBytes(0, 16) + LeBytes(1, 4) + FloatBytes(1) + FloatBytes(1) +
-                                  LeBytes(1, 4) + LeBytes(1200, 4) + LeBytes(2700, 4) +
-                                  LeBytes(4, 4) + LeBytes(64, 4) + LeBytes(U_ETO_NO_RECT, 4) +
-                                  LeBytes(0, 4) + wide);
+  emf.Raw(U_EMR_POLYTEXTOUTW, Le32s(0, 0, 0, 0, 1) + FloatBytes(1) + FloatBytes(1) +
+                                  Le32s(1, 1200, 2700, 4, 64, U_ETO_NO_RECT, 0) + wide);
   return emf.Bytes();
 }
 
@@ -207,21 +195,20 @@ std::string PlusRegions() {
   auto rect = [](float x, float y, float w, float h) {
     return LeBytes(0x10000000, 4) + Floats({x, y, w, h});
   };
-  std::string path = kPlusVersion + LeBytes(4, 4) + LeBytes(0, 4) +
-                     Floats({105, 200, 210, 200, 210, 297, 105, 297}) + LeBytes(0x81010100, 4);
+  std::string path = kPlusVersion + Le32s(4, 0) + Floats({105, 200, 210, 200, 210, 297, 105, 297}) +
+                     LeBytes(0x81010100, 4);
   std::string plus = PlusStart() + PlusRecord(0x4032, 0x0100, Floats({0, 0, 10, 10}));
   auto clip = [&](int mode, const std::string& nodes) {
     plus += PlusRecord(0x4008, 0x0401, kPlusVersion + LeBytes(0, 4) + nodes) +
             PlusRecord(0x4034, static_cast<uint16_t>(mode << 8 | 1), "");
   };
   auto fill = [&](uint32_t argb) {
-    plus += PlusRecord(0x400A, 0x8000, LeBytes(argb, 4) + LeBytes(1, 4) + Floats({0, 0, 210, 297}));
+    plus += PlusRecord(0x400A, 0x8000, Le32s(argb, 1) + Floats({0, 0, 210, 297}));
   };
-  clip(0, LeBytes(4, 4) + LeBytes(0x10000003, 4) + rect(0, 0, 105, 148.5));  // all but top left
+  clip(0, Le32s(4, 0x10000003) + rect(0, 0, 105, 148.5));  // all but top left
   fill(0xFF00FF00);
   // (top left or the path's bottom right) XOR the top band
-  clip(0, LeBytes(2, 4) + rect(0, 0, 105, 148.5) + LeBytes(0x10000001, 4) +
-              LeBytes(path.size(), 4) + path);
+  clip(0, LeBytes(2, 4) + rect(0, 0, 105, 148.5) + Le32s(0x10000001, path.size()) + path);
   clip(3, rect(0, 0, 210, 100));
   fill(0xFF0000FF);
   clip(0, LeBytes(0x10000002, 4));
@@ -234,19 +221,19 @@ std::string PlusRegions() {
 std::string PlusAlpha() {
   std::string plus = PlusStart();
   auto fill = [&](uint16_t flags, uint32_t brush, std::initializer_list<float> rect) {
-    plus += PlusRecord(0x400A, flags, LeBytes(brush, 4) + LeBytes(1, 4) + Floats(rect));
+    plus += PlusRecord(0x400A, flags, Le32s(brush, 1) + Floats(rect));
   };
   fill(0x8000, 0xFFFF0000, {0, 0, 210, 297});
   fill(0x8000, 0x800000FF, {0, 0, 105, 100});
   // Blue fading out to the right; green fading out to a rectangle's edge.
   plus += PlusRecord(0x4008, 0x0101,
-                     kPlusVersion + LeBytes(4, 4) + LeBytes(0, 8) + Floats({105, 0, 105, 100}) +
-                         LeBytes(0xFF0000FF, 4) + LeBytes(0x000000FF, 4) + LeBytes(0, 8));
+                     kPlusVersion + Le32s(4, 0, 0) + Floats({105, 0, 105, 100}) +
+                         Le32s(0xFF0000FF, 0x000000FF, 0, 0));
   fill(1, 1, {105, 0, 105, 100});
-  plus += PlusRecord(0x4008, 0x0102,
-                     kPlusVersion + LeBytes(3, 4) + LeBytes(0, 8) + LeBytes(0xFF00FF00, 4) +
-                         Floats({155, 200}) + LeBytes(1, 4) + LeBytes(0x0000FF00, 4) +
-                         LeBytes(4, 4) + Floats({110, 150, 200, 150, 200, 250, 110, 250}));
+  plus +=
+      PlusRecord(0x4008, 0x0102,
+                 kPlusVersion + Le32s(3, 0, 0, 0xFF00FF00) + Floats({155, 200}) +
+                     Le32s(1, 0x0000FF00, 4) + Floats({110, 150, 200, 150, 200, 250, 110, 250}));
   fill(2, 2, {110, 150, 90, 100});
   EmfBuilder emf(kA4);
   return emf.Plus(plus).Bytes();
@@ -322,31 +309,25 @@ std::string PlusBrushes() {
                        kPlusVersion + LeBytes(type, 4) + data);
   };
   auto fill = [&](int id, std::initializer_list<float> rect) {
-    plus += PlusRecord(0x400A, 0, LeBytes(id, 4) + LeBytes(1, 4) + Floats(rect));
+    plus += PlusRecord(0x400A, 0, Le32s(id, 1) + Floats(rect));
   };
   // Linear: red to blue across the page, over its top band.
-  brush(1, 4,
-        LeBytes(0, 8) + Floats({0, 0, 210, 40}) + LeBytes(0xFFFF0000, 4) + LeBytes(0xFF0000FF, 4) +
-            LeBytes(0, 8));
+  brush(1, 4, LeBytes(0, 8) + Floats({0, 0, 210, 40}) + Le32s(0xFFFF0000, 0xFF0000FF, 0, 0));
   fill(1, {0, 0, 210, 40});
   // Hatch: a black diagonal cross over green, on the left.
-  brush(2, 1, LeBytes(5, 4) + LeBytes(0xFF000000, 4) + LeBytes(0xFF00FF00, 4));
+  brush(2, 1, Le32s(5, 0xFF000000, 0xFF00FF00));
   fill(2, {0, 60, 100, 60});
   // Path gradient: white in the centre of a rectangle, blue at its edge.
   brush(3, 3,
-        LeBytes(0, 8) + LeBytes(0xFFFFFFFF, 4) + Floats({155, 90}) + LeBytes(1, 4) +
-            LeBytes(0xFF0000FF, 4) + LeBytes(4, 4) +
+        Le32s(0, 0, 0xFFFFFFFF) + Floats({155, 90}) + Le32s(1, 0xFF0000FF, 4) +
             Floats({110, 60, 200, 60, 200, 120, 110, 120}));
   fill(3, {110, 60, 90, 60});
   // A string in a 40 mm wide box: wrapped onto lines.
-  plus += PlusRecord(
-      0x4008, 0x0601,
-      kPlusVersion + FloatBytes(5) + LeBytes(6, 4) + LeBytes(0, 8) + LeBytes(5, 4) + kArial);
+  plus += PlusRecord(0x4008, 0x0601, kPlusVersion + FloatBytes(5) + Le32s(6, 0, 0, 5) + kArial);
   std::string words = "alpha beta gamma delta epsilon", text;
   for (char c : words) text += std::string{c, '\0'};
   plus += PlusRecord(0x401C, 0x8001,
-                     LeBytes(0xFF000000, 4) + LeBytes(0, 4) + LeBytes(words.size(), 4) +
-                         Floats({20, 200, 40, 60}) + text);
+                     Le32s(0xFF000000, 0, words.size()) + Floats({20, 200, 40, 60}) + text);
   return EmfBuilder(kA4).Plus(plus).Bytes();
 }
 
@@ -354,15 +335,10 @@ std::string PlusBrushes() {
 // fallback and not drawn.
 std::string PlusOnly() {
   std::string plus =
-      PlusStart() + PlusRecord(0x400A, 0x8000,
-                               LeBytes(0xFFFF0000, 4) + LeBytes(1, 4) + Floats({0, 0, 105, 148.5}));
-  plus += PlusRecord(
-      0x4008, 0x0601,
-      kPlusVersion + FloatBytes(5) + LeBytes(6, 4) + LeBytes(0, 8) + LeBytes(5, 4) + kArial);
+      PlusStart() + PlusRecord(0x400A, 0x8000, Le32s(0xFFFF0000, 1) + Floats({0, 0, 105, 148.5}));
+  plus += PlusRecord(0x4008, 0x0601, kPlusVersion + FloatBytes(5) + Le32s(6, 0, 0, 5) + kArial);
   std::string text = std::string("P\0l\0u\0s\0 \0t\0e\0x\0t\0", 18);
-  plus += PlusRecord(
-      0x401C, 0x8001,
-      LeBytes(0xFF000000, 4) + LeBytes(0, 4) + LeBytes(9, 4) + Floats({20, 200, 100, 20}) + text);
+  plus += PlusRecord(0x401C, 0x8001, Le32s(0xFF000000, 0, 9) + Floats({20, 200, 100, 20}) + text);
   EmfBuilder emf(kA4);
   emf.Plus(plus + PlusRecord(0x4002, 0, ""));
   return emf.Brush(1, 0, 0, 255).Add(U_EMRRECTANGLE_set(U_RECTL{0, 0, 2100, 2970})).Bytes();
@@ -379,15 +355,11 @@ std::string GradientPieAndDriverString() {
   std::string plus =
       PlusStart() +
       PlusRecord(0x4010, 0x8000, LeBytes(0xFF00FF00, 4) + Floats({0, 90, 55, 100, 100, 100}));
-  plus += PlusRecord(
-      0x4008, 0x0601,
-      kPlusVersion + FloatBytes(6) + LeBytes(6, 4) + LeBytes(0, 8) + LeBytes(5, 4) + kArial);
+  plus += PlusRecord(0x4008, 0x0601, kPlusVersion + FloatBytes(6) + Le32s(6, 0, 0, 5) + kArial);
   // Unicode glyphs (a cmap lookup) placed 3.5 mm apart.
   std::string glyphs = std::string("D\0r\0i\0v\0e\0r\0", 12), positions;
   for (int i = 0; i < 6; ++i) positions += Floats({20 + 3.5f * i, 280});
-  plus += PlusRecord(
-      0x4036, 0x8001,
-      LeBytes(0xFF000000, 4) + LeBytes(1, 4) + LeBytes(0, 4) + LeBytes(6, 4) + glyphs + positions);
+  plus += PlusRecord(0x4036, 0x8001, Le32s(0xFF000000, 1, 0, 6) + glyphs + positions);
   return emf.Plus(plus).Bytes();
 }
 
@@ -420,10 +392,8 @@ std::string GdiBasics() {
 // DrawImage of its source rectangle (image pixels) onto a destination (mm).
 std::string PlusPicture(uint32_t type, const std::string& file,
                         std::initializer_list<float> rects) {
-  return PlusRecord(
-             0x4008, 0x0501,
-             kPlusVersion + LeBytes(2, 4) + LeBytes(type, 4) + LeBytes(file.size(), 4) + file) +
-         PlusRecord(0x401A, 1, LeBytes(0, 4) + LeBytes(2, 4) + Floats(rects));
+  return PlusRecord(0x4008, 0x0501, kPlusVersion + Le32s(2, type, file.size()) + file) +
+         PlusRecord(0x401A, 1, Le32s(0, 2) + Floats(rects));
 }
 
 // An A4 EMF+ file; with dual, plain records after the comment (the left

@@ -52,9 +52,9 @@ std::string Bytes(std::initializer_list<int> values) {
 }
 
 TEST(DibTest, EachDepthAndRunLengthDecodesTopRowFirst) {
-  const std::string blueGreen = LeBytes(0x0000FF, 4) + LeBytes(0x00FF00, 4);  // BGR0
-  const std::string three = LeBytes(0xFF0000, 4) + blueGreen;                 // red, blue, green
-  const std::string masks = LeBytes(0xFF, 4) + LeBytes(0xFF00, 4) + LeBytes(0xFF000000, 4);
+  const std::string blueGreen = Le32s(0x0000FF, 0x00FF00);     // BGR0
+  const std::string three = LeBytes(0xFF0000, 4) + blueGreen;  // red, blue, green
+  const std::string masks = Le32s(0xFF, 0xFF00, 0xFF000000);
   const std::string R = Bytes({255, 0, 0}), G = Bytes({0, 255, 0}), B = Bytes({0, 0, 255});
   const struct {
     const char* name;
@@ -62,8 +62,7 @@ TEST(DibTest, EachDepthAndRunLengthDecodesTopRowFirst) {
     std::string decoded;
     bool alpha = false;
   } rows[] = {
-      {"1 bit, bottom-up", DibHeader(2, 2, 1) + blueGreen, LeBytes(0x40, 4) + LeBytes(0x80, 4),
-       G + B + B + G},
+      {"1 bit, bottom-up", DibHeader(2, 2, 1) + blueGreen, Le32s(0x40, 0x80), G + B + B + G},
       {"4 bits, three colours, top-down", DibHeader(2, -1, 4, 0, 3) + three, LeBytes(0x12, 4),
        B + G},
       {"16 bits 5-5-5", DibHeader(1, 1, 16), LeBytes(0x7C00, 4), R},

@@ -43,7 +43,7 @@ TEST_F(MetafileGeometryTest, FrameOrWindowGivesThePageSizeInPoints) {
   // Frame emptied; bounds (device pixels of 0.1 mm) from (1000, 500) to
   // (3100, 3470): 210 by 297 mm.
   bounds.replace(24, 16, std::string(16, '\0'));
-  bounds.replace(8, 16, LeBytes(1000, 4) + LeBytes(500, 4) + LeBytes(3100, 4) + LeBytes(3470, 4));
+  bounds.replace(8, 16, Le32s(1000, 500, 3100, 3470));
   WmfBuilder window(0, 0, 0);  // a window of 960 x 480 MM_ANISOTROPIC units
   window.Add(U_WMRSETMAPMODE_set(U_MM_ANISOTROPIC));
   window.Add(U_WMRSETWINDOWORG_set(point16_set(0, 0)));

@@ -277,7 +277,7 @@ std::string TiffWithHeader(uint32_t width, uint32_t height, uint32_t bits, uint3
                                                             {277, 3, samples},
                                                             {278, 4, 0xFFFFFFFF},
                                                             {279, 4, 1}}) {
-    tiff += LeBytes(e[0], 2) + LeBytes(e[1], 2) + LeBytes(1, 4) + LeBytes(e[2], 4);
+    tiff += LeBytes(e[0], 2) + LeBytes(e[1], 2) + Le32s(1, e[2]);
   }
   return tiff + LeBytes(0, 4) + std::string(1, '\0');
 }

@@ -130,6 +130,11 @@ inline std::string BeBytes(uint64_t value, int bytes) {
   std::string out = LeBytes(value, bytes);
   return std::string(out.rbegin(), out.rend());
 }
+/// Values of 32 bits each, little-endian, one after the other.
+template <typename... T>
+std::string Le32s(T... values) {
+  return (LeBytes(static_cast<uint64_t>(values), 4) + ...);
+}
 
 // The hand-written images below are 2 x 2 pixels: the upper row `top`, the
 // lower row `bottom`.
@@ -140,9 +145,8 @@ inline std::string TestBmp(TestRgb top, TestRgb bottom) {
   // File size, reserved, offset of the pixels; the info header's size,
   // width, height, planes, bits per pixel, compression (none), size of the
   // pixels, pixels per metre across and down, colours used and important.
-  bmp += LeBytes(70, 4) + LeBytes(0, 4) + LeBytes(54, 4) + LeBytes(40, 4) + LeBytes(2, 4) +
-         LeBytes(2, 4) + LeBytes(1, 2) + LeBytes(24, 2) + LeBytes(0, 4) + LeBytes(16, 4) +
-         LeBytes(2835, 4) + LeBytes(2835, 4) + LeBytes(0, 4) + LeBytes(0, 4);
+  bmp +=
+      Le32s(70, 0, 54, 40, 2, 2) + LeBytes(1, 2) + LeBytes(24, 2) + Le32s(0, 16, 2835, 2835, 0, 0);
   for (const TestRgb& c : {bottom, top}) {
     for (int x = 0; x < 2; ++x) {
       bmp += {static_cast<char>(c.b), static_cast<char>(c.g), static_cast<char>(c.r)};

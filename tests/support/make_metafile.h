@@ -38,10 +38,8 @@ inline const U_RECTL kA4{0, 0, 21000, 29700};
 /// A BITMAPINFOHEADER (the colour table, if any, follows it).
 inline std::string DibHeader(int width, int height, int bits, uint32_t compression = 0,
                              uint32_t colorsUsed = 0, uint32_t imageSize = 0) {
-  return LeBytes(40, 4) + LeBytes(static_cast<uint32_t>(width), 4) +
-         LeBytes(static_cast<uint32_t>(height), 4) + LeBytes(1, 2) + LeBytes(bits, 2) +
-         LeBytes(compression, 4) + LeBytes(imageSize, 4) + LeBytes(0, 8) + LeBytes(colorsUsed, 4) +
-         LeBytes(0, 4);
+  return Le32s(40, static_cast<uint32_t>(width), static_cast<uint32_t>(height)) + LeBytes(1, 2) +
+         LeBytes(bits, 2) + Le32s(compression, imageSize, 0, 0, colorsUsed, 0);
 }
 
 /// An enhanced metafile under construction: a header for a frame in
@@ -68,13 +66,13 @@ class EmfBuilder {
   }
   /// Appends a record given as its type and body.
   EmfBuilder& Raw(uint32_t type, const std::string& body) {
-    data_ += LeBytes(type, 4) + LeBytes(8 + body.size(), 4) + body;
+    data_ += Le32s(type, 8 + body.size()) + body;
     ++records_;
     return *this;
   }
   /// Appends EMF+ records (each: type, flags, data) in one comment.
   EmfBuilder& Plus(const std::string& plusRecords) {
-    std::string body = LeBytes(4 + plusRecords.size(), 4) + LeBytes(0x2B464D45, 4) + plusRecords;
+    std::string body = Le32s(4 + plusRecords.size(), 0x2B464D45) + plusRecords;
     while (body.size() % 4) body += '\0';
     return Raw(U_EMR_COMMENT, body);
   }
@@ -135,8 +133,7 @@ class EmfBuilder {
   }
   /// The file: EOF appended, header sizes and counts filled in.
   std::string Bytes() const {
-    std::string out = data_ + LeBytes(U_EMR_EOF, 4) + LeBytes(20, 4) + LeBytes(0, 4) +
-                      LeBytes(16, 4) + LeBytes(20, 4);
+    std::string out = data_ + Le32s(U_EMR_EOF, 20, 0, 16, 20);
     std::string size = LeBytes(out.size(), 4), count = LeBytes(records_ + 1, 4);
     out.replace(48, 4, size);
     out.replace(52, 4, count);
@@ -152,8 +149,7 @@ class EmfBuilder {
 
 /// One EMF+ record: type, flags, data.
 inline std::string PlusRecord(uint16_t type, uint16_t flags, const std::string& data) {
-  return LeBytes(type, 2) + LeBytes(flags, 2) + LeBytes(12 + data.size(), 4) +
-         LeBytes(data.size(), 4) + data;
+  return LeBytes(type, 2) + LeBytes(flags, 2) + Le32s(12 + data.size(), data.size()) + data;
 }
 
 /// The version field of EMF+ records and objects.
@@ -161,7 +157,7 @@ inline const std::string kPlusVersion = LeBytes(0xDBC01002, 4);
 
 /// The EMF+ header record, for a reference device of `dpi` pixels per inch.
 inline std::string PlusHeader(int dpi = 96) {
-  return PlusRecord(0x4001, 0, kPlusVersion + LeBytes(0, 4) + LeBytes(dpi, 4) + LeBytes(dpi, 4));
+  return PlusRecord(0x4001, 0, kPlusVersion + Le32s(0, dpi, dpi));
 }
 
 /// A Windows metafile: a placeable header for a box in units per inch (or
