@@ -9,10 +9,8 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <regex>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -153,21 +151,16 @@ TEST_F(PrinterAppTest, PassesIppEverywhereConformanceAndTakesEveryFormatInOrder)
   std::string folder = work_.Join("conformance");
   fs::create_directories(folder);
   fs::copy_file(kConformance, folder + "/ipp-everywhere.test");
-  std::ifstream test(kConformance);
-  std::set<std::string> files;
-  static const std::regex fileLine(R"(^\s*FILE\s+(\S+))");
+  const std::string test = ReadFileText(kConformance);
   static const std::regex sample(
-      R"(pwg-raster-samples-(\d+)dpi/([a-z0-9-]+)/([a-z0-9.-]+)-\2-\d+dpi\.pwg)");
-  std::smatch m;
-  for (std::string line; std::getline(test, line);) {
-    if (std::regex_search(line, m, fileLine)) files.insert(m[1]);
-  }
-  for (const std::string& file : files) {
-    std::string path = folder + "/" + file;
+      R"(FILE\s+(pwg-raster-samples-(\d+)dpi/([a-z0-9-]+)/([a-z0-9.-]+)-\3-\d+dpi\.pwg))");
+  for (std::sregex_iterator it(test.begin(), test.end(), sample), end; it != end; ++it) {
+    const std::smatch& m = *it;
+    const std::string path = folder + "/" + m.str(1);
+    if (fs::exists(path)) continue;
     fs::create_directories(fs::path(path).parent_path());
-    ASSERT_TRUE(std::regex_search(file, m, sample)) << file;
-    int dpi = std::stoi(m[1]);
-    std::string type = m[2], name = m[3];
+    const int dpi = std::stoi(m[2]);
+    const std::string type = m[3], name = m[4];
     if ((dpi != 150 && dpi != 300) || type == "cmyk-8" || type == "srgb-16") {
       WriteFileText(path, "");
       continue;
