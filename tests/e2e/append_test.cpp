@@ -278,7 +278,7 @@ TEST_F(AppendTest, PageToolsThatLieKeepTheJobAndHoldBackTheJobsBehindIt) {
   WriteFileText(sdk, "#!/bin/sh\necho 'Error: disk on fire'\nexit 3\n");
   for (const std::string& tool : {util, sdk}) fs::permissions(tool, fs::perms::owner_all);
   for (int method : {3, 2}) {
-    SCOPED_TRACE(method);
+    SCOPED_TRACE(method == 3 ? "a.ps: pdfsdk.dll fails" : "b.ps: pdfutil.dll adds nothing to a.ps");
     Configure("AppendPDFMethod=" + std::to_string(method) + "\n");
     std::string job =
         Spool(method == 3 ? "letter.ps" : "invoice.ps", method == 3 ? "a.ps" : "b.ps");

@@ -1,6 +1,7 @@
 // The option parser over the program's own table. The input is the argument
 // list, words separated by zero bytes (argv[0] is added). Every value buffer
 // is a heap block of exactly its declared size, so a write past it is caught.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -70,13 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The words left are the unrecognised ones, in their order; before a
   // lone "--" no option word may be left.
   size_t next = 1;
-  size_t dashes = words.size();
-  for (size_t i = 1; i < words.size(); ++i) {
-    if (words[i] == "--") {
-      dashes = i;
-      break;
-    }
-  }
+  const size_t dashes = std::find(words.begin() + 1, words.end(), "--") - words.begin();
   for (int i = 1; i < argc; ++i) {
     while (next < words.size() && original[next] != argv[i]) ++next;
     FUZZ_CHECK(next < words.size());
