@@ -81,7 +81,7 @@ class BlockFileInput : public InputSource {
       size_t at = static_cast<size_t>(position_ % kBlock);
       if (at >= block.size()) break;
       size_t n = std::min(length - done, block.size() - at);
-      std::memcpy(buffer + done, block.data() + at, n);
+      std::copy_n(block.data() + at, n, buffer + done);
       done += n;
       position_ += static_cast<qpdf_offset_t>(n);
     }
@@ -354,16 +354,12 @@ bool PdfTail::ReadTable(Section* section, QPDFObjectHandle* trailer, std::string
   for (;;) {
     std::string firstText, countText;
     if (!ReadPlainHeader(&firstText, &countText)) {
-      QPDFTokenizer::Token first = tokenizer.readToken(input_, path_);
-      if (first.getType() == QPDFTokenizer::tt_word && first.getValue() == "trailer") break;
-      QPDFTokenizer::Token count = tokenizer.readToken(input_, path_);
-      if (first.getType() != QPDFTokenizer::tt_integer ||
-          count.getType() != QPDFTokenizer::tt_integer) {
+      int header = ReadHeaderTokens(&tokenizer, &firstText, &countText);
+      if (header == 0) break;  // the trailer
+      if (header < 0) {
         *why = "a cross-reference table is malformed";
         return false;
       }
-      firstText = first.getValue();
-      countText = count.getValue();
     }
     Subsection sub;
     if (!SubsectionNumbers(firstText, countText, &sub.first, &sub.count)) {
@@ -384,24 +380,8 @@ bool PdfTail::ReadTable(Section* section, QPDFObjectHandle* trailer, std::string
     section->subsections.push_back(sub);
     input_->seek(sub.entries + int64_t{sub.count} * kEntrySize, SEEK_SET);
   }
-  // An older section's trailer is only asked for its /Size and /Prev: a
-  // scan of its words finds them, and the dictionary is built only when the
-  // scan cannot tell.
   int64_t size = -1, prev = -1;
-  qpdf_offset_t at = input_->tell();
-  if (trailer || !ScanTrailer(&size, &prev)) {
-    QPDFObjectHandle parsed;
-    input_->seek(at, SEEK_SET);
-    parsed = ParseObject(input_);
-    if (!parsed.isDictionary()) {
-      *why = "the trailer is not a dictionary";
-      return false;
-    }
-    QPDFObjectHandle sizeKey = parsed.getKey("/Size"), prevKey = parsed.getKey("/Prev");
-    size = sizeKey.isInteger() ? sizeKey.getIntValue() : -1;
-    prev = prevKey.isInteger() ? prevKey.getIntValue() : -1;
-    if (trailer) *trailer = parsed;
-  }
+  if (!ReadTrailerNumbers(trailer, &size, &prev, why)) return false;
   // An entry at or above the section's own /Size names an object the file
   // does not have; the next update would number a new object the same.
   if (size < 0 || end > size) {
@@ -424,62 +404,95 @@ bool IsDigits(const std::string& word) {
 
 }  // namespace
 
+namespace {
+
+// Moves *i past the literal string that starts there; false when it does
+// not end within the text.
+bool SkipLiteralString(const std::string& text, size_t* i) {
+  int open = 0;
+  for (; *i < text.size(); ++*i) {
+    if (text[*i] == '\\') {
+      ++*i;
+    } else if (text[*i] == '(') {
+      ++open;
+    } else if (text[*i] == ')' && --open == 0) {
+      ++*i;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Moves *i past the string, name, number or word that starts there (never
+// a bracket); false for anything a plain scan is not sure of: a comment or
+// a stray delimiter.
+bool SkipWord(const std::string& text, size_t* i) {
+  const char c = text[*i];
+  if (c == '(') return SkipLiteralString(text, i);
+  if (c == '<') {
+    size_t close = text.find('>', *i);
+    *i = close == std::string::npos ? text.size() : close + 1;
+    return close != std::string::npos;
+  }
+  if (c != '/' && IsDelimiter(c)) return false;
+  ++*i;
+  while (*i < text.size() && !IsPdfSpace(text[*i]) && !IsDelimiter(text[*i])) ++*i;
+  return true;
+}
+
+// 2 or 1 for "<<" or "[" at i, -2 or -1 for ">>" or "]", 0 for anything else.
+int BracketAt(const std::string& text, size_t i) {
+  const char c = text[i];
+  const bool pair = i + 1 < text.size() && text[i + 1] == c;
+  if (c == '[' || c == ']') return c == '[' ? 1 : -1;
+  if (pair && (c == '<' || c == '>')) return c == '<' ? 2 : -2;
+  return 0;
+}
+
+// One step of DictionaryWords at text[*i]: 1 to go on, 0 at the
+// dictionary's end, -1 for what a plain scan is not sure of.
+int ScanStep(const std::string& text, size_t* i, int* depth, std::vector<std::string>* words) {
+  const char c = text[*i];
+  const int bracket = BracketAt(text, *i);
+  if (IsPdfSpace(c)) {
+    ++*i;
+    return 1;
+  }
+  if (bracket != 0) {
+    *i += static_cast<size_t>(std::abs(bracket));
+    *depth += bracket > 0 ? 1 : -1;
+    if (*depth < 0) return bracket == -2 ? 0 : -1;  // the dictionary's own end
+    if (*depth == 0 && bracket < 0) words->push_back("*");
+    return 1;
+  }
+  const size_t start = *i;
+  if (!SkipWord(text, i)) return -1;
+  if (*depth == 0) words->push_back(c == '(' || c == '<' ? "*" : text.substr(start, *i - start));
+  return 1;
+}
+
+// The words of the dictionary at the start of the text, at its own level:
+// a nested array, dictionary or string is one word "*". False when the text
+// ends first or holds anything a plain scan is not sure of.
+bool DictionaryWords(const std::string& text, std::vector<std::string>* words) {
+  size_t i = text.find_first_not_of(std::string(" \t\r\n\f\0", 6));
+  if (i == std::string::npos || text.compare(i, 2, "<<") != 0) return false;
+  i += 2;
+  int depth = 0;  // of nesting inside the dictionary
+  while (i < text.size()) {
+    int step = ScanStep(text, &i, &depth, words);
+    if (step <= 0) return step == 0;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool PdfTail::ScanDictionary(std::map<std::string, std::string>* entries) {
   std::string text(static_cast<size_t>(kTailWindow), '\0');
   text.resize(input_->read(&text[0], text.size()));
-  // The dictionary's words at its own level; a nested array, dictionary or
-  // string is one word "*".
   std::vector<std::string> words;
-  size_t i = 0;
-  while (i < text.size() && IsPdfSpace(text[i])) ++i;
-  if (text.compare(i, 2, "<<") != 0) return false;
-  i += 2;
-  int depth = 0;  // of nesting inside the dictionary
-  for (;;) {
-    if (i >= text.size()) return false;
-    char c = text[i];
-    char next = i + 1 < text.size() ? text[i + 1] : '\0';
-    if (IsPdfSpace(c)) {
-      ++i;
-    } else if (c == '%') {
-      return false;  // a comment: left to the parser
-    } else if ((c == '>' && next == '>') || c == ']') {
-      i += c == ']' ? 1 : 2;
-      if (depth == 0) {
-        if (c == ']') return false;
-        break;
-      }
-      if (--depth == 0) words.push_back("*");
-    } else if ((c == '<' && next == '<') || c == '[') {
-      i += c == '[' ? 1 : 2;
-      ++depth;
-    } else if (c == '<') {
-      size_t close = text.find('>', i);
-      if (close == std::string::npos) return false;
-      i = close + 1;
-      if (depth == 0) words.push_back("*");
-    } else if (c == '(') {
-      int open = 0;
-      for (; i < text.size(); ++i) {
-        if (text[i] == '\\') {
-          ++i;
-        } else if (text[i] == '(') {
-          ++open;
-        } else if (text[i] == ')' && --open == 0) {
-          break;
-        }
-      }
-      if (i >= text.size()) return false;
-      ++i;
-      if (depth == 0) words.push_back("*");
-    } else if (c == '>' || c == ')' || c == '{' || c == '}') {
-      return false;
-    } else {
-      size_t start = i++;
-      while (i < text.size() && !IsPdfSpace(text[i]) && !IsDelimiter(text[i])) ++i;
-      if (depth == 0) words.push_back(text.substr(start, i - start));
-    }
-  }
+  if (!DictionaryWords(text, &words)) return false;
   // Keys and values in turn; a value "N G R" is three words.
   for (size_t k = 0; k < words.size();) {
     const std::string& key = words[k];
@@ -697,6 +710,41 @@ bool ParseTableEntry(const char* text, PdfTail::Entry* entry) {
 }
 
 }  // namespace
+
+int PdfTail::ReadHeaderTokens(QPDFTokenizer* tokenizer, std::string* first, std::string* count) {
+  QPDFTokenizer::Token firstToken = tokenizer->readToken(input_, path_);
+  if (firstToken.getType() == QPDFTokenizer::tt_word && firstToken.getValue() == "trailer") {
+    return 0;
+  }
+  QPDFTokenizer::Token countToken = tokenizer->readToken(input_, path_);
+  if (firstToken.getType() != QPDFTokenizer::tt_integer ||
+      countToken.getType() != QPDFTokenizer::tt_integer) {
+    return -1;
+  }
+  *first = firstToken.getValue();
+  *count = countToken.getValue();
+  return 1;
+}
+
+bool PdfTail::ReadTrailerNumbers(QPDFObjectHandle* trailer, int64_t* size, int64_t* prev,
+                                 std::string* why) {
+  // An older section's trailer is only asked for its /Size and /Prev: a
+  // scan of its words finds them, and the dictionary is built only when the
+  // scan cannot tell.
+  qpdf_offset_t at = input_->tell();
+  if (!trailer && ScanTrailer(size, prev)) return true;
+  input_->seek(at, SEEK_SET);
+  QPDFObjectHandle parsed = ParseObject(input_);
+  if (!parsed.isDictionary()) {
+    *why = "the trailer is not a dictionary";
+    return false;
+  }
+  QPDFObjectHandle sizeKey = parsed.getKey("/Size"), prevKey = parsed.getKey("/Prev");
+  *size = sizeKey.isInteger() ? sizeKey.getIntValue() : -1;
+  *prev = prevKey.isInteger() ? prevKey.getIntValue() : -1;
+  if (trailer) *trailer = parsed;
+  return true;
+}
 
 bool PdfTail::ReadPlainHeader(std::string* first, std::string* count) {
   qpdf_offset_t at = input_->tell();

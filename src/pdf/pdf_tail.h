@@ -16,6 +16,7 @@
 #include <vector>
 
 class InputSource;
+class QPDFTokenizer;
 
 class PdfTail {
  public:
@@ -126,6 +127,13 @@ class PdfTail {
   /// and blanks); false, with the input where it was, for anything else
   /// (the word "trailer" among them), which the tokenizer then reads.
   bool ReadPlainHeader(std::string* first, std::string* count);
+  /// /Size and /Prev of the trailer at the input's position (-1 for one it
+  /// lacks), and the trailer itself when it is asked for.
+  bool ReadTrailerNumbers(QPDFObjectHandle* trailer, int64_t* size, int64_t* prev,
+                          std::string* why);
+  /// The same by the tokenizer: 1 for a header, 0 for the word "trailer",
+  /// -1 for anything else.
+  int ReadHeaderTokens(QPDFTokenizer* tokenizer, std::string* first, std::string* count);
   /// /Size and /Prev of the trailer dictionary at the input's position (-1
   /// when it has none), read without building it. False for anything a
   /// plain scan cannot be sure of.
