@@ -1,6 +1,7 @@
 #include "pdf/pdf_tail.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,7 +46,7 @@ class BlockFileInput : public InputSource {
  public:
   explicit BlockFileInput(const std::string& path) : name_(path), file_(path, std::ios::binary) {
     if (!file_ || !file_.seekg(0, std::ios::end)) {
-      throw std::runtime_error("cannot open " + path + " for reading");
+      throw std::runtime_error("cannot open " + path + " for reading: " + std::strerror(errno));
     }
     size_ = static_cast<qpdf_offset_t>(file_.tellg());
   }
@@ -401,10 +402,6 @@ bool IsDigits(const std::string& word) {
   return !word.empty() && word.size() <= 18 &&
          word.find_first_not_of("0123456789") == std::string::npos;
 }
-
-}  // namespace
-
-namespace {
 
 // Moves *i past the literal string that starts there; false when it does
 // not end within the text.
