@@ -1,17 +1,17 @@
 #include "pdf/pdf_tail.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <qpdf/BufferInputSource.hh>
-#include <qpdf/InputSource.hh>
 #include <qpdf/QPDFTokenizer.hh>
 #include <qpdf/QUtil.hh>
 #include <set>
 #include <stdexcept>
+
+#include "pdf/block_input.h"
+#include "pdf/pdf_words.h"
 
 namespace {
 
@@ -27,97 +27,6 @@ const int kEntrySize = 20;
 // A table of at most this many entries (every update's) is read whole.
 const int64_t kWholeTableEntries = 4096;
 const size_t kMaxStreamLength = size_t{256} << 20;
-
-// Decimal digits only, at most 18 of them (no offset in a file needs more).
-bool ParseDigits(const char* text, int length, int64_t* value) {
-  *value = 0;
-  if (length > 18) return false;
-  for (int i = 0; i < length; ++i) {
-    if (text[i] < '0' || text[i] > '9') return false;
-    *value = *value * 10 + (text[i] - '0');
-  }
-  return true;
-}
-
-// The output read through blocks kept in memory: the tail reader jumps
-// between the sections and objects at the file's end, and a plain file
-// input would seek and refill its buffer for each of them.
-class BlockFileInput : public InputSource {
- public:
-  explicit BlockFileInput(const std::string& path) : name_(path), file_(path, std::ios::binary) {
-    if (!file_ || !file_.seekg(0, std::ios::end)) {
-      throw std::runtime_error("cannot open " + path + " for reading: " + std::strerror(errno));
-    }
-    size_ = static_cast<qpdf_offset_t>(file_.tellg());
-  }
-
-  qpdf_offset_t findAndSkipNextEOL() override {
-    char c = 0;
-    while (read(&c, 1) == 1) {
-      if (c != '\r' && c != '\n') continue;
-      qpdf_offset_t eol = position_ - 1;
-      while (read(&c, 1) == 1) {
-        if (c != '\r' && c != '\n') {
-          unreadCh(c);
-          break;
-        }
-      }
-      return eol;
-    }
-    return position_;
-  }
-  const std::string& getName() const override { return name_; }
-  qpdf_offset_t tell() override { return position_; }
-  void seek(qpdf_offset_t offset, int whence) override {
-    qpdf_offset_t from = whence == SEEK_END ? size_ : whence == SEEK_CUR ? position_ : 0;
-    if (from + offset < 0) throw std::runtime_error(name_ + ": seek before the start");
-    position_ = from + offset;
-  }
-  void rewind() override { position_ = 0; }
-  size_t read(char* buffer, size_t length) override {
-    last_offset = position_;
-    size_t done = 0;
-    while (done < length && position_ < size_) {
-      const std::string& block = Block(position_ / kBlock);
-      size_t at = static_cast<size_t>(position_ % kBlock);
-      if (at >= block.size()) break;
-      size_t n = std::min(length - done, block.size() - at);
-      std::copy_n(block.data() + at, n, buffer + done);
-      done += n;
-      position_ += static_cast<qpdf_offset_t>(n);
-    }
-    return done;
-  }
-  void unreadCh(char) override {
-    if (position_ > 0) --position_;
-  }
-
- private:
-  static constexpr qpdf_offset_t kBlock = 65536;
-  static constexpr size_t kMaxBlocks = 256;
-
-  const std::string& Block(qpdf_offset_t index) {
-    auto found = blocks_.find(index);
-    if (found != blocks_.end()) return found->second;
-    if (blocks_.size() >= kMaxBlocks) blocks_.clear();
-    std::string block(static_cast<size_t>(kBlock), '\0');
-    file_.clear();
-    if (!file_.seekg(index * kBlock)) throw std::runtime_error(name_ + ": cannot seek");
-    file_.read(&block[0], kBlock);
-    block.resize(static_cast<size_t>(file_.gcount()));
-    return blocks_.emplace(index, std::move(block)).first->second;
-  }
-
-  std::string name_;
-  std::ifstream file_;
-  qpdf_offset_t size_ = 0;
-  qpdf_offset_t position_ = 0;
-  std::map<qpdf_offset_t, std::string> blocks_;
-};
-
-bool IsPdfSpace(char c) {
-  return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == '\0';
-}
 
 }  // namespace
 
@@ -394,112 +303,10 @@ bool PdfTail::ReadTable(Section* section, QPDFObjectHandle* trailer, std::string
   return true;
 }
 
-namespace {
-
-bool IsDelimiter(char c) { return std::strchr("()<>[]{}/%", c) != nullptr; }
-
-bool IsDigits(const std::string& word) {
-  return !word.empty() && word.size() <= 18 &&
-         word.find_first_not_of("0123456789") == std::string::npos;
-}
-
-// Moves *i past the literal string that starts there; false when it does
-// not end within the text.
-bool SkipLiteralString(const std::string& text, size_t* i) {
-  int open = 0;
-  for (; *i < text.size(); ++*i) {
-    if (text[*i] == '\\') {
-      ++*i;
-    } else if (text[*i] == '(') {
-      ++open;
-    } else if (text[*i] == ')' && --open == 0) {
-      ++*i;
-      return true;
-    }
-  }
-  return false;
-}
-
-// Moves *i past the string, name, number or word that starts there (never
-// a bracket); false for anything a plain scan is not sure of: a comment or
-// a stray delimiter.
-bool SkipWord(const std::string& text, size_t* i) {
-  const char c = text[*i];
-  if (c == '(') return SkipLiteralString(text, i);
-  if (c == '<') {
-    size_t close = text.find('>', *i);
-    *i = close == std::string::npos ? text.size() : close + 1;
-    return close != std::string::npos;
-  }
-  if (c != '/' && IsDelimiter(c)) return false;
-  ++*i;
-  while (*i < text.size() && !IsPdfSpace(text[*i]) && !IsDelimiter(text[*i])) ++*i;
-  return true;
-}
-
-// 2 or 1 for "<<" or "[" at i, -2 or -1 for ">>" or "]", 0 for anything else.
-int BracketAt(const std::string& text, size_t i) {
-  const char c = text[i];
-  const bool pair = i + 1 < text.size() && text[i + 1] == c;
-  if (c == '[' || c == ']') return c == '[' ? 1 : -1;
-  if (pair && (c == '<' || c == '>')) return c == '<' ? 2 : -2;
-  return 0;
-}
-
-// One step of DictionaryWords at text[*i]: 1 to go on, 0 at the
-// dictionary's end, -1 for what a plain scan is not sure of.
-int ScanStep(const std::string& text, size_t* i, int* depth, std::vector<std::string>* words) {
-  const char c = text[*i];
-  const int bracket = BracketAt(text, *i);
-  if (IsPdfSpace(c)) {
-    ++*i;
-    return 1;
-  }
-  if (bracket != 0) {
-    *i += static_cast<size_t>(std::abs(bracket));
-    *depth += bracket > 0 ? 1 : -1;
-    if (*depth < 0) return bracket == -2 ? 0 : -1;  // the dictionary's own end
-    if (*depth == 0 && bracket < 0) words->push_back("*");
-    return 1;
-  }
-  const size_t start = *i;
-  if (!SkipWord(text, i)) return -1;
-  if (*depth == 0) words->push_back(c == '(' || c == '<' ? "*" : text.substr(start, *i - start));
-  return 1;
-}
-
-// The words of the dictionary at the start of the text, at its own level:
-// a nested array, dictionary or string is one word "*". False when the text
-// ends first or holds anything a plain scan is not sure of.
-bool DictionaryWords(const std::string& text, std::vector<std::string>* words) {
-  size_t i = text.find_first_not_of(std::string(" \t\r\n\f\0", 6));
-  if (i == std::string::npos || text.compare(i, 2, "<<") != 0) return false;
-  i += 2;
-  int depth = 0;  // of nesting inside the dictionary
-  while (i < text.size()) {
-    int step = ScanStep(text, &i, &depth, words);
-    if (step <= 0) return step == 0;
-  }
-  return false;
-}
-
-}  // namespace
-
 bool PdfTail::ScanDictionary(std::map<std::string, std::string>* entries) {
   std::string text(static_cast<size_t>(kTailWindow), '\0');
   text.resize(input_->read(&text[0], text.size()));
-  std::vector<std::string> words;
-  if (!DictionaryWords(text, &words)) return false;
-  // Keys and values in turn; a value "N G R" is three words.
-  for (size_t k = 0; k < words.size();) {
-    const std::string& key = words[k];
-    if (key.size() < 2 || key[0] != '/' || k + 1 >= words.size()) return false;
-    bool reference = k + 3 < words.size() && IsDigits(words[k + 1]) && IsDigits(words[k + 2]) &&
-                     words[k + 3] == "R";
-    (*entries)[key] = reference ? "R" : words[k + 1];
-    k += reference ? 4 : 2;
-  }
-  return true;
+  return DictionaryEntries(text, entries);
 }
 
 bool PdfTail::ScanTrailer(int64_t* size, int64_t* prev) {
