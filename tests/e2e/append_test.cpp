@@ -562,7 +562,11 @@ TEST_F(AppendStressTest, KillingARunMidAppendLosesNoJob) {
     }
     if (writing) ++killedMidWrite;
     // A run delivers the jobs kept by the runs killed before its own, so
-    // several may have landed; never more than were printed.
+    // several may have landed; never more than were printed. While the
+    // record is there, a kill may have cut the update's write short (a
+    // write stops at a page when the process dies): that output is only
+    // read after the next run has cut it back.
+    if (fs::exists(record)) continue;
     int now = GetPDFFilePageCount(Output().c_str());
     ASSERT_TRUE(now >= pages && now <= pages + trial + 1) << "trial " << trial << ": " << now;
   }
