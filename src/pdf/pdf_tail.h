@@ -185,7 +185,7 @@ class PdfTail {
   bool branchOk_ = false;
   std::vector<int> branch_;
   std::string branchWhy_;
-  // Kid dictionaries by their offset in the file (see ShareKidsWith).
+  // Kid dictionaries by their offset in the file (see ShareReadsWith).
   using KidsByOffset = std::map<int64_t, std::pair<int, QPDFObjectHandle>>;
   std::shared_ptr<KidsByOffset> kids_ = std::make_shared<KidsByOffset>();
 };

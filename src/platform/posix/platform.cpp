@@ -244,12 +244,23 @@ bool SyncFileToDisk(const std::string& path, std::string* error) {
   return failure == 0 || Fail(error, failure);
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to, std::string* error) {
+namespace {
+
+// Renames over an existing target; the new name reaches the disk with the
+// next forcing of the folder, or at once when `name` asks for it.
+bool RenameOver(const std::string& from, const std::string& to, std::string* error,
+                NameOnDisk name) {
   if (rename(from.c_str(), to.c_str()) != 0) return Fail(error);
   Record("rename", from, to);
   // Without this a power cut may bring the old file back after the caller
   // went on as if the new one were in place.
-  return SyncFolder(DirName(to), error);
+  return name == NameOnDisk::kWithTheFolder || SyncFolder(DirName(to), error);
+}
+
+}  // namespace
+
+bool ReplaceFile(const std::string& from, const std::string& to, std::string* error) {
+  return RenameOver(from, to, error, NameOnDisk::kNow);
 }
 
 namespace {
@@ -312,14 +323,7 @@ bool WriteViaSibling(const std::string& path, Produce produce, mode_t mode, std:
   }
   if (failure == 0) Record("fsync", tmp);
   if (close(fd) != 0 && failure == 0) failure = errno;
-  if (failure == 0 && name == NameOnDisk::kNow && ReplaceFile(tmp, path, error)) return true;
-  if (failure == 0 && name == NameOnDisk::kWithTheFolder) {
-    if (rename(tmp.c_str(), path.c_str()) == 0) {
-      Record("rename", tmp, path);
-      return true;
-    }
-    failure = errno;
-  }
+  if (failure == 0 && RenameOver(tmp, path, error, name)) return true;
   if (failure != 0) Fail(error, failure);
   unlink(tmp.c_str());
   return false;
