@@ -268,8 +268,9 @@ Clock& CurrentClock();
 /// Installs a clock for tests; nullptr restores the real one.
 void SetClockForTesting(Clock* clock);
 
-/// Loads a shared library at run time (LoadLibraryA / dlopen). nullptr on failure.
-void* LoadSharedLibrary(const std::string& name);
+/// Loads a shared library at run time (LoadLibraryA / dlopen). nullptr on
+/// failure, with the loader's words in *why when given.
+void* LoadSharedLibrary(const std::string& name, std::string* why = nullptr);
 /// Looks up an entry point (GetProcAddress / dlsym). nullptr when missing.
 void* FindLibrarySymbol(void* library, const std::string& name);
 /// Frees a library from LoadSharedLibrary.

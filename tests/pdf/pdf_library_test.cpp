@@ -10,6 +10,7 @@
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <tuple>
 
+#include "pdf/image/codec_library.h"
 #include "support/make_image.h"
 #include "support/make_pdf.h"
 #include "support/program_folder.h"
@@ -316,5 +317,27 @@ TEST_F(PdfLibraryTest, HostileOrCutImagesAreRefused) {
   }
   EXPECT_EQ(0, pdfGetPageCount(pdf_));
 }
+
+#ifndef TARVELIN_LINKED_CODECS
+// A decoder library loaded on first use that is missing, or lacks an entry
+// point, fails the image with the loader's reason.
+struct NoCalls {
+  void* entry = nullptr;
+};
+void FindNoEntry(void* library, NoCalls* calls, std::string* why) {
+  calls->entry = images::FindCodecEntry(library, "tarvelin_no_entry", why);
+}
+TEST(CodecLibraryTest, MissingLibraryOrEntryPointIsTheReason) {
+  std::string error;
+  images::CodecLibrary<NoCalls> absent("libtarvelin-absent.so.1", FindNoEntry);
+  EXPECT_EQ(nullptr, absent.Get(&error));
+  EXPECT_EQ(0u, error.find("the decoder library cannot be loaded: libtarvelin-absent.so.1"))
+      << error;
+  images::CodecLibrary<NoCalls> lacking(TARVELIN_LIBPNG, FindNoEntry);
+  EXPECT_EQ(nullptr, lacking.Get(&error));
+  EXPECT_EQ(std::string("the decoder library ") + TARVELIN_LIBPNG + " has no tarvelin_no_entry",
+            error);
+}
+#endif
 
 }  // namespace

@@ -5,8 +5,33 @@
 #include <cstdint>
 #include <string>
 
+#include "pdf/image/codec_library.h"
+
 namespace images {
 namespace {
+
+#define TARVELIN_OPENJPEG_CALLS(X)         \
+  X(opj_create_decompress)                 \
+  X(opj_destroy_codec)                     \
+  X(opj_image_destroy)                     \
+  X(opj_read_header)                       \
+  X(opj_set_default_decoder_parameters)    \
+  X(opj_set_error_handler)                 \
+  X(opj_set_info_handler)                  \
+  X(opj_set_warning_handler)               \
+  X(opj_setup_decoder)                     \
+  X(opj_stream_create_default_file_stream) \
+  X(opj_stream_destroy)
+
+struct OpenJpegCalls {
+  TARVELIN_OPENJPEG_CALLS(TARVELIN_CODEC_POINTER)
+};
+
+CodecLibrary<OpenJpegCalls> libopenjp2(TARVELIN_LIBOPENJP2,
+                                       [](void* library, OpenJpegCalls* calls, std::string* why) {
+                                         (void)library, (void)why;
+                                         TARVELIN_OPENJPEG_CALLS(TARVELIN_CODEC_FIND)
+                                       });
 
 void OpjError(const char* message, void* client) {
   auto* error = static_cast<std::string*>(client);
@@ -85,24 +110,27 @@ void DescribeComponents(const opj_image_t& image, Jpeg2000Header* header) {
 // The error text is openjpeg's first error message, when it sent one.
 bool ReadJpeg2000Header(const std::string& path, bool codestream, Jpeg2000Header* header,
                         std::string* error) {
-  opj_stream_t* stream = opj_stream_create_default_file_stream(path.c_str(), OPJ_TRUE);
+  const OpenJpegCalls* lib = libopenjp2.Get(error);
+  if (!lib) return false;
+  opj_stream_t* stream = lib->opj_stream_create_default_file_stream(path.c_str(), OPJ_TRUE);
   if (!stream) {
     *error = "cannot open the file";
     return false;
   }
-  opj_codec_t* codec = opj_create_decompress(codestream ? OPJ_CODEC_J2K : OPJ_CODEC_JP2);
+  opj_codec_t* codec = lib->opj_create_decompress(codestream ? OPJ_CODEC_J2K : OPJ_CODEC_JP2);
   std::string message;
-  opj_set_error_handler(codec, OpjError, &message);
-  opj_set_warning_handler(codec, OpjQuiet, nullptr);
-  opj_set_info_handler(codec, OpjQuiet, nullptr);
+  lib->opj_set_error_handler(codec, OpjError, &message);
+  lib->opj_set_warning_handler(codec, OpjQuiet, nullptr);
+  lib->opj_set_info_handler(codec, OpjQuiet, nullptr);
   opj_dparameters_t parameters;
-  opj_set_default_decoder_parameters(&parameters);
+  lib->opj_set_default_decoder_parameters(&parameters);
   opj_image_t* image = nullptr;
-  bool read = opj_setup_decoder(codec, &parameters) && opj_read_header(stream, codec, &image);
+  bool read =
+      lib->opj_setup_decoder(codec, &parameters) && lib->opj_read_header(stream, codec, &image);
   if (read && image) DescribeComponents(*image, header);
-  if (image) opj_image_destroy(image);
-  opj_destroy_codec(codec);
-  opj_stream_destroy(stream);
+  if (image) lib->opj_image_destroy(image);
+  lib->opj_destroy_codec(codec);
+  lib->opj_stream_destroy(stream);
   if (!read || header->components == 0) {
     *error = message.empty() ? "cannot read the JPEG 2000 header" : message;
     return false;

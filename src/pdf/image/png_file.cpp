@@ -6,20 +6,42 @@
 #include <string>
 #include <vector>
 
+#include "pdf/image/codec_library.h"
+
 namespace images {
+namespace {
+
+#define TARVELIN_PNG_CALLS(X)       \
+  X(png_image_begin_read_from_file) \
+  X(png_image_finish_read)          \
+  X(png_image_free)
+
+struct PngCalls {
+  TARVELIN_PNG_CALLS(TARVELIN_CODEC_POINTER)
+};
+
+CodecLibrary<PngCalls> libpng(TARVELIN_LIBPNG,
+                              [](void* library, PngCalls* calls, std::string* why) {
+                                (void)library, (void)why;
+                                TARVELIN_PNG_CALLS(TARVELIN_CODEC_FIND)
+                              });
+
+}  // namespace
 
 bool LoadPng(const std::string& path, ImageSize* size, Pixels* pixels, std::string* error) {
+  const PngCalls* lib = libpng.Get(error);
+  if (!lib) return false;
   png_image png;
   std::memset(&png, 0, sizeof(png));
   png.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&png, path.c_str())) {
+  if (!lib->png_image_begin_read_from_file(&png, path.c_str())) {
     *error = png.message;
     return false;
   }
   bool color = (png.format & PNG_FORMAT_FLAG_COLOR) != 0;
   bool alpha = (png.format & PNG_FORMAT_FLAG_ALPHA) != 0;
   if (!CheckPixelCount(png.width, png.height, error)) {
-    png_image_free(&png);
+    lib->png_image_free(&png);
     return false;
   }
   if (size) {
@@ -29,7 +51,7 @@ bool LoadPng(const std::string& path, ImageSize* size, Pixels* pixels, std::stri
         PNG_IMAGE_SAMPLE_CHANNELS(png.format) * ((png.format & PNG_FORMAT_FLAG_LINEAR) ? 16 : 8);
   }
   if (!pixels) {
-    png_image_free(&png);
+    lib->png_image_free(&png);
     return true;
   }
   png.format = color ? (alpha ? PNG_FORMAT_RGBA : PNG_FORMAT_RGB)
@@ -39,7 +61,7 @@ bool LoadPng(const std::string& path, ImageSize* size, Pixels* pixels, std::stri
   size_t count = static_cast<size_t>(png.width) * png.height;
   // Sized here rather than by PNG_IMAGE_SIZE, which counts in 32 bits.
   std::vector<unsigned char> buffer(count * step);
-  if (!png_image_finish_read(&png, nullptr, buffer.data(), 0, nullptr)) {
+  if (!lib->png_image_finish_read(&png, nullptr, buffer.data(), 0, nullptr)) {
     *error = png.message;
     return false;
   }

@@ -8,8 +8,36 @@
 #include <string>
 #include <vector>
 
+#include "pdf/image/codec_library.h"
+
 namespace images {
 namespace {
+
+#define TARVELIN_TIFF_CALLS(X)            \
+  X(TIFFClose)                            \
+  X(TIFFGetField)                         \
+  X(TIFFGetFieldDefaulted)                \
+  X(TIFFNumberOfDirectories)              \
+  X(TIFFOpenExt)                          \
+  X(TIFFOpenOptionsAlloc)                 \
+  X(TIFFOpenOptionsFree)                  \
+  X(TIFFOpenOptionsSetErrorHandlerExtR)   \
+  X(TIFFOpenOptionsSetWarningHandlerExtR) \
+  X(TIFFRGBAImageOK)                      \
+  X(TIFFReadRGBAImageOriented)            \
+  X(TIFFSetDirectory)                     \
+  X(TIFFSetErrorHandler)                  \
+  X(TIFFSetWarningHandler)
+
+struct TiffCalls {
+  TARVELIN_TIFF_CALLS(TARVELIN_CODEC_POINTER)
+};
+
+CodecLibrary<TiffCalls> libtiff(TARVELIN_LIBTIFF,
+                                [](void* library, TiffCalls* calls, std::string* why) {
+                                  (void)library, (void)why;
+                                  TARVELIN_TIFF_CALLS(TARVELIN_CODEC_FIND)
+                                });
 
 int TiffError(TIFF*, void* client, const char*, const char* format, va_list args) {
   auto* error = static_cast<std::string*>(client);
@@ -48,40 +76,41 @@ void StoreRaster(const std::vector<uint32_t>& raster, bool gray, bool alpha, Pix
 
 class TiffReader {
  public:
-  explicit TiffReader(const std::string& path) {
+  explicit TiffReader(const std::string& path) : lib_(libtiff.Get(&error_)) {
+    if (!lib_) return;
     // Some messages are still sent to the process-wide handlers, which
     // would print to stderr.
-    static bool silenced = [] {
-      TIFFSetErrorHandler(nullptr);
-      TIFFSetWarningHandler(nullptr);
+    static bool silenced = [lib = lib_] {
+      lib->TIFFSetErrorHandler(nullptr);
+      lib->TIFFSetWarningHandler(nullptr);
       return true;
     }();
     (void)silenced;
-    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    TIFFOpenOptionsSetErrorHandlerExtR(options, TiffError, &error_);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, TiffQuiet, nullptr);
-    tiff_ = TIFFOpenExt(path.c_str(), "r", options);
-    TIFFOpenOptionsFree(options);
+    TIFFOpenOptions* options = lib_->TIFFOpenOptionsAlloc();
+    lib_->TIFFOpenOptionsSetErrorHandlerExtR(options, TiffError, &error_);
+    lib_->TIFFOpenOptionsSetWarningHandlerExtR(options, TiffQuiet, nullptr);
+    tiff_ = lib_->TIFFOpenExt(path.c_str(), "r", options);
+    lib_->TIFFOpenOptionsFree(options);
     if (!tiff_ && error_.empty()) error_ = "cannot open the TIFF file";
   }
   ~TiffReader() {
-    if (tiff_) TIFFClose(tiff_);
+    if (tiff_) lib_->TIFFClose(tiff_);
   }
   TiffReader(const TiffReader&) = delete;
   TiffReader& operator=(const TiffReader&) = delete;
 
   const std::string& error() const { return error_; }
 
-  int Count() { return tiff_ ? static_cast<int>(TIFFNumberOfDirectories(tiff_)) : 0; }
+  int Count() { return tiff_ ? static_cast<int>(lib_->TIFFNumberOfDirectories(tiff_)) : 0; }
 
   bool Select(int index, uint32_t* width, uint32_t* height) {
     if (!tiff_) return false;
-    if (index < 1 || !TIFFSetDirectory(tiff_, static_cast<tdir_t>(index - 1))) {
+    if (index < 1 || !lib_->TIFFSetDirectory(tiff_, static_cast<tdir_t>(index - 1))) {
       if (error_.empty()) error_ = "no image " + std::to_string(index) + " in the TIFF file";
       return false;
     }
-    if (!TIFFGetField(tiff_, TIFFTAG_IMAGEWIDTH, width) ||
-        !TIFFGetField(tiff_, TIFFTAG_IMAGELENGTH, height)) {
+    if (!lib_->TIFFGetField(tiff_, TIFFTAG_IMAGEWIDTH, width) ||
+        !lib_->TIFFGetField(tiff_, TIFFTAG_IMAGELENGTH, height)) {
       if (error_.empty()) error_ = "the TIFF image has no size";
       return false;
     }
@@ -92,8 +121,8 @@ class TiffReader {
     uint32_t width = 0, height = 0;
     if (!Select(index, &width, &height)) return false;
     uint16_t bits = 1, samples = 1;
-    TIFFGetFieldDefaulted(tiff_, TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(tiff_, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    lib_->TIFFGetFieldDefaulted(tiff_, TIFFTAG_BITSPERSAMPLE, &bits);
+    lib_->TIFFGetFieldDefaulted(tiff_, TIFFTAG_SAMPLESPERPIXEL, &samples);
     // Two 16-bit values, whose product may not fit an int.
     int64_t bitsPerPixel = int64_t(bits) * samples;
     if (bitsPerPixel > kMaxBitsPerPixel) {
@@ -126,12 +155,13 @@ class TiffReader {
   // knows into ABGR words, rows top to bottom.
   bool ReadRaster(uint32_t width, uint32_t height, std::vector<uint32_t>* raster) {
     char message[1024] = "";
-    if (!TIFFRGBAImageOK(tiff_, message)) {
+    if (!lib_->TIFFRGBAImageOK(tiff_, message)) {
       if (error_.empty()) error_ = message;
       return false;
     }
     raster->resize(static_cast<size_t>(width) * height);
-    if (!TIFFReadRGBAImageOriented(tiff_, width, height, raster->data(), ORIENTATION_TOPLEFT, 1)) {
+    if (!lib_->TIFFReadRGBAImageOriented(tiff_, width, height, raster->data(), ORIENTATION_TOPLEFT,
+                                         1)) {
       if (error_.empty()) error_ = "cannot decode the TIFF image";
       return false;
     }
@@ -143,9 +173,9 @@ class TiffReader {
   void Layout(bool* gray, bool* alpha) {
     uint16_t photometric = PHOTOMETRIC_RGB, samples = 1, extraCount = 0;
     uint16_t* extraTypes = nullptr;
-    TIFFGetFieldDefaulted(tiff_, TIFFTAG_PHOTOMETRIC, &photometric);
-    TIFFGetFieldDefaulted(tiff_, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    TIFFGetFieldDefaulted(tiff_, TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes);
+    lib_->TIFFGetFieldDefaulted(tiff_, TIFFTAG_PHOTOMETRIC, &photometric);
+    lib_->TIFFGetFieldDefaulted(tiff_, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    lib_->TIFFGetFieldDefaulted(tiff_, TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes);
     *gray = (photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE) &&
             samples - extraCount <= 1;
     *alpha = extraCount > 0 && extraTypes &&
@@ -154,6 +184,7 @@ class TiffReader {
 
   TIFF* tiff_ = nullptr;
   std::string error_;
+  const TiffCalls* lib_;
 };
 
 }  // namespace

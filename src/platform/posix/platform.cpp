@@ -624,7 +624,14 @@ Clock& CurrentClock() { return *g_clock; }
 
 void SetClockForTesting(Clock* clock) { g_clock = clock ? clock : &g_realClock; }
 
-void* LoadSharedLibrary(const std::string& name) { return dlopen(name.c_str(), RTLD_LAZY); }
+void* LoadSharedLibrary(const std::string& name, std::string* why) {
+  void* library = dlopen(name.c_str(), RTLD_LAZY);
+  if (!library && why) {
+    const char* words = dlerror();
+    *why = words ? words : name + " cannot be loaded";
+  }
+  return library;
+}
 
 void* FindLibrarySymbol(void* library, const std::string& name) {
   return library ? dlsym(library, name.c_str()) : nullptr;

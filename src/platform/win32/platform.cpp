@@ -590,8 +590,10 @@ Clock& CurrentClock() { return *g_clock; }
 
 void SetClockForTesting(Clock* clock) { g_clock = clock ? clock : &g_realClock; }
 
-void* LoadSharedLibrary(const std::string& name) {
-  return reinterpret_cast<void*>(LoadLibraryA(name.c_str()));
+void* LoadSharedLibrary(const std::string& name, std::string* why) {
+  HMODULE library = LoadLibraryA(name.c_str());
+  if (!library && why) *why = name + ": " + win32::LastErrorText();
+  return reinterpret_cast<void*>(library);
 }
 
 void* FindLibrarySymbol(void* library, const std::string& name) {
