@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
+#include <map>
 #include <qpdf/BufferInputSource.hh>
 #include <qpdf/QPDFTokenizer.hh>
 #include <qpdf/QUtil.hh>
@@ -792,6 +794,36 @@ bool PdfTail::ReadCountedKids(QPDFObjectHandle node, int number, std::vector<Kid
   return true;
 }
 
+namespace {
+
+// The type and count of a kid whose dictionary a scan read plainly: a page,
+// or a pages node with a plain /Count (its /Kids are read when the walk
+// goes down into it). A key written with # escapes could name /Type or
+// /Count a second time, which only the full parse would see.
+bool CountedByScan(const std::map<std::string, std::string>& keys, QPDFObjectHandle* object) {
+  for (const auto& entry : keys) {
+    if (entry.first.find('#') != std::string::npos) return false;
+  }
+  auto type = keys.find("/Type");
+  if (type == keys.end()) return false;
+  if (type->second == "/Page") {
+    *object = QPDFObjectHandle::newDictionary({{"/Type", QPDFObjectHandle::newName("/Page")}});
+    return true;
+  }
+  auto count = keys.find("/Count");
+  int64_t pages = 0;
+  if (type->second != "/Pages" || count == keys.end() || !IsDigits(count->second) ||
+      !ParseDigits(count->second.data(), static_cast<int>(count->second.size()), &pages) ||
+      pages > std::numeric_limits<int>::max()) {
+    return false;
+  }
+  *object = QPDFObjectHandle::newDictionary({{"/Type", QPDFObjectHandle::newName("/Pages")},
+                                             {"/Count", QPDFObjectHandle::newInteger(pages)}});
+  return true;
+}
+
+}  // namespace
+
 bool PdfTail::ReadKid(int number, QPDFObjectHandle* object, std::string* why) {
   Entry entry;
   try {
@@ -807,14 +839,13 @@ bool PdfTail::ReadKid(int number, QPDFObjectHandle* object, std::string* why) {
       *object = kept->second.second;
       return true;
     }
-    // A page is only counted: a scan of its dictionary tells it is one,
-    // without building it.
+    // A page, or a pages node off the last branch, is only counted: a scan
+    // of its dictionary tells its type and /Count without building it.
     std::map<std::string, std::string> keys;
     std::string ignored;
     try {
       if (ReadHeader(entry.field2, number, &ignored) && ScanDictionary(&keys) &&
-          keys["/Type"] == "/Page") {
-        *object = QPDFObjectHandle::newDictionary({{"/Type", QPDFObjectHandle::newName("/Page")}});
+          CountedByScan(keys, object)) {
         (*kids_)[entry.field2] = {number, *object};
         return true;
       }
@@ -861,5 +892,10 @@ bool PdfTail::WalkLastBranch(std::vector<int>* nodes, std::string* why) {
     if (kids.empty() || !kids.back().isNode) return true;
     number = kids.back().number;
     node = kids.back().node;
+    // A node that was only counted is read whole to go down into it.
+    if (!node.hasKey("/Kids") && (!ReadObject(number, &node, why) || !node.isDictionary())) {
+      if (why->empty()) *why = "pages-tree node " + std::to_string(number) + " is unreadable";
+      return false;
+    }
   }
 }
