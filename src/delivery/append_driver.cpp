@@ -101,6 +101,30 @@ bool IsKeptJobFile(const std::string& job, const std::string& digest) {
          GetFileDigest(job.c_str()) == digest;
 }
 
+// The output's end, read without the lock while Ghostscript converts the
+// run's own job, so that reading it is off the job's way. Under the lock it
+// stands in for a new read only while the output is still the very file it
+// read, unwritten since.
+class EarlyEnd {
+ public:
+  void Read(const std::string& output) {
+    platform::FileStamp before = platform::StampOf(output);
+    if (!before.exists || !platform::IsPlainRegularFile(output) || !end_.Read(output)) return;
+    if (platform::StampOf(output) == before) stamp_ = before;
+  }
+  // The end, once, when the output is still the file it read; else nullptr.
+  OutputEnd* Take(const std::string& output) {
+    bool fits = stamp_.exists && platform::IsPlainRegularFile(output) &&
+                platform::StampOf(output) == stamp_;
+    stamp_ = platform::FileStamp();
+    return fits ? &end_ : nullptr;
+  }
+
+ private:
+  OutputEnd end_;
+  platform::FileStamp stamp_;
+};
+
 // The journal of one output and everything done with its lock held: every
 // job is entered before its conversion and leaves only once its pages are in
 // the output (or it has failed for good), so a run that dies at any moment
@@ -212,6 +236,9 @@ class OutputSession {
       Save();
     }
   }
+
+  // The output's end read while the run's own job converted.
+  void UseEarlyEnd(EarlyEnd* early) { early_ = early; }
 
   // Whether the run's own job was still in the journal, and what became of it.
   bool OwnFound() const { return ownFound_; }
@@ -523,10 +550,13 @@ class OutputSession {
     kept->lastTry = time(nullptr);
     std::string failed = "The pages of \"" + kept->job + "\" did not reach \"" + output_ + "\"";
     std::string why = "no pages";
-    // The output's end is read once, here under the lock: the writer builds
-    // on it, and the end it writes is checked against it.
-    OutputEnd end;
-    Status read = exists ? end.Read(output_) : Status();
+    // The output's end is read once, here under the lock unless the end read
+    // while the job converted still fits: the writer builds on it, and the
+    // end it writes is checked against it.
+    OutputEnd fresh;
+    OutputEnd* early = isOwn && exists && early_ ? early_->Take(output_) : nullptr;
+    OutputEnd& end = early ? *early : fresh;
+    Status read = early || !exists ? Status() : end.Read(output_);
     int before = !exists ? 0 : read ? end.pages() : -1;
     if (!read) why = read.reason();
     int extra = before < 0 ? 0 : GetPDFFilePageCount(kept->converted.c_str(), &why);
@@ -628,6 +658,7 @@ class OutputSession {
   std::string output_;
   const JobSettings& settings_;
   intptr_t lockHandle_;
+  EarlyEnd* early_ = nullptr;
   std::string tempFolder_;
   JobJournal journal_;
   size_t current_ = 0;  // the index in journal_.kept of the job Deliver is at
@@ -703,7 +734,8 @@ Entry EnterJob(Job* job, const char* output, const JobSettings& settings) {
 
 // With the output locked, delivers the kept jobs and then the run's own.
 // Returns the run's result.
-int DeliverWithOwnJob(const Job& job, const char* output, const JobSettings& settings) {
+int DeliverWithOwnJob(const Job& job, const char* output, const JobSettings& settings,
+                      EarlyEnd* early) {
   const char* input = job.input.c_str();
   const char* converted = job.converted.c_str();
   // From the look at the output until its write is done no other run may
@@ -716,6 +748,7 @@ int DeliverWithOwnJob(const Job& job, const char* output, const JobSettings& set
   }
   OutputSession session(output, settings, lock.NativeHandle());
   session.Open();
+  session.UseEarlyEnd(early);
   session.Deliver(&job, false);
   if (!session.OwnFound()) {
     OutLog("[INFO] The job \"%s\" was delivered by another run.\n", input);
@@ -763,10 +796,13 @@ int AppendFileToPDFFile(const char* input, const char* output, const JobSettings
     return entry == Entry::kAlreadyDelivered ? 1 : 0;
   }
   const char* converted = job.converted.c_str();
-  if (*converted)
-    job.conversion = ConvertDocumentToPDF(input, converted, settings, &job.machineFault);
+  EarlyEnd early;
+  if (*converted) {
+    job.conversion = ConvertDocumentToPDF(input, converted, settings, &job.machineFault,
+                                          [&early, output] { early.Read(output); });
+  }
   if (!job.conversion) OutLog("Failed to convert from \"%s\" to \"%s\"\n", input, converted);
-  return DeliverWithOwnJob(job, output, settings);
+  return DeliverWithOwnJob(job, output, settings, &early);
 }
 
 int DeliverKeptJobs(const char* output, const JobSettings& settings, intptr_t lockHandle) {

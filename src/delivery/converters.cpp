@@ -213,7 +213,7 @@ Status CheckConvertedPDF(const char* input, const char* output, const Status& ra
 }  // namespace
 
 Status ConvertPSToPDFFile(const char* input, const char* output, const JobSettings& settings,
-                          std::string* machineFault) {
+                          std::string* machineFault, const std::function<void()>& meanwhile) {
   OutLog("Enter ConvertPSToPDFFile function.\n");
   if (!input || !output || !platform::PathExists(input)) {
     return Status::Failure(std::string("\"") + (input ? input : "") + "\" does not exist");
@@ -253,6 +253,7 @@ Status ConvertPSToPDFFile(const char* input, const char* output, const JobSettin
   OutLog("[CMD] %s\n", command.c_str());
   ChildLimits limits;
   limits.timeoutSeconds = settings.ghostscriptTimeLimit > 0 ? settings.ghostscriptTimeLimit : 600;
+  limits.whileRunning = meanwhile;
   // What the interpreter creates (also after this run was killed) is
   // readable by this account only: a converted job is a private document.
   unsigned mask = platform::SetFileCreationMask(077);
@@ -324,10 +325,12 @@ int AppendPDFPagesByTool(const char* added, const char* receiving, intptr_t lock
   return succeeded && platform::PathExists(receiving) ? 1 : 0;
 }
 
-Status ConvertDocumentToPDF(const char* input, const char* output, const JobSettings& settings,
-                            std::string* machineFault) {
+namespace {
+
+Status ConvertDocument(const char* input, const char* output, const JobSettings& settings,
+                       std::string* machineFault, const std::function<void()>& meanwhile) {
   if (!settings.documentsAsTheyAre)
-    return ConvertPSToPDFFile(input, output, settings, machineFault);
+    return ConvertPSToPDFFile(input, output, settings, machineFault, meanwhile);
   if (!platform::IsPlainRegularFile(input)) {
     return Status::Failure(std::string("\"") + input + "\" is not a regular file");
   }
@@ -356,5 +359,19 @@ Status ConvertDocumentToPDF(const char* input, const char* output, const JobSett
     if (!made) return made;
     return Status::Failure(std::string("no page could be made of \"") + input + "\"");
   }
-  return ConvertPSToPDFFile(input, output, settings, machineFault);
+  return ConvertPSToPDFFile(input, output, settings, machineFault, meanwhile);
+}
+
+}  // namespace
+
+Status ConvertDocumentToPDF(const char* input, const char* output, const JobSettings& settings,
+                            std::string* machineFault, const std::function<void()>& meanwhile) {
+  bool done = false;
+  std::function<void()> once = [&] {
+    if (!done && meanwhile) meanwhile();
+    done = true;
+  };
+  Status converted = ConvertDocument(input, output, settings, machineFault, once);
+  once();
+  return converted;
 }

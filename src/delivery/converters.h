@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "config/settings.h"
@@ -17,16 +18,21 @@
 /// gave one) and a partial output is removed. When the output's folder had
 /// no room left or could not be written at the failure, *machineFault (when
 /// given) says so: the machine failed, not the job. The interpreter creates
-/// its files readable by their owner only.
+/// its files readable by their owner only. meanwhile, when given, runs
+/// while the interpreter converts.
 Status ConvertPSToPDFFile(const char* input, const char* output, const JobSettings& settings,
-                          std::string* machineFault);
+                          std::string* machineFault,
+                          const std::function<void()>& meanwhile = nullptr);
 
 /// The conversion of a job's document to a PDF: Ghostscript's
 /// (ConvertPSToPDFFile), unless the settings take documents as they are and
 /// the document is a PDF (checked to be readable and copied) or a JPEG or
 /// PNG image (made into image pages). Results as for ConvertPSToPDFFile.
+/// meanwhile, when given, runs once: while Ghostscript converts, or after
+/// the conversion when none ran.
 Status ConvertDocumentToPDF(const char* input, const char* output, const JobSettings& settings,
-                            std::string* machineFault);
+                            std::string* machineFault,
+                            const std::function<void()>& meanwhile = nullptr);
 
 /// Room a conversion needs at the least: a failed one with less than this
 /// left in its folder failed for the machine, not for the job.

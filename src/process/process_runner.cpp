@@ -107,6 +107,7 @@ int NTSystemCommand2(const char* command, std::string& output, int* exitCode,
     return 0;
   }
 
+  if (limits->whileRunning) limits->whileRunning();
   Collector collector{output, limits->outputLimit};
   CollectionEnd end = Collect(&child, &collector, buffer, limits->timeoutSeconds, exitCode);
   bool timedOut = end == CollectionEnd::kTimedOut;

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 /// Starts the command line as a hidden child process; the program is its first
@@ -19,6 +20,9 @@ struct ChildLimits {
   /// in a loop cannot grow the program.
   size_t outputLimit = 256 * 1024;
   intptr_t inheritHandle = -1;  ///< a held lock the child keeps while it runs
+  /// Work of the caller's that overlaps the child: called once, right after
+  /// the child started (the pipe holds what the child writes meanwhile).
+  std::function<void()> whileRunning;
 };
 
 /// Starts the command line as a hidden child process with its standard output

@@ -266,6 +266,24 @@ TEST_F(AppendTest, LockThatCannotBeTakenKeepsTheJob) {
   EXPECT_TRUE(Logged(".lock\": Too many levels of symbolic links"));
 }
 
+// The output's end read while the job converts stands in only for the
+// very file it read: here the interpreter, once started, puts an older
+// output in its place.
+TEST_F(AppendTest, OutputReplacedWhileTheJobConvertsIsReadAgain) {
+  const std::string older = work_.Join("older.pdf"), gs = install_.Path("gs/gswin32.exe");
+  WriteFileText(older, First());
+  ASSERT_EQ(0, Append(Spool("letter.ps", "a.ps")));
+  fs::rename(gs, gs + ".real");
+  WriteFileText(
+      gs, "#!/bin/sh\nsleep 0.3\ncp '" + older + "' '" + Output() + "'\nexec \"$0.real\" \"$@\"\n");
+  fs::permissions(gs, fs::perms::owner_all);
+  EXPECT_EQ(0, Append(Spool("letter.ps", "b.ps")));
+  ExpectJobs(Output(), "IL");
+  // Read anew, the end takes the update (a stale one could only be written
+  // over whole).
+  EXPECT_FALSE(Logged(Output() + "\" is written whole: "));
+}
+
 // Page tools that lie: pdfsdk.dll fails and says why, which the kept job's
 // record repeats; pdfutil.dll ends with success but adds nothing for that
 // job, and the job printed after it waits behind it instead of overtaking.
