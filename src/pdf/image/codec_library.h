@@ -20,7 +20,7 @@ namespace images {
 #define TARVELIN_CODEC_FIND(name) calls->name = &::name;
 #else
 #define TARVELIN_CODEC_FIND(name) \
-  calls->name = reinterpret_cast<decltype(&::name)>(FindCodecEntry(library, #name, why));
+  calls->name = reinterpret_cast<decltype(&::name)>(FindCodecEntry(handle, #name, why));
 #endif
 
 /// The entry point, or nullptr with its name in *why (the first missing one
@@ -68,5 +68,16 @@ class CodecLibrary {
   Calls calls_;
   std::string failure_;
 };
+
+/// Defines the struct Calls of the entry points that LIST names and
+/// `library`, the CodecLibrary that loads them from file.
+#define TARVELIN_CODEC_LIBRARY(Calls, library, file, LIST)                             \
+  struct Calls {                                                                       \
+    LIST(TARVELIN_CODEC_POINTER)                                                       \
+  };                                                                                   \
+  CodecLibrary<Calls> library(file, [](void* handle, Calls* calls, std::string* why) { \
+    (void)handle, (void)why;                                                           \
+    LIST(TARVELIN_CODEC_FIND)                                                          \
+  })
 
 }  // namespace images

@@ -23,15 +23,7 @@ namespace {
   X(opj_stream_create_default_file_stream) \
   X(opj_stream_destroy)
 
-struct OpenJpegCalls {
-  TARVELIN_OPENJPEG_CALLS(TARVELIN_CODEC_POINTER)
-};
-
-CodecLibrary<OpenJpegCalls> libopenjp2(TARVELIN_LIBOPENJP2,
-                                       [](void* library, OpenJpegCalls* calls, std::string* why) {
-                                         (void)library, (void)why;
-                                         TARVELIN_OPENJPEG_CALLS(TARVELIN_CODEC_FIND)
-                                       });
+TARVELIN_CODEC_LIBRARY(OpenJpegCalls, libopenjp2, TARVELIN_LIBOPENJP2, TARVELIN_OPENJPEG_CALLS);
 
 void OpjError(const char* message, void* client) {
   auto* error = static_cast<std::string*>(client);

@@ -16,15 +16,7 @@ namespace {
   X(png_image_finish_read)          \
   X(png_image_free)
 
-struct PngCalls {
-  TARVELIN_PNG_CALLS(TARVELIN_CODEC_POINTER)
-};
-
-CodecLibrary<PngCalls> libpng(TARVELIN_LIBPNG,
-                              [](void* library, PngCalls* calls, std::string* why) {
-                                (void)library, (void)why;
-                                TARVELIN_PNG_CALLS(TARVELIN_CODEC_FIND)
-                              });
+TARVELIN_CODEC_LIBRARY(PngCalls, libpng, TARVELIN_LIBPNG, TARVELIN_PNG_CALLS);
 
 }  // namespace
 

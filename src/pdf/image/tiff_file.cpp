@@ -29,15 +29,7 @@ namespace {
   X(TIFFSetErrorHandler)                  \
   X(TIFFSetWarningHandler)
 
-struct TiffCalls {
-  TARVELIN_TIFF_CALLS(TARVELIN_CODEC_POINTER)
-};
-
-CodecLibrary<TiffCalls> libtiff(TARVELIN_LIBTIFF,
-                                [](void* library, TiffCalls* calls, std::string* why) {
-                                  (void)library, (void)why;
-                                  TARVELIN_TIFF_CALLS(TARVELIN_CODEC_FIND)
-                                });
+TARVELIN_CODEC_LIBRARY(TiffCalls, libtiff, TARVELIN_LIBTIFF, TARVELIN_TIFF_CALLS);
 
 int TiffError(TIFF*, void* client, const char*, const char* format, va_list args) {
   auto* error = static_cast<std::string*>(client);
