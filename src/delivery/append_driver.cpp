@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -104,10 +105,12 @@ bool IsKeptJobFile(const std::string& job, const std::string& digest) {
 // The output's end, read without the lock while Ghostscript converts the
 // run's own job, so that reading it is off the job's way. Under the lock it
 // stands in for a new read only while the output is still the very file it
-// read, unwritten since.
+// read, unwritten since. Where an open file cannot be replaced, it is not
+// read early: others may replace the output while the job converts.
 class EarlyEnd {
  public:
   void Read(const std::string& output) {
+    if (platform::kOpenFileBlocksReplacing) return;
     platform::FileStamp before = platform::StampOf(output);
     if (!before.exists || !platform::IsPlainRegularFile(output) || !end_.Read(output)) return;
     if (platform::StampOf(output) == before) stamp_ = before;
@@ -238,7 +241,7 @@ class OutputSession {
   }
 
   // The output's end read while the run's own job converted.
-  void UseEarlyEnd(EarlyEnd* early) { early_ = early; }
+  void UseEarlyEnd(std::unique_ptr<EarlyEnd> early) { early_ = std::move(early); }
 
   // Whether the run's own job was still in the journal, and what became of it.
   bool OwnFound() const { return ownFound_; }
@@ -551,12 +554,15 @@ class OutputSession {
     std::string failed = "The pages of \"" + kept->job + "\" did not reach \"" + output_ + "\"";
     std::string why = "no pages";
     // The output's end is read once, here under the lock unless the end read
-    // while the job converted still fits: the writer builds on it, and the
-    // end it writes is checked against it.
+    // while the own job converted still fits (that one serves the own job
+    // only, and is let go of before anything writes the output): the writer
+    // builds on it, and the end it writes is checked against it.
+    std::unique_ptr<EarlyEnd> early = std::move(early_);
+    OutputEnd* taken = isOwn && exists && early ? early->Take(output_) : nullptr;
+    if (!taken) early.reset();
     OutputEnd fresh;
-    OutputEnd* early = isOwn && exists && early_ ? early_->Take(output_) : nullptr;
-    OutputEnd& end = early ? *early : fresh;
-    Status read = early || !exists ? Status() : end.Read(output_);
+    OutputEnd& end = taken ? *taken : fresh;
+    Status read = taken || !exists ? Status() : end.Read(output_);
     int before = !exists ? 0 : read ? end.pages() : -1;
     if (!read) why = read.reason();
     int extra = before < 0 ? 0 : GetPDFFilePageCount(kept->converted.c_str(), &why);
@@ -658,7 +664,7 @@ class OutputSession {
   std::string output_;
   const JobSettings& settings_;
   intptr_t lockHandle_;
-  EarlyEnd* early_ = nullptr;
+  std::unique_ptr<EarlyEnd> early_;
   std::string tempFolder_;
   JobJournal journal_;
   size_t current_ = 0;  // the index in journal_.kept of the job Deliver is at
@@ -735,7 +741,7 @@ Entry EnterJob(Job* job, const char* output, const JobSettings& settings) {
 // With the output locked, delivers the kept jobs and then the run's own.
 // Returns the run's result.
 int DeliverWithOwnJob(const Job& job, const char* output, const JobSettings& settings,
-                      EarlyEnd* early) {
+                      std::unique_ptr<EarlyEnd> early) {
   const char* input = job.input.c_str();
   const char* converted = job.converted.c_str();
   // From the look at the output until its write is done no other run may
@@ -748,7 +754,7 @@ int DeliverWithOwnJob(const Job& job, const char* output, const JobSettings& set
   }
   OutputSession session(output, settings, lock.NativeHandle());
   session.Open();
-  session.UseEarlyEnd(early);
+  session.UseEarlyEnd(std::move(early));
   session.Deliver(&job, false);
   if (!session.OwnFound()) {
     OutLog("[INFO] The job \"%s\" was delivered by another run.\n", input);
@@ -796,13 +802,13 @@ int AppendFileToPDFFile(const char* input, const char* output, const JobSettings
     return entry == Entry::kAlreadyDelivered ? 1 : 0;
   }
   const char* converted = job.converted.c_str();
-  EarlyEnd early;
+  auto early = std::make_unique<EarlyEnd>();
   if (*converted) {
     job.conversion = ConvertDocumentToPDF(input, converted, settings, &job.machineFault,
-                                          [&early, output] { early.Read(output); });
+                                          [&early, output] { early->Read(output); });
   }
   if (!job.conversion) OutLog("Failed to convert from \"%s\" to \"%s\"\n", input, converted);
-  return DeliverWithOwnJob(job, output, settings, &early);
+  return DeliverWithOwnJob(job, output, settings, std::move(early));
 }
 
 int DeliverKeptJobs(const char* output, const JobSettings& settings, intptr_t lockHandle) {

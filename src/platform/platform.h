@@ -25,6 +25,10 @@ extern const char kPathSeparator;
 extern const int kLongestOpenablePath;
 /// The system's error number for a full disk (ENOSPC, ERROR_DISK_FULL).
 extern const int kNoSpaceError;
+/// True where a file this process holds open cannot be renamed over or
+/// deleted by another (Windows): a reader must not keep an output open
+/// while others may replace it.
+extern const bool kOpenFileBlocksReplacing;
 /// How the platform's text files end a line: "\n", or "\r\n" on Windows.
 extern const char kLineEnd[];
 

@@ -24,6 +24,7 @@ namespace platform {
 
 const char kPathSeparator = '/';
 const int kNoSpaceError = ENOSPC;
+const bool kOpenFileBlocksReplacing = false;
 const char kLineEnd[] = "\n";
 const int kLongestOpenablePath = PATH_MAX - 1;
 

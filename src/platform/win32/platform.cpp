@@ -20,6 +20,7 @@ namespace platform {
 
 const char kPathSeparator = '\\';
 const int kNoSpaceError = ERROR_DISK_FULL;
+const bool kOpenFileBlocksReplacing = true;
 const char kLineEnd[] = "\r\n";
 const int kLongestOpenablePath = MAX_PATH - 1;
 
