@@ -553,16 +553,11 @@ class OutputSession {
     kept->lastTry = time(nullptr);
     std::string failed = "The pages of \"" + kept->job + "\" did not reach \"" + output_ + "\"";
     std::string why = "no pages";
-    // The output's end is read once, here under the lock unless the end read
-    // while the own job converted still fits (that one serves the own job
-    // only, and is let go of before anything writes the output): the writer
-    // builds on it, and the end it writes is checked against it.
-    std::unique_ptr<EarlyEnd> early = std::move(early_);
-    OutputEnd* taken = isOwn && exists && early ? early->Take(output_) : nullptr;
-    if (!taken) early.reset();
+    // The output's end is read once: the writer builds on it, and the end it
+    // writes is checked against it.
     OutputEnd fresh;
-    OutputEnd& end = taken ? *taken : fresh;
-    Status read = taken || !exists ? Status() : end.Read(output_);
+    Status read;
+    OutputEnd& end = *EndForCommit(isOwn, exists, &fresh, &read);
     int before = !exists ? 0 : read ? end.pages() : -1;
     if (!read) why = read.reason();
     int extra = before < 0 ? 0 : GetPDFFilePageCount(kept->converted.c_str(), &why);
@@ -599,6 +594,17 @@ class OutputSession {
     std::string reason = !written ? written.reason() : landed.reason();
     kept->cause = (exists ? failed : "Could not create \"" + output_ + "\"") + ": " + reason;
     return Failed(kept);
+  }
+
+  // The end a commit builds on: the one read while the own job converted,
+  // when it still fits, else one read here under the lock into fresh. The
+  // early one serves the own job only, and is let go of before anything
+  // else writes the output.
+  OutputEnd* EndForCommit(bool isOwn, bool exists, OutputEnd* fresh, Status* read) {
+    OutputEnd* taken = isOwn && exists && early_ ? early_->Take(output_) : nullptr;
+    if (!taken) early_.reset();
+    *read = taken || !exists ? Status() : fresh->Read(output_);
+    return taken ? taken : fresh;
   }
 
   // Records, before the output is replaced, which job is committed and how
