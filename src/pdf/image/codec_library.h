@@ -1,7 +1,7 @@
 // Decoder libraries that a print job never needs are loaded when the first
 // image of their format is read, not when the program starts: libtiff with
 // what it pulls in (WebP, Zstandard, LZMA, LERC, JBIG, libdeflate), libpng
-// and OpenJPEG are ten libraries that every run would otherwise map and
+// and OpenJPEG are nine libraries that every run would otherwise map and
 // link. A build that links them in (Windows, where they are static) calls
 // them directly.
 #pragma once
