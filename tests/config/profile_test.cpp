@@ -1,12 +1,11 @@
 #include "config/profile.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <string>
 
 #include "platform/profile.h"
+#include "support/forked_child.h"
 #include "support/program_folder.h"
 
 namespace {
@@ -54,19 +53,17 @@ TEST(IniProfileTest, ConcurrentWritersLoseNothing) {
   std::string ini = dir.Join("config.ini");
   WriteFileText(ini, "[Options]\nA=0\n");
   const int kRounds = 40;
-  pid_t child = fork();
-  if (child == 0) {
+  pid_t child = StartChild([&] {
     for (int i = 0; i < kRounds; ++i) {
       std::string key = "P" + std::to_string(i);
       platform::WritePrivateProfileStringA("Options", key.c_str(), "1", ini.c_str());
     }
-    _exit(0);
-  }
+    return 0;
+  });
   for (int i = 0; i < kRounds; ++i) {
     SetProfileString(ini.c_str(), "installation", ("S" + std::to_string(i)).c_str(), "1");
   }
-  int status = -1;
-  waitpid(child, &status, 0);
+  EXPECT_EQ(0, ChildExitCode(child));
   for (int i = 0; i < kRounds; ++i) {
     char p[4], s[4];
     std::string key = std::to_string(i);

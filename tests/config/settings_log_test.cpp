@@ -1,13 +1,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <string>
 
 #include "config/log.h"
 #include "config/settings.h"
 #include "platform/platform.h"
+#include "support/forked_child.h"
 #include "support/program_folder.h"
 
 namespace {
@@ -65,11 +64,7 @@ TEST(SettingsTest, FileIsWrittenOnlyWhenItLacksAValueAndReadAgainWhenChanged) {
   ASSERT_EQ(0, chmod(program.Config().c_str(), 0600));
   ASSERT_EQ(0, chmod((program.Config() + ".lock").c_str(), 0644));
   ASSERT_EQ(0, chmod(program.path().c_str(), 0777));
-  pid_t pid = fork();
-  if (pid == 0) _exit(setgid(65534) || setuid(65534) || ReadSettingInt("Options", "X", 1) != 1);
-  int status = -1;
-  ASSERT_EQ(pid, waitpid(pid, &status, 0));
-  EXPECT_EQ(0, status);
+  EXPECT_EQ(0, InChild([] { return ReadSettingInt("Options", "X", 1) != 1; }, true));
   EXPECT_EQ("[Options]\nLockWaitLimit=5\n", ReadFileText(program.Config()));
 }
 

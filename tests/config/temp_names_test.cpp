@@ -2,15 +2,16 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <set>
+#include <sstream>
 #include <string>
 
 #include "config/settings.h"
 #include "platform/platform.h"
 #include "platform/profile.h"
+#include "support/forked_child.h"
 #include "support/program_folder.h"
 
 namespace {
@@ -81,33 +82,25 @@ TEST(TempNamesTest, PlantedLinkAtTheNextNameIsSkipped) {
 TEST(TempNamesTest, ConcurrentRunsNeverShareANumber) {
   ScopedProgramFolder program;
   WriteFileText(program.Config(), "[Options]\nTempFolder=" + program.Join("tmp") + "\n");
-  int fds[2];
-  ASSERT_EQ(0, pipe(fds));
   pid_t children[2];
-  for (pid_t& child : children) {
-    child = fork();
-    if (child == 0) {
+  for (int c = 0; c < 2; ++c) {
+    children[c] = StartChild([&] {
+      std::string names;
       for (int i = 0; i < 100; ++i) {
         char buf[260];
         CountedTempFileName(sizeof(buf), buf, ".pdf");
-        std::string line = std::string(buf) + "\n";
-        if (write(fds[1], line.data(), line.size()) < 0) _exit(1);
+        names += std::string(buf) + "\n";
       }
-      _exit(0);
-    }
+      WriteFileText(program.Join("names" + std::to_string(c)), names);
+      return 0;
+    });
   }
-  close(fds[1]);
-  std::string all;
-  char chunk[4096];
-  ssize_t n;
-  while ((n = read(fds[0], chunk, sizeof(chunk))) > 0) all.append(chunk, static_cast<size_t>(n));
-  close(fds[0]);
-  for (pid_t child : children) waitpid(child, nullptr, 0);
   std::set<std::string> names;
   size_t lines = 0;
-  for (size_t pos = 0, nl; (nl = all.find('\n', pos)) != std::string::npos; pos = nl + 1) {
-    names.insert(all.substr(pos, nl - pos));
-    ++lines;
+  for (int c = 0; c < 2; ++c) {
+    EXPECT_EQ(0, ChildExitCode(children[c]));
+    std::istringstream in(ReadFileText(program.Join("names" + std::to_string(c))));
+    for (std::string name; std::getline(in, name); ++lines) names.insert(name);
   }
   EXPECT_EQ(200u, lines);
   EXPECT_EQ(200u, names.size());

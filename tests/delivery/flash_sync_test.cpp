@@ -20,6 +20,7 @@
 #include "process/autorun.h"
 #include "support/fake_clock.h"
 #include "support/file_size_limit.h"
+#include "support/forked_child.h"
 #include "support/make_pdf.h"
 #include "support/program_folder.h"
 #include "support/scoped_env.h"
@@ -220,14 +221,11 @@ TEST_F(FlashSyncTest, LockHeldElsewhereTouchesNothing) {
   MakeTextPdf(Source(), {"S1"});
   int ready[2];
   ASSERT_EQ(0, pipe(ready));
-  pid_t holder = fork();
-  if (holder == 0) {
+  pid_t holder = StartChild([&] {
     platform::FileLock lock(Source() + ".lock");
     char c = lock.Held() ? 'y' : 'n';
-    if (write(ready[1], &c, 1) != 1) _exit(1);
-    pause();
-    _exit(0);
-  }
+    return write(ready[1], &c, 1) == 1 ? pause() : 1;
+  });
   char c = 0;
   ASSERT_EQ(1, read(ready[0], &c, 1));
   ASSERT_EQ('y', c);

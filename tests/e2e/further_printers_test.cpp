@@ -55,15 +55,8 @@ class FurtherPrintersTest : public testing::Test {
     words.insert(words.end(), args.begin(), args.end());
     return RunProgram("/usr/sbin/runuser", words);
   }
-  bool Done(const std::string& queue) const {
-    for (int i = 0; i < 240; ++i) {
-      if (scheduler_.Tool("/usr/bin/lpstat", {"-o", queue}).stdoutText.empty()) return true;
-      SleepMs(250);
-    }
-    return false;
-  }
   bool Printed(const std::string& queue, const std::string& file) const {
-    return Lp(account_.name(), {"-d", queue, file}).status == 0 && Done(queue);
+    return Lp(account_.name(), {"-d", queue, file}).status == 0 && scheduler_.WaitForNoJobs(queue);
   }
   std::string Hive() const { return ReadFileText(store_.Join("HKEY_CURRENT_USER.reg")); }
 
@@ -159,7 +152,7 @@ TEST_F(FurtherPrintersTest, OnlyTheOwnerPrintsToAPersonalPrinter) {
   };
   ASSERT_EQ(0, policy("default").status);
   ASSERT_EQ(0, Lp(other.name(), {"-U", account_.name(), "-d", "Mine", job}).status);
-  ASSERT_TRUE(Done("Mine"));
+  ASSERT_TRUE(scheduler_.WaitForNoJobs("Mine"));
   EXPECT_FALSE(fs::exists(output));
   EXPECT_TRUE(Has(scheduler_.ErrorLog(), "CUPS did not authenticate the sender"));
   // The queue runs on, and the owner's job lands.

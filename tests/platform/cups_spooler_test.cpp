@@ -21,6 +21,7 @@
 #include "platform/winspool.h"
 #include "printer/printer_defaults.h"
 #include "support/cups_scheduler.h"
+#include "support/forked_child.h"
 #include "support/program_folder.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
@@ -155,11 +156,11 @@ TEST_F(CupsRegistryTest, TheMakersMonitorAddsNumberedPortsWithoutAWindow) {
   const int kEach = 24;
   pid_t children[2];
   for (pid_t& child : children) {
-    if ((child = fork()) == 0) {
+    child = StartChild([] {
       int added = 0;
       while (added < kEach && AddPortA(nullptr, 0, "Quorvel")) ++added;
-      _exit(added == kEach ? 0 : 1);
-    }
+      return added == kEach ? 0 : 1;
+    });
   }
   // Whenever a child holds the store's lock, the lock is taken the moment
   // it lets go and held for longer than a child's wait: the other child may
@@ -184,11 +185,7 @@ TEST_F(CupsRegistryTest, TheMakersMonitorAddsNumberedPortsWithoutAWindow) {
     }
   }
   close(lock);
-  for (pid_t pid : children) {
-    int status = -1;
-    ASSERT_EQ(pid, waitpid(pid, &status, 0));
-    EXPECT_EQ(0, status);
-  }
+  for (pid_t pid : children) EXPECT_EQ(0, ChildExitCode(pid));
   std::set<std::string> expected{"Quorvel1:|Quorvel|Local port"};
   for (int n = 8; n <= 8 + 2 * kEach; ++n)
     expected.insert("Quorvel" + std::to_string(n) + ":|Quorvel|Local port");

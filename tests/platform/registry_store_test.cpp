@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,17 +11,12 @@
 #include "platform/platform.h"
 #include "platform/registry.h"
 #include "support/file_size_limit.h"
+#include "support/forked_child.h"
 #include "support/program_folder.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace {
-
-bool EndedWithZero(pid_t pid) {
-  int status = -1;
-  return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
-         WEXITSTATUS(status) == 0;
-}
 
 class RegistryStoreTest : public testing::Test {
  protected:
@@ -227,9 +221,7 @@ TEST_F(RegistryStoreTest, UnwritableStoreDeniesWritesButReads) {
   if (geteuid() != 0) {
     EXPECT_EQ(denied, Attempts());
   } else {  // file modes do not stop root: check as an ordinary user in a child
-    pid_t pid = fork();
-    if (pid == 0) _exit(setgid(65534) || setuid(65534) || Attempts() != denied);
-    EXPECT_TRUE(EndedWithZero(pid));
+    EXPECT_EQ(0, InChild([&] { return Attempts() != denied; }, true));
   }
 
   // A folder that cannot exist: its path runs through a regular file.
@@ -288,17 +280,17 @@ TEST_F(RegistryStoreTest, ConcurrentWritersLoseNothing) {
   RegCloseKey(Create("Shared"));
   pid_t children[2];
   for (int child = 0; child < 2; ++child) {
-    if ((children[child] = fork()) == 0) {
+    children[child] = StartChild([&] {
       HKEY key = nullptr;
       int failures = Open("Shared", KEY_SET_VALUE, &key) != ERROR_SUCCESS;
       for (int i = 0; i < 100; ++i) {
         std::string name = "v" + std::to_string(child) + "_" + std::to_string(i);
         failures += Set(key, name.c_str(), REG_SZ, name + '\0') != ERROR_SUCCESS;
       }
-      _exit(failures);
-    }
+      return failures;
+    });
   }
-  for (pid_t pid : children) EXPECT_TRUE(EndedWithZero(pid));
+  for (pid_t pid : children) EXPECT_EQ(0, ChildExitCode(pid));
   HKEY key = Create("Shared", KEY_READ);
   uint32_t values = 0;
   ASSERT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr,
