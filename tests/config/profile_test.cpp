@@ -42,8 +42,7 @@ TEST(IniProfileTest, MalformedFileIsLeftAsItIs) {
   WriteFileText(ini, text);
   SetProfileString(ini.c_str(), "installation", "PrinterName", "P");
   EXPECT_EQ(text, ReadFileText(ini));
-  EXPECT_NE(std::string::npos,
-            ReadFileText(program.Log()).find("[ERROR] \"" + ini + "\" has a line"));
+  EXPECT_TRUE(Has(ReadFileText(program.Log()), "[ERROR] \"" + ini + "\" has a line"));
 }
 
 // The settings functions and this library share the lock: concurrent writers

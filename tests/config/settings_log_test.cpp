@@ -48,11 +48,10 @@ TEST(SettingsTest, FileIsWrittenOnlyWhenItLacksAValueAndReadAgainWhenChanged) {
 
   ASSERT_TRUE(platform::CreateOneDirectory(program.Config() + ".lock"));
   EXPECT_EQ(1, ReadSettingInt("Options", "Fresh", 1));
-  EXPECT_EQ(std::string::npos, ReadFileText(program.Config()).find("Fresh"));
+  EXPECT_FALSE(Has(ReadFileText(program.Config()), "Fresh"));
   std::string log = ReadFileText(program.Log());
-  EXPECT_NE(std::string::npos, log.find("[ERROR] Could not write \"" + program.Config() +
-                                        "\": cannot lock \"" + program.Config() + ".lock\""))
-      << log;
+  EXPECT_TRUE(Has(log, "[ERROR] Could not write \"" + program.Config() + "\": cannot lock \"" +
+                           program.Config() + ".lock\""));
 
   // A file that is there but cannot be read (another account's) gives the
   // defaults and is never written over, though its folder lets anybody
@@ -94,7 +93,7 @@ TEST(LogTest, RollsOverAboveTheSizeLimit) {
   OutLog("fresh\n");
   std::string log = ReadFileText(program.Log());
   EXPECT_EQ(23u + 6u, log.size());
-  EXPECT_NE(std::string::npos, log.find("fresh\n"));
+  EXPECT_TRUE(Has(log, "fresh\n"));
 }
 
 // The log holds job names and tools' output: it is not for other users and
@@ -115,7 +114,7 @@ TEST(LogTest, LogIsNotForOtherUsersAndFollowsNoLink) {
   ASSERT_EQ(0, symlink(program.Join("victim").c_str(), program.Log().c_str()));
   testing::internal::CaptureStderr();
   OutLog("lost\n");
-  EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find("log file!"));
+  EXPECT_TRUE(Has(testing::internal::GetCapturedStderr(), "log file!"));
   EXPECT_EQ("precious", ReadFileText(program.Join("victim")));
 
   platform::DeleteFile(program.Log());
@@ -123,9 +122,9 @@ TEST(LogTest, LogIsNotForOtherUsersAndFollowsNoLink) {
   testing::internal::CaptureStderr();
   OutLog("kept on stderr %d\n", 7);
   std::string shown = testing::internal::GetCapturedStderr();
-  EXPECT_NE(std::string::npos, shown.find("Failed to create '" + program.Log() + "' log file!"));
-  EXPECT_NE(std::string::npos, shown.find("log file! (Is a directory)\n"));
-  EXPECT_NE(std::string::npos, shown.find(" -- kept on stderr 7\n")) << shown;
+  EXPECT_TRUE(Has(shown, "Failed to create '" + program.Log() + "' log file!"));
+  EXPECT_TRUE(Has(shown, "log file! (Is a directory)\n"));
+  EXPECT_TRUE(Has(shown, " -- kept on stderr 7\n"));
 }
 
 }  // namespace

@@ -17,7 +17,6 @@
 #include "delivery/page_writers.h"
 #include "pdf/pdf_file_info.h"
 #include "platform/platform.h"
-#include "process/autorun.h"
 #include "support/fake_clock.h"
 #include "support/file_size_limit.h"
 #include "support/forked_child.h"
@@ -389,19 +388,6 @@ TEST_F(FlashSyncTest, WatcherNeverWritesBackACutSetting) {
   RunSyncLoop(2);
   EXPECT_TRUE(Has(ReadFileText(program_.Config()), "OutputPDFFile=" + longSource));
   EXPECT_TRUE(Has(Log(), "[ERROR] The setting OutputPDFFile is"));
-}
-
-// The sync instance is started and entered for auto-run with the program's
-// path.
-TEST(AutoRunTest, SyncInstanceIsEnteredUnderRun) {
-  ScopedProgramFolder program;
-  ScopedTempDir store;
-  ScopedEnv registry("TARVELIN_REGISTRY_DIR", store.path().c_str());
-  program.EnableLog();
-  RunSyncMonitorApp();
-  EXPECT_TRUE(Has(ReadFileText(store.Join("HKEY_LOCAL_MACHINE.reg")),
-                  "\\CurrentVersion\\Run]\n\"QuorvelPrinterAutoSyncFile\"=\"\\\"" +
-                      program.Join("tarvelin") + "\\\" -syncpdf\"\n"));
 }
 
 }  // namespace

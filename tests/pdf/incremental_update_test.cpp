@@ -354,7 +354,7 @@ TEST_F(IncrementalUpdateTest, SubsectionBoundsAreCheckedAtTheEdge) {
       ASSERT_EQ(1, Append("Job", Out())) << Log();
       std::vector<std::string> pages = PdfPageTexts(Out());
       ASSERT_EQ(2u, pages.size());
-      EXPECT_NE(std::string::npos, pages[1].find("Job"));
+      EXPECT_TRUE(Has(pages[1], "Job"));
       EXPECT_EQ(!row.whole, StartsWith(ReadFileText(Out()), file));
       const std::string whole = "\" is written whole: a cross-reference subsection";
       EXPECT_TRUE(!row.whole || Log().find(whole + row.whole) != std::string::npos) << Log();

@@ -279,7 +279,7 @@ TEST_F(CupsSpoolerTest, InstallRefusesWhatCannotBecomeANewQueueAndDeleteRemovesI
     SCOPED_TRACE(c.name + " on " + c.port + " with " + c.driver);
     std::string error;
     EXPECT_FALSE(platform::InstallPrinterWithDriver(c.name, c.port, c.driver, &error));
-    EXPECT_NE(std::string::npos, error.find(c.reason)) << error;
+    EXPECT_TRUE(Has(error, c.reason));
   }
   EXPECT_EQ(std::vector<std::string>{"Quorvel PDF"}, PrinterNames());
 
@@ -288,7 +288,7 @@ TEST_F(CupsSpoolerTest, InstallRefusesWhatCannotBecomeANewQueueAndDeleteRemovesI
   EXPECT_TRUE(PrinterNames().empty());
   EXPECT_EQ("", Devices());
   EXPECT_FALSE(platform::DeletePrinterByName("Quorvel PDF", &error));
-  EXPECT_NE(std::string::npos, error.find("(1801)")) << error;
+  EXPECT_TRUE(Has(error, "(1801)"));
 }
 
 // -paper2 (the printer setup's SetDefaultPaperSize) against the scheduler: a
@@ -321,10 +321,10 @@ TEST_F(CupsSpoolerTest, APaperSizeIsSetOnlyWhereTheQueueOffersIt) {
     EXPECT_EQ(set ? 1 : 0, SetDefaultPaperSize(c.queue, c.code));
     const std::string where =
         set ? scheduler_.Tool(kLpoptions, {"-p", c.queue}).stdoutText : ReadFileText(program.Log());
-    EXPECT_NE(std::string::npos, where.find(c.outcome)) << where;
+    EXPECT_TRUE(Has(where, c.outcome));
   }
   const std::string ppd = ReadFileText(scheduler_.Path("ppd/generic.ppd"));
-  EXPECT_NE(std::string::npos, ppd.find("*DefaultPageSize: B5")) << ppd;
+  EXPECT_TRUE(Has(ppd, "*DefaultPageSize: B5"));
 }
 
 TEST_F(CupsRegistryTest, AnInstallTheSchedulerRefusesIsAccessDenied) {
@@ -335,7 +335,7 @@ TEST_F(CupsRegistryTest, AnInstallTheSchedulerRefusesIsAccessDenied) {
   ASSERT_TRUE(refusing.Start(&error)) << error;
   ASSERT_TRUE(refusing.AddBackendScript("mfilemon", "#!/bin/sh\nexit 0\n", 0755));
   EXPECT_FALSE(platform::InstallPrinterWithDriver("Quorvel PDF", "QuorvelPort", kDriver, &error));
-  EXPECT_NE(std::string::npos, error.find("(5)")) << error;
+  EXPECT_TRUE(Has(error, "(5)"));
 }
 
 }  // namespace

@@ -161,18 +161,18 @@ TEST_F(RegistryStoreTest, DamagedHiveKeepsReadablePartsAndACopy) {
   EXPECT_EQ("<error 2>", Query(key, "B"));
   const std::string file = "Registry file \"" + Hive() + "\"";
   std::string log = ReadFileText(program.Log());
-  EXPECT_NE(std::string::npos, log.find("[ERROR] " + file +
-                                        " line 5 is not readable (neither a key nor a value) and "
-                                        "is skipped: garbage\n"));
+  EXPECT_TRUE(Has(log, "[ERROR] " + file +
+                           " line 5 is not readable (neither a key nor a value) and "
+                           "is skipped: garbage\n"));
   for (const char* line : {"line 6", "line 7", "line 8", "line 10"}) {
-    EXPECT_NE(std::string::npos, log.find(line)) << line;
+    EXPECT_TRUE(Has(log, line)) << line;
   }
   EXPECT_EQ(ReadFileText(Hive()), damaged);  // reading never rewrites
 
   EXPECT_EQ(ERROR_SUCCESS, Set(key, "New", REG_SZ, std::string("n\0", 2)));
-  EXPECT_NE(std::string::npos, ReadFileText(program.Log())
-                                   .find("[INFO] " + file + " is damaged; a copy is kept as \"" +
-                                         Hive() + ".damaged\" before it is rewritten.\n"));
+  EXPECT_TRUE(Has(ReadFileText(program.Log()), "[INFO] " + file +
+                                                   " is damaged; a copy is kept as \"" + Hive() +
+                                                   ".damaged\" before it is rewritten.\n"));
   EXPECT_EQ(damaged, ReadFileText(Hive() + ".damaged"));
   EXPECT_EQ(
       "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Good]\n\"A\"=\"1\"\n\"New\"=\"n\"\n\n"
@@ -248,9 +248,8 @@ TEST_F(RegistryStoreTest, UserHiveFollowsTheEnvironmentAndTheCallerOfSudo) {
     ScopedEnv xdg("XDG_CONFIG_HOME", config.path().c_str());
     setUserValue("Software\\quorvel\\lumaset");
   }
-  EXPECT_NE(std::string::npos,
-            ReadFileText(config.Join("tarvelin/HKEY_CURRENT_USER.reg"))
-                .find("[HKEY_CURRENT_USER\\Software\\quorvel\\lumaset]\n\"K\"=dword:00000000\n"));
+  EXPECT_TRUE(Has(ReadFileText(config.Join("tarvelin/HKEY_CURRENT_USER.reg")),
+                  "[HKEY_CURRENT_USER\\Software\\quorvel\\lumaset]\n\"K\"=dword:00000000\n"));
   EXPECT_FALSE(platform::PathExists(dir_.Join("HKEY_CURRENT_USER.reg")));
 
   if (geteuid() != 0) GTEST_SKIP() << "needs root";

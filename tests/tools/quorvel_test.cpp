@@ -102,7 +102,7 @@ class QuorvelTest : public testing::Test {
   }
   void ExpectNothingRan(const RunResult& run, int status = kKeepJob) {
     EXPECT_EQ(status, run.status);
-    EXPECT_NE(std::string::npos, run.stderrText.find("ERROR: ")) << run.stderrText;
+    EXPECT_TRUE(Has(run.stderrText, "ERROR: "));
     EXPECT_EQ("", Calls());
   }
 
@@ -128,7 +128,7 @@ TEST_F(QuorvelTest, CommandGetsTheArgumentsAndAPrivateSpoolFileAsTheOwner) {
     EXPECT_EQ(0u, lines[1].rfind(Home() + "|", 0)) << lines[1];
   }
   EXPECT_EQ(kJob, ReadFileText(work_.Join("calls/job")));
-  EXPECT_NE(std::string::npos, run.stderrText.find("DEBUG: [command] recorded")) << run.stderrText;
+  EXPECT_TRUE(Has(run.stderrText, "DEBUG: [command] recorded"));
   struct stat file {
   }, folder{};
   ASSERT_EQ(0, lstat(spool.c_str(), &file));
@@ -195,7 +195,7 @@ TEST_F(QuorvelTest, JobThatMustNotRunIsKeptOrCancelled) {
     authUid_ = given(c.authUid, uid);
     RunResult run = Deliver(given(c.jobUser, owner), given(c.uri, "quorvel:/Quorvel2%3A"));
     ExpectNothingRan(run, c.status);
-    EXPECT_NE(std::string::npos, run.stderrText.find(c.said)) << run.stderrText;
+    EXPECT_TRUE(Has(run.stderrText, c.said));
     EXPECT_TRUE(!fs::exists(SpoolFolder()) || fs::is_empty(SpoolFolder()));
   }
 }
@@ -212,14 +212,14 @@ TEST_F(QuorvelTest, SpoolFolderThatIsNotTheOwnersIsRefused) {
   fs::create_directory_symlink(victim, SpoolFolder());
   RunResult run = Deliver(owner_);
   ExpectNothingRan(run);
-  EXPECT_NE(std::string::npos, run.stderrText.find("symbolic link")) << run.stderrText;
+  EXPECT_TRUE(Has(run.stderrText, "symbolic link"));
   EXPECT_TRUE(fs::is_empty(victim));
   if (!IsRoot()) return;
   fs::remove(SpoolFolder());
   fs::create_directories(SpoolFolder());  // root's
   run = Deliver(owner_);
   ExpectNothingRan(run);
-  EXPECT_NE(std::string::npos, run.stderrText.find("belongs to the user id 0")) << run.stderrText;
+  EXPECT_TRUE(Has(run.stderrText, "belongs to the user id 0"));
 }
 
 }  // namespace
