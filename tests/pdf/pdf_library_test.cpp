@@ -89,24 +89,6 @@ TEST_F(PdfLibraryTest, VersionIsTheCodeButNeverBelowAnImportedFile) {
   }
 }
 
-// Settings text is UTF-8 on POSIX; text that is not valid UTF-8 comes from
-// Windows and is read as Windows-1252.
-TEST_F(PdfLibraryTest, DocInfoGoesIntoTheTrailerAsUnicode) {
-  const std::string report = "M\xC3\xBCller \xE2\x80\x93 Bericht \xE2\x82\xAC";
-  Import(MakePdf("in.pdf", {"a"}));
-  const char* texts[] = {report.c_str(), "Creator",   "Keys",
-                         "Our Producer", "M\xFCller", report.c_str()};
-  for (int kind = 0; kind < 6; ++kind) ASSERT_TRUE(pdfSetDocInfoA(pdf_, kind, texts[kind]));
-  EXPECT_EQ(0, pdfSetDocInfoA(pdf_, 6, "x"));
-  CloseAndRead();
-  QPDFObjectHandle info = doc_.getTrailer().getKey("/Info");
-  EXPECT_EQ(report, info.getKey("/Author").getUTF8Value());
-  EXPECT_EQ(report, info.getKey("/Title").getUTF8Value());
-  EXPECT_EQ("M\xC3\xBCller", info.getKey("/Subject").getUTF8Value());
-  EXPECT_EQ("Our Producer", info.getKey("/Producer").getUTF8Value());
-  EXPECT_EQ("Keys", info.getKey("/Keywords").getUTF8Value());
-}
-
 // A page keeps its rotation, crop box and links (one to the copy of the page
 // after it, not to nothing); its form field joins the output's form.
 TEST_F(PdfLibraryTest, ImportKeepsRotationCropBoxLinksAndFormFields) {

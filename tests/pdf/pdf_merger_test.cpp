@@ -42,7 +42,8 @@ struct MergerTest : testing::Test {
 };
 
 // An encrypted file's pages come without its encryption; the version is
-// never below an imported file's (AES makes b.PDF a 1.6 file).
+// never below an imported file's (AES makes b.PDF a 1.6 file). Settings
+// text is UTF-8; text that is not valid UTF-8 comes from Windows-1252.
 TEST_F(MergerTest, PdfsOfThreeAndTwoPagesInListOrder) {
   std::string a = program.Join("a.pdf"), b = program.Join("b.PDF");
   TestPdfOptions locked;
@@ -51,6 +52,8 @@ TEST_F(MergerTest, PdfsOfThreeAndTwoPagesInListOrder) {
   MakeTextPdf(b, {"b1", "b2"}, locked);
   std::vector<std::string> list{a, program.Join("notes.txt"), b};
   options.title = "T\xfctel";  // cp1252 u-umlaut
+  options.author = "M\xC3\xBCller \xE2\x80\x93 Bericht \xE2\x82\xAC";
+  options.keywords = "Keys";
   options.pdfVersion = "1.4";
   EXPECT_TRUE(PDFMerger(list, output.c_str(), options));
   EXPECT_EQ((std::vector<std::string>{"a1", "a2", "a3", "b1", "b2"}), PageTexts(output));
@@ -59,7 +62,8 @@ TEST_F(MergerTest, PdfsOfThreeAndTwoPagesInListOrder) {
   EXPECT_EQ("T\xc3\xbctel", Info("/Title"));
   EXPECT_EQ("Quorvel Virtual PDFPrinter (https://www.quorvel.com)", Info("/Producer"));
   EXPECT_EQ("Quorvel Virtual PDFPrinter, Build: Jun 24 2019", Info("/Creator"));
-  EXPECT_EQ("(none)", Info("/Author"));
+  EXPECT_EQ(options.author + "|Keys|(none)",
+            Info("/Author") + "|" + Info("/Keywords") + "|" + Info("/Subject"));
 }
 
 // Every image format makes pages of its images' sizes that show their
