@@ -12,6 +12,7 @@
 #include "platform/platform.h"
 #include "platform/profile.h"
 #include "support/forked_child.h"
+#include "support/link_stat.h"
 #include "support/program_folder.h"
 
 namespace {
@@ -72,10 +73,7 @@ TEST(TempNamesTest, PlantedLinkAtTheNextNameIsSkipped) {
   char buf[260];
   ASSERT_LT(0, CountedTempFileName(sizeof(buf), buf, ".pdf"));
   EXPECT_EQ(folder + "/file000006.pdf", buf);
-  struct stat st;
-  ASSERT_EQ(0, lstat(buf, &st));
-  EXPECT_TRUE(S_ISREG(st.st_mode));
-  EXPECT_EQ(0600u, st.st_mode & 0777);
+  EXPECT_EQ(S_IFREG | 0600u, LinkStat(buf).st_mode);  // a plain file, private
   EXPECT_FALSE(platform::PathExists(victim));
 }
 

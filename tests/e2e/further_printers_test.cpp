@@ -13,6 +13,7 @@
 
 #include "support/cups_scheduler.h"
 #include "support/install_copy.h"
+#include "support/link_stat.h"
 #include "support/make_pdf.h"
 #include "support/scoped_account.h"
 #include "support/scoped_env.h"
@@ -99,9 +100,7 @@ TEST_F(FurtherPrintersTest, FirstPrinterThenFurtherOnesAndJobsLandInTheOwnersPdf
   ASSERT_EQ(3u, pages.size()) << install_.LogText() << scheduler_.ErrorLog();
   EXPECT_TRUE(Has(pages[0], "First job page one"));
   EXPECT_TRUE(Has(pages[2], "Second job"));
-  struct stat st;
-  ASSERT_EQ(0, stat(output.c_str(), &st));
-  EXPECT_EQ(account_.uid(), st.st_uid);  // made as the owner, never as root
+  EXPECT_EQ(account_.uid(), LinkStat(output).st_uid);  // made as the owner, never as root
   for (int i = 0; i < 40 && ReadFileText(work_.Join("pdf/viewer.txt")).size() < 2 * output.size();
        ++i) {
     SleepMs(100);

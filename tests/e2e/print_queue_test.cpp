@@ -12,6 +12,7 @@
 
 #include "support/cups_scheduler.h"
 #include "support/install_copy.h"
+#include "support/link_stat.h"
 #include "support/make_pdf.h"
 #include "support/scoped_env.h"
 #include "tools/tool_run.h"
@@ -71,11 +72,9 @@ TEST_F(PrintQueueTest, JobsPrintedWithLpArriveInOrder) {
   ExpectJobs(Output(), "IFF");
   EXPECT_TRUE(fs::is_empty(work_.Join("spool")));
   // The job ran as the spooler's unprivileged account, never as root.
-  struct stat st;
-  ASSERT_EQ(0, stat(Output().c_str(), &st));
   const passwd* lp = getpwnam("lp");
   ASSERT_NE(nullptr, lp);
-  EXPECT_EQ(lp->pw_uid, st.st_uid);
+  EXPECT_EQ(lp->pw_uid, LinkStat(Output()).st_uid);
 }
 
 // The port's folder is gone: CUPS keeps the job (and stops the queue, so no

@@ -9,6 +9,7 @@
 #include <qpdf/QPDF.hh>
 #include <tuple>
 
+#include "support/link_stat.h"
 #include "support/make_image.h"
 #include "support/make_pdf.h"
 #include "support/program_folder.h"
@@ -189,9 +190,7 @@ TEST_F(PdfLibraryTest, PlantedLinksBesideTheOutputAreNeverFollowed) {
   ASSERT_TRUE(pdfCloseFile(pdf_));
   EXPECT_EQ("precious", ReadFileText(dir_.Join("victim")));
   EXPECT_EQ(std::vector<std::string>{"new"}, PageTexts(out_));
-  struct stat st;
-  ASSERT_EQ(0, stat(out_.c_str(), &st));
-  EXPECT_EQ(0600u, st.st_mode & 0777);
+  EXPECT_EQ(S_IFREG | 0600u, LinkStat(out_).st_mode);
 }
 
 // A little-endian TIFF of the given size and samples in one strip of one

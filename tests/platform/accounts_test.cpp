@@ -11,6 +11,7 @@
 #include <string>
 
 #include "support/forked_child.h"
+#include "support/link_stat.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -59,7 +60,6 @@ TEST(InstallFileCopyTest, WrongModeContentOrLinkIsReplaced) {
       {"content", [&] { WriteFileText(target, "an older backend"); }},
       {"link", [&] { ASSERT_EQ(0, symlink(victim.c_str(), target.c_str())); }},
   };
-  struct stat st {};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
     std::filesystem::remove(target);
@@ -70,13 +70,11 @@ TEST(InstallFileCopyTest, WrongModeContentOrLinkIsReplaced) {
     EXPECT_TRUE(platform::InstallFileCopy(source, target, 0700, &changed, &error)) << error;
     umask(oldMask);
     EXPECT_TRUE(changed);
-    ASSERT_EQ(0, lstat(target.c_str(), &st));
-    EXPECT_EQ(0100700u, st.st_mode);  // a plain file
+    EXPECT_EQ(S_IFREG | 0700u, LinkStat(target).st_mode);  // a plain file
     EXPECT_EQ("backend program", ReadFileText(target));
   }
   EXPECT_EQ("keep me", ReadFileText(victim));
-  ASSERT_EQ(0, lstat(victim.c_str(), &st));
-  EXPECT_EQ(0644u, st.st_mode & 07777);
+  EXPECT_EQ(S_IFREG | 0644u, LinkStat(victim).st_mode);
 }
 
 }  // namespace

@@ -12,16 +12,12 @@
 #include "pdf/qpdf_document.h"
 #include "platform/profile.h"
 #include "support/file_size_limit.h"
+#include "support/link_stat.h"
 #include "support/make_pdf.h"
 #include "support/sibling_links.h"
 #include "support/temp_dir.h"
 
 namespace {
-
-unsigned ModeOf(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 0;
-}
 
 // The writers that replace a file through a temporary file beside it.
 struct Writer {
@@ -77,7 +73,7 @@ TEST(AtomicWriteTest, ReplacementHasTheOldTargetsPermissions) {
       chmod(target.c_str(), c.target);
     }
     EXPECT_TRUE(kWriters[c.writer].write(source, target));
-    EXPECT_EQ(c.expected, ModeOf(target));
+    EXPECT_EQ(S_IFREG | c.expected, LinkStat(target).st_mode);
   }
   umask(old);
 }

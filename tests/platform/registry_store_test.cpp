@@ -12,6 +12,7 @@
 #include "platform/registry.h"
 #include "support/file_size_limit.h"
 #include "support/forked_child.h"
+#include "support/link_stat.h"
 #include "support/program_folder.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
@@ -264,14 +265,12 @@ TEST_F(RegistryStoreTest, UserHiveFollowsTheEnvironmentAndTheCallerOfSudo) {
     unlink((user + ".lock").c_str());
     setUserValue("Software\\quorvel\\lumaset");
     RegCloseKey(Create("Machine"));
-    struct stat st;
     for (const std::string& name : {user, user + ".lock"}) {
-      ASSERT_EQ(0, lstat(name.c_str(), &st)) << name;
-      EXPECT_EQ(owner, st.st_uid) << name;
-      EXPECT_EQ(owner ? nobody->pw_gid : 0, st.st_gid) << name;
+      EXPECT_TRUE(S_ISREG(LinkStat(name).st_mode)) << name;
+      EXPECT_EQ(owner, LinkStat(name).st_uid) << name;
+      EXPECT_EQ(owner ? nobody->pw_gid : 0, LinkStat(name).st_gid) << name;
     }
-    ASSERT_EQ(0, lstat(Hive().c_str(), &st));
-    EXPECT_EQ(0u, st.st_uid);
+    EXPECT_TRUE(S_ISREG(LinkStat(Hive()).st_mode) && LinkStat(Hive()).st_uid == 0);
   }
 }
 

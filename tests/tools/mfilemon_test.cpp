@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/link_stat.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "tools/tool_run.h"
@@ -211,9 +212,7 @@ TEST_F(MfilemonTest, JobTakesTheFirstFreeNumberAndNoPlantedLink) {
   EXPECT_FALSE(fs::exists(work_.Join("dangling")));
   EXPECT_EQ("older job 1", ReadFileText(OutFile(1)));
   EXPECT_EQ(kJob, ReadFileText(OutFile(4)));
-  struct stat st {};
-  ASSERT_EQ(0, lstat(OutFile(4).c_str(), &st));
-  EXPECT_EQ(0600u, st.st_mode & 07777);
+  EXPECT_EQ(S_IFREG | 0600u, LinkStat(OutFile(4)).st_mode);
 }
 
 // A job larger than the room left: the partial file goes, the job is kept.
@@ -272,13 +271,9 @@ TEST_F(MfilemonTest, RootBecomesThePortsAccount) {
     ShareWith(expected.c_str());
     RunResult run = Deliver();
     EXPECT_EQ(kDelivered, run.status) << run.stderrText;
-    struct stat job {
-    }, ran{};
-    ASSERT_EQ(0, lstat(OutFile(1).c_str(), &job));
-    ASSERT_EQ(0, lstat((OutFile(1) + ".ran").c_str(), &ran));
-    EXPECT_EQ(UserId(expected.c_str()), job.st_uid);
-    EXPECT_EQ(0600u, job.st_mode & 07777);
-    EXPECT_EQ(UserId(expected.c_str()), ran.st_uid);
+    EXPECT_EQ(S_IFREG | 0600u, LinkStat(OutFile(1)).st_mode);
+    EXPECT_EQ(UserId(expected.c_str()), LinkStat(OutFile(1)).st_uid);
+    EXPECT_EQ(UserId(expected.c_str()), LinkStat(OutFile(1) + ".ran").st_uid);
     fs::remove(OutFile(1));
     fs::remove(OutFile(1) + ".ran");
   }
@@ -305,11 +300,6 @@ class MfilemonSetupTest : public testing::Test {
     launch.env.push_back("CUPS_SERVERBIN=" + work_.Join("serverbin"));
     return RunTool(work_.Join("dist/mfilemon-setup.exe"), launch);
   }
-  struct stat Stat(const std::string& path) const {
-    struct stat st {};
-    lstat(path.c_str(), &st);
-    return st;
-  }
 
   ScopedTempDir work_;
   ScopedEnv registry_{"TARVELIN_REGISTRY_DIR", work_.Join("reg").c_str()};
@@ -323,9 +313,8 @@ TEST_F(MfilemonSetupTest, InstallsTheBackendAndTheMonitorKeyOnce) {
   launch.args = {"/verysilent", "/SuppressMsgBoxes", "/NORESTART"};
   RunResult run = Setup(launch);
   EXPECT_EQ(0, run.status) << run.stdoutText;
-  struct stat backend = Stat(Installed()), hive = Stat(Hive());
-  EXPECT_TRUE(S_ISREG(backend.st_mode));
-  EXPECT_EQ(0700u, backend.st_mode & 07777);
+  struct stat backend = LinkStat(Installed()), hive = LinkStat(Hive());
+  EXPECT_EQ(S_IFREG | 0700u, backend.st_mode);
   EXPECT_EQ(0u, backend.st_uid);
   EXPECT_EQ(ReadFileText(work_.Join("dist/mfilemon")), ReadFileText(Installed()));
   EXPECT_TRUE(Has(ReadFileText(Hive()),
@@ -334,10 +323,10 @@ TEST_F(MfilemonSetupTest, InstallsTheBackendAndTheMonitorKeyOnce) {
 
   SleepMs(20);
   EXPECT_EQ(0, Setup().status);
-  EXPECT_EQ(backend.st_ino, Stat(Installed()).st_ino);
-  EXPECT_EQ(backend.st_mtim.tv_nsec, Stat(Installed()).st_mtim.tv_nsec);
-  EXPECT_EQ(hive.st_ino, Stat(Hive()).st_ino);
-  EXPECT_EQ(hive.st_mtim.tv_nsec, Stat(Hive()).st_mtim.tv_nsec);
+  EXPECT_EQ(backend.st_ino, LinkStat(Installed()).st_ino);
+  EXPECT_EQ(backend.st_mtim.tv_nsec, LinkStat(Installed()).st_mtim.tv_nsec);
+  EXPECT_EQ(hive.st_ino, LinkStat(Hive()).st_ino);
+  EXPECT_EQ(hive.st_mtim.tv_nsec, LinkStat(Hive()).st_mtim.tv_nsec);
 }
 
 // A run that cannot install says why and changes nothing.

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/link_stat.h"
 #include "support/scoped_account.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
@@ -129,22 +130,17 @@ TEST_F(QuorvelTest, CommandGetsTheArgumentsAndAPrivateSpoolFileAsTheOwner) {
   }
   EXPECT_EQ(kJob, ReadFileText(work_.Join("calls/job")));
   EXPECT_TRUE(Has(run.stderrText, "DEBUG: [command] recorded"));
-  struct stat file {
-  }, folder{};
-  ASSERT_EQ(0, lstat(spool.c_str(), &file));
-  ASSERT_EQ(0, lstat(SpoolFolder().c_str(), &folder));
-  EXPECT_EQ(0600u, file.st_mode & 07777);
-  EXPECT_EQ(0700u, folder.st_mode & 07777);
-  EXPECT_EQ(OwnerUid(), file.st_uid);
-  EXPECT_EQ(OwnerUid(), folder.st_uid);
+  EXPECT_EQ(S_IFREG | 0600u, LinkStat(spool).st_mode);
+  EXPECT_EQ(S_IFDIR | 0700u, LinkStat(SpoolFolder()).st_mode);
+  EXPECT_EQ(OwnerUid(), LinkStat(spool).st_uid);
+  EXPECT_EQ(OwnerUid(), LinkStat(SpoolFolder()).st_uid);
 
   // The next job of the same id takes a new name; an own folder open to
   // others is closed again.
   chmod(SpoolFolder().c_str(), 0755);
   EXPECT_EQ(kDelivered, Deliver(owner_).status);
   EXPECT_EQ(kJob, ReadFileText(SpoolFolder() + "/job42-2.ps"));
-  ASSERT_EQ(0, lstat(SpoolFolder().c_str(), &folder));
-  EXPECT_EQ(0700u, folder.st_mode & 07777);
+  EXPECT_EQ(S_IFDIR | 0700u, LinkStat(SpoolFolder()).st_mode);
 
   // No shell sees the command: separators, substitutions and pipes in the
   // Command's path or in Arguments are words handed over as they are.
