@@ -128,12 +128,6 @@ TEST_F(PdfcpTest, WithoutUsableSettingsTheJobStays) {
   }
 }
 
-TEST_F(PdfcpTest, WrongArgumentsShowTheUsage) {
-  RunResult run = RunProgram(install_.Path("pdfcp.exe"), {"Quorvel2:"});
-  EXPECT_EQ(2, run.status);
-  EXPECT_TRUE(Has(run.stderrText, "Usage: pdfcp.exe PORT SPOOLFILE"));
-}
-
 // The two PDF tools of the install folder, run as the program runs them
 // (their plain appends of PDFs run in the end-to-end append tests).
 using PdfToolsTest = PdfcpTest;
@@ -168,7 +162,8 @@ TEST_F(PdfToolsTest, SecondInputMayBeAPicture) {
 }
 
 // Wrong words, an unreadable or missing input, a picture that makes no
-// page: the tool fails, says which, and the output stays as it was.
+// page: the tool (or pdfcp.exe, given too few words) fails, says which, and
+// the output stays as it was.
 TEST_F(PdfToolsTest, FailuresSayWhyAndLeaveTheOutput) {
   const std::string a_ = ThreeAndTwo(), b_ = work_.Join("b pages.pdf");
   const std::string pdfsdk = install_.Path("pdfsdk.dll"), pdfutil = install_.Path("pdfutil.dll");
@@ -187,6 +182,7 @@ TEST_F(PdfToolsTest, FailuresSayWhyAndLeaveTheOutput) {
       {pdfutil, {"-i", a_, "-*", work_.Join("bad.pdf")}, "bad.pdf"},
       {pdfsdk, {b_, work_.Join("missing.pdf"), "cat", "output", a_, "dont_ask"}, "missing.pdf"},
       {pdfutil, {"-i", a_, "-*", work_.Join("bad.emf")}, "bad.emf"},
+      {install_.Path("pdfcp.exe"), {"Quorvel2:"}, "Usage: pdfcp.exe PORT SPOOLFILE"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.said);
