@@ -26,11 +26,13 @@ TEST(TempNamesTest, CountedNamesFollowTheCounter) {
   EXPECT_EQ(folder + "/file000001.pdf", buf);
   EXPECT_EQ(2, ReadSettingInt("Options", "LastFileIndex", 1));
 
-  // The name is created; the caller deletes the file once it is done with it.
-  EXPECT_TRUE(platform::IsRegularFile(buf));
-  // A counter that is no number starts again at 1; a number whose file
-  // exists belongs to another job and is skipped.
-  WriteFileText(folder + "/file000005.pdf", "job");
+  // The name is created, private; the caller deletes the file once it is
+  // done with it. A counter that is no number starts again at 1; a taken
+  // number is skipped, even when what took it is a link planted there (in a
+  // temporary folder others can write) to a file not there yet.
+  EXPECT_EQ(S_IFREG | 0600u, LinkStat(buf).st_mode);
+  const std::string victim = program.Join("victim.pdf");
+  ASSERT_EQ(0, symlink(victim.c_str(), (folder + "/file000005.pdf").c_str()));
   const struct {
     const char *counter, *extension, *name;
     int next;
@@ -47,7 +49,9 @@ TEST(TempNamesTest, CountedNamesFollowTheCounter) {
     CountedTempFileName(sizeof(buf), buf, row.extension);
     EXPECT_EQ(folder + "/" + row.name, buf);
     EXPECT_EQ(row.next, ReadSettingInt("Options", "LastFileIndex", 1));
+    EXPECT_EQ(S_IFREG | 0600u, LinkStat(buf).st_mode);
   }
+  EXPECT_FALSE(platform::PathExists(victim));
 
   // With a trailing separator there is still exactly one before "file".
   WriteFileText(program.Config(), "[Options]\nTempFolder=" + folder + "/\n");
@@ -60,21 +64,6 @@ TEST(TempNamesTest, CountedNamesFollowTheCounter) {
   EXPECT_EQ(0, CountedTempFileName(sizeof(buf), buf, ".pdf"));
   EXPECT_STREQ("", buf);
   EXPECT_EQ(0, CountedTempFileName(0, buf, ".pdf"));
-}
-
-// In a temporary folder others can write, a link planted at the next name
-// must not become the job's PDF.
-TEST(TempNamesTest, PlantedLinkAtTheNextNameIsSkipped) {
-  ScopedProgramFolder program;
-  std::string folder = program.Join("tmp"), victim = program.Join("victim.pdf");
-  WriteFileText(program.Config(), "[Options]\nTempFolder=" + folder + "\nLastFileIndex=5\n");
-  ASSERT_TRUE(platform::CreateOneDirectory(folder));
-  ASSERT_EQ(0, symlink(victim.c_str(), (folder + "/file000005.pdf").c_str()));
-  char buf[260];
-  ASSERT_LT(0, CountedTempFileName(sizeof(buf), buf, ".pdf"));
-  EXPECT_EQ(folder + "/file000006.pdf", buf);
-  EXPECT_EQ(S_IFREG | 0600u, LinkStat(buf).st_mode);  // a plain file, private
-  EXPECT_FALSE(platform::PathExists(victim));
 }
 
 TEST(TempNamesTest, ConcurrentRunsNeverShareANumber) {

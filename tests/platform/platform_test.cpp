@@ -35,25 +35,10 @@ const Writer kWriters[] = {
      }},
 };
 
-TEST(AtomicWriteTest, PlantedLinksAtTemporaryNamesAreNeverFollowed) {
-  for (const Writer& writer : kWriters) {
-    SCOPED_TRACE(writer.name);
-    ScopedTempDir dir;
-    std::string source = dir.Join("source"), target = dir.Join("target");
-    WriteFileText(source, "new");
-    WriteFileText(dir.Join("victim"), "precious");
-    std::string victim = dir.Join("victim"), missing = dir.Join("missing");
-    PlantSiblingLinks(target, {victim, missing, victim, missing});
-    EXPECT_TRUE(writer.write(source, target));
-    EXPECT_EQ("new", ReadFileText(target));
-    EXPECT_EQ("precious", ReadFileText(victim));
-    EXPECT_FALSE(platform::PathExists(missing));
-  }
-}
-
 // The converted job (the source of the first copy) is private to its owner;
 // an output is readable like any document unless its owner narrowed it.
-TEST(AtomicWriteTest, ReplacementHasTheOldTargetsPermissions) {
+// Links planted at the temporary names beside the target are never followed.
+TEST(AtomicWriteTest, ReplacementHasTheOldTargetsPermissionsAndNoPlantedLinkIsFollowed) {
   struct {
     int writer;
     unsigned source, target, expected;  // target 0: none yet
@@ -66,7 +51,10 @@ TEST(AtomicWriteTest, ReplacementHasTheOldTargetsPermissions) {
     SCOPED_TRACE(trace);
     ScopedTempDir dir;
     std::string source = dir.Join("source"), target = dir.Join("target");
+    std::string victim = dir.Join("victim"), missing = dir.Join("missing");
     WriteFileText(source, "new");
+    WriteFileText(victim, "precious");
+    PlantSiblingLinks(target, {victim, missing, victim, missing});
     chmod(source.c_str(), c.source);
     if (c.target) {
       WriteFileText(target, "old");
@@ -74,6 +62,8 @@ TEST(AtomicWriteTest, ReplacementHasTheOldTargetsPermissions) {
     }
     EXPECT_TRUE(kWriters[c.writer].write(source, target));
     EXPECT_EQ(S_IFREG | c.expected, LinkStat(target).st_mode);
+    EXPECT_EQ("new|precious", ReadFileText(target) + "|" + ReadFileText(victim));
+    EXPECT_FALSE(platform::PathExists(missing));
   }
   umask(old);
 }
