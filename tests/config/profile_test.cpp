@@ -10,7 +10,7 @@
 
 namespace {
 
-TEST(IniProfileTest, SetPutsNewEntriesFirstAndKeepsEveryOtherLine) {
+TEST(IniProfileTest, SetPutsNewEntriesFirstKeepsEveryOtherLineAndLeavesAMalformedFile) {
   ScopedProgramFolder program;
   std::string ini = program.Join("config.ini");
   const std::string longPath = "/" + std::string(300, 'p') + "/out.pdf";
@@ -32,17 +32,14 @@ TEST(IniProfileTest, SetPutsNewEntriesFirstAndKeepsEveryOtherLine) {
   std::string fresh = program.Join("fresh.ini");
   SetProfileString(fresh.c_str(), "installation", "PrinterName", std::string(250, 'x').c_str());
   EXPECT_EQ("[installation]\nPrinterName=" + std::string(200, 'x') + "\n", ReadFileText(fresh));
-}
 
-TEST(IniProfileTest, MalformedFileIsLeftAsItIs) {
-  ScopedProgramFolder program;
+  // A malformed file is left as it is, and the log says why.
   program.EnableLog();
-  std::string ini = program.Join("settings.ini");
-  const std::string text = "[Options]\nTitle=T\nthis line is no entry\n";
-  WriteFileText(ini, text);
-  SetProfileString(ini.c_str(), "installation", "PrinterName", "P");
-  EXPECT_EQ(text, ReadFileText(ini));
-  EXPECT_TRUE(Has(ReadFileText(program.Log()), "[ERROR] \"" + ini + "\" has a line"));
+  const std::string malformed = "[Options]\nTitle=T\nthis line is no entry\n";
+  WriteFileText(fresh, malformed);
+  SetProfileString(fresh.c_str(), "installation", "PrinterName", "P");
+  EXPECT_EQ(malformed, ReadFileText(fresh));
+  EXPECT_TRUE(Has(ReadFileText(program.Log()), "[ERROR] \"" + fresh + "\" has a line"));
 }
 
 // The settings functions and this library share the lock: concurrent writers
