@@ -46,7 +46,7 @@ TEST(DispatchTest, ExitCodesUsageAndLog) {
     for (const std::string& a : c.args) cmd += "\"" + a + "\" ";
     EXPECT_EQ(23u, log.find(cmd + "\n")) << name;
     if (c.logged) {
-      EXPECT_NE(std::string::npos, log.find(c.logged)) << name;
+      EXPECT_TRUE(Has(log, c.logged)) << name;
     }
     EXPECT_EQ(c.usage, log.find("Build: Jun 24 2019\n") != std::string::npos) << name;
   }
@@ -58,11 +58,11 @@ TEST(DispatchTest, SettingsAndSpoolerLibrary) {
   EXPECT_EQ(0, install.Run({"nothing"}).status);
   std::string config = ReadFileText(install.ConfigPath());
   for (const char* line : {"PDFVersion=1.7\n", "Title=My title\n", "Keywords=\n", "Producer=\n"}) {
-    EXPECT_NE(std::string::npos, config.find(line)) << line;
+    EXPECT_TRUE(Has(config, line)) << line;
   }
   RunResult r = install.Run({"-paper2", "1"}, {"TARVELIN_SPOOLER_LIBRARY=libnothere.so.9"});
   EXPECT_EQ(254, r.status);
-  EXPECT_NE(std::string::npos, install.LogText().find("Can't load Spool library.\n"));
+  EXPECT_TRUE(Has(install.LogText(), "Can't load Spool library.\n"));
   // A print job never talks to the spooler, and arrives without its library.
   install.WriteConfig("[Options]\nOutputPDFFile=" + install.Path("out.pdf") + "\n");
   WriteFileText(install.Path("job.ps"), "%!PS\nshowpage\n");
@@ -98,8 +98,7 @@ TEST(DispatchTest, OverlongJobPathIsRefused) {
   EXPECT_EQ(0, install.Run({"-appendfile", prefix + std::string(211, 'x')}).status);
   EXPECT_EQ("%!PS\nshowpage\n", ReadFileText(prefix));
   EXPECT_FALSE(std::filesystem::exists(work.Join("out.pdf")));
-  EXPECT_NE(std::string::npos,
-            install.LogText().find("[ERROR] The -appendfile value is longer than 1023 bytes"));
+  EXPECT_TRUE(Has(install.LogText(), "[ERROR] The -appendfile value is longer than 1023 bytes"));
 }
 
 }  // namespace

@@ -41,9 +41,9 @@ TEST(PathMacrosTest, TempFolderSettingIsCreatedAndUsedAsWritten) {
   WriteFileText(program.Config(),
                 "[debug]\noutlog=1\n[Options]\nTempFolder=" + program.Join("file/sub") + "\n");
   EXPECT_EQ(program.Join("file/sub"), MyGetTempPath(sizeof(buf), buf));
-  EXPECT_NE(std::string::npos, ReadFileText(program.Log())
-                                   .find("Could not create directory for \"" +
-                                         program.Join("file/sub") + "\": Not a directory\n"));
+  EXPECT_TRUE(Has(
+      ReadFileText(program.Log()),
+      "Could not create directory for \"" + program.Join("file/sub") + "\": Not a directory\n"));
   EXPECT_STREQ(program.Join("fil").c_str(), MyGetTempPath(program.Join("fil").size() + 1, buf));
 }
 

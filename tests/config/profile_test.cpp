@@ -1,17 +1,16 @@
 #include "config/profile.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <string>
 
 #include "platform/profile.h"
+#include "support/forked_child.h"
 #include "support/program_folder.h"
 
 namespace {
 
-TEST(IniProfileTest, SetPutsNewEntriesFirstAndKeepsEveryOtherLine) {
+TEST(IniProfileTest, SetPutsNewEntriesFirstKeepsEveryOtherLineAndLeavesAMalformedFile) {
   ScopedProgramFolder program;
   std::string ini = program.Join("config.ini");
   const std::string longPath = "/" + std::string(300, 'p') + "/out.pdf";
@@ -33,18 +32,14 @@ TEST(IniProfileTest, SetPutsNewEntriesFirstAndKeepsEveryOtherLine) {
   std::string fresh = program.Join("fresh.ini");
   SetProfileString(fresh.c_str(), "installation", "PrinterName", std::string(250, 'x').c_str());
   EXPECT_EQ("[installation]\nPrinterName=" + std::string(200, 'x') + "\n", ReadFileText(fresh));
-}
 
-TEST(IniProfileTest, MalformedFileIsLeftAsItIs) {
-  ScopedProgramFolder program;
+  // A malformed file is left as it is, and the log says why.
   program.EnableLog();
-  std::string ini = program.Join("settings.ini");
-  const std::string text = "[Options]\nTitle=T\nthis line is no entry\n";
-  WriteFileText(ini, text);
-  SetProfileString(ini.c_str(), "installation", "PrinterName", "P");
-  EXPECT_EQ(text, ReadFileText(ini));
-  EXPECT_NE(std::string::npos,
-            ReadFileText(program.Log()).find("[ERROR] \"" + ini + "\" has a line"));
+  const std::string malformed = "[Options]\nTitle=T\nthis line is no entry\n";
+  WriteFileText(fresh, malformed);
+  SetProfileString(fresh.c_str(), "installation", "PrinterName", "P");
+  EXPECT_EQ(malformed, ReadFileText(fresh));
+  EXPECT_TRUE(Has(ReadFileText(program.Log()), "[ERROR] \"" + fresh + "\" has a line"));
 }
 
 // The settings functions and this library share the lock: concurrent writers
@@ -54,19 +49,17 @@ TEST(IniProfileTest, ConcurrentWritersLoseNothing) {
   std::string ini = dir.Join("config.ini");
   WriteFileText(ini, "[Options]\nA=0\n");
   const int kRounds = 40;
-  pid_t child = fork();
-  if (child == 0) {
+  pid_t child = StartChild([&] {
     for (int i = 0; i < kRounds; ++i) {
       std::string key = "P" + std::to_string(i);
       platform::WritePrivateProfileStringA("Options", key.c_str(), "1", ini.c_str());
     }
-    _exit(0);
-  }
+    return 0;
+  });
   for (int i = 0; i < kRounds; ++i) {
     SetProfileString(ini.c_str(), "installation", ("S" + std::to_string(i)).c_str(), "1");
   }
-  int status = -1;
-  waitpid(child, &status, 0);
+  EXPECT_EQ(0, ChildExitCode(child));
   for (int i = 0; i < kRounds; ++i) {
     char p[4], s[4];
     std::string key = std::to_string(i);

@@ -20,13 +20,13 @@ TEST(CRegistryTest, AssignmentsStoreTheirType) {
   CRegEntry& port = reg["Port"];  // letter case is ignored
   EXPECT_EQ(&port, &reg["PORT"]);
   reg["PORT"] = 9;
-  EXPECT_NE(std::string::npos, hive().find("\n\"Port\"=dword:00000009\n")) << hive();
+  EXPECT_TRUE(Has(hive(), "\n\"Port\"=dword:00000009\n"));
   reg["port"] = "LPT1:";  // text over a number becomes text
-  EXPECT_NE(std::string::npos, hive().find("\n\"Port\"=\"LPT1:\"\n")) << hive();
+  EXPECT_TRUE(Has(hive(), "\n\"Port\"=\"LPT1:\"\n"));
   std::string text(3000, 't');  // cut in the entry, stored whole
   reg["Command"] = text.c_str();
   EXPECT_EQ(2047u, strlen(reg["Command"].Text()));
-  EXPECT_NE(std::string::npos, hive().find("\n\"Command\"=\"" + text + "\"\n"));
+  EXPECT_TRUE(Has(hive(), "\n\"Command\"=\"" + text + "\"\n"));
 }
 
 }  // namespace

@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <string>
 
 #include "config/log.h"
 #include "config/settings.h"
 #include "platform/platform.h"
+#include "support/forked_child.h"
+#include "support/link_stat.h"
 #include "support/program_folder.h"
 
 namespace {
@@ -49,11 +49,10 @@ TEST(SettingsTest, FileIsWrittenOnlyWhenItLacksAValueAndReadAgainWhenChanged) {
 
   ASSERT_TRUE(platform::CreateOneDirectory(program.Config() + ".lock"));
   EXPECT_EQ(1, ReadSettingInt("Options", "Fresh", 1));
-  EXPECT_EQ(std::string::npos, ReadFileText(program.Config()).find("Fresh"));
+  EXPECT_FALSE(Has(ReadFileText(program.Config()), "Fresh"));
   std::string log = ReadFileText(program.Log());
-  EXPECT_NE(std::string::npos, log.find("[ERROR] Could not write \"" + program.Config() +
-                                        "\": cannot lock \"" + program.Config() + ".lock\""))
-      << log;
+  EXPECT_TRUE(Has(log, "[ERROR] Could not write \"" + program.Config() + "\": cannot lock \"" +
+                           program.Config() + ".lock\""));
 
   // A file that is there but cannot be read (another account's) gives the
   // defaults and is never written over, though its folder lets anybody
@@ -65,11 +64,7 @@ TEST(SettingsTest, FileIsWrittenOnlyWhenItLacksAValueAndReadAgainWhenChanged) {
   ASSERT_EQ(0, chmod(program.Config().c_str(), 0600));
   ASSERT_EQ(0, chmod((program.Config() + ".lock").c_str(), 0644));
   ASSERT_EQ(0, chmod(program.path().c_str(), 0777));
-  pid_t pid = fork();
-  if (pid == 0) _exit(setgid(65534) || setuid(65534) || ReadSettingInt("Options", "X", 1) != 1);
-  int status = -1;
-  ASSERT_EQ(pid, waitpid(pid, &status, 0));
-  EXPECT_EQ(0, status);
+  EXPECT_EQ(0, InChild([] { return ReadSettingInt("Options", "X", 1) != 1; }, true));
   EXPECT_EQ("[Options]\nLockWaitLimit=5\n", ReadFileText(program.Config()));
 }
 
@@ -99,7 +94,7 @@ TEST(LogTest, RollsOverAboveTheSizeLimit) {
   OutLog("fresh\n");
   std::string log = ReadFileText(program.Log());
   EXPECT_EQ(23u + 6u, log.size());
-  EXPECT_NE(std::string::npos, log.find("fresh\n"));
+  EXPECT_TRUE(Has(log, "fresh\n"));
 }
 
 // The log holds job names and tools' output: it is not for other users and
@@ -111,16 +106,14 @@ TEST(LogTest, LogIsNotForOtherUsersAndFollowsNoLink) {
   mode_t old = umask(022);
   OutLog("private\n");
   umask(old);
-  struct stat st;
-  ASSERT_EQ(0, stat(program.Log().c_str(), &st));
-  EXPECT_EQ(0640u, st.st_mode & 0777);
+  EXPECT_EQ(S_IFREG | 0640u, LinkStat(program.Log()).st_mode);
 
   platform::DeleteFile(program.Log());
   WriteFileText(program.Join("victim"), "precious");
   ASSERT_EQ(0, symlink(program.Join("victim").c_str(), program.Log().c_str()));
   testing::internal::CaptureStderr();
   OutLog("lost\n");
-  EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find("log file!"));
+  EXPECT_TRUE(Has(testing::internal::GetCapturedStderr(), "log file!"));
   EXPECT_EQ("precious", ReadFileText(program.Join("victim")));
 
   platform::DeleteFile(program.Log());
@@ -128,9 +121,9 @@ TEST(LogTest, LogIsNotForOtherUsersAndFollowsNoLink) {
   testing::internal::CaptureStderr();
   OutLog("kept on stderr %d\n", 7);
   std::string shown = testing::internal::GetCapturedStderr();
-  EXPECT_NE(std::string::npos, shown.find("Failed to create '" + program.Log() + "' log file!"));
-  EXPECT_NE(std::string::npos, shown.find("log file! (Is a directory)\n"));
-  EXPECT_NE(std::string::npos, shown.find(" -- kept on stderr 7\n")) << shown;
+  EXPECT_TRUE(Has(shown, "Failed to create '" + program.Log() + "' log file!"));
+  EXPECT_TRUE(Has(shown, "log file! (Is a directory)\n"));
+  EXPECT_TRUE(Has(shown, " -- kept on stderr 7\n"));
 }
 
 }  // namespace

@@ -2,15 +2,17 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <set>
+#include <sstream>
 #include <string>
 
 #include "config/settings.h"
 #include "platform/platform.h"
 #include "platform/profile.h"
+#include "support/forked_child.h"
+#include "support/link_stat.h"
 #include "support/program_folder.h"
 
 namespace {
@@ -24,11 +26,13 @@ TEST(TempNamesTest, CountedNamesFollowTheCounter) {
   EXPECT_EQ(folder + "/file000001.pdf", buf);
   EXPECT_EQ(2, ReadSettingInt("Options", "LastFileIndex", 1));
 
-  // The name is created; the caller deletes the file once it is done with it.
-  EXPECT_TRUE(platform::IsRegularFile(buf));
-  // A counter that is no number starts again at 1; a number whose file
-  // exists belongs to another job and is skipped.
-  WriteFileText(folder + "/file000005.pdf", "job");
+  // The name is created, private; the caller deletes the file once it is
+  // done with it. A counter that is no number starts again at 1; a taken
+  // number is skipped, even when what took it is a link planted there (in a
+  // temporary folder others can write) to a file not there yet.
+  EXPECT_EQ(S_IFREG | 0600u, LinkStat(buf).st_mode);
+  const std::string victim = program.Join("victim.pdf");
+  ASSERT_EQ(0, symlink(victim.c_str(), (folder + "/file000005.pdf").c_str()));
   const struct {
     const char *counter, *extension, *name;
     int next;
@@ -45,7 +49,9 @@ TEST(TempNamesTest, CountedNamesFollowTheCounter) {
     CountedTempFileName(sizeof(buf), buf, row.extension);
     EXPECT_EQ(folder + "/" + row.name, buf);
     EXPECT_EQ(row.next, ReadSettingInt("Options", "LastFileIndex", 1));
+    EXPECT_EQ(S_IFREG | 0600u, LinkStat(buf).st_mode);
   }
+  EXPECT_FALSE(platform::PathExists(victim));
 
   // With a trailing separator there is still exactly one before "file".
   WriteFileText(program.Config(), "[Options]\nTempFolder=" + folder + "/\n");
@@ -60,54 +66,28 @@ TEST(TempNamesTest, CountedNamesFollowTheCounter) {
   EXPECT_EQ(0, CountedTempFileName(0, buf, ".pdf"));
 }
 
-// In a temporary folder others can write, a link planted at the next name
-// must not become the job's PDF.
-TEST(TempNamesTest, PlantedLinkAtTheNextNameIsSkipped) {
-  ScopedProgramFolder program;
-  std::string folder = program.Join("tmp"), victim = program.Join("victim.pdf");
-  WriteFileText(program.Config(), "[Options]\nTempFolder=" + folder + "\nLastFileIndex=5\n");
-  ASSERT_TRUE(platform::CreateOneDirectory(folder));
-  ASSERT_EQ(0, symlink(victim.c_str(), (folder + "/file000005.pdf").c_str()));
-  char buf[260];
-  ASSERT_LT(0, CountedTempFileName(sizeof(buf), buf, ".pdf"));
-  EXPECT_EQ(folder + "/file000006.pdf", buf);
-  struct stat st;
-  ASSERT_EQ(0, lstat(buf, &st));
-  EXPECT_TRUE(S_ISREG(st.st_mode));
-  EXPECT_EQ(0600u, st.st_mode & 0777);
-  EXPECT_FALSE(platform::PathExists(victim));
-}
-
 TEST(TempNamesTest, ConcurrentRunsNeverShareANumber) {
   ScopedProgramFolder program;
   WriteFileText(program.Config(), "[Options]\nTempFolder=" + program.Join("tmp") + "\n");
-  int fds[2];
-  ASSERT_EQ(0, pipe(fds));
   pid_t children[2];
-  for (pid_t& child : children) {
-    child = fork();
-    if (child == 0) {
+  for (int c = 0; c < 2; ++c) {
+    children[c] = StartChild([&] {
+      std::string names;
       for (int i = 0; i < 100; ++i) {
         char buf[260];
         CountedTempFileName(sizeof(buf), buf, ".pdf");
-        std::string line = std::string(buf) + "\n";
-        if (write(fds[1], line.data(), line.size()) < 0) _exit(1);
+        names += std::string(buf) + "\n";
       }
-      _exit(0);
-    }
+      WriteFileText(program.Join("names" + std::to_string(c)), names);
+      return 0;
+    });
   }
-  close(fds[1]);
-  std::string all;
-  char chunk[4096];
-  ssize_t n;
-  while ((n = read(fds[0], chunk, sizeof(chunk))) > 0) all.append(chunk, static_cast<size_t>(n));
-  close(fds[0]);
-  for (pid_t child : children) waitpid(child, nullptr, 0);
   std::set<std::string> names;
   size_t lines = 0;
-  for (size_t pos = 0, nl; (nl = all.find('\n', pos)) != std::string::npos; pos = nl + 1) {
-    names.insert(all.substr(pos, nl - pos));
-    ++lines;
+  for (int c = 0; c < 2; ++c) {
+    EXPECT_EQ(0, ChildExitCode(children[c]));
+    std::istringstream in(ReadFileText(program.Join("names" + std::to_string(c))));
+    for (std::string name; std::getline(in, name); ++lines) names.insert(name);
   }
   EXPECT_EQ(200u, lines);
   EXPECT_EQ(200u, names.size());

@@ -17,9 +17,9 @@
 #include "delivery/page_writers.h"
 #include "pdf/pdf_file_info.h"
 #include "platform/platform.h"
-#include "process/autorun.h"
 #include "support/fake_clock.h"
 #include "support/file_size_limit.h"
+#include "support/forked_child.h"
 #include "support/make_pdf.h"
 #include "support/program_folder.h"
 #include "support/scoped_env.h"
@@ -220,14 +220,11 @@ TEST_F(FlashSyncTest, LockHeldElsewhereTouchesNothing) {
   MakeTextPdf(Source(), {"S1"});
   int ready[2];
   ASSERT_EQ(0, pipe(ready));
-  pid_t holder = fork();
-  if (holder == 0) {
+  pid_t holder = StartChild([&] {
     platform::FileLock lock(Source() + ".lock");
     char c = lock.Held() ? 'y' : 'n';
-    if (write(ready[1], &c, 1) != 1) _exit(1);
-    pause();
-    _exit(0);
-  }
+    return write(ready[1], &c, 1) == 1 ? pause() : 1;
+  });
   char c = 0;
   ASSERT_EQ(1, read(ready[0], &c, 1));
   ASSERT_EQ('y', c);
@@ -391,19 +388,6 @@ TEST_F(FlashSyncTest, WatcherNeverWritesBackACutSetting) {
   RunSyncLoop(2);
   EXPECT_TRUE(Has(ReadFileText(program_.Config()), "OutputPDFFile=" + longSource));
   EXPECT_TRUE(Has(Log(), "[ERROR] The setting OutputPDFFile is"));
-}
-
-// The sync instance is started and entered for auto-run with the program's
-// path.
-TEST(AutoRunTest, SyncInstanceIsEnteredUnderRun) {
-  ScopedProgramFolder program;
-  ScopedTempDir store;
-  ScopedEnv registry("TARVELIN_REGISTRY_DIR", store.path().c_str());
-  program.EnableLog();
-  RunSyncMonitorApp();
-  EXPECT_TRUE(Has(ReadFileText(store.Join("HKEY_LOCAL_MACHINE.reg")),
-                  "\\CurrentVersion\\Run]\n\"QuorvelPrinterAutoSyncFile\"=\"\\\"" +
-                      program.Join("tarvelin") + "\\\" -syncpdf\"\n"));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "delivery/job_journal.h"
 #include "pdf/pdf_file_info.h"
 #include "platform/platform.h"
+#include "support/forked_child.h"
 #include "support/install_copy.h"
 #include "support/make_pdf.h"
 
@@ -339,9 +340,8 @@ TEST_F(AppendTest, JobCommittedByADeadRunIsNotPrintedTwice) {
 
   // A job entered by a run that died is taken over when it comes again.
   std::string again = Spool("letter.ps", "again.ps");
-  pid_t dead = fork();
-  if (dead == 0) _exit(0);
-  ASSERT_EQ(dead, waitpid(dead, nullptr, 0));
+  pid_t dead = StartChild([] { return 0; });
+  ASSERT_EQ(0, ChildExitCode(dead));
   journal = JobJournal();
   journal.kept.push_back(KeptJob{0, 0, again, "", GetFileDigest(again.c_str()), "", dead});
   ASSERT_TRUE(WriteJobJournal(Output(), journal, &error));

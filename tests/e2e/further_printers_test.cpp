@@ -13,6 +13,7 @@
 
 #include "support/cups_scheduler.h"
 #include "support/install_copy.h"
+#include "support/link_stat.h"
 #include "support/make_pdf.h"
 #include "support/scoped_account.h"
 #include "support/scoped_env.h"
@@ -55,15 +56,8 @@ class FurtherPrintersTest : public testing::Test {
     words.insert(words.end(), args.begin(), args.end());
     return RunProgram("/usr/sbin/runuser", words);
   }
-  bool Done(const std::string& queue) const {
-    for (int i = 0; i < 240; ++i) {
-      if (scheduler_.Tool("/usr/bin/lpstat", {"-o", queue}).stdoutText.empty()) return true;
-      SleepMs(250);
-    }
-    return false;
-  }
   bool Printed(const std::string& queue, const std::string& file) const {
-    return Lp(account_.name(), {"-d", queue, file}).status == 0 && Done(queue);
+    return Lp(account_.name(), {"-d", queue, file}).status == 0 && scheduler_.WaitForNoJobs(queue);
   }
   std::string Hive() const { return ReadFileText(store_.Join("HKEY_CURRENT_USER.reg")); }
 
@@ -106,9 +100,7 @@ TEST_F(FurtherPrintersTest, FirstPrinterThenFurtherOnesAndJobsLandInTheOwnersPdf
   ASSERT_EQ(3u, pages.size()) << install_.LogText() << scheduler_.ErrorLog();
   EXPECT_TRUE(Has(pages[0], "First job page one"));
   EXPECT_TRUE(Has(pages[2], "Second job"));
-  struct stat st;
-  ASSERT_EQ(0, stat(output.c_str(), &st));
-  EXPECT_EQ(account_.uid(), st.st_uid);  // made as the owner, never as root
+  EXPECT_EQ(account_.uid(), LinkStat(output).st_uid);  // made as the owner, never as root
   for (int i = 0; i < 40 && ReadFileText(work_.Join("pdf/viewer.txt")).size() < 2 * output.size();
        ++i) {
     SleepMs(100);
@@ -159,7 +151,7 @@ TEST_F(FurtherPrintersTest, OnlyTheOwnerPrintsToAPersonalPrinter) {
   };
   ASSERT_EQ(0, policy("default").status);
   ASSERT_EQ(0, Lp(other.name(), {"-U", account_.name(), "-d", "Mine", job}).status);
-  ASSERT_TRUE(Done("Mine"));
+  ASSERT_TRUE(scheduler_.WaitForNoJobs("Mine"));
   EXPECT_FALSE(fs::exists(output));
   EXPECT_TRUE(Has(scheduler_.ErrorLog(), "CUPS did not authenticate the sender"));
   // The queue runs on, and the owner's job lands.

@@ -1,9 +1,6 @@
 // The command-line splitter over the input as a command line. Its words are
 // quoted again the way a Windows program quotes arguments for the C runtime
 // and joined; splitting that line must give the same words back.
-#include <cstdint>
-#include <string>
-#include <vector>
 
 #include "fuzz_support.h"
 #include "platform/process.h"

@@ -57,31 +57,21 @@ inline const std::string& ScratchDir() {
 /// Path of a name inside the scratch folder.
 inline std::string ScratchPath(const std::string& name) { return ScratchDir() + "/" + name; }
 
-/// Writes bytes to a file in the scratch folder and returns its path.
-inline std::string WriteScratchFile(const std::string& name, const uint8_t* data, size_t size) {
+/// The input written as `name` into the scratch folder, whose every other
+/// file but the program's settings is removed first, so one input never
+/// sees what an earlier one left.
+inline std::string Input(const std::string& name, const uint8_t* data, size_t size) {
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(ScratchDir(), ec)) {
+    std::string file = entry.path().filename().string();
+    if (file != "config.ini" && file != "config.ini.lock") std::filesystem::remove_all(entry, ec);
+  }
   std::string path = ScratchPath(name);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
   out.close();
   FUZZ_CHECK(out.good());
   return path;
-}
-
-/// Removes every file in the scratch folder except the program's settings,
-/// so one input never sees what an earlier one left.
-inline void ClearScratch() {
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(ScratchDir(), ec)) {
-    std::string name = entry.path().filename().string();
-    if (name == "config.ini" || name == "config.ini.lock") continue;
-    std::filesystem::remove_all(entry.path(), ec);
-  }
-}
-
-/// The input written as `name` into the scratch folder, cleared first.
-inline std::string Input(const std::string& name, const uint8_t* data, size_t size) {
-  ClearScratch();
-  return WriteScratchFile(name, data, size);
 }
 
 /// A file's bytes ("" when it cannot be read).

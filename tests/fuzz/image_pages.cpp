@@ -5,11 +5,7 @@
 // document is written. What was written must read back with one page per
 // placed image, each as large as its image. A Netpbm input is named by its
 // kind (.pbm, .pgm, .ppm; .pnm for anything else), as a Netpbm tool names it.
-#include <cstdint>
-#include <cstring>
-#include <string>
 #include <utility>
-#include <vector>
 
 #include "fuzz_support.h"
 #include "pdf/page_geometry.h"

@@ -3,9 +3,6 @@
 // gets a page rectangle, drawn on a page of that size and written. The
 // rectangle must be at the origin and within the size limit, and what was
 // written must read back with the page at exactly that size.
-#include <cstdint>
-#include <exception>
-#include <string>
 
 #include "fuzz_support.h"
 #include "pdf/page_geometry.h"

@@ -2,11 +2,8 @@
 // list, words separated by zero bytes (argv[0] is added). Every value buffer
 // is a heap block of exactly its declared size, so a write past it is caught.
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "app/options.h"
 #include "app/tarvelin.h"

@@ -4,10 +4,6 @@
 // reads without a complaint must read back with every page it had and the
 // new one (a damaged one must only not crash anything); one not written must
 // be exactly as it was, with no record of an append left beside it.
-#include <cstdint>
-#include <exception>
-#include <filesystem>
-#include <string>
 
 #include "fuzz_support.h"
 #include "pdf/incremental_update.h"

@@ -5,9 +5,6 @@
 // counts must add up, a failed import must leave the pages as they were,
 // what was written must read back with every page, and a failed write must
 // leave no file behind.
-#include <cstdint>
-#include <filesystem>
-#include <string>
 
 #include "fuzz_support.h"
 

@@ -2,12 +2,9 @@
 // The sections and keys the file names are looked up with buffers of several
 // sizes; then one key is written and must read back, while every other key
 // keeps its value.
-#include <cstdint>
 #include <cstring>
 #include <memory>
-#include <string>
 #include <utility>
-#include <vector>
 
 #include "fuzz_support.h"
 #include "platform/profile.h"

@@ -1,20 +1,17 @@
 // The REGEDIT4 hive reader, reached as the program reaches it: through the
 // registry calls over a hive file in TARVELIN_REGISTRY_DIR. The input is the
 // hive file (of the local machine when it names that root, else of the
-// current user). Every key its headers name is opened and its values are
+// current user). Every key the hive reader finds is opened and its values are
 // listed with buffers of exactly the sizes RegQueryInfoKeyA reports; then a
 // value is written, which rewrites the whole hive, and every value read
 // before must read back unchanged.
-#include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
-#include <string>
 #include <utility>
-#include <vector>
 
 #include "fuzz_support.h"
+#include "platform/regedit4.h"
 #include "platform/registry.h"
 
 namespace {
@@ -35,25 +32,6 @@ std::string Lower(std::string s) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
   return s;
-}
-
-// Key paths of the "[ROOT\path]" headers of the text (the root is "").
-std::vector<std::string> HeaderPaths(const std::string& text, const std::string& root) {
-  std::vector<std::string> paths{""};
-  size_t pos = 0;
-  while (pos < text.size() && paths.size() < kMaxKeys) {
-    size_t nl = text.find('\n', pos);
-    std::string line = text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
-    pos = nl == std::string::npos ? text.size() : nl + 1;
-    size_t b = line.find_first_not_of(" \t\r");
-    size_t e = line.find_last_not_of(" \t\r");
-    if (b == std::string::npos || line[b] != '[' || line[e] != ']') continue;
-    std::string inner = line.substr(b + 1, e - b - 1);
-    if (inner.size() > root.size() + 1 && Lower(inner.substr(0, root.size() + 1)) == root + "\\") {
-      paths.push_back(inner.substr(root.size() + 1));
-    }
-  }
-  return paths;
 }
 
 // Lists the values of an open key and checks each against a direct query.
@@ -107,16 +85,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);
   bool localMachine = Lower(text).find("[hkey_local_machine") != std::string::npos;
   HKEY root = localMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
-  std::string rootName = localMachine ? "hkey_local_machine" : "hkey_current_user";
   fuzz::Input(localMachine ? "HKEY_LOCAL_MACHINE.reg" : "HKEY_CURRENT_USER.reg", data, size);
 
-  // The keys that open, with what they hold, by their path in lower case
-  // (names differing in case only, by a final backslash or after a zero
-  // byte are one key).
+  // The keys the hive reader finds in the text (and the root); those that
+  // open, with what they hold, by their path in lower case (names differing
+  // in case only are one key).
+  platform::regedit4::Hive hive;
+  hive.root = localMachine ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER";
+  platform::regedit4::ParseHive(text, &hive);
+  std::vector<std::string> paths{""};
+  for (size_t i = 0; i < hive.keys.size() && paths.size() < kMaxKeys; ++i) {
+    paths.push_back(hive.keys[i].path);
+  }
   std::map<std::string, std::pair<std::string, KeyValues>> keys;
-  for (std::string path : HeaderPaths(text, rootName)) {
-    path.resize(std::strlen(path.c_str()));  // as the calls see it
-    while (!path.empty() && path.back() == '\\') path.pop_back();
+  for (const std::string& path : paths) {
     HKEY key = nullptr;
     if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) continue;
     FUZZ_CHECK(key != nullptr);

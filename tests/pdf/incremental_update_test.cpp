@@ -5,9 +5,7 @@
 #include "pdf/incremental_update.h"
 
 #include <gtest/gtest.h>
-#include <pwd.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +17,7 @@
 #include "delivery/page_writers.h"
 #include "pdf/output_end.h"
 #include "pdf/pdf_file_info.h"
+#include "support/forked_child.h"
 #include "support/install_copy.h"
 #include "support/make_pdf.h"
 #include "support/program_folder.h"
@@ -254,15 +253,8 @@ TEST_F(IncrementalUpdateTest, LinkedOutputIsWrittenWhole) {
   MakeTextPdf(job, {"Other"});
   chmod(program_.path().c_str(), 0777);
   chmod(program_.Log().c_str(), 0666);
-  pid_t child = fork();
-  if (child == 0) {
-    const passwd* nobody = getpwnam("nobody");
-    if (!nobody || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) _exit(2);
-    _exit(AppendPDFByMerger(job.c_str(), Out().c_str(), options_) ? 0 : 1);
-  }
-  int status = -1;
-  ASSERT_EQ(child, waitpid(child, &status, 0));
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << Log();
+  auto append = [&] { return AppendPDFByMerger(job.c_str(), Out().c_str(), options_) ? 0 : 1; };
+  EXPECT_EQ(0, InChild(append, true)) << Log();
   EXPECT_EQ(2u, PdfPageTexts(Out()).size());
 }
 
@@ -362,7 +354,7 @@ TEST_F(IncrementalUpdateTest, SubsectionBoundsAreCheckedAtTheEdge) {
       ASSERT_EQ(1, Append("Job", Out())) << Log();
       std::vector<std::string> pages = PdfPageTexts(Out());
       ASSERT_EQ(2u, pages.size());
-      EXPECT_NE(std::string::npos, pages[1].find("Job"));
+      EXPECT_TRUE(Has(pages[1], "Job"));
       EXPECT_EQ(!row.whole, StartsWith(ReadFileText(Out()), file));
       const std::string whole = "\" is written whole: a cross-reference subsection";
       EXPECT_TRUE(!row.whole || Log().find(whole + row.whole) != std::string::npos) << Log();

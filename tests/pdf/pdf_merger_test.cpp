@@ -41,26 +41,38 @@ struct MergerTest : testing::Test {
   std::string output = program.Join("out.pdf");
 };
 
+// An encrypted file's pages come without its encryption; the version is
+// never below an imported file's (AES makes b.PDF a 1.6 file). Settings
+// text is UTF-8; text that is not valid UTF-8 comes from Windows-1252.
 TEST_F(MergerTest, PdfsOfThreeAndTwoPagesInListOrder) {
   std::string a = program.Join("a.pdf"), b = program.Join("b.PDF");
+  TestPdfOptions locked;
+  locked.encrypt = true;
   MakeTextPdf(a, {"a1", "a2", "a3"});
-  MakeTextPdf(b, {"b1", "b2"});
+  MakeTextPdf(b, {"b1", "b2"}, locked);
   std::vector<std::string> list{a, program.Join("notes.txt"), b};
   options.title = "T\xfctel";  // cp1252 u-umlaut
+  options.author = "M\xC3\xBCller \xE2\x80\x93 Bericht \xE2\x82\xAC";
+  options.keywords = "Keys";
   options.pdfVersion = "1.4";
   EXPECT_TRUE(PDFMerger(list, output.c_str(), options));
   EXPECT_EQ((std::vector<std::string>{"a1", "a2", "a3", "b1", "b2"}), PageTexts(output));
-  EXPECT_EQ("1.4", Version());
+  EXPECT_EQ("1.6", Version());
+  EXPECT_FALSE(Has(ReadFileText(output), "/Encrypt"));
   EXPECT_EQ("T\xc3\xbctel", Info("/Title"));
   EXPECT_EQ("Quorvel Virtual PDFPrinter (https://www.quorvel.com)", Info("/Producer"));
   EXPECT_EQ("Quorvel Virtual PDFPrinter, Build: Jun 24 2019", Info("/Creator"));
-  EXPECT_EQ("(none)", Info("/Author"));
+  EXPECT_EQ(options.author + "|Keys|(none)",
+            Info("/Author") + "|" + Info("/Keywords") + "|" + Info("/Subject"));
 }
 
 // Every image format makes pages of its images' sizes that show their
 // colours the right way up: each hand-written 2 x 2 image has an upper row
 // unlike its lower row, and the pixel read lies in its upper-left pixel.
+// Transparency becomes a soft mask; a JPEG goes in as it is. The version
+// rises to what the images need (JPEG 2000: 1.5).
 TEST_F(MergerTest, ImagePagesShowTheirImagesAtTheirSizes) {
+  options.pdfVersion = "1.3";
   const TestRgb red{200, 30, 30}, blue{30, 30, 200}, green{30, 160, 60}, gray{128, 128, 128};
   ASSERT_TRUE(WriteTestTiff(program.Join("scan.TIF"), {{100, 200}, {300, 150}, {50, 50}}));
   ASSERT_TRUE(WriteTestPng(program.Join("logo.png"), 80, 60, 128));
@@ -120,15 +132,23 @@ TEST_F(MergerTest, ImagePagesShowTheirImagesAtTheirSizes) {
     EXPECT_NEAR(pages[i].color.g, shown.g, 12);
     EXPECT_NEAR(pages[i].color.b, shown.b, 12);
   }
-  auto images = [&made](size_t page) {
-    return made[page].getObjectHandle().getKey("/Resources").getKey("/XObject");
+  auto image = [&made](size_t page) {
+    return made[page].getObjectHandle().getKey("/Resources").getKey("/XObject").getKey("/Im0");
   };
-  EXPECT_TRUE(images(3).getKey("/Im0").getDict().hasKey("/SMask"));
+  auto bytes = [](const std::shared_ptr<Buffer>& data) {
+    return std::string(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
+  };
+  EXPECT_EQ("1.5", pdf.getPDFVersion());
+  EXPECT_FALSE(image(0).getDict().hasKey("/SMask"));
+  QPDFObjectHandle mask = image(3).getDict().getKey("/SMask");
+  ASSERT_TRUE(mask.isStream());
+  EXPECT_EQ("/DeviceGray", mask.getDict().getKey("/ColorSpace").getName());
+  EXPECT_EQ(std::string(80 * 60, '\x80'), bytes(mask.getStreamData()));
+  EXPECT_EQ("/DCTDecode", image(6).getDict().getKey("/Filter").getName());
+  EXPECT_EQ(ReadFileText(program.Join("adobe.jpg")), bytes(image(6).getRawStreamData()));
   // A bare JPEG 2000 codestream goes in wrapped in a JP2 file.
-  std::shared_ptr<Buffer> j2k = images(8).getKey("/Im0").getRawStreamData();
-  EXPECT_EQ(
-      std::string("\0\0\0\x0CjP  \r\n\x87\n", 12),
-      std::string(reinterpret_cast<const char*>(j2k->getBuffer()), j2k->getSize()).substr(0, 12));
+  EXPECT_EQ(std::string("\0\0\0\x0CjP  \r\n\x87\n", 12),
+            bytes(image(8).getRawStreamData()).substr(0, 12));
 }
 
 TEST_F(MergerTest, FailuresLeaveTheOutputAsItWas) {

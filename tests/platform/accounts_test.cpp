@@ -4,14 +4,14 @@
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
 
+#include "support/forked_child.h"
+#include "support/link_stat.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -24,22 +24,17 @@ TEST(AccountsTest, DropIsForGood) {
   ASSERT_NE(nullptr, nobody);
   const uid_t uid = nobody->pw_uid;
   const gid_t gid = nobody->pw_gid;
-  std::fflush(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
-    std::string error;
-    if (!platform::DropToAccount("nobody", &error)) _exit(1);
-    uid_t r, e, s;
-    gid_t rg, eg, sg;
-    getresuid(&r, &e, &s);
-    getresgid(&rg, &eg, &sg);
-    if (r != uid || e != uid || s != uid || rg != gid || eg != gid || sg != gid) _exit(2);
-    if (setuid(0) == 0 || setgid(0) == 0) _exit(3);
-    _exit(platform::IsSuperUser() ? 4 : 0);
-  }
-  int status = -1;
-  ASSERT_EQ(pid, waitpid(pid, &status, 0));
-  EXPECT_EQ(0, status);
+  EXPECT_EQ(0, InChild([uid, gid] {
+              std::string error;
+              if (!platform::DropToAccount("nobody", &error)) return 1;
+              uid_t r, e, s;
+              gid_t rg, eg, sg;
+              getresuid(&r, &e, &s);
+              getresgid(&rg, &eg, &sg);
+              if (r != uid || e != uid || s != uid || rg != gid || eg != gid || sg != gid) return 2;
+              if (setuid(0) == 0 || setgid(0) == 0) return 3;
+              return platform::IsSuperUser() ? 4 : 0;
+            }));
 }
 
 // A target of the wrong mode or content, or a link planted there, is
@@ -65,7 +60,6 @@ TEST(InstallFileCopyTest, WrongModeContentOrLinkIsReplaced) {
       {"content", [&] { WriteFileText(target, "an older backend"); }},
       {"link", [&] { ASSERT_EQ(0, symlink(victim.c_str(), target.c_str())); }},
   };
-  struct stat st {};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
     std::filesystem::remove(target);
@@ -76,13 +70,11 @@ TEST(InstallFileCopyTest, WrongModeContentOrLinkIsReplaced) {
     EXPECT_TRUE(platform::InstallFileCopy(source, target, 0700, &changed, &error)) << error;
     umask(oldMask);
     EXPECT_TRUE(changed);
-    ASSERT_EQ(0, lstat(target.c_str(), &st));
-    EXPECT_EQ(0100700u, st.st_mode);  // a plain file
+    EXPECT_EQ(S_IFREG | 0700u, LinkStat(target).st_mode);  // a plain file
     EXPECT_EQ("backend program", ReadFileText(target));
   }
   EXPECT_EQ("keep me", ReadFileText(victim));
-  ASSERT_EQ(0, lstat(victim.c_str(), &st));
-  EXPECT_EQ(0644u, st.st_mode & 07777);
+  EXPECT_EQ(S_IFREG | 0644u, LinkStat(victim).st_mode);
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include "platform/winspool.h"
 #include "printer/printer_defaults.h"
 #include "support/cups_scheduler.h"
+#include "support/forked_child.h"
 #include "support/program_folder.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
@@ -155,11 +156,11 @@ TEST_F(CupsRegistryTest, TheMakersMonitorAddsNumberedPortsWithoutAWindow) {
   const int kEach = 24;
   pid_t children[2];
   for (pid_t& child : children) {
-    if ((child = fork()) == 0) {
+    child = StartChild([] {
       int added = 0;
       while (added < kEach && AddPortA(nullptr, 0, "Quorvel")) ++added;
-      _exit(added == kEach ? 0 : 1);
-    }
+      return added == kEach ? 0 : 1;
+    });
   }
   // Whenever a child holds the store's lock, the lock is taken the moment
   // it lets go and held for longer than a child's wait: the other child may
@@ -184,11 +185,7 @@ TEST_F(CupsRegistryTest, TheMakersMonitorAddsNumberedPortsWithoutAWindow) {
     }
   }
   close(lock);
-  for (pid_t pid : children) {
-    int status = -1;
-    ASSERT_EQ(pid, waitpid(pid, &status, 0));
-    EXPECT_EQ(0, status);
-  }
+  for (pid_t pid : children) EXPECT_EQ(0, ChildExitCode(pid));
   std::set<std::string> expected{"Quorvel1:|Quorvel|Local port"};
   for (int n = 8; n <= 8 + 2 * kEach; ++n)
     expected.insert("Quorvel" + std::to_string(n) + ":|Quorvel|Local port");
@@ -282,7 +279,7 @@ TEST_F(CupsSpoolerTest, InstallRefusesWhatCannotBecomeANewQueueAndDeleteRemovesI
     SCOPED_TRACE(c.name + " on " + c.port + " with " + c.driver);
     std::string error;
     EXPECT_FALSE(platform::InstallPrinterWithDriver(c.name, c.port, c.driver, &error));
-    EXPECT_NE(std::string::npos, error.find(c.reason)) << error;
+    EXPECT_TRUE(Has(error, c.reason));
   }
   EXPECT_EQ(std::vector<std::string>{"Quorvel PDF"}, PrinterNames());
 
@@ -291,7 +288,7 @@ TEST_F(CupsSpoolerTest, InstallRefusesWhatCannotBecomeANewQueueAndDeleteRemovesI
   EXPECT_TRUE(PrinterNames().empty());
   EXPECT_EQ("", Devices());
   EXPECT_FALSE(platform::DeletePrinterByName("Quorvel PDF", &error));
-  EXPECT_NE(std::string::npos, error.find("(1801)")) << error;
+  EXPECT_TRUE(Has(error, "(1801)"));
 }
 
 // -paper2 (the printer setup's SetDefaultPaperSize) against the scheduler: a
@@ -324,10 +321,10 @@ TEST_F(CupsSpoolerTest, APaperSizeIsSetOnlyWhereTheQueueOffersIt) {
     EXPECT_EQ(set ? 1 : 0, SetDefaultPaperSize(c.queue, c.code));
     const std::string where =
         set ? scheduler_.Tool(kLpoptions, {"-p", c.queue}).stdoutText : ReadFileText(program.Log());
-    EXPECT_NE(std::string::npos, where.find(c.outcome)) << where;
+    EXPECT_TRUE(Has(where, c.outcome));
   }
   const std::string ppd = ReadFileText(scheduler_.Path("ppd/generic.ppd"));
-  EXPECT_NE(std::string::npos, ppd.find("*DefaultPageSize: B5")) << ppd;
+  EXPECT_TRUE(Has(ppd, "*DefaultPageSize: B5"));
 }
 
 TEST_F(CupsRegistryTest, AnInstallTheSchedulerRefusesIsAccessDenied) {
@@ -338,7 +335,7 @@ TEST_F(CupsRegistryTest, AnInstallTheSchedulerRefusesIsAccessDenied) {
   ASSERT_TRUE(refusing.Start(&error)) << error;
   ASSERT_TRUE(refusing.AddBackendScript("mfilemon", "#!/bin/sh\nexit 0\n", 0755));
   EXPECT_FALSE(platform::InstallPrinterWithDriver("Quorvel PDF", "QuorvelPort", kDriver, &error));
-  EXPECT_NE(std::string::npos, error.find("(5)")) << error;
+  EXPECT_TRUE(Has(error, "(5)"));
 }
 
 }  // namespace

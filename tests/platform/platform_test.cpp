@@ -12,16 +12,12 @@
 #include "pdf/qpdf_document.h"
 #include "platform/profile.h"
 #include "support/file_size_limit.h"
+#include "support/link_stat.h"
 #include "support/make_pdf.h"
 #include "support/sibling_links.h"
 #include "support/temp_dir.h"
 
 namespace {
-
-unsigned ModeOf(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 0;
-}
 
 // The writers that replace a file through a temporary file beside it.
 struct Writer {
@@ -39,25 +35,10 @@ const Writer kWriters[] = {
      }},
 };
 
-TEST(AtomicWriteTest, PlantedLinksAtTemporaryNamesAreNeverFollowed) {
-  for (const Writer& writer : kWriters) {
-    SCOPED_TRACE(writer.name);
-    ScopedTempDir dir;
-    std::string source = dir.Join("source"), target = dir.Join("target");
-    WriteFileText(source, "new");
-    WriteFileText(dir.Join("victim"), "precious");
-    std::string victim = dir.Join("victim"), missing = dir.Join("missing");
-    PlantSiblingLinks(target, {victim, missing, victim, missing});
-    EXPECT_TRUE(writer.write(source, target));
-    EXPECT_EQ("new", ReadFileText(target));
-    EXPECT_EQ("precious", ReadFileText(victim));
-    EXPECT_FALSE(platform::PathExists(missing));
-  }
-}
-
 // The converted job (the source of the first copy) is private to its owner;
 // an output is readable like any document unless its owner narrowed it.
-TEST(AtomicWriteTest, ReplacementHasTheOldTargetsPermissions) {
+// Links planted at the temporary names beside the target are never followed.
+TEST(AtomicWriteTest, ReplacementHasTheOldTargetsPermissionsAndNoPlantedLinkIsFollowed) {
   struct {
     int writer;
     unsigned source, target, expected;  // target 0: none yet
@@ -70,14 +51,19 @@ TEST(AtomicWriteTest, ReplacementHasTheOldTargetsPermissions) {
     SCOPED_TRACE(trace);
     ScopedTempDir dir;
     std::string source = dir.Join("source"), target = dir.Join("target");
+    std::string victim = dir.Join("victim"), missing = dir.Join("missing");
     WriteFileText(source, "new");
+    WriteFileText(victim, "precious");
+    PlantSiblingLinks(target, {victim, missing, victim, missing});
     chmod(source.c_str(), c.source);
     if (c.target) {
       WriteFileText(target, "old");
       chmod(target.c_str(), c.target);
     }
     EXPECT_TRUE(kWriters[c.writer].write(source, target));
-    EXPECT_EQ(c.expected, ModeOf(target));
+    EXPECT_EQ(S_IFREG | c.expected, LinkStat(target).st_mode);
+    EXPECT_EQ("new|precious", ReadFileText(target) + "|" + ReadFileText(victim));
+    EXPECT_FALSE(platform::PathExists(missing));
   }
   umask(old);
 }

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,17 +11,13 @@
 #include "platform/platform.h"
 #include "platform/registry.h"
 #include "support/file_size_limit.h"
+#include "support/forked_child.h"
+#include "support/link_stat.h"
 #include "support/program_folder.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace {
-
-bool EndedWithZero(pid_t pid) {
-  int status = -1;
-  return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
-         WEXITSTATUS(status) == 0;
-}
 
 class RegistryStoreTest : public testing::Test {
  protected:
@@ -167,18 +162,18 @@ TEST_F(RegistryStoreTest, DamagedHiveKeepsReadablePartsAndACopy) {
   EXPECT_EQ("<error 2>", Query(key, "B"));
   const std::string file = "Registry file \"" + Hive() + "\"";
   std::string log = ReadFileText(program.Log());
-  EXPECT_NE(std::string::npos, log.find("[ERROR] " + file +
-                                        " line 5 is not readable (neither a key nor a value) and "
-                                        "is skipped: garbage\n"));
+  EXPECT_TRUE(Has(log, "[ERROR] " + file +
+                           " line 5 is not readable (neither a key nor a value) and "
+                           "is skipped: garbage\n"));
   for (const char* line : {"line 6", "line 7", "line 8", "line 10"}) {
-    EXPECT_NE(std::string::npos, log.find(line)) << line;
+    EXPECT_TRUE(Has(log, line)) << line;
   }
   EXPECT_EQ(ReadFileText(Hive()), damaged);  // reading never rewrites
 
   EXPECT_EQ(ERROR_SUCCESS, Set(key, "New", REG_SZ, std::string("n\0", 2)));
-  EXPECT_NE(std::string::npos, ReadFileText(program.Log())
-                                   .find("[INFO] " + file + " is damaged; a copy is kept as \"" +
-                                         Hive() + ".damaged\" before it is rewritten.\n"));
+  EXPECT_TRUE(Has(ReadFileText(program.Log()), "[INFO] " + file +
+                                                   " is damaged; a copy is kept as \"" + Hive() +
+                                                   ".damaged\" before it is rewritten.\n"));
   EXPECT_EQ(damaged, ReadFileText(Hive() + ".damaged"));
   EXPECT_EQ(
       "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Good]\n\"A\"=\"1\"\n\"New\"=\"n\"\n\n"
@@ -227,9 +222,7 @@ TEST_F(RegistryStoreTest, UnwritableStoreDeniesWritesButReads) {
   if (geteuid() != 0) {
     EXPECT_EQ(denied, Attempts());
   } else {  // file modes do not stop root: check as an ordinary user in a child
-    pid_t pid = fork();
-    if (pid == 0) _exit(setgid(65534) || setuid(65534) || Attempts() != denied);
-    EXPECT_TRUE(EndedWithZero(pid));
+    EXPECT_EQ(0, InChild([&] { return Attempts() != denied; }, true));
   }
 
   // A folder that cannot exist: its path runs through a regular file.
@@ -256,9 +249,8 @@ TEST_F(RegistryStoreTest, UserHiveFollowsTheEnvironmentAndTheCallerOfSudo) {
     ScopedEnv xdg("XDG_CONFIG_HOME", config.path().c_str());
     setUserValue("Software\\quorvel\\lumaset");
   }
-  EXPECT_NE(std::string::npos,
-            ReadFileText(config.Join("tarvelin/HKEY_CURRENT_USER.reg"))
-                .find("[HKEY_CURRENT_USER\\Software\\quorvel\\lumaset]\n\"K\"=dword:00000000\n"));
+  EXPECT_TRUE(Has(ReadFileText(config.Join("tarvelin/HKEY_CURRENT_USER.reg")),
+                  "[HKEY_CURRENT_USER\\Software\\quorvel\\lumaset]\n\"K\"=dword:00000000\n"));
   EXPECT_FALSE(platform::PathExists(dir_.Join("HKEY_CURRENT_USER.reg")));
 
   if (geteuid() != 0) GTEST_SKIP() << "needs root";
@@ -273,14 +265,12 @@ TEST_F(RegistryStoreTest, UserHiveFollowsTheEnvironmentAndTheCallerOfSudo) {
     unlink((user + ".lock").c_str());
     setUserValue("Software\\quorvel\\lumaset");
     RegCloseKey(Create("Machine"));
-    struct stat st;
     for (const std::string& name : {user, user + ".lock"}) {
-      ASSERT_EQ(0, lstat(name.c_str(), &st)) << name;
-      EXPECT_EQ(owner, st.st_uid) << name;
-      EXPECT_EQ(owner ? nobody->pw_gid : 0, st.st_gid) << name;
+      EXPECT_TRUE(S_ISREG(LinkStat(name).st_mode)) << name;
+      EXPECT_EQ(owner, LinkStat(name).st_uid) << name;
+      EXPECT_EQ(owner ? nobody->pw_gid : 0, LinkStat(name).st_gid) << name;
     }
-    ASSERT_EQ(0, lstat(Hive().c_str(), &st));
-    EXPECT_EQ(0u, st.st_uid);
+    EXPECT_TRUE(S_ISREG(LinkStat(Hive()).st_mode) && LinkStat(Hive()).st_uid == 0);
   }
 }
 
@@ -288,17 +278,17 @@ TEST_F(RegistryStoreTest, ConcurrentWritersLoseNothing) {
   RegCloseKey(Create("Shared"));
   pid_t children[2];
   for (int child = 0; child < 2; ++child) {
-    if ((children[child] = fork()) == 0) {
+    children[child] = StartChild([&] {
       HKEY key = nullptr;
       int failures = Open("Shared", KEY_SET_VALUE, &key) != ERROR_SUCCESS;
       for (int i = 0; i < 100; ++i) {
         std::string name = "v" + std::to_string(child) + "_" + std::to_string(i);
         failures += Set(key, name.c_str(), REG_SZ, name + '\0') != ERROR_SUCCESS;
       }
-      _exit(failures);
-    }
+      return failures;
+    });
   }
-  for (pid_t pid : children) EXPECT_TRUE(EndedWithZero(pid));
+  for (pid_t pid : children) EXPECT_EQ(0, ChildExitCode(pid));
   HKEY key = Create("Shared", KEY_READ);
   uint32_t values = 0;
   ASSERT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr,

@@ -175,9 +175,12 @@ class InstallationTest : public PrinterSetupTest {
   CommandOptions options_{};
 };
 
+// Then the sync instance is started and entered for auto-run, when the
+// settings ask for it.
 TEST_F(InstallationTest, DriversAreTriedInOrderUntilThePrinterExists) {
   WriteFileText(program_.Config(),
-                "[debug]\noutlog=Yes\n[Options]\nPrinterDrivers=Driver A||Driver B||Driver C\n");
+                "[debug]\noutlog=Yes\n[Options]\nIsRunSyncMonitorApp=1\n"
+                "PrinterDrivers=Driver A||Driver B||Driver C\n");
   spooler_.drivers = {"Driver B", "Driver C"};
   AddPrinter("Quorvel PDFPrinter", "QuorvelPort", "Old Driver");
   EXPECT_EQ(1, InstallVirtualPrinter(&options_));
@@ -192,6 +195,9 @@ TEST_F(InstallationTest, DriversAreTriedInOrderUntilThePrinterExists) {
       "PDFPrinter|QuorvelPort|Driver A\nInstallPrinter Quorvel PDFPrinter|QuorvelPort|Driver B\n",
       changes);
   EXPECT_EQ("Driver B", spooler_.Printer("Quorvel PDFPrinter")->driver);
+  EXPECT_EQ(
+      "\"" + program_.Join("tarvelin") + "\" -syncpdf",
+      KeyValues("Software\\Microsoft\\Windows\\CurrentVersion\\Run")["QuorvelPrinterAutoSyncFile"]);
 }
 
 TEST_F(InstallationTest, MissingMonitorStopsBeforeAnythingChanges) {
@@ -304,8 +310,7 @@ TEST_F(FurtherPrinterTest, AddedPrinterGetsItsOwnUserSettings) {
                     {"AutomaticValue", "5"}}),
             KeyValues(key, HKEY_CURRENT_USER));
   EXPECT_EQ(DMPAPER_A5, spooler_.Printer("Printer2")->paperSize);
-  EXPECT_NE(std::string::npos,
-            ReadFileText(program_.Config()).find("[installation]\nPrinterName=Printer2\n"));
+  EXPECT_TRUE(Has(ReadFileText(program_.Config()), "[installation]\nPrinterName=Printer2\n"));
 
   options_ = CommandOptions{};  // no printer changes, only the settings
   const std::string tooLong = "/" + std::string(1019, 'f');

@@ -15,6 +15,7 @@
 
 #include "platform/platform.h"
 #include "platform/process.h"
+#include "support/forked_child.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -94,7 +95,7 @@ TEST(NTSystemCommand2Test, LimitsEndAChildAndCapItsOutput) {
   EXPECT_EQ(-1, exitCode);
   EXPECT_EQ("y\ny\ny\n", output.substr(0, 6));
   EXPECT_LT(output.size(), 1100u);
-  EXPECT_NE(std::string::npos, output.find(" more bytes of output dropped]"));
+  EXPECT_TRUE(Has(output, " more bytes of output dropped]"));
   EXPECT_EQ(0, CountOwnChildren());
 }
 
@@ -111,14 +112,8 @@ TEST(NTSystemCommand2Test, InheritedLockOutlivesTheParentsHold) {
     ASSERT_TRUE(
         platform::StartChildProcess("/bin/sleep 2", false, &child, &error, lock.NativeHandle()));
   }
-  pid_t other = fork();
-  if (other == 0) {
-    platform::FileLock attempt(lockPath, 0);
-    _exit(attempt.Held() ? 1 : 0);
-  }
-  int status = -1;
-  waitpid(other, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the lock was free";
+  EXPECT_EQ(0, InChild([&] { return platform::FileLock(lockPath, 0).Held() ? 1 : 0; }))
+      << "the lock was free";
   int exitCode = -1;
   EXPECT_EQ(1, platform::WaitChildProcess(&child, -1, &exitCode));
   platform::CloseChildProcess(&child);

@@ -118,6 +118,16 @@ class CupsScheduler {
     return RunProgram(program, args);
   }
 
+  /// Waits (at most 60 s) until the queue holds no job.
+  bool WaitForNoJobs(const std::string& queue) const {
+    for (int i = 0; i < 240; ++i) {
+      RunResult r = Tool("/usr/bin/lpstat", {"-o", queue});
+      if (r.status == 0 && r.stdoutText.empty()) return true;
+      SleepMs(250);
+    }
+    return false;
+  }
+
   std::string Socket() const { return Path("cups.sock"); }
   std::string Path(const std::string& name) const { return dir_.Join(name); }
   std::string ErrorLog() const { return ReadFileText(Path("log/error_log")); }

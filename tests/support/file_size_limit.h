@@ -4,11 +4,12 @@
 
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <functional>
 #include <string>
+
+#include "support/forked_child.h"
 
 /// Runs run in a forked child with files limited to maxBytes, where a write
 /// past the limit fails with EFBIG ("File too large") instead of killing
@@ -17,27 +18,20 @@
 inline std::string RunWithFileSizeLimit(rlim_t maxBytes, const std::function<std::string()>& run) {
   int fds[2];
   if (pipe(fds) != 0) return "<child failed>";
-  pid_t pid = fork();
-  if (pid == 0) {
+  pid_t pid = StartChild([&] {
     close(fds[0]);
     signal(SIGXFSZ, SIG_IGN);
     struct rlimit limit = {maxBytes, maxBytes};
-    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(1);
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 1;
     std::string seen = run();
-    bool sent = write(fds[1], seen.data(), seen.size()) == static_cast<ssize_t>(seen.size());
-    _exit(sent ? 0 : 1);
-  }
+    return write(fds[1], seen.data(), seen.size()) == static_cast<ssize_t>(seen.size()) ? 0 : 1;
+  });
   close(fds[1]);
   std::string seen;
   char buf[4096];
-  ssize_t n;
-  while (pid > 0 && (n = read(fds[0], buf, sizeof(buf))) > 0)
+  for (ssize_t n; pid > 0 && (n = read(fds[0], buf, sizeof(buf))) > 0;) {
     seen.append(buf, static_cast<size_t>(n));
-  close(fds[0]);
-  int status = -1;
-  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
-      WEXITSTATUS(status) != 0) {
-    return "<child failed>";
   }
-  return seen;
+  close(fds[0]);
+  return ChildExitCode(pid) == 0 ? seen : "<child failed>";
 }

@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -52,17 +51,7 @@ inline RunResult RunTool(const std::string& program, const ToolLaunch& launch) {
   std::vector<std::string> words{program};
   words.insert(words.end(), launch.args.begin(), launch.args.end());
   std::vector<char*> argv = CStrings(words);
-  std::vector<std::string> envStore(launch.env);
-  for (char** e = environ; *e; ++e) {
-    const char* eq = std::strchr(*e, '=');
-    size_t nameLength = eq ? static_cast<size_t>(eq - *e) + 1 : std::strlen(*e);
-    bool replaced = false;
-    for (const std::string& extra : launch.env) {
-      if (extra.compare(0, nameLength, *e, nameLength) == 0) replaced = true;
-    }
-    if (!replaced) envStore.push_back(*e);
-  }
-  std::vector<char*> envp = CStrings(envStore);
+  std::vector<std::string> env(launch.env);  // the child's putenv keeps them
 
   ScopedTempDir capture;
   std::string outPath = capture.Join("stdout");
@@ -77,8 +66,11 @@ inline RunResult RunTool(const std::string& program, const ToolLaunch& launch) {
     if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
       _exit(125);
     }
+    for (std::string& entry : env) {
+      if (putenv(&entry[0]) != 0) _exit(125);
+    }
     if (launch.inChild && !launch.inChild()) _exit(126);
-    execve(program.c_str(), argv.data(), envp.data());
+    execv(program.c_str(), argv.data());
     _exit(127);
   }
   if (pid > 0) {

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/link_stat.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "tools/tool_run.h"
@@ -141,8 +142,8 @@ TEST_F(MfilemonTest, JobThatCannotBeDeliveredIsKept) {
     RunResult run = Deliver({}, c.set.empty() ? "NoSuchPort" : "QuorvelPort");
     Defaults();
     EXPECT_EQ(kKeepJob, run.status);
-    EXPECT_NE(std::string::npos, run.stderrText.find("ERROR: ")) << run.stderrText;
-    EXPECT_NE(std::string::npos, run.stderrText.find(c.said)) << run.stderrText;
+    EXPECT_TRUE(Has(run.stderrText, "ERROR: "));
+    EXPECT_TRUE(Has(run.stderrText, c.said));
     EXPECT_EQ(c.fileStays ? kJob : "", ReadFileText(OutFile(1)));
     fs::remove(OutFile(1));
     EXPECT_EQ(before, Names(work_.path()));
@@ -182,7 +183,7 @@ TEST_F(MfilemonTest, CommandThatGotTheJobPathDeliveredIt) {
     SetNumber("WaitTimeout", c.waitTimeout);
     RunResult run = Deliver();
     EXPECT_EQ(kDelivered, run.status) << run.stderrText;
-    EXPECT_NE(std::string::npos, run.stderrText.find(c.said)) << run.stderrText;
+    EXPECT_TRUE(Has(run.stderrText, c.said));
     EXPECT_EQ(kJob, ReadFileText(OutFile(1)));
     for (int i = 0; c.command == copy && i < 500 && ReadFileText(Dest() + "/copy.ps") != kJob; ++i)
       SleepMs(10);
@@ -206,14 +207,12 @@ TEST_F(MfilemonTest, JobTakesTheFirstFreeNumberAndNoPlantedLink) {
   ASSERT_EQ(0, symlink(work_.Join("dangling").c_str(), OutFile(3).c_str()));
   RunResult run = Deliver();
   EXPECT_EQ(kDelivered, run.status) << run.stderrText;
-  EXPECT_NE(std::string::npos, run.stderrText.find("INFO: ")) << run.stderrText;
+  EXPECT_TRUE(Has(run.stderrText, "INFO: "));
   EXPECT_EQ("keep me", ReadFileText(victim));
   EXPECT_FALSE(fs::exists(work_.Join("dangling")));
   EXPECT_EQ("older job 1", ReadFileText(OutFile(1)));
   EXPECT_EQ(kJob, ReadFileText(OutFile(4)));
-  struct stat st {};
-  ASSERT_EQ(0, lstat(OutFile(4).c_str(), &st));
-  EXPECT_EQ(0600u, st.st_mode & 07777);
+  EXPECT_EQ(S_IFREG | 0600u, LinkStat(OutFile(4)).st_mode);
 }
 
 // A job larger than the room left: the partial file goes, the job is kept.
@@ -227,8 +226,8 @@ TEST_F(MfilemonTest, DiskFullRemovesThePartialFileAndKeepsTheJob) {
   };
   RunResult run = Deliver(launch);
   EXPECT_EQ(kKeepJob, run.status);
-  EXPECT_NE(std::string::npos, run.stderrText.find("ERROR: ")) << run.stderrText;
-  EXPECT_NE(std::string::npos, run.stderrText.find("partial file is removed")) << run.stderrText;
+  EXPECT_TRUE(Has(run.stderrText, "ERROR: "));
+  EXPECT_TRUE(Has(run.stderrText, "partial file is removed"));
   EXPECT_EQ(kFolders, Names(Out()));
 }
 
@@ -249,7 +248,7 @@ TEST_F(MfilemonTest, PortsAreListedAndAJobNamedAsLastArgumentIsRead) {
   launch.args = {"42", "alice"};
   run = RunTool(kBackend, launch);
   EXPECT_EQ(1, run.status);
-  EXPECT_NE(std::string::npos, run.stderrText.find("Usage:")) << run.stderrText;
+  EXPECT_TRUE(Has(run.stderrText, "Usage:"));
 
   launch.args = {"42", "alice", "Invoice", "1", "", JobFile()};
   run = Deliver(launch, "Other%20Port");
@@ -258,7 +257,7 @@ TEST_F(MfilemonTest, PortsAreListedAndAJobNamedAsLastArgumentIsRead) {
   launch.args.back() = Dest();
   run = Deliver(launch, "Other%20Port");
   EXPECT_EQ(kKeepJob, run.status);
-  EXPECT_NE(std::string::npos, run.stderrText.find("Cannot read the job")) << run.stderrText;
+  EXPECT_TRUE(Has(run.stderrText, "Cannot read the job"));
 }
 
 // As root the job and the command belong to the port's account, else lp.
@@ -272,13 +271,9 @@ TEST_F(MfilemonTest, RootBecomesThePortsAccount) {
     ShareWith(expected.c_str());
     RunResult run = Deliver();
     EXPECT_EQ(kDelivered, run.status) << run.stderrText;
-    struct stat job {
-    }, ran{};
-    ASSERT_EQ(0, lstat(OutFile(1).c_str(), &job));
-    ASSERT_EQ(0, lstat((OutFile(1) + ".ran").c_str(), &ran));
-    EXPECT_EQ(UserId(expected.c_str()), job.st_uid);
-    EXPECT_EQ(0600u, job.st_mode & 07777);
-    EXPECT_EQ(UserId(expected.c_str()), ran.st_uid);
+    EXPECT_EQ(S_IFREG | 0600u, LinkStat(OutFile(1)).st_mode);
+    EXPECT_EQ(UserId(expected.c_str()), LinkStat(OutFile(1)).st_uid);
+    EXPECT_EQ(UserId(expected.c_str()), LinkStat(OutFile(1) + ".ran").st_uid);
     fs::remove(OutFile(1));
     fs::remove(OutFile(1) + ".ran");
   }
@@ -305,11 +300,6 @@ class MfilemonSetupTest : public testing::Test {
     launch.env.push_back("CUPS_SERVERBIN=" + work_.Join("serverbin"));
     return RunTool(work_.Join("dist/mfilemon-setup.exe"), launch);
   }
-  struct stat Stat(const std::string& path) const {
-    struct stat st {};
-    lstat(path.c_str(), &st);
-    return st;
-  }
 
   ScopedTempDir work_;
   ScopedEnv registry_{"TARVELIN_REGISTRY_DIR", work_.Join("reg").c_str()};
@@ -323,29 +313,24 @@ TEST_F(MfilemonSetupTest, InstallsTheBackendAndTheMonitorKeyOnce) {
   launch.args = {"/verysilent", "/SuppressMsgBoxes", "/NORESTART"};
   RunResult run = Setup(launch);
   EXPECT_EQ(0, run.status) << run.stdoutText;
-  struct stat backend = Stat(Installed()), hive = Stat(Hive());
-  EXPECT_TRUE(S_ISREG(backend.st_mode));
-  EXPECT_EQ(0700u, backend.st_mode & 07777);
+  struct stat backend = LinkStat(Installed()), hive = LinkStat(Hive());
+  EXPECT_EQ(S_IFREG | 0700u, backend.st_mode);
   EXPECT_EQ(0u, backend.st_uid);
   EXPECT_EQ(ReadFileText(work_.Join("dist/mfilemon")), ReadFileText(Installed()));
-  EXPECT_NE(std::string::npos, ReadFileText(Hive()).find("[HKEY_LOCAL_MACHINE\\" + kMonitorKey +
-                                                         "]\n\"Driver\"=\"mfilemon.dll\"\n"));
+  EXPECT_TRUE(Has(ReadFileText(Hive()),
+                  "[HKEY_LOCAL_MACHINE\\" + kMonitorKey + "]\n\"Driver\"=\"mfilemon.dll\"\n"));
   EXPECT_EQ(std::vector<std::string>{"mfilemon"}, Names(Backends()));  // no temporary file left
 
   SleepMs(20);
   EXPECT_EQ(0, Setup().status);
-  EXPECT_EQ(backend.st_ino, Stat(Installed()).st_ino);
-  EXPECT_EQ(backend.st_mtim.tv_nsec, Stat(Installed()).st_mtim.tv_nsec);
-  EXPECT_EQ(hive.st_ino, Stat(Hive()).st_ino);
-  EXPECT_EQ(hive.st_mtim.tv_nsec, Stat(Hive()).st_mtim.tv_nsec);
+  EXPECT_EQ(backend.st_ino, LinkStat(Installed()).st_ino);
+  EXPECT_EQ(backend.st_mtim.tv_nsec, LinkStat(Installed()).st_mtim.tv_nsec);
+  EXPECT_EQ(hive.st_ino, LinkStat(Hive()).st_ino);
+  EXPECT_EQ(hive.st_mtim.tv_nsec, LinkStat(Hive()).st_mtim.tv_nsec);
 }
 
 // A run that cannot install says why and changes nothing.
 TEST_F(MfilemonSetupTest, RunThatCannotInstallSaysWhyAndChangesNothing) {
-  const passwd* nobody = getpwnam("nobody");
-  ASSERT_NE(nullptr, nobody);
-  const uid_t uid = nobody->pw_uid;
-  const gid_t gid = nobody->pw_gid;
   const struct {
     const char* said;
     std::vector<std::string> args;
@@ -362,8 +347,8 @@ TEST_F(MfilemonSetupTest, RunThatCannotInstallSaysWhyAndChangesNothing) {
     ToolLaunch launch;
     launch.args = row.args;
     if (row.asNobody && IsRoot()) {
-      launch.inChild = [uid, gid] {
-        return setgroups(0, nullptr) == 0 && setgid(gid) == 0 && setuid(uid) == 0;
+      launch.inChild = [] {
+        return setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0;
       };
     }
     if (row.withoutFolder) fs::remove(Backends());
@@ -374,7 +359,7 @@ TEST_F(MfilemonSetupTest, RunThatCannotInstallSaysWhyAndChangesNothing) {
     } else {
       EXPECT_EQ(row.status, run.status);
     }
-    EXPECT_NE(std::string::npos, run.stdoutText.find(row.said)) << run.stdoutText;
+    EXPECT_TRUE(Has(run.stdoutText, row.said));
     EXPECT_TRUE(!fs::exists(Backends()) || fs::is_empty(Backends()));
     EXPECT_EQ(!row.withoutFolder, fs::exists(Backends()));
     EXPECT_FALSE(fs::exists(Hive()));

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/link_stat.h"
 #include "support/scoped_account.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
@@ -102,7 +103,7 @@ class QuorvelTest : public testing::Test {
   }
   void ExpectNothingRan(const RunResult& run, int status = kKeepJob) {
     EXPECT_EQ(status, run.status);
-    EXPECT_NE(std::string::npos, run.stderrText.find("ERROR: ")) << run.stderrText;
+    EXPECT_TRUE(Has(run.stderrText, "ERROR: "));
     EXPECT_EQ("", Calls());
   }
 
@@ -128,23 +129,18 @@ TEST_F(QuorvelTest, CommandGetsTheArgumentsAndAPrivateSpoolFileAsTheOwner) {
     EXPECT_EQ(0u, lines[1].rfind(Home() + "|", 0)) << lines[1];
   }
   EXPECT_EQ(kJob, ReadFileText(work_.Join("calls/job")));
-  EXPECT_NE(std::string::npos, run.stderrText.find("DEBUG: [command] recorded")) << run.stderrText;
-  struct stat file {
-  }, folder{};
-  ASSERT_EQ(0, lstat(spool.c_str(), &file));
-  ASSERT_EQ(0, lstat(SpoolFolder().c_str(), &folder));
-  EXPECT_EQ(0600u, file.st_mode & 07777);
-  EXPECT_EQ(0700u, folder.st_mode & 07777);
-  EXPECT_EQ(OwnerUid(), file.st_uid);
-  EXPECT_EQ(OwnerUid(), folder.st_uid);
+  EXPECT_TRUE(Has(run.stderrText, "DEBUG: [command] recorded"));
+  EXPECT_EQ(S_IFREG | 0600u, LinkStat(spool).st_mode);
+  EXPECT_EQ(S_IFDIR | 0700u, LinkStat(SpoolFolder()).st_mode);
+  EXPECT_EQ(OwnerUid(), LinkStat(spool).st_uid);
+  EXPECT_EQ(OwnerUid(), LinkStat(SpoolFolder()).st_uid);
 
   // The next job of the same id takes a new name; an own folder open to
   // others is closed again.
   chmod(SpoolFolder().c_str(), 0755);
   EXPECT_EQ(kDelivered, Deliver(owner_).status);
   EXPECT_EQ(kJob, ReadFileText(SpoolFolder() + "/job42-2.ps"));
-  ASSERT_EQ(0, lstat(SpoolFolder().c_str(), &folder));
-  EXPECT_EQ(0700u, folder.st_mode & 07777);
+  EXPECT_EQ(S_IFDIR | 0700u, LinkStat(SpoolFolder()).st_mode);
 
   // No shell sees the command: separators, substitutions and pipes in the
   // Command's path or in Arguments are words handed over as they are.
@@ -195,7 +191,7 @@ TEST_F(QuorvelTest, JobThatMustNotRunIsKeptOrCancelled) {
     authUid_ = given(c.authUid, uid);
     RunResult run = Deliver(given(c.jobUser, owner), given(c.uri, "quorvel:/Quorvel2%3A"));
     ExpectNothingRan(run, c.status);
-    EXPECT_NE(std::string::npos, run.stderrText.find(c.said)) << run.stderrText;
+    EXPECT_TRUE(Has(run.stderrText, c.said));
     EXPECT_TRUE(!fs::exists(SpoolFolder()) || fs::is_empty(SpoolFolder()));
   }
 }
@@ -212,14 +208,14 @@ TEST_F(QuorvelTest, SpoolFolderThatIsNotTheOwnersIsRefused) {
   fs::create_directory_symlink(victim, SpoolFolder());
   RunResult run = Deliver(owner_);
   ExpectNothingRan(run);
-  EXPECT_NE(std::string::npos, run.stderrText.find("symbolic link")) << run.stderrText;
+  EXPECT_TRUE(Has(run.stderrText, "symbolic link"));
   EXPECT_TRUE(fs::is_empty(victim));
   if (!IsRoot()) return;
   fs::remove(SpoolFolder());
   fs::create_directories(SpoolFolder());  // root's
   run = Deliver(owner_);
   ExpectNothingRan(run);
-  EXPECT_NE(std::string::npos, run.stderrText.find("belongs to the user id 0")) << run.stderrText;
+  EXPECT_TRUE(Has(run.stderrText, "belongs to the user id 0"));
 }
 
 }  // namespace

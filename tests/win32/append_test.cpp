@@ -60,7 +60,6 @@ class Win32AppendTest : public testing::Test {
     EXPECT_EQ(0, exitCode) << output;
     return exitCode;
   }
-  void AppendTwoJobs(int method);
 
   ScopedTempDir dir_;
 };
@@ -75,24 +74,21 @@ TEST_F(Win32AppendTest, UsageGoesToStandardErrorWithExitCodeMinusOne) {
   EXPECT_EQ(usage, output);
 }
 
-/// Appends two jobs (3 and 2 pages) by the method; checks the output.
-void Win32AppendTest::AppendTwoJobs(int method) {
-  SCOPED_TRACE("method " + std::to_string(method));
-  for (const char* name : {"out.pdf", "QuorvelFile1.ps", "QuorvelFile2.ps"}) {
-    fs::remove(dir_.Join(name));
-  }
-  Configure("AppendPDFMethod=" + std::to_string(method) + "\r\n");
-  ASSERT_EQ(0, Append("invoice.ps", "QuorvelFile1.ps"));
-  ASSERT_EQ(0, Append("letter.ps", "QuorvelFile2.ps"));
-  EXPECT_EQ(5, Pages(dir_.Join("out.pdf"))) << ReadFileText(dir_.Join("tarvelin.log"));
-  EXPECT_FALSE(fs::exists(dir_.Join("QuorvelFile2.ps")));
-  // The settings the program read were written back into config.ini.
-  EXPECT_NE(std::string::npos, ReadFileText(dir_.Join("config.ini")).find("DeleteTempFiles="));
-}
-
-// Each method; the log has Windows line ends.
+// Two jobs (3 and 2 pages) by each method; the settings the program read
+// are written back into config.ini; the log has Windows line ends.
 TEST_F(Win32AppendTest, JobsAreAppendedByEachMethod) {
-  for (int method : {1, 2, 3}) AppendTwoJobs(method);
+  for (int method : {1, 2, 3}) {
+    SCOPED_TRACE("method " + std::to_string(method));
+    for (const char* name : {"out.pdf", "QuorvelFile1.ps", "QuorvelFile2.ps"}) {
+      fs::remove(dir_.Join(name));
+    }
+    Configure("AppendPDFMethod=" + std::to_string(method) + "\r\n");
+    ASSERT_EQ(0, Append("invoice.ps", "QuorvelFile1.ps"));
+    ASSERT_EQ(0, Append("letter.ps", "QuorvelFile2.ps"));
+    EXPECT_EQ(5, Pages(dir_.Join("out.pdf"))) << ReadFileText(dir_.Join("tarvelin.log"));
+    EXPECT_FALSE(fs::exists(dir_.Join("QuorvelFile2.ps")));
+    EXPECT_TRUE(Has(ReadFileText(dir_.Join("config.ini")), "DeleteTempFiles="));
+  }
   std::string log = ReadFileText(dir_.Join("tarvelin.log"));
   ASSERT_FALSE(log.empty());
   EXPECT_EQ(log.find('\n') - 1, log.find("\r\n"));

@@ -38,11 +38,6 @@ std::vector<char> Text(const std::string& text) {
   return copy;
 }
 
-// The file appears whole: written beside it, then renamed.
-void Announce(const std::string& path, const std::string& text) {
-  platform::WriteFileAtomically(path, text);
-}
-
 int CounterHelper(const std::string& folder, const std::string& out, int count) {
   platform::SetModuleFileNameForTesting(folder + "\\tarvelin");
   std::ofstream names(out, std::ios::binary);
@@ -64,7 +59,7 @@ int LockFileHelper(const std::string& path, const std::string& ready) {
       !LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
     return 1;
   }
-  Announce(ready, "locked");
+  platform::WriteFileAtomically(ready, "locked");
   Sleep(INFINITE);
   return 0;
 }
@@ -79,7 +74,7 @@ int HoldAndStartHelper(const std::string& path, const std::string& ready) {
                                                    &error, lock.NativeHandle())) {
     return 1;
   }
-  Announce(ready, std::to_string(tool.pid));
+  platform::WriteFileAtomically(ready, std::to_string(tool.pid));
   Sleep(INFINITE);
   return 0;
 }

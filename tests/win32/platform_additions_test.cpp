@@ -1,7 +1,8 @@
-// The Win32 platform calls that the in-place append and the metafile pages
-// rest on, under Wine; and a metafile page made there: GDI reads the frame for the page size,
-// libuemf (built for Windows) reads the records and the translator draws them, text included
-// (libuemf's UTF-16 conversion makes the test's text record).
+// The Win32 platform calls that the in-place append rests on, under Wine;
+// and a metafile page made there: GDI reads the frame for the page size (its
+// header checks are the page geometry test's, which runs here too), libuemf
+// (built for Windows) reads the records and the translator draws them, text
+// included (libuemf's UTF-16 conversion makes the test's text record).
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -11,7 +12,6 @@
 
 #include "config/settings.h"
 #include "pdf/pdf_merger.h"
-#include "platform/metafile_header.h"
 #include "platform/platform.h"
 #include "support/make_metafile.h"
 #include "support/make_pdf.h"
@@ -62,30 +62,6 @@ TEST(Win32FileUpdateTest, MissingFilesAndFoldersAreRefusedWithTheReason) {
     EXPECT_FALSE(error.empty());
   }
   EXPECT_TRUE(platform::SyncFolder(dir.path(), &error)) << error;
-}
-
-// GDI reads the header (GetEnhMetaFileA); the sizes it does not check are
-// checked against the file as on POSIX.
-TEST(Win32MetafileHeaderTest, GdiGivesTheFrameAndDamagedHeadersAreRefused) {
-  ScopedTempDir dir;
-  std::string good = EmfBuilder(U_RECTL{100, -200, 21000, 29700}).Bytes();
-  WriteFileText(dir.Join("a.emf"), good);
-  platform::EnhMetaFrame frame;
-  std::string error;
-  ASSERT_TRUE(platform::ReadEnhMetaFileFrame(dir.Join("a.emf"), &frame, &error)) << error;
-  EXPECT_EQ("100 -200 21000 29700", std::to_string(frame.left) + " " + std::to_string(frame.top) +
-                                        " " + std::to_string(frame.right) + " " +
-                                        std::to_string(frame.bottom));
-  std::string longer = good, signature = good;
-  longer.replace(48, 4, LeBytes(good.size() + 4, 4));  // nBytes past the file's end
-  signature[40] = 'X';
-  for (const std::string& bad : {longer, signature, good.substr(0, 60)}) {
-    WriteFileText(dir.Join("bad.emf"), bad);
-    EXPECT_FALSE(platform::ReadEnhMetaFileFrame(dir.Join("bad.emf"), &frame, &error)) << bad.size();
-  }
-  EXPECT_EQ("shorter than a metafile header", error);
-  EXPECT_FALSE(platform::ReadEnhMetaFileFrame(dir.Join("missing.emf"), &frame, &error));
-  EXPECT_FALSE(platform::ReadEnhMetaFileFrame(dir.path(), &frame, &error));
 }
 
 TEST(Win32MetafilePageTest, AnEnhancedMetafileBecomesAnA4PageWithItsText) {
