@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -109,11 +110,17 @@ bool IsKeptJobFile(const std::string& job, const std::string& digest) {
 // read early: others may replace the output while the job converts.
 class EarlyEnd {
  public:
-  void Read(const std::string& output) {
+  // Runs while Ghostscript does, in the middle of waiting for it: nothing
+  // may escape from here, or the interpreter would be left unwaited for.
+  void Read(const std::string& output) noexcept {
     if (platform::kOpenFileBlocksReplacing) return;
-    platform::FileStamp before = platform::StampOf(output);
-    if (!before.exists || !platform::IsPlainRegularFile(output) || !end_.Read(output)) return;
-    if (platform::StampOf(output) == before) stamp_ = before;
+    try {
+      platform::FileStamp before = platform::StampOf(output);
+      if (!before.exists || !platform::IsPlainRegularFile(output) || !end_.Read(output)) return;
+      if (platform::StampOf(output) == before) stamp_ = before;
+    } catch (const std::exception&) {
+      // read again under the lock, where a failure is reported
+    }
   }
   // The end, once, when the output is still the file it read; else nullptr.
   OutputEnd* Take(const std::string& output) {
