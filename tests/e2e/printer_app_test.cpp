@@ -244,6 +244,26 @@ TEST_F(PrinterAppTest, AKillDuringABurstLosesNoJobAndRepeatsNone) {
     EXPECT_TRUE(Has(pages[j - 1], "burst job " + std::to_string(j) + "\n"))
         << "page " << j << ": " << pages[j - 1];
   }
+
+  // Documents of jobs the state forgot (saved before they came) are taken
+  // in by job id, whatever order the folder lists them in; one cut short
+  // while it was sent is dropped; the next job's id comes after theirs.
+  Stop(SIGTERM);
+  for (int id = 1001; id <= 1004; ++id) {
+    MakeTextPdf(work_.Join("state/spool/p00001j00000" + std::to_string(id) + "-f.pdf"),
+                {"forgotten " + std::to_string(id)});
+  }
+  WriteFileText(work_.Join("state/spool/p00001j000001005-cut.pdf"), "%PDF-1.4\n1 0 obj");
+  Start();
+  ASSERT_TRUE(Print(Job(1)));
+  ASSERT_TRUE(Idle()) << "jobs still waiting";
+  pages = PdfPageTexts(Output());
+  ASSERT_EQ(static_cast<size_t>(kJobs + 5), pages.size());
+  for (int id = 1001; id <= 1004; ++id) {
+    EXPECT_TRUE(Has(pages[kJobs + id - 1001], "forgotten " + std::to_string(id))) << id;
+  }
+  EXPECT_TRUE(Has(pages[kJobs + 4], "burst job 1\n"));
+  EXPECT_FALSE(fs::exists(work_.Join("state/spool/p00001j000001005-cut.pdf")));
 }
 
 TEST_F(PrinterAppTest, EachPrinterKeepsItsOwnPdfAndTheNetworkAsksForALogin) {

@@ -12,11 +12,11 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/printer_app/intake.h"
+#include "app/printer_app/saved_state.h"
 #include "app/printer_app/status_page.h"
 #include "config/log.h"
 #include "config/settings.h"
@@ -125,7 +125,14 @@ OrderedIntake* IntakeOf(pappl_printer_t* printer, std::string* why) {
   return (server->intakes[id] = std::move(intake)).get();
 }
 
-// Takes a job's document as it is into the printer's intake.
+// The job's user and name, as the printer's page shows them.
+std::string WhoOf(pappl_job_t* job) {
+  return std::string(papplJobGetUsername(job) ? papplJobGetUsername(job) : "") + ": " +
+         (papplJobGetName(job) ? papplJobGetName(job) : "");
+}
+
+// Takes a job's document as it is into the printer's intake (unless it was
+// taken in when the job started).
 bool TakeJob(pappl_job_t* job, const char* document, const char* ext) {
   std::string why;
   if (!document) {
@@ -134,51 +141,82 @@ bool TakeJob(pappl_job_t* job, const char* document, const char* ext) {
     return false;
   }
   OrderedIntake* intake = IntakeOf(papplJobGetPrinter(job), &why);
-  std::string who = std::string(papplJobGetUsername(job) ? papplJobGetUsername(job) : "") + ": " +
-                    (papplJobGetName(job) ? papplJobGetName(job) : "");
-  if (intake && intake->Take(papplJobGetID(job), document, ext, who, &why)) {
+  int id = papplJobGetID(job);
+  if (intake && (intake->IsTaken(id) || intake->Take(id, document, ext, WhoOf(job), &why))) {
     papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Taken in for \"%s\".", intake->output().c_str());
     return true;
   }
   papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Not taken in: %s", why.c_str());
-  OutLog("[ERROR] Job %d was not taken in: %s.\n", papplJobGetID(job), why.c_str());
+  OutLog("[ERROR] Job %d was not taken in: %s.\n", id, why.c_str());
   return false;
 }
 
-// True when a document's end is there: a kill during its upload leaves a
-// cut file, which the client never saw accepted and sends again.
-bool LooksWhole(const std::string& path, const std::string& ext) {
-  std::string text;
-  if (!platform::ReadWholeFile(path, &text)) return false;
-  std::string tail = text.substr(text.size() > 1024 ? text.size() - 1024 : 0);
-  if (ext == "pdf" || ext == "ps") return tail.find("%%EOF") != std::string::npos;
-  if (ext == "jpg") return text.size() > 2 && text.compare(text.size() - 2, 2, "\xFF\xD9") == 0;
-  if (ext == "png") return text.size() > 12 && text.compare(text.size() - 8, 4, "IEND") == 0;
-  return false;
+// The intake of a printer that has one already, else nullptr. It asks PAPPL
+// for nothing that takes a lock.
+OrderedIntake* ExistingIntake(pappl_printer_t* printer) {
+  std::lock_guard<std::mutex> hold(server->mutex);
+  auto found = server->intakes.find(papplPrinterGetID(printer));
+  return found == server->intakes.end() ? nullptr : found->second.get();
+}
+
+// The extension a spooled document of a format is kept under, "" for a
+// format that is not taken as it is.
+const char* ExtensionOf(const char* format) {
+  static const char* const kKinds[][2] = {{"application/pdf", "pdf"},
+                                          {"application/postscript", "ps"},
+                                          {"image/jpeg", "jpg"},
+                                          {"image/png", "png"}};
+  for (const auto& kind : kKinds) {
+    if (format && strcmp(format, kind[0]) == 0) return kind[1];
+  }
+  return "";
+}
+
+// A spooled job is taken in the moment PAPPL starts it. PAPPL 1.3 may close
+// the device under a starting job (the job before it closes it as it ends)
+// and then report the job completed without handing it over; taken in
+// here, it arrives all the same. PAPPL holds the printer's and the job's
+// locks while it calls this, so nothing here asks it for one.
+void JobEvent(pappl_system_t*, pappl_printer_t* printer, pappl_job_t* job, pappl_event_t event,
+              void*) {
+  if (!printer || !job || !(event & (PAPPL_EVENT_JOB_STATE_CHANGED | PAPPL_EVENT_JOB_COMPLETED))) {
+    return;
+  }
+  OrderedIntake* intake = ExistingIntake(printer);
+  int id = papplJobGetID(job);
+  if (!intake || intake->IsTaken(id)) return;
+  ipp_jstate_t state = papplJobGetState(job);
+  const char* document = papplJobGetFilename(job);
+  const char* ext = ExtensionOf(papplJobGetFormat(job));
+  std::string why;
+  if (state == IPP_JSTATE_PROCESSING && document && *ext &&
+      !intake->Take(id, document, ext, WhoOf(job), &why)) {
+    OutLog("[ERROR] Job %d could not be taken in as it started: %s.\n", id, why.c_str());
+  } else if (state == IPP_JSTATE_COMPLETED) {
+    OutLog(
+        "[ERROR] Job %d was ended by the server before it was taken in for \"%s\"; it must be "
+        "printed again.\n",
+        id, intake->output().c_str());
+  }
 }
 
 // A job the server accepted shortly before it was killed may be missing from
 // its state file: PAPPL then forgets it, although its document is still in
-// the spool folder ("p00001j000000042-name.pdf"). Such documents are taken in
-// here, and the printer's next job id moves past them.
+// the spool folder. Such documents are taken in here, oldest job first, and
+// the printer's next job id moves past them.
 void TakeForgottenJobs(pappl_printer_t* printer) {
-  std::error_code error;
-  for (const auto& entry :
-       std::filesystem::directory_iterator(server->stateFolder + "/spool", error)) {
-    std::string name = entry.path().filename().string();
-    int printerId = 0, jobId = 0, end = 0;
-    if (sscanf(name.c_str(), "p%5dj%9d-%n", &printerId, &jobId, &end) != 2 || end == 0 ||
-        printerId != papplPrinterGetID(printer) || papplPrinterFindJob(printer, jobId)) {
+  for (const auto& document : SpoolDocuments(server->stateFolder + "/spool")) {
+    int jobId = document.first.second;
+    const std::string& path = document.second;
+    if (document.first.first != papplPrinterGetID(printer) || papplPrinterFindJob(printer, jobId)) {
       continue;
     }
-    std::string path = entry.path().string();
-    std::string ext = entry.path().extension().string();
-    ext = ext.empty() ? "" : ext.substr(1);
+    std::string ext = std::filesystem::path(path).extension().string().substr(1);
     if (ext == "jpeg") ext = "jpg";
     std::string why;
     OrderedIntake* intake = IntakeOf(printer, &why);
-    if (!intake || !platform::IsPlainRegularFile(path)) continue;
-    if (!intake->IsTaken(jobId) && !LooksWhole(path, ext)) {
+    if (!intake) continue;
+    if (!intake->IsTaken(jobId) && !LooksWhole(path)) {
       OutLog("[INFO] \"%s\", cut short while it was sent, is removed from the spool.\n",
              path.c_str());
     } else if (intake->IsTaken(jobId) || intake->Take(jobId, path, ext, "", &why)) {
@@ -342,26 +380,26 @@ ssize_t DeviceWrite(pappl_device_t*, const void*, size_t bytes) {
 pappl_preason_t DeviceStatus(pappl_device_t*) { return PAPPL_PREASON_NONE; }
 bool DeviceList(pappl_device_cb_t, void*, pappl_deverror_cb_t, void*) { return false; }
 
+// PAPPL writes its state file in place; a kill in the middle would leave it
+// cut, and the jobs after the cut forgotten. It is written beside and
+// renamed over the old one instead.
 bool SaveState(pappl_system_t* system, void*) {
-  return papplSystemSaveState(system, (server->stateFolder + "/state").c_str());
+  std::string state = server->stateFolder + "/state", temp = state + ".new", why;
+  if (!papplSystemSaveState(system, temp.c_str()) || !platform::SyncFileToDisk(temp, &why) ||
+      !platform::ReplaceFile(temp, state, &why)) {
+    OutLog("[ERROR] The server's state \"%s\" could not be saved%s%s.\n", state.c_str(),
+           why.empty() ? "" : ": ", why.c_str());
+    return false;
+  }
+  return true;
 }
 
-// PAPPL restores a job that was being processed when the server was killed
-// as still processing, and then never processes it; as pending it is.
-void RequeueInterruptedJobs(const std::string& stateFile) {
-  std::string text;
+// Mends, before PAPPL reads it, what a killed server left in its state.
+void RepairStateFile(const std::string& stateFolder) {
+  std::string stateFile = stateFolder + "/state", text, why;
   if (!platform::ReadWholeFile(stateFile, &text)) return;
-  std::string requeued;
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) {
-    size_t processing = line.find(" state=\"5\"");
-    if (line.compare(0, 4, "Job ") == 0 && processing != std::string::npos) {
-      line.replace(processing, 11, " state=\"3\"");
-    }
-    requeued += line + "\n";
-  }
-  std::string why;
-  if (requeued != text && !platform::WriteFileAtomically(stateFile, requeued, &why)) {
+  std::string repaired = RepairSavedState(text, SpoolDocuments(stateFolder + "/spool"));
+  if (repaired != text && !platform::WriteFileAtomically(stateFile, repaired, &why)) {
     OutLog("[ERROR] \"%s\" could not be written: %s.\n", stateFile.c_str(), why.c_str());
   }
 }
@@ -445,9 +483,8 @@ pappl_system_t* MakeSystem(const Options& options) {
                            const_cast<char*>("jpg"));
   papplSystemAddMIMEFilter(system, "image/png", "application/pdf", FilterDocument,
                            const_cast<char*>("png"));
-  std::string stateFile = options.state + "/state";
-  RequeueInterruptedJobs(stateFile);
-  papplSystemLoadState(system, stateFile.c_str());
+  RepairStateFile(options.state);
+  papplSystemLoadState(system, (options.state + "/state").c_str());
   return system;
 }
 
@@ -562,6 +599,7 @@ int main(int argc, char** argv) {
     status = 2;
   } else {
     papplSystemSetSaveCallback(system, SaveState, nullptr);
+    papplSystemSetEventCallback(system, JobEvent, nullptr);
     Run(system);
   }
   server->intakes.clear();
