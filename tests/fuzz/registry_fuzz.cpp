@@ -89,13 +89,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The keys the hive reader finds in the text (and the root); those that
   // open, with what they hold, by their path in lower case (names differing
-  // in case only are one key).
+  // in case only are one key, and the calls see a name up to its first NUL).
   platform::regedit4::Hive hive;
   hive.root = localMachine ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER";
   platform::regedit4::ParseHive(text, &hive);
   std::vector<std::string> paths{""};
   for (size_t i = 0; i < hive.keys.size() && paths.size() < kMaxKeys; ++i) {
-    paths.push_back(hive.keys[i].path);
+    paths.push_back(hive.keys[i].path.c_str());
   }
   std::map<std::string, std::pair<std::string, KeyValues>> keys;
   for (const std::string& path : paths) {
