@@ -43,6 +43,7 @@ wine_path(WIN_TEST_DATA ${CMAKE_SOURCE_DIR}/tests/data)
 # machine's qpdf, pdftoppm and gs as checkers.
 set(POSIX_ONLY_TESTS
   app/dispatch_test.cpp
+  app/saved_state_test.cpp
   config/path_macros_test.cpp
   config/profile_test.cpp
   config/registry_test.cpp
