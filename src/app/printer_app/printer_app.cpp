@@ -152,9 +152,11 @@ bool TakeJob(pappl_job_t* job, const char* document, const char* ext) {
 }
 
 // The intake of a printer that has one already, else nullptr. It asks PAPPL
-// for nothing that takes a lock.
+// for nothing that takes a lock, and gives up rather than wait for an intake
+// being made: that holds the list while it calls PAPPL.
 OrderedIntake* ExistingIntake(pappl_printer_t* printer) {
-  std::lock_guard<std::mutex> hold(server->mutex);
+  std::unique_lock<std::mutex> hold(server->mutex, std::try_to_lock);
+  if (!hold.owns_lock()) return nullptr;
   auto found = server->intakes.find(papplPrinterGetID(printer));
   return found == server->intakes.end() ? nullptr : found->second.get();
 }
@@ -176,7 +178,8 @@ const char* ExtensionOf(const char* format) {
 // the device under a starting job (the job before it closes it as it ends)
 // and then report the job completed without handing it over; taken in
 // here, it arrives all the same. PAPPL holds the printer's and the job's
-// locks while it calls this, so nothing here asks it for one.
+// locks while it calls this, so nothing here asks it for one; where the
+// intake is not at hand, the driver's callback takes the job as before.
 void JobEvent(pappl_system_t*, pappl_printer_t* printer, pappl_job_t* job, pappl_event_t event,
               void*) {
   if (!printer || !job || !(event & (PAPPL_EVENT_JOB_STATE_CHANGED | PAPPL_EVENT_JOB_COMPLETED))) {
