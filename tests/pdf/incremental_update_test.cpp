@@ -75,10 +75,10 @@ TEST_F(IncrementalUpdateTest, ManyAppendsStayValidAndAreConsolidated) {
     ASSERT_TRUE(Valid(Out()));
     std::vector<std::string> pages = PdfPageTexts(Out());
     ASSERT_EQ(static_cast<size_t>(job + 1), pages.size());
-    for (int page = 1; page <= job; ++page) {
+    for (int page = 1; page <= job; ++page)
       ASSERT_TRUE(Has(pages[page], "Job " + std::to_string(page) + "\n")) << page;
-    }
   }
+
   // Once the updates grew, the whole document was written now and then (and
   // later jobs were updates again).
   EXPECT_TRUE(Has(Log(), "\" is written whole: its updates are over a third of it"));
@@ -287,8 +287,7 @@ TEST_F(IncrementalUpdateTest, DamagedTailsNeverCrashOrHang) {
     if (result == 1) {
       EXPECT_TRUE(Valid(Out()));
       std::vector<std::string> pages = PdfPageTexts(Out());
-      ASSERT_FALSE(pages.empty());
-      EXPECT_TRUE(Has(pages.back(), "Job"));
+      EXPECT_TRUE(!pages.empty() && Has(pages.back(), "Job"));
     } else {
       EXPECT_EQ(item.second, ReadFileText(Out()));
     }

