@@ -90,7 +90,9 @@ TEST_F(PrintQueueTest, JobWaitsInTheQueueWhileThePortFolderIsMissing) {
               std::string::npos;
     if (!stopped) SleepMs(250);
   }
+
   ASSERT_TRUE(stopped) << scheduler_.ErrorLog();
+
   EXPECT_FALSE(scheduler_.Tool("/usr/bin/lpstat", {"-o", kQueue}).stdoutText.empty());
   EXPECT_FALSE(fs::exists(Output()));
 
@@ -126,8 +128,7 @@ TEST_F(PrintQueueTest, WithoutRightsNothingIsInstalled) {
   launch.inChild = [] { return setgid(65534) == 0 && setuid(65534) == 0; };
   RunResult r = RunTool(install_.Program(), launch);
   EXPECT_EQ(0, r.status) << r.stderrText;
-  RunResult queues = scheduler_.Tool("/usr/bin/lpstat", {"-v"});
-  EXPECT_FALSE(Has(queues.stdoutText, kQueue));
+  EXPECT_FALSE(Has(scheduler_.Tool("/usr/bin/lpstat", {"-v"}).stdoutText, kQueue));
 }
 
 }  // namespace
