@@ -488,9 +488,8 @@ TEST_F(AppendTest, ConvertedFilesOfKilledRunsAreCollected) {
   for (int attempt = 0; attempt < 20 && gs < 0; ++attempt) {
     pid_t run = install_.Start({"-appendfile", job});
     pid_t found = -1;
-    for (int i = 0; i < 20000 && found < 0; ++i) {
+    for (int i = 0; i < 20000 && found < 0; ++i)
       found = FindProcess("gswin32.exe", job, "-sOutputFile=", &leftover);
-    }
     if (found > 0) kill(found, SIGSTOP);
     kill(run, SIGKILL);
     waitpid(run, nullptr, 0);

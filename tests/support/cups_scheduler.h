@@ -157,13 +157,11 @@ class CupsScheduler {
     // must reach their programs and the spool below this folder.
     chmod(dir_.path().c_str(), 0755);
     std::error_code ec;
-    for (const char* folder : {"spool/tmp", "cache", "state", "log", "serverbin/backend"}) {
+    for (const char* folder : {"spool/tmp", "cache", "state", "log", "serverbin/backend"})
       fs::create_directories(Path(folder), ec);
-    }
     const std::string system = "/usr/lib/cups/";
-    for (const char* folder : {"filter", "cgi-bin", "daemon", "monitor", "notifier", "driver"}) {
+    for (const char* folder : {"filter", "cgi-bin", "daemon", "monitor", "notifier", "driver"})
       fs::create_symlink(system + folder, Path("serverbin/") + folder, ec);
-    }
     for (const auto& entry : fs::directory_iterator(system + "backend", ec)) {
       std::error_code linkError;
       fs::create_symlink(entry.path(),
@@ -183,9 +181,8 @@ class CupsScheduler {
                         (geteuid() == 0 ? std::string("User lp\nGroup lp\n")
                                         : std::string("User ") + (user ? user->pw_name : "nobody") +
                                               "\nGroup " + (grp ? grp->gr_name : "nogroup") + "\n");
-    for (const auto& variable : options_.env) {
+    for (const auto& variable : options_.env)
       files += "SetEnv " + variable.first + " " + variable.second + "\n";
-    }
     WriteFileText(Path("cups-files.conf"), files);
   }
 

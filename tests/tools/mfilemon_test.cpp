@@ -282,9 +282,8 @@ class MfilemonSetupTest : public testing::Test {
     chmod(work_.path().c_str(), 0755);
     fs::create_directories(work_.Join("dist"));
     fs::create_directories(Backends());
-    for (const char* name : {"mfilemon", "mfilemon-setup.exe"}) {
+    for (const char* name : {"mfilemon", "mfilemon-setup.exe"})
       fs::copy_file(std::string(TARVELIN_DIST_DIR) + "/" + name, work_.Join("dist/") + name);
-    }
   }
   std::string Backends() const { return work_.Join("serverbin/backend"); }
   std::string Installed() const { return Backends() + "/mfilemon"; }

@@ -32,9 +32,8 @@ bool IsRoot() { return geteuid() == 0; }
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   size_t start = 0;
-  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
     lines.push_back(text.substr(start, end - start));
-  }
   return lines;
 }
 
@@ -50,9 +49,8 @@ class QuorvelTest : public testing::Test {
       account_ = std::make_unique<ScopedAccount>(Home());
       ASSERT_TRUE(account_->Ok());
       owner_ = account_->name();
-      for (const std::string& folder : {Home(), work_.Join("calls")}) {
+      for (const std::string& folder : {Home(), work_.Join("calls")})
         ASSERT_EQ(0, chown(folder.c_str(), account_->uid(), account_->gid()));
-      }
     } else {
       owner_ = getpwuid(getuid())->pw_name;
     }
