@@ -89,15 +89,15 @@ TEST_F(IncrementalUpdateTest, DocumentInformationIsTheLastRuns) {
   MakeTextPdf(Out(), {"Base"});
   options_.title = "First title";
   ASSERT_EQ(1, Append("One", Out()));
-  RunResult info = RunProgram("/usr/bin/pdfinfo", {Out()});
-  EXPECT_TRUE(Has(info.stdoutText, "First title"));
+  EXPECT_TRUE(Has(RunProgram("/usr/bin/pdfinfo", {Out()}).stdoutText, "First title"));
   options_.title.clear();
   options_.author = "Ann";
   options_.pdfVersion = "1.7";  // the catalog says it
   const std::string before = ReadFileText(Out());
   ASSERT_EQ(1, Append("Two", Out()));
   EXPECT_TRUE(StartsWith(ReadFileText(Out()), before));
-  info = RunProgram("/usr/bin/pdfinfo", {Out()});
+  RunResult info = RunProgram("/usr/bin/pdfinfo", {Out()});
+
   EXPECT_TRUE(Has(info.stdoutText, "PDF version:     1.7"));
   EXPECT_FALSE(Has(info.stdoutText, "First title"));
   EXPECT_TRUE(Has(info.stdoutText, "Author:          Ann"));
