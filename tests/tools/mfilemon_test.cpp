@@ -105,7 +105,8 @@ class MfilemonTest : public testing::Test {
 // nothing is written outside the OutputPath. A file already written stays for
 // whoever mends the port; a job path the command line would split is given
 // up before any of the job is written; an account that cannot be taken is
-// never replaced by root.
+// never replaced by root; a job larger than the room left (the file size
+// limit stands in for a full disk) leaves no partial file.
 TEST_F(MfilemonTest, JobThatCannotBeDeliveredIsKept) {
   const std::string copy = Dest() + "/copy.ps", outside = "does not name a file inside";
   using Settings = std::vector<std::pair<const char*, std::string>>;
@@ -113,6 +114,7 @@ TEST_F(MfilemonTest, JobThatCannotBeDeliveredIsKept) {
     Settings set;  ///< the port's values changed; none: a port without settings
     std::string said;
     bool fileStays = false;
+    rlim_t room = 0;  ///< a job of four times this size, written under this file size limit
   } cases[] = {
       {{}, "NoSuchPort"},
       {{{"OutputPath", work_.Join("missing")}}, "No such file"},
@@ -129,14 +131,23 @@ TEST_F(MfilemonTest, JobThatCannotBeDeliveredIsKept) {
       {{{"FilePattern", ".."}}, outside},
       {{{"FilePattern", "."}}, outside},
       {{{"FilePattern", ""}}, "FilePattern"},
+      {{{"UserCommand", ""}}, "partial file is removed", false, 64 * 1024},
   };
   const std::vector<std::string> before = Names(work_.path());
   for (const Case& c : cases) {
     SCOPED_TRACE(c.said + (c.set.empty() ? "" : " " + c.set.back().second));
     if (!c.set.empty() && c.set[0].first == std::string("User") && !IsRoot()) continue;
     for (const auto& [name, value] : c.set) SetText(name, value);
-    RunResult run = Deliver({}, c.set.empty() ? "NoSuchPort" : "QuorvelPort");
+    WriteFileText(JobFile(), c.room ? std::string(4 * c.room, 'x') : kJob);
+    ToolLaunch launch;
+    launch.inChild = [&c] {  // the row's file size limit, if any
+      struct rlimit limit = {c.room, c.room};
+      return !c.room ||
+             (signal(SIGXFSZ, SIG_IGN) != SIG_ERR && setrlimit(RLIMIT_FSIZE, &limit) == 0);
+    };
+    RunResult run = Deliver(launch, c.set.empty() ? "NoSuchPort" : "QuorvelPort");
     Defaults();
+
     EXPECT_EQ(kKeepJob, run.status);
     EXPECT_TRUE(Has(run.stderrText, "ERROR: "));
     EXPECT_TRUE(Has(run.stderrText, c.said));
@@ -208,21 +219,6 @@ TEST_F(MfilemonTest, JobTakesTheFirstFreeNumberAndNoPlantedLink) {
   EXPECT_EQ("older job 1", ReadFileText(OutFile(1)));
   EXPECT_EQ(kJob, ReadFileText(OutFile(4)));
   EXPECT_EQ(S_IFREG | 0600u, LinkStat(OutFile(4)).st_mode);
-}
-
-// A job larger than the room left: the partial file goes, the job is kept.
-TEST_F(MfilemonTest, DiskFullRemovesThePartialFileAndKeepsTheJob) {
-  WriteFileText(JobFile(), std::string(256 * 1024, 'x'));
-  ToolLaunch launch;
-  launch.inChild = [] {
-    struct rlimit limit = {64 * 1024, 64 * 1024};
-    signal(SIGXFSZ, SIG_IGN);
-    return setrlimit(RLIMIT_FSIZE, &limit) == 0;
-  };
-  RunResult run = Deliver(launch);
-  EXPECT_EQ(kKeepJob, run.status);
-  EXPECT_TRUE(Has(run.stderrText, "partial file is removed"));
-  EXPECT_EQ(kFolders, Names(Out()));
 }
 
 // Without arguments the ports are listed for CUPS, one a line; a wrong
