@@ -65,7 +65,6 @@ TEST(DispatchTest, SettingsAndSpoolerLibrary) {
   install.WriteConfig("[Options]\nOutputPDFFile=" + install.Path("out.pdf") + "\n");
   WriteFileText(install.Path("job.ps"), "%!PS\nshowpage\n");
   EXPECT_EQ(0, install.Run({"-appendfile", install.Path("job.ps")}, noLibrary).status);
-
   EXPECT_TRUE(std::filesystem::exists(install.Path("out.pdf")));
 
   // With the log off the usage is the option list on stderr and nothing more.

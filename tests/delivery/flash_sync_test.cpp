@@ -222,7 +222,6 @@ TEST_F(FlashSyncTest, LockHeldElsewhereTouchesNothing) {
   char c = 0;
   ASSERT_EQ(1, read(ready[0], &c, 1));
   ASSERT_EQ('y', c);
-
   EXPECT_EQ(0, Sync());
   EXPECT_TRUE(platform::PathExists(Source()));
   EXPECT_FALSE(platform::PathExists(Target()));
@@ -375,7 +374,6 @@ TEST_F(FlashSyncTest, WatcherNeverWritesBackACutSetting) {
   std::string longSource = program_.path() + "/" + std::string(600, 'o') + ".pdf";
   Configure("OutputPDFFile=" + longSource + "\nSyncPDFFileToFlashDrive=" + Target() + "\n");
   RunSyncLoop(2);
-
   EXPECT_TRUE(Has(ReadFileText(program_.Config()), "OutputPDFFile=" + longSource));
   EXPECT_TRUE(Has(Log(), "[ERROR] The setting OutputPDFFile is"));
 }

@@ -110,7 +110,6 @@ TEST_F(FurtherPrintersTest, FirstPrinterThenFurtherOnesAndJobsLandInTheOwnersPdf
   EXPECT_EQ(3u, PdfPageTexts(output).size());
   const std::string spool = work_.Join("home/.cache/tarvelin/spool");
   EXPECT_FALSE(fs::is_empty(spool));  // throws, failing the test, when it is missing
-
   // The owner may not write the program's log: its lines reach CUPS's log.
   std::string said = install_.LogText() + scheduler_.ErrorLog();
   size_t why = said.find("There are no per-user settings for the port");

@@ -90,9 +90,7 @@ TEST_F(PrintQueueTest, JobWaitsInTheQueueWhileThePortFolderIsMissing) {
               std::string::npos;
     if (!stopped) SleepMs(250);
   }
-
   ASSERT_TRUE(stopped) << scheduler_.ErrorLog();
-
   EXPECT_FALSE(scheduler_.Tool("/usr/bin/lpstat", {"-o", kQueue}).stdoutText.empty());
   EXPECT_FALSE(fs::exists(Output()));
 

@@ -78,7 +78,6 @@ TEST_F(IncrementalUpdateTest, ManyAppendsStayValidAndAreConsolidated) {
     for (int page = 1; page <= job; ++page)
       ASSERT_TRUE(Has(pages[page], "Job " + std::to_string(page) + "\n")) << page;
   }
-
   // Once the updates grew, the whole document was written now and then (and
   // later jobs were updates again).
   EXPECT_TRUE(Has(Log(), "\" is written whole: its updates are over a third of it"));
@@ -97,7 +96,6 @@ TEST_F(IncrementalUpdateTest, DocumentInformationIsTheLastRuns) {
   ASSERT_EQ(1, Append("Two", Out()));
   EXPECT_TRUE(StartsWith(ReadFileText(Out()), before));
   RunResult info = RunProgram("/usr/bin/pdfinfo", {Out()});
-
   EXPECT_TRUE(Has(info.stdoutText, "PDF version:     1.7"));
   EXPECT_FALSE(Has(info.stdoutText, "First title"));
   EXPECT_TRUE(Has(info.stdoutText, "Author:          Ann"));
@@ -240,7 +238,6 @@ TEST_F(IncrementalUpdateTest, PagesTreeThatMiscountsIsWrittenWhole) {
 TEST_F(IncrementalUpdateTest, AnotherAccountsOutputIsReplacedWhole) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root";
   MakeTextPdf(Out(), {"Base"});
-
   const std::string job = program_.Join("other.pdf");
   MakeTextPdf(job, {"Other"});
   chmod(program_.path().c_str(), 0777);

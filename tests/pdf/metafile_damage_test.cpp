@@ -64,7 +64,6 @@ TEST_F(MetafileDamageTest, AFileThatGivesNoPageSaysOnceWhy) {
     const size_t error = log.find("[ERROR]");
     EXPECT_TRUE(error == log.rfind("[ERROR]") && log.find(c.why, error) != std::string::npos)
         << log;
-
     EXPECT_FALSE(Has(log, "Append PDF page..."));
     std::remove(program.Log().c_str());
   }
@@ -172,7 +171,6 @@ TEST_F(MetafileDamageTest, LastRecordEndingAtOrJustPastTheEnd) {
                                          .Bytes();
       const std::string text = MergeWithPdf(name, bytes);
       EXPECT_EQ(past == 0, text.find(kind.text) != std::string::npos) << text;
-
       EXPECT_TRUE(!kind.eof || Has(text, "kept"));
       const size_t line = Log().find("Metafile \"" + program.Join(name) + kind.refusal);
       EXPECT_EQ(past != 0, line != std::string::npos) << Log();

@@ -111,7 +111,6 @@ TEST_F(MergerTest, ImagePagesShowTheirImagesAtTheirSizes) {
   std::vector<std::string> list{program.Join("broken.jpg")};  // gives no page
   for (const auto& page : pages)
     if (list.back() != program.Join(page.file)) list.push_back(program.Join(page.file));
-
   EXPECT_TRUE(PDFMerger(list, output.c_str(), options));
   QPDF pdf;
   pdf.processFile(output.c_str());

@@ -109,7 +109,6 @@ TEST_F(CupsRegistryTest, MonitorsAndTheirPortsComeFromTheRegistry) {
   auto monitors = [] {
     return Listed<MONITOR_INFO_2A>([](auto... open) { return EnumMonitorsA(nullptr, 2, open...); });
   };
-
   EXPECT_EQ(std::vector<std::string>{}, monitors());  // an empty store
   WriteMonitors();
   struct utsname names;

@@ -189,7 +189,6 @@ class CupsScheduler {
       RunResult asked = RunProgram("/usr/bin/lpstat", {"-h", Socket(), "-r"});
       if (asked.stdoutText == "scheduler is running\n") return true;
       int status = 0;
-
       if (waitpid(pid_, &status, WNOHANG) == pid_) {
         pid_ = -1;
         *error = "cupsd ended before it listened (status " + std::to_string(status) + ")";

@@ -67,7 +67,6 @@ class MfilemonTest : public testing::Test {
     SetText("UserCommand", "");
     SetText("WaitTermination", 1u);
     SetText("WaitTimeout", 300u);
-
     SetText("User", "");
   }
   std::string Out() const { return work_.Join("out"); }
@@ -147,7 +146,6 @@ TEST_F(MfilemonTest, JobThatCannotBeDeliveredIsKept) {
     };
     RunResult run = Deliver(launch, c.set.empty() ? "NoSuchPort" : "QuorvelPort");
     Defaults();
-
     EXPECT_EQ(kKeepJob, run.status);
     EXPECT_TRUE(Has(run.stderrText, "ERROR: "));
     EXPECT_TRUE(Has(run.stderrText, c.said));
@@ -344,7 +342,6 @@ TEST_F(MfilemonSetupTest, RunThatCannotInstallSaysWhyAndChangesNothing) {
     RunResult run = Setup(launch);
     EXPECT_TRUE(row.status < 0 ? run.status != 0 && run.status != 126 : run.status == row.status)
         << run.status;
-
     EXPECT_TRUE(Has(run.stdoutText, row.said));
     EXPECT_TRUE(!fs::exists(Backends()) || fs::is_empty(Backends()));
     EXPECT_EQ(!row.withoutFolder, fs::exists(Backends()));

@@ -121,7 +121,6 @@ TEST_F(QuorvelTest, CommandGetsTheArgumentsAndAPrivateSpoolFileAsTheOwner) {
   // As root the owner's home, and nothing of cupsd's folders.
   const std::string env = Home() + (IsRoot() ? "|unset|unset\n" : "|");
   EXPECT_EQ(0u, Calls().find(std::to_string(OwnerUid()) + "\n" + env)) << Calls();
-
   EXPECT_EQ(kJob, ReadFileText(work_.Join("calls/job")));
   EXPECT_TRUE(Has(run.stderrText, "DEBUG: [command] recorded"));
   EXPECT_EQ(S_IFREG | 0600u, LinkStat(spool).st_mode);
