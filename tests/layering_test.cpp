@@ -48,11 +48,9 @@ std::vector<Include> AllIncludes() {
     std::ifstream in(entry.path());
     std::string text;
     std::smatch match;
-    for (int line = 1; std::getline(in, text); ++line) {
-      if (std::regex_search(text, match, include)) {
+    for (int line = 1; std::getline(in, text); ++line)
+      if (std::regex_search(text, match, include))
         found.push_back({fs::relative(entry.path(), root).generic_string(), line, match[1]});
-      }
-    }
   }
   return found;
 }
@@ -63,9 +61,8 @@ bool StartsWith(const std::string& s, const std::string& prefix) {
 
 // The layer a path below src/ (or an include) lies in; -1 for none.
 int LevelOf(const std::string& path) {
-  for (const auto& layer : kLayers) {
+  for (const auto& layer : kLayers)
     if (StartsWith(path, layer.folder)) return layer.level;
-  }
   return -1;
 }
 
@@ -104,12 +101,10 @@ TEST(LayeringTest, NoCircleOfIncludes) {
   std::map<std::string, std::set<std::string>> uses;
   std::set<std::string> withSource;
   for (const Include& include : AllIncludes()) {
-    if (!StartsWith(include.file.substr(include.file.find_last_of('.')), ".h")) {
+    if (!StartsWith(include.file.substr(include.file.find_last_of('.')), ".h"))
       withSource.insert(Unit(include.file));
-    }
-    if (LevelOf(include.header) >= 0 && Unit(include.header) != Unit(include.file)) {
+    if (LevelOf(include.header) >= 0 && Unit(include.header) != Unit(include.file))
       uses[Unit(include.file)].insert(Unit(include.header));
-    }
   }
   for (auto& entry : uses) {
     for (auto next = entry.second.begin(); next != entry.second.end();) {

@@ -56,9 +56,8 @@ TEST(IniProfileTest, ConcurrentWritersLoseNothing) {
     }
     return 0;
   });
-  for (int i = 0; i < kRounds; ++i) {
+  for (int i = 0; i < kRounds; ++i)
     SetProfileString(ini.c_str(), "installation", ("S" + std::to_string(i)).c_str(), "1");
-  }
   EXPECT_EQ(0, ChildExitCode(child));
   for (int i = 0; i < kRounds; ++i) {
     char p[4], s[4];

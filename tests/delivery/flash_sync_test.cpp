@@ -136,11 +136,8 @@ TEST_F(FlashSyncTest, SourcePagesGoBehindTheDrivesOnce) {
   };
   auto make = [](const std::string& path, const Pages& pages) {
     platform::DeleteFile(path);
-    if (pages.size() == 1 && pages[0].rfind("%PDF", 0) == 0) {
-      WriteFileText(path, pages[0]);
-    } else if (!pages.empty()) {
-      MakeTextPdf(path, pages);
-    }
+    if (pages.size() == 1 && pages[0].rfind("%PDF", 0) == 0) WriteFileText(path, pages[0]);
+    if (!pages.empty() && pages[0].rfind("%PDF", 0) != 0) MakeTextPdf(path, pages);
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -159,9 +156,7 @@ TEST_F(FlashSyncTest, SourcePagesGoBehindTheDrivesOnce) {
       EXPECT_EQ(before, after);
     } else {
       EXPECT_EQ(row.after, PageTexts(Target()));
-      if (row.target.empty()) {
-        EXPECT_EQ(sourceBytes, after);
-      }
+      EXPECT_TRUE(!row.target.empty() || sourceBytes == after);  // a first sync copies
     }
   }
   // A target that is the source itself, by another spelling.
@@ -222,8 +217,7 @@ TEST_F(FlashSyncTest, LockHeldElsewhereTouchesNothing) {
   ASSERT_EQ(0, pipe(ready));
   pid_t holder = StartChild([&] {
     platform::FileLock lock(Source() + ".lock");
-    char c = lock.Held() ? 'y' : 'n';
-    return write(ready[1], &c, 1) == 1 ? pause() : 1;
+    return write(ready[1], lock.Held() ? "y" : "n", 1) == 1 ? pause() : 1;
   });
   char c = 0;
   ASSERT_EQ(1, read(ready[0], &c, 1));
@@ -236,8 +230,7 @@ TEST_F(FlashSyncTest, LockHeldElsewhereTouchesNothing) {
 
   kill(holder, SIGKILL);
   waitpid(holder, nullptr, 0);
-  close(ready[0]);
-  close(ready[1]);
+  for (int end : ready) close(end);
   EXPECT_EQ(1, Sync());
   EXPECT_EQ(std::vector<std::string>{"S1"}, PageTexts(Target()));
 }
@@ -310,9 +303,8 @@ TEST_F(FlashSyncTest, DeliveryIsOneDurableStep) {
   EXPECT_FALSE(platform::PathExists(JournalPath(Source())));
   auto written = std::find(events.begin(), events.end(), "append " + Source());
   ASSERT_NE(events.end(), written);
-  for (auto later = written; later != events.end(); ++later) {
+  for (auto later = written; later != events.end(); ++later)
     EXPECT_EQ(std::string::npos, later->find(" " + JournalPath(Source()))) << *later;
-  }
   // The removal of the length record is on the disk before the job counts.
   const std::string folder = platform::DirName(Source());
   EXPECT_NE(events.end(), std::find(written, events.end(), "fsync " + folder));
@@ -338,11 +330,9 @@ TEST(JobJournalTest, FieldsComeBackUnchanged) {
     journal.commit = PendingCommit{name, 1, 2, name, "d", {name, name}};
     journal.leftovers.push_back(Leftover{4, name});
     ASSERT_TRUE(ParseJobJournal(FormatJobJournal(journal), &back));
-    EXPECT_EQ(name, back.kept.at(0).job);
-    EXPECT_EQ(name, back.kept.at(0).cause);
-    EXPECT_EQ(name, back.commit.target);
-    EXPECT_EQ(name, back.commit.files.at(1));
-    EXPECT_EQ(name, back.leftovers.at(0).path);
+    for (const std::string& field : {back.kept.at(0).job, back.kept.at(0).cause, back.commit.target,
+                                     back.commit.files.at(1), back.leftovers.at(0).path})
+      EXPECT_EQ(name, field);
   }
   // Two commit records are no journal this program wrote.
   JobJournal journal, back;
@@ -382,9 +372,7 @@ TEST_F(FlashSyncTest, WatcherDeliversEveryJobOnceAndInOrder) {
 // written back cut, which would send later jobs to another path.
 TEST_F(FlashSyncTest, WatcherNeverWritesBackACutSetting) {
   std::string longSource = program_.path() + "/" + std::string(600, 'o') + ".pdf";
-  std::string config = "[debug]\noutlog=Yes\n[Options]\nOutputPDFFile=" + longSource +
-                       "\nSyncPDFFileToFlashDrive=" + Target() + "\n";
-  WriteFileText(program_.Config(), config);
+  Configure("OutputPDFFile=" + longSource + "\nSyncPDFFileToFlashDrive=" + Target() + "\n");
   RunSyncLoop(2);
   EXPECT_TRUE(Has(ReadFileText(program_.Config()), "OutputPDFFile=" + longSource));
   EXPECT_TRUE(Has(Log(), "[ERROR] The setting OutputPDFFile is"));

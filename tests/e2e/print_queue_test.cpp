@@ -126,8 +126,7 @@ TEST_F(PrintQueueTest, WithoutRightsNothingIsInstalled) {
   launch.inChild = [] { return setgid(65534) == 0 && setuid(65534) == 0; };
   RunResult r = RunTool(install_.Program(), launch);
   EXPECT_EQ(0, r.status) << r.stderrText;
-  RunResult queues = scheduler_.Tool("/usr/bin/lpstat", {"-v"});
-  EXPECT_FALSE(Has(queues.stdoutText, kQueue));
+  EXPECT_FALSE(Has(scheduler_.Tool("/usr/bin/lpstat", {"-v"}).stdoutText, kQueue));
 }
 
 }  // namespace

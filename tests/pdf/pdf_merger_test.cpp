@@ -30,11 +30,6 @@ struct MergerTest : testing::Test {
     QPDFObjectHandle info = pdf.getTrailer().getKey("/Info");
     return info.isDictionary() && info.hasKey(key) ? info.getKey(key).getUTF8Value() : "(none)";
   }
-  std::string Version() {
-    QPDF pdf;
-    pdf.processFile(output.c_str());
-    return pdf.getPDFVersion();
-  }
 
   ScopedProgramFolder program;
   DocumentInfo options;
@@ -57,7 +52,7 @@ TEST_F(MergerTest, PdfsOfThreeAndTwoPagesInListOrder) {
   options.pdfVersion = "1.4";
   EXPECT_TRUE(PDFMerger(list, output.c_str(), options));
   EXPECT_EQ((std::vector<std::string>{"a1", "a2", "a3", "b1", "b2"}), PageTexts(output));
-  EXPECT_EQ("1.6", Version());
+  EXPECT_EQ("%PDF-1.6", ReadFileText(output).substr(0, 8));
   EXPECT_FALSE(Has(ReadFileText(output), "/Encrypt"));
   EXPECT_EQ("T\xc3\xbctel", Info("/Title"));
   EXPECT_EQ("Quorvel Virtual PDFPrinter (https://www.quorvel.com)", Info("/Producer"));
@@ -114,9 +109,8 @@ TEST_F(MergerTest, ImagePagesShowTheirImagesAtTheirSizes) {
       {"plain.pbm", 2, 2, {0, 0, 0}},
   };
   std::vector<std::string> list{program.Join("broken.jpg")};  // gives no page
-  for (const auto& page : pages) {
+  for (const auto& page : pages)
     if (list.back() != program.Join(page.file)) list.push_back(program.Join(page.file));
-  }
   EXPECT_TRUE(PDFMerger(list, output.c_str(), options));
   QPDF pdf;
   pdf.processFile(output.c_str());

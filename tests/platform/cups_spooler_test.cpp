@@ -52,36 +52,34 @@ void WriteMonitors() {
   }
 }
 
-// The records an Enum call lists, each as the text describe makes of it.
-template <typename Info, typename Call, typename Describe>
-std::vector<std::string> Listed(Call call, Describe describe) {
+// Each record as text: a printer's name, "port|monitor|description",
+// "monitor|library|environment".
+std::string Text(const PRINTER_INFO_2A& p) { return p.pPrinterName; }
+std::string Text(const PORT_INFO_2A& p) {
+  return std::string(p.pPortName) + "|" + p.pMonitorName + "|" + p.pDescription;
+}
+std::string Text(const MONITOR_INFO_2A& m) {
+  return std::string(m.pName) + "|" + m.pDLLName + "|" + m.pEnvironment;
+}
+
+// The records an Enum call (its buffer arguments left open) lists, as text.
+template <typename Info, typename Call>
+std::vector<std::string> Listed(Call call) {
   uint32_t needed = 0, returned = 0;
   call(nullptr, 0, &needed, &returned);
   std::vector<unsigned char> buffer(needed);
   EXPECT_TRUE(call(buffer.data(), needed, &needed, &returned)) << GetLastError();
   std::vector<std::string> lines;
-  for (uint32_t i = 0; i < returned; ++i) {
-    lines.push_back(describe(reinterpret_cast<const Info*>(buffer.data())[i]));
-  }
+  for (uint32_t i = 0; i < returned; ++i)
+    lines.push_back(Text(reinterpret_cast<const Info*>(buffer.data())[i]));
   return lines;
 }
-
 std::vector<std::string> PrinterNames() {
   return Listed<PRINTER_INFO_2A>(
-      [](unsigned char* b, uint32_t s, uint32_t* n, uint32_t* r) {
-        return EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, b, s, n, r);
-      },
-      [](const PRINTER_INFO_2A& p) { return std::string(p.pPrinterName); });
+      [](auto... open) { return EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, open...); });
 }
-
-// Port records as "port|monitor|description".
 std::vector<std::string> Ports() {
-  return Listed<PORT_INFO_2A>([](unsigned char* b, uint32_t s, uint32_t* n,
-                                 uint32_t* r) { return EnumPortsA(nullptr, 2, b, s, n, r); },
-                              [](const PORT_INFO_2A& p) {
-                                return std::string(p.pPortName) + "|" + p.pMonitorName + "|" +
-                                       p.pDescription;
-                              });
+  return Listed<PORT_INFO_2A>([](auto... open) { return EnumPortsA(nullptr, 2, open...); });
 }
 
 // The record of the printer opened by that name as "name|port|driver|comment".
@@ -109,13 +107,7 @@ class CupsRegistryTest : public ::testing::Test {
 // no scheduler is needed for them.
 TEST_F(CupsRegistryTest, MonitorsAndTheirPortsComeFromTheRegistry) {
   auto monitors = [] {
-    return Listed<MONITOR_INFO_2A>(
-        [](unsigned char* b, uint32_t s, uint32_t* n, uint32_t* r) {
-          return EnumMonitorsA(nullptr, 2, b, s, n, r);
-        },
-        [](const MONITOR_INFO_2A& m) {
-          return std::string(m.pName) + "|" + m.pDLLName + "|" + m.pEnvironment;
-        });
+    return Listed<MONITOR_INFO_2A>([](auto... open) { return EnumMonitorsA(nullptr, 2, open...); });
   };
   EXPECT_EQ(std::vector<std::string>{}, monitors());  // an empty store
   WriteMonitors();

@@ -126,15 +126,13 @@ TEST_F(PrinterSetupTest, MonitorAndPortSettingsAreWritten) {
   EXPECT_EQ(0, SetPortCommand("Quorvel3:"));
   EXPECT_EQ((Values{{"Arguments", "Quorvel3:"}, {"Command", program_.Join("pdfcp.exe")}}),
             KeyValues(makerPort));
-}
 
-TEST_F(PrinterSetupTest, KeysThatCannotBeWrittenAskForAdministratorRights) {
+  // A key that cannot be written asks for administrator rights.
   WriteFileText(store_.Join("blocker"), "");
   ScopedEnv unusable("TARVELIN_REGISTRY_DIR", store_.Join("blocker/sub").c_str());
   EXPECT_EQ(0, ConfigureMonitorPort("Multi File Port Monitor", "QuorvelPort"));
-  EXPECT_TRUE(Logged("Failed to open '" + std::string(kMonitorsKey) +
-                     "\\Multi File Port Monitor', please use administrator privilege to run this "
-                     "application again.\n"));
+  EXPECT_TRUE(Logged("Failed to open '" + monitor +
+                     "', please use administrator privilege to run this application again.\n"));
 }
 
 // Without a default printer, a setter with a printer name still works; only
@@ -144,11 +142,10 @@ TEST_F(PrinterSetupTest, DefaultsChangeOnlyTheNamedField) {
   AddPrinter("Quorvel PDFPrinter", "QuorvelPort", "Generic PostScript Printer");
   EXPECT_EQ(1, SetDefaultPaperSize("Quorvel PDFPrinter", DMPAPER_A4));
   EXPECT_EQ(DMORIENT_PORTRAIT, SetDefaultOrientation("Quorvel PDFPrinter", DMORIENT_LANDSCAPE));
-  EXPECT_EQ(DMPAPER_A4, spooler_.Printer("Quorvel PDFPrinter")->paperSize);
-  EXPECT_EQ(DMORIENT_LANDSCAPE, spooler_.Printer("Quorvel PDFPrinter")->orientation);
   // Setting one leaves the other as it was.
   EXPECT_EQ(1, SetDefaultPaperSize("Quorvel PDFPrinter", DMPAPER_A5));
   EXPECT_EQ(DMORIENT_LANDSCAPE, spooler_.Printer("Quorvel PDFPrinter")->orientation);
+  EXPECT_EQ(DMPAPER_A5, spooler_.Printer("Quorvel PDFPrinter")->paperSize);
 
   EXPECT_EQ(0, SetDefaultPaperSize("No Such Printer", DMPAPER_A4));
   EXPECT_TRUE(Logged("[ERROR] Could not set the default paper size of \"No Such Printer\""));
@@ -185,11 +182,9 @@ TEST_F(InstallationTest, DriversAreTriedInOrderUntilThePrinterExists) {
   AddPrinter("Quorvel PDFPrinter", "QuorvelPort", "Old Driver");
   EXPECT_EQ(1, InstallVirtualPrinter(&options_));
   std::string changes;
-  for (const std::string& call : spooler_.calls) {
-    for (const char* change : {"Restart", "Delete", "Install"}) {
+  for (const std::string& call : spooler_.calls)
+    for (const char* change : {"Restart", "Delete", "Install"})
       if (call.rfind(change, 0) == 0) changes += call + "\n";
-    }
-  }
   EXPECT_EQ(
       "RestartService\nDeletePrinter Quorvel PDFPrinter\nInstallPrinter Quorvel "
       "PDFPrinter|QuorvelPort|Driver A\nInstallPrinter Quorvel PDFPrinter|QuorvelPort|Driver B\n",

@@ -152,9 +152,8 @@ TEST(NTSystemCommandTest, WithoutWaitReturnsAtOnceAndLeavesNoChild) {
   EXPECT_EQ(0, NTSystemCommand(("/bin/sh -c \"sleep 1; echo ok > '" + done + "'\"").c_str(), 0));
   EXPECT_FALSE(fs::exists(done));
   EXPECT_EQ(0, CountOwnChildren());
-  for (int waited = 0; waited < 10000 && !fs::exists(done); waited += 20) {
+  for (int waited = 0; waited < 10000 && !fs::exists(done); waited += 20)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
   EXPECT_TRUE(fs::exists(done));
 }
 
@@ -201,9 +200,8 @@ TEST(ChildProcessTest, DestroyingTheRecordEndsAndReapsTheChild) {
       writeFd = child.writeFd;
       ASSERT_GT(pid, 0);
       EXPECT_TRUE(open(outputFd));
-      for (int i = 0; i < 1000 && ends && platform::IsProcessRunning(pid); ++i) {
+      for (int i = 0; i < 1000 && ends && platform::IsProcessRunning(pid); ++i)
         platform::SleepMilliseconds(5);
-      }
     }
     EXPECT_TRUE(reaped(pid));
     EXPECT_FALSE(open(outputFd) || open(writeFd));

@@ -13,9 +13,7 @@
 #include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -157,13 +155,11 @@ class CupsScheduler {
     // must reach their programs and the spool below this folder.
     chmod(dir_.path().c_str(), 0755);
     std::error_code ec;
-    for (const char* folder : {"spool/tmp", "cache", "state", "log", "serverbin/backend"}) {
+    for (const char* folder : {"spool/tmp", "cache", "state", "log", "serverbin/backend"})
       fs::create_directories(Path(folder), ec);
-    }
     const std::string system = "/usr/lib/cups/";
-    for (const char* folder : {"filter", "cgi-bin", "daemon", "monitor", "notifier", "driver"}) {
+    for (const char* folder : {"filter", "cgi-bin", "daemon", "monitor", "notifier", "driver"})
       fs::create_symlink(system + folder, Path("serverbin/") + folder, ec);
-    }
     for (const auto& entry : fs::directory_iterator(system + "backend", ec)) {
       std::error_code linkError;
       fs::create_symlink(entry.path(),
@@ -183,26 +179,15 @@ class CupsScheduler {
                         (geteuid() == 0 ? std::string("User lp\nGroup lp\n")
                                         : std::string("User ") + (user ? user->pw_name : "nobody") +
                                               "\nGroup " + (grp ? grp->gr_name : "nogroup") + "\n");
-    for (const auto& variable : options_.env) {
+    for (const auto& variable : options_.env)
       files += "SetEnv " + variable.first + " " + variable.second + "\n";
-    }
     WriteFileText(Path("cups-files.conf"), files);
   }
 
   bool WaitUntilListening(std::string* error) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (Socket().size() >= sizeof(address.sun_path)) {
-      *error = "the socket path " + Socket() + " is too long for a unix socket";
-      return false;
-    }
-    std::strncpy(address.sun_path, Socket().c_str(), sizeof(address.sun_path) - 1);
     for (int waited = 0; waited <= 20000; waited += 50) {
-      int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-      bool connected =
-          fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
-      if (fd >= 0) close(fd);
-      if (connected) return true;
+      RunResult asked = RunProgram("/usr/bin/lpstat", {"-h", Socket(), "-r"});
+      if (asked.stdoutText == "scheduler is running\n") return true;
       int status = 0;
       if (waitpid(pid_, &status, WNOHANG) == pid_) {
         pid_ = -1;

@@ -29,9 +29,8 @@ inline std::string RunWithFileSizeLimit(rlim_t maxBytes, const std::function<std
   close(fds[1]);
   std::string seen;
   char buf[4096];
-  for (ssize_t n; pid > 0 && (n = read(fds[0], buf, sizeof(buf))) > 0;) {
+  for (ssize_t n; pid > 0 && (n = read(fds[0], buf, sizeof(buf))) > 0;)
     seen.append(buf, static_cast<size_t>(n));
-  }
   close(fds[0]);
   return ChildExitCode(pid) == 0 ? seen : "<child failed>";
 }

@@ -132,9 +132,8 @@ inline std::vector<std::string> PdfPageTexts(const std::string& pdf) {
   RunResult r = RunProgram("/usr/bin/pdftotext", {"-q", pdf, "-"});
   std::vector<std::string> pages;
   size_t pos = 0;
-  for (size_t ff; (ff = r.stdoutText.find('\f', pos)) != std::string::npos; pos = ff + 1) {
+  for (size_t ff; (ff = r.stdoutText.find('\f', pos)) != std::string::npos; pos = ff + 1)
     pages.push_back(r.stdoutText.substr(pos, ff - pos));
-  }
   return pages;
 }
 
@@ -155,9 +154,8 @@ inline void ExpectJobs(const std::string& pdf, const std::string& jobs) {
   }
   std::vector<std::string> texts = PdfPageTexts(pdf);
   ASSERT_EQ(expected.size(), texts.size()) << pdf;
-  for (size_t i = 0; i < texts.size(); ++i) {
+  for (size_t i = 0; i < texts.size(); ++i)
     EXPECT_NE(std::string::npos, texts[i].find(expected[i])) << "page " << i + 1;
-  }
 }
 
 /// The process id of a live program whose name ends in `name` and whose

@@ -23,10 +23,8 @@ const std::string kPortKey = kGeneralKey + "\\Quorvel2";
 const int kPlaced = 0;
 const int kNotPlaced = 1;
 
-void SetText(const std::string& path, const char* name, const std::string& value) {
-  SetRegistryValue(HKEY_CURRENT_USER, path, name, value);
-}
-void SetNumber(const std::string& path, const char* name, uint32_t value) {
+template <typename T>
+void Set(const std::string& path, const char* name, const T& value) {
   SetRegistryValue(HKEY_CURRENT_USER, path, name, value);
 }
 
@@ -41,11 +39,11 @@ class PdfcpTest : public testing::Test {
   /// Turns the output on into directory under key, with AutoExec of program.
   void Settings(const std::string& key, const std::string& directory,
                 const std::string& program = "") {
-    SetNumber(key, "AutomaticOutput", 1);
-    SetText(key, "AutomaticDirectory", directory);
-    SetNumber(key, "AutomaticValue", 5);
-    SetNumber(key, "AutoExec", program.empty() ? 0 : 1);
-    SetText(key, "AutoExecProgram", program);
+    Set(key, "AutomaticOutput", 1u);
+    Set(key, "AutomaticDirectory", directory);
+    Set(key, "AutomaticValue", 5u);
+    Set(key, "AutoExec", program.empty() ? 0u : 1u);
+    Set(key, "AutoExecProgram", program);
   }
   std::string Spool(const std::string& sample, const std::string& as) const {
     std::string job = work_.Join("spool/" + as);
@@ -115,8 +113,8 @@ TEST_F(PdfcpTest, WithoutUsableSettingsTheJobStays) {
     fs::remove(hive);
     fs::remove(install_.Path("tarvelin.log"));
     if (!c.directory.empty()) {
-      SetNumber(kPortKey, "AutomaticOutput", c.output);
-      SetText(kPortKey, "AutomaticDirectory", c.directory == " " ? "" : c.directory);
+      Set(kPortKey, "AutomaticOutput", c.output);
+      Set(kPortKey, "AutomaticDirectory", c.directory == " " ? "" : c.directory);
     }
     if (c.damage) WriteFileText(hive, ReadFileText(hive) + c.damage);
     std::string job = Spool("invoice.ps", "job1.ps");
@@ -139,16 +137,12 @@ using PdfToolsTest = PdfcpTest;
 TEST_F(PdfToolsTest, SecondInputMayBeAPicture) {
   const std::string a_ = ThreeAndTwo(), b_ = work_.Join("b pages.pdf");
   std::string pdfsdk = install_.Path("pdfsdk.dll"), pdfutil = install_.Path("pdfutil.dll");
-  EmfBuilder(U_RECTL{0, 0, 21000, 29700})
-      .Font(1, -100, "Arial")
-      .Text(100, 100, "EMF page")
-      .Write(work_.Join("c.emf"));
+  EmfBuilder(kA4).Font(1, -100, "Arial").Text(100, 100, "EMF page").Write(work_.Join("c.emf"));
   std::string out = work_.Join("out.pdf");
   RunResult r = RunProgram(pdfsdk, {a_, work_.Join("c.emf"), "cat", "output", out, "dont_ask"});
   EXPECT_EQ(0, r.status) << r.stderrText;
   std::vector<std::string> texts = PdfPageTexts(out);
-  ASSERT_EQ(4u, texts.size());
-  EXPECT_TRUE(Has(texts[3], "EMF page"));
+  EXPECT_TRUE(texts.size() == 4 && Has(texts[3], "EMF page"));
 
   WmfBuilder wmf(2880, 1440, 1440);
   char text[] = "WMF page";
@@ -157,8 +151,7 @@ TEST_F(PdfToolsTest, SecondInputMayBeAPicture) {
   r = RunProgram(pdfutil, {"-i", b_, "-*", work_.Join("d.WMF")});
   EXPECT_EQ(0, r.status) << r.stderrText;
   texts = PdfPageTexts(b_);
-  ASSERT_EQ(3u, texts.size());
-  EXPECT_TRUE(Has(texts[2], "WMF page"));
+  EXPECT_TRUE(texts.size() == 3 && Has(texts[2], "WMF page"));
 }
 
 // Wrong words, an unreadable or missing input, a picture that makes no
