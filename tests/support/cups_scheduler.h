@@ -13,7 +13,9 @@
 #include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -185,9 +187,19 @@ class CupsScheduler {
   }
 
   bool WaitUntilListening(std::string* error) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (Socket().size() >= sizeof(address.sun_path)) {
+      *error = "the socket path " + Socket() + " is too long for a unix socket";
+      return false;
+    }
+    std::strncpy(address.sun_path, Socket().c_str(), sizeof(address.sun_path) - 1);
     for (int waited = 0; waited <= 20000; waited += 50) {
-      RunResult asked = RunProgram("/usr/bin/lpstat", {"-h", Socket(), "-r"});
-      if (asked.stdoutText == "scheduler is running\n") return true;
+      int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+      bool connected =
+          fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+      if (fd >= 0) close(fd);
+      if (connected) return true;
       int status = 0;
       if (waitpid(pid_, &status, WNOHANG) == pid_) {
         pid_ = -1;
