@@ -62,12 +62,12 @@ class MfilemonTest : public testing::Test {
     Defaults();
   }
   void Defaults() {
-    SetText("OutputPath", Out());
-    SetText("FilePattern", "QuorvelFile%i.ps");
-    SetText("UserCommand", "");
-    SetText("WaitTermination", 1u);
-    SetText("WaitTimeout", 300u);
-    SetText("User", "");
+    SetValue("OutputPath", Out());
+    SetValue("FilePattern", "QuorvelFile%i.ps");
+    SetValue("UserCommand", "");
+    SetValue("WaitTermination", 1u);
+    SetValue("WaitTimeout", 300u);
+    SetValue("User", "");
   }
   std::string Out() const { return work_.Join("out"); }
   std::string Dest() const { return work_.Join("dest"); }
@@ -83,7 +83,7 @@ class MfilemonTest : public testing::Test {
       ASSERT_EQ(0, chown(folder.c_str(), uid, static_cast<gid_t>(-1))) << folder;
   }
   template <typename T>
-  void SetText(const char* name, const T& value, const std::string& port = "QuorvelPort") {
+  void SetValue(const char* name, const T& value, const std::string& port = "QuorvelPort") {
     SetRegistryValue(HKEY_LOCAL_MACHINE, kMonitorKey + "\\" + port, name, value);
   }
   /// Runs the backend for one job, as CUPS would, the job on standard input.
@@ -136,7 +136,7 @@ TEST_F(MfilemonTest, JobThatCannotBeDeliveredIsKept) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.said + (c.set.empty() ? "" : " " + c.set.back().second));
     if (!c.set.empty() && c.set[0].first == std::string("User") && !IsRoot()) continue;
-    for (const auto& [name, value] : c.set) SetText(name, value);
+    for (const auto& [name, value] : c.set) SetValue(name, value);
     WriteFileText(JobFile(), c.room ? std::string(4 * c.room, 'x') : kJob);
     ToolLaunch launch;
     launch.inChild = [&c] {  // the row's file size limit, if any
@@ -183,9 +183,9 @@ TEST_F(MfilemonTest, CommandThatGotTheJobPathDeliveredIt) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.command + " " + std::to_string(c.waitTermination));
-    SetText("UserCommand", c.command);
-    SetText("WaitTermination", c.waitTermination);
-    SetText("WaitTimeout", c.waitTimeout);
+    SetValue("UserCommand", c.command);
+    SetValue("WaitTermination", c.waitTermination);
+    SetValue("WaitTimeout", c.waitTimeout);
     RunResult run = Deliver();
     EXPECT_EQ(kDelivered, run.status) << run.stderrText;
     EXPECT_TRUE(Has(run.stderrText, c.said));
@@ -224,8 +224,8 @@ TEST_F(MfilemonTest, JobTakesTheFirstFreeNumberAndNoPlantedLink) {
 // read, on a port whose name CUPS escapes; one that cannot be read to its
 // end (a folder) is kept, not delivered cut.
 TEST_F(MfilemonTest, PortsAreListedAndAJobNamedAsLastArgumentIsRead) {
-  SetText("OutputPath", Out(), "Other Port");
-  SetText("FilePattern", "other%i.ps", "Other Port");
+  SetValue("OutputPath", Out(), "Other Port");
+  SetValue("FilePattern", "other%i.ps", "Other Port");
   RunResult run = RunTool(kBackend, {});
   EXPECT_EQ(0, run.status);
   EXPECT_EQ(
@@ -251,11 +251,11 @@ TEST_F(MfilemonTest, PortsAreListedAndAJobNamedAsLastArgumentIsRead) {
 // As root the job and the command belong to the port's account, else lp.
 TEST_F(MfilemonTest, RootBecomesThePortsAccount) {
   if (!IsRoot()) GTEST_SKIP() << "needs root";
-  SetText("UserCommand", "/usr/bin/touch \"%f.ran\"");
+  SetValue("UserCommand", "/usr/bin/touch \"%f.ran\"");
   for (const std::string account : {"nobody", ""}) {
     const std::string expected = account.empty() ? "lp" : account;
     SCOPED_TRACE(expected);
-    SetText("User", account);
+    SetValue("User", account);
     ShareWith(expected.c_str());
     RunResult run = Deliver();
     EXPECT_EQ(kDelivered, run.status) << run.stderrText;
