@@ -21,7 +21,6 @@ namespace win32test {
 
 namespace {
 
-const char kPortsKey[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
 char kEnvironment[] = "Windows x64";
 
 std::wstring Wide(const std::string& utf8) {
@@ -30,6 +29,14 @@ std::wstring Wide(const std::string& utf8) {
   MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &text[0], n);
   text.resize(text.size() - 1);
   return text;
+}
+
+// This test binary's full name (the real one, whatever the tests set as
+// the program's name).
+std::string TestProgram() {
+  char name[MAX_PATH * 4];
+  DWORD n = GetModuleFileNameA(nullptr, name, sizeof(name));
+  return std::string(name, n);
 }
 
 std::vector<char> Text(const std::string& text) {
@@ -80,22 +87,6 @@ int HoldAndStartHelper(const std::string& path, const std::string& ready) {
 }
 
 }  // namespace
-
-long AddLocalPort(const std::string& name) {
-  HKEY key = nullptr;
-  long rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPortsKey, 0, KEY_SET_VALUE, &key);
-  if (rc != ERROR_SUCCESS) return rc;
-  rc = RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(""), 1);
-  RegCloseKey(key);
-  return rc;
-}
-
-void RemoveLocalPort(const std::string& name) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPortsKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
-  RegDeleteValueA(key, name.c_str());
-  RegCloseKey(key);
-}
 
 uint32_t AddPrinterWithDriver(const std::string& printer, const std::string& port,
                               const std::string& driver) {
@@ -155,32 +146,7 @@ std::string PrinterRecordText(const std::string& printer) {
   return text;
 }
 
-std::string MachineRegistryText(const std::string& key, const char* value) {
-  char data[1024] = {};
-  DWORD size = sizeof(data) - 1, type = 0;
-  if (RegGetValueA(HKEY_LOCAL_MACHINE, key.c_str(), value, RRF_RT_REG_SZ | RRF_RT_REG_DWORD, &type,
-                   data, &size) != ERROR_SUCCESS) {
-    return "";
-  }
-  if (type == REG_DWORD) return std::to_string(*reinterpret_cast<DWORD*>(data));
-  return data;
-}
-
-long CreateMachineKey(const std::string& key) {
-  HKEY made = nullptr;
-  long rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &made, nullptr);
-  if (rc == ERROR_SUCCESS) RegCloseKey(made);
-  return rc;
-}
-
 void DeleteMachineKey(const std::string& key) { RegDeleteTreeA(HKEY_LOCAL_MACHINE, key.c_str()); }
-
-std::string TestProgram() {
-  char name[MAX_PATH * 4];
-  DWORD n = GetModuleFileNameA(nullptr, name, sizeof(name));
-  return std::string(name, n);
-}
 
 std::string HelperCommand(const std::vector<std::string>& words) {
   std::vector<std::string> all = {TestProgram(), "--helper"};

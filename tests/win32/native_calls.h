@@ -13,9 +13,6 @@
 
 namespace win32test {
 
-/// A local port, as a value of the Ports key that Wine's local monitor lists.
-long AddLocalPort(const std::string& name);
-void RemoveLocalPort(const std::string& name);
 /// A printer driver on Wine's PostScript driver (wineps.drv) and a local
 /// printer with it on the port; 0 or the error of AddPrinterDriverA or
 /// AddPrinterA.
@@ -27,17 +24,9 @@ void RemovePrinterAndDriver(const std::string& printer, const std::string& drive
 /// when it cannot be read.
 std::string PrinterRecordText(const std::string& printer);
 
-/// A value of a key of HKEY_LOCAL_MACHINE as text (a DWORD in decimal), ""
-/// when missing.
-std::string MachineRegistryText(const std::string& key, const char* value);
-/// Creates a key of HKEY_LOCAL_MACHINE with its parents; 0 or the error.
-long CreateMachineKey(const std::string& key);
 /// Removes a key of HKEY_LOCAL_MACHINE with its subkeys.
 void DeleteMachineKey(const std::string& key);
 
-/// This test binary's full name (the real one, whatever the tests set as
-/// the program's name).
-std::string TestProgram();
 /// The command line that runs this binary as the named helper.
 std::string HelperCommand(const std::vector<std::string>& words);
 /// Waits at most timeoutMs for the file to exist; its contents then.

@@ -4,11 +4,13 @@
 // Every port, printer, driver and key a test adds is removed again.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "config/maker.h"
+#include "platform/registry.h"
 #include "platform/winspool.h"
 #include "printer/printer_creation.h"
 #include "support/program_folder.h"
@@ -16,18 +18,45 @@
 
 namespace {
 
+const char kPortsKey[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
+
+// Sets a text value (or deletes it: nullptr) of a key of HKEY_LOCAL_MACHINE,
+// making the key; 0 or the error.
+long SetMachineValue(const std::string& path, const char* name, const char* text) {
+  HKEY key = nullptr;
+  long rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr);
+  if (rc != ERROR_SUCCESS) return rc;
+  rc = text ? RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const unsigned char*>(text),
+                             static_cast<uint32_t>(std::strlen(text) + 1))
+            : RegDeleteValueA(key, name);
+  RegCloseKey(key);
+  return rc;
+}
+
+std::string MachineText(const std::string& path, const char* name) {
+  HKEY key = nullptr;
+  char data[1024] = {};
+  uint32_t size = sizeof(data) - 1;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return "";
+  RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<unsigned char*>(data), &size);
+  RegCloseKey(key);
+  return data;
+}
+
 class Win32SpoolerTest : public testing::Test {
  protected:
   void SetUp() override { program_.EnableLog(); }
   void TearDown() override {
-    for (const std::string& port : ports_) win32test::RemoveLocalPort(port);
+    for (const std::string& port : ports_) SetMachineValue(kPortsKey, port.c_str(), nullptr);
     for (const auto& [printer, driver] : printers_) {
       win32test::RemovePrinterAndDriver(printer, driver);
     }
     for (const std::string& key : keys_) win32test::DeleteMachineKey(key);
   }
   void AddPort(const std::string& name) {
-    ASSERT_EQ(0, win32test::AddLocalPort(name));
+    ASSERT_EQ(0, SetMachineValue(kPortsKey, name.c_str(), ""));
     ports_.push_back(name);
   }
 
@@ -69,7 +98,7 @@ class MakersMonitorStandIn : public platform::Spooler {
   std::string LastErrorText() override { return system_.LastErrorText(); }
   uint32_t AddPort(const std::string&, std::string* port) override {
     *port = next_;
-    return static_cast<uint32_t>(win32test::AddLocalPort(next_));
+    return static_cast<uint32_t>(SetMachineValue(kPortsKey, next_.c_str(), ""));
   }
 
  private:
@@ -90,7 +119,7 @@ TEST_F(Win32SpoolerTest, AddNewPrinterAddsThePrinterRecordToTheSpooler) {
   }
   const std::string makers = "System\\CurrentControlSet\\control\\Print\\Monitors\\Quorvel";
   keys_.push_back(makers);
-  ASSERT_EQ(0, win32test::CreateMachineKey(makers + "\\Ports\\Quorvel901:"));
+  ASSERT_EQ(0, SetMachineValue(makers + "\\Ports\\Quorvel901:", "Command", ""));
   MakersMonitorStandIn monitor("Quorvel901:");
   ports_.push_back("Quorvel901:");
   printers_.emplace_back("Tarvelin Added", "");
@@ -100,8 +129,7 @@ TEST_F(Win32SpoolerTest, AddNewPrinterAddsThePrinterRecordToTheSpooler) {
   EXPECT_EQ(
       std::string("Quorvel901:|Tarvelin PDF Driver|") + kMakerWebAddress + "|WinPrint|RAW|240",
       win32test::PrinterRecordText("Tarvelin Added"));
-  EXPECT_EQ(program_.Join("pdfcp.exe"),
-            win32test::MachineRegistryText(makers + "\\Ports\\Quorvel901:", "Command"));
+  EXPECT_EQ(program_.Join("pdfcp.exe"), MachineText(makers + "\\Ports\\Quorvel901:", "Command"));
 
   // The driver gone, the spooler refuses the next printer in its own words.
   win32test::RemovePrinterAndDriver("", "Tarvelin PDF Driver");
