@@ -23,10 +23,9 @@ class Win32AppendTest : public testing::Test {
     fs::create_directories(dir_.Join("gs"));
     fs::copy_file(TARVELIN_GS_FORWARD, dir_.Join("gs\\gswin32.exe"));
   }
-  void Configure(const std::string& options) {
-    WriteFileText(
-        dir_.Join("config.ini"),
-        "[debug]\r\noutlog=Yes\r\n[Options]\r\nOutputPDFFile=%APPFOLDER%\\out.pdf\r\n" + options);
+  void Configure(const std::string& options, const std::string& output = "%APPFOLDER%\\out.pdf") {
+    WriteFileText(dir_.Join("config.ini"), "[debug]\r\noutlog=Yes\r\n[Options]\r\nOutputPDFFile=" +
+                                               output + "\r\n" + options);
   }
   /// Runs the program with the arguments; *output receives what it wrote.
   int Run(const std::string& arguments, std::string* output) {
@@ -53,10 +52,10 @@ class Win32AppendTest : public testing::Test {
     return job;
   }
 
-  /// Runs "-appendfile" on a copy of the sample; its exit code.
-  int Append(const char* sample, const char* name) {
+  /// Runs "-appendfile" on the job; its exit code.
+  int Append(const std::string& job) {
     std::string output;
-    int exitCode = Run("-appendfile \"" + Job(sample, name) + "\"", &output);
+    int exitCode = Run("-appendfile \"" + job + "\"", &output);
     EXPECT_EQ(0, exitCode) << output;
     return exitCode;
   }
@@ -83,8 +82,8 @@ TEST_F(Win32AppendTest, JobsAreAppendedByEachMethod) {
       fs::remove(dir_.Join(name));
     }
     Configure("AppendPDFMethod=" + std::to_string(method) + "\r\n");
-    ASSERT_EQ(0, Append("invoice.ps", "QuorvelFile1.ps"));
-    ASSERT_EQ(0, Append("letter.ps", "QuorvelFile2.ps"));
+    ASSERT_EQ(0, Append(Job("invoice.ps", "QuorvelFile1.ps")));
+    ASSERT_EQ(0, Append(Job("letter.ps", "QuorvelFile2.ps")));
     EXPECT_EQ(5, Pages(dir_.Join("out.pdf"))) << ReadFileText(dir_.Join("tarvelin.log"));
     EXPECT_FALSE(fs::exists(dir_.Join("QuorvelFile2.ps")));
     EXPECT_TRUE(Has(ReadFileText(dir_.Join("config.ini")), "DeleteTempFiles="));
@@ -100,11 +99,11 @@ TEST_F(Win32AppendTest, JobsAreAppendedByEachMethod) {
 // appends its own job.
 TEST_F(Win32AppendTest, AnInterruptedUpdateIsCutBackByTheNextRun) {
   Configure("AppendPDFMethod=1\r\n");
-  ASSERT_EQ(0, Append("invoice.ps", "QuorvelFile1.ps"));
+  ASSERT_EQ(0, Append(Job("invoice.ps", "QuorvelFile1.ps")));
   const std::string first = ReadFileText(dir_.Join("out.pdf"));
   WriteFileText(dir_.Join("out.pdf.appending"), std::to_string(first.size()) + "\n");
   WriteFileText(dir_.Join("out.pdf"), first + "1 0 obj\n<< /Cut sh");
-  ASSERT_EQ(0, Append("letter.ps", "QuorvelFile2.ps"));
+  ASSERT_EQ(0, Append(Job("letter.ps", "QuorvelFile2.ps")));
   const std::string second = ReadFileText(dir_.Join("out.pdf"));
   EXPECT_EQ(first, second.substr(0, first.size()));
   EXPECT_EQ(std::string::npos, second.find("/Cut sh"));
@@ -129,11 +128,10 @@ TEST_F(Win32AppendTest, JobNamesInsideAndOutsideTheCodePage) {
   ASSERT_TRUE(win32test::CopyToWideName(Sample("letter.ps"), accented));
   ASSERT_TRUE(win32test::CopyToWideName(Sample("letter.ps"), foreign));
   const std::string similar = Job("invoice.ps", "Job-X.ps");
-  std::string output;
-  EXPECT_EQ(0, Run("-appendfile \"" + accentedAnsi + "\"", &output)) << output;
+  Append(accentedAnsi);
   EXPECT_EQ(2, Pages(dir_.Join("out.pdf")));
   EXPECT_FALSE(win32test::WideNameExists(accented));
-  EXPECT_EQ(0, Run("-appendfile \"" + foreignAnsi + "\"", &output)) << output;
+  Append(foreignAnsi);
   EXPECT_TRUE(Logged("[ERROR] The job \"" + foreignAnsi + "\" does not exist.\n"));
   EXPECT_TRUE(win32test::WideNameExists(foreign));
   EXPECT_TRUE(fs::exists(similar));
@@ -148,17 +146,15 @@ TEST_F(Win32AppendTest, PathsPastTheLimitAreRefusedWithTheReason) {
   const std::string job = deep + "\\job.ps";
   ASSERT_GT(job.size(), 259u);
   ASSERT_TRUE(win32test::CopyToWideName(Sample("letter.ps"), job));
-  std::string output;
-  EXPECT_EQ(0, Run("-appendfile \"" + job + "\"", &output)) << output;
+  Append(job);
   EXPECT_TRUE(win32test::WideNameExists(job));
   EXPECT_FALSE(fs::exists(dir_.Join("out.pdf")));
   EXPECT_TRUE(Logged("[ERROR] The job \"" + job + "\" has a path of " + std::to_string(job.size()) +
                      " bytes, longer than the 259 this system opens; it is not appended.\n"));
 
-  WriteFileText(dir_.Join("config.ini"),
-                "[debug]\r\noutlog=Yes\r\n[Options]\r\nOutputPDFFile=" + deep + "\\out.pdf\r\n");
+  Configure("", deep + "\\out.pdf");
   const std::string near = Job("letter.ps", "near.ps");
-  EXPECT_EQ(0, Run("-appendfile \"" + near + "\"", &output)) << output;
+  Append(near);
   EXPECT_TRUE(fs::exists(near));
   EXPECT_TRUE(Logged("[ERROR] Could not lock \"" + deep + "\\out.pdf.lock\": "));
 }
@@ -175,7 +171,7 @@ TEST_F(Win32AppendTest, ALockedConfigIsUsedAsReadAndSaidSo) {
       << error;
   std::string ready;
   ASSERT_TRUE(win32test::WaitForFile(dir_.Join("locked"), 20000, &ready));
-  Append("letter.ps", "QuorvelFile1.ps");
+  Append(Job("letter.ps", "QuorvelFile1.ps"));
   platform::KillChildProcess(holder);
   int exitCode = 0;
   platform::WaitChildProcess(&holder, -1, &exitCode);
