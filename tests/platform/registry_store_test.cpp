@@ -182,25 +182,21 @@ TEST_F(RegistryStoreTest, DamagedHiveKeepsReadablePartsAndACopy) {
   RegCloseKey(key);
 }
 
-std::vector<std::string>* g_diagnostics = nullptr;
-void RecordDiagnostic(const std::string& line) { g_diagnostics->push_back(line); }
-
 // A hive that cannot be written whole (here past the file size limit, as on
 // a full disk) stays as it was, and the log line says why.
 TEST_F(RegistryStoreTest, FailedWriteSaysWhyAndKeepsTheHive) {
+  ScopedProgramFolder program;
+  program.EnableLog();
   RegCloseKey(Create("Big"));
   const std::string before = ReadFileText(Hive());
-  std::string seen = RunWithFileSizeLimit(4096, [&] {
-    std::vector<std::string> lines;
-    g_diagnostics = &lines;
-    platform::SetDiagnosticSink(&RecordDiagnostic);
-    HKEY key = Create("Big");
-    long status = Set(key, "V", REG_BINARY, std::string(8192, 'b'));
-    RegCloseKey(key);
-    return std::to_string(status) + (lines.empty() ? std::string() : " " + lines[0]);
-  });
-  EXPECT_EQ("5 [ERROR] Registry file \"" + Hive() + "\" could not be written: File too large\n",
-            seen);
+  EXPECT_EQ("5", RunWithFileSizeLimit(4096, [&] {
+              HKEY key = Create("Big");
+              long status = Set(key, "V", REG_BINARY, std::string(8192, 'b'));
+              RegCloseKey(key);
+              return std::to_string(status);
+            }));
+  EXPECT_TRUE(Has(ReadFileText(program.Log()), "[ERROR] Registry file \"" + Hive() +
+                                                   "\" could not be written: File too large\n"));
   EXPECT_EQ(before, ReadFileText(Hive()));
 }
 
