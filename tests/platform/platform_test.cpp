@@ -19,35 +19,19 @@
 
 namespace {
 
-// The writers that replace a file through a temporary file beside it.
-struct Writer {
-  const char* name;
-  std::function<bool(const std::string& source, const std::string& target)> write;
-};
-const Writer kWriters[] = {
-    {"WriteFileAtomically",
-     [](const std::string&, const std::string& to) {
-       return platform::WriteFileAtomically(to, "new");
-     }},
-    {"CopyFileAtomically",
-     [](const std::string& from, const std::string& to) {
-       return platform::CopyFileAtomically(from, to);
-     }},
-};
-
 // The converted job (the source of the first copy) is private to its owner;
 // an output is readable like any document unless its owner narrowed it.
 // Links planted at the temporary names beside the target are never followed.
 TEST(AtomicWriteTest, ReplacementHasTheOldTargetsPermissionsAndNoPlantedLinkIsFollowed) {
   struct {
-    int writer;
+    bool copy;  // CopyFileAtomically of the source, else WriteFileAtomically
     unsigned source, target, expected;  // target 0: none yet
-  } cases[] = {{0, 0644, 0600, 0600}, {0, 0644, 0, 0644}, {1, 0644, 0600, 0600},
-               {1, 0600, 0, 0644},    {1, 0666, 0, 0644}, {1, 0600, 0640, 0640}};
+  } cases[] = {{false, 0644, 0600, 0600}, {false, 0644, 0, 0644}, {true, 0644, 0600, 0600},
+               {true, 0600, 0, 0644},     {true, 0666, 0, 0644},  {true, 0600, 0640, 0640}};
   mode_t old = umask(0);
   for (const auto& c : cases) {
     char trace[64];
-    snprintf(trace, sizeof(trace), "%s %o %o", kWriters[c.writer].name, c.source, c.target);
+    snprintf(trace, sizeof(trace), "%s %o %o", c.copy ? "copy" : "write", c.source, c.target);
     SCOPED_TRACE(trace);
     ScopedTempDir dir;
     std::string source = dir.Join("source"), target = dir.Join("target");
@@ -60,7 +44,8 @@ TEST(AtomicWriteTest, ReplacementHasTheOldTargetsPermissionsAndNoPlantedLinkIsFo
       WriteFileText(target, "old");
       chmod(target.c_str(), c.target);
     }
-    EXPECT_TRUE(kWriters[c.writer].write(source, target));
+    EXPECT_TRUE(c.copy ? platform::CopyFileAtomically(source, target)
+                       : platform::WriteFileAtomically(target, "new"));
     EXPECT_EQ(S_IFREG | c.expected, LinkStat(target).st_mode);
     EXPECT_EQ("new|precious", ReadFileText(target) + "|" + ReadFileText(victim));
     EXPECT_FALSE(platform::PathExists(missing));
