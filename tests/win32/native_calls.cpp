@@ -39,11 +39,8 @@ std::string TestProgram() {
   return std::string(name, n);
 }
 
-std::vector<char> Text(const std::string& text) {
-  std::vector<char> copy(text.begin(), text.end());
-  copy.push_back('\0');
-  return copy;
-}
+// The spooler's calls take the texts they only read as char*.
+char* Chars(const std::string& text) { return const_cast<char*>(text.c_str()); }
 
 int CounterHelper(const std::string& folder, const std::string& out, int count) {
   platform::SetModuleFileNameForTesting(folder + "\\tarvelin");
@@ -90,23 +87,19 @@ int HoldAndStartHelper(const std::string& path, const std::string& ready) {
 
 uint32_t AddPrinterWithDriver(const std::string& printer, const std::string& port,
                               const std::string& driver) {
-  std::vector<char> name = Text(driver), module = Text("wineps.drv");
+  char module[] = "wineps.drv", processor[] = "WinPrint", datatype[] = "RAW";
   DRIVER_INFO_3A info{};
   info.cVersion = 3;
-  info.pName = name.data();
+  info.pName = Chars(driver);
   info.pEnvironment = kEnvironment;
-  info.pDriverPath = module.data();
-  info.pDataFile = module.data();
-  info.pConfigFile = module.data();
+  info.pDriverPath = info.pDataFile = info.pConfigFile = module;
   if (!AddPrinterDriverA(nullptr, 3, reinterpret_cast<BYTE*>(&info))) return GetLastError();
-  std::vector<char> printerName = Text(printer), portName = Text(port);
-  std::vector<char> processor = Text("WinPrint"), datatype = Text("RAW");
   PRINTER_INFO_2A record{};
-  record.pPrinterName = printerName.data();
-  record.pPortName = portName.data();
-  record.pDriverName = name.data();
-  record.pPrintProcessor = processor.data();
-  record.pDatatype = datatype.data();
+  record.pPrinterName = Chars(printer);
+  record.pPortName = Chars(port);
+  record.pDriverName = Chars(driver);
+  record.pPrintProcessor = processor;
+  record.pDatatype = datatype;
   HANDLE added = AddPrinterA(nullptr, 2, reinterpret_cast<BYTE*>(&record));
   if (!added) return GetLastError();
   ClosePrinter(added);
@@ -114,21 +107,18 @@ uint32_t AddPrinterWithDriver(const std::string& printer, const std::string& por
 }
 
 void RemovePrinterAndDriver(const std::string& printer, const std::string& driver) {
-  std::vector<char> name = Text(printer);
   HANDLE handle = nullptr;
   PRINTER_DEFAULTSA access{nullptr, nullptr, PRINTER_ALL_ACCESS};
-  if (OpenPrinterA(name.data(), &handle, &access)) {
+  if (OpenPrinterA(Chars(printer), &handle, &access)) {
     DeletePrinter(handle);
     ClosePrinter(handle);
   }
-  std::vector<char> driverName = Text(driver);
-  DeletePrinterDriverA(nullptr, kEnvironment, driverName.data());
+  DeletePrinterDriverA(nullptr, kEnvironment, Chars(driver));
 }
 
 std::string PrinterRecordText(const std::string& printer) {
-  std::vector<char> name = Text(printer);
   HANDLE handle = nullptr;
-  if (!OpenPrinterA(name.data(), &handle, nullptr)) return "";
+  if (!OpenPrinterA(Chars(printer), &handle, nullptr)) return "";
   DWORD needed = 0;
   GetPrinterA(handle, 2, nullptr, 0, &needed);
   std::vector<BYTE> buffer(needed ? needed : 1);
