@@ -9,6 +9,7 @@
 #include "pdf/pdf_file_info.h"
 #include "platform/platform.h"
 #include "platform/process.h"
+#include "process/process_runner.h"
 #include "support/temp_dir.h"
 #include "win32/native_calls.h"
 
@@ -29,12 +30,9 @@ class Win32AppendTest : public testing::Test {
   }
   /// Runs the program with the arguments; *output receives what it wrote.
   int Run(const std::string& arguments, std::string* output) {
-    platform::ChildProcess child;
-    int error = 0, exitCode = -2000;
+    int exitCode = -2000;
     std::string line = "\"" + dir_.Join("tarvelin.exe") + "\" " + arguments;
-    if (!platform::StartChildProcess(line, true, &child, &error)) return -1000 - error;
-    *output += win32test::CollectOutput(&child, &exitCode);
-    return exitCode;
+    return NTSystemCommand2(line.c_str(), *output, &exitCode) ? exitCode : -1000;
   }
   static std::string Sample(const char* sample) {
     return TARVELIN_TEST_DATA "\\..\\..\\samples\\" + std::string(sample);

@@ -186,26 +186,6 @@ bool WideNameExists(const std::string& utf8Name) {
   return GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::string CollectOutput(platform::ChildProcess* child, int* exitCode) {
-  std::string text;
-  char buffer[4096];
-  for (bool ended = false;;) {
-    int waiting = platform::PeekChildOutput(*child);
-    if (waiting > 0) {
-      int n = platform::ReadChildOutput(*child, buffer, sizeof(buffer));
-      if (n <= 0) break;
-      text.append(buffer, static_cast<size_t>(n));
-    } else if (waiting < 0 || ended) {
-      break;
-    } else if (platform::WaitChildProcess(child, 0, exitCode) == 1) {
-      ended = true;  // what it wrote just before its end is still read
-    } else {
-      platform::WaitChildActivity(*child, 100);
-    }
-  }
-  return text;
-}
-
 int RunHelper(int argc, char** argv) {
   if (argc < 3 || std::string(argv[1]) != "--helper") return -1;
   std::string name = argv[2];

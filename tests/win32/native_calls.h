@@ -43,10 +43,6 @@ std::string AnsiText(const std::string& utf8, bool* exact);
 /// True when a file of that UTF-8 name exists (wide-character calls).
 bool WideNameExists(const std::string& utf8Name);
 
-/// Everything the child writes until it has ended (or its pipe closes); its exit
-/// code in *exitCode once it has ended.
-std::string CollectOutput(platform::ChildProcess* child, int* exitCode);
-
 /// Runs the helper of argv[2] when argv[1] is "--helper"; its exit code,
 /// or -1 when this is no helper run.
 int RunHelper(int argc, char** argv);

@@ -14,6 +14,7 @@
 
 #include "platform/platform.h"
 #include "platform/profile.h"
+#include "process/process_runner.h"
 #include "support/temp_dir.h"
 #include "win32/native_calls.h"
 
@@ -29,17 +30,11 @@ bool StartHelper(const std::vector<std::string>& words, platform::ChildProcess* 
 }
 
 TEST(Win32ProcessTest, JoinsOutputAndErrorAndReturnsTheExitCode) {
-  platform::ChildProcess child;
-  int error = 0;
-  ASSERT_TRUE(platform::StartChildProcess("cmd.exe /c \"echo out& echo err>&2& exit 3\"", true,
-                                          &child, &error))
-      << error;
+  std::string text;
   int exitCode = -1;
-  std::string text = win32test::CollectOutput(&child, &exitCode);
+  EXPECT_EQ(1, NTSystemCommand2("cmd.exe /c \"echo out& echo err>&2& exit 3\"", text, &exitCode));
   EXPECT_EQ(3, exitCode);
   EXPECT_EQ("out\r\nerr\r\n", text);
-  EXPECT_EQ(-1, child.pid);
-  EXPECT_TRUE(platform::CloseChildProcess(&child));
 }
 
 TEST(Win32ProcessTest, AMissingProgramIsRefusedWithItsCode) {
