@@ -113,9 +113,8 @@ TEST_F(IncrementalUpdateTest, NoNodeTakesMoreThan64Kids) {
   MakeTextPdf(longJob, pages);
   for (int job = 1; job <= 4; ++job) {
     const std::string before = ReadFileText(Out());
-    ASSERT_TRUE(job < 4 ? Append("Job " + std::to_string(job), Out())
-                : AppendPDFByMerger(longJob.c_str(), Out().c_str(), options_) ? 1
-                                                                              : 0)
+    ASSERT_TRUE(job < 4 ? Append("Job " + std::to_string(job), Out()) == 1
+                        : bool(AppendPDFByMerger(longJob.c_str(), Out().c_str(), options_)))
         << Log();
     EXPECT_TRUE(StartsWith(ReadFileText(Out()), before)) << job;
     EXPECT_EQ(64, MostKids(Out())) << job;
@@ -155,12 +154,11 @@ TEST_F(IncrementalUpdateTest, EveryKindOfOutputTakesTheUpdateOrIsWrittenWhole) {
   WriteFileText(ps,
                 "%!PS\n/Helvetica findfont 20 scalefont setfont\n72 700 moveto (Base one) "
                 "show showpage 72 700 moveto (Base two) show showpage\n");
-  struct Kind {
+  const struct {
     const char* name;
     std::vector<std::string> make;  // a program and its words making the base from plain
     const char* whole;              // why it is written whole, nullptr for an update
-  };
-  const Kind kinds[] = {
+  } kinds[] = {
       {"ghostscript.pdf",
        {"/usr/bin/gs", "-q", "-dBATCH", "-dNOPAUSE", "-dSAFER", "-sDEVICE=pdfwrite", "-o", "@", ps},
        nullptr},
@@ -173,7 +171,7 @@ TEST_F(IncrementalUpdateTest, EveryKindOfOutputTakesTheUpdateOrIsWrittenWhole) {
       {"link.pdf", {"/bin/ln", "-s", plain, "@"}, "it is a link"},  // never written through
   };
   const std::string plainBytes = ReadFileText(plain);
-  for (const Kind& kind : kinds) {
+  for (const auto& kind : kinds) {
     SCOPED_TRACE(kind.name);
     const std::string output = program_.Join(kind.name);
     std::vector<std::string> words(kind.make.begin() + 1, kind.make.end());
