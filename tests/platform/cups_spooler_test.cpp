@@ -31,7 +31,6 @@ namespace {
 
 const char kMonitors[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\";
 const char kDriver[] = "Generic PostScript Printer";
-const char kLpadmin[] = "/usr/sbin/lpadmin";
 const char kLpoptions[] = "/usr/bin/lpoptions";
 
 // Two monitors with a port each, as the installation leaves them, a monitor
@@ -208,6 +207,10 @@ class CupsSpoolerTest : public CupsRegistryTest {
   }
 
   std::string Devices() { return scheduler_.Tool("/usr/bin/lpstat", {"-v"}).stdoutText; }
+  void Lpadmin(const std::vector<std::string>& words) {
+    RunResult done = scheduler_.Tool("/usr/sbin/lpadmin", words);
+    ASSERT_EQ(0, done.status) << done.stderrText;
+  }
 
   // The user's own default printer and lpoptions stay out of the tests.
   ScopedEnv home_{"HOME", registry_.path().c_str()};
@@ -225,10 +228,8 @@ TEST_F(CupsSpoolerTest, InstallMakesAnEnabledQueueFoundByEitherName) {
   Install(name);
   EXPECT_EQ("device for " + queue + ": mfilemon:/QuorvelPort\n", Devices());
   EXPECT_EQ(std::vector<std::string>{name}, PrinterNames());
-  RunResult made =
-      scheduler_.Tool(kLpadmin, {"-p", "Lab", "-D", "Printer in the lab", "-v",
-                                 "mfilemon:/QuorvelPort", "-m", "drv:///sample.drv/generic.ppd"});
-  ASSERT_EQ(0, made.status) << made.stderrText;
+  Lpadmin({"-p", "Lab", "-D", "Printer in the lab", "-v", "mfilemon:/QuorvelPort", "-m",
+           "drv:///sample.drv/generic.ppd"});
   const std::string record = name + "|QuorvelPort|" + kDriver + "|";
   EXPECT_EQ((std::vector<std::string>{
                 record, record, "Lab|QuorvelPort|" + std::string(kDriver) + "|Printer in the lab",
@@ -240,8 +241,7 @@ TEST_F(CupsSpoolerTest, InstallMakesAnEnabledQueueFoundByEitherName) {
   uint32_t size = sizeof(found);
   EXPECT_FALSE(GetDefaultPrinterA(found, &size));
   EXPECT_EQ(ERROR_SPOOLER_FILE_NOT_FOUND, GetLastError());
-  RunResult set = scheduler_.Tool(kLpadmin, {"-d", queue});
-  ASSERT_EQ(0, set.status) << set.stderrText;
+  Lpadmin({"-d", queue});
   size = sizeof(found);
   ASSERT_TRUE(GetDefaultPrinterA(found, &size)) << GetLastError();
   EXPECT_EQ(name, found);
@@ -291,10 +291,8 @@ TEST_F(CupsSpoolerTest, APaperSizeIsSetOnlyWhereTheQueueOffersIt) {
   ScopedProgramFolder program;
   program.EnableLog();
   for (const char* queue : {"generic", "epson9", "dymo"}) {
-    RunResult made =
-        scheduler_.Tool(kLpadmin, {"-p", queue, "-E", "-v", "mfilemon:/QuorvelPort", "-m",
-                                   std::string("drv:///sample.drv/") + queue + ".ppd"});
-    ASSERT_EQ(0, made.status) << made.stderrText;
+    Lpadmin({"-p", queue, "-E", "-v", "mfilemon:/QuorvelPort", "-m",
+             std::string("drv:///sample.drv/") + queue + ".ppd"});
   }
   const struct {
     const char* queue;
