@@ -31,6 +31,7 @@ class IncrementalUpdateTest : public testing::Test {
   void SetUp() override {
     program_.EnableLog();
     options_.pdfVersion = "1.4";
+    MakeTextPdf(Out(), {"Base"});  // the output most tests start from
   }
   std::string Out() const { return program_.Join("out.pdf"); }
   std::string Log() const { return ReadFileText(program_.Log()); }
@@ -64,7 +65,6 @@ class IncrementalUpdateTest : public testing::Test {
 };
 
 TEST_F(IncrementalUpdateTest, ManyAppendsStayValidAndAreConsolidated) {
-  MakeTextPdf(Out(), {"Base"});
   const std::string base = ReadFileText(Out());
   for (int job = 1; job <= 600; ++job) {
     const std::string before = job == 600 ? ReadFileText(Out()) : base;
@@ -85,7 +85,6 @@ TEST_F(IncrementalUpdateTest, ManyAppendsStayValidAndAreConsolidated) {
 
 // The document information is the last run's, as a whole write makes it.
 TEST_F(IncrementalUpdateTest, DocumentInformationIsTheLastRuns) {
-  MakeTextPdf(Out(), {"Base"});
   options_.title = "First title";
   ASSERT_EQ(1, Append("One", Out()));
   EXPECT_TRUE(Has(RunProgram("/usr/bin/pdfinfo", {Out()}).stdoutText, "First title"));
@@ -133,7 +132,6 @@ TEST_F(IncrementalUpdateTest, NoNodeTakesMoreThan64Kids) {
 TEST_F(IncrementalUpdateTest, UpdateBuildsOnTheEndReadAndIsCheckedAgainstIt) {
   const std::string job = program_.Join("job.pdf");
   MakeTextPdf(job, {"Job"});
-  MakeTextPdf(Out(), {"Base"});
   OutputEnd end;
   bool updated = true;
   for (const char* another : {"% another writer\n", ""}) {
@@ -234,7 +232,6 @@ TEST_F(IncrementalUpdateTest, PagesTreeThatMiscountsIsWrittenWhole) {
 // Another account's output in a folder this run may write: replaced whole.
 TEST_F(IncrementalUpdateTest, AnotherAccountsOutputIsReplacedWhole) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root";
-  MakeTextPdf(Out(), {"Base"});
   const std::string job = program_.Join("other.pdf");
   MakeTextPdf(job, {"Other"});
   chmod(program_.path().c_str(), 0777);
@@ -247,7 +244,6 @@ TEST_F(IncrementalUpdateTest, AnotherAccountsOutputIsReplacedWhole) {
 // Damaged ends of an output: the update never builds on them; the whole
 // write recovers what qpdf can, or the output stays exactly as it was.
 TEST_F(IncrementalUpdateTest, DamagedTailsNeverCrashOrHang) {
-  MakeTextPdf(Out(), {"Base"});
   const std::string good = ReadFileText(Out());
   const size_t xref = good.rfind("\nxref") + 1;
   // An update of our own shape, with the trailer given.
@@ -296,7 +292,6 @@ TEST_F(IncrementalUpdateTest, DamagedTailsNeverCrashOrHang) {
 // /Size allows, read from that very entry; an entry at /Size, or numbers
 // that wrap, make the output written whole.
 TEST_F(IncrementalUpdateTest, SubsectionBoundsAreCheckedAtTheEdge) {
-  MakeTextPdf(Out(), {"Base"});
   const std::string good = ReadFileText(Out());
   const std::string prev = std::to_string(good.rfind("\nxref") + 1);
   // A new catalog whose pages tree is the new object 6.
@@ -365,7 +360,6 @@ TEST_F(IncrementalUpdateTest, SubsectionBoundsAreCheckedAtTheEdge) {
 }
 
 TEST_F(IncrementalUpdateTest, OnlyOwnRecordsOfAnEarlierEndCutTheFile) {
-  MakeTextPdf(Out(), {"Base"});
   const std::string original = ReadFileText(Out());
   const std::string record = AppendRecordPath(Out());
   const std::string length = std::to_string(original.size()) + "\n";

@@ -21,6 +21,9 @@ class RegistryContractTest : public testing::Test {
     path_ = "Software\\tarvelin-test\\" + BaseName(dir_.path()) + "-" + std::to_string(++counter);
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0,
                                              KEY_ALL_ACCESS, nullptr, &key_, nullptr));
+    // Two values every test finds, a text and a number, in this order.
+    ASSERT_EQ(ERROR_SUCCESS, Set("Driver", REG_SZ, std::string("PS", 3)));
+    ASSERT_EQ(ERROR_SUCCESS, Set("Timeout", REG_DWORD, std::string("\x2C\x01\0\0", 4)));
   }
   void TearDown() override {
     if (key_) RegCloseKey(key_);
@@ -63,8 +66,6 @@ TEST_F(RegistryContractTest, KeysAndValuesMatchWithoutCaseAndKeepTheirType) {
             RegOpenKeyExA(HKEY_CURRENT_USER, (path_ + "\\SUB").c_str(), 0, KEY_READ, &key));
   RegCloseKey(key);
   const std::string multi("a\0b\0\0", 5);
-  ASSERT_EQ(ERROR_SUCCESS, Set("Driver", REG_SZ, std::string("PS", 3)));
-  ASSERT_EQ(ERROR_SUCCESS, Set("Timeout", REG_DWORD, std::string("\x2C\x01\0\0", 4)));
   ASSERT_EQ(ERROR_SUCCESS, Set("Names", REG_MULTI_SZ, multi));
   ASSERT_EQ(ERROR_SUCCESS, Set("names", REG_SZ, std::string("X", 2)));
   EXPECT_EQ(std::string("1:PS\0|4:\x2C\x01\0\0|1:X\0|<error 2>", 27),
@@ -89,8 +90,6 @@ TEST_F(RegistryContractTest, InfoAndEnumerationFollowTheSizeProtocol) {
     names += std::string(name, length) + " ";
   }
   EXPECT_EQ("Alpha beta gamma ", names);
-  ASSERT_EQ(ERROR_SUCCESS, Set("Driver", REG_SZ, std::string("PS", 3)));
-  ASSERT_EQ(ERROR_SUCCESS, Set("Timeout", REG_DWORD, std::string("\x2C\x01\0\0", 4)));
   uint32_t values = 0, maxName = 0, maxData = 0, subKeys = 9;
   ASSERT_EQ(ERROR_SUCCESS,
             RegQueryInfoKeyA(key_, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,
