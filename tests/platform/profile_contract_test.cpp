@@ -51,9 +51,12 @@ const char kSample[] =
     "[ debug ]\r\n"
     "outlog=No\r\n";
 
-TEST(ProfileContractTest, ReadsValuesLikeTheWindowsFunctions) {
+struct ProfileContractTest : testing::Test {
   ScopedTempDir dir;
-  std::string ini = dir.Join("config.ini");
+  const std::string ini = dir.Join("config.ini");
+};
+
+TEST_F(ProfileContractTest, ReadsValuesLikeTheWindowsFunctions) {
   WriteFileText(ini, kSample);
   EXPECT_EQ("C:\\out\\all.pdf", Get(ini, "options", "OUTPUTPDFFILE"));
   EXPECT_EQ("  spaced  ", Get(ini, "Options", "Quoted"));
@@ -77,11 +80,9 @@ TEST(ProfileContractTest, ReadsValuesLikeTheWindowsFunctions) {
   EXPECT_EQ(9, GetPrivateProfileIntA("Options", "Missing", 9, f));
 }
 
-TEST(ProfileContractTest, WritesKeepEveryOtherLine) {
+TEST_F(ProfileContractTest, WritesKeepEveryOtherLine) {
   if (UnderWine()) GTEST_SKIP() << kWineRewrites;
-  ScopedTempDir dir;
   EXPECT_EQ("  lead", Get(dir.Join("none.ini"), "Options", "Missing", "  lead \t"));
-  std::string ini = dir.Join("config.ini");
   WriteFileText(ini, kSample);
   const char* f = ini.c_str();
   ASSERT_TRUE(WritePrivateProfileStringA("OPTIONS", "num", "8", f));
@@ -94,9 +95,7 @@ TEST(ProfileContractTest, WritesKeepEveryOtherLine) {
   EXPECT_EQ(expected, ReadFileText(ini));
 }
 
-TEST(ProfileContractTest, ByteOrderMarkHidesNoSectionAndStays) {
-  ScopedTempDir dir;
-  std::string ini = dir.Join("config.ini");
+TEST_F(ProfileContractTest, ByteOrderMarkHidesNoSectionAndStays) {
   const std::string bom = "\xEF\xBB\xBF";
   WriteFileText(ini, bom + "[Options]\r\nLastFileIndex=4\r\n");
   EXPECT_EQ("4", Get(ini, "Options", "LastFileIndex"));
@@ -108,11 +107,9 @@ TEST(ProfileContractTest, ByteOrderMarkHidesNoSectionAndStays) {
 
 // A file whose last line ends in a lone carriage return: what is written
 // after it must be readable, in a new section and in the same one.
-TEST(ProfileContractTest, LoneCarriageReturnAtTheEndHidesNothing) {
-  ScopedTempDir dir;
+TEST_F(ProfileContractTest, LoneCarriageReturnAtTheEndHidesNothing) {
   for (const char* content : {"`1\r", "[Options]\nA=1\r", "[C]\nx=\r\r"}) {
     SCOPED_TRACE(content);
-    std::string ini = dir.Join("config.ini");
     WriteFileText(ini, content);
     ASSERT_TRUE(WritePrivateProfileStringA("Options", "B", "2", ini.c_str()));
     ASSERT_TRUE(WritePrivateProfileStringA("Other", "C", "3", ini.c_str()));
@@ -121,7 +118,7 @@ TEST(ProfileContractTest, LoneCarriageReturnAtTheEndHidesNothing) {
   }
   // A value that ends in a carriage return keeps it.
   if (UnderWine()) GTEST_SKIP() << kWineRewrites;
-  EXPECT_EQ("\r", Get(dir.Join("config.ini"), "C", "x"));
+  EXPECT_EQ("\r", Get(ini, "C", "x"));
 }
 
 }  // namespace
