@@ -21,7 +21,6 @@ namespace {
 struct MergerTest : testing::Test {
   void SetUp() override {
     program.EnableLog();
-    options = DocumentInfo();
     options.pdfVersion = "1.7";
   }
   std::string Info(const std::string& key) {
