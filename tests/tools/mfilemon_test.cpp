@@ -27,12 +27,6 @@ namespace {
 const std::string kBackend = TARVELIN_DIST_DIR "/mfilemon";
 const std::string kMonitorKey =
     "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Multi File Port Monitor";
-const int kDelivered = 0;  // CUPS_BACKEND_OK
-const int kKeepJob = 4;    // CUPS_BACKEND_STOP
-const char kJob[] = "%!PS-Adobe-3.0\n%%Pages: 1\nshowpage\n%%EOF\n";
-
-bool IsRoot() { return geteuid() == 0; }
-
 uid_t UserId(const char* account) {
   const passwd* entry = getpwnam(account);
   return entry ? entry->pw_uid : static_cast<uid_t>(-1);

@@ -23,20 +23,7 @@ namespace {
 
 const std::string kBackend = TARVELIN_DIST_DIR "/quorvel";
 const std::string kPortsKey = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Quorvel\\Ports";
-const int kDelivered = 0;
-const int kKeepJob = 4;
 const int kCancelJob = 5;
-const char kJob[] = "%!PS-Adobe-3.0\n%%Pages: 1\nshowpage\n%%EOF\n";
-
-bool IsRoot() { return geteuid() == 0; }
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-    lines.push_back(text.substr(start, end - start));
-  return lines;
-}
 
 class QuorvelTest : public testing::Test {
  protected:
@@ -78,10 +65,11 @@ class QuorvelTest : public testing::Test {
     chmod(script.c_str(), 0755);
     return script;
   }
-  /// The words the command got.
-  std::vector<std::string> Words() const {
-    std::vector<std::string> lines = Lines(Calls());
-    return lines.size() < 2 ? lines : std::vector<std::string>(lines.begin() + 2, lines.end());
+  /// The words the command got, one a line.
+  std::string Words() const {
+    const std::string calls = Calls();
+    const size_t second = calls.find('\n', calls.find('\n') + 1);
+    return second == std::string::npos ? calls : calls.substr(second + 1);
   }
   void SetPort(const std::string& port, const std::string& command, const std::string& arguments) {
     SetRegistryValue(HKEY_LOCAL_MACHINE, kPortsKey + "\\" + port, "Command", command);
@@ -117,7 +105,7 @@ TEST_F(QuorvelTest, CommandGetsTheArgumentsAndAPrivateSpoolFileAsTheOwner) {
   RunResult run = Deliver(owner_);
   EXPECT_EQ(kDelivered, run.status) << run.stderrText;
   std::string spool = SpoolFolder() + "/job42.ps";
-  EXPECT_EQ((std::vector<std::string>{"Quorvel2:", spool}), Words());
+  EXPECT_EQ("Quorvel2:\n" + spool + "\n", Words());
   // As root the owner's home, and nothing of cupsd's folders.
   const std::string env = Home() + (IsRoot() ? "|unset|unset\n" : "|");
   EXPECT_EQ(0u, Calls().find(std::to_string(OwnerUid()) + "\n" + env)) << Calls();
@@ -125,8 +113,8 @@ TEST_F(QuorvelTest, CommandGetsTheArgumentsAndAPrivateSpoolFileAsTheOwner) {
   EXPECT_TRUE(Has(run.stderrText, "DEBUG: [command] recorded"));
   EXPECT_EQ(S_IFREG | 0600u, LinkStat(spool).st_mode);
   EXPECT_EQ(S_IFDIR | 0700u, LinkStat(SpoolFolder()).st_mode);
-  EXPECT_EQ(OwnerUid(), LinkStat(spool).st_uid);
-  EXPECT_EQ(OwnerUid(), LinkStat(SpoolFolder()).st_uid);
+  for (const std::string& made : {spool, SpoolFolder()})
+    EXPECT_EQ(OwnerUid(), LinkStat(made).st_uid);
 
   // The next job of the same id takes a new name; an own folder open to
   // others is closed again.
@@ -142,9 +130,8 @@ TEST_F(QuorvelTest, CommandGetsTheArgumentsAndAPrivateSpoolFileAsTheOwner) {
           "; touch " + mark + "1 $(touch " + mark + "2) | touch " + mark + "3 `touch " + mark +
               "4` \"a b\"");
   EXPECT_EQ(kDelivered, Deliver(owner_).status);
-  EXPECT_EQ((std::vector<std::string>{";", "touch", mark + "1", "$(touch", mark + "2)", "|",
-                                      "touch", mark + "3", "`touch", mark + "4`", "a b",
-                                      SpoolFolder() + "/job42-3.ps"}),
+  EXPECT_EQ(";\ntouch\n" + mark + "1\n$(touch\n" + mark + "2)\n|\ntouch\n" + mark + "3\n`touch\n" +
+                mark + "4`\na b\n" + SpoolFolder() + "/job42-3.ps\n",
             Words());
   for (int i = 1; i <= 4; ++i) EXPECT_FALSE(fs::exists(mark + std::to_string(i))) << i;
 }

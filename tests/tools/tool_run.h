@@ -4,11 +4,20 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 
 #include "platform/registry.h"
 #include "support/install_copy.h"
+
+/// A CUPS backend's exit codes: the job delivered, or kept (the queue stops).
+const int kDelivered = 0;
+const int kKeepJob = 4;
+/// A one-page PostScript job.
+const char kJob[] = "%!PS-Adobe-3.0\n%%Pages: 1\nshowpage\n%%EOF\n";
+
+inline bool IsRoot() { return geteuid() == 0; }
 
 /// Sets a value under root\\path, making the key: text as REG_SZ, a number
 /// as REG_DWORD.
