@@ -50,7 +50,6 @@ class MfilemonTest : public testing::Test {
     chmod(work_.path().c_str(), 0755);
     for (const std::string& folder : kFolders) fs::create_directories(Out() + "/" + folder);
     fs::create_directories(Dest());
-    fs::create_directories(work_.Join("reg"));
     ShareWith(IsRoot() ? "lp" : nullptr);
     WriteFileText(JobFile(), kJob);
     Defaults();

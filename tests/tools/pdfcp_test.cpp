@@ -33,7 +33,6 @@ class PdfcpTest : public testing::Test {
   void SetUp() override {
     fs::create_directories(work_.Join("spool"));
     fs::create_directories(work_.Join("out"));
-    fs::create_directories(work_.Join("reg"));
     install_.WriteConfig("[debug]\noutlog=Yes\n[Options]\nTempFolder=" + work_.Join("tmp") + "\n");
   }
   /// Turns the output on into directory under key, with AutoExec of program.

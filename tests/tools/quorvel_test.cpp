@@ -32,7 +32,6 @@ class QuorvelTest : public testing::Test {
     chmod(work_.path().c_str(), 0755);
     fs::create_directories(Home());
     fs::create_directories(work_.Join("calls"));
-    fs::create_directories(work_.Join("reg"));
     if (IsRoot()) {
       account_ = std::make_unique<ScopedAccount>(Home());
       ASSERT_TRUE(account_->Ok());
