@@ -62,6 +62,7 @@ class PrinterSetupTest : public testing::Test {
   ScopedTempDir store_;
   ScopedEnv registry_{"TARVELIN_REGISTRY_DIR", store_.path().c_str()};
   FakeSpooler spooler_;
+  CommandOptions options_{};
 };
 
 TEST_F(PrinterSetupTest, PortsAndDriverOfTheVirtualPrinter) {
@@ -162,19 +163,11 @@ TEST_F(PrinterSetupTest, DefaultsChangeOnlyTheNamedField) {
   EXPECT_EQ(0, PrinterExists("No Such Printer"));
 }
 
-class InstallationTest : public PrinterSetupTest {
- protected:
-  void SetUp() override {
-    PrinterSetupTest::SetUp();
-    spooler_.monitors = {{"Multi File Port Monitor", "Linux x86_64", "mfilemon.dll"}};
-    AddPort("QuorvelPort");
-  }
-  CommandOptions options_{};
-};
-
 // Then the sync instance is started and entered for auto-run, when the
 // settings ask for it.
-TEST_F(InstallationTest, DriversAreTriedInOrderUntilThePrinterExists) {
+TEST_F(PrinterSetupTest, DriversAreTriedInOrderUntilThePrinterExists) {
+  spooler_.monitors = {{"Multi File Port Monitor", "Linux x86_64", "mfilemon.dll"}};
+  AddPort("QuorvelPort");
   WriteFileText(program_.Config(),
                 "[debug]\noutlog=Yes\n[Options]\nIsRunSyncMonitorApp=1\n"
                 "PrinterDrivers=Driver A||Driver B||Driver C\n");
@@ -195,8 +188,8 @@ TEST_F(InstallationTest, DriversAreTriedInOrderUntilThePrinterExists) {
       KeyValues("Software\\Microsoft\\Windows\\CurrentVersion\\Run")["QuorvelPrinterAutoSyncFile"]);
 }
 
-TEST_F(InstallationTest, MissingMonitorStopsBeforeAnythingChanges) {
-  spooler_.monitors.clear();
+TEST_F(PrinterSetupTest, MissingMonitorStopsBeforeAnythingChanges) {
+  AddPort("QuorvelPort");
   std::string given = "Other Monitor";
   given.copy(options_.monitorName, given.size());
   EXPECT_EQ(0, InstallVirtualPrinter(&options_));
@@ -221,7 +214,6 @@ class FurtherPrinterTest : public PrinterSetupTest {
   static void SetText(char (&field)[N], const std::string& text) {
     std::snprintf(field, N, "%s", text.c_str());
   }
-  CommandOptions options_{};
 };
 
 // The highest number after the maker's word, as atoi reads it (blanks
