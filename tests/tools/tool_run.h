@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "config/registry.h"
 #include "platform/registry.h"
 #include "support/install_copy.h"
 
@@ -21,23 +22,9 @@ inline bool IsRoot() { return geteuid() == 0; }
 
 /// Sets a value under root\\path, making the key: text as REG_SZ, a number
 /// as REG_DWORD.
-inline void SetRegistryData(HKEY root, const std::string& path, const char* name, uint32_t type,
-                            const std::string& data) {
-  HKEY key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                           nullptr, &key, nullptr));
-  EXPECT_EQ(ERROR_SUCCESS,
-            RegSetValueExA(key, name, 0, type, reinterpret_cast<const unsigned char*>(data.data()),
-                           static_cast<uint32_t>(data.size())));
-  RegCloseKey(key);
-}
-inline void SetRegistryValue(HKEY root, const std::string& path, const char* name,
-                             const std::string& text) {
-  SetRegistryData(root, path, name, REG_SZ, text + '\0');
-}
-inline void SetRegistryValue(HKEY root, const std::string& path, const char* name,
-                             uint32_t number) {
-  std::string data;
-  for (int shift = 0; shift < 32; shift += 8) data += static_cast<char>(number >> shift);
-  SetRegistryData(root, path, name, REG_DWORD, data);
+template <typename T>
+inline void SetRegistryValue(HKEY root, const std::string& path, const char* name, const T& value) {
+  CRegistry key(CRegistry::kCreateKey);
+  ASSERT_TRUE(key.Open(path.c_str(), root, KEY_ALL_ACCESS)) << path;
+  key[name] = value;
 }
