@@ -55,14 +55,10 @@ std::vector<Include> AllIncludes() {
   return found;
 }
 
-bool StartsWith(const std::string& s, const std::string& prefix) {
-  return s.compare(0, prefix.size(), prefix) == 0;
-}
-
 // The layer a path below src/ (or an include) lies in; -1 for none.
 int LevelOf(const std::string& path) {
   for (const auto& layer : kLayers)
-    if (StartsWith(path, layer.folder)) return layer.level;
+    if (path.rfind(layer.folder, 0) == 0) return layer.level;
   return -1;
 }
 
@@ -76,10 +72,10 @@ TEST(LayeringTest, OsHeadersOnlyInThePlatformLayerAndIncludesPointDown) {
   for (const Include& include : AllIncludes()) {
     const std::string where =
         include.file + ":" + std::to_string(include.line) + ": " + include.header + "\n";
-    const bool os = StartsWith(include.header, "sys/") ||
+    const bool os = include.header.rfind("sys/", 0) == 0 ||
                     std::find(std::begin(kOsHeaders), std::end(kOsHeaders), include.header) !=
                         std::end(kOsHeaders);
-    if (os) (StartsWith(include.file, "platform/") ? inside : outside) += where;
+    if (os) (include.file.rfind("platform/", 0) == 0 ? inside : outside) += where;
     int from = LevelOf(include.file), to = LevelOf(include.header);
     if (to < 0) continue;
     ++checked;
@@ -101,7 +97,7 @@ TEST(LayeringTest, NoCircleOfIncludes) {
   std::map<std::string, std::set<std::string>> uses;
   std::set<std::string> withSource;
   for (const Include& include : AllIncludes()) {
-    if (!StartsWith(include.file.substr(include.file.find_last_of('.')), ".h"))
+    if (include.file.substr(include.file.find_last_of('.')) != ".h")
       withSource.insert(Unit(include.file));
     if (LevelOf(include.header) >= 0 && Unit(include.header) != Unit(include.file))
       uses[Unit(include.file)].insert(Unit(include.header));

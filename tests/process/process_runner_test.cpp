@@ -93,8 +93,7 @@ TEST(NTSystemCommand2Test, InheritedLockOutlivesTheParentsHold) {
   int exitCode = -1;
   EXPECT_EQ(1, platform::WaitChildProcess(&child, -1, &exitCode));
   platform::CloseChildProcess(&child);
-  platform::FileLock after(lockPath, 0);
-  EXPECT_TRUE(after.Held());
+  EXPECT_TRUE(platform::FileLock(lockPath, 0).Held());
 }
 
 // The child's end can be seen between an empty peek and its last write
