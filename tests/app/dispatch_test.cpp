@@ -7,15 +7,13 @@
 
 namespace {
 
-struct DispatchCase {
-  std::vector<std::string> args;
-  int status;          // process status: -1 reads 255, -2 254, -3 253
-  bool usage;          // the option list on stderr
-  const char* logged;  // a line the log must hold, or null
-};
-
 TEST(DispatchTest, ExitCodesUsageAndLog) {
-  const std::vector<DispatchCase> cases = {
+  const struct {
+    std::vector<std::string> args;
+    int status;          // process status: -1 reads 255, -2 254, -3 253
+    bool usage;          // the option list on stderr
+    const char* logged;  // a line the log must hold, or null
+  } cases[] = {
       {{}, 255, true, "Example:\n"},
       {{"word"}, 0, false, nullptr},
       {{"a", "b"}, 0, false, nullptr},
@@ -33,7 +31,7 @@ TEST(DispatchTest, ExitCodesUsageAndLog) {
       {{"--", "-h", "-h", "-h"}, 255, true, nullptr},
       {{"-appendfile", "job.ps"}, 0, false, nullptr},
   };
-  for (const DispatchCase& c : cases) {
+  for (const auto& c : cases) {
     InstallCopy install;
     install.WriteConfig("[debug]\noutlog=Yes\n");
     RunResult r = install.Run(c.args);

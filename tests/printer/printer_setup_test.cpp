@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "config/command_options.h"
+#include "config/registry.h"
 #include "platform/registry.h"
 #include "printer/installation.h"
 #include "printer/port_monitor.h"
@@ -49,10 +50,8 @@ class PrinterSetupTest : public testing::Test {
     return values;
   }
   static void CreateKey(const std::string& key) {
-    HKEY made = nullptr;
-    ASSERT_EQ(0, RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                 nullptr, &made, nullptr));
-    RegCloseKey(made);
+    ASSERT_TRUE(
+        CRegistry(CRegistry::kCreateKey).Open(key.c_str(), HKEY_LOCAL_MACHINE, KEY_ALL_ACCESS));
   }
   // The maker's monitor's ports, in another letter case than the program's.
   const std::string makerPorts_ =
