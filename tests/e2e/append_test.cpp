@@ -350,12 +350,8 @@ TEST_F(AppendTest, ToolThatOutlivesAKilledRunCannotOverwriteANewerOutput) {
   Configure("AppendPDFMethod=2\n");
   std::string a = Spool("invoice.ps", "a.ps");
   pid_t run = install_.Start({"-appendfile", a});
-  bool seen = false;
-  for (int i = 0; i < 3000 && !seen; ++i) {
-    seen = FindProcess("pdfutil.dll", Output()) > 0;
-    if (!seen) SleepMs(5);
-  }
-  ASSERT_TRUE(seen) << "the page tool never started";
+  for (int i = 0; i < 3000 && FindProcess("pdfutil.dll", Output()) < 0; ++i) SleepMs(5);
+  ASSERT_GT(FindProcess("pdfutil.dll", Output()), 0) << "the page tool never started";
   kill(run, SIGKILL);
   waitpid(run, nullptr, 0);
   EXPECT_EQ(0, Append(Spool("letter.ps", "b.ps")));

@@ -84,13 +84,11 @@ TEST_F(PrintQueueTest, JobWaitsInTheQueueWhileThePortFolderIsMissing) {
   ASSERT_EQ(0, Install().status);
   fs::remove_all(work_.Join("spool"));
   Print(kSamples + "letter.ps");
-  bool stopped = false;
-  for (int i = 0; i < 120 && !stopped; ++i) {
-    stopped = scheduler_.Tool("/usr/bin/lpstat", {"-p", kQueue}).stdoutText.find("disabled") !=
-              std::string::npos;
-    if (!stopped) SleepMs(250);
-  }
-  ASSERT_TRUE(stopped) << scheduler_.ErrorLog();
+  auto stopped = [this] {
+    return Has(scheduler_.Tool("/usr/bin/lpstat", {"-p", kQueue}).stdoutText, "disabled");
+  };
+  for (int i = 0; i < 120 && !stopped(); ++i) SleepMs(250);
+  ASSERT_TRUE(stopped()) << scheduler_.ErrorLog();
   EXPECT_FALSE(scheduler_.Tool("/usr/bin/lpstat", {"-o", kQueue}).stdoutText.empty());
   EXPECT_FALSE(fs::exists(Output()));
 

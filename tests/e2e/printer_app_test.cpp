@@ -306,12 +306,10 @@ TEST_F(PrinterAppTest, CupsPrintsToItAsADriverlessQueue) {
   ASSERT_EQ(0, added.status) << added.stderrText;
   // The scheduler makes the queue's PPD from the printer's attributes after
   // lpadmin returned; a job queued before can find no filter for PostScript.
-  for (int i = 0;
-       i < 100 &&
-       scheduler.Tool("/usr/bin/lpoptions", {"-p", "Driverless", "-l"}).stdoutText.empty();
-       ++i) {
-    SleepMs(100);
-  }
+  auto noPpd = [&] {
+    return scheduler.Tool("/usr/bin/lpoptions", {"-p", "Driverless", "-l"}).stdoutText.empty();
+  };
+  for (int i = 0; i < 100 && noPpd(); ++i) SleepMs(100);
   WriteFileText(
       work_.Join("a.ps"),
       "%!PS\n/Helvetica findfont 20 scalefont setfont 72 600 moveto (from lp: postscript) "
