@@ -210,12 +210,10 @@ TEST_F(AppendTest, JobNamesNameThatVeryFileAndNeverTheOutput) {
   }
   EXPECT_TRUE(Logged("is the output PDF \"" + Output()));
   // Relative names, from the spool folder, as a user might type them.
-  Spool("letter.ps", "-dNOSAFER");
-  std::string cwd = fs::current_path();
-  fs::current_path(work_.Join("spool"));
-  int status = Append("-dNOSAFER");
-  fs::current_path(cwd);
-  EXPECT_EQ(0, status);
+  const std::string spool = platform::DirName(Spool("letter.ps", "-dNOSAFER"));
+  const ToolLaunch fromSpool{
+      {"-appendfile", "-dNOSAFER"}, "/dev/null", {}, [&] { return chdir(spool.c_str()) == 0; }};
+  EXPECT_EQ(0, RunTool(install_.Program(), fromSpool).status);
   ExpectJobs(Output(), "IL");
   EXPECT_FALSE(fs::exists(work_.Join("spool/-dNOSAFER")));
   EXPECT_TRUE(Logged("-f \"" + work_.Join("spool/-dNOSAFER") + "\" -c quit"));
