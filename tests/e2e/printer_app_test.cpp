@@ -54,15 +54,10 @@ class PrinterAppTest : public testing::Test {
                                   Output(), "--state", work_.Join("state")};
     args.insert(args.end(), more.begin(), more.end());
     pid_ = install_.Start(args, install_.Path("tarvelin-printer"));
-    for (int i = 0; i < 100; ++i) {
-      if (Ipp({"-q", uri.empty() ? Uri() : uri,
-               "/usr/share/cups/ipptool/get-printer-attributes.test"})
-              .status == 0) {
-        return;
-      }
-      SleepMs(100);
-    }
-    FAIL() << "the server did not answer on port " << port_;
+    const std::vector<std::string> ask{"-q", uri.empty() ? Uri() : uri,
+                                       "/usr/share/cups/ipptool/get-printer-attributes.test"};
+    for (int i = 0; i < 100 && Ipp(ask).status != 0; ++i) SleepMs(100);
+    ASSERT_EQ(0, Ipp(ask).status) << "the server did not answer on port " << port_;
   }
   // Stops the server; SIGTERM must end it cleanly within 10 s.
   void Stop(int signal) {
