@@ -222,13 +222,11 @@ TEST_F(MfilemonTest, PortsAreListedAndAJobNamedAsLastArgumentIsRead) {
       "file mfilemon:/Other%20Port \"Unknown\" \"Multi File Port Monitor Other Port\"\n"
       "file mfilemon:/QuorvelPort \"Unknown\" \"Multi File Port Monitor QuorvelPort\"\n",
       run.stdoutText);
-  ToolLaunch launch;
-  launch.args = {"42", "alice"};
-  run = RunTool(kBackend, launch);
+  run = RunProgram(kBackend, {"42", "alice"});
   EXPECT_EQ(1, run.status);
   EXPECT_TRUE(Has(run.stderrText, "Usage:"));
 
-  launch.args = {"42", "alice", "Invoice", "1", "", JobFile()};
+  ToolLaunch launch{{"42", "alice", "Invoice", "1", "", JobFile()}, "/dev/null", {}, nullptr};
   run = Deliver(launch, "Other%20Port");
   EXPECT_EQ(kDelivered, run.status) << run.stderrText;
   EXPECT_EQ(kJob, ReadFileText(Out() + "/other1.ps"));
