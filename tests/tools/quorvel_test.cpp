@@ -76,16 +76,14 @@ class QuorvelTest : public testing::Test {
     SetRegistryValue(HKEY_LOCAL_MACHINE, kPortsKey + "\\" + port, "User", owner_);
   }
   RunResult Deliver(const std::string& owner, const std::string& uri = "quorvel:/Quorvel2%3A") {
-    ToolLaunch launch;
-    launch.args = {"42", owner, "Invoice", "1", "", JobFile()};
-    launch.env = {"DEVICE_URI=" + uri, "HOME=" + Home()};
+    std::vector<std::string> env{"DEVICE_URI=" + uri, "HOME=" + Home()};
     // What cupsd gives its backends leads elsewhere than the owner's home.
     if (IsRoot()) {
-      launch.env = {"DEVICE_URI=" + uri, "HOME=/var/spool/cups", "XDG_CONFIG_HOME=/etc/cups",
-                    "TMPDIR=/var/spool/cups/tmp"};
+      env = {env[0], "HOME=/var/spool/cups", "XDG_CONFIG_HOME=/etc/cups",
+             "TMPDIR=/var/spool/cups/tmp"};
     }
-    if (!authUid_.empty()) launch.env.push_back("AUTH_UID=" + authUid_);
-    return RunTool(kBackend, launch);
+    if (!authUid_.empty()) env.push_back("AUTH_UID=" + authUid_);
+    return RunProgram(kBackend, {"42", owner, "Invoice", "1", "", JobFile()}, env);
   }
 
   ScopedTempDir work_;
