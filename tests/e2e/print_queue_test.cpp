@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "support/cups_scheduler.h"
+#include "support/forked_child.h"
 #include "support/install_copy.h"
 #include "support/link_stat.h"
 #include "support/make_pdf.h"
 #include "support/scoped_env.h"
-#include "tools/tool_run.h"
 
 namespace fs = std::filesystem;
 
@@ -119,11 +119,7 @@ TEST_F(PrintQueueTest, DefaultsOfTheQueueAreSetByName) {
 
 // Without root rights nothing is half-installed on the spooler's side.
 TEST_F(PrintQueueTest, WithoutRightsNothingIsInstalled) {
-  ToolLaunch launch;
-  launch.args = {"-install-quorvel-printer"};
-  launch.inChild = [] { return setgid(65534) == 0 && setuid(65534) == 0; };
-  RunResult r = RunTool(install_.Program(), launch);
-  EXPECT_EQ(0, r.status) << r.stderrText;
+  EXPECT_EQ(0, InChild([this] { return install_.Run({"-install-quorvel-printer"}).status; }, true));
   EXPECT_FALSE(Has(scheduler_.Tool("/usr/bin/lpstat", {"-v"}).stdoutText, kQueue));
 }
 
