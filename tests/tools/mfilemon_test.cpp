@@ -131,13 +131,13 @@ TEST_F(MfilemonTest, JobThatCannotBeDeliveredIsKept) {
     if (!c.set.empty() && c.set[0].first == std::string("User") && !IsRoot()) continue;
     for (const auto& [name, value] : c.set) SetValue(name, value);
     WriteFileText(JobFile(), c.room ? std::string(4 * c.room, 'x') : kJob);
-    ToolLaunch launch;
-    launch.inChild = [&c] {  // the row's file size limit, if any
+    auto sizeLimit = [&c] {  // the row's file size limit, if any
       struct rlimit limit = {c.room, c.room};
       return !c.room ||
              (signal(SIGXFSZ, SIG_IGN) != SIG_ERR && setrlimit(RLIMIT_FSIZE, &limit) == 0);
     };
-    RunResult run = Deliver(launch, c.set.empty() ? "NoSuchPort" : "QuorvelPort");
+    RunResult run =
+        Deliver({{}, "/dev/null", {}, sizeLimit}, c.set.empty() ? "NoSuchPort" : "QuorvelPort");
     Defaults();
     EXPECT_EQ(kKeepJob, run.status);
     EXPECT_TRUE(Has(run.stderrText, "ERROR: "));
@@ -284,9 +284,7 @@ class MfilemonSetupTest : public testing::Test {
 // (root's, private) and the monitor key; a second run changes nothing.
 TEST_F(MfilemonSetupTest, InstallsTheBackendAndTheMonitorKeyOnce) {
   if (!IsRoot()) GTEST_SKIP() << "needs root";
-  ToolLaunch launch;
-  launch.args = {"/verysilent", "/SuppressMsgBoxes", "/NORESTART"};
-  RunResult run = Setup(launch);
+  RunResult run = Setup({{"/verysilent", "/SuppressMsgBoxes", "/NORESTART"}, "/dev/null", {}, {}});
   EXPECT_EQ(0, run.status) << run.stdoutText;
   struct stat backend = LinkStat(Installed()), hive = LinkStat(Hive());
   EXPECT_EQ(S_IFREG | 0700u, backend.st_mode);
@@ -319,16 +317,12 @@ TEST_F(MfilemonSetupTest, RunThatCannotInstallSaysWhyAndChangesNothing) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.said);
     if (row.withoutFolder && !IsRoot()) continue;
-    ToolLaunch launch;
-    launch.args = row.args;
-    if (row.asNobody && IsRoot()) {
-      launch.inChild = [] {
-        return setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0;
-      };
-    }
+    auto asNobody = [nobody = row.asNobody && IsRoot()] {
+      return !nobody || (setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0);
+    };
     if (row.withoutFolder) fs::remove(Backends());
     const std::vector<std::string> before = Names(work_.path());
-    RunResult run = Setup(launch);
+    RunResult run = Setup({row.args, "/dev/null", {}, asNobody});
     EXPECT_TRUE(row.status < 0 ? run.status != 0 && run.status != 126 : run.status == row.status)
         << run.status;
     EXPECT_TRUE(Has(run.stdoutText, row.said));
