@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <regex>
@@ -180,11 +179,9 @@ TEST_F(PrinterAppTest, PassesIppEverywhereConformanceAndTakesEveryFormatInOrder)
                 "%!PS\n/Helvetica findfont 20 scalefont setfont 72 600 moveto (postscript job) "
                 "show showpage\n");
   MakeRaster(work_.Join("job3.pwg"), "srgb-8", 150, 288, 432, 2, "raster job");
-  for (const char* image : {"jpeg:job4.jpg", "png16m:job5.png"}) {
-    const std::string device(image, std::strchr(image, ':') - image);
-    ASSERT_EQ(0, RunProgram("/usr/bin/gs",
-                            {"-q", "-dSAFER", "-sDEVICE=" + device, "-r30", "-o",
-                             work_.Join(std::strchr(image, ':') + 1), work_.Join("job2.ps")})
+  for (const auto& [device, image] : {std::make_pair("jpeg", "job4.jpg"), {"png16m", "job5.png"}}) {
+    ASSERT_EQ(0, RunProgram("/usr/bin/gs", {"-q", "-dSAFER", std::string("-sDEVICE=") + device,
+                                            "-r30", "-o", work_.Join(image), work_.Join("job2.ps")})
                      .status);
   }
   for (const char* job : {"job1.pdf", "job2.ps", "job3.pwg", "job4.jpg", "job5.png"}) {
