@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/cups_scheduler.h"
@@ -132,13 +133,11 @@ TEST_F(FurtherPrintersTest, OnlyTheOwnerPrintsToAPersonalPrinter) {
   const std::string job = work_.Join("job.pdf"), output = work_.Join("pdf/out.pdf");
   MakeTextPdf(job, {"Owner page"});
   // Claimed names are refused: another account's, root's, a made-up one.
-  struct Claim {
-    std::string as, user;
-  } claims[] = {
+  const std::pair<std::string, std::string> claims[] = {
       {other.name(), account_.name()}, {"root", account_.name()}, {account_.name(), "nosuchuser"}};
-  for (const Claim& claim : claims) {
-    SCOPED_TRACE(claim.as + " as " + claim.user);
-    EXPECT_NE(0, Lp(claim.as, {"-U", claim.user, "-d", "Mine", job}).status);
+  for (const auto& [as, user] : claims) {
+    SCOPED_TRACE(as + " as " + user);
+    EXPECT_NE(0, Lp(as, {"-U", user, "-d", "Mine", job}).status);
   }
   // Without the policy CUPS takes the claim, and the backend cancels the job.
   auto policy = [this](const std::string& name) {
