@@ -23,11 +23,6 @@ const std::string kPortKey = kGeneralKey + "\\Quorvel2";
 const int kPlaced = 0;
 const int kNotPlaced = 1;
 
-template <typename T>
-void Set(const std::string& path, const char* name, const T& value) {
-  SetRegistryValue(HKEY_CURRENT_USER, path, name, value);
-}
-
 class PdfcpTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -38,11 +33,11 @@ class PdfcpTest : public testing::Test {
   /// Turns the output on into directory under key, with AutoExec of program.
   void Settings(const std::string& key, const std::string& directory,
                 const std::string& program = "") {
-    Set(key, "AutomaticOutput", 1u);
-    Set(key, "AutomaticDirectory", directory);
-    Set(key, "AutomaticValue", 5u);
-    Set(key, "AutoExec", program.empty() ? 0u : 1u);
-    Set(key, "AutoExecProgram", program);
+    SetRegistryValue(HKEY_CURRENT_USER, key, "AutomaticOutput", 1u);
+    SetRegistryValue(HKEY_CURRENT_USER, key, "AutomaticDirectory", directory);
+    SetRegistryValue(HKEY_CURRENT_USER, key, "AutomaticValue", 5u);
+    SetRegistryValue(HKEY_CURRENT_USER, key, "AutoExec", program.empty() ? 0u : 1u);
+    SetRegistryValue(HKEY_CURRENT_USER, key, "AutoExecProgram", program);
   }
   std::string Spool(const std::string& sample, const std::string& as) const {
     std::string job = work_.Join("spool/" + as);
@@ -112,8 +107,9 @@ TEST_F(PdfcpTest, WithoutUsableSettingsTheJobStays) {
     fs::remove(hive);
     fs::remove(install_.Path("tarvelin.log"));
     if (!c.directory.empty()) {
-      Set(kPortKey, "AutomaticOutput", c.output);
-      Set(kPortKey, "AutomaticDirectory", c.directory == " " ? "" : c.directory);
+      SetRegistryValue(HKEY_CURRENT_USER, kPortKey, "AutomaticOutput", c.output);
+      SetRegistryValue(HKEY_CURRENT_USER, kPortKey, "AutomaticDirectory",
+                       c.directory == " " ? "" : c.directory);
     }
     if (c.damage) WriteFileText(hive, ReadFileText(hive) + c.damage);
     std::string job = Spool("invoice.ps", "job1.ps");
