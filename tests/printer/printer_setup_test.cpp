@@ -81,8 +81,7 @@ TEST_F(PrinterSetupTest, PortsAndDriverOfTheVirtualPrinter) {
   AddPrinter("Quorvel PDFPrinter", "QuorvelPort", std::string(250, 'D'));
   AddPrinter("Second", "Quorvel2:", "Other Driver");
   char driver[200] = {};
-  GetPrinterDriver(driver);
-  EXPECT_EQ(std::string(199, 'D'), driver);  // the first on a Quorvel port, cut
+  EXPECT_EQ(std::string(199, 'D'), GetPrinterDriver(driver));  // the first on a Quorvel port, cut
   EXPECT_EQ(1, IsPrinterDriverFound());
 
   spooler_.failures["Printers"] = ERROR_SPOOLER_ACCESS_DENIED;
