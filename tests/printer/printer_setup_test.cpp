@@ -53,6 +53,10 @@ class PrinterSetupTest : public testing::Test {
     ASSERT_TRUE(
         CRegistry(CRegistry::kCreateKey).Open(key.c_str(), HKEY_LOCAL_MACHINE, KEY_ALL_ACCESS));
   }
+  template <size_t N>
+  static void SetText(char (&field)[N], const std::string& text) {
+    std::snprintf(field, N, "%s", text.c_str());
+  }
   // The maker's monitor's ports, in another letter case than the program's.
   const std::string makerPorts_ =
       "System\\CurrentControlSet\\control\\Print\\Monitors\\Quorvel\\Ports\\";
@@ -188,8 +192,7 @@ TEST_F(PrinterSetupTest, DriversAreTriedInOrderUntilThePrinterExists) {
 
 TEST_F(PrinterSetupTest, MissingMonitorStopsBeforeAnythingChanges) {
   AddPort("QuorvelPort");
-  std::string given = "Other Monitor";
-  given.copy(options_.monitorName, given.size());
+  SetText(options_.monitorName, "Other Monitor");
   EXPECT_EQ(0, InstallVirtualPrinter(&options_));
   EXPECT_TRUE(Logged("[ERROR] Failed to install MonitorName: \"Other Monitor\"\n"));
   EXPECT_EQ(Values{}, KeyValues(std::string(kMonitorsKey) + "\\Other Monitor"));
@@ -207,10 +210,6 @@ class FurtherPrinterTest : public PrinterSetupTest {
     AddPrinter("Quorvel PDFPrinter", "Quorvel1:", "Maker Driver");
     SetText(options_.printerName, "Printer2");
     options_.addPrinter = 1;
-  }
-  template <size_t N>
-  static void SetText(char (&field)[N], const std::string& text) {
-    std::snprintf(field, N, "%s", text.c_str());
   }
 };
 
