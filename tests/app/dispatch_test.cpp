@@ -56,8 +56,7 @@ TEST(DispatchTest, SettingsAndSpoolerLibrary) {
   for (const char* line : {"PDFVersion=1.7\n", "Title=My title\n", "Keywords=\n", "Producer=\n"})
     EXPECT_TRUE(Has(config, line)) << line;
   const std::vector<std::string> noLibrary{"TARVELIN_SPOOLER_LIBRARY=libnothere.so.9"};
-  RunResult r = install.Run({"-paper2", "1"}, noLibrary);
-  EXPECT_EQ(254, r.status);
+  EXPECT_EQ(254, install.Run({"-paper2", "1"}, noLibrary).status);
   EXPECT_TRUE(Has(install.LogText(), "Can't load Spool library.\n"));
   // A print job never talks to the spooler, and arrives without its library.
   install.WriteConfig("[Options]\nOutputPDFFile=" + install.Path("out.pdf") + "\n");
