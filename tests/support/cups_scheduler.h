@@ -63,9 +63,7 @@ class CupsScheduler {
     const std::string out = Path("log/cupsd.out");
     std::vector<std::string> words{
         kCupsd, "-f", "-c", Path("cupsd.conf"), "-s", Path("cups-files.conf")};
-    std::vector<char*> argv;
-    for (auto& word : words) argv.push_back(&word[0]);
-    argv.push_back(nullptr);
+    std::vector<char*> argv = CStrings(words);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
