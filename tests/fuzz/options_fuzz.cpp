@@ -15,13 +15,6 @@ namespace {
 const int kTableRows = 19;
 const size_t kMaxWords = 64;
 
-bool IsOptionName(const OptionEntry* table, const char* word) {
-  for (const OptionEntry* e = table; e->name; ++e) {
-    if (std::strcmp(e->name, word) == 0) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -72,7 +65,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int i = 1; i < argc; ++i) {
     while (next < words.size() && original[next] != argv[i]) ++next;
     FUZZ_CHECK(next < words.size());
-    if (next < dashes) FUZZ_CHECK(!IsOptionName(table, argv[i]) && words[next] != "--");
+    const bool option = std::any_of(table, table + kTableRows - 1, [&](const OptionEntry& row) {
+      return std::strcmp(row.name, argv[i]) == 0;
+    });
+    if (next < dashes) FUZZ_CHECK(!option && words[next] != "--");
     ++next;
   }
 
