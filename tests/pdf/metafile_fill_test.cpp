@@ -538,9 +538,8 @@ TEST_F(MetafileFillTest, FontRequestsChooseStandardFamilies) {
   const std::string fonts = RunProgram("/usr/bin/pdffonts", {output}).stdoutText;
   for (const char* font : {"Times-Bold ", "Courier-Oblique ", "Helvetica ", "DejaVuSerif-Italic"})
     EXPECT_TRUE(Has(fonts, font)) << font << " in " << fonts;
-  const std::string text = PdfPageTexts(output).at(0);
-  for (const char* word : {"Serif bold", "Mono italic", "Sans \xc3\xa9t\xc3\xa9"})
-    EXPECT_TRUE(Has(text, word)) << word << " in " << text;
+  // Beyond ASCII through WinAnsi (the pictures' rows read the rest back).
+  EXPECT_TRUE(Has(PdfPageTexts(output).at(0), "Sans \xc3\xa9t\xc3\xa9"));
 }
 
 }  // namespace
