@@ -1,9 +1,37 @@
 // The command-line splitter over the input as a command line. Its words are
-// quoted again as the program quotes arguments for the C runtime and joined;
-// splitting that line must give the same words back.
+// quoted again the way a Windows program quotes arguments for the C runtime
+// and joined; splitting that line must give the same words back.
 
 #include "fuzz_support.h"
 #include "platform/process.h"
+
+namespace {
+
+// Quotes one argument so that the C runtime's rules read it back unchanged.
+std::string QuoteArgument(const std::string& word) {
+  if (!word.empty() && word.find_first_of(" \t\n\v\"") == std::string::npos) return word;
+  std::string out = "\"";
+  for (size_t i = 0;; ++i) {
+    size_t backslashes = 0;
+    while (i < word.size() && word[i] == '\\') {
+      ++backslashes;
+      ++i;
+    }
+    if (i == word.size()) {
+      out.append(backslashes * 2, '\\');
+      break;
+    }
+    if (word[i] == '"') {
+      out.append(backslashes * 2 + 1, '\\');
+    } else {
+      out.append(backslashes, '\\');
+    }
+    out.push_back(word[i]);
+  }
+  return out + "\"";
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string line(reinterpret_cast<const char*>(data), size);
@@ -13,14 +41,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (words.empty()) return 0;
 
   // The program name never holds a quote (quotes only group there), so
-  // quoting it whole is enough; the other words are quoted as the program
-  // quotes them, which no word of a split line makes fail.
+  // quoting it whole is enough.
   FUZZ_CHECK(words[0].find('"') == std::string::npos);
-  std::vector<std::string> arguments = words;
-  arguments[0] = "p";
-  std::string joined;
-  FUZZ_CHECK(platform::JoinCommandLine(arguments, &joined));
-  const std::string rebuilt = "\"" + words[0] + "\"" + joined.substr(1);
+  std::string rebuilt = "\"" + words[0] + "\"";
+  for (size_t i = 1; i < words.size(); ++i) {
+    FUZZ_CHECK(words[i].find('\0') == std::string::npos);
+    rebuilt += " " + QuoteArgument(words[i]);
+  }
   FUZZ_CHECK(platform::SplitCommandLine(rebuilt) == words);
   return 0;
 }
