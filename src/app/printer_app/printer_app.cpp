@@ -161,14 +161,17 @@ OrderedIntake* ExistingIntake(pappl_printer_t* printer) {
   return found == server->intakes.end() ? nullptr : found->second.get();
 }
 
+// The formats taken as they are, and the extension each is kept under; all
+// but PDF come through FilterDocument.
+const char* const kDocumentKinds[][2] = {{"application/pdf", "pdf"},
+                                         {"application/postscript", "ps"},
+                                         {"image/jpeg", "jpg"},
+                                         {"image/png", "png"}};
+
 // The extension a spooled document of a format is kept under, "" for a
 // format that is not taken as it is.
 const char* ExtensionOf(const char* format) {
-  static const char* const kKinds[][2] = {{"application/pdf", "pdf"},
-                                          {"application/postscript", "ps"},
-                                          {"image/jpeg", "jpg"},
-                                          {"image/png", "png"}};
-  for (const auto& kind : kKinds) {
+  for (const auto& kind : kDocumentKinds) {
     if (format && strcmp(format, kind[0]) == 0) return kind[1];
   }
   return "";
@@ -480,12 +483,12 @@ pappl_system_t* MakeSystem(const Options& options) {
   static pappl_pr_driver_t drivers[] = {
       {kDriver, "tarvelin PDF", "MFG:tarvelin;MDL:PDF;", nullptr}};
   papplSystemSetPrinterDrivers(system, 1, drivers, nullptr, nullptr, DriverSetup, nullptr);
-  papplSystemAddMIMEFilter(system, "application/postscript", "application/pdf", FilterDocument,
-                           const_cast<char*>("ps"));
-  papplSystemAddMIMEFilter(system, "image/jpeg", "application/pdf", FilterDocument,
-                           const_cast<char*>("jpg"));
-  papplSystemAddMIMEFilter(system, "image/png", "application/pdf", FilterDocument,
-                           const_cast<char*>("png"));
+  for (const auto& kind : kDocumentKinds) {
+    if (strcmp(kind[1], "pdf") != 0) {
+      papplSystemAddMIMEFilter(system, kind[0], "application/pdf", FilterDocument,
+                               const_cast<char*>(kind[1]));
+    }
+  }
   RepairStateFile(options.state);
   papplSystemLoadState(system, (options.state + "/state").c_str());
   return system;
