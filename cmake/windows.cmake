@@ -44,9 +44,7 @@ wine_path(WIN_TEST_DATA ${CMAKE_SOURCE_DIR}/tests/data)
 set(POSIX_ONLY_TESTS
   app/dispatch_test.cpp
   app/saved_state_test.cpp
-  config/path_macros_test.cpp
-  config/profile_test.cpp
-  config/registry_test.cpp
+  config/config_files_test.cpp
   config/settings_log_test.cpp
   config/temp_names_test.cpp
   e2e/append_test.cpp
@@ -60,7 +58,6 @@ set(POSIX_ONLY_TESTS
   pdf/metafile_fill_test.cpp
   pdf/pdf_library_test.cpp
   pdf/pdf_merger_test.cpp
-  platform/accounts_test.cpp
   platform/cups_rules_test.cpp
   platform/cups_spooler_test.cpp
   platform/platform_test.cpp

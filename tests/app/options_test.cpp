@@ -37,18 +37,15 @@ struct Parsed {
   Parsed() { BuildOptionTable(&options, table); }
 };
 
-TEST(OptionsTest, RemovesRecognisedWordsAndKeepsTheRest) {
+TEST(OptionsTest, RemovesRecognisedWordsAndTakesStringValuesAsIsAndCut) {
   Parsed p;
-  Args a({"prog", "x", "-printer", "P 1", "-paper", "+7", "-syncpdf", "y"});
-  EXPECT_EQ(1, ParseOptions(p.table, &a.argc, a.argv()));
+  Args mixed({"prog", "x", "-printer", "P 1", "-paper", "+7", "-syncpdf", "y"});
+  EXPECT_EQ(1, ParseOptions(p.table, &mixed.argc, mixed.argv()));
   EXPECT_STREQ("P 1", p.options.printerName);
   EXPECT_EQ(7, p.options.paper);
   EXPECT_EQ(1, p.options.syncPdf);
-  EXPECT_EQ((std::vector<std::string>{"prog", "x", "y"}), a.Left());
-}
+  EXPECT_EQ((std::vector<std::string>{"prog", "x", "y"}), mixed.Left());
 
-TEST(OptionsTest, StringValuesAreTakenAsIsAndCut) {
-  Parsed p;
   std::string longName(1500, 'n');
   Args a({"prog", "-printer", "-outfolder", "-portname", longName, "-appendfile", "a",
           "-appendfile", "b"});

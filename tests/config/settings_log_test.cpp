@@ -7,8 +7,8 @@
 #include "config/settings.h"
 #include "platform/platform.h"
 #include "support/forked_child.h"
-#include "support/link_stat.h"
-#include "support/program_folder.h"
+#include "support/links.h"
+#include "support/temp_dir.h"
 
 namespace {
 

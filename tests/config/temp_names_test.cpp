@@ -12,8 +12,8 @@
 #include "platform/platform.h"
 #include "platform/profile.h"
 #include "support/forked_child.h"
-#include "support/link_stat.h"
-#include "support/program_folder.h"
+#include "support/links.h"
+#include "support/temp_dir.h"
 
 namespace {
 

@@ -21,8 +21,8 @@
 #include "support/file_size_limit.h"
 #include "support/forked_child.h"
 #include "support/make_pdf.h"
-#include "support/program_folder.h"
 #include "support/scoped_env.h"
+#include "support/temp_dir.h"
 
 namespace {
 

@@ -52,9 +52,7 @@ class AppendTest : public testing::Test {
   }
   int Append(const std::string& job) const { return install_.Run({"-appendfile", job}).status; }
   pid_t Start(const std::string& job) const { return install_.Start({"-appendfile", job}); }
-  bool Logged(const std::string& text) const {
-    return install_.LogText().find(text) != std::string::npos;
-  }
+  bool Logged(const std::string& text) const { return Has(install_.LogText(), text); }
   // Appends the first job (the invoice); the output it makes.
   std::string First() const {
     EXPECT_EQ(0, Append(Spool("invoice.ps", "first.ps")));

@@ -13,7 +13,7 @@
 #include "support/cups_scheduler.h"
 #include "support/forked_child.h"
 #include "support/install_copy.h"
-#include "support/link_stat.h"
+#include "support/links.h"
 #include "support/make_pdf.h"
 #include "support/scoped_env.h"
 

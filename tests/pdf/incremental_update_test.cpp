@@ -20,7 +20,7 @@
 #include "support/forked_child.h"
 #include "support/install_copy.h"
 #include "support/make_pdf.h"
-#include "support/program_folder.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 

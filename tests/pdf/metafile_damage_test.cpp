@@ -14,7 +14,7 @@
 #include "support/install_copy.h"
 #include "support/make_metafile.h"
 #include "support/make_pdf.h"
-#include "support/program_folder.h"
+#include "support/temp_dir.h"
 
 namespace {
 

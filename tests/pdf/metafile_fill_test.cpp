@@ -20,7 +20,7 @@
 #include "support/make_image.h"
 #include "support/make_metafile.h"
 #include "support/page_color.h"
-#include "support/program_folder.h"
+#include "support/temp_dir.h"
 
 namespace {
 

@@ -9,11 +9,10 @@
 #include <tuple>
 
 #include "pdf/image/codec_library.h"
-#include "support/link_stat.h"
+#include "pdf/pdf_file_info.h"
+#include "support/links.h"
 #include "support/make_image.h"
 #include "support/make_pdf.h"
-#include "support/program_folder.h"
-#include "support/sibling_links.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -136,6 +135,24 @@ TEST_F(PdfLibraryTest, BadInputAndOutputAreReported) {
   EXPECT_TRUE(Reported(kPdfWarning));
   ASSERT_TRUE(pdfCloseFile(pdf_));
   EXPECT_EQ(std::vector<std::string>{"kept"}, PageTexts(out_));
+}
+
+TEST(GetPDFFilePageCountTest, FailureGivesQpdfsReason) {
+  ScopedTempDir dir;
+  WriteFileText(dir.Join("bad.pdf"), "%PDF-1.4\nnothing here\n");
+  const std::string bad = dir.Join("bad.pdf"), missing = dir.Join("missing.pdf");
+  const std::pair<const char*, const char*> cases[] = {// a path, a part of the message
+                                                       {bad.c_str(), "bad.pdf"},
+                                                       {missing.c_str(), "missing.pdf"},
+                                                       {"", "no file name"},
+                                                       {nullptr, "no file name"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.second);
+    std::string error;
+    EXPECT_EQ(-1, GetPDFFilePageCount(c.first, &error));
+    EXPECT_TRUE(Has(error, c.second));
+    EXPECT_EQ(-1, GetPDFFilePageCount(c.first));
+  }
 }
 
 // Deleting the instance unclosed, or a close that fails because the output's

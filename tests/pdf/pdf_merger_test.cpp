@@ -14,7 +14,7 @@
 #include "support/make_image.h"
 #include "support/make_pdf.h"
 #include "support/page_color.h"
-#include "support/program_folder.h"
+#include "support/temp_dir.h"
 
 namespace {
 

@@ -22,7 +22,6 @@
 #include "printer/printer_defaults.h"
 #include "support/cups_scheduler.h"
 #include "support/forked_child.h"
-#include "support/program_folder.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "tools/tool_run.h"

@@ -12,8 +12,7 @@
 #include "platform/registry.h"
 #include "support/file_size_limit.h"
 #include "support/forked_child.h"
-#include "support/link_stat.h"
-#include "support/program_folder.h"
+#include "support/links.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
@@ -23,10 +22,10 @@ class RegistryStoreTest : public testing::Test {
  protected:
   std::string Hive() const { return dir_.Join("HKEY_LOCAL_MACHINE.reg"); }
   /// The value as raw bytes, or "<error N>".
-  std::string Query(HKEY key, const char* name, uint32_t* type = nullptr) {
+  std::string Query(HKEY key, const char* name) {
     unsigned char data[4096];
     uint32_t size = sizeof(data);
-    long status = RegQueryValueExA(key, name, nullptr, type, data, &size);
+    long status = RegQueryValueExA(key, name, nullptr, nullptr, data, &size);
     if (status != ERROR_SUCCESS) return "<error " + std::to_string(status) + ">";
     return std::string(reinterpret_cast<char*>(data), size);
   }

@@ -18,8 +18,8 @@
 #include "printer/printer_defaults.h"
 #include "printer/spooler_queries.h"
 #include "support/fake_spooler.h"
-#include "support/program_folder.h"
 #include "support/scoped_env.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ class PrinterSetupTest : public testing::Test {
  protected:
   void SetUp() override { program_.EnableLog(); }
   std::string Log() const { return ReadFileText(program_.Log()); }
-  bool Logged(const std::string& line) const { return Log().find(line) != std::string::npos; }
+  bool Logged(const std::string& line) const { return Has(Log(), line); }
   void AddPort(const std::string& name) { spooler_.ports.push_back({name, "Quorvel", "port"}); }
   void AddPrinter(const std::string& name, const std::string& port, const std::string& driver) {
     spooler_.printers.push_back(FakeSpooler::MakePrinter(name, port, driver));

@@ -105,7 +105,7 @@ TEST(NTSystemCommand2Test, LastOutputBeforeExitIsKept) {
   }
 }
 
-TEST(NTSystemCommandTest, WaitReturnsExitCodeOrMinusOne) {
+TEST(NTSystemCommandTest, WaitReturnsExitCodeOrMinusOneAndNoWaitLeavesNoChild) {
   EXPECT_EQ(7, NTSystemCommand(R"(/bin/sh -c "exit 7")", 1));
   EXPECT_EQ(0, NTSystemCommand("/bin/true", 1));
   EXPECT_EQ(128 + 9, NTSystemCommand(R"(/bin/sh -c "kill -9 $$")", 1));
@@ -116,9 +116,8 @@ TEST(NTSystemCommandTest, WaitReturnsExitCodeOrMinusOne) {
   EXPECT_EQ(-1, NTSystemCommand(longCommand.c_str(), 1));
   longCommand.pop_back();
   EXPECT_EQ(0, NTSystemCommand(longCommand.c_str(), 1));
-}
 
-TEST(NTSystemCommandTest, WithoutWaitReturnsAtOnceAndLeavesNoChild) {
+  // Without waiting it returns at once and leaves no child.
   ScopedTempDir dir;
   std::string done = dir.Join("done");
   EXPECT_EQ(0, NTSystemCommand(("/bin/sh -c \"sleep 1; echo ok > '" + done + "'\"").c_str(), 0));

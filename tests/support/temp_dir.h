@@ -1,4 +1,5 @@
-// A scoped temporary folder for tests on the real disk.
+// A scoped temporary folder for tests on the real disk, and the program's
+// own folder (settings, log) pointed at one for the lifetime of an object.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,6 +10,8 @@
 #include <random>
 #include <sstream>
 #include <string>
+
+#include "platform/platform.h"
 
 class ScopedTempDir {
  public:
@@ -80,3 +83,17 @@ inline ::testing::AssertionResult Has(const std::string& text, const std::string
   if (text.find(part) != std::string::npos) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << "no \"" << part << "\" in:\n" << text;
 }
+
+class ScopedProgramFolder {
+ public:
+  ScopedProgramFolder() { platform::SetModuleFileNameForTesting(dir_.Join("tarvelin")); }
+  ~ScopedProgramFolder() { platform::SetModuleFileNameForTesting(""); }
+  const std::string& path() const { return dir_.path(); }
+  std::string Join(const std::string& name) const { return dir_.Join(name); }
+  std::string Config() const { return dir_.Join("config.ini"); }
+  std::string Log() const { return dir_.Join("tarvelin.log"); }
+  void EnableLog() const { WriteFileText(Config(), "[debug]\noutlog=Yes\n"); }
+
+ private:
+  ScopedTempDir dir_;
+};

@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "support/link_stat.h"
+#include "support/links.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "tools/tool_run.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "support/link_stat.h"
+#include "support/links.h"
 #include "support/scoped_account.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"

@@ -41,9 +41,7 @@ class Win32AppendTest : public testing::Test {
     std::string error;
     return GetPDFFilePageCount(pdf.c_str(), &error);
   }
-  bool Logged(const std::string& text) {
-    return ReadLogText(dir_.Join("tarvelin.log")).find(text) != std::string::npos;
-  }
+  bool Logged(const std::string& text) { return Has(ReadLogText(dir_.Join("tarvelin.log")), text); }
   std::string Job(const char* sample, const char* name) {
     std::string job = dir_.Join(name);
     fs::copy_file(Sample(sample), job);

@@ -1,6 +1,6 @@
 // The Win32 platform calls that the in-place append rests on, under Wine;
 // and a metafile page made there: GDI reads the frame for the page size (its
-// header checks are the page geometry test's, which runs here too), libuemf
+// header checks are the metafile parts test's, which runs here too), libuemf
 // (built for Windows) reads the records and the translator draws them, text
 // included (libuemf's UTF-16 conversion makes the test's text record).
 #include <gtest/gtest.h>
@@ -15,7 +15,6 @@
 #include "platform/platform.h"
 #include "support/make_metafile.h"
 #include "support/make_pdf.h"
-#include "support/program_folder.h"
 #include "support/temp_dir.h"
 
 namespace {

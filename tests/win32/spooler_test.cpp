@@ -13,7 +13,7 @@
 #include "platform/registry.h"
 #include "platform/winspool.h"
 #include "printer/printer_creation.h"
-#include "support/program_folder.h"
+#include "support/temp_dir.h"
 #include "win32/native_calls.h"
 
 namespace {

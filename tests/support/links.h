@@ -1,14 +1,24 @@
-// Symbolic links planted where the next writes beside a file will put their
-// temporary files, as anyone who can write in that folder could.
+// Links as the tests see and plant them: a file's own status (of a link
+// itself, not what it names), and symbolic links planted where the next
+// writes beside a file will put their temporary files, as anyone who can
+// write in that folder could.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
+
+/// lstat's record of path; all zero when there is none.
+inline struct stat LinkStat(const std::string& path) {
+  struct stat st = {};
+  if (lstat(path.c_str(), &st) != 0) st = {};
+  return st;
+}
 
 /// Plants a link to each of targets, in order, at the next names
 /// SiblingTempName(path) gives (".<base>.<pid>.<n>.tmp"; the name this call
